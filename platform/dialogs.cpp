@@ -1,0 +1,161 @@
+#include "platform/dialogs.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QRegularExpression>
+
+#include <cstdio>
+
+namespace platform {
+
+namespace {
+
+MessageBoxAnswerer& boxAnswerer()
+{
+    static MessageBoxAnswerer answerer;
+    return answerer;
+}
+
+FileDialogAnswerer& fileAnswerer()
+{
+    static FileDialogAnswerer answerer;
+    return answerer;
+}
+
+QString& captionStore()
+{
+    static QString caption;
+    return caption;
+}
+
+// The answer of VELUNA_AUTO_ANSWER fitted to the buttons shown: "ok" and
+// "yes" pick the affirmative button, "no" and "cancel" the negative one that
+// the box has.
+MsgResult fitAnswer(const QByteArray& word, MsgButtons buttons)
+{
+    const bool yesNo = buttons == MsgButtons::YesNo || buttons == MsgButtons::YesNoCancel;
+    const bool hasCancel = buttons != MsgButtons::Ok && buttons != MsgButtons::YesNo;
+    if (word == "yes" || word == "ok")
+        return yesNo ? MsgResult::Yes : MsgResult::Ok;
+    if (word == "no")
+        return yesNo ? MsgResult::No : (hasCancel ? MsgResult::Cancel : MsgResult::Ok);
+    if (word == "cancel") {
+        if (hasCancel)
+            return MsgResult::Cancel;
+        return yesNo ? MsgResult::No : MsgResult::Ok;
+    }
+    return yesNo ? MsgResult::Yes : MsgResult::Ok;
+}
+
+}  // namespace
+
+void setDefaultCaption(const QString& caption)
+{
+    captionStore() = caption;
+}
+
+QString defaultCaption()
+{
+    if (!captionStore().isEmpty())
+        return captionStore();
+    return QCoreApplication::applicationName();
+}
+
+void setMessageBoxAnswerer(MessageBoxAnswerer answerer)
+{
+    boxAnswerer() = std::move(answerer);
+}
+
+void setFileDialogAnswerer(FileDialogAnswerer answerer)
+{
+    fileAnswerer() = std::move(answerer);
+}
+
+MsgResult messageBox(const QString& text, const QString& caption, MsgButtons buttons, MsgIcon icon, QWidget* parent)
+{
+    MessageBoxCall call{caption.isEmpty() ? defaultCaption() : caption, text, buttons, icon};
+    if (boxAnswerer())
+        return boxAnswerer()(call);
+
+    const QByteArray autoAnswer = qgetenv("VELUNA_AUTO_ANSWER").trimmed().toLower();
+    if (!autoAnswer.isEmpty()) {
+        std::fprintf(stderr, "MessageBox: %s: %s\n", call.caption.toUtf8().constData(), call.text.toUtf8().constData());
+        std::fflush(stderr);
+        return fitAnswer(autoAnswer, buttons);
+    }
+
+    QMessageBox box(parent);
+    box.setWindowTitle(call.caption);
+    box.setText(text);
+    switch (icon) {
+    case MsgIcon::None: box.setIcon(QMessageBox::NoIcon); break;
+    case MsgIcon::Information: box.setIcon(QMessageBox::Information); break;
+    case MsgIcon::Question: box.setIcon(QMessageBox::Question); break;
+    case MsgIcon::Warning: box.setIcon(QMessageBox::Warning); break;
+    case MsgIcon::Error: box.setIcon(QMessageBox::Critical); break;
+    }
+    switch (buttons) {
+    case MsgButtons::Ok: box.setStandardButtons(QMessageBox::Ok); break;
+    case MsgButtons::OkCancel: box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel); break;
+    case MsgButtons::YesNo: box.setStandardButtons(QMessageBox::Yes | QMessageBox::No); break;
+    case MsgButtons::YesNoCancel:
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        break;
+    }
+    switch (box.exec()) {
+    case QMessageBox::Yes: return MsgResult::Yes;
+    case QMessageBox::No: return MsgResult::No;
+    case QMessageBox::Cancel: return MsgResult::Cancel;
+    default: return buttons == MsgButtons::YesNo ? MsgResult::No : MsgResult::Ok;
+    }
+}
+
+QString qtFilterFromMfc(const QString& mfcFilter)
+{
+    QStringList parts = mfcFilter.split('|');
+    QStringList out;
+    for (int i = 0; i + 1 < parts.size(); i += 2) {
+        const QString name = parts[i];
+        const QString patterns = parts[i + 1];
+        if (name.isEmpty() && patterns.isEmpty())
+            break;
+        QString qtPatterns = patterns;
+        qtPatterns.replace(';', ' ');
+        out << QStringLiteral("%1 (%2)").arg(name, qtPatterns);
+    }
+    return out.join(QStringLiteral(";;"));
+}
+
+QString fileDialog(const FileDialogCall& call, QWidget* parent)
+{
+    if (fileAnswerer())
+        return fileAnswerer()(call);
+    if (!qEnvironmentVariableIsEmpty("VELUNA_AUTO_ANSWER")) {
+        std::fprintf(stderr, "FileDialog: %s\n", call.caption.toUtf8().constData());
+        std::fflush(stderr);
+        return QString();
+    }
+    const QString filter = qtFilterFromMfc(call.filter);
+    QString start = call.folder;
+    if (!call.fileName.isEmpty())
+        start = call.folder.isEmpty() ? call.fileName : call.folder + "/" + call.fileName;
+    switch (call.kind) {
+    case FileDialogKind::Open:
+        return QFileDialog::getOpenFileName(parent, call.caption, start, filter);
+    case FileDialogKind::Save: {
+        QFileDialog dialog(parent, call.caption, start, filter);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        if (!call.defaultSuffix.isEmpty())
+            dialog.setDefaultSuffix(call.defaultSuffix);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return QString();
+        return dialog.selectedFiles().first();
+    }
+    case FileDialogKind::Folder:
+        return QFileDialog::getExistingDirectory(parent, call.caption, call.folder);
+    }
+    return QString();
+}
+
+}  // namespace platform

@@ -1,0 +1,88 @@
+#pragma once
+// One TCP link to one player: a socket, a sender thread that writes the
+// packets its owner hands over (in order, each whole), and a receiver thread
+// that reports raw chunks. It knows nothing of the packet format; framing and
+// dispatch belong to the owner.
+//
+// Events are delivered as WM_TCP_EVENT (wParam = link index, lParam = the
+// address of a LinkEvent) to the owner window, on the UI thread, while the
+// link thread waits; the event and its data are valid only during that call.
+
+#include "platform/window.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// Event types of a link.
+enum LinkEventType : uint16_t {
+    kLinkReceiveException = 1,  // receiver: failure while receiving or delivering
+    kLinkShortSend = 2,         // sender: a packet could not be written whole
+    kLinkWaitTimeout = 3,       // sender: the wait for work timed out (not raised: the wait is unbounded)
+    kLinkWaitFailed = 4,        // sender: the wait for work failed
+    kLinkData = 5,              // receiver: `length` bytes arrived in `data`
+    kLinkReceiveError = 6,      // receiver: recv failed; `error` = errno
+    kLinkPeerClosed = 7,        // receiver: the player closed the connection
+    kLinkReceiverEnded = 8,     // receiver: the receive loop ended
+};
+
+struct LinkEvent {
+    QString peerAddress;
+    uint16_t port = 0;
+    uint16_t linkIndex = 0;
+    uint16_t type = 0;
+    uint16_t error = 0;
+    uint32_t length = 0;
+    const uint8_t* data = nullptr;
+};
+
+class CTCPClient {
+public:
+    CTCPClient();
+    virtual ~CTCPClient();  // closes the link first when the owner has not
+    CTCPClient(const CTCPClient&) = delete;
+    CTCPClient& operator=(const CTCPClient&) = delete;
+
+    // The window that receives this link's events.
+    void setOwner(platform::WindowHandle owner);
+    platform::WindowHandle owner() const;
+
+    // Connects within about one second. A link that still holds a connection
+    // is closed first. False when the address is not IPv4 text, the port is
+    // 0, or nobody accepts in time; the link is then idle and no thread runs.
+    bool Connect(const QString& ipv4, uint16_t port);
+    // Safe from the owner, from inside an event handler of this link, and
+    // twice in a row. A local close is never reported as the player closing.
+    void Close();
+
+    // Hands one packet to the sender. Packets are queued and written whole,
+    // in order. False when the link is not running or the packet is empty
+    // or larger than the send buffer (10,485,760 bytes).
+    bool Send(const uint8_t* data, std::size_t length);
+    bool Send(const QByteArray& packet);
+
+    bool IsConnected() const;
+    bool IsRunning() const;
+    QString PeerAddress() const;
+    uint16_t Port() const;
+    uint16_t LinkIndex() const;
+    void SetLinkIndex(uint16_t index);
+    std::size_t QueuedPackets() const;
+
+private:
+    struct Impl;
+    Impl* d;
+};
+
+// True when `mask` is dotted IPv4 text whose one-bits are contiguous from the
+// top (0.0.0.0 and 255.255.255.255 count).
+bool IsContiguousNetmask(const QString& mask);
+// True when all three are IPv4 texts and address AND mask == gateway AND mask.
+bool IsSameSubnet(const QString& address, const QString& mask, const QString& gateway);
