@@ -1,0 +1,44 @@
+#pragma once
+// Conversions between the UI's UTF-16 text, UTF-8 (every JSON document) and
+// code page 936 (every name that travels inside a packet), through our own
+// copy of the code page's published mapping. Never touches the process locale.
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace text {
+
+inline constexpr std::size_t kMaxNameBytes = 512;
+
+// Direction flag of MapDoubleByteCode.
+inline constexpr int kToUnicode = 1;
+inline constexpr int kToCodePage = 0;
+
+// Looks a code up in the 936 table (16-round search); codes below 128 map to
+// themselves; 0 when the code has no mapping.
+uint16_t MapDoubleByteCode(uint16_t code, int direction);
+
+std::string CStringToUtf8(const QString& text);
+QString Utf8ToCString(const char* utf8);  // up to the first zero byte
+QString Utf8ToCString(const QByteArray& utf8);
+
+// Code-page text (zero-terminated, or up to the array's end) to UTF-16.
+void AssignDoubleByteText(const char* codePageText, QString& out);
+QString DoubleByteTextToCString(const char* codePageText);
+QString DoubleByteTextToCString(const QByteArray& codePageText);
+// Reads a fixed name field of `size` bytes (stops at the first zero or at size).
+QString DoubleByteFieldToCString(const uint8_t* field, std::size_t size);
+
+// UTF-16 to code page, at most 512 bytes, never splitting a character.
+void CStringToDoubleByteText(const QString& text, QByteArray& out);
+QByteArray CStringToDoubleByteText(const QString& text);
+
+// The "ANSI code page" of the system: code page 936 through our table.
+QString localToString(const QByteArray& bytes);
+QByteArray stringToLocal(const QString& text);
+
+}  // namespace text
