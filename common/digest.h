@@ -2,6 +2,7 @@
 // The MD5 digest text of a file and the CRC-16/MODBUS check of configuration
 // files that travel to and from the player.
 
+#include <QByteArray>
 #include <QString>
 
 #include <cstddef>
@@ -21,6 +22,6 @@ uint16_t Crc16Modbus(const uint8_t* data, std::size_t length);
 bool CheckCrcTrailer(const uint8_t* data, std::size_t length);
 
 // Appends the two-byte trailer (low byte first) to `data`.
-void AppendCrcTrailer(std::string& data);
+void AppendCrcTrailer(QByteArray& data);
 
 }  // namespace digest
