@@ -1,0 +1,119 @@
+#pragma once
+// The simulated player: a TCP command service (and, when asked, the UDP
+// discovery answer) that keeps state, logs every packet and can be told to
+// misbehave. It runs on threads of its own, so a test can run it in-process
+// while the UI thread pumps events. Several can run at once on distinct
+// loopback addresses (127.0.0.2, 127.0.0.3 ...).
+
+#include "transport/protocol.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace sim {
+
+struct Request {
+    proto::PlayerPacketHeader header;
+    QByteArray payload;
+};
+
+struct Reply {
+    // `command` is the plain code; the reply bit (and the not-supported bit
+    // when asked) is set when the reply is written. payloadLength is filled in.
+    proto::PlayerPacketHeader header;
+    QByteArray payload;
+};
+
+class PlayerSim;
+// Runs on the simulator's connection thread; returns the replies to write
+// (none for a command that the player answers with silence).
+using CommandHandler = std::function<std::vector<Reply>(PlayerSim&, const Request&)>;
+
+struct SimOptions {
+    QString address = QStringLiteral("127.0.0.1");
+    uint16_t tcpPort = 0;  // 0: the system picks a free port (see tcpPort())
+    QString mac = QStringLiteral("A1B2C3D4E5F6");
+    QString id = QStringLiteral("SIM000000001");  // 12 characters
+    uint16_t version = 0x1523;  // player version word
+    uint8_t channelCode = 4;    // channel-layout code
+    bool android = true;
+    uint8_t fpgaVersion = 5;
+    QString buildText = QStringLiteral("2026-12-01 10:00:00");  // 19 characters; empty: 5-byte payload
+    bool udpDiscovery = false;  // answer discovery broadcasts (ports 6000 and 7656)
+    QString configSeedFolder;   // seed the configuration-file store from here
+    bool verbose = false;       // print every packet on stderr
+};
+
+enum class Fault {
+    None,
+    Silent,        // read requests, answer nothing
+    NotSupported,  // answer with the not-supported bit set and no payload
+    Split,         // write each reply in pieces of `value` bytes (default 1), with a short pause between
+    Coalesce,      // hold a reply back and write it together with the next one in one write
+    Delay,         // wait `value` ms before each reply
+};
+
+struct LogEntry {
+    bool incoming;  // true: request from the tool; false: reply from the player
+    proto::PlayerPacketHeader header;
+    QByteArray payload;
+};
+
+class PlayerSim {
+public:
+    explicit PlayerSim(SimOptions options = SimOptions());
+    ~PlayerSim();
+    PlayerSim(const PlayerSim&) = delete;
+    PlayerSim& operator=(const PlayerSim&) = delete;
+
+    bool start(QString* error = nullptr);
+    void stop();  // closes everything and joins every thread
+    bool isRunning() const;
+
+    const SimOptions& options() const { return options_; }
+    uint16_t tcpPort() const;
+
+    // Replaces the handler of one command code. Thread-safe.
+    void registerCommand(uint8_t code, CommandHandler handler);
+
+    // Misbehaviour for every command (onlyCode < 0) or for one code.
+    void setFault(Fault fault, int value = 0, int onlyCode = -1);
+
+    // What went in and out, in order. Thread-safe copies.
+    std::vector<LogEntry> log() const;
+    std::size_t requestCount(uint8_t code) const;
+    void clearLog();
+    // Waits (without an event loop) until `count` requests of `code` arrived.
+    bool waitForRequests(uint8_t code, std::size_t count, int timeoutMs) const;
+
+    // Closes the open connections from the player's side (the tool sees the
+    // peer close); the service keeps listening.
+    void dropConnections();
+
+    // Number of bytes the current connections have read so far.
+    uint64_t bytesReceived() const;
+    // Slows reading: sleep `ms` between reads (0 = read at full speed).
+    void setReadPause(int ms);
+
+    // Guards state that command handlers share with tests (stores, catalogues).
+    std::mutex& stateMutex() const { return stateMutex_; }
+
+private:
+    struct Impl;
+    SimOptions options_;
+    std::unique_ptr<Impl> d;
+    mutable std::mutex stateMutex_;
+};
+
+// Installs the answers every player gives (handshake, status, temperature,
+// product information, ...) on a simulator.
+void installStandardCommands(PlayerSim& sim);
+
+}  // namespace sim
