@@ -13,13 +13,9 @@
 #include <QByteArray>
 #include <QString>
 
-#include <atomic>
-#include <condition_variable>
+#include <cstddef>
 #include <cstdint>
-#include <deque>
-#include <mutex>
-#include <thread>
-#include <vector>
+#include <memory>
 
 // Event types of a link.
 enum LinkEventType : uint16_t {
@@ -57,16 +53,27 @@ public:
     // Connects within about one second. A link that still holds a connection
     // is closed first. False when the address is not IPv4 text, the port is
     // 0, or nobody accepts in time; the link is then idle and no thread runs.
+    // Also false when called from inside an event handler of this very link:
+    // its old threads cannot be finished while they wait for that handler.
     bool Connect(const QString& ipv4, uint16_t port);
     // Safe from the owner, from inside an event handler of this link, and
-    // twice in a row. A local close is never reported as the player closing.
+    // twice in a row. A local close is never reported as the player closing,
+    // and once the owner has closed the link no further event of that
+    // connection reaches it. Called from inside one of this link's own
+    // handlers, the threads are finished later (next Connect, Close or the
+    // destructor) instead of being waited for.
     void Close();
 
     // Hands one packet to the sender. Packets are queued and written whole,
     // in order. False when the link is not running or the packet is empty
-    // or larger than the send buffer (10,485,760 bytes).
+    // or larger than the send buffer (10,485,760 bytes), or when the queue
+    // already holds kMaxQueuedBytes. The QByteArray form shares the bytes
+    // instead of copying them (the caller may go on using its array).
     bool Send(const uint8_t* data, std::size_t length);
     bool Send(const QByteArray& packet);
+
+    static constexpr std::size_t kBufferSize = 10485760;
+    static constexpr std::size_t kMaxQueuedBytes = 16 * kBufferSize;
 
     bool IsConnected() const;
     bool IsRunning() const;
@@ -74,11 +81,14 @@ public:
     uint16_t Port() const;
     uint16_t LinkIndex() const;
     void SetLinkIndex(uint16_t index);
+    // Packets handed over and not yet written whole.
     std::size_t QueuedPackets() const;
 
 private:
     struct Impl;
-    Impl* d;
+    // Shared with the link's threads, so that a link destroyed from inside
+    // its own event handler stays valid until its threads have finished.
+    std::shared_ptr<Impl> d;
 };
 
 // True when `mask` is dotted IPv4 text whose one-bits are contiguous from the

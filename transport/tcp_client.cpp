@@ -1,0 +1,516 @@
+#include "transport/tcp_client.h"
+
+#include "platform/messages.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+namespace {
+
+constexpr int kConnectTimeoutMs = 1000;
+constexpr int kSocketBufferBytes = int(CTCPClient::kBufferSize);
+
+bool parseIpv4(const QString& text, in_addr* out)
+{
+    if (text.isEmpty() || text.contains(QChar(0)))
+        return false;
+    const QByteArray latin = text.toLatin1();
+    in_addr addr{};
+    if (::inet_pton(AF_INET, latin.constData(), &addr) != 1)
+        return false;
+    if (out)
+        *out = addr;
+    return true;
+}
+
+// Writes every byte or reports why not. MSG_NOSIGNAL: a peer that reset the
+// connection must not end the program with SIGPIPE.
+int writeAll(int fd, const char* data, std::size_t length)
+{
+    std::size_t done = 0;
+    while (done < length) {
+        const ssize_t n = ::send(fd, data + done, length - done, MSG_NOSIGNAL);
+        if (n > 0) {
+            done += std::size_t(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        return n < 0 ? (errno ? errno : EIO) : EPIPE;
+    }
+    return 0;
+}
+
+}  // namespace
+
+struct CTCPClient::Impl {
+    // The link whose worker is running on this thread (so that Close knows
+    // it is called by its own sender or receiver).
+    static thread_local Impl* currentWorker;
+
+    std::atomic<platform::WindowHandle> owner{0};
+    std::atomic<uint16_t> linkIndex{0};
+    platform::SendGate gate;
+
+    // Receive buffer and the two event records: each thread fills and
+    // delivers only its own record, so the two never overlap.
+    std::unique_ptr<uint8_t[]> receiveBuffer{new uint8_t[kBufferSize]};
+    LinkEvent receiveEvent;
+    LinkEvent sendEvent;
+
+    mutable std::mutex mutex;
+    std::condition_variable wake;  // sender: work or stop; receiver: stop
+    int fd = -1;
+    bool shutDown = false;  // shutdown() already called on fd
+    bool running = false;   // the threads are to keep going
+    bool connected = false;
+    bool failed = false;    // one thread is reporting the loss; the other stays quiet
+    QString peer;
+    uint16_t port = 0;
+    std::deque<QByteArray> queue;
+    std::size_t queuedBytes = 0;
+    bool writing = false;
+    QByteArray spare;  // a written buffer kept for the next copied packet
+
+    std::thread sender;
+    std::thread receiver;
+
+    platform::MessageWindow* ownerWindow() const { return platform::windowFromHandle(owner.load()); }
+
+    // Hands one event to the owner and waits until it has been handled (or
+    // the owner has closed the gate). May throw on resource exhaustion.
+    void deliver(LinkEvent& event, uint16_t type, uint32_t length)
+    {
+        const uint16_t index = linkIndex.load();
+        event.linkIndex = index;
+        event.type = type;
+        event.length = length;
+        Impl* self = this;
+        platform::sendMessageFromWorker(
+            gate, [self] { return self->ownerWindow(); }, platform::WM_TCP_EVENT, platform::WPARAM(index),
+            reinterpret_cast<platform::LPARAM>(&event));
+    }
+
+    void deliverQuietly(LinkEvent& event, uint16_t type, uint32_t length) noexcept
+    {
+        try {
+            deliver(event, type, length);
+        } catch (...) {
+        }
+    }
+
+    // Stops the connection without waiting for anything: the threads see
+    // running cleared, and shutdown wakes a blocked recv or send. The
+    // descriptor itself is closed only after both threads have ended.
+    void stopLocked()
+    {
+        running = false;
+        connected = false;
+        peer.clear();
+        port = 0;
+        if (fd >= 0 && !shutDown) {
+            ::shutdown(fd, SHUT_RDWR);
+            shutDown = true;
+        }
+        queue.clear();
+        queuedBytes = 0;
+        wake.notify_all();
+    }
+
+    // Queues one packet; the sender writes the queue in order.
+    bool enqueue(QByteArray packet)
+    {
+        const std::size_t length = std::size_t(packet.size());
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!running || queuedBytes + length > kMaxQueuedBytes)
+            return false;
+        queue.push_back(std::move(packet));
+        queuedBytes += length;
+        wake.notify_all();
+        return true;
+    }
+
+    void stop()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stopLocked();
+    }
+
+    // Claims the right to report the loss of the connection. False when the
+    // link was closed already, or when the other thread reports it; the
+    // receiver then waits until that report is done so that its closing
+    // event stays last.
+    bool claimFailure(std::unique_lock<std::mutex>& lock, bool waitForOther)
+    {
+        if (!running)
+            return false;
+        if (failed) {
+            if (waitForOther)
+                wake.wait(lock, [this] { return !running; });
+            return false;
+        }
+        failed = true;
+        return true;
+    }
+
+    bool claimFailure(bool waitForOther)
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        return claimFailure(lock, waitForOther);
+    }
+
+    // Waits for both threads and releases the descriptor. Owner side only,
+    // never while one of the threads waits for the calling thread.
+    void finishThreads()
+    {
+        if (receiver.joinable())
+            receiver.join();
+        if (sender.joinable())
+            sender.join();
+        std::lock_guard<std::mutex> lock(mutex);
+        if (fd >= 0) {
+            ::close(fd);
+            fd = -1;
+        }
+        shutDown = false;
+        failed = false;
+        writing = false;
+    }
+
+    void receiveLoop(int socket)
+    {
+        currentWorker = this;
+        int lastError = 0;
+        for (;;) {
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                if (!running)
+                    break;
+            }
+            const ssize_t n = ::recv(socket, receiveBuffer.get(), kBufferSize, 0);
+            if (n > 0) {
+                try {
+                    // Synchronous: nothing more is read until the owner is done.
+                    deliver(receiveEvent, kLinkData, uint32_t(n));
+                } catch (...) {
+                    lastError = errno;
+                    if (claimFailure(false)) {
+                        receiveEvent.error = uint16_t(lastError);
+                        deliverQuietly(receiveEvent, kLinkReceiveException, 0);
+                        stop();
+                    }
+                }
+                continue;
+            }
+            const int err = n < 0 ? errno : 0;
+            if (n < 0 && (err == EINTR || err == EAGAIN || err == EWOULDBLOCK))
+                continue;
+            if (n < 0)
+                lastError = err;
+            // A close of our own (owner or sender) is not the player closing.
+            if (!claimFailure(true))
+                break;
+            if (n == 0) {
+                deliverQuietly(receiveEvent, kLinkPeerClosed, 0);
+            } else {
+                receiveEvent.error = uint16_t(err);
+                deliverQuietly(receiveEvent, kLinkReceiveError, 0);
+            }
+            stop();
+            break;
+        }
+        receiveEvent.error = uint16_t(lastError);
+        deliverQuietly(receiveEvent, kLinkReceiverEnded, 0);
+        currentWorker = nullptr;
+    }
+
+    void sendLoop(int socket)
+    {
+        currentWorker = this;
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            try {
+                wake.wait(lock, [this] { return !running || !queue.empty(); });
+            } catch (...) {
+                if (claimFailure(lock, false)) {
+                    lock.unlock();
+                    deliverQuietly(sendEvent, kLinkWaitFailed, 0);
+                    stop();
+                    lock.lock();
+                }
+                break;
+            }
+            if (!running)
+                break;
+            QByteArray packet = std::move(queue.front());
+            queue.pop_front();
+            queuedBytes -= std::size_t(packet.size());
+            writing = true;
+            lock.unlock();
+
+            const int err = writeAll(socket, packet.constData(), std::size_t(packet.size()));
+
+            lock.lock();
+            writing = false;
+            // Keep the buffer for the next copied packet when nobody else
+            // holds it any more: no allocation per chunk in a long transfer.
+            if (packet.isDetached() && packet.capacity() > spare.capacity())
+                spare = std::move(packet);
+            if (err != 0) {
+                if (claimFailure(lock, false)) {
+                    sendEvent.error = uint16_t(err);
+                    lock.unlock();
+                    deliverQuietly(sendEvent, kLinkShortSend, 0);
+                    stop();
+                    lock.lock();
+                }
+                break;
+            }
+        }
+        currentWorker = nullptr;
+    }
+};
+
+thread_local CTCPClient::Impl* CTCPClient::Impl::currentWorker = nullptr;
+
+CTCPClient::CTCPClient() : d(std::make_shared<Impl>())
+{
+    d->receiveEvent.data = d->receiveBuffer.get();
+}
+
+CTCPClient::~CTCPClient()
+{
+    Close();
+    // Destroyed from inside one of its own handlers: the threads cannot be
+    // waited for here. They hold the shared state and finish by themselves
+    // (the gate is closed, the socket shut down).
+    if (d->receiver.joinable())
+        d->receiver.detach();
+    if (d->sender.joinable())
+        d->sender.detach();
+}
+
+void CTCPClient::setOwner(platform::WindowHandle owner)
+{
+    d->owner.store(owner);
+}
+
+platform::WindowHandle CTCPClient::owner() const
+{
+    return d->owner.load();
+}
+
+bool CTCPClient::Connect(const QString& ipv4, uint16_t port)
+{
+    Close();
+    if (d->receiver.joinable() || d->sender.joinable())
+        return false;  // still inside one of this link's handlers
+
+    in_addr address{};
+    if (port == 0 || !parseIpv4(ipv4, &address))
+        return false;
+
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP);
+    if (fd < 0)
+        return false;
+
+    // Closing resets the connection at once instead of lingering.
+    linger noLinger{};
+    noLinger.l_onoff = 1;
+    noLinger.l_linger = 0;
+    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &noLinger, sizeof noLinger);
+    // Room for a whole file chunk each way (the system may cap these).
+    int bufferBytes = kSocketBufferBytes;
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bufferBytes, sizeof bufferBytes);
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
+    // Packets are written whole; a small request must not wait for the
+    // acknowledgement of the previous one.
+    int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+
+    sockaddr_in peer{};
+    peer.sin_family = AF_INET;
+    peer.sin_port = htons(port);
+    peer.sin_addr = address;
+
+    bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0;
+    if (!ok && (errno == EINPROGRESS || errno == EINTR)) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kConnectTimeoutMs);
+        for (;;) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                break;
+            pollfd p{fd, POLLOUT, 0};
+            const int r = ::poll(&p, 1, int(left.count()));
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r > 0) {
+                int soError = 0;
+                socklen_t len = sizeof soError;
+                ok = ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len) == 0 && soError == 0;
+            }
+            break;
+        }
+    }
+    const int flags = ok ? ::fcntl(fd, F_GETFL) : -1;
+    if (!ok || flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
+        ::close(fd);
+        return false;
+    }
+
+    {
+        std::lock_guard<std::mutex> lock(d->mutex);
+        d->fd = fd;
+        d->shutDown = false;
+        d->running = true;
+        d->connected = true;
+        d->failed = false;
+        d->peer = ipv4;
+        d->port = port;
+        d->queue.clear();
+        d->queuedBytes = 0;
+    }
+    // The threads fill these records from copies made here; they never read
+    // what the owner may change later.
+    for (LinkEvent* event : {&d->receiveEvent, &d->sendEvent}) {
+        event->peerAddress = ipv4;
+        event->port = port;
+        event->linkIndex = d->linkIndex.load();
+        event->type = 0;
+        event->error = 0;
+        event->length = 0;
+    }
+    d->receiveEvent.data = d->receiveBuffer.get();
+    d->sendEvent.data = nullptr;
+    d->gate.reopen();
+
+    try {
+        std::shared_ptr<Impl> self = d;
+        d->receiver = std::thread([self, fd] { self->receiveLoop(fd); });
+        d->sender = std::thread([self, fd] { self->sendLoop(fd); });
+    } catch (const std::system_error&) {
+        d->stop();
+        d->gate.close();
+        d->finishThreads();
+        return false;
+    }
+    return true;
+}
+
+void CTCPClient::Close()
+{
+    if (Impl::currentWorker == d.get()) {
+        d->stop();
+        return;
+    }
+    d->stop();
+    // Every event still waiting to be delivered is dropped, so that no
+    // thread is left blocked on the owner while the owner waits for it.
+    d->gate.close();
+    if (platform::isUiThread() && d->gate.isDelivering())
+        return;  // a thread of ours waits for this very call to return
+    d->finishThreads();
+}
+
+bool CTCPClient::Send(const uint8_t* data, std::size_t length)
+{
+    if (!data || length == 0 || length > kBufferSize)
+        return false;
+    QByteArray buffer;
+    {
+        std::lock_guard<std::mutex> lock(d->mutex);
+        if (!d->running || d->queuedBytes + length > kMaxQueuedBytes)
+            return false;
+        buffer = std::move(d->spare);
+        d->spare = QByteArray();
+    }
+    // A recycled buffer keeps its capacity: resizing it allocates nothing.
+    if (buffer.capacity() >= qsizetype(length) && buffer.isDetached())
+        buffer.resize(qsizetype(length));
+    else
+        buffer = QByteArray(qsizetype(length), Qt::Uninitialized);
+    std::memcpy(buffer.data(), data, length);
+    return d->enqueue(std::move(buffer));
+}
+
+bool CTCPClient::Send(const QByteArray& packet)
+{
+    const std::size_t length = std::size_t(packet.size());
+    if (length == 0 || length > kBufferSize)
+        return false;
+    return d->enqueue(packet);
+}
+
+bool CTCPClient::IsConnected() const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    return d->connected;
+}
+
+bool CTCPClient::IsRunning() const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    return d->running;
+}
+
+QString CTCPClient::PeerAddress() const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    return d->peer;
+}
+
+uint16_t CTCPClient::Port() const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    return d->port;
+}
+
+uint16_t CTCPClient::LinkIndex() const
+{
+    return d->linkIndex.load();
+}
+
+void CTCPClient::SetLinkIndex(uint16_t index)
+{
+    d->linkIndex.store(index);
+}
+
+std::size_t CTCPClient::QueuedPackets() const
+{
+    std::lock_guard<std::mutex> lock(d->mutex);
+    return d->queue.size() + (d->writing ? 1 : 0);
+}
+
+bool IsContiguousNetmask(const QString& mask)
+{
+    in_addr addr{};
+    if (!parseIpv4(mask, &addr))
+        return false;
+    const uint32_t value = ntohl(addr.s_addr);
+    const uint32_t inverse = ~value;
+    return (inverse & (inverse + 1u)) == 0;
+}
+
+bool IsSameSubnet(const QString& address, const QString& mask, const QString& gateway)
+{
+    in_addr a{}, m{}, g{};
+    if (!parseIpv4(address, &a) || !parseIpv4(mask, &m) || !parseIpv4(gateway, &g))
+        return false;
+    return (a.s_addr & m.s_addr) == (g.s_addr & m.s_addr);
+}
