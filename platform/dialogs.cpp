@@ -1,5 +1,7 @@
 #include "platform/dialogs.h"
 
+#include "platform/window.h"
+
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -48,6 +50,17 @@ MsgResult fitAnswer(const QByteArray& word, MsgButtons buttons)
     return yesNo ? MsgResult::Yes : MsgResult::Ok;
 }
 
+MsgResult negativeAnswer(MsgButtons buttons)
+{
+    switch (buttons) {
+    case MsgButtons::Ok: return MsgResult::Ok;
+    case MsgButtons::YesNo: return MsgResult::No;
+    case MsgButtons::OkCancel:
+    case MsgButtons::YesNoCancel: return MsgResult::Cancel;
+    }
+    return MsgResult::Cancel;
+}
+
 }  // namespace
 
 void setDefaultCaption(const QString& caption)
@@ -75,6 +88,14 @@ void setFileDialogAnswerer(FileDialogAnswerer answerer)
 MsgResult messageBox(const QString& text, const QString& caption, MsgButtons buttons, MsgIcon icon, QWidget* parent)
 {
     MessageBoxCall call{caption.isEmpty() ? defaultCaption() : caption, text, buttons, icon};
+    if (!isUiThread()) {
+        // A box can only be shown by the UI thread; a worker that gets here
+        // is answered with the cautious choice and the text goes to stderr.
+        std::fprintf(stderr, "MessageBox (not shown, worker thread): %s: %s\n", call.caption.toUtf8().constData(),
+                     call.text.toUtf8().constData());
+        std::fflush(stderr);
+        return negativeAnswer(buttons);
+    }
     if (boxAnswerer())
         return boxAnswerer()(call);
 
@@ -129,6 +150,8 @@ QString qtFilterFromMfc(const QString& mfcFilter)
 
 QString fileDialog(const FileDialogCall& call, QWidget* parent)
 {
+    if (!isUiThread())
+        return QString();
     if (fileAnswerer())
         return fileAnswerer()(call);
     if (!qEnvironmentVariableIsEmpty("VELUNA_AUTO_ANSWER")) {

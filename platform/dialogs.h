@@ -17,7 +17,9 @@ enum class MsgButtons { Ok, OkCancel, YesNo, YesNoCancel };
 enum class MsgResult { Ok = 1, Cancel = 2, Yes = 6, No = 7 };
 
 // AfxMessageBox / MessageBoxW. An empty caption means the application title
-// (see setDefaultCaption). UI thread only.
+// (see setDefaultCaption). UI thread only: called on another thread nothing
+// is shown, the text goes to stderr and the answer is the negative one
+// (Cancel, No, or Ok for a box with Ok alone).
 MsgResult messageBox(const QString& text, const QString& caption = QString(), MsgButtons buttons = MsgButtons::Ok,
                      MsgIcon icon = MsgIcon::None, QWidget* parent = nullptr);
 
@@ -49,7 +51,8 @@ struct FileDialogCall {
 using FileDialogAnswerer = std::function<QString(const FileDialogCall&)>;
 void setFileDialogAnswerer(FileDialogAnswerer answerer);
 
-// CFileDialog / folder picker. Empty result = cancelled. With
+// CFileDialog / folder picker. Empty result = cancelled (also on a thread
+// other than the UI thread). With
 // VELUNA_AUTO_ANSWER set and no answerer installed, prints
 // "FileDialog: <caption>" on stderr and returns empty.
 QString fileDialog(const FileDialogCall& call, QWidget* parent = nullptr);

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <condition_variable>
+#include <exception>
 
 namespace platform {
 
@@ -99,7 +100,9 @@ LRESULT MessageWindow::dispatch(unsigned id, WPARAM wParam, LPARAM lParam)
 void MessageWindow::setTimer(unsigned id, int milliseconds)
 {
     killTimer(id);
-    int qtId = timers_->startTimer(std::max(0, milliseconds));
+    // Like SetTimer, periods below 10 ms are raised to 10 ms: a zero period
+    // would otherwise fire on every pass of the event loop.
+    int qtId = timers_->startTimer(std::max(kMinimumTimerMs, milliseconds));
     if (qtId != 0)
         timers_->byId[id] = qtId;
 }
@@ -279,9 +282,19 @@ LRESULT sendMessageFromWorker(SendGate& gate, const std::function<MessageWindow*
             gatePtr->delivering_++;
             LRESULT result = 0;
             bool ran = false;
-            if (MessageWindow* w = resolve()) {
-                result = w->dispatch(id, wParam, lParam);
-                ran = true;
+            // A handler that throws must neither take the event loop down nor
+            // leave the worker waiting for an answer that never comes.
+            try {
+                if (MessageWindow* w = resolve()) {
+                    ran = true;
+                    result = w->dispatch(id, wParam, lParam);
+                }
+            } catch (const std::exception& e) {
+                qWarning("Message %u: handler failed: %s", id, e.what());
+                result = 0;
+            } catch (...) {
+                qWarning("Message %u: handler failed", id);
+                result = 0;
             }
             gatePtr->delivering_--;
             std::lock_guard<std::mutex> lock(call->mutex);

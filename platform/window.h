@@ -54,7 +54,9 @@ public:
     LRESULT dispatch(unsigned id, WPARAM wParam, LPARAM lParam);
 
     // SetTimer / KillTimer: one repeating timer per id; setting an id again
-    // restarts it with the new period. onTimer runs on the UI thread.
+    // restarts it with the new period (at least kMinimumTimerMs). onTimer
+    // runs on the UI thread.
+    static constexpr int kMinimumTimerMs = 10;
     void setTimer(unsigned id, int milliseconds);
     void killTimer(unsigned id);
     bool hasTimer(unsigned id) const;
@@ -121,6 +123,7 @@ private:
 // the receiver (for example by caption), then the handler runs there while
 // the worker waits. Returns the handler's result; `delivered` (optional) says
 // whether a handler ran. On the UI thread itself the call runs directly.
+// A handler that throws gives 0 (the exception is logged, not passed on).
 LRESULT sendMessageFromWorker(SendGate& gate, const std::function<MessageWindow*()>& resolve, unsigned id,
                               WPARAM wParam, LPARAM lParam, bool* delivered = nullptr);
 
