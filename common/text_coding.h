@@ -38,6 +38,10 @@ void CStringToDoubleByteText(const QString& text, QByteArray& out);
 QByteArray CStringToDoubleByteText(const QString& text);
 
 // The "ANSI code page" of the system: code page 936 through our table.
+// Unlike the name conversions above these convert the whole text: 0x80 is
+// the euro sign, a byte that starts no known code becomes U+FFFD (the
+// decoder stops only at a zero byte), and a character without a code is
+// written as '?'. No 512-byte cap.
 QString localToString(const QByteArray& bytes);
 QByteArray stringToLocal(const QString& text);
 
