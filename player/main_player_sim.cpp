@@ -1,6 +1,189 @@
+// player-sim: a simulated player on the command line. It prints its address
+// and port first, then one line per packet in and out, and runs until
+// interrupted (SIGINT or SIGTERM).
+
+#include "player/player_sim.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <csignal>
 #include <cstdio>
-int main()
+#include <cstring>
+#include <optional>
+
+namespace {
+
+void usage()
 {
-    std::fprintf(stderr, "player-sim: not built yet\n");
-    return 1;
+    std::fprintf(stderr,
+                 "usage: player-sim [--address A] [--port P] [--mac 12HEX] [--id TEXT12] [--version WORD]\n"
+                 "                  [--channel CODE] [--fpga N] [--no-android] [--build TEXT] [--udp]\n"
+                 "                  [--config-seed FOLDER] [--verbose]\n"
+                 "                  [--fault silent|notsupported|split[:n]|coalesce[:ms]|delay:<ms>[@code]]\n"
+                 "numbers take decimal or 0x-prefixed hexadecimal\n");
+}
+
+std::optional<uint32_t> number(const QString& text, uint32_t max)
+{
+    bool ok = false;
+    const uint v = text.trimmed().toUInt(&ok, 0);  // 0x... hexadecimal, else decimal
+    if (!ok || v > max)
+        return std::nullopt;
+    return v;
+}
+
+struct FaultArg {
+    sim::Fault fault = sim::Fault::None;
+    int value = 0;
+    int code = -1;
+};
+
+std::optional<FaultArg> parseFault(QString text)
+{
+    FaultArg f;
+    const int at = text.indexOf(QLatin1Char('@'));
+    if (at >= 0) {
+        const auto code = number(text.mid(at + 1), 63);
+        if (!code || *code == 0)
+            return std::nullopt;
+        f.code = int(*code);
+        text = text.left(at);
+    }
+    const QString name = text.section(QLatin1Char(':'), 0, 0).toLower();
+    const QString arg = text.section(QLatin1Char(':'), 1);
+    const bool hasArg = text.contains(QLatin1Char(':'));
+    if (hasArg) {
+        const auto v = number(arg, 600000);
+        if (!v)
+            return std::nullopt;
+        f.value = int(*v);
+    }
+    if (name == QLatin1String("silent") && !hasArg)
+        f.fault = sim::Fault::Silent;
+    else if (name == QLatin1String("notsupported") && !hasArg)
+        f.fault = sim::Fault::NotSupported;
+    else if (name == QLatin1String("split"))
+        f.fault = sim::Fault::Split;
+    else if (name == QLatin1String("coalesce"))
+        f.fault = sim::Fault::Coalesce;
+    else if (name == QLatin1String("delay") && hasArg)
+        f.fault = sim::Fault::Delay;
+    else
+        return std::nullopt;
+    return f;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    sim::SimOptions o;
+    o.verbose = true;
+    std::optional<FaultArg> fault;
+
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+
+    auto bad = [](const char* what, const QString& value) {
+        std::fprintf(stderr, "player-sim: bad %s: %s\n", what, value.toLocal8Bit().constData());
+        usage();
+        return 2;
+    };
+    for (int i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        auto value = [&]() -> std::optional<QString> {
+            if (i + 1 >= args.size())
+                return std::nullopt;
+            return args[++i];
+        };
+        if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
+            usage();
+            return 0;
+        } else if (a == QLatin1String("--udp")) {
+            o.udpDiscovery = true;
+        } else if (a == QLatin1String("--no-android")) {
+            o.android = false;
+        } else if (a == QLatin1String("--verbose")) {
+            o.dumpPayload = true;
+        } else {
+            const auto v = value();
+            if (!v)
+                return bad("option (missing value)", a);
+            if (a == QLatin1String("--address")) {
+                o.address = *v;
+            } else if (a == QLatin1String("--port")) {
+                const auto n = number(*v, 65535);
+                if (!n)
+                    return bad("port", *v);
+                o.tcpPort = uint16_t(*n);
+            } else if (a == QLatin1String("--mac")) {
+                QString hex = *v;
+                hex.remove(QLatin1Char(':'));
+                bool ok = false;
+                hex.toULongLong(&ok, 16);
+                if (hex.size() != 12 || !ok)
+                    return bad("MAC (12 hex digits)", *v);
+                o.mac = hex.toUpper();
+            } else if (a == QLatin1String("--id")) {
+                if (v->size() > 12 || v->toLatin1() != v->toUtf8())
+                    return bad("ID (up to 12 ASCII characters)", *v);
+                o.id = *v;
+            } else if (a == QLatin1String("--version")) {
+                const auto n = number(*v, 0xFFFF);
+                if (!n)
+                    return bad("version", *v);
+                o.version = uint16_t(*n);
+            } else if (a == QLatin1String("--channel")) {
+                const auto n = number(*v, 255);
+                if (!n)
+                    return bad("channel code", *v);
+                o.channelCode = uint8_t(*n);
+            } else if (a == QLatin1String("--fpga")) {
+                const auto n = number(*v, 255);
+                if (!n)
+                    return bad("FPGA version", *v);
+                o.fpgaVersion = uint8_t(*n);
+            } else if (a == QLatin1String("--build")) {
+                o.buildText = *v;
+            } else if (a == QLatin1String("--config-seed")) {
+                o.configSeedFolder = *v;
+            } else if (a == QLatin1String("--fault")) {
+                fault = parseFault(*v);
+                if (!fault)
+                    return bad("fault", *v);
+            } else {
+                return bad("option", a);
+            }
+        }
+    }
+
+    // The service threads must not take the stop signals: block them before
+    // any thread starts and wait for them here.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    sim::PlayerSim player(o);
+    sim::installStandardCommands(player);
+    if (fault)
+        player.setFault(fault->fault, fault->value, fault->code);
+
+    QString error;
+    if (!player.start(&error)) {
+        std::fprintf(stderr, "player-sim: %s\n", error.toLocal8Bit().constData());
+        return 1;
+    }
+    std::printf("player-sim listening on %s:%u%s\n", o.address.toLatin1().constData(), unsigned(player.tcpPort()),
+                o.udpDiscovery ? " (discovery on udp 6000 and 7656)" : "");
+    std::fflush(stdout);
+
+    int sig = 0;
+    sigwait(&stopSignals, &sig);
+    std::fprintf(stderr, "player-sim: stopping (%s)\n", sig == SIGINT ? "SIGINT" : "SIGTERM");
+    player.stop();
+    return 0;
 }

@@ -10,6 +10,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -49,6 +50,22 @@ struct SimOptions {
     bool udpDiscovery = false;  // answer discovery broadcasts (ports 6000 and 7656)
     QString configSeedFolder;   // seed the configuration-file store from here
     bool verbose = false;       // print every packet on stderr
+    bool dumpPayload = false;   // with verbose: also the first payload bytes in hex
+};
+
+// What the standard answers keep between requests. Read and change it only
+// while holding stateMutex().
+struct PlayerState {
+    QByteArray networkParameters;  // 24 bytes once set; empty: built from the options
+    std::array<uint8_t, 3> temperatures{41, 47, 52};  // header bytes 8, 11, 10 of the reply
+    QByteArray productInfo;        // payload of the product-information reply
+    QByteArray statusBlock;        // 108 bytes: output and screen block
+    // Layouts by name; names are code-page bytes exactly as they came.
+    std::vector<std::pair<QByteArray, QByteArray>> layouts;
+    int currentLayout = 0;
+    bool layoutLocked = false;     // layout replies then carry arg 1
+    std::vector<uint16_t> loadStates;  // param of every CMD_LOAD_STATE, in order
+    int reboots = 0;
 };
 
 enum class Fault {
@@ -80,10 +97,14 @@ public:
     const SimOptions& options() const { return options_; }
     uint16_t tcpPort() const;
 
-    // Replaces the handler of one command code. Thread-safe.
+    // Replaces the handler of one command code. Thread-safe. A handler runs on
+    // a connection thread and must not call stop().
     void registerCommand(uint8_t code, CommandHandler handler);
 
-    // Misbehaviour for every command (onlyCode < 0) or for one code.
+    // Misbehaviour for every command (onlyCode < 0) or for one code. A fault
+    // for one code wins over the one for every command; Fault::None with
+    // onlyCode < 0 clears every fault. Coalesce holds a reply until the next
+    // one or `value` ms (default 500) without another request.
     void setFault(Fault fault, int value = 0, int onlyCode = -1);
 
     // What went in and out, in order. Thread-safe copies.
@@ -97,20 +118,38 @@ public:
     // peer close); the service keeps listening.
     void dropConnections();
 
-    // Number of bytes the current connections have read so far.
+    // Number of bytes the connections have read since start().
     uint64_t bytesReceived() const;
     // Slows reading: sleep `ms` between reads (0 = read at full speed).
     void setReadPause(int ms);
 
     // Guards state that command handlers share with tests (stores, catalogues).
     std::mutex& stateMutex() const { return stateMutex_; }
+    // The standard answers' state; only with stateMutex() held.
+    PlayerState& state() { return state_; }
+
+    // Writes an unsolicited packet (such as CMD_VIDEO_LIST_CHANGED) to every
+    // open connection; the reply bit is set as for replies. Returns the
+    // number of connections written to.
+    int sendToAll(const Reply& packet);
+
+    // Discovery requests answered so far.
+    std::size_t discoveryAnswers() const;
 
 private:
     struct Impl;
     SimOptions options_;
     std::unique_ptr<Impl> d;
     mutable std::mutex stateMutex_;
+    PlayerState state_;
 };
+
+// The 108-byte output and screen block of a player with `outputs` outputs
+// (1..9) of 1920 x 1080 side by side; the first four are the screens.
+QByteArray makeStatusBlock(int outputs);
+// Outputs of a channel-layout code: 1..9 as they are, 11..91 the tens digit,
+// 0 for unknown codes.
+int outputsOfChannelCode(int code);
 
 // Installs the answers every player gives (handshake, status, temperature,
 // product information, ...) on a simulator.
