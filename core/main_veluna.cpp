@@ -1,6 +1,71 @@
+// veluna: the installer's tool for networked video players.
+//   veluna                      start normally
+//   veluna -IP -PORT -MAC       start and connect to that player
+//   veluna --version            print the title and exit (for scripts)
+#include "core/app.h"
+#include "core/document.h"
+#include "core/mainframe.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+
 #include <cstdio>
-int main()
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// Binds the frame's relays and timer to the document.
+class DocumentRelay : public FrameDocument {
+public:
+    DocumentRelay(CMainFrame* frame, const QStringList& arguments) : doc_(frame, arguments)
+    {
+        doc_.setStatusPaneText = [frame](int id, const QString& text) { frame->SetPaneText(id, text); };
+        doc_.setWindowTitle = [frame](const QString& title) { frame->setWindowTitle(title); };
+    }
+
+    void SendToPlayers(const SendRequest& request) override { doc_.SendToPlayers(request); }
+    void OnLinkEvent(const LinkEvent& event) override { doc_.OnLinkEvent(event); }
+    void TickAutoConnect() override { doc_.TickAutoConnect(); }
+    bool TickWaitBox() override { return doc_.TickWaitBox(); }
+    void StepConfigExchange() override { doc_.StepConfigExchange(); }
+    void ResetSequence() override { doc_.ResetSequence(); }
+    void CloseAllLinks() override { doc_.CloseAllLinks(); }
+    bool IsLayoutDirty() const override { return doc_.IsLayoutDirty(); }
+    void SaveLayout() override { doc_.SaveLayout(); }
+    void OnPlayerConnectionSettings() override { doc_.OnPlayerConnectionSettings(); }
+    void OnReconnect() override { doc_.OnReconnect(); }
+    void OnReboot() override { doc_.OnReboot(); }
+    bool CanReconnect() const override { return doc_.CanReconnect(); }
+    bool IsConnected() const override { return doc_.IsConnected(); }
+
+private:
+    CvelunaDoc doc_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
 {
-    std::fprintf(stderr, "veluna: not built yet\n");
-    return 1;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            QCoreApplication core(argc, argv);
+            std::printf("%s\n", BuildTitle().toUtf8().constData());
+            return 0;
+        }
+    }
+
+    QApplication qapp(argc, argv);
+    const QStringList arguments = QCoreApplication::arguments().mid(1);
+    int result = 1;
+    {
+        CvelunaApp app;
+        if (app.InitInstance([&arguments](CMainFrame* frame) -> std::unique_ptr<FrameDocument> {
+                return std::make_unique<DocumentRelay>(frame, arguments);
+            })) {
+            result = QApplication::exec();
+        }
+        app.ExitInstance();
+    }
+    return result;
 }

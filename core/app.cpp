@@ -1,0 +1,207 @@
+#include "core/app.h"
+
+#include "common/text_coding.h"
+#include "core/mainframe.h"
+#include "platform/app_identity.h"
+#include "platform/dialogs.h"
+#include "platform/home.h"
+
+#include <QApplication>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QScreen>
+#include <QStandardPaths>
+
+#include <unistd.h>
+
+QString ApplicationName()
+{
+    return QStringLiteral("veluna V9.1.5");
+}
+
+bool IsValidUtf8(const QByteArray& bytes)
+{
+    int pending = 0;  // continuation bytes still expected
+    for (const char ch : bytes) {
+        const auto b = static_cast<unsigned char>(ch);
+        if (pending > 0) {
+            if (b < 0x80 || b > 0xBF)
+                return false;
+            --pending;
+            continue;
+        }
+        if (b < 0x80)
+            continue;
+        if (b <= 0xBF)
+            return false;  // continuation byte outside a sequence
+        if (b <= 0xDF)
+            pending = 1;
+        else if (b <= 0xEF)
+            pending = 2;
+        else if (b <= 0xF7)
+            pending = 3;
+        else if (b <= 0xFB)
+            pending = 4;
+        else if (b <= 0xFD)
+            pending = 5;
+        else
+            pending = 4;  // 0xFE, 0xFF
+    }
+    return pending == 0;
+}
+
+QString DecodeTitlePrefix(const QByteArray& bytes)
+{
+    QByteArray text = bytes;
+    // A name saved with an editor ends in a line end; it must not become part
+    // of the window title (every dialog finds the main window by that title).
+    while (text.endsWith('\n') || text.endsWith('\r'))
+        text.chop(1);
+    bool highByte = false;
+    for (const char ch : text)
+        if (static_cast<unsigned char>(ch) >= 0x80)
+            highByte = true;
+    if (highByte && IsValidUtf8(text))
+        return QString::fromUtf8(text);
+    return text::localToString(text);
+}
+
+QString ApplyTitlePrefix(const QString& title, const QByteArray& prefixBytes)
+{
+    const QString prefix = DecodeTitlePrefix(prefixBytes.left(kTitlePrefixMaxBytes));
+    if (prefix.isEmpty())
+        return title;
+    const qsizetype space = title.indexOf(QLatin1Char(' '));
+    const QString rest = space < 0 ? title : title.mid(space);
+    return prefix + rest;
+}
+
+QString LoadTitlePrefix(const QString& title, const QString& coPath)
+{
+    QFile file(coPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return title;
+    const QByteArray bytes = file.read(kTitlePrefixMaxBytes);
+    return ApplyTitlePrefix(title, bytes);
+}
+
+QString BuildTitle()
+{
+    return LoadTitlePrefix(ApplicationName(), platform::homePath(QStringLiteral("Templates/Co.txt")));
+}
+
+DisplayCheck CheckDisplay(int width, int height, double dpiX, double dpiY)
+{
+    if (dpiX > kMaxDpi || dpiY > kMaxDpi)
+        return DisplayCheck::ScaleTooHigh;
+    if (width < kMinScreenWidth || height < kMinScreenHeight)
+        return DisplayCheck::TooSmall;
+    return DisplayCheck::Ok;
+}
+
+QString DisplayRefusalText(DisplayCheck check, unsigned language)
+{
+    switch (check) {
+    case DisplayCheck::ScaleTooHigh:
+        return platform::pickText(language, "Please change your display scale to 100%，reboot",
+                                  "请把显示缩放比调整到100%,重启电脑。");
+    case DisplayCheck::TooSmall:
+        return platform::pickText(language, "Please change the display resolution to 1366X768.",
+                                  "请把显示分辨率调整到1366X768以上。");
+    case DisplayCheck::Ok:
+        break;
+    }
+    return QString();
+}
+
+QString SecondInstanceText(unsigned language)
+{
+    return platform::pickText(language, "There is an running instance already!", "已经有一个实例在运行中！");
+}
+
+QString InstanceLockName(const QString& title)
+{
+    // The title may hold any character; its digest gives a safe file name.
+    const QByteArray digest = QCryptographicHash::hash(title.toUtf8(), QCryptographicHash::Sha1).toHex();
+    return QStringLiteral("veluna-instance-") + QString::fromLatin1(digest.left(24)) + QStringLiteral(".lock");
+}
+
+QString InstanceLockFolder()
+{
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (folder.isEmpty())
+        folder = QDir::tempPath() + QStringLiteral("/veluna-") + QString::number(getuid());
+    QDir().mkpath(folder);
+    return folder;
+}
+
+CvelunaApp::CvelunaApp() = default;
+
+CvelunaApp::~CvelunaApp()
+{
+    ExitInstance();
+}
+
+bool CvelunaApp::TakeInstanceLock()
+{
+    instanceLock_ = std::make_unique<QLockFile>(InstanceLockFolder() + QLatin1Char('/') + InstanceLockName(title_));
+    // Only a lock whose process has gone counts as stale, never an old one.
+    instanceLock_->setStaleLockTime(0);
+    if (instanceLock_->tryLock(0))
+        return true;
+    instanceLock_.reset();
+    return false;
+}
+
+bool CvelunaApp::InitInstance(const DocumentFactory& makeDocument)
+{
+    using platform::MsgButtons;
+    using platform::MsgIcon;
+
+    title_ = BuildTitle();
+    platform::setAppTitle(title_);
+    language_ = platform::languageCode();
+    platform::setAppLanguage(language_);
+
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (screen) {
+        // Device pixels: a scaled display reports fewer logical pixels and a
+        // device pixel ratio above 1.
+        const double ratio = screen->devicePixelRatio();
+        const QSize size = screen->geometry().size() * ratio;
+        const DisplayCheck check = CheckDisplay(size.width(), size.height(), screen->logicalDotsPerInchX() * ratio,
+                                                screen->logicalDotsPerInchY() * ratio);
+        if (check != DisplayCheck::Ok) {
+            platform::messageBox(DisplayRefusalText(check, language_), QString(), MsgButtons::Ok, MsgIcon::Question);
+            return false;
+        }
+    }
+
+    if (!TakeInstanceLock()) {
+        platform::messageBox(SecondInstanceText(language_), QString(), MsgButtons::Ok, MsgIcon::Question);
+        return false;
+    }
+
+    frame_ = std::make_unique<CMainFrame>(title_, language_);
+    if (makeDocument) {
+        document_ = makeDocument(frame_.get());
+        frame_->SetDocument(document_.get());
+    }
+    frame_->showMaximized();
+    frame_->setWindowTitle(platform::appTitle());
+    return true;
+}
+
+int CvelunaApp::ExitInstance()
+{
+    if (frame_)
+        frame_->SetDocument(nullptr);
+    document_.reset();  // joins the link threads while the frame still exists
+    frame_.reset();
+    if (instanceLock_) {
+        instanceLock_->unlock();
+        instanceLock_.reset();
+    }
+    return 0;
+}

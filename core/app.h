@@ -1,0 +1,83 @@
+#pragma once
+// CvelunaApp: start-up rules of veluna. Decides the window title by which
+// every dialog and link finds the main window, the language code every
+// dialog reads, refuses scaled or too small displays and a second instance
+// with the same title, and creates the main frame maximised.
+
+#include <QByteArray>
+#include <QLockFile>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+
+class CMainFrame;
+class FrameDocument;
+
+// The application name: the program's name followed by the version.
+QString ApplicationName();
+inline constexpr int kTitlePrefixMaxBytes = 1000;
+
+// True when `bytes` are well-formed by the old UTF-8 rules (sequences of up
+// to six bytes; 0xFE and 0xFF take four continuation bytes).
+bool IsValidUtf8(const QByteArray& bytes);
+// Text of Templates/Co.txt: UTF-8 when valid and holding a byte of 0x80 or
+// above, else the ANSI code page (936). Trailing line ends are dropped.
+QString DecodeTitlePrefix(const QByteArray& bytes);
+// Replaces the first word of `title` (everything before its first space)
+// with the text of `prefixBytes` (at most the first 1000 bytes are used).
+// Empty text leaves the title as it is.
+QString ApplyTitlePrefix(const QString& title, const QByteArray& prefixBytes);
+// The title rule with the file at `coPath`; a missing or unreadable file
+// leaves the title as it is.
+QString LoadTitlePrefix(const QString& title, const QString& coPath);
+// The title of this start: application name, then Templates/Co.txt beside
+// the program.
+QString BuildTitle();
+
+enum class DisplayCheck { Ok, ScaleTooHigh, TooSmall };
+inline constexpr int kMinScreenWidth = 1366;
+inline constexpr int kMinScreenHeight = 768;
+inline constexpr double kMaxDpi = 96.0;
+// The display rules: no scaling above 96 dpi, at least 1366 x 768 pixels.
+DisplayCheck CheckDisplay(int width, int height, double dpiX, double dpiY);
+// The refusal message of a failed check in `language`; empty for Ok.
+QString DisplayRefusalText(DisplayCheck check, unsigned language);
+QString SecondInstanceText(unsigned language);
+
+// File name of the per-title instance lock, and the per-user folder it lies
+// in (the user's runtime folder, else a per-user folder in the temp folder).
+QString InstanceLockName(const QString& title);
+QString InstanceLockFolder();
+
+class CvelunaApp {
+public:
+    // Creates the document for the frame; returns null when none can be made.
+    using DocumentFactory = std::function<std::unique_ptr<FrameDocument>(CMainFrame* frame)>;
+
+    CvelunaApp();
+    ~CvelunaApp();
+    CvelunaApp(const CvelunaApp&) = delete;
+    CvelunaApp& operator=(const CvelunaApp&) = delete;
+
+    // The start-up steps in order; false ends the program (the reason has
+    // been shown in a message box).
+    bool InitInstance(const DocumentFactory& makeDocument);
+    // Releases what start-up took (document, frame, instance lock).
+    int ExitInstance();
+
+    QString title() const { return title_; }
+    unsigned language() const { return language_; }
+    CMainFrame* frame() const { return frame_.get(); }
+    FrameDocument* document() const { return document_.get(); }
+
+private:
+    bool TakeInstanceLock();
+
+    QString title_;
+    unsigned language_ = 0;
+    std::unique_ptr<QLockFile> instanceLock_;
+    std::unique_ptr<CMainFrame> frame_;
+    std::unique_ptr<FrameDocument> document_;
+};
