@@ -1,21 +1,60 @@
 #pragma once
 // CvelunaDoc: the single document of veluna. It owns the nine player links,
-// the current player, the reply assembler and the sequence number, and the
-// state of the running transfers.
+// the current player, one reply assembler per link and the sequence number,
+// and the state of the running transfers.
+//
+// Everything here runs on the UI thread. The links deliver their events to
+// the frame window, which relays them (WM_TCP_EVENT -> OnLinkEvent) together
+// with the requests of every dialog (WM_SEND_TO_PLAYER -> SendToPlayers).
 
+#include "core/reply_handlers.h"
 #include "platform/window.h"
+#include "transport/announcement.h"
 #include "transport/records.h"
 #include "transport/tcp_client.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
 #include <array>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <vector>
+
+// One reply as the handlers see it: `header.command` holds the decoded
+// command code (0 = not supported), `rawCommand` the byte as received.
+// Payload and assembler are valid only while the handler runs.
+struct PlayerReply {
+    QString peerIp;
+    uint16_t port = 0;
+    uint16_t linkIndex = 0;
+    proto::PlayerPacketHeader header;
+    uint8_t rawCommand = 0;
+    const uint8_t* payload = nullptr;
+    uint32_t size = 0;
+    const ReplyAssembler* assembler = nullptr;
+
+    QByteArray bytes() const { return QByteArray(reinterpret_cast<const char*>(payload), qsizetype(size)); }
+};
+
+// What the player-scan dialog hands back after OK.
+struct ScanChoice {
+    PlayerRow player;
+    std::vector<DeviceRecord> devices;
+    QString localAddress;
+};
 
 class CvelunaDoc {
 public:
+    static constexpr int kSlotCount = 9;
+    static constexpr int kPlayerInfoPane = 59144;
+    static constexpr int kOutputBlockSize = 108;
+    static constexpr int kAutoConnectDelay = 1;  // timer ticks before the command-line connection
+    static constexpr int kWaitBoxTicks = 5;
+
     // `frame` is the main window: owner of the links' events. `arguments`
     // are the command-line arguments after the program name.
     CvelunaDoc(platform::MessageWindow* frame, const QStringList& arguments);
@@ -51,4 +90,149 @@ public:
     std::function<void(int, const QString&)> setStatusPaneText;
     // Where the document writes the window title when it changes.
     std::function<void(const QString&)> setWindowTitle;
+
+    // ---------------------------------------------------------- link half
+
+    // The slot linked to the target's IP and port, connecting the first idle
+    // slot when none is; -1 when all nine are busy or the connection fails.
+    int FindOrConnectSlot(const SendTarget& target);
+    // Called with every complete reply of any link.
+    void DispatchReply(const ReplyAssembler& reply);
+    // Tells an open "Edge blending wizard" (heap u16 that the wizard frees);
+    // false when none is open.
+    bool NotifyBlendWizard(uint16_t value);
+
+    // A request header of the document: its sequence is the document's
+    // (CMD_LOAD_STATE carries 0).
+    proto::PlayerPacketHeader MakeRequest(uint8_t command, uint8_t subCode = 0, uint16_t param = 0,
+                                          uint16_t arg = 0) const;
+    // Hands one packet for the current player to the main window
+    // (WM_SEND_TO_PLAYER); false when it is missing or the packet too big.
+    bool SendToCurrentPlayer(const proto::PlayerPacketHeader& header, const QByteArray& payload = QByteArray());
+    // The handshake request (the "Connection" command).
+    void SendHandshake();
+    // Switches the "QVE-" window-title prefix (new title, frame caption,
+    // dialog-caption prefix).
+    void SetTitlePrefix(bool on);
+    // The command line, checked; a refusal is shown when the countdown ends.
+    void ArmAutoConnect(const QStringList& arguments);
+    bool IsAutoConnectArmed() const { return autoConnectArmed_; }
+    // Parameter-wait flag counted by TickWaitBox.
+    void SetParamWait(bool on);
+
+    // State read by dialogs, handlers and the exchange component.
+    uint16_t sequence() const { return sequence_; }
+    const PlayerRow& currentPlayer() const { return currentPlayer_; }
+    PlayerRow& currentPlayer() { return currentPlayer_; }
+    const SendTarget& target() const { return target_; }
+    void setTarget(const QString& ip, uint16_t port);
+    const std::vector<DeviceRecord>& devices() const { return devices_; }
+    QString localAddress() const { return localAddress_; }
+    QString playerFolder() const { return playerFolder_; }
+    QString tempFolder() const { return tempFolder_; }
+    QString materialFolder() const { return materialFolder_; }
+    QString titlePrefix() const { return titlePrefix_; }
+    unsigned language() const { return language_; }
+    uint8_t product() const { return product_; }
+    const std::array<uint8_t, kOutputBlockSize>& outputBlock() const { return outputBlock_; }
+    bool connectedFlag(int i) const { return connected_[std::size_t(i)] != 0; }
+    bool layoutBusy() const { return layoutBusy_ != 0; }
+    bool loadStateOnFetch() const { return loadStateOnFetch_ != 0; }
+    void setLayoutDirty(bool dirty) { layoutDirty_ = dirty ? 1 : 0; }
+    CTCPClient& slot(int index) { return *slots_[std::size_t(index)]; }
+    const ReplyAssembler& assembler(int index) const { return assemblers_[std::size_t(index)]; }
+    // The reply being handled (null outside a handler).
+    const PlayerReply* currentReply() const { return currentReply_; }
+
+    // ---------------------------------------------------------- hooks
+    // Filled by the components that own these replies and steps; a hook left
+    // empty means the reply is not acted on (beyond what is said).
+
+    // CMD_ADJUST_MODE (12). Empty: only the blend wizard is told.
+    std::function<void(const PlayerReply&)> onAdjustModeReply;
+    // CMD_CONFIG_FILE (54).
+    std::function<void(const PlayerReply&)> onConfigFileReply;
+    // CMD_LAYOUT (52) and CMD_MATERIAL (53).
+    std::function<void(const PlayerReply&)> onLayoutReply;
+    std::function<void(const PlayerReply&)> onMaterialReply;
+    // CMD_PARAM_FILE kind 0: the next step of the watermark transfer.
+    std::function<void(const PlayerReply&)> onWatermarkReply;
+    // A not-supported reply (raw command byte); true when it answered the
+    // configuration exchange's request.
+    std::function<bool(const QString& peerIp, uint8_t rawCommand)> onNotSupportedReply;
+    // The handshake's last step: fetch the display-grid file (file 18).
+    std::function<void()> startGridFetch;
+    // Upload one configuration file (file 5 after a window-editor reply).
+    std::function<void(uint8_t file)> uploadConfigFile;
+    // One step of the configuration exchange on the frame's timer.
+    std::function<void()> configExchangeStep;
+    // A failed connection stops a running configuration exchange.
+    std::function<void()> stopConfigExchange;
+    // The handshake clears the fetch-sequencer flag.
+    std::function<void()> clearFetchSequencer;
+    // A CMD_STATUS block arrived: set the four screens of the layout model
+    // and the content views (x, y, width, height).
+    std::function<void(const std::array<uint8_t, kOutputBlockSize>&)> onScreensChanged;
+    // The player-scan dialog, run modally with automatic scanning; nothing
+    // when the user cancels.
+    std::function<std::optional<ScanChoice>()> runScanDialog;
+    // The wait box is to be hidden.
+    std::function<void()> hideWaitBox;
+    // Saves the open layout (closing sequence).
+    std::function<void()> saveLayout;
+
+private:
+    void resetAssembler(int index);
+    void resetAllAssemblers();
+    void showMessage(const QString& english, const QString& chinese, int icon);
+    QString text(const char* english, const char* chinese) const;
+    platform::MessageWindow* findDialog(replies::Caption caption, bool withPrefix = true) const;
+    void runAutoConnect();
+
+    // Reply handlers (reply_handlers.cpp).
+    void handleReply(const PlayerReply& r);
+    void onHandshakeReply(const PlayerReply& r);
+    void onParamFileReply(const PlayerReply& r);
+    void onStatusReply(const PlayerReply& r);
+    void onVideoListReply(const PlayerReply& r);
+    void onCascadeQueryReply(const PlayerReply& r);
+    void onVideoPicWindowReply(const PlayerReply& r);
+    void onPowerReply(const PlayerReply& r);
+    void onQrCodeReply(const PlayerReply& r);
+    void onNetworkParamReply(const PlayerReply& r);
+    void sendTrackbarValues(uint16_t wParam, uint16_t subCode, uint16_t param, uint16_t arg);
+    void sendPayloadTo(replies::Caption caption, unsigned message, const PlayerReply& r, bool withPrefix = true);
+
+    platform::MessageWindow* frame_ = nullptr;
+    std::array<std::unique_ptr<CTCPClient>, kSlotCount> slots_;
+    std::array<ReplyAssembler, kSlotCount> assemblers_;
+    const PlayerReply* currentReply_ = nullptr;
+
+    PlayerRow currentPlayer_;
+    QString playerName_;
+    std::array<uint8_t, kOutputBlockSize> outputBlock_{};
+    SendTarget target_;
+    std::vector<DeviceRecord> devices_;
+    QString localAddress_;
+    QString playerFolder_;
+    QString tempFolder_;
+    QString materialFolder_;
+    QString currentLayoutPath_;
+    QString titlePrefix_;
+    unsigned language_ = 9;
+    uint16_t sequence_ = 0;
+    uint8_t product_ = 0;
+    uint8_t layoutDirty_ = 0;
+    std::array<uint8_t, 3> connected_{};
+    uint8_t layoutBusy_ = 0;
+    uint32_t loadStateOnFetch_ = 0;
+
+    bool autoConnectArmed_ = false;
+    int autoConnectCount_ = 0;
+    QString autoConnectError_;
+    std::optional<PlayerRow> autoConnectPlayer_;
+    uint16_t autoConnectPort_ = 0;
+
+    bool paramWait_ = false;
+    int paramWaitTicks_ = 0;
 };
