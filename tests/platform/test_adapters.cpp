@@ -1,0 +1,152 @@
+// Interface addresses, the physical-adapter test and the owner of a UDP port.
+#include "platform/adapters.h"
+#include "platform/port_owner.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace platform;
+
+TEST(Dotted, TextAndNumberBothWays)
+{
+    const struct {
+        const char* text;
+        bool ok;
+        uint32_t value;
+    } cases[] = {
+        {"127.0.0.1", true, 0x7F000001u},   {"255.255.255.255", true, 0xFFFFFFFFu}, {"0.0.0.0", true, 0},
+        {"192.168.1.10", true, 0xC0A8010Au}, {" 10.1.2.3 ", true, 0x0A010203u},   {"256.0.0.1", false, 0},
+        {"1.2.3", false, 0},                 {"1.2.3.4.5", false, 0},             {"1..3.4", false, 0},
+        {"a.b.c.d", false, 0},               {"-1.2.3.4", false, 0},              {"1.2.3.0004", false, 0},
+        {"", false, 0},
+    };
+    for (const auto& c : cases) {
+        uint32_t v = 0xDEADBEEF;
+        EXPECT_EQ(parseDotted(QString::fromLatin1(c.text), v), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(v, c.value) << c.text;
+            EXPECT_EQ(dottedText(v), QString::fromLatin1(c.text).trimmed());
+        } else {
+            EXPECT_EQ(v, 0xDEADBEEF) << c.text;  // untouched
+        }
+    }
+}
+
+TEST(Adapters, LoopbackIsListedAndFoundByAddress)
+{
+    std::vector<InterfaceAddress> all;
+    ASSERT_TRUE(interfaceAddresses(all));
+    auto lo = std::find_if(all.begin(), all.end(), [](const auto& a) { return a.address == "127.0.0.1"; });
+    ASSERT_NE(lo, all.end());
+    EXPECT_TRUE(lo->loopback);
+    EXPECT_TRUE(lo->up);
+    EXPECT_EQ(lo->addressHost, 0x7F000001u);
+    EXPECT_EQ(lo->netmask, QStringLiteral("255.0.0.0"));
+    EXPECT_NE(lo->index, 0u);
+    EXPECT_EQ(interfaceIndexOf(0x7F000001u), lo->index);
+    EXPECT_EQ(interfaceIndexOf(0xC0000263u), 0u);  // 192.0.2.99 (documentation range)
+    EXPECT_FALSE(isPhysicalInterface(lo->interfaceName));
+}
+
+TEST(Adapters, PhysicalMeansADeviceBehindTheInterface)
+{
+    QTemporaryDir sys;
+    const struct {
+        const char* name;
+        bool device;
+        bool wireless;
+    } tree[] = {{"enp3s0", true, false}, {"wlp2s0", true, true}, {"docker0", false, false}, {"veth12", false, false}};
+    for (const auto& t : tree) {
+        QDir(sys.path()).mkpath(QString::fromLatin1(t.name));
+        if (t.device)
+            QDir(sys.path()).mkpath(QStringLiteral("%1/device").arg(t.name));
+        if (t.wireless)
+            QDir(sys.path()).mkpath(QStringLiteral("%1/wireless").arg(t.name));
+    }
+    for (const auto& t : tree) {
+        EXPECT_EQ(isPhysicalInterface(QString::fromLatin1(t.name), sys.path()), t.device) << t.name;
+        EXPECT_EQ(isWirelessInterface(QString::fromLatin1(t.name), sys.path()), t.wireless) << t.name;
+    }
+    for (const char* odd : {"", "missing", "../enp3s0", ".", ".."})
+        EXPECT_FALSE(isPhysicalInterface(QString::fromLatin1(odd), sys.path())) << odd;
+}
+
+TEST(PortOwner, InodesOfAPortFromTheUdpTable)
+{
+    const QByteArray table =
+        "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode ref pointer drops\n"
+        "  133: 00000000:1771 00000000:0000 07 00000000:00000000 00:00000000 00000000  1000        0 424242 2 0000 0\n"
+        "  134: 0100007F:1771 00000000:0000 07 00000000:00000000 00:00000000 00000000  1000        0 515151 2 0000 0\n"
+        "  135: 0100007F:1770 00000000:0000 07 00000000:00000000 00:00000000 00000000  1000        0 606060 2 0000 0\n"
+        "  136: 00000000:1771 00000000:0000 07 00000000:00000000 00:00000000 00000000  1000        0 0 2 0000 0\n"
+        "garbage line\n"
+        "  137: 00000000 00000000:0000 07 00000000:00000000 00:00000000 00000000  1000        0 777 2 0000 0\n";
+    EXPECT_EQ(udpInodesForPort(table, 6001), (std::vector<quint64>{424242, 515151}));
+    EXPECT_EQ(udpInodesForPort(table, 6000), (std::vector<quint64>{606060}));
+    EXPECT_TRUE(udpInodesForPort(table, 7656).empty());
+    EXPECT_TRUE(udpInodesForPort(QByteArray(), 6001).empty());
+}
+
+TEST(PortOwner, FoundThroughAProcTree)
+{
+    QTemporaryDir proc;
+    QDir root(proc.path());
+    root.mkpath("net");
+    QFile udp(proc.path() + "/net/udp");
+    ASSERT_TRUE(udp.open(QIODevice::WriteOnly));
+    udp.write("  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n"
+              "   1: 00000000:1771 00000000:0000 07 00000000:00000000 00:00000000 00000000  1000        0 9001 2\n");
+    udp.close();
+    struct Process {
+        const char* pid;
+        const char* comm;
+        const char* link;
+    } processes[] = {{"17", "unrelated", "socket:[1234]"}, {"42", "otherplayer\n", "socket:[9001]"}, {"self", "", ""}};
+    for (const auto& p : processes) {
+        root.mkpath(QStringLiteral("%1/fd").arg(p.pid));
+        QFile comm(proc.path() + QStringLiteral("/%1/comm").arg(p.pid));
+        comm.open(QIODevice::WriteOnly);
+        comm.write(p.comm);
+        if (*p.link) {
+            ASSERT_EQ(::symlink(p.link, QFile::encodeName(proc.path() + QStringLiteral("/%1/fd/5").arg(p.pid))), 0);
+        }
+    }
+    auto owner = findUdpPortOwner(6001, proc.path());
+    ASSERT_TRUE(owner.has_value());
+    EXPECT_EQ(owner->pid, 42);
+    EXPECT_EQ(owner->name, QStringLiteral("otherplayer"));
+    EXPECT_FALSE(findUdpPortOwner(6000, proc.path()).has_value());
+    EXPECT_FALSE(findUdpPortOwner(6001, proc.path() + "/missing").has_value());
+}
+
+TEST(PortOwner, ThisProcessIsNamedForASocketItHolds)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    socklen_t n = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
+    const uint16_t port = ntohs(a.sin_port);
+    auto owner = findUdpPortOwner(port);
+    ::close(fd);
+    ASSERT_TRUE(owner.has_value());
+    EXPECT_EQ(owner->pid, QCoreApplication::applicationPid());
+    EXPECT_EQ(owner->name, QStringLiteral("test_platform"));
+    EXPECT_FALSE(findUdpPortOwner(port).has_value());
+}
+
+}  // namespace
