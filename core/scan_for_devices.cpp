@@ -455,8 +455,15 @@ bool CScanForDevices::OpenEndpoint()
     localAddress_ = card->address;
     openCard_ = *card;
     // Answers come to port 6001 only: on any other port the scan would look
-    // like it ran and find nothing. The endpoint names who holds the port.
-    return endpoint_->Open(localAddress_, scan::kLocalPort);
+    // like it ran and find nothing, so a taken port ends the scan here. The
+    // endpoint itself names who holds the port; other failures are told here.
+    if (endpoint_->Open(localAddress_, scan::kLocalPort))
+        return true;
+    const QString why = endpoint_->LastError();
+    const bool portTaken = why.contains(QLatin1String("occupied")) || why.contains(QStringLiteral("占用"));
+    if (!portTaken && !why.isEmpty())
+        platform::messageBox(why, QString(), platform::MsgButtons::Ok, platform::MsgIcon::Warning, this);
+    return false;
 }
 
 void CScanForDevices::CloseEndpoint()
