@@ -2,6 +2,7 @@
 // and port first, then one line per packet in and out, and runs until
 // interrupted (SIGINT or SIGTERM).
 
+#include "player/config_store.h"
 #include "player/player_sim.h"
 
 #include <QString>
@@ -169,6 +170,7 @@ int main(int argc, char** argv)
 
     sim::PlayerSim player(o);
     sim::installStandardCommands(player);
+    sim::installConfigStore(player);  // seeded from --config-seed when given
     if (fault)
         player.setFault(fault->fault, fault->value, fault->code);
 
