@@ -137,3 +137,17 @@ TEST(ConfigStore, SeedsFromTheToolsFileNames)
     ConfigStore empty;
     EXPECT_EQ(empty.seedFromFolder(QString()), 0);
 }
+
+TEST(ConfigStore, InstalledStoreIsFoundAndSeeded)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(writeAll(dir.filePath("Gamma.QVE"), "g"));
+    sim::SimOptions o;
+    o.configSeedFolder = dir.path();
+    sim::PlayerSim player(o);
+    EXPECT_FALSE(sim::configStoreOf(player));
+    sim::installConfigStore(player);
+    const auto store = sim::configStoreOf(player);
+    ASSERT_TRUE(store);
+    EXPECT_EQ(*store->file(6), QByteArray("g"));
+}
