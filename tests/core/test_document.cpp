@@ -1,0 +1,296 @@
+#include "core/document.h"
+#include "core/player_info.h"
+#include "platform/app_identity.h"
+#include "platform/home.h"
+#include "platform/messages.h"
+#include "player/player_sim.h"
+#include "tests/support/test_support.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+using platform::LPARAM;
+using platform::WPARAM;
+using testsupport::waitUntil;
+
+const QString kTitle = QStringLiteral("veluna V9.1.5");
+
+// A stand-in for the main frame: relays requests and link events to the
+// document, as the real frame does.
+struct Harness {
+    explicit Harness(const QStringList& arguments = QStringList())
+    {
+        platform::setAppTitle(kTitle);
+        platform::setAppLanguage(platform::kLanguageEnglish);
+        frame = std::make_unique<platform::MessageWindow>(kTitle);
+        frame->onMessage(platform::WM_SEND_TO_PLAYER, [this](WPARAM, LPARAM l) {
+            std::unique_ptr<SendRequest> request(reinterpret_cast<SendRequest*>(l));
+            if (doc)
+                doc->SendToPlayers(*request);
+            return platform::LRESULT(0);
+        });
+        frame->onMessage(platform::WM_TCP_EVENT, [this](WPARAM, LPARAM l) {
+            if (doc)
+                doc->OnLinkEvent(*reinterpret_cast<const LinkEvent*>(l));
+            return platform::LRESULT(0);
+        });
+        doc = std::make_unique<CvelunaDoc>(frame.get(), arguments);
+        doc->setStatusPaneText = [this](int pane, const QString& text) {
+            if (pane == CvelunaDoc::kPlayerInfoPane)
+                paneText = text;
+        };
+    }
+    ~Harness()
+    {
+        doc.reset();
+        frame.reset();
+    }
+
+    testsupport::TempHome home;
+    std::unique_ptr<platform::MessageWindow> frame;
+    std::unique_ptr<CvelunaDoc> doc;
+    QString paneText;
+};
+
+std::unique_ptr<sim::PlayerSim> startPlayer(const QString& address)
+{
+    sim::SimOptions o;
+    o.address = address;
+    auto player = std::make_unique<sim::PlayerSim>(o);
+    sim::installStandardCommands(*player);
+    QString error;
+    EXPECT_TRUE(player->start(&error)) << error.toStdString();
+    return player;
+}
+
+void pointAt(CvelunaDoc& doc, const sim::PlayerSim& player)
+{
+    doc.setTarget(player.options().address, player.tcpPort());
+    doc.currentPlayer().ip = player.options().address;
+    doc.currentPlayer().portText = QString::number(player.tcpPort());
+    doc.currentPlayer().mac = player.options().mac;
+}
+
+TEST(DocumentLink, FailedTargetShowsOneMessageAndOthersStillGetTheRequest)
+{
+    Harness h;
+    testsupport::MessageBoxRecorder boxes;
+    auto player = startPlayer(QStringLiteral("127.0.0.3"));
+    bool stopped = false;
+    h.doc->stopConfigExchange = [&] { stopped = true; };
+
+    auto request = std::make_unique<SendRequest>();
+    request->AddTarget(QStringLiteral("127.0.0.2"), player->tcpPort());  // nobody listens there
+    request->AddTarget(QStringLiteral("127.0.0.3"), player->tcpPort());
+    ASSERT_TRUE(request->SetPacket(h.doc->MakeRequest(proto::CMD_TEMPERATURE)));
+    ASSERT_TRUE(SendToMainWindow(request.release()));
+
+    ASSERT_EQ(boxes.calls().size(), 1u);
+    EXPECT_EQ(boxes.calls()[0].text, QStringLiteral("Failed to connect player！"));
+    EXPECT_EQ(boxes.calls()[0].icon, platform::MsgIcon::Question);
+    EXPECT_TRUE(stopped);
+    EXPECT_TRUE(player->waitForRequests(proto::CMD_TEMPERATURE, 1, 3000));
+    EXPECT_EQ(h.doc->slot(0).PeerAddress(), QStringLiteral("127.0.0.3"));
+}
+
+TEST(DocumentLink, SlotsAreReusedByAddressAndFreedSlotsTakenFirst)
+{
+    Harness h;
+    testsupport::MessageBoxRecorder boxes;
+    auto a = startPlayer(QStringLiteral("127.0.0.2"));
+    auto b = startPlayer(QStringLiteral("127.0.0.3"));
+    auto c = startPlayer(QStringLiteral("127.0.0.4"));
+    auto target = [](const sim::PlayerSim& p) {
+        SendTarget t;
+        t.ip = p.options().address;
+        t.port = p.tcpPort();
+        return t;
+    };
+    EXPECT_EQ(h.doc->FindOrConnectSlot(target(*a)), 0);
+    EXPECT_EQ(h.doc->FindOrConnectSlot(target(*b)), 1);
+    EXPECT_EQ(h.doc->FindOrConnectSlot(target(*a)), 0);
+    h.doc->slot(0).Close();
+    EXPECT_EQ(h.doc->FindOrConnectSlot(target(*c)), 0);
+    EXPECT_EQ(h.doc->FindOrConnectSlot(target(*b)), 1);
+    EXPECT_EQ(h.doc->slot(1).LinkIndex(), 1);
+    EXPECT_TRUE(boxes.calls().empty());
+}
+
+TEST(DocumentLink, HandshakeFillsPlayerInfoAndMakesTheFolder)
+{
+    Harness h;
+    testsupport::MessageBoxRecorder boxes;
+    auto player = startPlayer(QStringLiteral("127.0.0.3"));
+    pointAt(*h.doc, *player);
+    int gridFetches = 0;
+    h.doc->startGridFetch = [&] { ++gridFetches; };
+
+    h.doc->OnReconnect();
+    ASSERT_TRUE(waitUntil([&] { return h.doc->IsConnected(); }, 5000));
+    EXPECT_EQ(h.doc->currentPlayer().version, 0x1523);
+    EXPECT_EQ(h.doc->currentPlayer().channelCode, 4);
+    EXPECT_EQ(h.doc->currentPlayer().fpgaVersion, 5);
+    EXPECT_EQ(h.doc->product(), 4);
+    EXPECT_EQ(h.paneText, QStringLiteral("Player IP Address:127.0.0.3 Ver:1.5.2 Built: 2026-12-01 10:00:00"
+                                         "FPGA Ver:5.0 Channel:(No Input Four Output)  "));
+    ASSERT_EQ(boxes.calls().size(), 1u);
+    EXPECT_EQ(boxes.calls()[0].text, QStringLiteral("Connected\t\t"));
+    EXPECT_EQ(boxes.calls()[0].icon, platform::MsgIcon::Information);
+    const QString folder = h.home.path() + "/127.0.0.3-A1B2C3D4E5F6-" + QString::number(player->tcpPort());
+    EXPECT_EQ(h.doc->playerFolder(), folder);
+    EXPECT_TRUE(QFileInfo(folder).isDir());
+    EXPECT_EQ(gridFetches, 1);
+    EXPECT_EQ(h.doc->sequence(), 1);
+}
+
+TEST(DocumentLink, SequenceRule)
+{
+    Harness h;
+    testsupport::MessageBoxRecorder boxes;
+    auto player = startPlayer(QStringLiteral("127.0.0.3"));
+    pointAt(*h.doc, *player);
+    h.doc->OnReconnect();
+    ASSERT_TRUE(waitUntil([&] { return h.doc->IsConnected(); }, 5000));
+    ASSERT_EQ(h.doc->sequence(), 1);
+
+    // The next request carries 1; the reply's 1 makes it 2.
+    player->clearLog();
+    h.doc->OnReboot();
+    ASSERT_TRUE(waitUntil([&] { return h.doc->sequence() == 2; }, 5000));
+    auto log = player->log();
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log[0].header.command, proto::CMD_REBOOT);
+    EXPECT_EQ(log[0].header.sequence, 1);
+
+    // CMD_LOAD_STATE carries 0 whatever the document's value.
+    player->clearLog();
+    h.doc->SendToCurrentPlayer(h.doc->MakeRequest(proto::CMD_LOAD_STATE, 0, 1));
+    ASSERT_TRUE(player->waitForRequests(proto::CMD_LOAD_STATE, 1, 3000));
+    EXPECT_EQ(player->log()[0].header.sequence, 0);
+
+    // A reply numbered 0xFFFF (the player answers with the request's number) wraps to 0.
+    proto::PlayerPacketHeader last = h.doc->MakeRequest(proto::CMD_TEMPERATURE);
+    last.sequence = 0xFFFF;
+    h.doc->SendToCurrentPlayer(last);
+    ASSERT_TRUE(waitUntil([&] { return h.doc->sequence() == 0; }, 5000));
+
+    // The player closing resets it to 0.
+    h.doc->OnReboot();
+    ASSERT_TRUE(waitUntil([&] { return h.doc->sequence() == 1; }, 5000));
+    player->dropConnections();
+    ASSERT_TRUE(waitUntil([&] { return h.doc->sequence() == 0 && !h.doc->slot(0).IsConnected(); }, 5000));
+
+    // The next request connects again.
+    h.doc->OnReboot();
+    EXPECT_TRUE(waitUntil([&] { return player->requestCount(proto::CMD_REBOOT) >= 2; }, 5000));
+}
+
+TEST(DocumentLink, SplitAndCoalescedRepliesAreDispatched)
+{
+    for (sim::Fault fault : {sim::Fault::Split, sim::Fault::Coalesce}) {
+        Harness h;
+        testsupport::MessageBoxRecorder boxes;
+        auto player = startPlayer(QStringLiteral("127.0.0.3"));
+        pointAt(*h.doc, *player);
+        player->setFault(fault, 3);
+        platform::MessageWindow dialog(QStringLiteral("veluna-Get Temperature"));
+        int temperatures = 0;
+        dialog.onMessage(platform::WM_TEMPERATURE_REPLY, [&](WPARAM, LPARAM l) {
+            delete reinterpret_cast<replies::TemperatureRecord*>(l);
+            ++temperatures;
+            return platform::LRESULT(0);
+        });
+        h.doc->OnReconnect();
+        for (int i = 0; i < 3; ++i)
+            h.doc->SendToCurrentPlayer(h.doc->MakeRequest(proto::CMD_TEMPERATURE));
+        if (fault == sim::Fault::Coalesce)
+            h.doc->SendToCurrentPlayer(h.doc->MakeRequest(proto::CMD_REBOOT));
+        EXPECT_TRUE(waitUntil([&] { return h.doc->IsConnected() && temperatures == 3; }, 8000)) << int(fault);
+    }
+}
+
+TEST(DocumentLink, NotSupportedReplyShowsTheMessage)
+{
+    Harness h;
+    testsupport::MessageBoxRecorder boxes;
+    auto player = startPlayer(QStringLiteral("127.0.0.3"));
+    pointAt(*h.doc, *player);
+    player->setFault(sim::Fault::NotSupported, 0, proto::CMD_PRODUCT_INFO);
+    h.doc->SendToCurrentPlayer(h.doc->MakeRequest(proto::CMD_PRODUCT_INFO));
+    ASSERT_TRUE(waitUntil([&] { return !boxes.calls().empty(); }, 5000));
+    EXPECT_EQ(boxes.calls()[0].text, QStringLiteral("This function is not supported in the current version!"));
+    EXPECT_EQ(boxes.calls()[0].icon, platform::MsgIcon::Question);
+}
+
+TEST(DocumentLink, CommandLineConnectsOnTheCountdown)
+{
+    auto player = startPlayer(QStringLiteral("127.0.0.3"));
+    Harness h({"-127.0.0.3", "-" + QString::number(player->tcpPort()), "-a1b2c3d4e5f6"});
+    testsupport::MessageBoxRecorder boxes;
+    EXPECT_TRUE(h.doc->IsAutoConnectArmed());
+    for (int i = 0; i < CvelunaDoc::kAutoConnectDelay; ++i)
+        h.doc->TickAutoConnect();
+    EXPECT_EQ(player->requestCount(proto::CMD_PLAYER_INFO), 0u);
+    h.doc->TickAutoConnect();
+    EXPECT_FALSE(h.doc->IsAutoConnectArmed());
+    ASSERT_TRUE(waitUntil([&] { return h.doc->IsConnected(); }, 5000));
+    EXPECT_EQ(h.doc->currentPlayer().mac, QStringLiteral("A1B2C3D4E5F6"));
+    EXPECT_TRUE(h.doc->CanReconnect());
+    h.doc->TickAutoConnect();  // once only
+    EXPECT_EQ(player->requestCount(proto::CMD_PLAYER_INFO), 1u);
+}
+
+TEST(DocumentLink, RefusedCommandLineIsReportedOnce)
+{
+    Harness h({"127.0.0.3", "70000", "A1B2C3D4E5F6"});
+    testsupport::MessageBoxRecorder boxes;
+    for (int i = 0; i <= CvelunaDoc::kAutoConnectDelay + 2; ++i)
+        h.doc->TickAutoConnect();
+    ASSERT_EQ(boxes.calls().size(), 1u);
+    EXPECT_TRUE(boxes.calls()[0].text.contains("70000"));
+    EXPECT_FALSE(h.doc->CanReconnect());
+}
+
+TEST(DocumentLink, ConnectionSettingsTakesTheScannedPlayer)
+{
+    Harness h;
+    testsupport::MessageBoxRecorder boxes;
+    auto player = startPlayer(QStringLiteral("127.0.0.3"));
+    h.doc->runScanDialog = [&]() -> std::optional<ScanChoice> {
+        ScanChoice c;
+        c.player.ip = player->options().address;
+        c.player.portText = QString::number(player->tcpPort());
+        c.player.mac = player->options().mac;
+        c.localAddress = QStringLiteral("127.0.0.1");
+        return c;
+    };
+    h.doc->OnPlayerConnectionSettings();
+    EXPECT_EQ(h.paneText, QStringLiteral("Disconnected player"));
+    ASSERT_TRUE(waitUntil([&] { return h.doc->IsConnected(); }, 5000));
+    EXPECT_EQ(h.doc->target().port, player->tcpPort());
+    EXPECT_EQ(h.doc->localAddress(), QStringLiteral("127.0.0.1"));
+
+    // Cancelled scan: nothing is sent and the player is forgotten.
+    h.doc->runScanDialog = [] { return std::optional<ScanChoice>(); };
+    h.doc->OnPlayerConnectionSettings();
+    EXPECT_FALSE(h.doc->IsConnected());
+    EXPECT_FALSE(h.doc->CanReconnect());
+    EXPECT_FALSE(h.doc->slot(0).IsConnected());
+}
+
+TEST(DocumentLink, NoMainWindowFreesTheRequest)
+{
+    testsupport::TempHome home;
+    platform::setAppTitle(QStringLiteral("nobody has this title"));
+    CvelunaDoc doc(nullptr, QStringList());
+    EXPECT_FALSE(doc.SendToCurrentPlayer(doc.MakeRequest(proto::CMD_REBOOT)));
+    platform::setAppTitle(kTitle);
+}
+
+}  // namespace
