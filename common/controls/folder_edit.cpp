@@ -60,7 +60,13 @@ QString CFolderEdit::BrowseForFolder(const QString& caption, const QString& star
     call.caption = caption;
     call.folder = startFolder.isEmpty() ? text() : startFolder;
     const QString chosen = platform::fileDialog(call, this);
-    if (!chosen.isEmpty())
-        setText(chosen);  // a whole path from the picker, not typed
+    if (!chosen.isEmpty()) {
+        // A whole path from the picker: its separators are not typed name
+        // characters, so it is shown as chosen.
+        const QValidator* names = validator();
+        setValidator(nullptr);
+        setText(chosen);
+        setValidator(names);
+    }
     return chosen;
 }
