@@ -63,7 +63,8 @@ bool parse(const QByteArray& text, Json::Value& out, QString* error = nullptr);
 // As parse, after the two pre-checks (and false for empty text).
 bool parseDocument(const QByteArray& text, Json::Value& out, QString* error = nullptr);
 
-// The styled text of `value` with the program's quoting.
+// The styled text of `value` with the program's quoting. Comments attached
+// to values are not written (the readers never collect any).
 std::string write(const Json::Value& value);
 
 // Writes `value` to `path` through a temporary file and a rename; with `crlf`
