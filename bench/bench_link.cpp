@@ -6,7 +6,7 @@
 // the player's acknowledgement, which travels the real path: the link's
 // receiver, WM_TCP_EVENT on the UI thread, the reply assembler.
 //
-// usage: bench_link [megabytes]   (default 1024, i.e. 1 GiB)
+// usage: bench_link [megabytes] [rounds]   (default 1024, i.e. 1 GiB, 3 rounds)
 
 #include "platform/messages.h"
 #include "platform/window.h"
@@ -25,6 +25,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
@@ -72,22 +73,107 @@ double mibPerSecond(uint64_t bytes, qint64 ns)
     return ns > 0 ? double(bytes) / (1024.0 * 1024.0) / (double(ns) / 1e9) : 0.0;
 }
 
+// A bare acknowledging peer: reads each packet straight into one buffer and
+// answers with a header. It shows what the link itself costs, apart from
+// the simulated player's own work.
+class BarePeer {
+public:
+    bool start()
+    {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+            ::listen(listener_, 1) != 0 || ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+            return false;
+        port_ = ntohs(a.sin_port);
+        thread_ = std::thread([this] { serve(); });
+        return true;
+    }
+    ~BarePeer()
+    {
+        if (listener_ >= 0)
+            ::shutdown(listener_, SHUT_RDWR);  // ends a pending accept
+        if (thread_.joinable())
+            thread_.join();
+        if (listener_ >= 0)
+            ::close(listener_);
+    }
+    uint16_t port() const { return port_; }
+    uint64_t payloadSeen() const { return payload_.load(); }
+
+private:
+    static bool readFull(int fd, uint8_t* p, std::size_t n)
+    {
+        while (n > 0) {
+            const ssize_t r = ::recv(fd, p, n, 0);
+            if (r <= 0)
+                return false;
+            p += r;
+            n -= std::size_t(r);
+        }
+        return true;
+    }
+    void serve()
+    {
+        const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            return;
+        std::vector<uint8_t> buffer(proto::kBufferSize);
+        uint8_t head[proto::kHeaderSize];
+        while (readFull(fd, head, sizeof head)) {
+            const auto h = proto::PlayerPacketHeader::fromBytes(head);
+            if (h.magic != proto::kMagic || h.payloadLength > proto::kMaxPayload ||
+                !readFull(fd, buffer.data(), h.payloadLength))
+                break;
+            payload_ += h.payloadLength;
+            proto::PlayerPacketHeader ack = h;
+            ack.command = uint8_t(h.command | proto::kReplyBit);
+            ack.payloadLength = 0;
+            ack.pack(head);
+            if (::send(fd, head, sizeof head, MSG_NOSIGNAL) != ssize_t(sizeof head))
+                break;
+        }
+        ::close(fd);
+    }
+
+    int listener_ = -1;
+    uint16_t port_ = 0;
+    std::thread thread_;
+    std::atomic<uint64_t> payload_{0};
+};
+
+enum class Peer { SimulatedPlayer, Bare };
+
 // The link path. Returns elapsed nanoseconds, or -1 on failure.
-qint64 runLink(const Plan& plan)
+qint64 runLink(const Plan& plan, Peer peer)
 {
     sim::PlayerSim player;
+    BarePeer bare;
     std::atomic<uint64_t> payloadSeen{0};
-    player.registerCommand(proto::CMD_MATERIAL, [&payloadSeen](sim::PlayerSim&, const sim::Request& r) {
-        payloadSeen += uint64_t(r.payload.size());
-        sim::Reply ack;
-        ack.header.command = proto::CMD_MATERIAL;
-        ack.header.subCode = r.header.subCode;
-        return std::vector<sim::Reply>{ack};
-    });
-    QString error;
-    if (!player.start(&error)) {
-        std::fprintf(stderr, "simulated player did not start: %s\n", qPrintable(error));
-        return -1;
+    uint16_t port = 0;
+    if (peer == Peer::SimulatedPlayer) {
+        player.registerCommand(proto::CMD_MATERIAL, [&payloadSeen](sim::PlayerSim&, const sim::Request& r) {
+            payloadSeen += uint64_t(r.payload.size());
+            sim::Reply ack;
+            ack.header.command = proto::CMD_MATERIAL;
+            ack.header.subCode = r.header.subCode;
+            return std::vector<sim::Reply>{ack};
+        });
+        QString error;
+        if (!player.start(&error)) {
+            std::fprintf(stderr, "simulated player did not start: %s\n", qPrintable(error));
+            return -1;
+        }
+        port = player.tcpPort();
+    } else {
+        if (!bare.start()) {
+            std::fprintf(stderr, "bare peer did not start\n");
+            return -1;
+        }
+        port = bare.port();
     }
 
     platform::MessageWindow owner(QStringLiteral("bench link owner"));
@@ -114,7 +200,8 @@ qint64 runLink(const Plan& plan)
         ++acks;
         // The simulated player keeps a log of every packet; a long run must
         // not keep a gigabyte of it.
-        player.clearLog();
+        if (peer == Peer::SimulatedPlayer)
+            player.clearLog();
         if (acks == plan.packets.size())
             loop.quit();
         else
@@ -132,7 +219,7 @@ qint64 runLink(const Plan& plan)
         return platform::LRESULT(1);
     });
 
-    if (!link.Connect(QStringLiteral("127.0.0.1"), player.tcpPort())) {
+    if (!link.Connect(QStringLiteral("127.0.0.1"), port)) {
         std::fprintf(stderr, "link did not connect\n");
         return -1;
     }
@@ -152,9 +239,10 @@ qint64 runLink(const Plan& plan)
     player.stop();
     if (failed)
         return -1;
-    if (payloadSeen.load() != plan.totalPayload) {
+    const uint64_t seen = peer == Peer::SimulatedPlayer ? payloadSeen.load() : bare.payloadSeen();
+    if (seen != plan.totalPayload) {
         std::fprintf(stderr, "player saw %llu payload bytes, expected %llu\n",
-                     static_cast<unsigned long long>(payloadSeen.load()),
+                     static_cast<unsigned long long>(seen),
                      static_cast<unsigned long long>(plan.totalPayload));
         return -1;
     }
@@ -237,28 +325,51 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     uint64_t megabytes = 1024;
-    if (argc > 1) {
+    int rounds = 3;
+    for (int i = 1; i < argc; ++i) {
         char* end = nullptr;
-        const unsigned long long v = std::strtoull(argv[1], &end, 10);
-        if (!end || *end != '\0' || v == 0 || v > 65536) {
-            std::fprintf(stderr, "usage: %s [megabytes 1..65536]\n", argv[0]);
+        const unsigned long long v = std::strtoull(argv[i], &end, 10);
+        const bool bad = !end || *end != '\0' || v == 0 || (i == 1 ? v > 65536 : v > 20) || i > 2;
+        if (bad) {
+            std::fprintf(stderr, "usage: %s [megabytes 1..65536] [rounds 1..20]\n", argv[0]);
             return 2;
         }
-        megabytes = v;
+        if (i == 1)
+            megabytes = v;
+        else
+            rounds = int(v);
     }
     const Plan plan = makePlan(megabytes * 1024 * 1024);
-    std::printf("payload %llu bytes in %zu packets of at most %zu payload bytes (%llu bytes on the wire)\n",
+    std::printf("payload %llu bytes in %zu packets of at most %zu payload bytes (%llu bytes on the wire), %d rounds\n",
                 static_cast<unsigned long long>(plan.totalPayload), plan.packets.size(), proto::kChunkSize,
-                static_cast<unsigned long long>(plan.wireBytes));
+                static_cast<unsigned long long>(plan.wireBytes), rounds);
 
-    const qint64 plainNs = runPlain(plan);
-    const qint64 linkNs = runLink(plan);
-    if (plainNs < 0 || linkNs < 0)
-        return 1;
-    const double plain = mibPerSecond(plan.wireBytes, plainNs);
-    const double link = mibPerSecond(plan.wireBytes, linkNs);
-    std::printf("plain socket : %9.1f MiB/s (%.3f s)\n", plain, double(plainNs) / 1e9);
-    std::printf("link, chunked: %9.1f MiB/s (%.3f s)\n", link, double(linkNs) / 1e9);
-    std::printf("ratio        : %9.1f %%\n", plain > 0 ? 100.0 * link / plain : 0.0);
+    // Rounds alternate between the two, so that load from elsewhere on the
+    // machine falls on both alike; the best round of each is compared.
+    std::vector<double> plain, link, bare;
+    for (int r = 0; r < rounds; ++r) {
+        const qint64 plainNs = runPlain(plan);
+        const qint64 linkNs = runLink(plan, Peer::SimulatedPlayer);
+        const qint64 bareNs = runLink(plan, Peer::Bare);
+        if (plainNs < 0 || linkNs < 0 || bareNs < 0)
+            return 1;
+        plain.push_back(mibPerSecond(plan.wireBytes, plainNs));
+        link.push_back(mibPerSecond(plan.wireBytes, linkNs));
+        bare.push_back(mibPerSecond(plan.wireBytes, bareNs));
+        std::printf("round %d: plain socket %9.1f MiB/s, link to simulated player %9.1f MiB/s, link to bare peer %9.1f MiB/s\n",
+                    r + 1, plain.back(), link.back(), bare.back());
+    }
+    const auto best = [](const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); };
+    const auto median = [](std::vector<double> v) {
+        std::sort(v.begin(), v.end());
+        return v[v.size() / 2];
+    };
+    std::printf("plain socket : best %9.1f MiB/s, median %9.1f MiB/s\n", best(plain), median(plain));
+    std::printf("link, chunked: best %9.1f MiB/s, median %9.1f MiB/s\n", best(link), median(link));
+    std::printf("link, bare   : best %9.1f MiB/s, median %9.1f MiB/s\n", best(bare), median(bare));
+    std::printf("ratio        : best %9.1f %%, median %9.1f %% (link to simulated player / plain socket)\n",
+                100.0 * best(link) / best(plain), 100.0 * median(link) / median(plain));
+    std::printf("ratio, bare  : best %9.1f %%, median %9.1f %% (link to bare peer / plain socket)\n",
+                100.0 * best(bare) / best(plain), 100.0 * median(bare) / median(plain));
     return 0;
 }
