@@ -22,6 +22,21 @@ std::vector<MessageWindow*>& registry()
     return windows;
 }
 
+// Serialises the hand-over of a call to the UI thread: a worker builds and
+// queues the call while holding it, and the UI thread takes it once before it
+// reads what the worker captured. Qt's event queue orders the two as well,
+// but in a way the thread checker cannot see; this makes the order explicit.
+std::mutex& handoffMutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+
+void acquireHandoff()
+{
+    std::lock_guard<std::mutex> lock(handoffMutex());
+}
+
 WindowHandle nextHandle()
 {
     static std::atomic<WindowHandle> counter{0};
@@ -184,8 +199,13 @@ bool postMessage(WindowHandle window, unsigned id, WPARAM wParam, LPARAM lParam)
     auto* app = QCoreApplication::instance();
     if (!app)
         return false;
+    std::lock_guard<std::mutex> handoff(handoffMutex());
     QMetaObject::invokeMethod(
-        app, [window, id, wParam, lParam] { sendMessage(windowFromHandle(window), id, wParam, lParam); },
+        app,
+        [window, id, wParam, lParam] {
+            acquireHandoff();
+            sendMessage(windowFromHandle(window), id, wParam, lParam);
+        },
         Qt::QueuedConnection);
     return true;
 }
@@ -268,9 +288,11 @@ LRESULT sendMessageFromWorker(SendGate& gate, const std::function<MessageWindow*
     }
 
     SendGate* gatePtr = &gate;
+    std::unique_lock<std::mutex> handoff(handoffMutex());
     QMetaObject::invokeMethod(
         app,
         [call, gatePtr, resolve, id, wParam, lParam] {
+            acquireHandoff();
             {
                 std::lock_guard<std::mutex> lock(call->mutex);
                 if (call->state != SendGate::Call::Pending)
@@ -304,6 +326,7 @@ LRESULT sendMessageFromWorker(SendGate& gate, const std::function<MessageWindow*
             call->cv.notify_all();
         },
         Qt::QueuedConnection);
+    handoff.unlock();
 
     LRESULT result = 0;
     {
