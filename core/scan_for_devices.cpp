@@ -1,5 +1,7 @@
 #include "core/scan_for_devices.h"
 
+#include "core/document.h"
+
 #include "platform/adapters.h"
 #include "platform/app_identity.h"
 #include "platform/dialogs.h"
@@ -743,4 +745,22 @@ void CScanForDevices::reject()
     MessageWindow::killTimer(scan::kScanTimerId);
     CloseEndpoint();
     QDialog::reject();
+}
+
+std::optional<ScanChoice> RunPlayerConnectionScan(const QString& titlePrefix, QWidget* parent)
+{
+    CScanForDevices dialog(titlePrefix, true, parent);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    ScanChoice choice;
+    choice.player = dialog.ChosenPlayer();
+    choice.devices = dialog.Devices();
+    choice.localAddress = dialog.LocalAddress();
+    return choice;
+}
+
+void RunDeviceScanList(const QString& titlePrefix, QWidget* parent)
+{
+    CScanForDevices dialog(titlePrefix, false, parent);
+    dialog.exec();
 }

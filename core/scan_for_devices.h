@@ -30,6 +30,7 @@
 #include <vector>
 
 class CUDPServer;
+struct ScanChoice;
 class QComboBox;
 class QGroupBox;
 class QPushButton;
@@ -198,3 +199,10 @@ private:
     QGroupBox* listGroup_ = nullptr;
     QGroupBox* cardGroup_ = nullptr;
 };
+
+// "Player Connection Settings": the dialog run modally with automatic
+// scanning. After "Connect" the chosen player, every player found (sorted by
+// IP text) and the local address of the chosen card; nothing after "Cancel".
+std::optional<ScanChoice> RunPlayerConnectionScan(const QString& titlePrefix, QWidget* parent = nullptr);
+// "Scan for Devices": the plain list, scanning until stopped.
+void RunDeviceScanList(const QString& titlePrefix, QWidget* parent = nullptr);

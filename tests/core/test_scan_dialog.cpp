@@ -3,6 +3,7 @@
 // players. Everything is sent to 127.0.0.0/8 only.
 
 #include "core/scan_for_devices.h"
+#include "core/document.h"
 #include "platform/app_identity.h"
 #include "platform/home.h"
 #include "platform/messages.h"
@@ -18,6 +19,7 @@
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QTableWidget>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -576,6 +578,39 @@ TEST_F(ScanOverLoopback, ReceiveErrorsReopenWithoutFlood)
     EXPECT_FALSE(dialog.IsEndpointOpen());
     EXPECT_EQ(Button(dialog, "2904")->text(), QStringLiteral("Scan"));
     EXPECT_TRUE(boxes.calls().empty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ScanOverLoopback, DocumentHookReturnsTheChoice)
+{
+    MessageBoxRecorder boxes(platform::MsgResult::Yes);
+    for (bool connect : {true, false}) {
+        // The modal loop runs the scan; the user acts from inside it.
+        QTimer::singleShot(50, [connect] {
+            auto* dialog = dynamic_cast<CScanForDevices*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            Feed(*dialog, AnnouncementBytes("127.0.0.66", "0000000000F1", 8123, "hook00000001", 0x1231, 0, 2));
+            SelectRowWithIp(*dialog, QStringLiteral("127.0.0.66"));
+            if (connect)
+                dialog->accept();
+            else
+                dialog->reject();
+        });
+        const std::optional<ScanChoice> choice = RunPlayerConnectionScan(QStringLiteral("P-"));
+        ASSERT_EQ(choice.has_value(), connect);
+        if (!connect)
+            continue;
+        EXPECT_EQ(choice->player.ip, QStringLiteral("127.0.0.66"));
+        EXPECT_EQ(choice->player.mac, QStringLiteral("0000000000F1"));
+        EXPECT_EQ(choice->player.portText, QStringLiteral("8123"));
+        EXPECT_EQ(choice->localAddress, QStringLiteral("127.0.0.1"));
+        ASSERT_FALSE(choice->devices.empty());
+        EXPECT_TRUE(std::any_of(choice->devices.begin(), choice->devices.end(),
+                                [](const DeviceRecord& r) { return r.mac == QLatin1String("0000000000F1"); }));
+    }
 }
 
 }  // namespace
