@@ -402,8 +402,21 @@ bool CTCPClient::Connect(const QString& ipv4, uint16_t port)
 
     try {
         std::shared_ptr<Impl> self = d;
-        d->receiver = std::thread([self, fd] { self->receiveLoop(fd); });
-        d->sender = std::thread([self, fd] { self->sendLoop(fd); });
+        // Nothing may escape a link thread: it would end the program.
+        d->receiver = std::thread([self, fd] {
+            try {
+                self->receiveLoop(fd);
+            } catch (...) {
+                self->stop();
+            }
+        });
+        d->sender = std::thread([self, fd] {
+            try {
+                self->sendLoop(fd);
+            } catch (...) {
+                self->stop();
+            }
+        });
     } catch (const std::system_error&) {
         d->stop();
         d->gate.close();
