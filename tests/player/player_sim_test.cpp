@@ -642,18 +642,28 @@ TEST(PlayerSimDiscovery, EverySimulatorAnswersOneLoopbackBroadcast)
     }
     EXPECT_EQ(ips, (std::set<QString>{QStringLiteral("127.0.0.2"), QStringLiteral("127.0.0.3")}));
 
-    // The 16-byte form on the second port, sent to one player: only that one answers.
-    probe.sendTo("127.0.0.3", proto::kDiscoveryAltPort, DiscoveryRequest{true}.toBytes(16));
+    // The 16-byte form on the second port, sent to one player: only that one
+    // answers. (An address of this process alone: a request sent to one
+    // address reaches one socket bound to it.)
+    sim::SimOptions c = a;
+    c.address = QStringLiteral("127.0.%1.77").arg(20 + ::getpid() % 200);
+    c.id = tag + QStringLiteral("CCCCCC");
+    Running rc(c);
+    ASSERT_TRUE(rc.started);
+    probe.sendTo(c.address.toLatin1().constData(), proto::kDiscoveryAltPort, DiscoveryRequest{true}.toBytes(16));
     answers = probe.collect(300, 2, tag);
     ASSERT_EQ(answers.size(), 1u);
-    EXPECT_EQ(answers[0].ipText(), QStringLiteral("127.0.0.3"));
+    EXPECT_EQ(answers[0].ipText(), c.address);
+    EXPECT_EQ(answers[0].tcpPort, rc.sim.tcpPort());
 
     // Not requests: nothing comes back.
     probe.sendTo("127.255.255.255", proto::kDiscoveryPort, DiscoveryRequest{false}.toBytes().left(45));
     probe.sendTo("127.255.255.255", proto::kDiscoveryPort, PlayerAnnouncement().toBytes());
     EXPECT_TRUE(probe.collect(200, 1, tag).empty());
-    EXPECT_EQ(ra.sim.discoveryAnswers(), 1u);
-    EXPECT_EQ(rb.sim.discoveryAnswers(), 2u);
+    // (Other test programs' broadcasts may be answered as well.)
+    EXPECT_GE(ra.sim.discoveryAnswers(), 1u);
+    EXPECT_GE(rb.sim.discoveryAnswers(), 1u);
+    EXPECT_GE(rc.sim.discoveryAnswers(), 1u);
 }
 
 }  // namespace
