@@ -55,6 +55,22 @@ QString text(const char* english, const char* chinese)
     return platform::pickText(platform::appLanguage(), english, chinese);
 }
 
+std::atomic<int> g_injectedErrors{0};
+std::atomic<int> g_injectedErrno{0};
+
+// Takes one injected receive error when there is one left.
+bool takeInjectedError(int& error)
+{
+    int left = g_injectedErrors.load();
+    while (left > 0) {
+        if (g_injectedErrors.compare_exchange_weak(left, left - 1)) {
+            error = g_injectedErrno.load();
+            return true;
+        }
+    }
+    return false;
+}
+
 struct Datagram {
     uint32_t addressHost = 0;
     uint16_t port = 0;
@@ -201,8 +217,10 @@ void CUDPServer::Session::receiveLoop()
             if (stop || fd < 0)
                 break;
             pollfd p[2] = {{fd, POLLIN, 0}, {stopFd, POLLIN, 0}};
-            const int r = ::poll(p, 2, -1);
-            if (r < 0) {
+            const int r = takeInjectedError(error) ? -2 : ::poll(p, 2, -1);
+            if (r == -2) {
+                outcome = Failed;
+            } else if (r < 0) {
                 if (errno != EINTR) {
                     error = errno;
                     outcome = Failed;
@@ -626,3 +644,11 @@ void GetNetworkAdapters(std::vector<NetworkAdapter>& out)
         out.push_back(adapter);
     }
 }
+
+namespace udp_testing {
+void injectReceiveErrors(int error, int count)
+{
+    g_injectedErrno = error;
+    g_injectedErrors = count;
+}
+}  // namespace udp_testing

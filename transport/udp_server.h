@@ -128,3 +128,9 @@ struct NetworkAdapter {
 // their IPv4 addresses; an adapter with two addresses is listed twice;
 // 0.0.0.0 and loopback addresses never appear. `out` is emptied first.
 void GetNetworkAdapters(std::vector<NetworkAdapter>& out);
+
+namespace udp_testing {
+// Makes the next `count` receive attempts of every endpoint fail with
+// `error` as if the socket had reported it (tests of the error path only).
+void injectReceiveErrors(int error, int count);
+}  // namespace udp_testing

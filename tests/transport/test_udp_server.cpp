@@ -15,6 +15,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -390,6 +391,51 @@ TEST_F(UdpServerTest, BurstArrivesWholeAndInOrder)
     ASSERT_TRUE(waitUntil([&] { return int(seen_.size()) == count; }));
     for (int i = 0; i < count; ++i)
         ASSERT_EQ(seen_[i].bytes, QByteArray(46, char(i))) << i;
+}
+
+TEST_F(UdpServerTest, ReceiveErrorsBackOffAndEndTheLoopWhenTheyPersist)
+{
+    const struct {
+        const char* name;
+        int errors;
+        std::size_t events;  // type 6 events that reach the owner
+        bool recovers;
+        int minimumMs;  // the pauses between errors
+    } cases[] = {
+        {"a passing fault", 3, 3, true, 50 + 100},
+        {"a lasting fault", 50, 5, false, 50 + 100 + 200 + 400},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        seen_.clear();
+        CUDPServer endpoint;
+        const uint16_t port = freePort();
+        QElapsedTimer t;
+        t.start();
+        // Before Open, so that the faults come before the first receive.
+        udp_testing::injectReceiveErrors(EIO, c.errors);
+        ASSERT_TRUE(openEndpoint(endpoint, port));
+        RawSocket peer;
+        ASSERT_TRUE(peer.sendTo(port, QByteArray("wake")));
+        if (c.recovers) {
+            ASSERT_TRUE(waitUntil([&] { return seen_.size() == c.events + 1; }));
+            EXPECT_EQ(seen_.back().bytes, QByteArray("wake"));
+            EXPECT_TRUE(endpoint.IsOpen());
+        } else {
+            ASSERT_TRUE(waitUntil([&] { return !endpoint.IsOpen(); }, 5000));
+            ASSERT_TRUE(peer.sendTo(port, QByteArray("unheard")));
+            pump(100);
+            EXPECT_EQ(seen_.size(), c.events);
+        }
+        udp_testing::injectReceiveErrors(0, 0);
+        EXPECT_GE(t.elapsed(), c.minimumMs);
+        for (std::size_t i = 0; i < c.events; ++i) {
+            EXPECT_EQ(seen_[i].type, kUdpReceiveError);
+            EXPECT_EQ(seen_[i].error, EIO);
+            EXPECT_EQ(seen_[i].sourcePort, 0);
+        }
+        endpoint.Close();
+    }
 }
 
 TEST(UdpAdapters, LocalListsNeverHideLoopbackAndAdaptersNeverShowIt)
