@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 using namespace grid;
@@ -260,7 +261,8 @@ QByteArray legacyShapes(const uint16_t (&sizes)[4][2])
     for (int b = 0; b < 4; ++b) {
         uint8_t* block = bytesOf(f) + std::size_t(b) * kBlock;
         const int w = sizes[b][0], h = sizes[b][1];
-        const int right = w ? w - 1 : 0, bottom = h ? h - 1 : 0;
+        // Marks stay on the canvas even when the stored size claims more.
+        const int right = std::min(w ? w - 1 : 0, 1919), bottom = std::min(h ? h - 1 : 0, 1079);
         for (int c = 0; c < 1920; ++c) {
             point(c, 0, 1).pack(block + PixelMap::index(c, 0) * 10);
             if (bottom)
