@@ -2,12 +2,15 @@
 //   veluna                      start normally
 //   veluna -IP -PORT -MAC       start and connect to that player
 //   veluna --version            print the title and exit (for scripts)
+#include "common/controls/save_param_wait.h"
 #include "core/app.h"
 #include "core/document.h"
 #include "core/mainframe.h"
+#include "core/scan_for_devices.h"
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QPointer>
 
 #include <cstdio>
 #include <cstring>
@@ -22,6 +25,13 @@ public:
     {
         doc_.setStatusPaneText = [frame](int id, const QString& text) { frame->SetPaneText(id, text); };
         doc_.setWindowTitle = [frame](const QString& title) { frame->setWindowTitle(title); };
+        doc_.runScanDialog = [this, frame] { return RunPlayerConnectionScan(doc_.titlePrefix(), frame); };
+        // The frame owns the box; it outlives the document.
+        waitBox_ = new CSaveParamWait(frame->language(), frame);
+        doc_.hideWaitBox = [this] {
+            if (waitBox_)
+                waitBox_->CloseWait();
+        };
     }
 
     void SendToPlayers(const SendRequest& request) override { doc_.SendToPlayers(request); }
@@ -40,6 +50,7 @@ public:
     bool IsConnected() const override { return doc_.IsConnected(); }
 
 private:
+    QPointer<CSaveParamWait> waitBox_;
     CvelunaDoc doc_;
 };
 
