@@ -364,6 +364,7 @@ CScanForDevices::CScanForDevices(const QString& titlePrefix, bool automatic, QWi
 
     outgoingTimer_ = new QTimer(this);
     outgoingTimer_->setSingleShot(true);
+    outgoingTimer_->setTimerType(Qt::PreciseTimer);
     outgoingTimer_->setInterval(scan::kPortGapMs);
     QObject::connect(outgoingTimer_, &QTimer::timeout, this, [this] { PumpOutgoing(); });
 
@@ -750,7 +751,13 @@ void CScanForDevices::reject()
 std::optional<ScanChoice> RunPlayerConnectionScan(const QString& titlePrefix, QWidget* parent)
 {
     CScanForDevices dialog(titlePrefix, true, parent);
-    if (dialog.exec() != QDialog::Accepted)
+    dialog.exec();
+    return ScanChoiceOf(dialog);
+}
+
+std::optional<ScanChoice> ScanChoiceOf(const CScanForDevices& dialog)
+{
+    if (dialog.result() != QDialog::Accepted)
         return std::nullopt;
     ScanChoice choice;
     choice.player = dialog.ChosenPlayer();

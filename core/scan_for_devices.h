@@ -204,5 +204,7 @@ private:
 // scanning. After "Connect" the chosen player, every player found (sorted by
 // IP text) and the local address of the chosen card; nothing after "Cancel".
 std::optional<ScanChoice> RunPlayerConnectionScan(const QString& titlePrefix, QWidget* parent = nullptr);
+// What a dialog closed with "Connect" hands back; nothing when it was not.
+std::optional<ScanChoice> ScanChoiceOf(const CScanForDevices& dialog);
 // "Scan for Devices": the plain list, scanning until stopped.
 void RunDeviceScanList(const QString& titlePrefix, QWidget* parent = nullptr);

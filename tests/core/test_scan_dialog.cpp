@@ -25,6 +25,8 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -169,11 +171,15 @@ private:
             const ssize_t n = ::recvfrom(fd_, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &len);
             if (n < 0)
                 continue;
+            // The kernel's arrival time, not when this thread got around to it.
+            timeval stamp{};
+            qint64 atMs = clock_.elapsed();
+            if (::ioctl(fd_, SIOCGSTAMP, &stamp) == 0)
+                atMs = qint64(stamp.tv_sec) * 1000 + stamp.tv_usec / 1000;
             char text[INET_ADDRSTRLEN] = {};
             ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
             std::lock_guard<std::mutex> lock(mutex_);
-            got_.push_back({QByteArray(buffer, int(n)), QString::fromLatin1(text), ntohs(from.sin_port),
-                            clock_.elapsed()});
+            got_.push_back({QByteArray(buffer, int(n)), QString::fromLatin1(text), ntohs(from.sin_port), atMs});
         }
     }
 
@@ -481,7 +487,7 @@ TEST_F(ScanOverLoopback, AutomaticScanFindsSimulatedPlayers)
     MessageBoxRecorder boxes(platform::MsgResult::Yes);
     CScanForDevices dialog(QString(), true);
     QStringList texts;
-    dialog.show();
+    dialog.OnInitDialog();  // what showing the dialog does first
     ASSERT_TRUE(dialog.IsScanning());
     EXPECT_FALSE(Button(dialog, "1")->isHidden());
     EXPECT_FALSE(Button(dialog, "1")->isEnabled());
@@ -586,20 +592,20 @@ namespace {
 
 TEST_F(ScanOverLoopback, DocumentHookReturnsTheChoice)
 {
+    // The same steps as RunPlayerConnectionScan, without showing the window.
     MessageBoxRecorder boxes(platform::MsgResult::Yes);
     for (bool connect : {true, false}) {
-        // The modal loop runs the scan; the user acts from inside it.
-        QTimer::singleShot(50, [connect] {
-            auto* dialog = dynamic_cast<CScanForDevices*>(QApplication::activeModalWidget());
-            ASSERT_NE(dialog, nullptr);
-            Feed(*dialog, AnnouncementBytes("127.0.0.66", "0000000000F1", 8123, "hook00000001", 0x1231, 0, 2));
-            SelectRowWithIp(*dialog, QStringLiteral("127.0.0.66"));
-            if (connect)
-                dialog->accept();
-            else
-                dialog->reject();
-        });
-        const std::optional<ScanChoice> choice = RunPlayerConnectionScan(QStringLiteral("P-"));
+        CScanForDevices dialog(QStringLiteral("P-"), true);
+        dialog.OnInitDialog();
+        ASSERT_TRUE(dialog.IsScanning());
+        Feed(dialog, AnnouncementBytes("127.0.0.66", "0000000000F1", 8123, "hook00000001", 0x1231, 0, 2));
+        SelectRowWithIp(dialog, QStringLiteral("127.0.0.66"));
+        if (connect)
+            dialog.accept();
+        else
+            dialog.reject();
+        const std::optional<ScanChoice> choice = ScanChoiceOf(dialog);
+        EXPECT_FALSE(dialog.IsEndpointOpen());
         ASSERT_EQ(choice.has_value(), connect);
         if (!connect)
             continue;
