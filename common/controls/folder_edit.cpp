@@ -2,35 +2,34 @@
 
 #include "platform/dialogs.h"
 
-#include <QValidator>
 
-namespace {
 
-// Removes the forbidden characters from whatever reaches the box through
-// typing, paste or drop; the rest of the edit goes through unchanged.
-class NameValidator : public QValidator {
-public:
-    using QValidator::QValidator;
-    State validate(QString& input, int& pos) const override
-    {
-        int removedBeforeCaret = 0;
-        for (int i = 0; i < input.size() && i < pos; ++i)
-            if (CFolderEdit::IsForbidden(input[i]))
-                ++removedBeforeCaret;
-        const QString cleaned = CFolderEdit::StripForbidden(input);
-        if (cleaned.size() != input.size()) {
-            input = cleaned;
-            pos = std::max(0, pos - removedBeforeCaret);
-        }
-        return Acceptable;
-    }
-};
-
-}  // namespace
 
 CFolderEdit::CFolderEdit(QWidget* parent) : QLineEdit(parent)
 {
-    setValidator(new NameValidator(this));
+    // Only what the user adds is filtered (typing, paste, drop): a path set
+    // by the program keeps its separators, and later edits leave them alone.
+    connect(this, &QLineEdit::textChanged, this, [this](const QString& text) { lastText_ = text; });
+    connect(this, &QLineEdit::textEdited, this, [this](const QString& edited) { filterInserted(edited); });
+}
+
+void CFolderEdit::filterInserted(const QString& edited)
+{
+    const QString& before = lastText_;
+    qsizetype prefix = 0;
+    while (prefix < edited.size() && prefix < before.size() && edited[prefix] == before[prefix])
+        ++prefix;
+    qsizetype suffix = 0;
+    while (suffix < edited.size() - prefix && suffix < before.size() - prefix &&
+           edited[edited.size() - 1 - suffix] == before[before.size() - 1 - suffix])
+        ++suffix;
+    const QString inserted = edited.mid(prefix, edited.size() - prefix - suffix);
+    const QString cleaned = StripForbidden(inserted);
+    if (cleaned.size() == inserted.size())
+        return;
+    const QString result = edited.left(prefix) + cleaned + edited.right(suffix);
+    setText(result);
+    setCursorPosition(int(prefix + cleaned.size()));
 }
 
 bool CFolderEdit::IsForbidden(QChar c)
@@ -61,12 +60,8 @@ QString CFolderEdit::BrowseForFolder(const QString& caption, const QString& star
     call.folder = startFolder.isEmpty() ? text() : startFolder;
     const QString chosen = platform::fileDialog(call, this);
     if (!chosen.isEmpty()) {
-        // A whole path from the picker: its separators are not typed name
-        // characters, so it is shown as chosen.
-        const QValidator* names = validator();
-        setValidator(nullptr);
+        // A whole path from the picker is shown as chosen.
         setText(chosen);
-        setValidator(names);
     }
     return chosen;
 }

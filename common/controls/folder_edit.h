@@ -19,4 +19,8 @@ public:
     // and shows the chosen path; returns it, or an empty string when the
     // user cancelled (the text is then left as it was).
     QString BrowseForFolder(const QString& caption, const QString& startFolder = QString());
+
+private:
+    void filterInserted(const QString& edited);
+    QString lastText_;
 };

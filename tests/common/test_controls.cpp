@@ -201,3 +201,14 @@ TEST(SaveParamWait, TextsKeysAndClosing)
 }
 
 }  // namespace
+
+TEST(FolderEdit, TypingAfterAPickedPathKeepsItsSeparators)
+{
+    CFolderEdit edit;
+    platform::setFileDialogAnswerer([](const platform::FileDialogCall&) { return QStringLiteral("/tmp/a"); });
+    edit.BrowseForFolder(QStringLiteral("Pick"));
+    platform::setFileDialogAnswerer({});
+    edit.setCursorPosition(int(edit.text().size()));
+    QTest::keyClicks(&edit, QStringLiteral("b/c"));
+    EXPECT_EQ(edit.text(), QStringLiteral("/tmp/abc"));
+}
