@@ -1,5 +1,7 @@
 #include "core/document.h"
 
+#include "core/config_exchange.h"
+
 #include "core/player_info.h"
 #include "platform/app_identity.h"
 #include "platform/dialogs.h"
@@ -30,6 +32,7 @@ CvelunaDoc::CvelunaDoc(platform::MessageWindow* frame, const QStringList& argume
     materialFolder_ = platform::homePath(QStringLiteral("Material"));
     platform::ensureFolder(tempFolder_);
     platform::ensureFolder(materialFolder_);
+    InstallConfigExchange();
     ArmAutoConnect(arguments);
 }
 

@@ -47,6 +47,11 @@ struct ScanChoice {
     QString localAddress;
 };
 
+namespace cfgx {
+class ConfigExchange;
+struct ConfigExchangeHost;
+}
+
 class CvelunaDoc {
 public:
     static constexpr int kSlotCount = 9;
@@ -143,6 +148,8 @@ public:
     const ReplyAssembler& assembler(int index) const { return assemblers_[std::size_t(index)]; }
     // The reply being handled (null outside a handler).
     const PlayerReply* currentReply() const { return currentReply_; }
+    // The configuration-file exchange this document drives.
+    cfgx::ConfigExchange& configExchange() { return *configExchange_; }
 
     // ---------------------------------------------------------- hooks
     // Filled by the components that own these replies and steps; a hook left
@@ -176,12 +183,15 @@ public:
     // The player-scan dialog, run modally with automatic scanning; nothing
     // when the user cancels.
     std::function<std::optional<ScanChoice>()> runScanDialog;
-    // The wait box is to be hidden.
+    // The wait box is to be shown with a text, or hidden.
+    std::function<void(const QString&)> showWaitBox;
     std::function<void()> hideWaitBox;
     // Saves the open layout (closing sequence).
     std::function<void()> saveLayout;
 
 private:
+    class ConfigHost;
+    void InstallConfigExchange();
     void resetAssembler(int index);
     void resetAllAssemblers();
     void showMessage(const QString& english, const QString& chinese, int icon);
@@ -235,4 +245,7 @@ private:
 
     bool paramWait_ = false;
     int paramWaitTicks_ = 0;
+
+    std::unique_ptr<cfgx::ConfigExchangeHost> configHost_;
+    std::unique_ptr<cfgx::ConfigExchange> configExchange_;
 };

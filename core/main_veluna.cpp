@@ -28,6 +28,10 @@ public:
         doc_.runScanDialog = [this, frame] { return RunPlayerConnectionScan(doc_.titlePrefix(), frame); };
         // The frame owns the box; it outlives the document.
         waitBox_ = new CSaveParamWait(frame->language(), frame);
+        doc_.showWaitBox = [this](const QString& text) {
+            if (waitBox_)
+                waitBox_->ShowWait(text, 10);  // the box counts down from 10
+        };
         doc_.hideWaitBox = [this] {
             if (waitBox_)
                 waitBox_->CloseWait();
