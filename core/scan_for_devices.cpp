@@ -264,6 +264,18 @@ std::vector<CardEntry> ListCards()
     std::vector<CardEntry> cards;
     if (qEnvironmentVariable("VELUNA_SCAN_LOOPBACK") == QLatin1String("1"))
         cards.push_back(MakeCard(QStringLiteral("lo (127.0.0.1)"), QStringLiteral("127.0.0.1")));
+    // Interfaces that are not network cards (a veth pair into a test
+    // namespace, a bridge) but that the operator wants to scan on.
+    const QStringList extra = qEnvironmentVariable("VELUNA_SCAN_INTERFACES").split(QLatin1Char(','), Qt::SkipEmptyParts);
+    if (!extra.isEmpty()) {
+        std::vector<platform::InterfaceAddress> all;
+        platform::interfaceAddresses(all);
+        for (const QString& name : extra)
+            for (const auto& entry : all)
+                if (entry.interfaceName == name.trimmed() && entry.addressHost != 0)
+                    cards.push_back(MakeCard(entry.interfaceName + QLatin1Char('(') + entry.address + QLatin1Char(')'),
+                                             entry.address));
+    }
 
     std::vector<NetworkAdapter> adapters;
     GetNetworkAdapters(adapters);

@@ -11,6 +11,8 @@
 // Loopback is not a network card. VELUNA_SCAN_LOOPBACK=1 puts a line
 // "lo (127.0.0.1)" first in the card list (broadcast 127.255.255.255), so that
 // simulated players on 127.0.0.x can be found; real cards are listed as ever.
+// VELUNA_SCAN_INTERFACES=<name>[,<name>...] adds the named interfaces (for
+// example the host end of a veth pair into a test namespace) after it.
 
 #include "platform/window.h"
 #include "transport/announcement.h"
