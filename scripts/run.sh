@@ -1,21 +1,32 @@
 #!/usr/bin/env bash
-# Starts a simulated player on loopback and opens veluna connected to it;
-# closing veluna stops the simulated player.
+# Starts simulated players on loopback and opens veluna connected to the
+# first; closing veluna stops them. PLAYERS=n (1..9) starts n players on
+# 127.0.0.2, 127.0.0.3 ... instead of one on 127.0.0.1; every player answers
+# the scan dialog (Player Connection Settings), which lists loopback here.
 set -euo pipefail
 bin="${1:-build/bin}"
 port="${VELUNA_RUN_PORT:-5005}"
-mac="A1B2C3D4E5F6"
+players="${PLAYERS:-1}"
 home="${VELUNA_HOME:-$PWD/build/home}"
 mkdir -p "$home"
 
-"$bin/player-sim" --address 127.0.0.1 --port "$port" --mac "$mac" &
-sim=$!
-trap 'kill $sim 2>/dev/null || true; wait $sim 2>/dev/null || true' EXIT
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  for p in "${pids[@]}"; do wait "$p" 2>/dev/null || true; done
+}
+trap cleanup EXIT
+
+first=""
+for i in $(seq 1 "$players"); do
+  if [ "$players" -eq 1 ]; then address=127.0.0.1; else address="127.0.0.$((i + 1))"; fi
+  mac=$(printf 'A1B2C3D4E5%02X' "$i")
+  "$bin/player-sim" --address "$address" --port "$port" --mac "$mac" --id "$(printf 'SIM%09d' "$i")" --udp &
+  pids+=($!)
+  [ -n "$first" ] || first="$address $mac"
+done
 sleep 0.5
 
-if [ -x "$bin/veluna" ] && "$bin/veluna" --version >/dev/null 2>&1; then
-  VELUNA_HOME="$home" "$bin/veluna" "-127.0.0.1" "-$port" "-$mac"
-else
-  echo "veluna is not built yet; the simulated player runs on 127.0.0.1:$port (Ctrl+C stops it)"
-  wait $sim
-fi
+set -- $first
+echo "veluna connects to the simulated player at $1:$port"
+VELUNA_HOME="$home" VELUNA_SCAN_LOOPBACK=1 "$bin/veluna" "-$1" "-$port" "-$2"
