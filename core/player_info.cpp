@@ -15,24 +15,24 @@ struct ChannelName {
 };
 
 constexpr ChannelName kChannels[] = {
-    {1, " Channel:(No Input One Output)", " 通道:(无输入一输出)"},
-    {2, " Channel:(No Input Two Output)", " 通道:(无输入二输出)"},
-    {3, " Channel:(No Input Three Output)", " 通道:(无输入三输出)"},
-    {4, " Channel:(No Input Four Output)", " 通道:(无输入四输出)"},
-    {5, " Channel:(No Input Five Output)", " 通道:(无输入五输出)"},
-    {6, " Channel:(No Input Six Output)", " 通道:(无输入六输出)"},
-    {7, " Channel:(No Input Seven Output)", " 通道:(无输入七输出)"},
-    {8, " Channel:(No Input Eight Output)", " 通道:(无输入八输出)"},
-    {9, " Channel:(No Input Nine Output)", " 通道:(无输入九输出)"},
-    {11, " Channel:(One Input One Output)", " 通道:(一输入一输出)"},
-    {21, " Channel:(One Input Two Output)", " 通道:(一输入二输出)"},
-    {31, " Channel:(One Input Three Output)", " 通道:(一输入三输出)"},
-    {41, " Channel:(One Input Four Output)", " 通道:(一输入四输出)"},
-    {51, " Channel:(One Input Five Output)", " 通道:(一输入五输出)"},
-    {61, " Channel:(One Input Six Output)", " 通道:(一输入六输出)"},
-    {71, " Channel:(One Input Seven Output)", " 通道:(一输入七输出)"},
-    {81, " Channel:(One Input Eight Output)", " 通道:(一输入八输出)"},
-    {91, " Channel:(One Input Nine Output)", " 通道:(一输入九输出)"},
+    {1, "No Input One Output", "无输入一输出"},
+    {2, "No Input Two Output", "无输入二输出"},
+    {3, "No Input Three Output", "无输入三输出"},
+    {4, "No Input Four Output", "无输入四输出"},
+    {5, "No Input Five Output", "无输入五输出"},
+    {6, "No Input Six Output", "无输入六输出"},
+    {7, "No Input Seven Output", "无输入七输出"},
+    {8, "No Input Eight Output", "无输入八输出"},
+    {9, "No Input Nine Output", "无输入九输出"},
+    {11, "One Input One Output", "一输入一输出"},
+    {21, "One Input Two Output", "一输入二输出"},
+    {31, "One Input Three Output", "一输入三输出"},
+    {41, "One Input Four Output", "一输入四输出"},
+    {51, "One Input Five Output", "一输入五输出"},
+    {61, "One Input Six Output", "一输入六输出"},
+    {71, "One Input Seven Output", "一输入七输出"},
+    {81, "One Input Eight Output", "一输入八输出"},
+    {91, "One Input Nine Output", "一输入九输出"},
 };
 
 const ChannelName* findChannel(uint16_t code)
@@ -56,10 +56,18 @@ bool IsKnownChannelCode(uint16_t code)
     return findChannel(code) != nullptr;
 }
 
-QString ChannelText(uint16_t code, unsigned language)
+QString ChannelLayoutName(uint16_t code, unsigned language)
 {
     const ChannelName* c = findChannel(code);
     return c ? platform::pickText(language, c->english, c->chinese) : QString();
+}
+
+QString ChannelText(uint16_t code, unsigned language)
+{
+    const QString name = ChannelLayoutName(code, language);
+    if (name.isEmpty())
+        return QString();
+    return platform::pickText(language, " Channel:(", " 通道:(") + name + QLatin1Char(')');
 }
 
 PlayerInfoText BuildPlayerInfoText(unsigned language, const QString& ip, uint16_t version, const QString& buildText,

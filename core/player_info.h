@@ -13,6 +13,8 @@ namespace playerinfo {
 // The channel-layout codes a player can report: 1..9, 11, 21, ..., 91.
 bool IsKnownChannelCode(uint16_t code);
 // " Channel:(One Input Four Output)" ...; empty for an unknown code.
+// "One Input Four Output" / "一输入四输出"; empty for an unknown code.
+QString ChannelLayoutName(uint16_t code, unsigned language);
 QString ChannelText(uint16_t code, unsigned language);
 
 // What the handshake puts into the status bar, and whether it switches the

@@ -1,6 +1,7 @@
 #include "core/scan_for_devices.h"
 
 #include "core/document.h"
+#include "core/player_info.h"
 
 #include "platform/adapters.h"
 #include "platform/app_identity.h"
@@ -23,38 +24,9 @@
 
 #include <algorithm>
 
-
 namespace scan {
 
 namespace {
-
-struct ChannelName {
-    uint16_t code;
-    const char* english;
-    const char* chinese;
-};
-
-// The 18 layouts a player can report: 1-9 without input, 11-91 with one.
-constexpr ChannelName kChannels[] = {
-    {1, "No Input One Output", "无输入一输出"},
-    {2, "No Input Two Output", "无输入二输出"},
-    {3, "No Input Three Output", "无输入三输出"},
-    {4, "No Input Four Output", "无输入四输出"},
-    {5, "No Input Five Output", "无输入五输出"},
-    {6, "No Input Six Output", "无输入六输出"},
-    {7, "No Input Seven Output", "无输入七输出"},
-    {8, "No Input Eight Output", "无输入八输出"},
-    {9, "No Input Nine Output", "无输入九输出"},
-    {11, "One Input One Output", "一输入一输出"},
-    {21, "One Input Two Output", "一输入二输出"},
-    {31, "One Input Three Output", "一输入三输出"},
-    {41, "One Input Four Output", "一输入四输出"},
-    {51, "One Input Five Output", "一输入五输出"},
-    {61, "One Input Six Output", "一输入六输出"},
-    {71, "One Input Seven Output", "一输入七输出"},
-    {81, "One Input Eight Output", "一输入八输出"},
-    {91, "One Input Nine Output", "一输入九输出"},
-};
 
 uint32_t HostOrder(const std::array<uint8_t, 4>& o)
 {
@@ -95,11 +67,7 @@ QByteArray BuildDiscoveryRequest(bool unicast)
 
 QString ChannelPart(uint16_t channelCode, unsigned language)
 {
-    for (const auto& c : kChannels) {
-        if (c.code == channelCode)
-            return platform::pickText(language, c.english, c.chinese);
-    }
-    return QString();
+    return playerinfo::ChannelLayoutName(channelCode, language);
 }
 
 QString ProductPrefix(uint16_t version, unsigned language)
