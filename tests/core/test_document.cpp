@@ -3,6 +3,7 @@
 #include "platform/app_identity.h"
 #include "platform/home.h"
 #include "platform/messages.h"
+#include "player/config_store.h"
 #include "player/player_sim.h"
 #include "tests/support/test_support.h"
 
@@ -64,6 +65,7 @@ std::unique_ptr<sim::PlayerSim> startPlayer(const QString& address)
     o.address = address;
     auto player = std::make_unique<sim::PlayerSim>(o);
     sim::installStandardCommands(*player);
+    sim::installConfigStore(*player);
     QString error;
     EXPECT_TRUE(player->start(&error)) << error.toStdString();
     return player;
@@ -156,17 +158,19 @@ TEST(DocumentLink, SequenceRule)
     auto player = startPlayer(QStringLiteral("127.0.0.3"));
     pointAt(*h.doc, *player);
     h.doc->OnReconnect();
-    ASSERT_TRUE(waitUntil([&] { return h.doc->IsConnected(); }, 5000));
-    ASSERT_EQ(h.doc->sequence(), 1);
+    // The connection goes on by itself: handshake (0), display-grid file (1),
+    // status (2) and layout list (3); each reply numbered n leaves n + 1.
+    ASSERT_TRUE(waitUntil([&] { return h.doc->IsConnected() && player->requestCount(proto::CMD_LAYOUT) == 1; }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return h.doc->sequence() == 4; }, 5000)) << h.doc->sequence();
 
-    // The next request carries 1; the reply's 1 makes it 2.
+    // The next request carries 4; the reply's 4 makes it 5.
     player->clearLog();
     h.doc->OnReboot();
-    ASSERT_TRUE(waitUntil([&] { return h.doc->sequence() == 2; }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return h.doc->sequence() == 5; }, 5000));
     auto log = player->log();
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log[0].header.command, proto::CMD_REBOOT);
-    EXPECT_EQ(log[0].header.sequence, 1);
+    EXPECT_EQ(log[0].header.sequence, 4);
 
     // CMD_LOAD_STATE carries 0 whatever the document's value.
     player->clearLog();
