@@ -188,6 +188,10 @@ bool CvelunaApp::InitInstance(const DocumentFactory& makeDocument)
         document_ = makeDocument(frame_.get());
         frame_->SetDocument(document_.get());
     }
+    // Without a window manager (a bare X server) "maximised" is only a wish:
+    // start at the screen's full working area so the frame is usable either way.
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        frame_->setGeometry(screen->availableGeometry());
     frame_->showMaximized();
     frame_->setWindowTitle(platform::appTitle());
     return true;
