@@ -2,14 +2,12 @@
 // checks, and the program itself (version, refusals, one instance per title).
 #include "core/app.h"
 #include "platform/home.h"
+#include "tests/core/program_run.h"
 #include "tests/support/test_support.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include "tests/core/program_run.h"
-
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -17,219 +15,184 @@
 
 namespace {
 
-const QString kName = QStringLiteral("veluna V9.1.5");
+using namespace Qt::StringLiterals;
+const QString kName = u"veluna V9.1.5"_s;
 
-TEST(AppTitle, ApplicationNameIsProgramAndVersion)
+// Writes <home>/Templates/Co.txt, or removes it for a null `bytes`.
+bool writeCo(const QString& home, const QByteArray& bytes)
 {
-    EXPECT_EQ(ApplicationName(), kName);
+    const QString path = home + u"/Templates/Co.txt"_s;
+    QFile f(path);
+    if (bytes.isNull())
+        return !f.exists() || f.remove();
+    return QDir(home).mkpath(u"Templates"_s) && f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
-
-struct Utf8Case {
-    const char* name;
-    QByteArray bytes;
-    bool valid;
-};
 
 TEST(AppTitle, Utf8ValidityRules)
 {
-    const Utf8Case cases[] = {
-        {"empty", QByteArray(), true},
-        {"ascii", "Demo", true},
-        {"two-byte", "\xC3\xA9", true},
-        {"three-byte chinese", "\xE6\xBC\x94\xE7\xA4\xBA", true},
-        {"four-byte", "\xF0\x9F\x98\x80", true},
-        {"five-byte lead F8", "\xF8\x80\x80\x80\x80", true},
+    const struct {
+        const char* name;
+        QByteArray bytes;
+        bool valid;
+    } cases[] = {
+        {"empty", QByteArray(), true},           {"ascii", "Demo", true},
+        {"two-byte", "\xC3\xA9", true},          {"three-byte chinese", "\xE6\xBC\x94\xE7\xA4\xBA", true},
+        {"four-byte", "\xF0\x9F\x98\x80", true}, {"five-byte lead F8", "\xF8\x80\x80\x80\x80", true},
         {"six-byte lead FC", "\xFC\x80\x80\x80\x80\x80", true},
         {"FE takes four", "\xFE\x80\x80\x80\x80", true},
-        {"stray continuation", "a\x80", false},
-        {"ends inside sequence", "\xE6\xBC", false},
-        {"bad continuation", "\xC3\x41", false},
-        {"code page 936 text", "\xD1\xDD\xCA\xBE", false},
+        {"stray continuation", "a\x80", false},  {"ends inside sequence", "\xE6\xBC", false},
+        {"bad continuation", "\xC3\x41", false}, {"code page 936 text", "\xD1\xDD\xCA\xBE", false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(IsValidUtf8(c.bytes), c.valid) << c.name;
 }
 
-struct TitleCase {
-    const char* name;
-    bool present;
-    QByteArray bytes;
-    QString title;
-};
-
 TEST(AppTitle, CoTxtReplacesFirstWord)
 {
-    const QString chinese = QStringLiteral("演示");
-    const QByteArray longPrefix(1500, 'A');
-    const TitleCase cases[] = {
-        {"absent", false, QByteArray(), kName},
-        {"empty file", true, QByteArray(), kName},
-        {"ascii", true, "Demo", QStringLiteral("Demo V9.1.5")},
-        {"utf-8 chinese", true, chinese.toUtf8(), chinese + QStringLiteral(" V9.1.5")},
-        {"code page 936 (invalid utf-8)", true, "\xD1\xDD\xCA\xBE", chinese + QStringLiteral(" V9.1.5")},
-        {"1500 bytes: first 1000 used", true, longPrefix, QString(1000, QLatin1Char('A')) + QStringLiteral(" V9.1.5")},
-        {"CRLF dropped", true, "Demo\r\n", QStringLiteral("Demo V9.1.5")},
-        {"LF dropped", true, "Demo\n", QStringLiteral("Demo V9.1.5")},
-        {"line end only", true, "\r\n", kName},
-        {"inner space kept", true, "My Show", QStringLiteral("My Show V9.1.5")},
+    const QString chinese = u"演示"_s, demo = u"Demo V9.1.5"_s;
+    const struct {
+        const char* name;
+        QByteArray bytes;  // null: no file
+        QString title;
+    } cases[] = {
+        {"absent", QByteArray(), kName},
+        {"empty file", QByteArray(""), kName},
+        {"ascii", "Demo", demo},
+        {"utf-8 chinese", chinese.toUtf8(), chinese + u" V9.1.5"_s},
+        {"code page 936 (invalid utf-8)", "\xD1\xDD\xCA\xBE", chinese + u" V9.1.5"_s},
+        {"1500 bytes: first 1000 used", QByteArray(1500, 'A'), QString(1000, u'A') + u" V9.1.5"_s},
+        {"CRLF dropped", "Demo\r\n", demo},
+        {"LF dropped", "Demo\n", demo},
+        {"line end only", "\r\n", kName},
+        {"inner space kept", "My Show", u"My Show V9.1.5"_s},
     };
     for (const auto& c : cases) {
         QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("Co.txt"));
-        if (c.present) {
-            QFile f(path);
-            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-            f.write(c.bytes);
-        }
-        EXPECT_EQ(LoadTitlePrefix(kName, path), c.title) << c.name;
+        ASSERT_TRUE(writeCo(dir.path(), c.bytes));
+        EXPECT_EQ(LoadTitlePrefix(kName, dir.path() + u"/Templates/Co.txt"_s), c.title) << c.name;
     }
-}
-
-TEST(AppTitle, TitleWithoutSpaceKeepsWholeTitleAsRest)
-{
-    EXPECT_EQ(ApplyTitlePrefix(QStringLiteral("Name"), "X"), QStringLiteral("XName"));
+    EXPECT_EQ(ApplyTitlePrefix(u"Name"_s, "X"), u"XName"_s);  // no space: the whole title is the rest
 }
 
 TEST(AppTitle, BuildTitleReadsTemplatesBesideTheProgram)
 {
     testsupport::TempHome home;
     EXPECT_EQ(BuildTitle(), kName);
-    ASSERT_TRUE(QDir(home.path()).mkpath(QStringLiteral("Templates")));
-    QFile f(home.path() + QStringLiteral("/Templates/Co.txt"));
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("Demo\r\n");
-    f.close();
-    EXPECT_EQ(BuildTitle(), QStringLiteral("Demo V9.1.5"));
+    EXPECT_EQ(ApplicationName(), kName);
+    ASSERT_TRUE(writeCo(home.path(), "Demo\r\n"));
+    EXPECT_EQ(BuildTitle(), u"Demo V9.1.5"_s);
 }
 
-struct DisplayCase {
-    int w, h;
-    double dx, dy;
-    DisplayCheck expected;
-};
+const QString kScaleEn = u"Please change your display scale to 100%，reboot"_s;
+const QString kScaleZh = u"请把显示缩放比调整到100%,重启电脑。"_s;
+const QString kSizeEn = u"Please change the display resolution to 1366X768."_s;
+const QString kSizeZh = u"请把显示分辨率调整到1366X768以上。"_s;
 
-TEST(AppDisplay, ScaleAndSizeRules)
+TEST(AppDisplay, ScaleAndSizeRulesAndTheirTexts)
 {
-    const DisplayCase cases[] = {
-        {1920, 1080, 96, 96, DisplayCheck::Ok},
-        {1366, 768, 96, 96, DisplayCheck::Ok},
-        {1365, 768, 96, 96, DisplayCheck::TooSmall},
-        {1366, 767, 96, 96, DisplayCheck::TooSmall},
-        {1920, 1080, 120, 120, DisplayCheck::ScaleTooHigh},
-        {1920, 1080, 96, 97, DisplayCheck::ScaleTooHigh},
-        {1920, 1080, 144, 96, DisplayCheck::ScaleTooHigh},
+    const struct {
+        int w, h;
+        double dx, dy;
+        DisplayCheck expected;
+    } cases[] = {
+        {1920, 1080, 96, 96, DisplayCheck::Ok},           {1366, 768, 96, 96, DisplayCheck::Ok},
+        {1365, 768, 96, 96, DisplayCheck::TooSmall},      {1366, 767, 96, 96, DisplayCheck::TooSmall},
+        {1920, 1080, 120, 120, DisplayCheck::ScaleTooHigh}, {1920, 1080, 96, 97, DisplayCheck::ScaleTooHigh},
+        {1920, 1080, 144, 96, DisplayCheck::ScaleTooHigh}, {1366, 768, 72, 72, DisplayCheck::Ok},
         {800, 600, 120, 120, DisplayCheck::ScaleTooHigh},  // scale is checked first
-        {1366, 768, 72, 72, DisplayCheck::Ok},
     };
     for (const auto& c : cases)
         EXPECT_EQ(CheckDisplay(c.w, c.h, c.dx, c.dy), c.expected) << c.w << "x" << c.h << " " << c.dx << "/" << c.dy;
-}
-
-TEST(AppDisplay, RefusalTextsInBothLanguages)
-{
-    EXPECT_EQ(DisplayRefusalText(DisplayCheck::ScaleTooHigh, 9), QStringLiteral("Please change your display scale to 100%，reboot"));
-    EXPECT_EQ(DisplayRefusalText(DisplayCheck::ScaleTooHigh, 4), QStringLiteral("请把显示缩放比调整到100%,重启电脑。"));
-    EXPECT_EQ(DisplayRefusalText(DisplayCheck::TooSmall, 9), QStringLiteral("Please change the display resolution to 1366X768."));
-    EXPECT_EQ(DisplayRefusalText(DisplayCheck::TooSmall, 4), QStringLiteral("请把显示分辨率调整到1366X768以上。"));
+    EXPECT_EQ(DisplayRefusalText(DisplayCheck::ScaleTooHigh, 9), kScaleEn);
+    EXPECT_EQ(DisplayRefusalText(DisplayCheck::ScaleTooHigh, 4), kScaleZh);
+    EXPECT_EQ(DisplayRefusalText(DisplayCheck::TooSmall, 9), kSizeEn);
+    EXPECT_EQ(DisplayRefusalText(DisplayCheck::TooSmall, 4), kSizeZh);
     EXPECT_TRUE(DisplayRefusalText(DisplayCheck::Ok, 9).isEmpty());
-    EXPECT_EQ(SecondInstanceText(9), QStringLiteral("There is an running instance already!"));
-    EXPECT_EQ(SecondInstanceText(4), QStringLiteral("已经有一个实例在运行中！"));
+    EXPECT_EQ(SecondInstanceText(9), u"There is an running instance already!"_s);
+    EXPECT_EQ(SecondInstanceText(4), u"已经有一个实例在运行中！"_s);
 }
 
 TEST(AppInstance, LockNameIsKeyedByTitleAndSafe)
 {
-    const QString a = InstanceLockName(QStringLiteral("veluna V9.1.5"));
-    EXPECT_EQ(a, InstanceLockName(QStringLiteral("veluna V9.1.5")));
-    EXPECT_NE(a, InstanceLockName(QStringLiteral("Demo V9.1.5")));
-    const QString odd = InstanceLockName(QStringLiteral("../a/b\\c:*?"));
-    EXPECT_FALSE(odd.contains(QLatin1Char('/')));
-    EXPECT_FALSE(odd.contains(QLatin1Char('\\')));
+    const QString a = InstanceLockName(kName);
+    EXPECT_EQ(a, InstanceLockName(u"veluna V9.1.5"_s));
+    EXPECT_NE(a, InstanceLockName(u"Demo V9.1.5"_s));
+    const QString odd = InstanceLockName(u"../a/b\\c:*?"_s);
+    EXPECT_FALSE(odd.contains(u'/') || odd.contains(u'\\'));
 }
 
 // ------------------------------------------------------------ the program
 
-bool programBuilt()
-{
-    return QFileInfo(ProgramRun::program()).isExecutable();
-}
-
-TEST(AppProgram, VersionPrintsTheTitle)
-{
-    if (!programBuilt())
-        GTEST_SKIP() << "veluna is not built";
-    ProgramRun sandbox;
-    QString out;
-    EXPECT_EQ(sandbox.run({QStringLiteral("--version")}, &out, nullptr), 0);
-    EXPECT_EQ(out.trimmed(), kName);
-
-    QDir(sandbox.homeFolder()).mkpath(QStringLiteral("Templates"));
-    QFile co(sandbox.homeFolder() + QStringLiteral("/Templates/Co.txt"));
-    ASSERT_TRUE(co.open(QIODevice::WriteOnly));
-    co.write(QStringLiteral("演示\r\n").toUtf8());
-    co.close();
-    EXPECT_EQ(sandbox.run({QStringLiteral("--version")}, &out, nullptr), 0);
-    EXPECT_EQ(out.trimmed(), QStringLiteral("演示 V9.1.5"));
-}
-
-struct RefusalCase {
-    const char* name;
-    int width, height, dpi;
-    const char* language;
-    QString message;
+class AppProgram : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!QFileInfo(ProgramRun::program()).isExecutable())
+            GTEST_SKIP() << "veluna is not built";
+    }
+    // Starts the program and waits until it holds the lock for `title`.
+    static QProcess* startHolding(ProgramRun& sandbox, const QString& title)
+    {
+        QProcess* p = sandbox.start();
+        const QString lock = sandbox.runtimeFolder() + u'/' + InstanceLockName(title);
+        EXPECT_TRUE(testsupport::waitUntil([&] { return QFileInfo::exists(lock) || p->state() == QProcess::NotRunning; },
+                                           20000));
+        return p;
+    }
 };
 
-TEST(AppProgram, RefusesScaledOrSmallDisplays)
+TEST_F(AppProgram, VersionPrintsTheTitle)
 {
-    if (!programBuilt())
-        GTEST_SKIP() << "veluna is not built";
-    const RefusalCase cases[] = {
-        {"120 dpi, English", 1920, 1080, 120, "en", QStringLiteral("Please change your display scale to 100%，reboot")},
-        {"120 dpi, Chinese", 1920, 1080, 120, "zh_CN", QStringLiteral("请把显示缩放比调整到100%,重启电脑。")},
-        {"1365 wide, English", 1365, 768, 96, "en", QStringLiteral("Please change the display resolution to 1366X768.")},
-        {"767 high, Chinese", 1366, 767, 96, "zh_CN", QStringLiteral("请把显示分辨率调整到1366X768以上。")},
+    ProgramRun sandbox;
+    QString out;
+    EXPECT_EQ(sandbox.run({u"--version"_s}, &out, nullptr), 0);
+    EXPECT_EQ(out.trimmed(), kName);
+    ASSERT_TRUE(writeCo(sandbox.homeFolder(), u"演示\r\n"_s.toUtf8()));
+    EXPECT_EQ(sandbox.run({u"--version"_s}, &out, nullptr), 0);
+    EXPECT_EQ(out.trimmed(), u"演示 V9.1.5"_s);
+}
+
+TEST_F(AppProgram, RefusesScaledOrSmallDisplays)
+{
+    const struct {
+        const char* name;
+        int width, height, dpi;
+        const char* language;
+        QString message;
+    } cases[] = {
+        {"120 dpi, English", 1920, 1080, 120, "en", kScaleEn},
+        {"120 dpi, Chinese", 1920, 1080, 120, "zh_CN", kScaleZh},
+        {"1365 wide, English", 1365, 768, 96, "en", kSizeEn},
+        {"767 high, Chinese", 1366, 767, 96, "zh_CN", kSizeZh},
     };
     for (const auto& c : cases) {
         ProgramRun sandbox(c.width, c.height, c.dpi);
-        sandbox.setEnv(QStringLiteral("VELUNA_LANGUAGE"), QString::fromLatin1(c.language));
+        sandbox.setEnv(u"VELUNA_LANGUAGE"_s, QString::fromLatin1(c.language));
         QString err;
         const int code = sandbox.run({}, nullptr, &err);
         EXPECT_NE(code, 0) << c.name;
         EXPECT_NE(code, -1) << c.name << ": did not end";
-        EXPECT_TRUE(err.contains(QStringLiteral("MessageBox: ") + kName + QStringLiteral(": ") + c.message))
-            << c.name << ": " << err.toStdString();
+        EXPECT_TRUE(err.contains(u"MessageBox: "_s + kName + u": "_s + c.message)) << c.name << ": " << err.toStdString();
         EXPECT_TRUE(QDir(sandbox.runtimeFolder()).entryList(QDir::Files).isEmpty()) << c.name << ": lock taken";
     }
 }
 
-TEST(AppProgram, SecondInstanceWithTheSameTitleIsRefused)
+TEST_F(AppProgram, SecondInstanceWithTheSameTitleIsRefused)
 {
-    if (!programBuilt())
-        GTEST_SKIP() << "veluna is not built";
     ProgramRun sandbox;
-    QProcess* first = sandbox.start();
-    const QString lock = sandbox.runtimeFolder() + QLatin1Char('/') + InstanceLockName(kName);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return QFileInfo::exists(lock) || first->state() == QProcess::NotRunning; },
-                                       20000));
+    QProcess* first = startHolding(sandbox, kName);
     ASSERT_EQ(first->state(), QProcess::Running) << first->readAllStandardError().toStdString();
 
     QString err;
     const int code = sandbox.run({}, nullptr, &err);
     EXPECT_NE(code, 0);
     EXPECT_NE(code, -1) << "second instance did not end";
-    EXPECT_TRUE(err.contains(QStringLiteral("MessageBox: ") + kName + QStringLiteral(": There is an running instance already!")))
-        << err.toStdString();
+    EXPECT_TRUE(err.contains(u"MessageBox: "_s + kName + u": There is an running instance already!"_s)) << err.toStdString();
     EXPECT_EQ(first->state(), QProcess::Running);
 
     // Another title (Co.txt) is another instance.
-    QDir(sandbox.homeFolder()).mkpath(QStringLiteral("Templates"));
-    QFile co(sandbox.homeFolder() + QStringLiteral("/Templates/Co.txt"));
-    ASSERT_TRUE(co.open(QIODevice::WriteOnly));
-    co.write("Other");
-    co.close();
-    QProcess* other = sandbox.start();
-    const QString otherLock = sandbox.runtimeFolder() + QLatin1Char('/') + InstanceLockName(QStringLiteral("Other V9.1.5"));
-    EXPECT_TRUE(testsupport::waitUntil([&] { return QFileInfo::exists(otherLock) || other->state() == QProcess::NotRunning; },
-                                       20000));
+    ASSERT_TRUE(writeCo(sandbox.homeFolder(), "Other"));
+    QProcess* other = startHolding(sandbox, u"Other V9.1.5"_s);
     EXPECT_EQ(other->state(), QProcess::Running) << other->readAllStandardError().toStdString();
 }
 

@@ -24,11 +24,10 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <string>
-#include <vector>
 
 namespace {
 
+using namespace Qt::StringLiterals;
 using Log = std::vector<std::string>;
 
 // Records what the frame asks of the document, in order.
@@ -38,19 +37,12 @@ public:
     void SendToPlayers(const SendRequest& r) override { log.push_back("send " + std::to_string(r.data.size())); }
     void OnLinkEvent(const LinkEvent& e) override { log.push_back("event " + std::to_string(e.linkIndex)); }
     void TickAutoConnect() override { log.push_back("auto-connect"); }
-    bool TickWaitBox() override
-    {
-        log.push_back("wait-box");
-        return waitBoxClosesNow ? (waitBoxClosesNow = false, true) : false;
-    }
+    bool TickWaitBox() override { return log.push_back("wait-box"), std::exchange(waitBoxClosesNow, false); }
     void StepConfigExchange() override { log.push_back("config-step"); }
     void ResetSequence() override { log.push_back("reset-sequence"); }
     void CloseAllLinks() override { log.push_back("close-links"); }
     bool IsLayoutDirty() const override { return dirty; }
-    void SaveLayout() override
-    {
-        log.push_back(QFileInfo::exists(CMainFrame::TempFolder()) ? "save (Temp present)" : "save (Temp gone)");
-    }
+    void SaveLayout() override { log.push_back(QFileInfo::exists(CMainFrame::TempFolder()) ? "save" : "save (Temp gone)"); }
     void OnPlayerConnectionSettings() override { log.push_back("connection-settings"); }
     void OnReconnect() override { log.push_back("reconnect"); }
     void OnReboot() override { log.push_back("reboot"); }
@@ -60,103 +52,68 @@ public:
     void OpenVideoPicWindow() override { log.push_back("open-video-pic-window"); }
 
     Log& log;
-    bool dirty = false;
-    bool canReconnect = false;
-    bool connected = false;
-    bool waitBoxClosesNow = false;
+    bool dirty = false, canReconnect = false, connected = false, waitBoxClosesNow = false;
 };
 
-// Answers message boxes into the same log, so their order against the
-// document's calls shows.
-class LoggingAnswerer {
-public:
-    LoggingAnswerer(Log& log, std::vector<platform::MsgResult> answers) : answers_(std::move(answers))
-    {
-        platform::setMessageBoxAnswerer([this, &log](const platform::MessageBoxCall& call) {
-            log.push_back("ask: " + call.text.toStdString());
-            if (next_ < answers_.size())
-                return answers_[next_++];
-            return platform::MsgResult::No;
-        });
-    }
-    ~LoggingAnswerer() { platform::setMessageBoxAnswerer({}); }
-
-private:
-    std::vector<platform::MsgResult> answers_;
-    std::size_t next_ = 0;
-};
-
-const QString kTitle = QStringLiteral("FrameTest V9.1.5");
+const QString kTitle = u"FrameTest V9.1.5"_s;
 
 class FrameTest : public ::testing::Test {
 protected:
     void SetUp() override { platform::setAppTitle(kTitle); }
-    std::unique_ptr<CMainFrame> makeFrame(unsigned language = 9)
+    void TearDown() override { platform::setMessageBoxAnswerer({}); }
+    std::unique_ptr<CMainFrame> makeFrame(unsigned language = 9) { return std::make_unique<CMainFrame>(kTitle, language); }
+    // Message boxes are answered in turn (then No) and logged with the
+    // document's calls, so their order against them shows.
+    void answerBoxes(std::vector<platform::MsgResult> answers)
     {
-        return std::make_unique<CMainFrame>(kTitle, language);
+        platform::setMessageBoxAnswerer([this, answers, next = std::size_t(0)](const platform::MessageBoxCall& call) mutable {
+            log.push_back("ask: " + call.text.toStdString());
+            return next < answers.size() ? answers[next++] : platform::MsgResult::No;
+        });
     }
     testsupport::TempHome home;
     Log log;
 };
 
-struct PaneCase {
-    int id;
-    QString english;
-    QString chinese;
-};
-
-TEST_F(FrameTest, StatusPanesCarryTheirIdsAndTextsInBothLanguages)
+TEST_F(FrameTest, PanesAndCommandsCarryTheirIdsAndTextsInBothLanguages)
 {
-    const PaneCase panes[] = {
-        {59142, QStringLiteral("Layout List Name"), QStringLiteral("布局列表文件名称")},
-        {59143, QStringLiteral(" "), QStringLiteral(" ")},
-        {59144, QStringLiteral("Disconnected player"), QStringLiteral("未连接播放器")},
-        {59145, QStringLiteral("X:0,Y:0"), QStringLiteral("X:0,Y:0")},
-        {59137, QStringLiteral("CAP"), QStringLiteral("CAP")},
-        {59138, QStringLiteral("NUM"), QStringLiteral("NUM")},
-        {59139, QStringLiteral("SCRL"), QStringLiteral("SCRL")},
+    struct Case {
+        int id;
+        QString english, chinese;
+    };
+    const Case panes[] = {
+        {59142, u"Layout List Name"_s, u"布局列表文件名称"_s}, {59143, u" "_s, u" "_s},
+        {59144, u"Disconnected player"_s, u"未连接播放器"_s},   {59145, u"X:0,Y:0"_s, u"X:0,Y:0"_s},
+        {59137, u"CAP"_s, u"CAP"_s}, {59138, u"NUM"_s, u"NUM"_s}, {59139, u"SCRL"_s, u"SCRL"_s},
+    };
+    const Case commands[] = {
+        {32775, u"Player Connection Settings"_s, u"播放器连接设置"_s}, {32776, u"Connection"_s, u"重新连接"_s},
+        {32792, u"Reboot The Player"_s, u"重新启动播放器"_s},          {57600, u"New Layout"_s, u"新建布局"_s},
+        {32779, u"System Setup"_s, u"融合带设置"_s},
     };
     for (unsigned language : {9u, 4u}) {
         auto frame = makeFrame(language);
+        const auto text = [language](const Case& c) { return language == 4 ? c.chinese : c.english; };
         for (const auto& p : panes) {
             auto* label = frame->statusBar()->findChild<QLabel*>(QString::number(p.id));
             ASSERT_NE(label, nullptr) << p.id;
-            EXPECT_EQ(label->text(), language == 4 ? p.chinese : p.english) << p.id;
+            EXPECT_EQ(label->text(), text(p)) << p.id;
         }
-        EXPECT_EQ(frame->windowTitle(), kTitle);
-        EXPECT_EQ(frame->statusBar()->objectName(), QStringLiteral("59393"));
-        EXPECT_EQ(frame->menuBar()->objectName(), QStringLiteral("59398"));
-        ASSERT_NE(frame->findChild<QToolBar*>(QStringLiteral("59392")), nullptr);
-        EXPECT_EQ(frame->findChild<QToolBar*>(QStringLiteral("59392"))->windowTitle(),
-                  language == 4 ? QStringLiteral("标准") : QStringLiteral("Standard"));
-        frame->SetPaneText(59144, QStringLiteral("Connected"));
-        EXPECT_EQ(frame->PaneText(59144), QStringLiteral("Connected"));
-    }
-}
-
-TEST_F(FrameTest, CommandsAndTheirCaptions)
-{
-    struct CommandCase {
-        int id;
-        QString english;
-        QString chinese;
-    };
-    const CommandCase commands[] = {
-        {32775, QStringLiteral("Player Connection Settings"), QStringLiteral("播放器连接设置")},
-        {32776, QStringLiteral("Connection"), QStringLiteral("重新连接")},
-        {32792, QStringLiteral("Reboot The Player"), QStringLiteral("重新启动播放器")},
-        {57600, QStringLiteral("New Layout"), QStringLiteral("新建布局")},
-        {32779, QStringLiteral("System Setup"), QStringLiteral("融合带设置")},
-    };
-    for (unsigned language : {9u, 4u}) {
-        auto frame = makeFrame(language);
         for (const auto& c : commands) {
             ASSERT_NE(frame->Command(c.id), nullptr) << c.id;
-            EXPECT_EQ(frame->Command(c.id)->text(), language == 4 ? c.chinese : c.english) << c.id;
+            EXPECT_EQ(frame->Command(c.id)->text(), text(c)) << c.id;
         }
         // The Chinese menus carry three commands more.
         for (int id : {32788, 32800, 32812})
             EXPECT_EQ(frame->Command(id) != nullptr, language == 4) << id;
+        EXPECT_EQ(frame->windowTitle(), kTitle);
+        EXPECT_EQ(frame->statusBar()->objectName(), u"59393"_s);
+        EXPECT_EQ(frame->menuBar()->objectName(), u"59398"_s);
+        auto* toolbar = frame->findChild<QToolBar*>(u"59392"_s);
+        ASSERT_NE(toolbar, nullptr);
+        EXPECT_EQ(toolbar->windowTitle(), language == 4 ? u"标准"_s : u"Standard"_s);
+        frame->SetPaneText(59144, u"Connected"_s);
+        EXPECT_EQ(frame->PaneText(59144), u"Connected"_s);
     }
 }
 
@@ -169,37 +126,31 @@ TEST_F(FrameTest, ConnectionCommandsFollowTheDocumentState)
 
     RecordingDocument doc(log);
     frame->SetDocument(&doc);
-    struct Case {
-        bool canReconnect, connected;
-    };
-    for (const Case c : {Case{false, false}, Case{true, false}, Case{true, true}, Case{false, true}}) {
-        doc.canReconnect = c.canReconnect;
-        doc.connected = c.connected;
+    for (const auto& [canReconnect, connected] : {std::pair{false, false}, {true, false}, {true, true}, {false, true}}) {
+        doc.canReconnect = canReconnect;
+        doc.connected = connected;
         frame->UpdateCommandUI();
         EXPECT_TRUE(frame->Command(32775)->isEnabled());
-        EXPECT_EQ(frame->Command(32776)->isEnabled(), c.canReconnect);
-        EXPECT_EQ(frame->Command(32792)->isEnabled(), c.connected);
+        EXPECT_EQ(frame->Command(32776)->isEnabled(), canReconnect);
+        EXPECT_EQ(frame->Command(32792)->isEnabled(), connected);
     }
-    frame->Command(32775)->trigger();
-    frame->Command(32776)->trigger();
-    frame->Command(32792)->trigger();
+    for (int id : {32775, 32776, 32792})
+        frame->Command(id)->trigger();
     EXPECT_EQ(log, (Log{"connection-settings", "reboot"}));  // reconnect is disabled in the last state
     frame->SetDocument(nullptr);
 }
 
 TEST(FrameSplitter, ResizeRuleAndInitialWidths)
 {
-    struct Case {
+    const struct {
         int width, current;
         SplitterColumns expected;
-    };
-    const Case cases[] = {
-        {1000, 50, {60, 860}},   // 0.06 x 1000 > 50
-        {200, 150, {50, 134}},   // a quarter of 200, then 200 - 16 - 50
-        {100, 0, {6, 100}},      // never below 100
-        {1000, 300, {250, 670}}, // at most a quarter
-        {1920, 134, {134, 1632}},
-        {0, 20, {0, 100}},
+    } cases[] = {
+        {1000, 50, {60, 860}},    // 0.06 x 1000 > 50
+        {200, 150, {50, 134}},    // a quarter of 200, then 200 - 16 - 50
+        {100, 0, {6, 100}},       // never below 100
+        {1000, 300, {250, 670}},  // at most a quarter
+        {1920, 134, {134, 1632}}, {0, 20, {0, 100}},
     };
     for (const auto& c : cases)
         EXPECT_EQ(CMainFrame::ResizeColumns(c.width, c.current), c.expected) << c.width << "/" << c.current;
@@ -212,16 +163,16 @@ TEST_F(FrameTest, SplitterHoldsTheThreePanesAndKeepsTheRuleOnResize)
     auto frame = makeFrame();
     QSplitter* splitter = frame->splitter();
     ASSERT_EQ(splitter->count(), 3);
-    EXPECT_EQ(splitter->widget(0)->objectName(), QStringLiteral("CControlsView"));
-    EXPECT_EQ(splitter->widget(1)->objectName(), QStringLiteral("CContentTabView"));
-    EXPECT_EQ(splitter->widget(2)->objectName(), QStringLiteral("CLayoutTreeView"));
+    const char* names[] = {"CControlsView", "CContentTabView", "CLayoutTreeView"};
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(splitter->widget(i)->objectName(), QLatin1String(names[i]));
     frame->resize(1200, 800);
     frame->show();
     ASSERT_TRUE(testsupport::waitUntil([&] { return splitter->width() > 0 && frame->isVisible(); }, 3000));
     const int w = splitter->width();
     const QList<int> sizes = splitter->sizes();
     EXPECT_GE(sizes[0], int(w * 0.06));
-    EXPECT_LE(sizes[0], w / 4 > int(w * 0.06) ? w / 4 : int(w * 0.06));
+    EXPECT_LE(sizes[0], std::max(w / 4, int(w * 0.06)));
     EXPECT_EQ(sizes[1], CMainFrame::ResizeColumns(w, sizes[0]).content);
 }
 
@@ -239,7 +190,6 @@ TEST_F(FrameTest, RelaysHandRequestsAndEventsToTheDocument)
     request->data = QByteArray(20, 'x');
     EXPECT_EQ(platform::sendMessage(kTitle, platform::WM_SEND_TO_PLAYER, 0, platform::LPARAM(request)), 0);
     platform::sendMessage(frame.get(), platform::WM_SEND_TO_PLAYER, 0, 0);  // ignored
-
     LinkEvent event;
     event.linkIndex = 3;
     event.type = kLinkData;
@@ -264,45 +214,30 @@ TEST_F(FrameTest, TimerDutiesRunInOrderAndOpenTheSetupEditorOnce)
     frame->OnTimerDuties();
     frame->OnTimerDuties();
     // The editor opens after the tick (posted), exactly once.
-    testsupport::waitUntil([&] { return false; }, 50);
+    testsupport::waitUntil([] { return false; }, 50);
     EXPECT_EQ(log, (Log{"auto-connect", "wait-box", "config-step", "auto-connect", "wait-box", "config-step",
                         "open-setup-editor"}));
     frame->SetDocument(nullptr);
 }
 
-TEST_F(FrameTest, ClosingAnsweredNoKeepsEverything)
-{
-    auto frame = makeFrame();
-    RecordingDocument doc(log);
-    frame->SetDocument(&doc);
-    ASSERT_TRUE(QDir().mkpath(CMainFrame::TempFolder()));
-    LoggingAnswerer answers(log, {platform::MsgResult::No});
-    EXPECT_FALSE(frame->close());
-    EXPECT_EQ(log, (Log{"ask: Do you really want to exit?"}));
-    EXPECT_TRUE(frame->hasTimer(CMainFrame::kTimerDuties));
-    EXPECT_TRUE(QFileInfo::exists(CMainFrame::TempFolder()));
-    frame->SetDocument(nullptr);
-}
-
 TEST_F(FrameTest, ClosingOrderQuestionLinksSaveThenTemp)
 {
-    struct Case {
+    using R = platform::MsgResult;
+    const std::string exitEn = "ask: Do you really want to exit?";
+    const std::string saveEn = "ask: ‘Do you want to save the changes to the layout ? ";
+    const struct {
         const char* name;
         unsigned language;
         bool dirty;
-        platform::MsgResult saveAnswer;
+        R exitAnswer, saveAnswer;
         Log expected;
-    };
-    const std::string exitEn = "ask: Do you really want to exit?";
-    const std::string saveEn = "ask: ‘Do you want to save the changes to the layout ? ";
-    const Case cases[] = {
-        {"dirty, save", 9, true, platform::MsgResult::Yes,
-         {exitEn, "reset-sequence", "close-links", saveEn, "save (Temp present)"}},
-        {"dirty, do not save", 9, true, platform::MsgResult::No, {exitEn, "reset-sequence", "close-links", saveEn}},
-        {"clean", 9, false, platform::MsgResult::Yes, {exitEn, "reset-sequence", "close-links"}},
-        {"chinese", 4, true, platform::MsgResult::Yes,
-         {"ask: 【真的要退出程序吗?】", "reset-sequence", "close-links", "ask: 布局列表已经修改，是否要保存？",
-          "save (Temp present)"}},
+    } cases[] = {
+        {"answered no: everything stays", 9, true, R::No, R::Yes, {exitEn}},
+        {"dirty, save", 9, true, R::Yes, R::Yes, {exitEn, "reset-sequence", "close-links", saveEn, "save"}},
+        {"dirty, do not save", 9, true, R::Yes, R::No, {exitEn, "reset-sequence", "close-links", saveEn}},
+        {"clean", 9, false, R::Yes, R::Yes, {exitEn, "reset-sequence", "close-links"}},
+        {"chinese", 4, true, R::Yes, R::Yes,
+         {"ask: 【真的要退出程序吗?】", "reset-sequence", "close-links", "ask: 布局列表已经修改，是否要保存？", "save"}},
     };
     for (const auto& c : cases) {
         log.clear();
@@ -310,12 +245,13 @@ TEST_F(FrameTest, ClosingOrderQuestionLinksSaveThenTemp)
         RecordingDocument doc(log);
         doc.dirty = c.dirty;
         frame->SetDocument(&doc);
-        ASSERT_TRUE(QDir().mkpath(CMainFrame::TempFolder() + QStringLiteral("/sub")));
-        LoggingAnswerer answers(log, {platform::MsgResult::Yes, c.saveAnswer});
-        EXPECT_TRUE(frame->close()) << c.name;
+        ASSERT_TRUE(QDir().mkpath(CMainFrame::TempFolder() + u"/sub"_s));
+        answerBoxes({c.exitAnswer, c.saveAnswer});
+        const bool closes = c.exitAnswer == R::Yes;
+        EXPECT_EQ(frame->close(), closes) << c.name;
         EXPECT_EQ(log, c.expected) << c.name;
-        EXPECT_FALSE(frame->hasTimer(CMainFrame::kTimerDuties)) << c.name;
-        EXPECT_FALSE(QFileInfo::exists(CMainFrame::TempFolder())) << c.name;
+        EXPECT_EQ(frame->hasTimer(CMainFrame::kTimerDuties), !closes) << c.name;
+        EXPECT_EQ(QFileInfo::exists(CMainFrame::TempFolder()), !closes) << c.name;
         frame->SetDocument(nullptr);
     }
 }
@@ -323,20 +259,15 @@ TEST_F(FrameTest, ClosingOrderQuestionLinksSaveThenTemp)
 TEST(FrameFolders, DeleteDirectoryTreeRemovesEverythingButFollowsNoLink)
 {
     QTemporaryDir root;
-    const QString tree = root.filePath(QStringLiteral("Temp"));
-    const QString outside = root.filePath(QStringLiteral("keep"));
-    ASSERT_TRUE(QDir().mkpath(tree + QStringLiteral("/a/b")));
-    ASSERT_TRUE(QDir().mkpath(outside));
-    QFile(tree + QStringLiteral("/a/b/f.txt")).open(QIODevice::WriteOnly);
-    QFile(tree + QStringLiteral("/.hidden")).open(QIODevice::WriteOnly);
-    QFile keep(outside + QStringLiteral("/keep.txt"));
-    ASSERT_TRUE(keep.open(QIODevice::WriteOnly));
-    keep.close();
-    ASSERT_TRUE(QFile::link(outside, tree + QStringLiteral("/a/link")));
+    const QString tree = root.filePath(u"Temp"_s), outside = root.filePath(u"keep"_s);
+    ASSERT_TRUE(QDir().mkpath(tree + u"/a/b"_s) && QDir().mkpath(outside));
+    for (const QString& file : {tree + u"/a/b/f.txt"_s, tree + u"/.hidden"_s, outside + u"/keep.txt"_s})
+        ASSERT_TRUE(QFile(file).open(QIODevice::WriteOnly));
+    ASSERT_TRUE(QFile::link(outside, tree + u"/a/link"_s));
 
     EXPECT_TRUE(CMainFrame::DeleteDirectoryTree(tree));
     EXPECT_FALSE(QFileInfo::exists(tree));
-    EXPECT_TRUE(QFileInfo::exists(outside + QStringLiteral("/keep.txt")));
+    EXPECT_TRUE(QFileInfo::exists(outside + u"/keep.txt"_s));
     EXPECT_FALSE(CMainFrame::DeleteDirectoryTree(tree));  // already gone
     EXPECT_FALSE(CMainFrame::DeleteDirectoryTree(QString()));
 }
@@ -352,13 +283,13 @@ TEST_F(FrameTest, ApplicationLookIsStoredAndReadBack)
         EXPECT_TRUE(frame->Command(216)->isChecked());
         EXPECT_FALSE(frame->Command(215)->isChecked());
     }
-    EXPECT_EQ(platform::settings()->value(QStringLiteral("ApplicationLook")).toUInt(), 216u);
+    EXPECT_EQ(platform::settings()->value(u"ApplicationLook"_s).toUInt(), 216u);
     EXPECT_EQ(makeFrame()->look(), 216u);
-    platform::settings()->setValue(QStringLiteral("ApplicationLook"), QStringLiteral("junk"));
-    EXPECT_EQ(makeFrame()->look(), CMainFrame::kLookDefault);
-    platform::settings()->setValue(QStringLiteral("ApplicationLook"), 999);
-    EXPECT_EQ(makeFrame()->look(), CMainFrame::kLookDefault);
-    EXPECT_EQ(CMainFrame::StyleForLook(205), QStringLiteral("Windows"));
+    for (const QVariant& junk : {QVariant(u"junk"_s), QVariant(999)}) {
+        platform::settings()->setValue(u"ApplicationLook"_s, junk);
+        EXPECT_EQ(makeFrame()->look(), CMainFrame::kLookDefault);
+    }
+    EXPECT_EQ(CMainFrame::StyleForLook(205), u"Windows"_s);
 }
 
 }  // namespace
