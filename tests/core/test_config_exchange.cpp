@@ -1,65 +1,52 @@
-// The configuration-file exchange driven step by step: requests go to a
-// simulated player's file store in-process, its replies come straight back,
-// and the timer is ticked by hand, so every case is deterministic.
+// The configuration-file exchange, twice over: step by step against the
+// simulated player's file store in-process (replies come straight back and the
+// timer is ticked by hand, so every case is deterministic), and end to end over
+// a real loopback TCP connection to the simulated player.
 
 #include "common/digest.h"
 #include "core/config_exchange.h"
 #include "core/output_config.h"
 #include "platform/messages.h"
 #include "player/config_store.h"
+#include "player/player_sim.h"
+#include "transport/records.h"
 #include "tests/support/test_support.h"
 
 #include <QDir>
 #include <QFile>
-#include <QRandomGenerator>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
+#include <map>
+#include <memory>
 
 using cfgx::ConfigExchange;
+using testsupport::randomBytes;
+using testsupport::readFile;
+using testsupport::writeFile;
 
 namespace {
 
-QByteArray randomBytes(std::size_t size, quint32 seed)
-{
-    std::vector<quint32> words(size / 4 + 1);
-    QRandomGenerator(seed).fillRange(words.data(), qsizetype(words.size()));
-    return QByteArray(reinterpret_cast<const char*>(words.data()), qsizetype(size));
-}
+const QString kIp = QStringLiteral("127.0.0.1");
+const QString kOtherIp = QStringLiteral("127.0.0.9");
 
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return f.readAll();
-}
-
-bool writeAll(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
+// The document's side, cut down to what the exchange needs; records all it is told.
 struct TestHost : cfgx::ConfigExchangeHost {
     QString folder;
-    QString ip = QStringLiteral("127.0.0.1");
     uint16_t version = 0x1523;
     uint16_t seq = 7;
     bool sendOk = true;
-
     std::deque<sim::Request> pending;  // sent, not yet answered
-    std::vector<sim::Request> sent;    // everything sent
+    std::vector<sim::Request> sent;
     std::vector<int> progress;
     std::vector<unsigned> posted;
-    int fetchEnded = 0;
-    QStringList waitShown;
-    int waitHidden = 0;
+    int fetchEnded = 0, waitHidden = 0;
+    QStringList waitShown, gridRead;
     std::vector<uint16_t> blend;
-    QStringList gridRead;
 
     bool sendToCurrentPlayer(const proto::PlayerPacketHeader& header, const QByteArray& payload) override
     {
@@ -72,7 +59,7 @@ struct TestHost : cfgx::ConfigExchangeHost {
         return true;
     }
     QString playerFolder() const override { return folder; }
-    QString currentPlayerIp() const override { return ip; }
+    QString currentPlayerIp() const override { return kIp; }
     uint16_t playerVersion() const override { return version; }
     uint16_t sequence() const override { return seq; }
     void setProgress(int percent) override { progress.push_back(percent); }
@@ -84,41 +71,58 @@ struct TestHost : cfgx::ConfigExchangeHost {
     void onGridFileFetched(const QString& path) override { gridRead << path; }
     unsigned language() const override { return 9; }
 
-    // Sub-codes of the configuration requests sent, in order.
-    std::vector<int> configRequests(uint16_t arg) const
+    // File numbers of the fetches (or uploads) sent, in order.
+    std::vector<int> configRequests(bool uploads = false) const
     {
         std::vector<int> out;
         for (const auto& r : sent)
-            if (r.header.command == proto::CMD_CONFIG_FILE && (arg == 0 ? r.header.arg == 0 : r.header.arg != 0))
+            if (r.header.command == proto::CMD_CONFIG_FILE && (r.header.arg != 0) == uploads)
                 out.push_back(r.header.subCode);
         return out;
     }
+    long asked(int file, bool uploads = false) const
+    {
+        const auto all = configRequests(uploads);
+        return std::count(all.begin(), all.end(), file);
+    }
     int statusRequests() const
     {
-        int n = 0;
-        for (const auto& r : sent)
-            n += r.header.command == proto::CMD_STATUS;
-        return n;
+        return int(std::count_if(sent.begin(), sent.end(),
+                                 [](const sim::Request& r) { return r.header.command == proto::CMD_STATUS; }));
     }
 };
+
+const std::vector<std::pair<uint8_t, std::size_t>> kBlendFiles = {
+    {1, cfgx::kWarpSize},         {2, cfgx::kJunctionPointSize}, {3, cfgx::kProjectorGraphSize},
+    {4, cfgx::kCustomShapesSize}, {6, cfgx::kGammaSize},         {7, cfgx::kCustomShapesNewSize},
+};
+const std::vector<int> kBlendOrder{1, 2, 3, 4, 6, 7};
 
 class ConfigExchangeTest : public ::testing::Test {
 protected:
     void SetUp() override { host.folder = dir.path(); }
-
-    QString local(uint8_t file) const { return cfgx::configFilePath(dir.path(), file); }
-
-    // Answers pending requests until none is left (bounded).
-    void pump(int limit = 100)
+    QString local(uint8_t file) const { return cfgx::configFilePath(host.folder, file); }
+    void reply(const sim::Request& r, const QString& from = kIp)
     {
-        for (int i = 0; i < limit && !host.pending.empty(); ++i) {
-            sim::Request r = host.pending.front();
+        for (const sim::Reply& answer : store.handle(r))
+            exchange.OnConfigFileReply(from, answer.header, answer.payload);
+    }
+    // Answers pending requests until none is left (bounded).
+    void pump()
+    {
+        for (int i = 0; i < 100 && !host.pending.empty(); ++i) {
+            const sim::Request r = host.pending.front();
             host.pending.pop_front();
-            if (r.header.command != proto::CMD_CONFIG_FILE)
-                continue;
-            for (const sim::Reply& reply : store.handle(r))
-                exchange.OnConfigFileReply(host.ip, reply.header, reply.payload);
+            if (r.header.command == proto::CMD_CONFIG_FILE)
+                reply(r);
         }
+    }
+    proto::PlayerPacketHeader adjustReply(uint8_t sub)
+    {
+        proto::PlayerPacketHeader h;
+        h.command = proto::CMD_ADJUST_MODE;
+        h.subCode = sub;
+        return h;
     }
 
     QTemporaryDir dir;
@@ -128,29 +132,17 @@ protected:
     testsupport::MessageBoxRecorder boxes;
 };
 
-const std::vector<std::pair<uint8_t, std::size_t>> kBlendFiles = {
-    {1, cfgx::kWarpSize},         {2, cfgx::kJunctionPointSize}, {3, cfgx::kProjectorGraphSize},
-    {4, cfgx::kCustomShapesSize}, {6, cfgx::kGammaSize},         {7, cfgx::kCustomShapesNewSize},
-};
-
 }  // namespace
 
 TEST(ConfigTrailer, ModbusCheckValuesAsTheExchangeUsesThem)
 {
     const QByteArray digits("123456789");
     EXPECT_EQ(digest::Crc16Modbus(reinterpret_cast<const uint8_t*>(digits.constData()), 9), 0x4B37);
-
     QByteArray withTrailer = digits;
     digest::AppendCrcTrailer(withTrailer);
-    ASSERT_EQ(withTrailer.size(), 11);
-    EXPECT_EQ(uint8_t(withTrailer[9]), 0x37);
-    EXPECT_EQ(uint8_t(withTrailer[10]), 0x4B);
+    EXPECT_EQ(withTrailer, QByteArray(digits + QByteArray("\x37\x4B", 2)));  // low byte first
 
-    struct Case {
-        QByteArray bytes;
-        bool ok;
-    };
-    const Case cases[] = {
+    const std::pair<QByteArray, bool> cases[] = {
         {withTrailer, true},
         {digits + QByteArray("\x4B\x37", 2), false},  // high byte first
         {QByteArray("\xFF\xFF", 2), true},            // CRC of nothing
@@ -158,33 +150,10 @@ TEST(ConfigTrailer, ModbusCheckValuesAsTheExchangeUsesThem)
         {QByteArray("\xFF", 1), false},
         {QByteArray(), false},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(digest::CheckCrcTrailer(reinterpret_cast<const uint8_t*>(c.bytes.constData()), std::size_t(c.bytes.size())),
-                  c.ok)
-            << c.bytes.toHex().toStdString();
-}
-
-TEST_F(ConfigExchangeTest, FetchChainWritesEveryFileByteForByte)
-{
-    std::map<uint8_t, QByteArray> content;
-    for (auto [file, size] : kBlendFiles) {
-        content[file] = randomBytes(size, file);
-        store.setFile(file, content[file]);
-    }
-    exchange.StartFetch(cfgx::kWarpFile);
-    exchange.SetActive(true);
-    pump();
-
-    EXPECT_EQ(host.configRequests(0), (std::vector<int>{1, 2, 3, 4, 6, 7}));
-    for (auto [file, size] : kBlendFiles)
-        EXPECT_EQ(readAll(local(file)), content[file]) << int(file);
-    EXPECT_EQ(host.progress, (std::vector<int>{0, 20, 40, 60, 80, 90, -1}));
-    EXPECT_EQ(host.fetchEnded, 1);
-    EXPECT_EQ(exchange.mode(), ConfigExchange::Idle);
-    EXPECT_FALSE(exchange.active());
-    EXPECT_TRUE(boxes.calls().empty());
-    for (const auto& r : host.sent)
-        EXPECT_EQ(r.header.sequence, 7);
+    for (const auto& [bytes, ok] : cases)
+        EXPECT_EQ(digest::CheckCrcTrailer(reinterpret_cast<const uint8_t*>(bytes.constData()), std::size_t(bytes.size())),
+                  ok)
+            << bytes.toHex().toStdString();
 }
 
 TEST_F(ConfigExchangeTest, WrongTrailerSkipsThatFileOnlyAndKeepsTheOldCopy)
@@ -195,28 +164,21 @@ TEST_F(ConfigExchangeTest, WrongTrailerSkipsThatFileOnlyAndKeepsTheOldCopy)
         QTemporaryDir folder;
         host.folder = folder.path();
         host.fetchEnded = 0;
+        host.sent.clear();
         for (auto [file, size] : kBlendFiles) {
             store.setFile(file, randomBytes(size, 100 + file));
             store.setCorruptTrailer(file, file == bad);
         }
-        const QByteArray old("old copy");
-        ASSERT_TRUE(writeAll(cfgx::configFilePath(folder.path(), bad), old));
-
-        host.sent.clear();
+        ASSERT_TRUE(writeFile(local(bad), "old copy"));
         exchange.StartFetch(cfgx::kWarpFile);
         pump();
 
-        EXPECT_EQ(host.configRequests(0), (std::vector<int>{1, 2, 3, 4, 6, 7}));
-        EXPECT_EQ(readAll(cfgx::configFilePath(folder.path(), bad)), old);
-        for (auto [file, size] : kBlendFiles) {
-            if (file == bad)
-                continue;
-            EXPECT_EQ(std::size_t(readAll(cfgx::configFilePath(folder.path(), file)).size()), size) << int(file);
-        }
+        EXPECT_EQ(host.configRequests(), kBlendOrder);
+        for (auto [file, size] : kBlendFiles)
+            EXPECT_EQ(readFile(local(file)), file == bad ? QByteArray("old copy") : *store.file(file)) << int(file);
         EXPECT_EQ(host.fetchEnded, 1);
         // No temporary file left behind.
-        const QStringList left = QDir(folder.path() + "/config").entryList(QDir::Files);
-        for (const QString& name : left)
+        for (const QString& name : QDir(folder.path() + "/config").entryList(QDir::Files))
             EXPECT_TRUE(name.endsWith(".QVE")) << name.toStdString();
     }
 }
@@ -231,51 +193,44 @@ TEST_F(ConfigExchangeTest, MissingOrWronglySizedFilesWriteNothingAndTheChainGoes
     store.setFile(7, randomBytes(cfgx::kCustomShapesNewSmallSize, 7));
     exchange.StartFetch(cfgx::kWarpFile);
     pump();
-
-    EXPECT_EQ(host.configRequests(0), (std::vector<int>{1, 2, 3, 4, 6, 7}));
-    EXPECT_TRUE(QFile::exists(local(1)));
-    EXPECT_FALSE(QFile::exists(local(2)));
-    EXPECT_FALSE(QFile::exists(local(3)));
-    EXPECT_TRUE(QFile::exists(local(4)));
-    EXPECT_FALSE(QFile::exists(local(6)));
-    EXPECT_EQ(readAll(local(7)), *store.file(7));
+    EXPECT_EQ(host.configRequests(), kBlendOrder);
+    for (uint8_t file : {1, 2, 3, 4, 6})
+        EXPECT_EQ(QFile::exists(local(file)), file == 1 || file == 4) << int(file);
+    EXPECT_EQ(readFile(local(7)), *store.file(7));
     EXPECT_TRUE(boxes.calls().empty());
-}
 
-TEST_F(ConfigExchangeTest, FileSevenOfAnotherLengthEndsTheFetchAtOnce)
-{
+    // File 7 of any other length ends the fetch without writing it.
+    QFile::remove(local(7));
     store.setFile(7, randomBytes(1000, 7));
     exchange.StartFetch(cfgx::kWarpFile);
     pump();
     EXPECT_FALSE(QFile::exists(local(7)));
-    EXPECT_EQ(host.fetchEnded, 1);
+    EXPECT_EQ(host.fetchEnded, 2);
     EXPECT_EQ(exchange.mode(), ConfigExchange::Idle);
 }
 
 TEST_F(ConfigExchangeTest, SingleFileFetches)
 {
-    const QByteArray video = randomBytes(cfgx::kVideoPicWindowSize, 5);
-    const QByteArray rotate = randomBytes(1234, 17);
     const QByteArray gridJson("{\"Msg\":\"Grid config\"}");
-    store.setFile(5, video);
-    store.setFile(17, rotate);
+    store.setFile(5, randomBytes(cfgx::kVideoPicWindowSize, 5));
+    store.setFile(17, randomBytes(1234, 17));
     store.setFile(18, gridJson);
 
     exchange.StartFetch(cfgx::kVideoPicWindowFile);
     exchange.SetActive(true);
     pump();
-    EXPECT_EQ(readAll(local(5)), video);
+    EXPECT_EQ(readFile(local(5)), *store.file(5));
     EXPECT_EQ(host.posted, (std::vector<unsigned>{platform::WM_OPEN_VIDEO_PIC_WINDOW}));
     EXPECT_FALSE(exchange.active());
 
     exchange.StartFetch(cfgx::kRotateFile);
     pump();
-    EXPECT_EQ(readAll(local(17)), rotate);
+    EXPECT_EQ(readFile(local(17)), *store.file(17));
     EXPECT_EQ(host.fetchEnded, 1);
 
     exchange.StartFetch(cfgx::kGridFile);
     pump();
-    EXPECT_EQ(readAll(local(18)), gridJson);
+    EXPECT_EQ(readFile(local(18)), gridJson);
     EXPECT_EQ(host.gridRead, QStringList{local(18)});
     EXPECT_EQ(host.statusRequests(), 1);
     EXPECT_EQ(exchange.mode(), ConfigExchange::Idle);
@@ -295,74 +250,40 @@ TEST_F(ConfigExchangeTest, SingleFileFetches)
     EXPECT_EQ(host.statusRequests(), 3);
 }
 
-TEST_F(ConfigExchangeTest, SilentFileIsAskedAgainFromTheThirdTickOn)
-{
-    for (auto [file, size] : kBlendFiles)
-        store.setFile(file, randomBytes(size / 50 + 3, file));  // sizes do not matter here
-    store.setSilentFetches(3, 2);
-    exchange.StartFetch(cfgx::kWarpFile);
-    exchange.SetActive(true);
-    pump();
-    ASSERT_EQ(exchange.file(), 3);
-    ASSERT_EQ(host.configRequests(0), (std::vector<int>{1, 2, 3}));
-
-    exchange.FetchParamsStep();
-    exchange.FetchParamsStep();
-    EXPECT_EQ(host.configRequests(0).size(), 3u);
-    host.progress.clear();
-    exchange.FetchParamsStep();  // third silent tick
-    EXPECT_EQ(host.configRequests(0), (std::vector<int>{1, 2, 3, 3}));
-    EXPECT_EQ(host.progress, (std::vector<int>{40}));
-    pump();  // still silent
-    exchange.FetchParamsStep();  // and every later tick
-    EXPECT_EQ(host.configRequests(0), (std::vector<int>{1, 2, 3, 3, 3}));
-    pump();  // answered now
-    EXPECT_EQ(host.configRequests(0), (std::vector<int>{1, 2, 3, 3, 3, 4, 6, 7}));
-    EXPECT_EQ(host.fetchEnded, 1);
-}
-
 TEST_F(ConfigExchangeTest, LateDuplicateIsNeverTakenForTheNextFile)
 {
-    const QByteArray graph = randomBytes(cfgx::kProjectorGraphSize, 3);
-    const QByteArray shapes = randomBytes(cfgx::kCustomShapesSize, 4);
-    store.setFile(3, graph);
-    store.setFile(4, shapes);
+    store.setFile(3, randomBytes(cfgx::kProjectorGraphSize, 3));
+    store.setFile(4, randomBytes(cfgx::kCustomShapesSize, 4));
     exchange.SetActive(true);
     exchange.StartFetch(cfgx::kWarpFile);
     // Files 1 and 2 are not on the player: empty answers lead on to file 3.
     for (uint8_t f : {uint8_t(1), uint8_t(2)}) {
         proto::PlayerPacketHeader h;
         h.subCode = f;
-        exchange.OnConfigFileReply(host.ip, h, QByteArray());
+        exchange.OnConfigFileReply(kIp, h, QByteArray());
     }
     ASSERT_EQ(exchange.file(), 3);
-    host.pending.clear();
-    host.pending.push_back(host.sent.back());
+    host.pending = {host.sent.back()};
     for (int i = 0; i < 3; ++i)
         exchange.FetchParamsStep();
     ASSERT_EQ(host.pending.size(), 2u);  // the request and its repeat
 
-    // Both requests are answered: the first answer moves on to file 4, the
-    // second (still sub-code 3) must not be written as file 4.
-    sim::Request first = host.pending.front();
-    host.pending.pop_front();
-    sim::Request second = host.pending.front();
-    host.pending.pop_front();
-    const auto reply1 = store.handle(first);
-    const auto reply2 = store.handle(second);
-    exchange.OnConfigFileReply(host.ip, reply1[0].header, reply1[0].payload);
+    // Both are answered: the first answer moves on to file 4, the second
+    // (still sub-code 3) must not be written as file 4.
+    const sim::Request first = host.pending[0], second = host.pending[1];
+    host.pending.erase(host.pending.begin(), host.pending.begin() + 2);
+    reply(first);
     ASSERT_EQ(exchange.file(), 4);
-    exchange.OnConfigFileReply(host.ip, reply2[0].header, reply2[0].payload);
+    reply(second);
     EXPECT_EQ(exchange.file(), 4);
     EXPECT_FALSE(QFile::exists(local(4)));
 
     // A reply from another player does not count either.
-    const auto other = store.handle(host.pending.front());
-    exchange.OnConfigFileReply(QStringLiteral("127.0.0.9"), other[0].header, other[0].payload);
+    reply(host.pending.front(), kOtherIp);
     EXPECT_EQ(exchange.file(), 4);
     pump();
-    EXPECT_EQ(readAll(local(3)), graph);
-    EXPECT_EQ(readAll(local(4)), shapes);
+    EXPECT_EQ(readFile(local(3)), *store.file(3));
+    EXPECT_EQ(readFile(local(4)), *store.file(4));
 }
 
 TEST_F(ConfigExchangeTest, RepeatsAreBoundedWithOneMessage)
@@ -376,10 +297,7 @@ TEST_F(ConfigExchangeTest, RepeatsAreBoundedWithOneMessage)
         exchange.FetchParamsStep();
         pump();
     }
-    std::size_t asked = 0;
-    for (int f : host.configRequests(0))
-        asked += f == 2;
-    EXPECT_EQ(asked, std::size_t(1 + cfgx::kMaxRepeats));
+    EXPECT_EQ(host.asked(2), 1 + cfgx::kMaxRepeats);
     EXPECT_EQ(boxes.calls().size(), 1u);
     EXPECT_EQ(host.fetchEnded, 1);
     EXPECT_FALSE(exchange.active());
@@ -390,69 +308,33 @@ TEST_F(ConfigExchangeTest, NotSupportedAnswerStopsTheExchange)
 {
     exchange.StartFetch(cfgx::kGridFile);
     exchange.SetActive(true);
-    host.pending.clear();
-    EXPECT_FALSE(exchange.OnNotSupportedReply(QStringLiteral("127.0.0.9"), 0xC0 | proto::CMD_CONFIG_FILE));
-    EXPECT_FALSE(exchange.OnNotSupportedReply(host.ip, 0xC0 | proto::CMD_STATUS));
-    EXPECT_TRUE(exchange.OnNotSupportedReply(host.ip, 0xC0 | proto::CMD_CONFIG_FILE));
+    EXPECT_FALSE(exchange.OnNotSupportedReply(kOtherIp, 0xC0 | proto::CMD_CONFIG_FILE));
+    EXPECT_FALSE(exchange.OnNotSupportedReply(kIp, 0xC0 | proto::CMD_STATUS));
+    EXPECT_TRUE(exchange.OnNotSupportedReply(kIp, 0xC0 | proto::CMD_CONFIG_FILE));
     EXPECT_EQ(host.statusRequests(), 1);  // the connection goes on
     const std::size_t before = host.sent.size();
     for (int i = 0; i < 10; ++i)
         exchange.FetchParamsStep();
     EXPECT_EQ(host.sent.size(), before);
-    EXPECT_FALSE(exchange.OnNotSupportedReply(host.ip, 0xC0 | proto::CMD_CONFIG_FILE));
-}
-
-TEST_F(ConfigExchangeTest, AdjustModeReplyUploadsTheExistingFilesOneAtATime)
-{
-    std::map<uint8_t, QByteArray> content{{1, randomBytes(cfgx::kWarpSize, 11)},
-                                          {2, randomBytes(cfgx::kJunctionPointSize, 12)},
-                                          {6, randomBytes(cfgx::kGammaSize, 16)}};
-    for (auto& [file, bytes] : content)
-        ASSERT_TRUE(writeAll(local(file), bytes));
-
-    proto::PlayerPacketHeader adjust;
-    adjust.command = proto::CMD_ADJUST_MODE;
-    adjust.subCode = 1;
-    exchange.OnAdjustModeReply(host.ip, adjust);
-    EXPECT_EQ(host.waitShown, QStringList{"Save Param Wait..."});
-    EXPECT_TRUE(exchange.active());
-    EXPECT_EQ(host.blend, (std::vector<uint16_t>{0x0C01}));
-    ASSERT_EQ(host.pending.size(), 1u);  // nothing more until acknowledged
-    EXPECT_EQ(host.pending.front().header.arg, 2);
-
-    pump();
-    EXPECT_EQ(host.configRequests(1), (std::vector<int>{1, 2, 6}));
-    for (auto& [file, bytes] : content)
-        EXPECT_EQ(*store.file(file), bytes) << int(file);
-    EXPECT_EQ(store.uploadsRejected(), 0);
-    EXPECT_EQ(host.waitHidden, 1);
-    EXPECT_EQ(host.statusRequests(), 1);
-    EXPECT_FALSE(exchange.active());
-    EXPECT_EQ(exchange.mode(), ConfigExchange::Idle);
+    EXPECT_FALSE(exchange.OnNotSupportedReply(kIp, 0xC0 | proto::CMD_CONFIG_FILE));
 }
 
 TEST_F(ConfigExchangeTest, AdjustModeReplyVersionAndSenderGates)
 {
-    proto::PlayerPacketHeader adjust;
-    adjust.subCode = 1;
-    ASSERT_TRUE(writeAll(local(1), randomBytes(cfgx::kWarpSize, 1)));
-
+    ASSERT_TRUE(writeFile(local(1), randomBytes(cfgx::kWarpSize, 1)));
     host.version = 0x14FF;  // older player: status only
-    exchange.OnAdjustModeReply(host.ip, adjust);
-    EXPECT_TRUE(host.configRequests(1).empty());
+    exchange.OnAdjustModeReply(kIp, adjustReply(1));
     EXPECT_EQ(host.statusRequests(), 1);
     EXPECT_TRUE(host.waitShown.isEmpty());
 
     host.version = 0x1500;
-    exchange.OnAdjustModeReply(QStringLiteral("127.0.0.9"), adjust);  // another player
-    adjust.subCode = 0;
-    exchange.OnAdjustModeReply(host.ip, adjust);  // entering, not leaving
-    EXPECT_TRUE(host.configRequests(1).empty());
+    exchange.OnAdjustModeReply(kOtherIp, adjustReply(1));  // another player
+    exchange.OnAdjustModeReply(kIp, adjustReply(0));       // entering, not leaving
+    EXPECT_TRUE(host.configRequests(true).empty());
     EXPECT_EQ(host.blend, (std::vector<uint16_t>{0x0C01, 0x0C01, 0x0C00}));
 
     QFile::remove(local(1));  // nothing to save: box closed, status asked
-    adjust.subCode = 1;
-    exchange.OnAdjustModeReply(host.ip, adjust);
+    exchange.OnAdjustModeReply(kIp, adjustReply(1));
     EXPECT_EQ(host.waitShown.size(), 1);
     EXPECT_EQ(host.waitHidden, 1);
     EXPECT_EQ(host.statusRequests(), 2);
@@ -461,17 +343,17 @@ TEST_F(ConfigExchangeTest, AdjustModeReplyVersionAndSenderGates)
 
 TEST_F(ConfigExchangeTest, UploadTimerMovesOnOrSendsAgain)
 {
-    ASSERT_TRUE(writeAll(local(1), randomBytes(cfgx::kWarpSize, 1)));
-    ASSERT_TRUE(writeAll(local(3), randomBytes(300, 3)));
-    ASSERT_TRUE(writeAll(local(18), QByteArray("{}")));
+    ASSERT_TRUE(writeFile(local(1), randomBytes(cfgx::kWarpSize, 1)));
+    ASSERT_TRUE(writeFile(local(3), randomBytes(300, 3)));
+    ASSERT_TRUE(writeFile(local(18), "{}"));
     exchange.SetActive(true);
     ASSERT_TRUE(exchange.UploadConfigFile(1));
     for (int i = 0; i < 3; ++i)
         exchange.FetchParamsStep();  // no acknowledgement: file 3 is next
-    EXPECT_EQ(host.configRequests(1), (std::vector<int>{1, 3}));
+    EXPECT_EQ(host.configRequests(true), (std::vector<int>{1, 3}));
     exchange.FetchParamsStep();  // the new file has its own three ticks
     exchange.FetchParamsStep();
-    EXPECT_EQ(host.configRequests(1), (std::vector<int>{1, 3}));
+    EXPECT_EQ(host.configRequests(true), (std::vector<int>{1, 3}));
     exchange.FetchParamsStep();
     EXPECT_EQ(host.waitHidden, 1);
     EXPECT_EQ(host.statusRequests(), 1);
@@ -481,19 +363,16 @@ TEST_F(ConfigExchangeTest, UploadTimerMovesOnOrSendsAgain)
     ASSERT_TRUE(exchange.UploadConfigFile(18));
     for (int i = 0; i < 30; ++i)
         exchange.FetchParamsStep();
-    std::size_t grids = 0;
-    for (int f : host.configRequests(1))
-        grids += f == 18;
-    EXPECT_EQ(grids, std::size_t(1 + cfgx::kMaxRepeats));
+    EXPECT_EQ(host.asked(18, true), 1 + cfgx::kMaxRepeats);
     EXPECT_EQ(boxes.calls().size(), 1u);
     EXPECT_EQ(exchange.mode(), ConfigExchange::Idle);
 }
 
 TEST_F(ConfigExchangeTest, UploadAcknowledgementsOfTheSingleFiles)
 {
-    ASSERT_TRUE(writeAll(local(5), randomBytes(cfgx::kVideoPicWindowSize, 5)));
-    ASSERT_TRUE(writeAll(local(18), QByteArray("{\"Msg\":\"Grid config\"}")));
-    ASSERT_TRUE(writeAll(local(17), QByteArray("rotate")));
+    ASSERT_TRUE(writeFile(local(5), randomBytes(cfgx::kVideoPicWindowSize, 5)));
+    ASSERT_TRUE(writeFile(local(18), "{\"Msg\":\"Grid config\"}"));
+    ASSERT_TRUE(writeFile(local(17), "rotate"));
 
     ASSERT_TRUE(exchange.UploadConfigFile(5));
     pump();
@@ -518,32 +397,19 @@ TEST_F(ConfigExchangeTest, UploadAcknowledgementsOfTheSingleFiles)
 
 TEST_F(ConfigExchangeTest, UploadArgAndSizeLimit)
 {
-    struct Case {
-        std::size_t size;
-        bool sent;
-        uint16_t arg;
-    };
-    const Case cases[] = {
-        {8191997, true, 2},
-        {8191998, true, 1},
-        {8192000, true, 1},
-        {8192001, false, 0},  // refused, not cut
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.size);
-        ASSERT_TRUE(writeAll(local(17), QByteArray(qsizetype(c.size), 'r')));
+    // {size, arg sent (0: refused, not cut)}
+    const std::pair<qsizetype, uint16_t> cases[] = {{8191997, 2}, {8191998, 1}, {8192000, 1}, {8192001, 0}};
+    for (auto [size, arg] : cases) {
+        SCOPED_TRACE(size);
+        ASSERT_TRUE(writeFile(local(17), QByteArray(size, 'r')));
         host.sent.clear();
-        host.pending.clear();
         boxes.clear();
-        EXPECT_EQ(exchange.UploadConfigFile(17), c.sent);
-        if (c.sent) {
-            ASSERT_EQ(host.sent.size(), 1u);
-            EXPECT_EQ(host.sent[0].header.arg, c.arg);
-            EXPECT_EQ(std::size_t(host.sent[0].payload.size()), c.size + 2);
-            EXPECT_TRUE(boxes.calls().empty());
-        } else {
-            EXPECT_TRUE(host.sent.empty());
-            EXPECT_EQ(boxes.calls().size(), 1u);
+        EXPECT_EQ(exchange.UploadConfigFile(17), arg != 0);
+        ASSERT_EQ(host.sent.size(), arg ? 1u : 0u);
+        EXPECT_EQ(boxes.calls().size(), arg ? 0u : 1u);
+        if (arg) {
+            EXPECT_EQ(host.sent[0].header.arg, arg);
+            EXPECT_EQ(host.sent[0].payload.size(), size + 2);
         }
     }
 }
@@ -560,12 +426,194 @@ TEST_F(ConfigExchangeTest, FetchOfAnOldSizedGridConvertsTheLocalOldFile)
     p.y = 88;
     p.active = 1;
     p.pack(reinterpret_cast<uint8_t*>(old.data()) + grid::OutputConfig::kSize);  // column 0, row 0
-    ASSERT_TRUE(writeAll(local(2), old));
+    ASSERT_TRUE(writeFile(local(2), old));
 
     store.setFile(2, randomBytes(cfgx::kJunctionPointSize + 10, 2));
     exchange.StartFetch(cfgx::kWarpFile);
     pump();
-    const QByteArray now = readAll(local(2));
+    const QByteArray now = readFile(local(2));
     ASSERT_EQ(std::size_t(now.size()), cfgx::kJunctionPointSize);
     EXPECT_EQ(grid::GridPoint::unpack(reinterpret_cast<const uint8_t*>(now.constData()) + grid::OutputConfig::kSize), p);
+}
+
+// ---------------------------------------------------------------------------
+// End to end: requests travel over TCP to the simulated player, replies are
+// framed from the byte stream and handed to the exchange on the UI thread.
+
+namespace {
+
+class SocketHost : public TestHost {
+public:
+    SocketHost(const QString& playerFolder, uint16_t port)
+    {
+        folder = playerFolder;
+        QObject::connect(&socket_, &QTcpSocket::readyRead, [this] { onReadyRead(); });
+        socket_.connectToHost(kIp, port);
+        connected = socket_.waitForConnected(3000);
+    }
+    bool sendToCurrentPlayer(const proto::PlayerPacketHeader& header, const QByteArray& payload) override
+    {
+        TestHost::sendToCurrentPlayer(header, payload);  // recorded only
+        const QByteArray packet = proto::buildPacket(header, payload);
+        return socket_.write(packet) == packet.size();
+    }
+    uint16_t sequence() const override { return sequence_; }
+
+    bool connected = false;
+    int statusReplies = 0;
+    cfgx::ConfigExchange* exchange = nullptr;
+
+private:
+    void onReadyRead()
+    {
+        const QByteArray bytes = socket_.readAll();
+        assembler_.feed(kIp, 0, 0, reinterpret_cast<const uint8_t*>(bytes.constData()), std::size_t(bytes.size()),
+                        [this](const ReplyAssembler& r) {
+                            sequence_ = uint16_t(r.header.sequence + 1);
+                            const uint8_t code = proto::decodeReplyCode(r.header.command);
+                            statusReplies += code == proto::CMD_STATUS;
+                            if (code == proto::CMD_CONFIG_FILE && exchange)
+                                exchange->OnConfigFileReply(kIp, r.header, r.payloadBytes());
+                            else if (code == 0 && exchange)
+                                exchange->OnNotSupportedReply(kIp, r.header.command);
+                        });
+    }
+
+    QTcpSocket socket_;
+    ReplyAssembler assembler_;
+    uint16_t sequence_ = 0;
+};
+
+class ConfigExchangeSim : public ::testing::Test {
+protected:
+    void start(const QString& seedFolder = QString())
+    {
+        sim::SimOptions o;
+        o.configSeedFolder = seedFolder;
+        player = std::make_unique<sim::PlayerSim>(o);
+        sim::installStandardCommands(*player);
+        sim::installConfigStore(*player);
+        QString error;
+        ASSERT_TRUE(player->start(&error)) << error.toStdString();
+        store = sim::configStoreOf(*player);
+        ASSERT_TRUE(store);
+        host = std::make_unique<SocketHost>(folder.path(), player->tcpPort());
+        ASSERT_TRUE(host->connected);
+        exchange = std::make_unique<cfgx::ConfigExchange>(*host);
+        host->exchange = exchange.get();
+    }
+    void TearDown() override
+    {
+        if (host)
+            host->exchange = nullptr;
+        exchange.reset();
+        host.reset();
+        if (player)
+            player->stop();
+    }
+    QString local(uint8_t file) const { return cfgx::configFilePath(folder.path(), file); }
+    std::size_t fetches() const { return player->requestCount(proto::CMD_CONFIG_FILE); }
+    // Lets any reply in flight arrive.
+    static void settle() { testsupport::waitUntil([] { return false; }, 50); }
+
+    QTemporaryDir folder;  // the tool's per-player folder
+    QTemporaryDir seed;    // the player's files
+    testsupport::MessageBoxRecorder boxes;
+    std::unique_ptr<sim::PlayerSim> player;
+    std::shared_ptr<sim::ConfigStore> store;
+    std::unique_ptr<SocketHost> host;
+    std::unique_ptr<cfgx::ConfigExchange> exchange;
+};
+
+}  // namespace
+
+TEST_F(ConfigExchangeSim, FetchChainFromASeededPlayer)
+{
+    std::map<uint8_t, QByteArray> content;
+    for (auto [file, size] : kBlendFiles) {
+        content[file] = randomBytes(size, 200 + file);
+        ASSERT_TRUE(writeFile(seed.filePath("config/" + cfgx::configFileName(file)), content[file]));
+    }
+    start(seed.path());
+    exchange->StartFetch(cfgx::kWarpFile);
+    exchange->SetActive(true);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return host->fetchEnded == 1; }, 20000));
+    for (auto [file, size] : kBlendFiles)
+        EXPECT_EQ(readFile(local(file)), content[file]) << int(file);
+    EXPECT_EQ(host->configRequests(), kBlendOrder);
+    EXPECT_EQ(fetches(), kBlendFiles.size());
+    // Each request takes the number the previous reply left.
+    for (std::size_t i = 0; i < host->sent.size(); ++i)
+        EXPECT_EQ(host->sent[i].header.sequence, i);
+    EXPECT_EQ(host->progress, (std::vector<int>{0, 20, 40, 60, 80, 90, -1}));
+    EXPECT_EQ(exchange->mode(), ConfigExchange::Idle);
+    EXPECT_FALSE(exchange->active());
+    EXPECT_TRUE(boxes.calls().empty());
+}
+
+TEST_F(ConfigExchangeSim, UploadChainStoresEveryExistingFile)
+{
+    start();
+    std::map<uint8_t, QByteArray> content{{1, randomBytes(cfgx::kWarpSize, 1)},
+                                          {3, randomBytes(cfgx::kProjectorGraphSize, 3)},
+                                          {7, randomBytes(cfgx::kCustomShapesNewSmallSize, 7)}};
+    for (auto& [file, bytes] : content)
+        ASSERT_TRUE(writeFile(local(file), bytes));
+
+    proto::PlayerPacketHeader adjust;
+    adjust.command = proto::CMD_ADJUST_MODE;
+    adjust.subCode = 1;
+    exchange->OnAdjustModeReply(kIp, adjust);
+    EXPECT_EQ(host->waitShown, QStringList{"Save Param Wait..."});
+    EXPECT_EQ(host->blend, (std::vector<uint16_t>{0x0C01}));
+    EXPECT_TRUE(exchange->active());
+    EXPECT_EQ(host->sent.size(), 1u);  // nothing more until acknowledged
+    ASSERT_TRUE(testsupport::waitUntil([&] { return host->waitHidden == 1 && host->statusReplies == 1; }, 20000));
+    EXPECT_EQ(host->configRequests(true), (std::vector<int>{1, 3, 7}));
+    for (auto& [file, bytes] : content) {
+        ASSERT_TRUE(store->file(file).has_value()) << int(file);
+        EXPECT_EQ(*store->file(file), bytes) << int(file);
+        EXPECT_EQ(store->lastUploadArg(file), 2);
+    }
+    EXPECT_EQ(store->uploadsStored(), 3);
+    EXPECT_EQ(store->uploadsRejected(), 0);
+    EXPECT_EQ(host->waitShown.size(), 1);
+    EXPECT_FALSE(exchange->active());
+    EXPECT_EQ(exchange->mode(), ConfigExchange::Idle);
+}
+
+TEST_F(ConfigExchangeSim, SilentFileIsRetriedOnTheThirdTickAndDamagedFileSkipped)
+{
+    start();
+    store->setFile(1, randomBytes(cfgx::kWarpSize, 1));
+    store->setCorruptTrailer(1, true);
+    store->setFile(6, randomBytes(cfgx::kGammaSize, 6));
+    store->setSilentFetches(3, 1);
+    exchange->StartFetch(cfgx::kWarpFile);
+    exchange->SetActive(true);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return fetches() == 3 && exchange->file() == 3; }));
+    EXPECT_FALSE(QFile::exists(local(1)));  // wrong trailer: skipped, chain went on
+
+    exchange->FetchParamsStep();
+    exchange->FetchParamsStep();
+    settle();
+    EXPECT_EQ(fetches(), 3u);
+    exchange->FetchParamsStep();  // third silent tick: asked again, answered this time
+    ASSERT_TRUE(testsupport::waitUntil([&] { return host->fetchEnded == 1; }));
+    EXPECT_EQ(host->configRequests(), (std::vector<int>{1, 2, 3, 3, 4, 6, 7}));
+    EXPECT_EQ(readFile(local(6)), *store->file(6));
+}
+
+TEST_F(ConfigExchangeSim, NotSupportedAnswerStopsTheFetchWithoutRepeats)
+{
+    start();
+    player->setFault(sim::Fault::NotSupported, 0, proto::CMD_CONFIG_FILE);
+    exchange->StartFetch(cfgx::kGridFile);
+    exchange->SetActive(true);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return host->statusReplies == 1; }));
+    EXPECT_EQ(exchange->mode(), ConfigExchange::Idle);
+    for (int i = 0; i < 6; ++i)
+        exchange->FetchParamsStep();
+    settle();
+    EXPECT_EQ(fetches(), 1u);
 }

@@ -2,6 +2,10 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QFileInfo>
+#include <QFile>
+#include <QDir>
 #include <QThread>
 
 namespace testsupport {
@@ -64,6 +68,26 @@ QString binDir()
 QString sourceDir()
 {
     return QString::fromUtf8(qgetenv("VELUNA_SOURCE_DIR"));
+}
+
+QByteArray randomBytes(std::size_t size, quint32 seed)
+{
+    std::vector<quint32> words(size / 4 + 1);
+    QRandomGenerator(seed).fillRange(words.data(), qsizetype(words.size()));
+    return QByteArray(reinterpret_cast<const char*>(words.data()), qsizetype(size));
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
 }  // namespace testsupport

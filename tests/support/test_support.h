@@ -49,4 +49,11 @@ QString binDir();
 // Folder of the source tree.
 QString sourceDir();
 
+// Reproducible pseudo-random bytes for file contents.
+QByteArray randomBytes(std::size_t size, quint32 seed);
+// A file's whole content (empty when it cannot be read).
+QByteArray readFile(const QString& path);
+// Writes `bytes` to `path`, making its folder first.
+bool writeFile(const QString& path, const QByteArray& bytes);
+
 }  // namespace testsupport
