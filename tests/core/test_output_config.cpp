@@ -3,32 +3,25 @@
 
 #include "core/config_exchange.h"
 #include "core/output_config.h"
+#include "tests/support/test_support.h"
 #include "transport/protocol.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <functional>
+#include <tuple>
 #include <vector>
 
 using namespace grid;
+using testsupport::readFile;
+using testsupport::writeFile;
 
 namespace {
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool writeAll(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
 
 const uint8_t* bytesOf(const QByteArray& a) { return reinterpret_cast<const uint8_t*>(a.constData()); }
 uint8_t* bytesOf(QByteArray& a) { return reinterpret_cast<uint8_t*>(a.data()); }
@@ -47,35 +40,18 @@ GridPoint point(int32_t x, int32_t y, uint8_t active, uint8_t selected = 0)
 
 TEST(OutputConfig, FreshRecordHasOnlyTheScreenSizesSet)
 {
-    const QByteArray bytes = OutputConfig().toBytes();
-    ASSERT_EQ(bytes.size(), 371);
-    for (int i = 0; i < bytes.size(); ++i) {
-        uint8_t expected = 0;
-        if (i >= 315 && i < 347) {
-            const int field = (i - 315) % 8;
-            if (field == 4)
-                expected = 0x80;  // 1920 = 0x0780
-            else if (field == 5)
-                expected = 0x07;
-            else if (field == 6)
-                expected = 0x38;  // 1080 = 0x0438
-            else if (field == 7)
-                expected = 0x04;
-        }
-        EXPECT_EQ(uint8_t(bytes[i]), expected) << "byte " << i;
+    QByteArray expected(371, '\0');
+    for (std::size_t screen = 0; screen < 4; ++screen) {
+        proto::putU16(bytesOf(expected) + 315 + screen * 8 + 4, 1920);
+        proto::putU16(bytesOf(expected) + 315 + screen * 8 + 6, 1080);
     }
+    EXPECT_EQ(OutputConfig().toBytes(), expected);
 }
 
 TEST(OutputConfig, FieldsLandAtTheirOffsetsAndReadBack)
 {
     OutputConfig c;
-    c.outputs[1].left = -5;
-    c.outputs[1].bottom = 1080;
-    c.outputs[1].screenIndex = 1;
-    c.outputs[1].gridColumns = 30;
-    c.outputs[1].gridRows = 34;
-    c.outputs[1].maxY = 0xBEEF;
-    c.outputs[1].cellByte = 0xAB;
+    c.outputs[1] = OutputEntry{-5, 0, 0, 1080, 1, 0, 0, 30, 34, 0, 0, 0, 0xBEEF, 0xAB};
     c.screens[3] = ScreenRect{10, 20, 1280, 720};
     c.screenCount = 2;
     c.outputCount = 9;
@@ -117,11 +93,10 @@ TEST(GridRecords, PointLayoutAndGridIndexing)
     EXPECT_EQ(std::vector<uint8_t>(raw, raw + 10), std::vector<uint8_t>(expected, expected + 10));
     EXPECT_EQ(GridPoint::unpack(raw), point(-2, 0x01020304, 1, 0));  // selection is not kept in files
 
+    // Column-major, 65 columns of 33 rows, spacing last.
     WarpGrid g;
     ASSERT_TRUE(g.valid());
     EXPECT_EQ(g.spacing, 2);
-    EXPECT_EQ(WarpGrid::index(64, 32), 2144u);
-    EXPECT_EQ(WarpGrid::index(1, 0) * GridPoint::kSize, 330u);
     g.at(64, 32) = point(7, 8, 1);
     g.at(2, 5) = point(-1, -1, 1);
     g.spacing = 64;
@@ -138,10 +113,8 @@ TEST(GridRecords, PointLayoutAndGridIndexing)
     ASSERT_TRUE(h.unpack(packed.data(), packed.size()));
     EXPECT_EQ(h.at(64, 32), point(7, 8, 1));
     EXPECT_EQ(h.spacing, 64);
-
-    LegacyWarpGrid legacy;
     EXPECT_EQ(LegacyWarpGrid::kPackedSize, 2621442u);
-    EXPECT_EQ(legacy.spacing, 2);
+    EXPECT_EQ(LegacyWarpGrid().spacing, 2);
 }
 
 TEST(GridRecords, PixelMapResetRestoresDefaults)
@@ -150,26 +123,23 @@ TEST(GridRecords, PixelMapResetRestoresDefaults)
     ASSERT_TRUE(m.valid());
     m.at(1919, 1079) = point(1, 2, 1, 1);
     m.at(0, 0) = point(3, 4, 1);
-    m.spacing = 8;
-    m.columnsInUse = 5;
-    m.rowsInUse = 6;
-    m.xScale = 0.5;
-    m.yScale = 0.25;
-    EXPECT_EQ(PixelMap::index(1919, 1079), PixelMap::kPoints - 1);
+    m.spacing = m.columnsInUse = m.rowsInUse = 8;
+    m.xScale = m.yScale = 0.5;
     m.Reset();
-    EXPECT_EQ(m.spacing, 1024);
-    EXPECT_EQ(m.columnsInUse, 1);
-    EXPECT_EQ(m.rowsInUse, 1);
-    EXPECT_EQ(m.xScale, 1.0);
-    EXPECT_EQ(m.yScale, 1.0);
-    EXPECT_EQ(m.at(1919, 1079), GridPoint());
+    EXPECT_EQ(std::make_tuple(m.spacing, m.columnsInUse, m.rowsInUse), std::make_tuple(1024, 1, 1));
+    EXPECT_EQ(std::make_pair(m.xScale, m.yScale), std::make_pair(1.0, 1.0));
+    EXPECT_EQ(m.points()[PixelMap::kPoints - 1], GridPoint());
     EXPECT_EQ(m.at(0, 0), GridPoint());
 }
 
 // ---------------------------------------------------------------------------
-// Older grid file: 371 + 9 x (1,024 x 256 points + spacing)
+// The older file forms. Grid file: 371 + 9 x (1,024 x 256 points + spacing);
+// edge-shape file: four blocks of 1,920 x 1,080 points + spacing, width, height.
 
 namespace {
+
+constexpr std::size_t kBlock = std::size_t(1920) * 1080 * 10 + 6;
+constexpr std::size_t kRecord = 76806;
 
 QByteArray legacyJunction(uint16_t outputCount)
 {
@@ -190,72 +160,9 @@ QByteArray legacyJunction(uint16_t outputCount)
     return f;
 }
 
-}  // namespace
+using Sizes = std::array<std::array<uint16_t, 2>, 4>;
 
-TEST(LegacyConversion, OldGridFileKeepsTheCornerOfEachCountedOutput)
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath("JunctionPoint.QVE");
-    const QByteArray old = legacyJunction(2);
-    ASSERT_TRUE(writeAll(path, old));
-    ASSERT_TRUE(cfgx::ConvertLegacyJunctionPoint(path));
-
-    const QByteArray now = readAll(path);
-    ASSERT_EQ(std::size_t(now.size()), cfgx::kJunctionPointSize);
-    EXPECT_EQ(now.left(371), old.left(371));
-    for (int o = 0; o < 9; ++o) {
-        SCOPED_TRACE(o);
-        WarpGrid g;
-        ASSERT_TRUE(g.unpack(bytesOf(now) + 371 + std::size_t(o) * WarpGrid::kPackedSize, WarpGrid::kPackedSize));
-        if (o < 2) {
-            EXPECT_EQ(g.at(0, 0), point(o, 1, 1));
-            EXPECT_EQ(g.at(64, 32), point(o, 2, 1));
-            EXPECT_EQ(g.spacing, 10 + o);
-        } else {  // beyond the count: fresh grids
-            EXPECT_EQ(g.at(0, 0), GridPoint());
-            EXPECT_EQ(g.at(64, 32), GridPoint());
-            EXPECT_EQ(g.spacing, 2);
-        }
-        int active = 0;
-        for (std::size_t i = 0; i < WarpGrid::kPoints; ++i)
-            active += g.points()[i].active;
-        EXPECT_EQ(active, o < 2 ? 2 : 0);  // the marks outside the corner are not taken
-    }
-}
-
-TEST(LegacyConversion, DamagedOrOtherFilesAreLeftAlone)
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath("JunctionPoint.QVE");
-    struct Case {
-        const char* what;
-        QByteArray bytes;
-    };
-    QByteArray badCount = legacyJunction(10);
-    const Case cases[] = {
-        {"count above nine", badCount},
-        {"one byte short", legacyJunction(1).left(qsizetype(cfgx::kLegacyJunctionPointSize) - 1)},
-        {"current form", QByteArray(qsizetype(cfgx::kJunctionPointSize), '\x01')},
-        {"empty", QByteArray()},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        ASSERT_TRUE(writeAll(path, c.bytes));
-        EXPECT_FALSE(cfgx::ConvertLegacyJunctionPoint(path));
-        EXPECT_EQ(readAll(path), c.bytes);
-    }
-    EXPECT_FALSE(cfgx::ConvertLegacyJunctionPoint(dir.filePath("missing.QVE")));
-}
-
-// ---------------------------------------------------------------------------
-// Older edge-shape file: four blocks of 1,920 x 1,080 points + spacing, width, height
-
-namespace {
-
-constexpr std::size_t kBlock = std::size_t(1920) * 1080 * 10 + 6;
-constexpr std::size_t kRecord = 76806;
-
-QByteArray legacyShapes(const uint16_t (&sizes)[4][2])
+QByteArray legacyShapes(const Sizes& sizes)
 {
     QByteArray f(qsizetype(cfgx::kLegacyCustomShapesSize), '\0');
     for (int b = 0; b < 4; ++b) {
@@ -283,48 +190,81 @@ GridPoint at(const QByteArray& f, std::size_t offset) { return GridPoint::unpack
 
 }  // namespace
 
+TEST(LegacyConversion, OldGridFileKeepsTheCornerOfEachCountedOutput)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("JunctionPoint.QVE");
+    const QByteArray old = legacyJunction(2);
+    ASSERT_TRUE(writeFile(path, old));
+    ASSERT_TRUE(cfgx::ConvertLegacyJunctionPoint(path));
+
+    const QByteArray now = readFile(path);
+    ASSERT_EQ(std::size_t(now.size()), cfgx::kJunctionPointSize);
+    EXPECT_EQ(now.left(371), old.left(371));
+    for (int o = 0; o < 9; ++o) {
+        SCOPED_TRACE(o);
+        WarpGrid g;
+        ASSERT_TRUE(g.unpack(bytesOf(now) + 371 + std::size_t(o) * WarpGrid::kPackedSize, WarpGrid::kPackedSize));
+        const bool counted = o < 2;  // beyond the count: fresh grids
+        EXPECT_EQ(g.at(0, 0), counted ? point(o, 1, 1) : GridPoint());
+        EXPECT_EQ(g.at(64, 32), counted ? point(o, 2, 1) : GridPoint());
+        EXPECT_EQ(g.spacing, counted ? 10 + o : 2);
+        int active = 0;
+        for (std::size_t i = 0; i < WarpGrid::kPoints; ++i)
+            active += g.points()[i].active;
+        EXPECT_EQ(active, counted ? 2 : 0);  // the marks outside the corner are not taken
+    }
+}
+
 TEST(LegacyConversion, OldEdgeShapesBecomeFourEdgeRecords)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("CustomShapesPoint.QVE");
-    const uint16_t sizes[4][2] = {{1920, 1080}, {960, 540}, {0, 0}, {1, 1}};
-    ASSERT_TRUE(writeAll(path, legacyShapes(sizes)));
+    const Sizes sizes{{{1920, 1080}, {960, 540}, {0, 0}, {1, 1}}};
+    ASSERT_TRUE(writeFile(path, legacyShapes(sizes)));
     ASSERT_TRUE(cfgx::ConvertLegacyCustomShapes(path));
 
-    const QByteArray now = readAll(path);
+    const QByteArray now = readFile(path);
     ASSERT_EQ(std::size_t(now.size()), cfgx::kCustomShapesSize);
     for (int b = 0; b < 4; ++b) {
         SCOPED_TRACE(b);
         const std::size_t rec = std::size_t(b) * kRecord;
         const int w = sizes[b][0], h = sizes[b][1];
-        const int right = w ? w - 1 : 0, bottom = h ? h - 1 : 0;
         EXPECT_EQ(proto::getU16(bytesOf(now) + rec), 4 + b);
         EXPECT_EQ(proto::getU16(bytesOf(now) + rec + 2), w);
         EXPECT_EQ(proto::getU16(bytesOf(now) + rec + 4), h);
         const std::size_t top = rec + 6, bot = top + 19200, left = bot + 19200, rgt = left + 19200;
         EXPECT_EQ(at(now, top + 10 * 1919), point(1919, 0, 1));
-        EXPECT_EQ(at(now, bot + 10 * 100).y, bottom);
+        EXPECT_EQ(at(now, bot + 10 * 100).y, h ? h - 1 : 0);
         EXPECT_EQ(at(now, left + 10 * 1079), point(0, 1079, 1));
-        EXPECT_EQ(at(now, rgt + 10 * 500), point(right, 500, 1));  // selection cleared
-        EXPECT_EQ(at(now, left + 10 * 1080), GridPoint());          // the 840 spare entries
+        EXPECT_EQ(at(now, rgt + 10 * 500), point(w ? w - 1 : 0, 500, 1));  // selection cleared
+        EXPECT_EQ(at(now, left + 10 * 1080), GridPoint());                 // the 840 spare entries
         EXPECT_EQ(at(now, rgt + 10 * 1919), GridPoint());
     }
 }
 
-TEST(LegacyConversion, EdgeShapesWithImpossibleSizesAreLeftAlone)
+TEST(LegacyConversion, DamagedOrOtherFilesAreLeftAlone)
 {
     QTemporaryDir dir;
-    const QString path = dir.filePath("CustomShapesPoint.QVE");
-    const uint16_t wide[4][2] = {{1920, 1080}, {1921, 10}, {1, 1}, {1, 1}};
-    const uint16_t tall[4][2] = {{1920, 1080}, {1, 1}, {1, 1}, {5, 1081}};
-    for (const auto* sizes : {&wide, &tall}) {
-        const QByteArray bytes = legacyShapes(*sizes);
-        ASSERT_TRUE(writeAll(path, bytes));
-        EXPECT_FALSE(cfgx::ConvertLegacyCustomShapes(path));
-        EXPECT_EQ(QFileInfo(path).size(), qint64(cfgx::kLegacyCustomShapesSize));
+    const auto grid = cfgx::ConvertLegacyJunctionPoint, shapes = cfgx::ConvertLegacyCustomShapes;
+    // Built one at a time: the older files are large.
+    const std::tuple<const char*, bool (*)(const QString&), std::function<QByteArray()>> cases[] = {
+        {"grid, count above nine", grid, [] { return legacyJunction(10); }},
+        {"grid, one byte short", grid, [] { return legacyJunction(1).chopped(1); }},
+        {"grid, current form", grid, [] { return QByteArray(qsizetype(cfgx::kJunctionPointSize), '\x01'); }},
+        {"grid, empty", grid, [] { return QByteArray(); }},
+        {"shapes, too wide", shapes, [] { return legacyShapes({{{1920, 1080}, {1921, 10}, {1, 1}, {1, 1}}}); }},
+        {"shapes, too tall", shapes, [] { return legacyShapes({{{1920, 1080}, {1, 1}, {1, 1}, {5, 1081}}}); }},
+        {"shapes, small", shapes, [] { return QByteArray(1000, '\0'); }},
+    };
+    const QString path = dir.filePath("file.QVE");
+    for (const auto& [what, convert, make] : cases) {
+        SCOPED_TRACE(what);
+        const QByteArray bytes = make();
+        ASSERT_TRUE(writeFile(path, bytes));
+        EXPECT_FALSE(convert(path));
+        EXPECT_TRUE(readFile(path) == bytes);
     }
-    const QByteArray small(1000, '\0');
-    ASSERT_TRUE(writeAll(path, small));
-    EXPECT_FALSE(cfgx::ConvertLegacyCustomShapes(path));
-    EXPECT_EQ(readAll(path), small);
+    EXPECT_FALSE(grid(dir.filePath("missing.QVE")));
+    EXPECT_FALSE(shapes(dir.filePath("missing.QVE")));
 }
