@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QRegularExpression>
-#include <QTcpSocket>
+#include <QTemporaryFile>
 
 #include <csignal>
 #include <fcntl.h>
@@ -16,14 +16,15 @@
 
 namespace {
 
-struct ProgramCase {
-    const char* name;
-    QStringList args;
-};
+QStringList words(const char* text)
+{
+    return QString::fromLatin1(text).split(QLatin1Char(' '));
+}
 
 // The program as a child process. Started with plain fork and exec rather
 // than QProcess: the thread checker loses track of memory touched by a
-// child that shares the parent's address space before exec.
+// child that shares the parent's address space before exec. Its standard
+// error goes to a file, read once it has ended.
 class Program {
 public:
     explicit Program(const QStringList& args)
@@ -35,20 +36,22 @@ public:
         for (auto& s : strings)
             argv.push_back(s.data());
         argv.push_back(nullptr);
-        int out[2], err[2];
-        if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
+        if (!errFile_.open())
+            return;
+        const int err = ::open(errFile_.fileName().toLocal8Bit().constData(), O_WRONLY | O_CLOEXEC);
+        int out[2];
+        if (err < 0 || ::pipe2(out, O_CLOEXEC) != 0)
             return;
         pid_ = ::fork();
         if (pid_ == 0) {
             ::dup2(out[1], 1);
-            ::dup2(err[1], 2);
+            ::dup2(err, 2);
             ::execv(argv[0], argv.data());
             ::_exit(127);
         }
         ::close(out[1]);
-        ::close(err[1]);
+        ::close(err);
         out_ = out[0];
-        err_ = err[0];
     }
     ~Program()
     {
@@ -58,24 +61,17 @@ public:
         }
         if (out_ >= 0)
             ::close(out_);
-        if (err_ >= 0)
-            ::close(err_);
     }
 
     // The first line on standard output, or empty after the time-out.
     QString firstLine(int timeoutMs)
     {
         QByteArray line;
-        while (!line.endsWith('\n')) {
-            pollfd p{out_, POLLIN, 0};
-            if (::poll(&p, 1, timeoutMs) <= 0)
-                return {};
-            char c;
-            if (::read(out_, &c, 1) != 1)
-                return {};
+        char c = 0;
+        pollfd p{out_, POLLIN, 0};
+        while (!line.endsWith('\n') && ::poll(&p, 1, timeoutMs) == 1 && ::read(out_, &c, 1) == 1)
             line += c;
-        }
-        return QString::fromLatin1(line);
+        return line.endsWith('\n') ? QString::fromLatin1(line) : QString();
     }
 
     // Waits for the end (sending SIGTERM first when asked); the exit code,
@@ -84,65 +80,38 @@ public:
     {
         if (terminate)
             ::kill(pid_, SIGTERM);
-        for (int waited = 0; waited < timeoutMs; waited += 5) {
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-                exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-                return exitCode_;
-            }
-            ::usleep(5000);
-        }
+        int status = 0;
+        for (int waited = 0; waited < timeoutMs; waited += 5, ::usleep(5000))
+            if (::waitpid(pid_, &status, WNOHANG) == pid_)
+                return exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
         return -1;
     }
 
-    QString standardError()
-    {
-        QByteArray all;
-        char buf[4096];
-        for (;;) {
-            pollfd p{err_, POLLIN, 0};
-            if (::poll(&p, 1, 0) <= 0)
-                break;
-            const ssize_t n = ::read(err_, buf, sizeof buf);
-            if (n <= 0)
-                break;
-            all.append(buf, int(n));
-        }
-        return QString::fromLatin1(all);
-    }
+    QString standardError() { return errFile_.seek(0) ? QString::fromLatin1(errFile_.readAll()) : QString(); }
 
 private:
+    QTemporaryFile errFile_;
     pid_t pid_ = -1;
     int out_ = -1;
-    int err_ = -1;
     int exitCode_ = -1;
 };
 
 TEST(PlayerSimProgram, ParsesOptionsAndServes)
 {
-    Program p(
-        {QStringLiteral("--address"), QStringLiteral("127.0.0.4"), QStringLiteral("--version"),
-            QStringLiteral("0x2640"), QStringLiteral("--channel"), QStringLiteral("41"), QStringLiteral("--fpga"),
-            QStringLiteral("6"), QStringLiteral("--no-android"), QStringLiteral("--build"), QString(),
-            QStringLiteral("--fault"), QStringLiteral("notsupported@16")});
+    Program p(words("--address 127.0.0.4 --version 0x2640 --channel 41 --fpga 6 --no-android --fault notsupported@16 "
+                    "--build") << QString());
     const auto m = QRegularExpression(QStringLiteral("listening on 127\\.0\\.0\\.4:(\\d+)")).match(p.firstLine(5000));
     ASSERT_TRUE(m.hasMatch()) << p.standardError().toStdString();
-    const uint16_t port = uint16_t(m.captured(1).toUInt());
 
-    QTcpSocket s;
-    s.connectToHost(QStringLiteral("127.0.0.4"), port);
-    ASSERT_TRUE(s.waitForConnected(3000));
+    testsupport::TcpPeer s(QStringLiteral("127.0.0.4"), uint16_t(m.captured(1).toUInt()));
     proto::PlayerPacketHeader h;
     h.command = proto::CMD_PLAYER_INFO;
     h.sequence = 21;
-    s.write(proto::buildPacket(h));
+    QByteArray requests = proto::buildPacket(h);
     h.command = proto::CMD_TEMPERATURE;
-    s.write(proto::buildPacket(h));
-    QByteArray in;
-    ASSERT_TRUE(testsupport::waitUntil([&] {
-        in += s.readAll();
-        return in.size() >= 16 + 5 + 16;
-    }));
+    ASSERT_TRUE(s.send(requests + proto::buildPacket(h)));
+    const QByteArray in = s.read(16 + 5 + 16);
+    ASSERT_EQ(in.size(), 16 + 5 + 16);
     const auto* b = reinterpret_cast<const uint8_t*>(in.constData());
     const auto reply = proto::PlayerPacketHeader::fromBytes(b);
     EXPECT_EQ(reply.command, 0x81);
@@ -162,19 +131,10 @@ TEST(PlayerSimProgram, ParsesOptionsAndServes)
 
 TEST(PlayerSimProgram, RefusesBadOptions)
 {
-    const ProgramCase cases[] = {
-        {"unknown option", {QStringLiteral("--frobnicate")}},
-        {"missing value", {QStringLiteral("--port")}},
-        {"port too large", {QStringLiteral("--port"), QStringLiteral("70000")}},
-        {"short MAC", {QStringLiteral("--mac"), QStringLiteral("A1B2")}},
-        {"long ID", {QStringLiteral("--id"), QStringLiteral("0123456789ABC")}},
-        {"unknown fault", {QStringLiteral("--fault"), QStringLiteral("explode")}},
-        {"delay without time", {QStringLiteral("--fault"), QStringLiteral("delay")}},
-        {"address that is not IPv4", {QStringLiteral("--address"), QStringLiteral("127.0.0")}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        Program p(c.args);
+    for (const char* args : {"--frobnicate", "--port", "--port 70000", "--mac A1B2", "--id 0123456789ABC",
+                             "--fault explode", "--fault delay", "--address 127.0.0"}) {
+        SCOPED_TRACE(args);
+        Program p(words(args));
         const int code = p.finish(false);
         EXPECT_GT(code, 0);
         EXPECT_NE(code, 127);  // the program was found

@@ -7,6 +7,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <cctype>
+#include <optional>
+#include <tuple>
+#include <utility>
+
 #include <gtest/gtest.h>
 
 using sim::ConfigStore;
@@ -15,13 +20,12 @@ namespace {
 
 sim::Request request(uint8_t file, uint16_t arg, const QByteArray& payload = QByteArray())
 {
-    sim::Request r;
+    sim::Request r{{}, payload};
     r.header.command = proto::CMD_CONFIG_FILE;
     r.header.subCode = file;
     r.header.sequence = 42;
     r.header.arg = arg;
     r.header.payloadLength = uint32_t(payload.size());
-    r.payload = payload;
     return r;
 }
 
@@ -44,102 +48,76 @@ TEST(ConfigStore, FetchAnswersWithFileAndTrailerOrEmpty)
     ConfigStore store;
     store.setFile(6, QByteArray("gamma"));
     store.setFile(17, QByteArray());
-
-    struct Case {
-        uint8_t file;
-        QByteArray payload;
+    // The payload of the one reply to a fetch; nothing when there is none.
+    auto fetch = [&](uint8_t file) -> std::optional<QByteArray> {
+        const auto replies = store.handle(request(file, 0));
+        if (replies.size() != 1)
+            return std::nullopt;
+        const auto& h = replies[0].header;
+        EXPECT_EQ(std::make_tuple(h.command, h.subCode, h.sequence),
+                  std::make_tuple(uint8_t(proto::CMD_CONFIG_FILE), file, uint16_t(42)));
+        return replies[0].payload;
     };
-    const Case cases[] = {
-        {6, withTrailer("gamma")},
-        {17, QByteArray("\xFF\xFF", 2)},  // an empty file still carries its trailer
-        {3, QByteArray()},                // no such file
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(int(c.file));
-        const auto replies = store.handle(request(c.file, 0));
-        ASSERT_EQ(replies.size(), 1u);
-        EXPECT_EQ(replies[0].header.command, proto::CMD_CONFIG_FILE);
-        EXPECT_EQ(replies[0].header.subCode, c.file);
-        EXPECT_EQ(replies[0].header.sequence, 42);
-        EXPECT_EQ(replies[0].payload, c.payload);
-    }
+    EXPECT_EQ(fetch(6), withTrailer("gamma"));
+    EXPECT_EQ(fetch(17), QByteArray("\xFF\xFF", 2));  // an empty file still carries its trailer
+    EXPECT_EQ(fetch(3), QByteArray());                // no such file
 
     store.setCorruptTrailer(6, true);
-    const auto bad = store.handle(request(6, 0));
-    ASSERT_EQ(bad.size(), 1u);
-    EXPECT_FALSE(digest::CheckCrcTrailer(reinterpret_cast<const uint8_t*>(bad[0].payload.constData()),
-                                         std::size_t(bad[0].payload.size())));
-
+    const QByteArray bad = fetch(6).value_or(QByteArray());
+    EXPECT_FALSE(digest::CheckCrcTrailer(reinterpret_cast<const uint8_t*>(bad.constData()), std::size_t(bad.size())));
     store.setSilentFetches(6, 2);
-    EXPECT_TRUE(store.handle(request(6, 0)).empty());
-    EXPECT_TRUE(store.handle(request(6, 0)).empty());
-    EXPECT_EQ(store.handle(request(6, 0)).size(), 1u);
+    EXPECT_FALSE(fetch(6) || fetch(6));
+    EXPECT_TRUE(fetch(6));
 }
 
 TEST(ConfigStore, UploadIsStoredOnlyWithItsTrailer)
 {
     ConfigStore store;
-    struct Case {
+    QByteArray damaged = withTrailer("warp");
+    damaged[0] = 'W';
+    const struct {
         uint8_t file;
         uint16_t arg;
         QByteArray payload;
         bool stored;
+    } cases[] = {
+        {1, 2, withTrailer("warp"), true}, {1, 2, damaged, false}, {18, 1, withTrailer("{}"), true},
+        {5, 2, QByteArray("x", 1), false}, {6, 2, QByteArray(), false},
     };
-    QByteArray damaged = withTrailer("warp");
-    damaged[0] = 'W';
-    const Case cases[] = {
-        {1, 2, withTrailer("warp"), true},
-        {1, 2, damaged, false},
-        {18, 1, withTrailer("{}"), true},
-        {5, 2, QByteArray("x", 1), false},
-        {6, 2, QByteArray(), false},
-    };
-    int stored = 0, rejected = 0;
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(int(c.file));
         const auto replies = store.handle(request(c.file, c.arg, c.payload));
-        ASSERT_EQ(replies.size(), 1u);  // acknowledged either way
+        ASSERT_EQ(replies.size(), 1u);  // acknowledged either way, with no payload
         EXPECT_EQ(replies[0].header.subCode, c.file);
         EXPECT_EQ(replies[0].header.param, c.stored ? ConfigStore::kStored : ConfigStore::kRejected);
         EXPECT_TRUE(replies[0].payload.isEmpty());
         EXPECT_EQ(store.lastUploadArg(c.file), c.arg);
-        (c.stored ? stored : rejected)++;
     }
-    EXPECT_EQ(store.uploadsStored(), stored);
-    EXPECT_EQ(store.uploadsRejected(), rejected);
-    EXPECT_EQ(*store.file(1), QByteArray("warp"));  // the damaged copy did not replace it
-    EXPECT_EQ(*store.file(18), QByteArray("{}"));
+    EXPECT_EQ(std::make_pair(store.uploadsStored(), store.uploadsRejected()), std::make_pair(2, 3));
+    EXPECT_EQ(store.file(1), QByteArray("warp"));  // the damaged copy did not replace it
+    EXPECT_EQ(store.file(18), QByteArray("{}"));
     EXPECT_FALSE(store.file(5).has_value());
 }
 
+// Seeds from the tool's file names, in the folder itself or in its "config"
+// folder, and through the installed store of a simulated player.
 TEST(ConfigStore, SeedsFromTheToolsFileNames)
 {
     for (bool nested : {false, true}) {
         SCOPED_TRACE(nested);
         QTemporaryDir dir;
-        QString folder = dir.path();
-        if (nested) {
-            QDir(folder).mkdir("config");
-            folder += "/config";
-        }
-        ASSERT_TRUE(writeAll(folder + "/Warp.QVE", "w"));
-        ASSERT_TRUE(writeAll(folder + "/CustomShapesPointNew.QVE", "n"));
-        ASSERT_TRUE(writeAll(folder + "/Grid.QVE", "g"));
-        ASSERT_TRUE(writeAll(folder + "/Other.QVE", "o"));
-
+        const QString folder = nested && QDir(dir.path()).mkdir("config") ? dir.filePath("config") : dir.path();
+        for (const char* name : {"Warp", "CustomShapesPointNew", "Grid", "Other"})
+            ASSERT_TRUE(writeAll(folder + "/" + name + ".QVE", QByteArray(1, char(::tolower(name[0])))));
         ConfigStore store;
         EXPECT_EQ(store.seedFromFolder(dir.path()), 3);
-        EXPECT_EQ(*store.file(1), QByteArray("w"));
-        EXPECT_EQ(*store.file(7), QByteArray("n"));
-        EXPECT_EQ(*store.file(18), QByteArray("g"));
+        EXPECT_EQ(store.file(1), QByteArray("w"));
+        EXPECT_EQ(store.file(7), QByteArray("c"));
+        EXPECT_EQ(store.file(18), QByteArray("g"));
         EXPECT_FALSE(store.file(2).has_value());
     }
-    ConfigStore empty;
-    EXPECT_EQ(empty.seedFromFolder(QString()), 0);
-}
+    EXPECT_EQ(ConfigStore().seedFromFolder(QString()), 0);
 
-TEST(ConfigStore, InstalledStoreIsFoundAndSeeded)
-{
     QTemporaryDir dir;
     ASSERT_TRUE(writeAll(dir.filePath("Gamma.QVE"), "g"));
     sim::SimOptions o;
@@ -149,5 +127,5 @@ TEST(ConfigStore, InstalledStoreIsFoundAndSeeded)
     sim::installConfigStore(player);
     const auto store = sim::configStoreOf(player);
     ASSERT_TRUE(store);
-    EXPECT_EQ(*store->file(6), QByteArray("g"));
+    EXPECT_EQ(store->file(6), QByteArray("g"));
 }

@@ -8,6 +8,14 @@
 #include <QDir>
 #include <QThread>
 
+#include <algorithm>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace testsupport {
 
 bool waitUntil(const std::function<bool()>& done, int timeoutMs)
@@ -88,6 +96,113 @@ bool writeFile(const QString& path, const QByteArray& bytes)
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+TcpPeer::TcpPeer(const QString& address, uint16_t port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    if (::inet_pton(AF_INET, address.toLatin1().constData(), &a.sin_addr) != 1 ||
+        ::connect(fd_, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0)
+        close();
+}
+
+bool TcpPeer::send(const QByteArray& bytes) const
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::send(fd_, bytes.constData() + done, std::size_t(bytes.size() - done), MSG_NOSIGNAL);
+        if (n <= 0)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
+std::optional<QByteArray> TcpPeer::readSome(int timeoutMs) const
+{
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, std::max(timeoutMs, 0)) != 1)
+        return QByteArray();
+    char buffer[65536];
+    const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+    if (n <= 0)
+        return std::nullopt;
+    return QByteArray(buffer, int(n));
+}
+
+QByteArray TcpPeer::read(std::size_t count, int timeoutMs) const
+{
+    // Never more than asked for: what follows stays for the next read.
+    QByteArray out(qsizetype(count), Qt::Uninitialized);
+    std::size_t got = 0;
+    QElapsedTimer t;
+    t.start();
+    while (got < count && t.elapsed() < timeoutMs) {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, 20) != 1)
+            continue;
+        const ssize_t n = ::recv(fd_, out.data() + got, count - got, 0);
+        if (n <= 0)
+            break;
+        got += std::size_t(n);
+    }
+    out.truncate(qsizetype(got));
+    return out;
+}
+
+bool TcpPeer::seesEnd(int timeoutMs) const
+{
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < timeoutMs)
+        if (!readSome(int(timeoutMs - t.elapsed())))
+            return true;
+    return false;
+}
+
+void TcpPeer::close()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+}
+
+void TcpPeer::reset()
+{
+    const linger l{1, 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &l, sizeof l);
+    close();
+}
+
+TcpListener::TcpListener()
+{
+    fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (::bind(fd_, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0 && ::listen(fd_, 4) == 0 &&
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+        port_ = ntohs(a.sin_port);
+}
+
+TcpListener::~TcpListener()
+{
+    ::close(fd_);
+}
+
+std::unique_ptr<TcpPeer> TcpListener::accept(int timeoutMs) const
+{
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, timeoutMs) != 1)
+        return nullptr;
+    const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    return fd < 0 ? nullptr : std::make_unique<TcpPeer>(fd);
 }
 
 }  // namespace testsupport

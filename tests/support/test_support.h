@@ -10,6 +10,9 @@
 #include <chrono>
 #include <functional>
 #include <vector>
+#include <memory>
+#include <optional>
+#include <cstdint>
 
 namespace testsupport {
 
@@ -55,5 +58,48 @@ QByteArray randomBytes(std::size_t size, quint32 seed);
 QByteArray readFile(const QString& path);
 // Writes `bytes` to `path`, making its folder first.
 bool writeFile(const QString& path, const QByteArray& bytes);
+
+// One end of a loopback TCP connection: plain blocking calls with time-outs,
+// for the other side of a conversation with a link or a simulated player.
+class TcpPeer {
+public:
+    explicit TcpPeer(int fd = -1) : fd_(fd) {}
+    // Connects, with small writes sent at once; valid() says whether it did.
+    TcpPeer(const QString& address, uint16_t port);
+    ~TcpPeer() { close(); }
+    TcpPeer(const TcpPeer&) = delete;
+    TcpPeer& operator=(const TcpPeer&) = delete;
+    bool valid() const { return fd_ >= 0; }
+    // Writes all of `bytes`; false when the peer has gone (never SIGPIPE).
+    bool send(const QByteArray& bytes) const;
+    // One read: the bytes, empty after the time-out, nullopt once the peer has gone.
+    std::optional<QByteArray> readSome(int timeoutMs) const;
+    // Reads until `count` bytes arrived, the peer went or time ran out;
+    // bytes beyond `count` stay unread.
+    QByteArray read(std::size_t count, int timeoutMs = 2000) const;
+    // True when the peer's end has gone (FIN or reset); data before it is dropped.
+    bool seesEnd(int timeoutMs = 2000) const;
+    void close();
+    void reset();  // closes with a reset instead of an orderly end
+
+private:
+    int fd_ = -1;
+};
+
+// A TCP socket listening on a free loopback port.
+class TcpListener {
+public:
+    TcpListener();
+    ~TcpListener();
+    TcpListener(const TcpListener&) = delete;
+    TcpListener& operator=(const TcpListener&) = delete;
+    uint16_t port() const { return port_; }
+    // The next connection, or null after the time-out.
+    std::unique_ptr<TcpPeer> accept(int timeoutMs = 2000) const;
+
+private:
+    int fd_ = -1;
+    uint16_t port_ = 0;
+};
 
 }  // namespace testsupport
