@@ -22,6 +22,18 @@ using testsupport::waitUntil;
 
 const QString kTitle = QStringLiteral("veluna V9.1.5");
 
+std::unique_ptr<sim::PlayerSim> startPlayer(const QString& address)
+{
+    sim::SimOptions o;
+    o.address = address;
+    auto player = std::make_unique<sim::PlayerSim>(o);
+    sim::installStandardCommands(*player);
+    sim::installConfigStore(*player);
+    QString error;
+    EXPECT_TRUE(player->start(&error)) << error.toStdString();
+    return player;
+}
+
 // A stand-in for the main frame: relays requests and link events to the
 // document, as the real frame does.
 struct Harness {
@@ -53,36 +65,28 @@ struct Harness {
         frame.reset();
     }
 
+    // A simulated player on 127.0.0.3, made the document's target.
+    sim::PlayerSim& target()
+    {
+        player = startPlayer(QStringLiteral("127.0.0.3"));
+        doc->setTarget(player->options().address, player->tcpPort());
+        doc->currentPlayer().ip = player->options().address;
+        doc->currentPlayer().portText = QString::number(player->tcpPort());
+        doc->currentPlayer().mac = player->options().mac;
+        return *player;
+    }
+
     testsupport::TempHome home;
+    testsupport::MessageBoxRecorder boxes;
     std::unique_ptr<platform::MessageWindow> frame;
     std::unique_ptr<CvelunaDoc> doc;
+    std::unique_ptr<sim::PlayerSim> player;
     QString paneText;
 };
-
-std::unique_ptr<sim::PlayerSim> startPlayer(const QString& address)
-{
-    sim::SimOptions o;
-    o.address = address;
-    auto player = std::make_unique<sim::PlayerSim>(o);
-    sim::installStandardCommands(*player);
-    sim::installConfigStore(*player);
-    QString error;
-    EXPECT_TRUE(player->start(&error)) << error.toStdString();
-    return player;
-}
-
-void pointAt(CvelunaDoc& doc, const sim::PlayerSim& player)
-{
-    doc.setTarget(player.options().address, player.tcpPort());
-    doc.currentPlayer().ip = player.options().address;
-    doc.currentPlayer().portText = QString::number(player.tcpPort());
-    doc.currentPlayer().mac = player.options().mac;
-}
 
 TEST(DocumentLink, FailedTargetShowsOneMessageAndOthersStillGetTheRequest)
 {
     Harness h;
-    testsupport::MessageBoxRecorder boxes;
     auto player = startPlayer(QStringLiteral("127.0.0.3"));
     bool stopped = false;
     h.doc->stopConfigExchange = [&] { stopped = true; };
@@ -93,9 +97,9 @@ TEST(DocumentLink, FailedTargetShowsOneMessageAndOthersStillGetTheRequest)
     ASSERT_TRUE(request->SetPacket(h.doc->MakeRequest(proto::CMD_TEMPERATURE)));
     ASSERT_TRUE(SendToMainWindow(request.release()));
 
-    ASSERT_EQ(boxes.calls().size(), 1u);
-    EXPECT_EQ(boxes.calls()[0].text, QStringLiteral("Failed to connect player！"));
-    EXPECT_EQ(boxes.calls()[0].icon, platform::MsgIcon::Question);
+    ASSERT_EQ(h.boxes.calls().size(), 1u);
+    EXPECT_EQ(h.boxes.calls()[0].text, QStringLiteral("Failed to connect player！"));
+    EXPECT_EQ(h.boxes.calls()[0].icon, platform::MsgIcon::Question);
     EXPECT_TRUE(stopped);
     EXPECT_TRUE(player->waitForRequests(proto::CMD_TEMPERATURE, 1, 3000));
     EXPECT_EQ(h.doc->slot(0).PeerAddress(), QStringLiteral("127.0.0.3"));
@@ -104,16 +108,10 @@ TEST(DocumentLink, FailedTargetShowsOneMessageAndOthersStillGetTheRequest)
 TEST(DocumentLink, SlotsAreReusedByAddressAndFreedSlotsTakenFirst)
 {
     Harness h;
-    testsupport::MessageBoxRecorder boxes;
     auto a = startPlayer(QStringLiteral("127.0.0.2"));
     auto b = startPlayer(QStringLiteral("127.0.0.3"));
     auto c = startPlayer(QStringLiteral("127.0.0.4"));
-    auto target = [](const sim::PlayerSim& p) {
-        SendTarget t;
-        t.ip = p.options().address;
-        t.port = p.tcpPort();
-        return t;
-    };
+    auto target = [](const sim::PlayerSim& p) { return SendTarget{p.options().address, {}, p.tcpPort(), 0}; };
     EXPECT_EQ(h.doc->FindOrConnectSlot(target(*a)), 0);
     EXPECT_EQ(h.doc->FindOrConnectSlot(target(*b)), 1);
     EXPECT_EQ(h.doc->FindOrConnectSlot(target(*a)), 0);
@@ -121,15 +119,13 @@ TEST(DocumentLink, SlotsAreReusedByAddressAndFreedSlotsTakenFirst)
     EXPECT_EQ(h.doc->FindOrConnectSlot(target(*c)), 0);
     EXPECT_EQ(h.doc->FindOrConnectSlot(target(*b)), 1);
     EXPECT_EQ(h.doc->slot(1).LinkIndex(), 1);
-    EXPECT_TRUE(boxes.calls().empty());
+    EXPECT_TRUE(h.boxes.calls().empty());
 }
 
 TEST(DocumentLink, HandshakeFillsPlayerInfoAndMakesTheFolder)
 {
     Harness h;
-    testsupport::MessageBoxRecorder boxes;
-    auto player = startPlayer(QStringLiteral("127.0.0.3"));
-    pointAt(*h.doc, *player);
+    auto* player = &h.target();
     int gridFetches = 0;
     h.doc->startGridFetch = [&] { ++gridFetches; };
 
@@ -141,9 +137,9 @@ TEST(DocumentLink, HandshakeFillsPlayerInfoAndMakesTheFolder)
     EXPECT_EQ(h.doc->product(), 4);
     EXPECT_EQ(h.paneText, QStringLiteral("Player IP Address:127.0.0.3 Ver:1.5.2 Built: 2026-12-01 10:00:00"
                                          "FPGA Ver:5.0 Channel:(No Input Four Output)  "));
-    ASSERT_EQ(boxes.calls().size(), 1u);
-    EXPECT_EQ(boxes.calls()[0].text, QStringLiteral("Connected\t\t"));
-    EXPECT_EQ(boxes.calls()[0].icon, platform::MsgIcon::Information);
+    ASSERT_EQ(h.boxes.calls().size(), 1u);
+    EXPECT_EQ(h.boxes.calls()[0].text, QStringLiteral("Connected\t\t"));
+    EXPECT_EQ(h.boxes.calls()[0].icon, platform::MsgIcon::Information);
     const QString folder = h.home.path() + "/127.0.0.3-A1B2C3D4E5F6-" + QString::number(player->tcpPort());
     EXPECT_EQ(h.doc->playerFolder(), folder);
     EXPECT_TRUE(QFileInfo(folder).isDir());
@@ -154,9 +150,7 @@ TEST(DocumentLink, HandshakeFillsPlayerInfoAndMakesTheFolder)
 TEST(DocumentLink, SequenceRule)
 {
     Harness h;
-    testsupport::MessageBoxRecorder boxes;
-    auto player = startPlayer(QStringLiteral("127.0.0.3"));
-    pointAt(*h.doc, *player);
+    auto* player = &h.target();
     h.doc->OnReconnect();
     // The connection goes on by itself: handshake (0), display-grid file (1),
     // status (2) and layout list (3); each reply numbered n leaves n + 1.
@@ -199,16 +193,13 @@ TEST(DocumentLink, SplitAndCoalescedRepliesAreDispatched)
 {
     for (sim::Fault fault : {sim::Fault::Split, sim::Fault::Coalesce}) {
         Harness h;
-        testsupport::MessageBoxRecorder boxes;
-        auto player = startPlayer(QStringLiteral("127.0.0.3"));
-        pointAt(*h.doc, *player);
+        auto* player = &h.target();
         player->setFault(fault, 3);
         platform::MessageWindow dialog(QStringLiteral("veluna-Get Temperature"));
         int temperatures = 0;
         dialog.onMessage(platform::WM_TEMPERATURE_REPLY, [&](WPARAM, LPARAM l) {
             delete reinterpret_cast<replies::TemperatureRecord*>(l);
-            ++temperatures;
-            return platform::LRESULT(0);
+            return platform::LRESULT(++temperatures);
         });
         h.doc->OnReconnect();
         for (int i = 0; i < 3; ++i)
@@ -222,21 +213,18 @@ TEST(DocumentLink, SplitAndCoalescedRepliesAreDispatched)
 TEST(DocumentLink, NotSupportedReplyShowsTheMessage)
 {
     Harness h;
-    testsupport::MessageBoxRecorder boxes;
-    auto player = startPlayer(QStringLiteral("127.0.0.3"));
-    pointAt(*h.doc, *player);
+    auto* player = &h.target();
     player->setFault(sim::Fault::NotSupported, 0, proto::CMD_PRODUCT_INFO);
     h.doc->SendToCurrentPlayer(h.doc->MakeRequest(proto::CMD_PRODUCT_INFO));
-    ASSERT_TRUE(waitUntil([&] { return !boxes.calls().empty(); }, 5000));
-    EXPECT_EQ(boxes.calls()[0].text, QStringLiteral("This function is not supported in the current version!"));
-    EXPECT_EQ(boxes.calls()[0].icon, platform::MsgIcon::Question);
+    ASSERT_TRUE(waitUntil([&] { return !h.boxes.calls().empty(); }, 5000));
+    EXPECT_EQ(h.boxes.calls()[0].text, QStringLiteral("This function is not supported in the current version!"));
+    EXPECT_EQ(h.boxes.calls()[0].icon, platform::MsgIcon::Question);
 }
 
 TEST(DocumentLink, CommandLineConnectsOnTheCountdown)
 {
     auto player = startPlayer(QStringLiteral("127.0.0.3"));
     Harness h({"-127.0.0.3", "-" + QString::number(player->tcpPort()), "-a1b2c3d4e5f6"});
-    testsupport::MessageBoxRecorder boxes;
     EXPECT_TRUE(h.doc->IsAutoConnectArmed());
     for (int i = 0; i < CvelunaDoc::kAutoConnectDelay; ++i)
         h.doc->TickAutoConnect();
@@ -253,18 +241,16 @@ TEST(DocumentLink, CommandLineConnectsOnTheCountdown)
 TEST(DocumentLink, RefusedCommandLineIsReportedOnce)
 {
     Harness h({"127.0.0.3", "70000", "A1B2C3D4E5F6"});
-    testsupport::MessageBoxRecorder boxes;
     for (int i = 0; i <= CvelunaDoc::kAutoConnectDelay + 2; ++i)
         h.doc->TickAutoConnect();
-    ASSERT_EQ(boxes.calls().size(), 1u);
-    EXPECT_TRUE(boxes.calls()[0].text.contains("70000"));
+    ASSERT_EQ(h.boxes.calls().size(), 1u);
+    EXPECT_TRUE(h.boxes.calls()[0].text.contains("70000"));
     EXPECT_FALSE(h.doc->CanReconnect());
 }
 
 TEST(DocumentLink, ConnectionSettingsTakesTheScannedPlayer)
 {
     Harness h;
-    testsupport::MessageBoxRecorder boxes;
     auto player = startPlayer(QStringLiteral("127.0.0.3"));
     h.doc->runScanDialog = [&]() -> std::optional<ScanChoice> {
         ScanChoice c;

@@ -83,18 +83,19 @@ TEST(PlayerInfo, TextTable)
         EXPECT_EQ(t.text, c.text);
         EXPECT_EQ(t.titlePrefix, c.prefix) << c.text.toStdString();
     }
-    for (uint16_t code = 0; code < 100; ++code) {
-        const bool known = (code >= 1 && code <= 9) || (code % 10 == 1 && code >= 11);
-        EXPECT_EQ(IsKnownChannelCode(code), known) << code;
-    }
+    // No input and 1-9 outputs, or one input (x1) and 1-9 outputs.
+    for (uint16_t code : {1, 5, 9, 11, 21, 41, 91})
+        EXPECT_TRUE(IsKnownChannelCode(code)) << code;
+    for (uint16_t code : {0, 10, 12, 19, 20, 90, 99})
+        EXPECT_FALSE(IsKnownChannelCode(code)) << code;
 }
 
 TEST(PlayerInfo, TitlePrefix)
 {
-    EXPECT_EQ(ApplyTitlePrefix("Name V1.0", true), "QVE-Name V1.0");
-    EXPECT_EQ(ApplyTitlePrefix("QVE-Name V1.0", true), "QVE-Name V1.0");
-    EXPECT_EQ(ApplyTitlePrefix("QVE-Name V1.0", false), "Name V1.0");
-    EXPECT_EQ(ApplyTitlePrefix("Name V1.0", false), "Name V1.0");
+    for (const char* title : {"Name V1.0", "QVE-Name V1.0"}) {
+        EXPECT_EQ(ApplyTitlePrefix(title, true), "QVE-Name V1.0");
+        EXPECT_EQ(ApplyTitlePrefix(title, false), "Name V1.0");
+    }
     EXPECT_EQ(CaptionPrefix("QVE-Name V1.0"), "QVE-Name-");
     EXPECT_EQ(CaptionPrefix("Single"), "Single-");
 }
