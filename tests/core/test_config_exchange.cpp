@@ -23,6 +23,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <tuple>
 
 using cfgx::ConfigExchange;
 using testsupport::randomBytes;
@@ -98,6 +99,15 @@ const std::vector<std::pair<uint8_t, std::size_t>> kBlendFiles = {
 };
 const std::vector<int> kBlendOrder{1, 2, 3, 4, 6, 7};
 
+// The player's answer to leaving (1) or entering (0) the adjust mode.
+proto::PlayerPacketHeader adjustReply(uint8_t sub)
+{
+    proto::PlayerPacketHeader h;
+    h.command = proto::CMD_ADJUST_MODE;
+    h.subCode = sub;
+    return h;
+}
+
 class ConfigExchangeTest : public ::testing::Test {
 protected:
     void SetUp() override { host.folder = dir.path(); }
@@ -116,13 +126,6 @@ protected:
             if (r.header.command == proto::CMD_CONFIG_FILE)
                 reply(r);
         }
-    }
-    proto::PlayerPacketHeader adjustReply(uint8_t sub)
-    {
-        proto::PlayerPacketHeader h;
-        h.command = proto::CMD_ADJUST_MODE;
-        h.subCode = sub;
-        return h;
     }
 
     QTemporaryDir dir;
@@ -422,9 +425,7 @@ TEST_F(ConfigExchangeTest, FetchOfAnOldSizedGridConvertsTheLocalOldFile)
     QByteArray old(qsizetype(cfgx::kLegacyJunctionPointSize), '\0');
     config.pack(reinterpret_cast<uint8_t*>(old.data()));
     grid::GridPoint p;
-    p.x = 77;
-    p.y = 88;
-    p.active = 1;
+    std::tie(p.x, p.y, p.active) = std::make_tuple(77, 88, 1);
     p.pack(reinterpret_cast<uint8_t*>(old.data()) + grid::OutputConfig::kSize);  // column 0, row 0
     ASSERT_TRUE(writeFile(local(2), old));
 
@@ -502,15 +503,6 @@ protected:
         exchange = std::make_unique<cfgx::ConfigExchange>(*host);
         host->exchange = exchange.get();
     }
-    void TearDown() override
-    {
-        if (host)
-            host->exchange = nullptr;
-        exchange.reset();
-        host.reset();
-        if (player)
-            player->stop();
-    }
     QString local(uint8_t file) const { return cfgx::configFilePath(folder.path(), file); }
     std::size_t fetches() const { return player->requestCount(proto::CMD_CONFIG_FILE); }
     // Lets any reply in flight arrive.
@@ -519,6 +511,7 @@ protected:
     QTemporaryDir folder;  // the tool's per-player folder
     QTemporaryDir seed;    // the player's files
     testsupport::MessageBoxRecorder boxes;
+    // Declared in the order they are needed, so they go in the reverse one.
     std::unique_ptr<sim::PlayerSim> player;
     std::shared_ptr<sim::ConfigStore> store;
     std::unique_ptr<SocketHost> host;
@@ -560,10 +553,7 @@ TEST_F(ConfigExchangeSim, UploadChainStoresEveryExistingFile)
     for (auto& [file, bytes] : content)
         ASSERT_TRUE(writeFile(local(file), bytes));
 
-    proto::PlayerPacketHeader adjust;
-    adjust.command = proto::CMD_ADJUST_MODE;
-    adjust.subCode = 1;
-    exchange->OnAdjustModeReply(kIp, adjust);
+    exchange->OnAdjustModeReply(kIp, adjustReply(1));
     EXPECT_EQ(host->waitShown, QStringList{"Save Param Wait..."});
     EXPECT_EQ(host->blend, (std::vector<uint16_t>{0x0C01}));
     EXPECT_TRUE(exchange->active());
