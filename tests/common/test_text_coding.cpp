@@ -3,79 +3,59 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <set>
 
 using namespace text;
+using namespace Qt::StringLiterals;
 
 namespace {
 
 QString units(std::initializer_list<char16_t> list)
 {
-    QString s;
-    for (char16_t u : list)
-        s.append(QChar(u));
-    return s;
+    return QString(reinterpret_cast<const QChar*>(std::data(list)), qsizetype(list.size()));
 }
 
 QByteArray bytes(std::initializer_list<uint8_t> list)
 {
-    QByteArray b;
-    for (uint8_t v : list)
-        b.append(char(v));
-    return b;
+    return QByteArray(reinterpret_cast<const char*>(std::data(list)), qsizetype(list.size()));
 }
 
 }  // namespace
 
-TEST(Cp936Table, SortedUniqueInverseWithKnownEnds)
+TEST(MapDoubleByteCode, KnownCodesAndCodesOutsideTheTable)
+{
+    const struct { uint16_t code; int direction; uint16_t expected; } cases[] = {
+        {0x41, kToUnicode, 0x41},     {0x41, kToCodePage, 0x41},    {0x7F, kToUnicode, 0x7F},
+        {0xB0A1, kToUnicode, 0x554A}, {0x554A, kToCodePage, 0xB0A1}, {0x0080, kToUnicode, 0x20AC},
+        {0x20AC, kToCodePage, 0x0080}, {0x00A4, kToCodePage, 0xA1E8}, {0xD6D0, kToUnicode, 0x4E2D},
+        {0xA1AA, kToUnicode, 0x2014}, {0xA844, kToUnicode, 0x2015},  {0xA1A4, kToUnicode, 0x00B7},
+        {0xFE4F, kToUnicode, 0xFA29}, {0xFFE5, kToCodePage, 0xA3A4},
+        {0xFF00, kToUnicode, 0},      {0xFF00, kToCodePage, 0},     {0x0080, kToCodePage, 0},
+        {0xFFFF, kToUnicode, 0},      {0xFFFF, kToCodePage, 0},     {0x8100, kToUnicode, 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(MapDoubleByteCode(c.code, c.direction), c.expected) << std::hex << c.code << " dir " << c.direction;
+
+    std::set<uint16_t> keys, values;
+    for (const auto& pair : text::cp936::kDecodeTable) {
+        keys.insert(pair.key);
+        values.insert(pair.value);
+    }
+    for (uint32_t c = 0x80; c <= 0xFFFF; ++c) {
+        ASSERT_TRUE(keys.count(uint16_t(c)) || MapDoubleByteCode(uint16_t(c), kToUnicode) == 0) << std::hex << c;
+        ASSERT_TRUE(values.count(uint16_t(c)) || MapDoubleByteCode(uint16_t(c), kToCodePage) == 0) << std::hex << c;
+    }
+}
+
+TEST(MapDoubleByteCode, WholeTableIsSortedAndRoundTrips)
 {
     using namespace text::cp936;
     ASSERT_EQ(kPairCount, 21792u);
-    for (std::size_t i = 1; i < kPairCount; ++i) {
-        ASSERT_LT(kDecodeTable[i - 1].key, kDecodeTable[i].key) << i;
-        ASSERT_LT(kEncodeTable[i - 1].key, kEncodeTable[i].key) << i;
-    }
-    std::set<std::pair<uint16_t, uint16_t>> forward, backward;
     for (std::size_t i = 0; i < kPairCount; ++i) {
-        forward.insert({kDecodeTable[i].key, kDecodeTable[i].value});
-        backward.insert({kEncodeTable[i].value, kEncodeTable[i].key});
-    }
-    EXPECT_EQ(forward, backward);
-    EXPECT_EQ(kDecodeTable[0].key, 0x0080);
-    EXPECT_EQ(kDecodeTable[0].value, 0x20AC);
-    EXPECT_EQ(kDecodeTable[1].key, 0x8140);
-    EXPECT_EQ(kDecodeTable[1].value, 0x4E02);
-    EXPECT_EQ(kDecodeTable[kPairCount - 1].key, 0xFE4F);
-    EXPECT_EQ(kDecodeTable[kPairCount - 1].value, 0xFA29);
-    EXPECT_EQ(kEncodeTable[0].key, 0x00A4);
-    EXPECT_EQ(kEncodeTable[kPairCount - 1].key, 0xFFE5);
-}
-
-TEST(MapDoubleByteCode, KnownCodes)
-{
-    struct Case {
-        uint16_t code;
-        int direction;
-        uint16_t expected;
-    } cases[] = {
-        {0x41, kToUnicode, 0x41},     {0x41, kToCodePage, 0x41},   {0x7F, kToUnicode, 0x7F},
-        {0xB0A1, kToUnicode, 0x554A}, {0x554A, kToCodePage, 0xB0A1},
-        {0x0080, kToUnicode, 0x20AC}, {0x20AC, kToCodePage, 0x0080},
-        {0x00A4, kToCodePage, 0xA1E8}, {0xD6D0, kToUnicode, 0x4E2D},
-        {0xA1AA, kToUnicode, 0x2014}, {0xA844, kToUnicode, 0x2015}, {0xA1A4, kToUnicode, 0x00B7},
-        {0xFE4F, kToUnicode, 0xFA29}, {0xFFE5, kToCodePage, 0xA3A4},
-        {0xFF00, kToUnicode, 0},      {0xFF00, kToCodePage, 0},    {0x0080, kToCodePage, 0},
-        {0xFFFF, kToUnicode, 0},      {0xFFFF, kToCodePage, 0},    {0x8100, kToUnicode, 0},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(MapDoubleByteCode(c.code, c.direction), c.expected)
-            << std::hex << c.code << " dir " << c.direction;
-}
-
-TEST(MapDoubleByteCode, WholeTableRoundTrips)
-{
-    for (const auto& pair : text::cp936::kDecodeTable) {
+        // Lookups bisect both tables.
+        ASSERT_TRUE(i == 0 || kDecodeTable[i - 1].key < kDecodeTable[i].key) << i;
+        ASSERT_TRUE(i == 0 || kEncodeTable[i - 1].key < kEncodeTable[i].key) << i;
+        const auto& pair = kDecodeTable[i];
         ASSERT_EQ(MapDoubleByteCode(pair.key, kToUnicode), pair.value) << std::hex << pair.key;
         ASSERT_EQ(MapDoubleByteCode(pair.value, kToCodePage), pair.key) << std::hex << pair.value;
         if (pair.key < 0x100)
@@ -89,50 +69,27 @@ TEST(MapDoubleByteCode, WholeTableRoundTrips)
     }
 }
 
-TEST(MapDoubleByteCode, CodesOutsideTheTableGiveZero)
-{
-    std::set<uint16_t> keys, units;
-    for (const auto& pair : text::cp936::kDecodeTable) {
-        keys.insert(pair.key);
-        units.insert(pair.value);
-    }
-    for (uint32_t code = 0x80; code <= 0xFFFF; ++code) {
-        if (!keys.count(uint16_t(code))) {
-            ASSERT_EQ(MapDoubleByteCode(uint16_t(code), kToUnicode), 0) << std::hex << code;
-        }
-        if (!units.count(uint16_t(code))) {
-            ASSERT_EQ(MapDoubleByteCode(uint16_t(code), kToCodePage), 0) << std::hex << code;
-        }
-    }
-}
-
 TEST(DoubleByteText, Decoding)
 {
-    struct Case {
-        const char* name;
-        QByteArray input;
-        QString expected;
-    } cases[] = {
-        {"hanzi then ascii", bytes({0xB0, 0xA1, 0x41}), units({0x554A, 'A'})},
-        {"0x80 stands for itself", bytes({0x80}), units({0x0080})},
-        {"lead byte before the end", bytes({0xB0}), QString()},
-        {"text before a lone lead byte", bytes({'a', 'b', 0xB0}), QStringLiteral("ab")},
-        {"unmapped pair ends the text", bytes({'a', 0xFF, 0x41, 'b'}), QStringLiteral("a")},
-        {"zero ends the text", bytes({'a', 0, 'b'}), QStringLiteral("a")},
-        {"empty", QByteArray(), QString()},
+    const struct { const char* name; QByteArray input; QString expected; } cases[] = {
+        {"hanzi then ascii", bytes({0xB0, 0xA1, 0x41}), units({0x554A, 'A'})}, {"empty", QByteArray(), QString()},
+        {"0x80 stands for itself", bytes({0x80}), units({0x0080})}, {"lead byte before the end", bytes({0xB0}), QString()},
+        {"text before a lone lead byte", bytes({'a', 'b', 0xB0}), u"ab"_s},
+        {"unmapped pair ends the text", bytes({'a', 0xFF, 0x41, 'b'}), u"a"_s},
+        {"zero ends the text", bytes({'a', 0, 'b'}), u"a"_s},
         {"trail below 0x80", bytes({0x81, 0x40, 'z'}), units({0x4E02, 'z'})},
         {"mixed", bytes({'x', 0xD6, 0xD0, 0xCE, 0xC4, '.', 't'}), units({'x', 0x4E2D, 0x6587, '.', 't'})},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         EXPECT_EQ(DoubleByteTextToCString(c.input), c.expected) << c.name;
         const QByteArray terminated = c.input + '\0';
         EXPECT_EQ(DoubleByteTextToCString(terminated.constData()), c.expected) << c.name;
-        QString assigned = QStringLiteral("old");
+        QString assigned = u"old"_s;
         AssignDoubleByteText(terminated.constData(), assigned);
         EXPECT_EQ(assigned, c.expected) << c.name;
     }
     EXPECT_EQ(DoubleByteTextToCString(static_cast<const char*>(nullptr)), QString());
-    QString assigned = QStringLiteral("old");
+    QString assigned = u"old"_s;
     AssignDoubleByteText(nullptr, assigned);
     EXPECT_TRUE(assigned.isEmpty());
 }
@@ -143,28 +100,21 @@ TEST(DoubleByteText, FixedFieldNeverReadsPastItsSize)
     // decoder must stop inside the field.
     uint8_t field[6] = {'a', 0xB0, 0xA1, 'b', 'c', 0xB0};
     EXPECT_EQ(DoubleByteFieldToCString(field, sizeof field), units({'a', 0x554A, 'b', 'c'}));
-    EXPECT_EQ(DoubleByteFieldToCString(field, 2), QStringLiteral("a"));
+    EXPECT_EQ(DoubleByteFieldToCString(field, 2), u"a"_s);
     EXPECT_EQ(DoubleByteFieldToCString(field, 0), QString());
     EXPECT_EQ(DoubleByteFieldToCString(nullptr, 10), QString());
 }
 
 TEST(DoubleByteText, Encoding)
 {
-    struct Case {
-        const char* name;
-        QString input;
-        QByteArray expected;
-    } cases[] = {
-        {"ascii", QStringLiteral("video.mp4"), QByteArray("video.mp4")},
+    const struct { const char* name; QString input; QByteArray expected; } cases[] = {
+        {"ascii", u"video.mp4"_s, "video.mp4"},
         {"hanzi", units({0x4E2D, 0x6587, '1'}), bytes({0xD6, 0xD0, 0xCE, 0xC4, '1'})},
-        {"euro ends the text", units({'a', 0x20AC, 'b'}), QByteArray("a")},
-        {"unmapped ends the text", units({'a', 0x0E01, 'b'}), QByteArray("a")},
-        {"U+0080 has no code", units({'a', 0x0080, 'b'}), QByteArray("a")},
-        {"surrogate pair ends the text", units({'a', 0xD83D, 0xDE00, 'b'}), QByteArray("a")},
-        {"zero ends the text", units({'a', 0, 'b'}), QByteArray("a")},
-        {"empty", QString(), QByteArray()},
+        {"euro ends the text", units({'a', 0x20AC, 'b'}), "a"}, {"unmapped ends the text", units({'a', 0x0E01, 'b'}), "a"},
+        {"U+0080 has no code", units({'a', 0x0080, 'b'}), "a"}, {"zero ends the text", units({'a', 0, 'b'}), "a"},
+        {"surrogate pair ends the text", units({'a', 0xD83D, 0xDE00, 'b'}), "a"}, {"empty", QString(), QByteArray()},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         EXPECT_EQ(CStringToDoubleByteText(c.input), c.expected) << c.name;
         QByteArray out("stale");
         CStringToDoubleByteText(c.input, out);
@@ -174,20 +124,17 @@ TEST(DoubleByteText, Encoding)
 
 TEST(DoubleByteText, EncodingStopsAt512BytesWithoutSplitting)
 {
-    EXPECT_EQ(CStringToDoubleByteText(QString(600, QChar('a'))).size(), 512);
-    const QByteArray hanzi = CStringToDoubleByteText(QString(300, QChar(char16_t(0x554A))));
+    const QChar ah(char16_t(0x554A));
+    EXPECT_EQ(CStringToDoubleByteText(QString(600, u'a')).size(), 512);
+    const QByteArray hanzi = CStringToDoubleByteText(QString(300, ah));
     EXPECT_EQ(hanzi.size(), 512);
-    EXPECT_EQ(DoubleByteTextToCString(hanzi), QString(256, QChar(char16_t(0x554A))));
+    EXPECT_EQ(DoubleByteTextToCString(hanzi), QString(256, ah));
     // One ASCII letter first: 511 bytes fit 255 characters, the 256th would
     // split.
-    const QByteArray odd =
-        CStringToDoubleByteText(QStringLiteral("a") + QString(300, QChar(char16_t(0x554A))));
-    EXPECT_EQ(odd.size(), 511);
+    EXPECT_EQ(CStringToDoubleByteText(u"a"_s + QString(300, ah)).size(), 511);
     // ...but a following ASCII letter that still fits is not written after a
     // character was refused: the name is cut at the last whole character.
-    const QByteArray exact =
-        CStringToDoubleByteText(QString(511, QChar('a')) + QChar(char16_t(0x554A)) + QChar('b'));
-    EXPECT_EQ(exact, QByteArray(511, 'a'));
+    EXPECT_EQ(CStringToDoubleByteText(QString(511, u'a') + ah + u'b'), QByteArray(511, 'a'));
 }
 
 TEST(Utf8, Conversions)
@@ -197,7 +144,7 @@ TEST(Utf8, Conversions)
     EXPECT_EQ(utf8, "a\xE4\xB8\xAD\xC3\xA9\xF0\x9F\x98\x80");
     EXPECT_EQ(Utf8ToCString(utf8.c_str()), mixed);
     EXPECT_EQ(Utf8ToCString(QByteArray::fromStdString(utf8)), mixed);
-    EXPECT_EQ(Utf8ToCString(QByteArray("ab\0cd", 5)), QStringLiteral("ab"));
+    EXPECT_EQ(Utf8ToCString(QByteArray("ab\0cd", 5)), u"ab"_s);
     EXPECT_EQ(Utf8ToCString(static_cast<const char*>(nullptr)), QString());
     EXPECT_EQ(CStringToUtf8(units({'a', 0, 'b'})), "a");
     EXPECT_EQ(CStringToUtf8(QString()), "");
@@ -205,18 +152,14 @@ TEST(Utf8, Conversions)
 
 TEST(AnsiCodePage, WholeTextBothWays)
 {
-    struct Case {
-        const char* name;
-        QByteArray local;
-        QString text;
-    } cases[] = {
-        {"ascii", QByteArray("Co Ltd"), QStringLiteral("Co Ltd")},
-        {"hanzi", bytes({0xD6, 0xD0, 'A', 0xCE, 0xC4}), units({0x4E2D, 'A', 0x6587})},
-        {"euro", bytes({0x80, '5'}), units({0x20AC, '5'})},
+    const std::pair<QByteArray, QString> cases[] = {
+        {"Co Ltd", u"Co Ltd"_s},
+        {bytes({0xD6, 0xD0, 'A', 0xCE, 0xC4}), units({0x4E2D, 'A', 0x6587})},
+        {bytes({0x80, '5'}), units({0x20AC, '5'})},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(localToString(c.local), c.text) << c.name;
-        EXPECT_EQ(stringToLocal(c.text), c.local) << c.name;
+    for (const auto& [local, text] : cases) {
+        EXPECT_EQ(localToString(local), text);
+        EXPECT_EQ(stringToLocal(text), local);
     }
     // No 512-byte cap.
     EXPECT_EQ(stringToLocal(QString(600, QChar(char16_t(0x554A)))).size(), 1200);

@@ -30,11 +30,7 @@ bool writeCo(const QString& home, const QByteArray& bytes)
 
 TEST(AppTitle, Utf8ValidityRules)
 {
-    const struct {
-        const char* name;
-        QByteArray bytes;
-        bool valid;
-    } cases[] = {
+    const struct { const char* name; QByteArray bytes; bool valid; } cases[] = {
         {"empty", QByteArray(), true},           {"ascii", "Demo", true},
         {"two-byte", "\xC3\xA9", true},          {"three-byte chinese", "\xE6\xBC\x94\xE7\xA4\xBA", true},
         {"four-byte", "\xF0\x9F\x98\x80", true}, {"five-byte lead F8", "\xF8\x80\x80\x80\x80", true},
@@ -50,20 +46,13 @@ TEST(AppTitle, Utf8ValidityRules)
 TEST(AppTitle, CoTxtReplacesFirstWord)
 {
     const QString chinese = u"演示"_s, demo = u"Demo V9.1.5"_s;
-    const struct {
-        const char* name;
-        QByteArray bytes;  // null: no file
-        QString title;
-    } cases[] = {
-        {"absent", QByteArray(), kName},
-        {"empty file", QByteArray(""), kName},
-        {"ascii", "Demo", demo},
+    // A null `bytes` is no file at all.
+    const struct { const char* name; QByteArray bytes; QString title; } cases[] = {
+        {"absent", QByteArray(), kName},     {"empty file", QByteArray(""), kName}, {"ascii", "Demo", demo},
+        {"CRLF dropped", "Demo\r\n", demo}, {"LF dropped", "Demo\n", demo},       {"line end only", "\r\n", kName},
         {"utf-8 chinese", chinese.toUtf8(), chinese + u" V9.1.5"_s},
         {"code page 936 (invalid utf-8)", "\xD1\xDD\xCA\xBE", chinese + u" V9.1.5"_s},
         {"1500 bytes: first 1000 used", QByteArray(1500, 'A'), QString(1000, u'A') + u" V9.1.5"_s},
-        {"CRLF dropped", "Demo\r\n", demo},
-        {"LF dropped", "Demo\n", demo},
-        {"line end only", "\r\n", kName},
         {"inner space kept", "My Show", u"My Show V9.1.5"_s},
     };
     for (const auto& c : cases) {
@@ -90,11 +79,7 @@ const QString kSizeZh = u"请把显示分辨率调整到1366X768以上。"_s;
 
 TEST(AppDisplay, ScaleAndSizeRulesAndTheirTexts)
 {
-    const struct {
-        int w, h;
-        double dx, dy;
-        DisplayCheck expected;
-    } cases[] = {
+    const struct { int w, h; double dx, dy; DisplayCheck expected; } cases[] = {
         {1920, 1080, 96, 96, DisplayCheck::Ok},           {1366, 768, 96, 96, DisplayCheck::Ok},
         {1365, 768, 96, 96, DisplayCheck::TooSmall},      {1366, 767, 96, 96, DisplayCheck::TooSmall},
         {1920, 1080, 120, 120, DisplayCheck::ScaleTooHigh}, {1920, 1080, 96, 97, DisplayCheck::ScaleTooHigh},
@@ -154,12 +139,7 @@ TEST_F(AppProgram, VersionPrintsTheTitle)
 
 TEST_F(AppProgram, RefusesScaledOrSmallDisplays)
 {
-    const struct {
-        const char* name;
-        int width, height, dpi;
-        const char* language;
-        QString message;
-    } cases[] = {
+    const struct { const char* name; int width, height, dpi; const char* language; QString message; } cases[] = {
         {"120 dpi, English", 1920, 1080, 120, "en", kScaleEn},
         {"120 dpi, Chinese", 1920, 1080, 120, "zh_CN", kScaleZh},
         {"1365 wide, English", 1365, 768, 96, "en", kSizeEn},

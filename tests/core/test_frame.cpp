@@ -66,7 +66,7 @@ protected:
     // document's calls, so their order against them shows.
     void answerBoxes(std::vector<platform::MsgResult> answers)
     {
-        platform::setMessageBoxAnswerer([this, answers, next = std::size_t(0)](const platform::MessageBoxCall& call) mutable {
+        platform::setMessageBoxAnswerer([this, answers, next = 0u](const platform::MessageBoxCall& call) mutable {
             log.push_back("ask: " + call.text.toStdString());
             return next < answers.size() ? answers[next++] : platform::MsgResult::No;
         });
@@ -77,10 +77,7 @@ protected:
 
 TEST_F(FrameTest, PanesAndCommandsCarryTheirIdsAndTextsInBothLanguages)
 {
-    struct Case {
-        int id;
-        QString english, chinese;
-    };
+    struct Case { int id; QString english, chinese; };
     const Case panes[] = {
         {59142, u"Layout List Name"_s, u"布局列表文件名称"_s}, {59143, u" "_s, u" "_s},
         {59144, u"Disconnected player"_s, u"未连接播放器"_s},   {59145, u"X:0,Y:0"_s, u"X:0,Y:0"_s},
@@ -142,10 +139,7 @@ TEST_F(FrameTest, ConnectionCommandsFollowTheDocumentState)
 
 TEST(FrameSplitter, ResizeRuleAndInitialWidths)
 {
-    const struct {
-        int width, current;
-        SplitterColumns expected;
-    } cases[] = {
+    const struct { int width, current; SplitterColumns expected; } cases[] = {
         {1000, 50, {60, 860}},    // 0.06 x 1000 > 50
         {200, 150, {50, 134}},    // a quarter of 200, then 200 - 16 - 50
         {100, 0, {6, 100}},       // never below 100
@@ -225,13 +219,8 @@ TEST_F(FrameTest, ClosingOrderQuestionLinksSaveThenTemp)
     using R = platform::MsgResult;
     const std::string exitEn = "ask: Do you really want to exit?";
     const std::string saveEn = "ask: ‘Do you want to save the changes to the layout ? ";
-    const struct {
-        const char* name;
-        unsigned language;
-        bool dirty;
-        R exitAnswer, saveAnswer;
-        Log expected;
-    } cases[] = {
+    const struct { const char* name; unsigned language; bool dirty; R exitAnswer, saveAnswer; Log expected; }
+    cases[] = {
         {"answered no: everything stays", 9, true, R::No, R::Yes, {exitEn}},
         {"dirty, save", 9, true, R::Yes, R::Yes, {exitEn, "reset-sequence", "close-links", saveEn, "save"}},
         {"dirty, do not save", 9, true, R::Yes, R::No, {exitEn, "reset-sequence", "close-links", saveEn}},
