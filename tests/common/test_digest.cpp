@@ -1,6 +1,7 @@
 #include "common/digest.h"
 
-#include <QFile>
+#include "tests/support/test_support.h"
+
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -36,10 +37,8 @@ TEST(Md5OfFile, Rfc1321ValuesAndUnreadableFiles)
         {QByteArray(1000000, 'a'), "7707d6ae4e027c70eea2a935c2296f21"},
     };
     for (const auto& [data, expected] : cases) {
-        QFile f(dir.filePath("data"));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size());
-        f.close();
-        EXPECT_EQ(Md5OfFile(f.fileName()), expected) << data.left(20).toStdString();
+        ASSERT_TRUE(testsupport::writeFile(dir.filePath("data"), data));
+        EXPECT_EQ(Md5OfFile(dir.filePath("data")), expected) << data.left(20).toStdString();
     }
     EXPECT_EQ(Md5OfFile(dir.filePath("missing.png")), "");
     EXPECT_EQ(Md5OfFile(QString()), "");

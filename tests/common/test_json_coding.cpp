@@ -1,6 +1,6 @@
 #include "common/json_coding.h"
+#include "tests/support/test_support.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -181,9 +181,7 @@ TEST(JsonWrite, FileWithCrLfThroughSaveFile)
     QString error;
     for (const bool crlf : {true, false}) {
         ASSERT_TRUE(writeFile(path, root, crlf, &error)) << error.toStdString();
-        QFile file(path);
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        EXPECT_EQ(file.readAll(), crlf ? QByteArray("{\r\n\t\"a\" : \"\xD6\xD0\",\r\n\t\"b\" : 1\r\n}")
+        EXPECT_EQ(testsupport::readFile(path), crlf ? QByteArray("{\r\n\t\"a\" : \"\xD6\xD0\",\r\n\t\"b\" : 1\r\n}")
                                        : QByteArray::fromStdString(write(root)));
     }
     // An unwritable place fails with a message.

@@ -6,7 +6,6 @@
 #include "tests/support/test_support.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -18,14 +17,10 @@ namespace {
 using namespace Qt::StringLiterals;
 const QString kName = u"veluna V9.1.5"_s;
 
-// Writes <home>/Templates/Co.txt, or removes it for a null `bytes`.
+// Writes <home>/Templates/Co.txt; a null `bytes` leaves it absent.
 bool writeCo(const QString& home, const QByteArray& bytes)
 {
-    const QString path = home + u"/Templates/Co.txt"_s;
-    QFile f(path);
-    if (bytes.isNull())
-        return !f.exists() || f.remove();
-    return QDir(home).mkpath(u"Templates"_s) && f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+    return bytes.isNull() || testsupport::writeFile(home + u"/Templates/Co.txt"_s, bytes);
 }
 
 TEST(AppTitle, Utf8ValidityRules)
