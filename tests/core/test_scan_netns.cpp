@@ -14,53 +14,42 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <memory>
+#include <optional>
+
 namespace {
 
 bool Ip(const QStringList& args)
 {
     QProcess p;
     p.start(QStringLiteral("ip"), args);
-    if (!p.waitForFinished(5000)) {
+    const bool finished = p.waitForFinished(5000);
+    if (!finished) {
         p.kill();
         p.waitForFinished(1000);
-        return false;
     }
-    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    return finished && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
 // The namespace, the veth pair and their addresses, gone with the object.
-class TestLink {
-public:
-    TestLink()
-    {
-        const int tag = int(::getpid() % 100000);
-        ns_ = QStringLiteral("vscan%1").arg(tag);
-        host_ = QStringLiteral("vsh%1").arg(tag);
-        peer_ = QStringLiteral("vsp%1").arg(tag);
-        const QString net = QStringLiteral("10.213.%1.").arg(20 + tag % 200);
-        hostAddress_ = net + QStringLiteral("1");
-        playerAddress_ = net + QStringLiteral("2");
-        ok_ = Ip({"netns", "add", ns_}) && Ip({"link", "add", host_, "type", "veth", "peer", "name", peer_}) &&
-              Ip({"link", "set", peer_, "netns", ns_}) && Ip({"addr", "add", hostAddress_ + "/24", "dev", host_}) &&
-              Ip({"link", "set", host_, "up"}) &&
-              Ip({"netns", "exec", ns_, "ip", "addr", "add", playerAddress_ + "/24", "dev", peer_}) &&
-              Ip({"netns", "exec", ns_, "ip", "link", "set", peer_, "up"}) &&
-              Ip({"netns", "exec", ns_, "ip", "link", "set", "lo", "up"});
-    }
+struct TestLink {
+    const int tag = int(::getpid() % 100000);
+    const QString ns = QStringLiteral("vscan%1").arg(tag), host = QStringLiteral("vsh%1").arg(tag),
+                  peer = QStringLiteral("vsp%1").arg(tag);
+    const QString net = QStringLiteral("10.213.%1.").arg(20 + tag % 200);
+    const QString hostAddress = net + "1", playerAddress = net + "2";
+    bool ok = Ip({"netns", "add", ns}) && Ip({"link", "add", host, "type", "veth", "peer", "name", peer}) &&
+              Ip({"link", "set", peer, "netns", ns}) && Ip({"addr", "add", hostAddress + "/24", "dev", host}) &&
+              Ip({"link", "set", host, "up"}) &&
+              Ip({"netns", "exec", ns, "ip", "addr", "add", playerAddress + "/24", "dev", peer}) &&
+              Ip({"netns", "exec", ns, "ip", "link", "set", peer, "up"}) &&
+              Ip({"netns", "exec", ns, "ip", "link", "set", "lo", "up"});
     ~TestLink()
     {
-        Ip({"netns", "del", ns_});  // takes the peer, and with it the pair
-        Ip({"link", "del", host_});
+        Ip({"netns", "del", ns});  // takes the peer, and with it the pair
+        Ip({"link", "del", host});
     }
-    bool ok() const { return ok_; }
-    QString ns() const { return ns_; }
-    QString hostInterface() const { return host_; }
-    QString hostAddress() const { return hostAddress_; }
-    QString playerAddress() const { return playerAddress_; }
-
-private:
-    QString ns_, host_, peer_, hostAddress_, playerAddress_;
-    bool ok_ = false;
 };
 
 TEST(ScanNetworkNamespace, FindsPlayerBySubnetBroadcast)
@@ -73,62 +62,50 @@ TEST(ScanNetworkNamespace, FindsPlayerBySubnetBroadcast)
     if (!Ip({"netns", "list"}))
         GTEST_SKIP() << "ip netns is not available";
     TestLink link;
-    if (!link.ok())
+    if (!link.ok)
         GTEST_SKIP() << "cannot set up the namespace and veth pair";
 
     QProcess player;
-    player.start(QStringLiteral("ip"), {"netns", "exec", link.ns(), simulator, "--udp", "--address",
-                                        link.playerAddress(), "--mac", "02AB00C0FFEE", "--id", "netns0000001"});
+    player.start(QStringLiteral("ip"), {"netns", "exec", link.ns, simulator, "--udp", "--address", link.playerAddress,
+                                        "--mac", "02AB00C0FFEE", "--id", "netns0000001"});
     ASSERT_TRUE(player.waitForStarted(5000));
+    // Ends the player however the test leaves.
+    const std::unique_ptr<QProcess, void (*)(QProcess*)> stopper(&player, [](QProcess* p) {
+        p->terminate();
+        if (!p->waitForFinished(3000)) {
+            p->kill();
+            p->waitForFinished(1000);
+        }
+    });
     QByteArray out;
-    const bool listening = testsupport::waitUntil(
+    ASSERT_TRUE(testsupport::waitUntil(
         [&] {
             out += player.readAllStandardOutput();
             return out.contains("listening");
         },
-        5000);
+        5000))
+        << "player-sim did not start: " << out.toStdString() << player.readAllStandardError().toStdString();
 
-    bool ran = false;
-    if (listening) {
-        testsupport::MessageBoxRecorder boxes;
-        qputenv("VELUNA_SCAN_INTERFACES", link.hostInterface().toUtf8());
-        CScanForDevices dialog(QString(), false);
-        qunsetenv("VELUNA_SCAN_INTERFACES");
-        int card = -1;
-        for (int i = 0; i < int(dialog.Cards().size()); ++i)
-            if (dialog.Cards()[std::size_t(i)].address == link.hostAddress())
-                card = i;
-        if (card >= 0) {
-            ran = true;
-            uint32_t expected = 0;
-            ASSERT_TRUE(platform::parseDotted(link.hostAddress(), expected));
-            EXPECT_EQ(dialog.Cards()[std::size_t(card)].broadcast, expected | 0xFFu);  // x.y.z.255
-            dialog.findChild<QComboBox*>(QStringLiteral("2902"))->setCurrentIndex(card);
-            dialog.OnScanButton();
-            EXPECT_TRUE(testsupport::waitUntil(
-                [&] {
-                    for (const auto& row : dialog.Rows())
-                        if (row.mac == QLatin1String("02:AB:00:C0:FF:EE"))
-                            return true;
-                    return false;
-                },
-                5000));
-            dialog.OnScanButton();
-            ASSERT_EQ(dialog.Rows().size(), 1u);
-            EXPECT_EQ(dialog.Rows()[0].ip, link.playerAddress());
-            EXPECT_EQ(dialog.Rows()[0].id, QStringLiteral("NETNS0000001"));
-            dialog.reject();
-        }
-    }
-    player.terminate();
-    if (!player.waitForFinished(3000)) {
-        player.kill();
-        player.waitForFinished(1000);
-    }
-    ASSERT_TRUE(listening) << "player-sim did not start: " << out.toStdString()
-                           << player.readAllStandardError().toStdString();
-    if (!ran)
+    testsupport::MessageBoxRecorder boxes;
+    std::optional<testsupport::ScopedEnv> interfaces(std::in_place, "VELUNA_SCAN_INTERFACES", link.host.toUtf8());
+    CScanForDevices dialog(QString(), false);
+    interfaces.reset();
+    const auto& cards = dialog.Cards();
+    const auto card = std::find_if(cards.begin(), cards.end(), [&](const auto& c) { return c.address == link.hostAddress; });
+    if (card == cards.end())
         GTEST_SKIP() << "the test link did not show in the card list";
+    uint32_t expected = 0;
+    ASSERT_TRUE(platform::parseDotted(link.hostAddress, expected));
+    EXPECT_EQ(card->broadcast, expected | 0xFFu);  // x.y.z.255
+    dialog.findChild<QComboBox*>(QStringLiteral("2902"))->setCurrentIndex(int(card - cards.begin()));
+    dialog.OnScanButton();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return !dialog.Rows().empty(); }, 5000));
+    dialog.OnScanButton();
+    ASSERT_EQ(dialog.Rows().size(), 1u);
+    EXPECT_EQ(dialog.Rows()[0].mac, QStringLiteral("02:AB:00:C0:FF:EE"));
+    EXPECT_EQ(dialog.Rows()[0].ip, link.playerAddress);
+    EXPECT_EQ(dialog.Rows()[0].id, QStringLiteral("NETNS0000001"));
+    dialog.reject();
 }
 
 }  // namespace

@@ -1,17 +1,16 @@
 // Interface addresses, the physical-adapter test and the owner of a UDP port.
 #include "platform/adapters.h"
 #include "platform/port_owner.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -101,23 +100,20 @@ TEST(PortOwner, InodesOfAPortFromTheUdpTable)
 TEST(PortOwner, FoundThroughAProcTree)
 {
     QTemporaryDir proc;
-    QDir root(proc.path());
-    root.mkpath("net");
-    QFile udp(proc.path() + "/net/udp");
-    ASSERT_TRUE(udp.open(QIODevice::WriteOnly));
-    udp.write("  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n"
-              "   1: 00000000:1771 00000000:0000 07 00000000:00000000 00:00000000 00000000  1000        0 9001 2\n");
-    udp.close();
-    struct Process {
-        const char* pid;
-        const char* comm;
-        const char* link;
+    const auto write = [&](const QString& path, const QByteArray& text) {
+        QDir(proc.path()).mkpath(QFileInfo(proc.path() + path).path());
+        QFile f(proc.path() + path);
+        return f.open(QIODevice::WriteOnly) && f.write(text) == text.size();
+    };
+    ASSERT_TRUE(write("/net/udp", "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  "
+                                  "timeout inode\n   1: 00000000:1771 00000000:0000 07 00000000:00000000 00:00000000 "
+                                  "00000000  1000        0 9001 2\n"));
+    const struct {
+        const char *pid, *comm, *link;
     } processes[] = {{"17", "unrelated", "socket:[1234]"}, {"42", "otherplayer\n", "socket:[9001]"}, {"self", "", ""}};
     for (const auto& p : processes) {
-        root.mkpath(QStringLiteral("%1/fd").arg(p.pid));
-        QFile comm(proc.path() + QStringLiteral("/%1/comm").arg(p.pid));
-        comm.open(QIODevice::WriteOnly);
-        comm.write(p.comm);
+        ASSERT_TRUE(write(QStringLiteral("/%1/comm").arg(p.pid), p.comm));
+        QDir(proc.path()).mkpath(QStringLiteral("%1/fd").arg(p.pid));
         if (*p.link) {
             ASSERT_EQ(::symlink(p.link, QFile::encodeName(proc.path() + QStringLiteral("/%1/fd/5").arg(p.pid))), 0);
         }
@@ -132,17 +128,11 @@ TEST(PortOwner, FoundThroughAProcTree)
 
 TEST(PortOwner, ThisProcessIsNamedForASocketItHolds)
 {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    ASSERT_GE(fd, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    socklen_t n = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &n);
-    const uint16_t port = ntohs(a.sin_port);
+    std::optional<testsupport::UdpPeer> socket(std::in_place);
+    ASSERT_TRUE(socket->bound());
+    const uint16_t port = socket->port();
     auto owner = findUdpPortOwner(port);
-    ::close(fd);
+    socket.reset();
     ASSERT_TRUE(owner.has_value());
     EXPECT_EQ(owner->pid, QCoreApplication::applicationPid());
     EXPECT_EQ(owner->name, QStringLiteral("test_platform"));

@@ -8,7 +8,10 @@
 #include <QDir>
 #include <QThread>
 
+#include "platform/app_identity.h"
+
 #include <algorithm>
+#include <cstring>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -203,6 +206,129 @@ std::unique_ptr<TcpPeer> TcpListener::accept(int timeoutMs) const
         return nullptr;
     const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
     return fd < 0 ? nullptr : std::make_unique<TcpPeer>(fd);
+}
+
+ScopedEnv::ScopedEnv(const char* name, const QByteArray& value)
+    : name_(name), previous_(qgetenv(name)), hadPrevious_(qEnvironmentVariableIsSet(name))
+{
+    if (value.isNull())
+        qunsetenv(name);
+    else
+        qputenv(name, value);
+}
+
+ScopedEnv::~ScopedEnv()
+{
+    if (hadPrevious_)
+        qputenv(name_, previous_);
+    else
+        qunsetenv(name_);
+}
+
+ScopedLanguage::ScopedLanguage(unsigned language) : previous_(platform::appLanguage())
+{
+    platform::setAppLanguage(language);
+}
+
+ScopedLanguage::~ScopedLanguage()
+{
+    platform::setAppLanguage(previous_);
+}
+
+static sockaddr_in ipv4(uint32_t addressHost, uint16_t port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(addressHost);
+    return a;
+}
+
+UdpPeer::UdpPeer(uint32_t addressHost, uint16_t port, bool sharePort)
+{
+    fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    ::setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    // Stamps each datagram on arrival, not when it is read.
+    ::setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMP, &on, sizeof on);
+    if (sharePort) {
+        ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        ::setsockopt(fd_, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on);
+    }
+    const sockaddr_in a = ipv4(addressHost, port);
+    bound_ = ::bind(fd_, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
+}
+
+UdpPeer::~UdpPeer()
+{
+    ::close(fd_);
+}
+
+uint16_t UdpPeer::port() const
+{
+    sockaddr_in a{};
+    socklen_t n = sizeof a;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n);
+    return ntohs(a.sin_port);
+}
+
+bool UdpPeer::sendTo(uint16_t port, const QByteArray& bytes, uint32_t hostAddress) const
+{
+    const sockaddr_in a = ipv4(hostAddress, port);
+    return ::sendto(fd_, bytes.constData(), std::size_t(bytes.size()), 0, reinterpret_cast<const sockaddr*>(&a),
+                    sizeof a) == bytes.size();
+}
+
+std::optional<UdpPeer::Datagram> UdpPeer::receive(int timeoutMs) const
+{
+    pollfd p{fd_, POLLIN, 0};
+    if (::poll(&p, 1, timeoutMs) != 1)
+        return std::nullopt;
+    char buffer[65536];
+    sockaddr_in from{};
+    iovec iov{buffer, sizeof buffer};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timeval))];
+    msghdr msg{};
+    msg.msg_name = &from;
+    msg.msg_namelen = sizeof from;
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    const ssize_t got = ::recvmsg(fd_, &msg, MSG_DONTWAIT);
+    if (got < 0)
+        return std::nullopt;
+    Datagram d;
+    d.bytes = QByteArray(buffer, int(got));
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+    d.from = QString::fromLatin1(text);
+    d.fromPort = ntohs(from.sin_port);
+    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMP) {
+            timeval stamp{};
+            std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
+            d.atMs = qint64(stamp.tv_sec) * 1000 + stamp.tv_usec / 1000;
+        }
+    }
+    return d;
+}
+
+uint16_t freeUdpPort()
+{
+    return UdpPeer(INADDR_ANY, 0).port();
+}
+
+bool waitUdpPortFree(uint16_t port, int timeoutMs)
+{
+    QElapsedTimer t;
+    t.start();
+    do {
+        if (UdpPeer(INADDR_ANY, port).bound())
+            return true;
+        QThread::msleep(50);
+    } while (t.elapsed() < timeoutMs);
+    return false;
 }
 
 }  // namespace testsupport

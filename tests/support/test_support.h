@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <functional>
+#include <ostream>
 #include <vector>
 #include <memory>
 #include <optional>
@@ -102,4 +103,65 @@ private:
     uint16_t port_ = 0;
 };
 
+// Sets (or, with a null value, removes) an environment variable for the
+// lifetime of the object.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const QByteArray& value);
+    ~ScopedEnv();
+
+private:
+    const char* name_;
+    QByteArray previous_;
+    bool hadPrevious_ = false;
+};
+
+// Sets the program's language for the lifetime of the object.
+class ScopedLanguage {
+public:
+    explicit ScopedLanguage(unsigned language);
+    ~ScopedLanguage();
+
+private:
+    unsigned previous_;
+};
+
+// A plain UDP socket for the other side of a conversation. Addresses are
+// host-order numbers (0: every address; 0x7F000001: 127.0.0.1).
+class UdpPeer {
+public:
+    struct Datagram {
+        QByteArray bytes;
+        QString from;
+        uint16_t fromPort = 0;
+        qint64 atMs = 0;  // when the kernel took it in
+    };
+    // Port 0 takes any free port; `sharePort` lets other sockets bind the
+    // same port too (as simulated players do).
+    explicit UdpPeer(uint32_t addressHost = 0x7F000001u, uint16_t port = 0, bool sharePort = false);
+    ~UdpPeer();
+    UdpPeer(const UdpPeer&) = delete;
+    UdpPeer& operator=(const UdpPeer&) = delete;
+    bool bound() const { return bound_; }
+    uint16_t port() const;
+    bool sendTo(uint16_t port, const QByteArray& bytes, uint32_t hostAddress = 0x7F000001u) const;
+    // The next datagram, waiting at most `timeoutMs`.
+    std::optional<Datagram> receive(int timeoutMs = 200) const;
+
+private:
+    int fd_ = -1;
+    bool bound_ = false;
+};
+
+// A UDP port that was free on every address a moment ago.
+uint16_t freeUdpPort();
+// Waits up to `timeoutMs` for UDP `port` to be free on every address.
+bool waitUdpPortFree(uint16_t port, int timeoutMs = 3000);
+
 }  // namespace testsupport
+
+// Readable QStrings in test failure messages.
+inline void PrintTo(const QString& text, std::ostream* out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
