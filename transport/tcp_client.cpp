@@ -2,6 +2,7 @@
 
 #include "platform/messages.h"
 
+#include <pthread.h>
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -417,6 +418,10 @@ bool CTCPClient::Connect(const QString& ipv4, uint16_t port)
                 self->stop();
             }
         });
+        // Named, so that a look at the process (or a test) can tell link
+        // threads from the others.
+        pthread_setname_np(d->receiver.native_handle(), "link-recv");
+        pthread_setname_np(d->sender.native_handle(), "link-send");
     } catch (const std::system_error&) {
         d->stop();
         d->gate.close();

@@ -109,6 +109,8 @@ protected:
     {
         if (!QFileInfo(ProgramRun::program()).isExecutable())
             GTEST_SKIP() << "veluna is not built";
+        if (testsupport::kUnderThreadChecker)
+            GTEST_SKIP() << testsupport::kNoChildProcessesUnderThreadChecker;
     }
     // Starts the program and waits until it holds the lock for `title`.
     static QProcess* startHolding(ProgramRun& sandbox, const QString& title)

@@ -56,6 +56,8 @@ TEST(ScanNetworkNamespace, FindsPlayerBySubnetBroadcast)
 {
     if (::geteuid() != 0)
         GTEST_SKIP() << "needs root to create a network namespace";
+    if (testsupport::kUnderThreadChecker)
+        GTEST_SKIP() << testsupport::kNoChildProcessesUnderThreadChecker;
     const QString simulator = testsupport::binDir() + QStringLiteral("/player-sim");
     if (!QFileInfo(simulator).isExecutable())
         GTEST_SKIP() << "player-sim is not built";

@@ -34,6 +34,8 @@ TEST_P(VelunaConnect, CommandLine)
 {
     if (!QFileInfo(ProgramRun::program()).isExecutable())
         GTEST_SKIP() << "veluna is not built";
+    if (testsupport::kUnderThreadChecker)
+        GTEST_SKIP() << testsupport::kNoChildProcessesUnderThreadChecker;
     const ConnectCase& c = GetParam();
 
     QTemporaryDir seed;

@@ -17,6 +17,19 @@
 
 namespace testsupport {
 
+// Tests that start programs as child processes do not run under the thread
+// checker: a fork from a threaded test program, and Qt's own thread pool in
+// the child (Qt is not built for the checker), make it report races that are
+// not ours. They run in the plain and the address-checked builds.
+#if defined(__SANITIZE_THREAD__)
+inline constexpr bool kUnderThreadChecker = true;
+#else
+inline constexpr bool kUnderThreadChecker = false;
+#endif
+inline constexpr const char* kNoChildProcessesUnderThreadChecker =
+    "starts child processes, which the thread checker cannot follow";
+
+
 // Runs the Qt event loop until `done` holds or `timeoutMs` passes; returns
 // whether `done` held.
 bool waitUntil(const std::function<bool()>& done, int timeoutMs = 5000);
