@@ -277,7 +277,7 @@ void CMainFrame::BuildStatusBar()
 {
     QStatusBar* bar = statusBar();
     bar->setObjectName(QStringLiteral("59393"));
-    struct PaneSpec {
+    struct PaneLayout {
         int id;
         const char* english;
         const char* chinese;
@@ -285,7 +285,7 @@ void CMainFrame::BuildStatusBar()
         int stretch;
         bool sunken;
     };
-    const PaneSpec specs[] = {
+    const PaneLayout specs[] = {
         {0, "", "", 250, 0, false},
         {kPaneLayoutName, "Layout List Name", "布局列表文件名称", 0, 1, false},
         {kPaneProgress, " ", " ", 200, 0, true},
@@ -295,21 +295,21 @@ void CMainFrame::BuildStatusBar()
         {kPaneNum, "NUM", "NUM", 0, 0, true},
         {kPaneScroll, "SCRL", "SCRL", 0, 0, true},
     };
-    for (const PaneSpec& spec : specs) {
-        auto* label = new PaneLabel(spec.width, bar);
-        label->setObjectName(QString::number(spec.id));
-        label->setText(Text(spec.english, spec.chinese));
-        label->setFrameShape(spec.sunken ? QFrame::Panel : QFrame::NoFrame);
+    for (const PaneLayout& pane : specs) {
+        auto* label = new PaneLabel(pane.width, bar);
+        label->setObjectName(QString::number(pane.id));
+        label->setText(Text(pane.english, pane.chinese));
+        label->setFrameShape(pane.sunken ? QFrame::Panel : QFrame::NoFrame);
         label->setFrameShadow(QFrame::Sunken);
-        if (spec.id == 0)
-            bar->addWidget(label, spec.stretch);  // the framework's message pane
+        if (pane.id == 0)
+            bar->addWidget(label, pane.stretch);  // the framework's message pane
         else
-            bar->addPermanentWidget(label, spec.stretch);
+            bar->addPermanentWidget(label, pane.stretch);
         // Key-state indicators are shown dimmed: the platform does not tell us
         // the lock keys' state.
-        if (spec.id == kPaneCaps || spec.id == kPaneNum || spec.id == kPaneScroll)
+        if (pane.id == kPaneCaps || pane.id == kPaneNum || pane.id == kPaneScroll)
             label->setEnabled(false);
-        panes_[spec.id] = label;
+        panes_[pane.id] = label;
     }
 
     QAction* toggleStatus = Command(kCmdStatusBar);
