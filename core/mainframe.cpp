@@ -285,7 +285,7 @@ void CMainFrame::BuildStatusBar()
         int stretch;
         bool sunken;
     };
-    const PaneLayout specs[] = {
+    const PaneLayout layouts[] = {
         {0, "", "", 250, 0, false},
         {kPaneLayoutName, "Layout List Name", "布局列表文件名称", 0, 1, false},
         {kPaneProgress, " ", " ", 200, 0, true},
@@ -295,7 +295,7 @@ void CMainFrame::BuildStatusBar()
         {kPaneNum, "NUM", "NUM", 0, 0, true},
         {kPaneScroll, "SCRL", "SCRL", 0, 0, true},
     };
-    for (const PaneLayout& pane : specs) {
+    for (const PaneLayout& pane : layouts) {
         auto* label = new PaneLabel(pane.width, bar);
         label->setObjectName(QString::number(pane.id));
         label->setText(Text(pane.english, pane.chinese));
