@@ -1,5 +1,7 @@
 #include "player/player_sim.h"
 
+#include "platform/datagram.h"
+
 #include "transport/announcement.h"
 
 #include <arpa/inet.h>
@@ -735,29 +737,13 @@ void PlayerSim::Impl::udpLoop()
         for (std::size_t i = 0; i < udp.size(); ++i) {
             if (!(fds[i].revents & POLLIN))
                 continue;
-            sockaddr_in peer{};
-            alignas(cmsghdr) char control[256];
-            iovec iov{data.data(), data.size()};
-            msghdr msg{};
-            msg.msg_name = &peer;
-            msg.msg_namelen = sizeof peer;
-            msg.msg_iov = &iov;
-            msg.msg_iovlen = 1;
-            msg.msg_control = control;
-            msg.msg_controllen = sizeof control;
-            const ssize_t n = ::recvmsg(udp[i].fd, &msg, MSG_DONTWAIT);
-            if (n < 0 || (msg.msg_flags & MSG_TRUNC))
+            platform::DatagramInfo info;
+            const ssize_t n = platform::receiveDatagram(udp[i].fd, data.data(), data.size(), info);
+            if (n < 0 || info.truncated)
                 continue;
-            in_addr_t headerDst = 0, localDst = 0;
-            for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-                if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-                    in_pktinfo info;
-                    std::memcpy(&info, CMSG_DATA(c), sizeof info);
-                    headerDst = info.ipi_addr.s_addr;
-                    localDst = info.ipi_spec_dst.s_addr;
-                }
-            }
-            answerDiscovery(udp[i], data.data(), std::size_t(n), peer, headerDst, localDst);
+            const in_addr_t headerDst = info.hasPacketInfo ? info.packetInfo.ipi_addr.s_addr : 0;
+            const in_addr_t localDst = info.hasPacketInfo ? info.packetInfo.ipi_spec_dst.s_addr : 0;
+            answerDiscovery(udp[i], data.data(), std::size_t(n), info.from, headerDst, localDst);
         }
     }
 }

@@ -1,5 +1,7 @@
 #include "transport/udp_server.h"
 
+#include "platform/datagram.h"
+
 #include "platform/adapters.h"
 #include "platform/app_identity.h"
 #include "platform/dialogs.h"
@@ -209,9 +211,7 @@ void CUDPServer::Session::receiveLoop()
         enum { Nothing, Data, Failed, Thrown } outcome = Nothing;
         ssize_t n = 0;
         int error = 0;
-        sockaddr_in from{};
-        in_pktinfo info{};
-        bool haveInfo = false;
+        platform::DatagramInfo info;
         try {
             std::shared_lock<std::shared_mutex> lock(io);
             if (stop || fd < 0)
@@ -228,24 +228,9 @@ void CUDPServer::Session::receiveLoop()
             } else if (p[1].revents != 0 || stop) {
                 break;
             } else if (p[0].revents != 0) {
-                iovec iov{receiveBuffer.data(), receiveBuffer.size()};
-                alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
-                msghdr msg{};
-                msg.msg_name = &from;
-                msg.msg_namelen = sizeof from;
-                msg.msg_iov = &iov;
-                msg.msg_iovlen = 1;
-                msg.msg_control = control;
-                msg.msg_controllen = sizeof control;
-                n = ::recvmsg(fd, &msg, MSG_DONTWAIT);
+                n = platform::receiveDatagram(fd, receiveBuffer.data(), receiveBuffer.size(), info);
                 if (n >= 0) {
                     outcome = Data;
-                    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-                        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
-                            std::memcpy(&info, CMSG_DATA(c), sizeof info);
-                            haveInfo = true;
-                        }
-                    }
                 } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
                     error = errno;
                     outcome = Failed;
@@ -263,10 +248,10 @@ void CUDPServer::Session::receiveLoop()
         if (outcome == Data) {
             errorsInARow = 0;
             const uint32_t length = uint32_t(std::min<std::size_t>(std::size_t(n), receiveBuffer.size()));
-            event.sourceAddress = quadOf(ntohl(from.sin_addr.s_addr));
-            event.sourcePort = ntohs(from.sin_port);
-            event.localAddress = haveInfo ? quadOf(ntohl(info.ipi_spec_dst.s_addr)) : std::array<uint8_t, 4>{};
-            event.interfaceIndex = haveInfo ? info.ipi_ifindex : 0;
+            event.sourceAddress = quadOf(ntohl(info.from.sin_addr.s_addr));
+            event.sourcePort = ntohs(info.from.sin_port);
+            event.localAddress = info.hasPacketInfo ? quadOf(ntohl(info.packetInfo.ipi_spec_dst.s_addr)) : std::array<uint8_t, 4>{};
+            event.interfaceIndex = info.hasPacketInfo ? info.packetInfo.ipi_ifindex : 0;
             event.type = length > 0 ? kUdpDatagram : kUdpEmptyDatagram;
             event.error = 0;
             event.length = length;

@@ -9,6 +9,7 @@
 #include <QThread>
 
 #include "platform/app_identity.h"
+#include "platform/datagram.h"
 
 #include <algorithm>
 #include <cstring>
@@ -285,32 +286,18 @@ std::optional<UdpPeer::Datagram> UdpPeer::receive(int timeoutMs) const
     if (::poll(&p, 1, timeoutMs) != 1)
         return std::nullopt;
     char buffer[65536];
-    sockaddr_in from{};
-    iovec iov{buffer, sizeof buffer};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timeval))];
-    msghdr msg{};
-    msg.msg_name = &from;
-    msg.msg_namelen = sizeof from;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    const ssize_t got = ::recvmsg(fd_, &msg, MSG_DONTWAIT);
+    platform::DatagramInfo info;
+    const ssize_t got = platform::receiveDatagram(fd_, buffer, sizeof buffer, info);
     if (got < 0)
         return std::nullopt;
     Datagram d;
     d.bytes = QByteArray(buffer, int(got));
     char text[INET_ADDRSTRLEN] = {};
-    ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+    ::inet_ntop(AF_INET, &info.from.sin_addr, text, sizeof text);
     d.from = QString::fromLatin1(text);
-    d.fromPort = ntohs(from.sin_port);
-    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMP) {
-            timeval stamp{};
-            std::memcpy(&stamp, CMSG_DATA(c), sizeof stamp);
-            d.atMs = qint64(stamp.tv_sec) * 1000 + stamp.tv_usec / 1000;
-        }
-    }
+    d.fromPort = ntohs(info.from.sin_port);
+    if (info.hasTimestamp)
+        d.atMs = qint64(info.timestamp.tv_sec) * 1000 + info.timestamp.tv_usec / 1000;
     return d;
 }
 
