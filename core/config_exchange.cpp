@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <vector>
 
 namespace cfgx {
@@ -345,34 +346,35 @@ void ConfigExchange::handleFetchReply(const uint8_t* payload, std::size_t size)
     const uint8_t file = uint8_t(file_);
     switch (file) {
     case kWarpFile:
-        if (size == kWarpSize + 2 && crcOk)
-            writeConfigFile(file, payload, kWarpSize);
-        fetchNext(kJunctionPointFile, 20);
-        break;
     case kJunctionPointFile:
-        if (size == kJunctionPointSize + 2 && crcOk)
-            writeConfigFile(file, payload, kJunctionPointSize);
-        else if (size > kJunctionPointSize)
-            ConvertLegacyJunctionPoint(configFilePath(host_.playerFolder(), file));
-        fetchNext(kProjectorGraphFile, 40);
-        break;
     case kProjectorGraphFile:
-        if (size == kProjectorGraphSize + 2 && crcOk)
-            writeConfigFile(file, payload, kProjectorGraphSize);
-        fetchNext(kCustomShapesFile, 60);
-        break;
     case kCustomShapesFile:
-        if (size == kCustomShapesSize + 2 && crcOk)
-            writeConfigFile(file, payload, kCustomShapesSize);
-        else if (size > kCustomShapesSize)
-            ConvertLegacyCustomShapes(configFilePath(host_.playerFolder(), file));
-        fetchNext(kGammaFile, 80);
+    case kGammaFile: {
+        // The fixed-size files of the parameter fetch, in the order the
+        // player is asked for them, with the progress shown after each.
+        struct ChainStep {
+            uint8_t file;
+            std::size_t size;
+            bool (*convertLegacy)(const QString&);
+            uint8_t next;
+            int progress;
+        };
+        static constexpr ChainStep kChain[] = {
+            {kWarpFile, kWarpSize, nullptr, kJunctionPointFile, 20},
+            {kJunctionPointFile, kJunctionPointSize, ConvertLegacyJunctionPoint, kProjectorGraphFile, 40},
+            {kProjectorGraphFile, kProjectorGraphSize, nullptr, kCustomShapesFile, 60},
+            {kCustomShapesFile, kCustomShapesSize, ConvertLegacyCustomShapes, kGammaFile, 80},
+            {kGammaFile, kGammaSize, nullptr, kCustomShapesNewFile, 90},
+        };
+        const ChainStep& step = *std::find_if(std::begin(kChain), std::end(kChain),
+                                              [file](const ChainStep& c) { return c.file == file; });
+        if (size == step.size + 2 && crcOk)
+            writeConfigFile(file, payload, step.size);
+        else if (step.convertLegacy && size > step.size)
+            step.convertLegacy(configFilePath(host_.playerFolder(), file));
+        fetchNext(step.next, step.progress);
         break;
-    case kGammaFile:
-        if (size == kGammaSize + 2 && crcOk)
-            writeConfigFile(file, payload, kGammaSize);
-        fetchNext(kCustomShapesNewFile, 90);
-        break;
+    }
     case kCustomShapesNewFile:
         // Both sizes are checked against the trailer: the larger one is the
         // one most likely to arrive damaged.
@@ -401,21 +403,24 @@ void ConfigExchange::handleFetchReply(const uint8_t* payload, std::size_t size)
     }
 }
 
-void ConfigExchange::endFetch()
+void ConfigExchange::goIdle(bool stopExchange)
 {
-    active_ = 0;
+    if (stopExchange)
+        active_ = 0;
     mode_ = Idle;
     repeats_ = 0;
     host_.setProgress(-1);
+}
+
+void ConfigExchange::endFetch()
+{
+    goIdle(true);
     host_.onFetchEnded();
 }
 
 void ConfigExchange::finishVideoPicFetch()
 {
-    active_ = 0;
-    mode_ = Idle;
-    repeats_ = 0;
-    host_.setProgress(-1);
+    goIdle(true);
     host_.postToMainWindow(platform::WM_OPEN_VIDEO_PIC_WINDOW);
 }
 
@@ -423,18 +428,13 @@ void ConfigExchange::finishGridFetch()
 {
     // The handshake's fetch ends here; the status request leads on to the
     // layout list.
-    mode_ = Idle;
-    repeats_ = 0;
-    host_.setProgress(-1);
+    goIdle(false);
     requestStatus();
 }
 
 void ConfigExchange::closeWaitBox()
 {
-    active_ = 0;
-    mode_ = Idle;
-    repeats_ = 0;
-    host_.setProgress(-1);
+    goIdle(true);
     host_.hideWaitBox();
 }
 
@@ -451,10 +451,7 @@ void ConfigExchange::handleUploadAck()
     const uint8_t file = uint8_t(file_);
     switch (file) {
     case kVideoPicWindowFile:
-        active_ = 0;
-        mode_ = Idle;
-        repeats_ = 0;
-        host_.setProgress(-1);
+        goIdle(true);
         platform::messageBox(text("Video Picture setup completed", "视频图片开窗设置完成"), QString(),
                              platform::MsgButtons::Ok, platform::MsgIcon::Information);
         break;
@@ -526,10 +523,7 @@ void ConfigExchange::giveUp()
             endFetch();
     } else if (mode_ == Upload) {
         if (file == kVideoPicWindowFile) {
-            active_ = 0;
-            mode_ = Idle;
-            repeats_ = 0;
-            host_.setProgress(-1);
+            goIdle(true);
         } else if (file == kGridFile) {
             closeWaitBox();
         } else {

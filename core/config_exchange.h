@@ -133,6 +133,9 @@ private:
     void handleFetchReply(const uint8_t* payload, std::size_t size);
     void handleUploadAck();
     void uploadAfter(uint8_t acknowledged);
+    // Back to idle with the progress bar off; `stopExchange` also ends the
+    // running exchange (the timer stops repeating steps).
+    void goIdle(bool stopExchange);
     void endFetch();
     void finishVideoPicFetch();
     void finishGridFetch();
