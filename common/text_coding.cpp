@@ -129,13 +129,51 @@ void CStringToDoubleByteText(const QString& text, QByteArray& out)
         if (std::size_t(out.size()) + 2 > kMaxNameBytes)
             break;
         const uint16_t code = codeOf(unit);
-        // No code, or U+20AC whose code 0x0080 starts with a zero byte: the
-        // zero-terminated name ends here.
+        if (code == 0x0080) {
+            // The euro sign is the code page's one single high byte; written
+            // as two bytes its zero byte would end the name.
+            out.append(char(0x80));
+            continue;
+        }
         if ((code >> 8) == 0)
             break;
         out.append(char(code >> 8));
         out.append(char(code & 0xFF));
     }
+}
+
+bool NameToDoubleByteText(const QString& text, QByteArray& out, std::size_t maxBytes)
+{
+    out.clear();
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t unit = text.at(i).unicode();
+        if (unit == 0)
+            break;
+        uint16_t code = unit < 0x80 ? unit : codeOf(unit);
+        if (QChar::isSurrogate(unit))
+            code = 0;
+        const std::size_t need = unit < 0x80 || code == 0x0080 ? 1 : 2;
+        if (code == 0 || std::size_t(out.size()) + need > maxBytes) {
+            out.clear();
+            return false;
+        }
+        if (need == 1) {
+            out.append(char(code));
+        } else {
+            out.append(char(code >> 8));
+            out.append(char(code & 0xFF));
+        }
+    }
+    return true;
+}
+
+QString unencodableNameMessage(const QString& name, int language)
+{
+    return language == 4
+               ? QStringLiteral("名称“%1”含有播放器无法保存的字符或过长，请修改后再试！").arg(name)
+               : QStringLiteral("The name \"%1\" holds characters the player cannot store, or is too long. "
+                                "Please change it and try again!")
+                     .arg(name);
 }
 
 QByteArray CStringToDoubleByteText(const QString& text)

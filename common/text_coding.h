@@ -34,8 +34,19 @@ QString DoubleByteTextToCString(const QByteArray& codePageText);
 QString DoubleByteFieldToCString(const uint8_t* field, std::size_t size);
 
 // UTF-16 to code page, at most 512 bytes, never splitting a character.
+// Stops silently at the first character without a code: for text that is
+// only shown. Anything that names a file, layout, category or folder on the
+// player goes through NameToDoubleByteText instead.
 void CStringToDoubleByteText(const QString& text, QByteArray& out);
 QByteArray CStringToDoubleByteText(const QString& text);
+
+// A name for a packet: the whole of `text` in code page 936 (the euro sign
+// as the single byte 0x80), or false when a character has no code or the
+// result would pass `maxBytes`. `out` is cleared on failure, so a caller can
+// never send a shortened name by mistake.
+bool NameToDoubleByteText(const QString& text, QByteArray& out, std::size_t maxBytes = kMaxNameBytes);
+// The message that refuses such a name, naming it (language 4: Chinese).
+QString unencodableNameMessage(const QString& name, int language);
 
 // The "ANSI code page" of the system: code page 936 through our table.
 // Unlike the name conversions above these convert the whole text: 0x80 is

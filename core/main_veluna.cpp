@@ -4,6 +4,7 @@
 //   veluna --version            print the title and exit (for scripts)
 #include "common/controls/save_param_wait.h"
 #include "core/app.h"
+#include "core/command_registry.h"
 #include "core/document.h"
 #include "core/mainframe.h"
 #include "core/scan_for_devices.h"
@@ -52,11 +53,28 @@ public:
     void OnReboot() override { doc_.OnReboot(); }
     bool CanReconnect() const override { return doc_.CanReconnect(); }
     bool IsConnected() const override { return doc_.IsConnected(); }
+    bool IsCommandEnabled(int id) const override
+    {
+        const core::CommandEntry* entry = core::findCommand(id);
+        return entry && (!entry->enabled || entry->enabled(doc_));
+    }
+    void OnCommand(int id) override
+    {
+        const core::CommandEntry* entry = core::findCommand(id);
+        if (entry && entry->run && IsCommandEnabled(id))
+            entry->run(doc_);
+    }
 
 private:
     QPointer<CSaveParamWait> waitBox_;
     CvelunaDoc doc_;
 };
+
+// Each feature library above the core registers its commands and openers
+// here (core/command_registry.h); the core itself names none of them.
+void InstallFeatures()
+{
+}
 
 }  // namespace
 
@@ -71,6 +89,7 @@ int main(int argc, char** argv)
     }
 
     QApplication qapp(argc, argv);
+    InstallFeatures();
     const QStringList arguments = QCoreApplication::arguments().mid(1);
     int result = 1;
     {

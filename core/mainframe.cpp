@@ -1,5 +1,7 @@
 #include "core/mainframe.h"
 
+#include "core/command_registry.h"
+
 #include "core/about_dialog.h"
 #include "core/views_placeholder.h"
 #include "platform/app_identity.h"
@@ -138,6 +140,12 @@ QAction* CMainFrame::AddCommand(QMenu* menu, int id, const char* english, const 
         action->setObjectName(QString::number(id));
         action->setEnabled(false);  // features not built yet stay disabled
         commands_[id] = action;
+        connect(action, &QAction::triggered, this, [this, id] {
+            if (document_ && core::findCommand(id)) {
+                document_->OnCommand(id);
+                UpdateCommandUI();
+            }
+        });
     }
     if (menu)
         menu->addAction(action);
@@ -366,6 +374,10 @@ QAction* CMainFrame::Command(int id) const
 
 void CMainFrame::UpdateCommandUI()
 {
+    for (const auto& [id, action] : commands_) {
+        if (core::findCommand(id))
+            action->setEnabled(document_ && document_->IsCommandEnabled(id));
+    }
     Command(kCmdConnectionSettings)->setEnabled(document_ != nullptr);
     Command(kCmdReconnect)->setEnabled(document_ && document_->CanReconnect());
     Command(kCmdReboot)->setEnabled(document_ && document_->IsConnected());

@@ -50,6 +50,10 @@ public:
     // editor, once their files have arrived. Nothing until they exist.
     virtual void OpenSetupEditor() {}
     virtual void OpenVideoPicWindow() {}
+
+    // Commands registered in core/command_registry.h.
+    virtual bool IsCommandEnabled(int /*id*/) const { return false; }
+    virtual void OnCommand(int /*id*/) {}
 };
 
 // Column widths of the splitter's first two panes; the third takes the rest.

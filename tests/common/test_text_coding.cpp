@@ -110,7 +110,7 @@ TEST(DoubleByteText, Encoding)
     const struct { const char* name; QString input; QByteArray expected; } cases[] = {
         {"ascii", u"video.mp4"_s, "video.mp4"},
         {"hanzi", units({0x4E2D, 0x6587, '1'}), bytes({0xD6, 0xD0, 0xCE, 0xC4, '1'})},
-        {"euro ends the text", units({'a', 0x20AC, 'b'}), "a"}, {"unmapped ends the text", units({'a', 0x0E01, 'b'}), "a"},
+        {"euro is one byte", units({'a', 0x20AC, 'b'}), bytes({'a', 0x80, 'b'})}, {"unmapped ends the text", units({'a', 0x0E01, 'b'}), "a"},
         {"U+0080 has no code", units({'a', 0x0080, 'b'}), "a"}, {"zero ends the text", units({'a', 0, 'b'}), "a"},
         {"surrogate pair ends the text", units({'a', 0xD83D, 0xDE00, 'b'}), "a"}, {"empty", QString(), QByteArray()},
     };
@@ -120,6 +120,29 @@ TEST(DoubleByteText, Encoding)
         CStringToDoubleByteText(c.input, out);
         EXPECT_EQ(out, c.expected) << c.name;
     }
+}
+
+TEST(DoubleByteText, NamesAreWholeOrRefused)
+{
+    const QChar ah(char16_t(0x554A));
+    const struct { const char* name; QString input; std::size_t max; bool ok; QByteArray expected; } cases[] = {
+        {"ascii", u"a.mp4"_s, 512, true, "a.mp4"},
+        {"hanzi", units({0x4E2D, '1'}), 512, true, bytes({0xD6, 0xD0, '1'})},
+        {"euro is one byte", units({'a', 0x20AC, 'b'}), 512, true, bytes({'a', 0x80, 'b'})},
+        {"no code", units({'a', 0x0E01, 'b'}), 512, false, {}},
+        {"U+0080", units({'a', 0x0080}), 512, false, {}},
+        {"surrogate pair", units({'a', 0xD83D, 0xDE00}), 512, false, {}},
+        {"exactly the limit", QString(4, ah), 8, true, CStringToDoubleByteText(QString(4, ah))},
+        {"one byte over", u"a"_s + QString(4, ah), 8, false, {}},
+        {"empty", QString(), 512, true, {}},
+    };
+    for (const auto& c : cases) {
+        QByteArray out("stale");
+        EXPECT_EQ(NameToDoubleByteText(c.input, out, c.max), c.ok) << c.name;
+        EXPECT_EQ(out, c.expected) << c.name;
+    }
+    EXPECT_TRUE(unencodableNameMessage(u"x"_s, 9).contains(u"\"x\""_s));
+    EXPECT_TRUE(unencodableNameMessage(u"x"_s, 4).contains(u"“x”"_s));
 }
 
 TEST(DoubleByteText, EncodingStopsAt512BytesWithoutSplitting)

@@ -1,0 +1,29 @@
+#pragma once
+// Menu and toolbar commands whose dialogs live above the core (device
+// dialogs, calibration, content, rotation, interactive) register here. The
+// frame asks the table for each command's enable state and runs it through
+// the document; the program installs every feature at start, so the core
+// never names a feature library.
+
+#include <functional>
+#include <vector>
+
+class CvelunaDoc;
+
+namespace core {
+
+struct CommandEntry {
+    // Pure over the document's state; empty means always enabled.
+    std::function<bool(const CvelunaDoc&)> enabled;
+    std::function<void(CvelunaDoc&)> run;
+};
+
+// A later registration of the same id replaces the earlier one.
+void registerCommand(int id, CommandEntry entry);
+// Null when nothing registered `id`.
+const CommandEntry* findCommand(int id);
+std::vector<int> registeredCommands();
+// Tests start from an empty table.
+void clearCommands();
+
+}  // namespace core
