@@ -401,6 +401,70 @@ bool JsonNestingValid(const QByteArray& text)
     return JsonNestingValid(std::string_view(text.constData(), std::size_t(text.size())));
 }
 
+bool IsJsonObjectText(const QByteArray& text)
+{
+    return text.size() >= 2 && JsonBracesBalanced(text);
+}
+
+bool CheckJsonBrackets(const QByteArray& text)
+{
+    if (text.isEmpty())
+        return false;
+    std::vector<char> open;  // expected closers
+    bool inString = false;
+    bool seenTopLevel = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\\') {
+            ++i;
+            continue;
+        }
+        if (inString) {
+            if (c == '"')
+                inString = false;
+            continue;
+        }
+        switch (c) {
+        case '"': inString = true; break;
+        case '{':
+        case '[':
+            if (open.empty()) {
+                // A second value after the first one closed.
+                if (seenTopLevel)
+                    return false;
+                seenTopLevel = true;
+            }
+            open.push_back(c == '{' ? '}' : ']');
+            break;
+        case '}':
+        case ']':
+            if (open.empty() || open.back() != c)
+                return false;
+            open.pop_back();
+            break;
+        default: break;
+        }
+    }
+    if (inString || !open.empty())
+        return false;
+    qsizetype last = text.size() - 1;
+    while (last >= 0 && (text[last] == '\t' || text[last] == '\r' || text[last] == '\n'))
+        --last;
+    if (last <= 0)
+        return false;
+    return (text[0] == '{' && text[last] == '}') || (text[0] == '[' && text[last] == ']');
+}
+
+bool parsePlayerDocument(const QByteArray& text, Json::Value& out, QString* error)
+{
+    if (!IsJsonObjectText(text) || !CheckJsonBrackets(text)) {
+        if (error)
+            *error = QStringLiteral("not a JSON object");
+        return false;
+    }
+    return parse(text, out, error);
+}
+
 bool parse(const QByteArray& text, Json::Value& out, QString* error)
 {
     const QByteArray resolved = resolveUnicodeEscapes(text);

@@ -55,6 +55,19 @@ bool JsonBracesBalanced(const QByteArray& text);
 bool JsonNestingValid(std::string_view text);
 bool JsonNestingValid(const QByteArray& text);
 
+// The pre-checks of the readers of player documents (play modes, rotation,
+// lidar, the companion's documents):
+// IsJsonObjectText: starts with '{' and the brace it opens is closed within
+// the text (braces inside strings do not count).
+bool IsJsonObjectText(const QByteArray& text);
+// CheckJsonBrackets: one top-level object or array whose brackets, braces and
+// quotes nest properly (inside a string only the quote and the backslash
+// matter), whose first byte opens it and whose last byte other than tab, CR
+// and LF closes it. False for an empty text.
+bool CheckJsonBrackets(const QByteArray& text);
+// Both checks, then parse: the readers' one way in.
+bool parsePlayerDocument(const QByteArray& text, Json::Value& out, QString* error = nullptr);
+
 // Parses `text` (escapes resolved first, comments not collected). False, with
 // jsoncpp's message in `error`, when the text is not a JSON document; never
 // throws.

@@ -244,4 +244,46 @@ QByteArray stringToLocal(const QString& text)
     return out;
 }
 
+bool IsValidUtf8(const QByteArray& bytes)
+{
+    int pending = 0;  // continuation bytes still expected
+    for (const char ch : bytes) {
+        const auto b = static_cast<unsigned char>(ch);
+        if (pending > 0) {
+            if (b < 0x80 || b > 0xBF)
+                return false;
+            --pending;
+            continue;
+        }
+        if (b < 0x80)
+            continue;
+        if (b <= 0xBF)
+            return false;  // continuation byte outside a sequence
+        if (b <= 0xDF)
+            pending = 1;
+        else if (b <= 0xEF)
+            pending = 2;
+        else if (b <= 0xF7)
+            pending = 3;
+        else if (b <= 0xFB)
+            pending = 4;
+        else if (b <= 0xFD)
+            pending = 5;
+        else
+            pending = 4;  // 0xFE, 0xFF
+    }
+    return pending == 0;
+}
+
+QString DecodeUtf8OrCodePage(const QByteArray& bytes)
+{
+    bool highByte = false;
+    for (const char ch : bytes)
+        if (static_cast<unsigned char>(ch) >= 0x80)
+            highByte = true;
+    if (highByte && IsValidUtf8(bytes))
+        return QString::fromUtf8(bytes);
+    return localToString(bytes);
+}
+
 }  // namespace text

@@ -56,4 +56,13 @@ QString unencodableNameMessage(const QString& name, int language);
 QString localToString(const QByteArray& bytes);
 QByteArray stringToLocal(const QString& text);
 
+// UTF-8 validity by the older, wider rules the program has always used
+// (lead bytes up to 0xFD announce up to five continuation bytes).
+bool IsValidUtf8(const QByteArray& bytes);
+// Text whose coding is not known (Co.txt, strings of a player's JSON
+// documents): UTF-8 when it holds a high byte and is valid UTF-8, otherwise
+// code page 936. So a name the JSON reader turned into code-page bytes comes
+// back as the same characters.
+QString DecodeUtf8OrCodePage(const QByteArray& bytes);
+
 }  // namespace text

@@ -20,37 +20,6 @@ QString ApplicationName()
     return QStringLiteral("veluna V9.1.5");
 }
 
-bool IsValidUtf8(const QByteArray& bytes)
-{
-    int pending = 0;  // continuation bytes still expected
-    for (const char ch : bytes) {
-        const auto b = static_cast<unsigned char>(ch);
-        if (pending > 0) {
-            if (b < 0x80 || b > 0xBF)
-                return false;
-            --pending;
-            continue;
-        }
-        if (b < 0x80)
-            continue;
-        if (b <= 0xBF)
-            return false;  // continuation byte outside a sequence
-        if (b <= 0xDF)
-            pending = 1;
-        else if (b <= 0xEF)
-            pending = 2;
-        else if (b <= 0xF7)
-            pending = 3;
-        else if (b <= 0xFB)
-            pending = 4;
-        else if (b <= 0xFD)
-            pending = 5;
-        else
-            pending = 4;  // 0xFE, 0xFF
-    }
-    return pending == 0;
-}
-
 QString DecodeTitlePrefix(const QByteArray& bytes)
 {
     QByteArray text = bytes;
@@ -58,13 +27,7 @@ QString DecodeTitlePrefix(const QByteArray& bytes)
     // of the window title (every dialog finds the main window by that title).
     while (text.endsWith('\n') || text.endsWith('\r'))
         text.chop(1);
-    bool highByte = false;
-    for (const char ch : text)
-        if (static_cast<unsigned char>(ch) >= 0x80)
-            highByte = true;
-    if (highByte && IsValidUtf8(text))
-        return QString::fromUtf8(text);
-    return text::localToString(text);
+    return text::DecodeUtf8OrCodePage(text);
 }
 
 QString ApplyTitlePrefix(const QString& title, const QByteArray& prefixBytes)

@@ -21,7 +21,6 @@ inline constexpr int kTitlePrefixMaxBytes = 1000;
 
 // True when `bytes` are well-formed by the old UTF-8 rules (sequences of up
 // to six bytes; 0xFE and 0xFF take four continuation bytes).
-bool IsValidUtf8(const QByteArray& bytes);
 // Text of Templates/Co.txt: UTF-8 when valid and holding a byte of 0x80 or
 // above, else the ANSI code page (936). Trailing line ends are dropped.
 QString DecodeTitlePrefix(const QByteArray& bytes);

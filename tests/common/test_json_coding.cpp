@@ -110,6 +110,28 @@ TEST(JsonRead, DocumentPreChecks)
     EXPECT_TRUE(JsonNestingValid(QByteArray(1000000, '[') + QByteArray(1000000, ']')));
 }
 
+TEST(JsonRead, PlayerDocumentPreChecks)
+{
+    const struct { const char* text; bool object, brackets; } cases[] = {
+        {"{}", true, true},                 {"{\"a\":[1,{\"b\":2}]}", true, true},
+        {"{}\r\n\t", true, true},           {"{} ", true, false},       // only tab, CR, LF may follow
+        {"[1,2]", false, true},             {"", false, false},         {"{", false, false},
+        {"{}{}", true, false},              {"{}[]", true, false},      // one top-level value
+        {"{\"a\":\"[{\"}", true, true},      {"{\"a\":\"}\"}", true, true},  // brackets inside strings
+        {"{\"a\":\"\\\"}\"}", true, true},   {"{\"a\":[}", true, false}, {"{\"a\":1]}", true, false},
+        {" {}", false, false},              {"{}x", true, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(IsJsonObjectText(QByteArray(c.text)), c.object) << c.text;
+        EXPECT_EQ(CheckJsonBrackets(QByteArray(c.text)), c.brackets) << c.text;
+    }
+    Json::Value root;
+    EXPECT_FALSE(parsePlayerDocument("[1]", root));
+    EXPECT_FALSE(parsePlayerDocument("{\"a\":1}{}", root));
+    ASSERT_TRUE(parsePlayerDocument("{\"a\":\"\\u4e2d\"}\r\n", root));
+    EXPECT_EQ(root["a"].asString(), "\xD6\xD0");
+}
+
 TEST(JsonWrite, Quoting)
 {
     const BytesCase cases[] = {

@@ -145,6 +145,19 @@ TEST(DoubleByteText, NamesAreWholeOrRefused)
     EXPECT_TRUE(unencodableNameMessage(u"x"_s, 4).contains(u"“x”"_s));
 }
 
+TEST(DoubleByteText, Utf8OrCodePage)
+{
+    const struct { const char* name; QByteArray bytes; QString expected; } cases[] = {
+        {"ascii", "abc", u"abc"_s},
+        {"utf-8 hanzi", "\xE4\xB8\xAD", units({0x4E2D})},
+        {"code-page hanzi", bytes({0xD6, 0xD0}), units({0x4E2D})},
+        {"invalid utf-8 is code page", bytes({0xB0, 0xA1, 'x'}), units({0x554A, 'x'})},
+        {"empty", QByteArray(), QString()},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(DecodeUtf8OrCodePage(c.bytes), c.expected) << c.name;
+}
+
 TEST(DoubleByteText, EncodingStopsAt512BytesWithoutSplitting)
 {
     const QChar ah(char16_t(0x554A));

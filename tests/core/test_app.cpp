@@ -1,6 +1,7 @@
 // Start-up rules of veluna: the title from Templates/Co.txt, the display
 // checks, and the program itself (version, refusals, one instance per title).
 #include "core/app.h"
+#include "common/text_coding.h"
 #include "platform/home.h"
 #include "tests/core/program_run.h"
 #include "tests/support/test_support.h"
@@ -35,7 +36,7 @@ TEST(AppTitle, Utf8ValidityRules)
         {"bad continuation", "\xC3\x41", false}, {"code page 936 text", "\xD1\xDD\xCA\xBE", false},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(IsValidUtf8(c.bytes), c.valid) << c.name;
+        EXPECT_EQ(text::IsValidUtf8(c.bytes), c.valid) << c.name;
 }
 
 TEST(AppTitle, CoTxtReplacesFirstWord)
