@@ -1,6 +1,7 @@
 // The main frame: panes and commands in both languages, splitter rule,
 // relays to the document, timer duties and the closing sequence.
 #include "core/mainframe.h"
+#include "core/command_registry.h"
 #include "platform/app_identity.h"
 #include "platform/dialogs.h"
 #include "platform/home.h"
@@ -50,6 +51,8 @@ public:
     bool IsConnected() const override { return connected; }
     void OpenSetupEditor() override { log.push_back("open-setup-editor"); }
     void OpenVideoPicWindow() override { log.push_back("open-video-pic-window"); }
+    bool IsCommandEnabled(int id) const override { return connected && id != 0; }
+    void OnCommand(int id) override { log.push_back("command " + std::to_string(id)); }
 
     Log& log;
     bool dirty = false, canReconnect = false, connected = false, waitBoxClosesNow = false;
@@ -112,6 +115,25 @@ TEST_F(FrameTest, PanesAndCommandsCarryTheirIdsAndTextsInBothLanguages)
         frame->SetPaneText(59144, u"Connected"_s);
         EXPECT_EQ(frame->PaneText(59144), u"Connected"_s);
     }
+}
+
+TEST_F(FrameTest, RegisteredCommandsAskTheDocumentAndRunThroughIt)
+{
+    core::clearCommands();
+    core::registerCommand(32785, {});
+    auto frame = makeFrame();
+    RecordingDocument doc(log);
+    frame->SetDocument(&doc);
+    for (bool connected : {false, true}) {
+        doc.connected = connected;
+        frame->UpdateCommandUI();
+        EXPECT_EQ(frame->Command(32785)->isEnabled(), connected);
+        EXPECT_FALSE(frame->Command(32795)->isEnabled());  // nothing registered it
+    }
+    frame->Command(32785)->trigger();
+    frame->Command(32795)->trigger();
+    EXPECT_EQ(log, Log{"command 32785"});
+    core::clearCommands();
 }
 
 TEST_F(FrameTest, ConnectionCommandsFollowTheDocumentState)
