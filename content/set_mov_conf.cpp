@@ -299,7 +299,8 @@ LRESULT CSetMovConf::HandleMessage(unsigned id, WPARAM wParam, LPARAM lParam)
         return 0;
     case platform::WM_TRACKBAR_VALUES_REPLY: {
         std::unique_ptr<replies::TrackbarRecord> record(reinterpret_cast<replies::TrackbarRecord*>(lParam));
-        if (wParam == 1 && record) {
+        // An operator's move not yet sent wins over the player's old values.
+        if (wParam == 1 && record && !sliderMoved_) {
             const uint16_t values[] = {record->subCode, record->param, record->arg};
             for (std::size_t i = 0; i < 3; ++i) {
                 const QSignalBlocker quiet(sliders_[i]);
