@@ -50,6 +50,7 @@ CImportAndExport::CImportAndExport(const QString& titlePrefix, const QString& fo
     layout->addWidget(recovery);
     layout->addWidget(backup);
     layout->addWidget(cancel);
+    setMinimumWidth(460);
     onMessage(platform::WM_PARAM_FILE_REPLY, [this](platform::WPARAM, platform::LPARAM l) {
         OnParamFileReply(reinterpret_cast<const ReplyAssembler*>(l));
         return platform::LRESULT(0);

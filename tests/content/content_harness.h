@@ -5,6 +5,7 @@
 #include "core/document.h"
 #include "platform/app_identity.h"
 #include "platform/messages.h"
+#include "player/config_store.h"
 #include "player/player_sim.h"
 #include "player/video_store.h"
 #include "tests/support/test_support.h"
@@ -43,6 +44,7 @@ struct Harness {
         options.address = QStringLiteral("127.0.0.3");
         player = std::make_unique<sim::PlayerSim>(options);
         sim::installStandardCommands(*player);
+        sim::installConfigStore(*player);
         QString error;
         started = player->start(&error);
         EXPECT_TRUE(started) << error.toStdString();

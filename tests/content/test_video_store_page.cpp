@@ -54,9 +54,9 @@ struct Open {
     explicit Open(Harness& h, uint32_t screens = 1, uint16_t version = 0x2640)
         : dialog(h.doc->titlePrefix(), screens, version, h.player->options().address), page(dialog.page(0))
     {
-        const std::size_t before = h.requests(proto::CMD_VIDEO_LIST).size();
-        dialog.OnInitDialog();
-        EXPECT_TRUE(waitUntil([&] { return page->catalog() && h.requests(proto::CMD_VIDEO_LIST).size() > before; }));
+            const std::size_t before = h.requests(proto::CMD_VIDEO_LIST).size();
+            dialog.OnInitDialog();
+            EXPECT_TRUE(waitUntil([&] { return page->catalog() && h.requests(proto::CMD_VIDEO_LIST).size() > before; }));
     }
     CSetMovConfTab dialog;
     CSetMovConf* page;
@@ -78,16 +78,16 @@ TEST(VideoStorePage, RefreshForEachActAndTabs)
     Harness h;
     fillStore(h);
     {
-    Open one(h);
-    EXPECT_EQ(one.dialog.tabs()->count(), 1);
-    EXPECT_EQ(one.dialog.windowTitle(), h.doc->titlePrefix() + u"Video Source Settings"_s);
-    EXPECT_EQ(treeLines(*one.page), (QStringList{u"A"_s, u"A/x.mp4"_s, u"A/y.mp4"_s, u"B"_s}));
-    EXPECT_EQ(one.page->tree()->topLevelItem(0)->text(0), u"127.0.0.3"_s);
-    const auto first = h.requests(proto::CMD_VIDEO_LIST).back();
-    EXPECT_EQ(first.header.arg, 0);
-    EXPECT_EQ(first.header.sequence, 0);
-    EXPECT_TRUE(first.payload.isEmpty());
-    EXPECT_EQ(one.page->findChild<QLabel*>(u"1802"_s)->text(), u"Total space:16384MB Free space:12000MB"_s);
+        Open one(h);
+        EXPECT_EQ(one.dialog.tabs()->count(), 1);
+        EXPECT_EQ(one.dialog.windowTitle(), h.doc->titlePrefix() + u"Video Source Settings"_s);
+        EXPECT_EQ(treeLines(*one.page), (QStringList{u"A"_s, u"A/x.mp4"_s, u"A/y.mp4"_s, u"B"_s}));
+        EXPECT_EQ(one.page->tree()->topLevelItem(0)->text(0), u"127.0.0.3"_s);
+        const auto first = h.requests(proto::CMD_VIDEO_LIST).back();
+        EXPECT_EQ(first.header.arg, 0);
+        EXPECT_EQ(first.header.sequence, 0);
+        EXPECT_TRUE(first.payload.isEmpty());
+        EXPECT_EQ(one.page->findChild<QLabel*>(u"1802"_s)->text(), u"Total space:16384MB Free space:12000MB"_s);
     }
 
     Open two(h, 2);
@@ -251,38 +251,38 @@ TEST(VideoStorePage, PlayNewFolderAndVolume)
 TEST(VideoStorePage, PlayTimeAndTheVersionGate)
 {
     {
-    Harness h;
-    fillStore(h);
-    h.store([](sim::VideoStoreState& s) { s.playTimeSeconds = 150; });
-    Open o(h, 1, 0x2640);
-    auto* edit = o.page->findChild<QLineEdit*>(u"1817"_s);
-    ASSERT_TRUE(waitUntil([&] { return edit->text() == u"2.50"_s; }));
-    const struct {
-        QString minutes;
-        int sent;  // -1: refused
-        const char* box;
-    } rows[] = {
-        {u"0"_s, 0, "Play time has been set！"},
-        {u"1.5"_s, 90, "Play time has been set！"},
-        {u"-0.01"_s, -1, texts::kPlayTimeNegative.english},
-    };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.minutes.toStdString());
-        h.boxes.clear();
-        const std::size_t before = h.requests(proto::CMD_PARAM_FILE).size();
-        edit->setText(r.minutes);
-        o.page->OnSetPlayTime();
-        ASSERT_TRUE(waitUntil([&] { return !h.boxes.calls().empty(); }));
-        EXPECT_EQ(h.boxTexts(), QStringList{QString::fromUtf8(r.box)});
-        const auto sent = h.requests(proto::CMD_PARAM_FILE);
-        if (r.sent < 0) {
-            EXPECT_EQ(sent.size(), before);
-            continue;
-        }
-        ASSERT_EQ(sent.size(), before + 1);
-        EXPECT_EQ(sent.back().header.param, 5);
-        ASSERT_EQ(sent.back().payload.size(), 4);
-        EXPECT_EQ(proto::getI32(reinterpret_cast<const uint8_t*>(sent.back().payload.constData())), r.sent);
+        Harness h;
+        fillStore(h);
+        h.store([](sim::VideoStoreState& s) { s.playTimeSeconds = 150; });
+        Open o(h, 1, 0x2640);
+        auto* edit = o.page->findChild<QLineEdit*>(u"1817"_s);
+        ASSERT_TRUE(waitUntil([&] { return edit->text() == u"2.50"_s; }));
+        const struct {
+            QString minutes;
+            int sent;  // -1: refused
+            const char* box;
+        } rows[] = {
+            {u"0"_s, 0, "Play time has been set！"},
+            {u"1.5"_s, 90, "Play time has been set！"},
+            {u"-0.01"_s, -1, texts::kPlayTimeNegative.english},
+        };
+        for (const auto& r : rows) {
+            SCOPED_TRACE(r.minutes.toStdString());
+            h.boxes.clear();
+            const std::size_t before = h.requests(proto::CMD_PARAM_FILE).size();
+            edit->setText(r.minutes);
+            o.page->OnSetPlayTime();
+            ASSERT_TRUE(waitUntil([&] { return !h.boxes.calls().empty(); }));
+            EXPECT_EQ(h.boxTexts(), QStringList{QString::fromUtf8(r.box)});
+            const auto sent = h.requests(proto::CMD_PARAM_FILE);
+            if (r.sent < 0) {
+                EXPECT_EQ(sent.size(), before);
+                continue;
+            }
+            ASSERT_EQ(sent.size(), before + 1);
+            EXPECT_EQ(sent.back().header.param, 5);
+            ASSERT_EQ(sent.back().payload.size(), 4);
+            EXPECT_EQ(proto::getI32(reinterpret_cast<const uint8_t*>(sent.back().payload.constData())), r.sent);
     }
     }
     Harness old;
