@@ -54,9 +54,9 @@ struct Open {
     explicit Open(Harness& h, uint32_t screens = 1, uint16_t version = 0x2640)
         : dialog(h.doc->titlePrefix(), screens, version, h.player->options().address), page(dialog.page(0))
     {
-            const std::size_t before = h.requests(proto::CMD_VIDEO_LIST).size();
-            dialog.OnInitDialog();
-            EXPECT_TRUE(waitUntil([&] { return page->catalog() && h.requests(proto::CMD_VIDEO_LIST).size() > before; }));
+        const std::size_t before = h.requests(proto::CMD_VIDEO_LIST).size();
+        dialog.OnInitDialog();
+        EXPECT_TRUE(waitUntil([&] { return page->catalog() && h.requests(proto::CMD_VIDEO_LIST).size() > before; }));
     }
     CSetMovConfTab dialog;
     CSetMovConf* page;
