@@ -85,6 +85,7 @@ void CSetMovConf::BuildControls()
     tree_->setHeaderHidden(true);
     tree_->setRootIsDecorated(true);
     tree_->setDragEnabled(false);
+    tree_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tree_->setSelectionMode(QAbstractItemView::SingleSelection);
     tree_->installEventFilter(this);
     space_ = new QLabel(this);

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTabWidget>
+#include <QTest>
 #include <QTreeWidget>
 
 #include <gtest/gtest.h>
@@ -338,6 +339,47 @@ TEST(VideoStorePage, ExportWritesTheLastCatalogue)
     EXPECT_EQ(testsupport::readFile(path), expected);
     EXPECT_EQ(expected.size(), 207496);
     EXPECT_EQ(h.boxTexts(), QStringList{en(texts::kExportDone)});
+}
+
+}  // namespace
+
+namespace {
+
+TEST(VideoStorePage, KeysOfThePage)
+{
+    Harness h(9, {}, platform::MsgResult::No);  // every question answered No
+    fillStore(h);
+    Open o(h);
+    o.dialog.show();
+    QTreeWidget* tree = o.page->tree();
+    ASSERT_TRUE(o.page->SelectPath({u"A"_s, u"x.mp4"_s}));
+    tree->setFocus();
+    const struct {
+        Qt::Key key;
+        QWidget* target;
+        uint8_t command;  // the request it sends (0: none)
+        QString box;      // the message it shows (empty: none)
+    } rows[] = {
+        {Qt::Key_F6, tree, proto::CMD_VIDEO_SELECT, {}},
+        {Qt::Key_Delete, tree, 0, en(texts::kConfirmDelete)},
+        {Qt::Key_F5, tree, proto::CMD_VIDEO_LIST, {}},
+        {Qt::Key_F2, tree, 0, en(texts::kRenameNotEntered)},
+        {Qt::Key_Escape, tree, 0, {}},
+        {Qt::Key_Return, o.page->findChild<QLineEdit*>(u"1804"_s), 0, {}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(int(r.key));
+        h.boxes.clear();
+        ASSERT_TRUE(waitUntil([&] { return !o.page->busy(); }));
+        const std::size_t before = r.command ? h.requests(r.command).size() : 0;
+        QTest::keyClick(r.target, r.key);
+        if (r.command) {
+            EXPECT_TRUE(waitUntil([&] { return h.requests(r.command).size() > before; }));
+        }
+        EXPECT_EQ(h.boxTexts(), r.box.isEmpty() ? QStringList() : QStringList{r.box});
+        EXPECT_TRUE(o.dialog.isVisible());  // Enter and Esc do not close the window
+    }
+    EXPECT_TRUE(h.requests(proto::CMD_VIDEO_DELETE).empty());
 }
 
 }  // namespace
