@@ -578,10 +578,9 @@ void CSetMovConf::OnSendFolder()
     QStringList queue;
     uint64_t total = 0;
     const QFileInfoList files = QDir(folder).entryInfoList(QStringList{QStringLiteral("*.mp4")},
-                                                          QDir::Files | QDir::CaseSensitive, QDir::Name);
+                                                          QDir::Files, QDir::Name);
+    // Name filters match regardless of case, as the player's own listing does.
     for (const QFileInfo& f : files) {
-        if (!f.fileName().endsWith(QStringLiteral(".mp4"), Qt::CaseInsensitive))
-            continue;
         if (catalog_ && store::IsOnPlayer(*catalog_, category, f.fileName(), uint64_t(f.size())))
             continue;
         error = store::CheckLocalName(f.fileName(), store::kFileNameLimit, texts::kFileNameTooLong, language_);
