@@ -3,6 +3,7 @@
 //   veluna -IP -PORT -MAC       start and connect to that player
 //   veluna --version            print the title and exit (for scripts)
 #include "common/controls/save_param_wait.h"
+#include "content/content_commands.h"
 #include "core/app.h"
 #include "core/command_registry.h"
 #include "core/document.h"
@@ -74,6 +75,7 @@ private:
 // here (core/command_registry.h); the core itself names none of them.
 void InstallFeatures()
 {
+    content::InstallContentCommands();
 }
 
 }  // namespace

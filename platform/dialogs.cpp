@@ -25,6 +25,12 @@ FileDialogAnswerer& fileAnswerer()
     return answerer;
 }
 
+FileDialogMultiAnswerer& multiAnswerer()
+{
+    static FileDialogMultiAnswerer answerer;
+    return answerer;
+}
+
 QString& captionStore()
 {
     static QString caption;
@@ -78,6 +84,11 @@ QString defaultCaption()
 void setMessageBoxAnswerer(MessageBoxAnswerer answerer)
 {
     boxAnswerer() = std::move(answerer);
+}
+
+void setFileDialogMultiAnswerer(FileDialogMultiAnswerer answerer)
+{
+    multiAnswerer() = std::move(answerer);
 }
 
 void setFileDialogAnswerer(FileDialogAnswerer answerer)
@@ -179,6 +190,24 @@ QString fileDialog(const FileDialogCall& call, QWidget* parent)
         return QFileDialog::getExistingDirectory(parent, call.caption, call.folder);
     }
     return QString();
+}
+
+QStringList fileDialogMulti(const FileDialogCall& call, QWidget* parent)
+{
+    if (!isUiThread())
+        return QStringList();
+    if (multiAnswerer())
+        return multiAnswerer()(call);
+    if (fileAnswerer()) {
+        const QString one = fileAnswerer()(call);
+        return one.isEmpty() ? QStringList() : QStringList{one};
+    }
+    if (!qEnvironmentVariableIsEmpty("VELUNA_AUTO_ANSWER")) {
+        std::fprintf(stderr, "FileDialog: %s\n", call.caption.toUtf8().constData());
+        std::fflush(stderr);
+        return QStringList();
+    }
+    return QFileDialog::getOpenFileNames(parent, call.caption, call.folder, qtFilterFromMfc(call.filter));
 }
 
 }  // namespace platform

@@ -5,6 +5,7 @@
 // returns that answer without showing anything.
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -56,6 +57,14 @@ void setFileDialogAnswerer(FileDialogAnswerer answerer);
 // VELUNA_AUTO_ANSWER set and no answerer installed, prints
 // "FileDialog: <caption>" on stderr and returns empty.
 QString fileDialog(const FileDialogCall& call, QWidget* parent = nullptr);
+
+// An open dialog with multiple selection (CFileDialog with
+// OFN_ALLOWMULTISELECT): the chosen paths in the order given, empty when the
+// user cancelled. Tests answer it with a multi answerer; when only a
+// single-path answerer is installed, its one path (if any) is the answer.
+using FileDialogMultiAnswerer = std::function<QStringList(const FileDialogCall&)>;
+void setFileDialogMultiAnswerer(FileDialogMultiAnswerer answerer);
+QStringList fileDialogMulti(const FileDialogCall& call, QWidget* parent = nullptr);
 
 // Turns an MFC filter ("Name(*.a;*.b)|*.a;*.b|...||") into Qt's form
 // ("Name(*.a;*.b) (*.a *.b);;...").

@@ -53,6 +53,8 @@ struct SimOptions {
     bool dumpPayload = false;   // with verbose: also the first payload bytes in hex
 };
 
+struct VideoStoreState;  // player/video_store.h
+
 // What the standard answers keep between requests. Read and change it only
 // while holding stateMutex().
 struct PlayerState {
@@ -66,6 +68,7 @@ struct PlayerState {
     bool layoutLocked = false;     // layout replies then carry arg 1
     std::vector<uint16_t> loadStates;  // param of every CMD_LOAD_STATE, in order
     int reboots = 0;
+    std::shared_ptr<VideoStoreState> videoStore;  // player/video_store.h
 };
 
 enum class Fault {

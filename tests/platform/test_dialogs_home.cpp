@@ -198,3 +198,25 @@ TEST(Language, CodeFollowsTheUserInterfaceLanguageAndTheGlobals)
 }
 
 }  // namespace
+
+TEST(FileDialogHook, MultipleSelectionAnswerersAndFallbacks)
+{
+    const FileDialogCall open{FileDialogKind::Open, u"Pick videos"_s, u"/tmp"_s, {}, u"Video File(*.MP4)|*.MP4||"_s,
+                              u"MP4"_s};
+    // The multi answerer wins and its order is kept; the single one is the
+    // fallback (one path or none); neither: the environment's empty answer.
+    setFileDialogMultiAnswerer([](const FileDialogCall&) { return QStringList{u"/b.mp4"_s, u"/a.mp4"_s}; });
+    setFileDialogAnswerer([](const FileDialogCall&) { return u"/single.mp4"_s; });
+    EXPECT_EQ(fileDialogMulti(open), (QStringList{u"/b.mp4"_s, u"/a.mp4"_s}));
+    setFileDialogMultiAnswerer({});
+    EXPECT_EQ(fileDialogMulti(open), QStringList{u"/single.mp4"_s});
+    setFileDialogAnswerer([](const FileDialogCall&) { return QString(); });
+    EXPECT_TRUE(fileDialogMulti(open).isEmpty());
+    setFileDialogAnswerer({});
+    EnvVar env("VELUNA_AUTO_ANSWER", "ok");
+    QStringList paths{u"unchanged"_s};
+    EXPECT_EQ(stderrOf([&] { paths = fileDialogMulti(open); }), QByteArray("FileDialog: Pick videos\n"));
+    EXPECT_TRUE(paths.isEmpty());
+    std::thread([&] { paths = fileDialogMulti(open); }).join();
+    EXPECT_TRUE(paths.isEmpty());
+}

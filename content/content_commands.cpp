@@ -1,0 +1,110 @@
+#include "content/content_commands.h"
+
+#include "common/controls/text_progress_ctrl.h"
+#include "content/import_and_export.h"
+#include "content/set_mov_conf_tab.h"
+#include "content/video_store_model.h"
+#include "core/command_registry.h"
+#include "core/document.h"
+#include "core/mainframe.h"
+#include "platform/app_identity.h"
+#include "platform/window.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+
+namespace content {
+
+namespace {
+
+QWidget* mainWindowWidget()
+{
+    platform::MessageWindow* w = platform::findWindow(platform::appTitle());
+    return w ? w->widget() : nullptr;
+}
+
+// The progress bar that lives in the frame's progress pane (made on first use).
+CTextProgressCtrl* paneProgress(bool create)
+{
+    auto* frame = dynamic_cast<CMainFrame*>(platform::findWindow(platform::appTitle()));
+    QLabel* pane = frame ? frame->Pane(CMainFrame::kPaneProgress) : nullptr;
+    if (!pane)
+        return nullptr;
+    auto* bar = pane->findChild<CTextProgressCtrl*>(QStringLiteral("PaneProgress"));
+    if (!bar && create) {
+        bar = new CTextProgressCtrl(pane);
+        bar->setObjectName(QStringLiteral("PaneProgress"));
+        auto* layout = new QHBoxLayout(pane);
+        layout->setContentsMargins(1, 1, 1, 1);
+        layout->addWidget(bar);
+        bar->setVisible(false);
+    }
+    return bar;
+}
+
+}  // namespace
+
+uint32_t ScreenCount(const std::array<uint8_t, 108>& block)
+{
+    uint32_t count = 0;
+    for (std::size_t i = 0; i < 4; ++i) {
+        const uint8_t* s = block.data() + 4 + 8 * i;
+        if (proto::getU16(s + 4) != 0 && proto::getU16(s + 6) != 0)
+            ++count;
+    }
+    return count;
+}
+
+bool CanOpenVideoSource(const CvelunaDoc& doc)
+{
+    return doc.IsConnected();
+}
+
+bool CanOpenImportExport(const CvelunaDoc& doc)
+{
+    return doc.IsConnected() && doc.currentPlayer().version >= store::kBackupVersion;
+}
+
+void OpenVideoSource(CvelunaDoc& doc)
+{
+    CSetMovConfTab dialog(doc.titlePrefix(), ScreenCount(doc.outputBlock()), doc.currentPlayer().version,
+                          doc.currentPlayer().ip, mainWindowWidget());
+    dialog.OnInitDialog();
+    dialog.exec();
+}
+
+void OpenImportExport(CvelunaDoc& doc)
+{
+    CImportAndExport dialog(doc.titlePrefix(), doc.playerFolder(), doc.currentPlayer().id, mainWindowWidget());
+    dialog.progressRange = SetStatusProgressRange;
+    dialog.progressPos = SetStatusProgressPos;
+    dialog.exec();
+}
+
+void SetStatusProgressRange(int range)
+{
+    CTextProgressCtrl* bar = paneProgress(range > 0);
+    if (!bar)
+        return;
+    if (range > 0) {
+        bar->SetRange(0, uint64_t(range));
+        bar->SetPos(0);
+        bar->setVisible(true);
+    } else {
+        bar->setVisible(false);
+    }
+}
+
+void SetStatusProgressPos(int percent)
+{
+    if (CTextProgressCtrl* bar = paneProgress(false))
+        bar->SetPos(uint64_t(std::max(0, percent)));
+}
+
+void InstallContentCommands()
+{
+    core::registerCommand(kCmdVideoSource, {CanOpenVideoSource, OpenVideoSource});
+    core::registerCommand(kCmdImportExport, {CanOpenImportExport, OpenImportExport});
+}
+
+}  // namespace content

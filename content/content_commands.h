@@ -1,0 +1,35 @@
+#pragma once
+// The menu commands of the content dialogs, installed into the core's
+// command table at start, and what the document hands each dialog.
+
+#include <array>
+#include <cstdint>
+
+class CvelunaDoc;
+class QWidget;
+
+namespace content {
+
+inline constexpr int kCmdVideoSource = 32781;   // "Video Source Settings"
+inline constexpr int kCmdImportExport = 32787;  // "Parameter Import and Export"
+
+void InstallContentCommands();
+
+// Screens of the 108-byte status block (x, y, width, height as u16 from
+// byte 4) whose width and height are both non-zero.
+uint32_t ScreenCount(const std::array<uint8_t, 108>& statusBlock);
+
+// Enable rules: connected; the backup also needs version 0x1500 or later.
+bool CanOpenVideoSource(const CvelunaDoc& doc);
+bool CanOpenImportExport(const CvelunaDoc& doc);
+
+// The openers (modal). `beforeExec` lets tests drive the open dialog.
+void OpenVideoSource(CvelunaDoc& doc);
+void OpenImportExport(CvelunaDoc& doc);
+
+// Pane 2 of the main window's status bar as a progress bar: a range of 100
+// shows it at 0, -1 hides it; a position is a percentage.
+void SetStatusProgressRange(int range);
+void SetStatusProgressPos(int percent);
+
+}  // namespace content

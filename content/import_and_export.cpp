@@ -1,0 +1,225 @@
+#include "content/import_and_export.h"
+
+#include "content/store_texts.h"
+#include "content/video_store_model.h"
+#include "platform/app_identity.h"
+#include "platform/dialogs.h"
+#include "platform/messages.h"
+#include "transport/records.h"
+
+#include <QFile>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QSaveFile>
+
+namespace texts = store::texts;
+using store::ParamKind;
+
+namespace {
+
+bool sendPacket(const store::Packet& p)
+{
+    auto request = std::make_unique<SendRequest>();
+    if (!request->SetPacket(p.header, p.payload))
+        return false;
+    return SendToMainWindow(request.release());
+}
+
+}  // namespace
+
+CImportAndExport::CImportAndExport(const QString& titlePrefix, const QString& folder, const QString& defaultName,
+                                   QWidget* parent)
+    : QDialog(parent), platform::MessageWindow(static_cast<QWidget*>(this)), language_(platform::appLanguage()),
+      folder_(folder), defaultName_(defaultName)
+{
+    setWindowTitle(titlePrefix + store::Text(texts::kParamCaption, language_));
+    auto button = [this](int id, store::Message label) {
+        auto* b = new QPushButton(store::Text(label, language_), this);
+        b->setObjectName(QString::number(id));
+        b->setAutoDefault(false);
+        b->setMinimumHeight(40);
+        return b;
+    };
+    QPushButton* recovery = button(3301, texts::kRecovery);
+    QPushButton* backup = button(3302, texts::kBackup);
+    QPushButton* cancel = button(2, texts::kCancel);
+    connect(recovery, &QPushButton::clicked, this, &CImportAndExport::OnRecovery);
+    connect(backup, &QPushButton::clicked, this, &CImportAndExport::OnBackup);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    auto* layout = new QHBoxLayout(this);
+    layout->addWidget(recovery);
+    layout->addWidget(backup);
+    layout->addWidget(cancel);
+    setMinimumWidth(460);
+    onMessage(platform::WM_PARAM_FILE_REPLY, [this](platform::WPARAM, platform::LPARAM l) {
+        OnParamFileReply(reinterpret_cast<const ReplyAssembler*>(l));
+        return platform::LRESULT(0);
+    });
+    platform::MessageWindow::setTimer(kIdleTimer, kIdleTimerMs);
+}
+
+CImportAndExport::~CImportAndExport() = default;
+
+void CImportAndExport::onTimer(unsigned /*id*/)
+{
+    // Timer 8 only keeps the dialog's rhythm; nothing happens on its ticks.
+}
+
+void CImportAndExport::done(int result)
+{
+    platform::MessageWindow::killTimer(kIdleTimer);
+    if (backupFile_ || recoveryFile_)
+        SetRange(-1);
+    backupFile_.reset();  // an unfinished backup leaves no file behind
+    recoveryFile_.reset();
+    QDialog::done(result);
+}
+
+void CImportAndExport::Inform(const QString& text) const
+{
+    platform::messageBox(text, QString(), platform::MsgButtons::Ok, platform::MsgIcon::Information);
+}
+
+void CImportAndExport::SetRange(int range) const
+{
+    if (progressRange)
+        progressRange(range);
+}
+
+void CImportAndExport::SetPos(int percent) const
+{
+    if (progressPos)
+        progressPos(percent);
+}
+
+void CImportAndExport::OnBackup()
+{
+    platform::FileDialogCall call{platform::FileDialogKind::Save, store::Text(texts::kSaveZip, language_), folder_,
+                                  defaultName_, store::Text(texts::kZipFilterSave, language_), QStringLiteral("zip")};
+    const QString path = platform::fileDialog(call, this);
+    if (path.isEmpty())
+        return;
+    backupPath_ = path;
+    backupFile_.reset();
+    backupFailed_ = false;
+    sendPacket(store::ParamFilePacket(ParamKind::Backup, 0));
+}
+
+void CImportAndExport::OnRecovery()
+{
+    platform::FileDialogCall call{platform::FileDialogKind::Open, store::Text(texts::kOpenZip, language_), folder_,
+                                  QString(), store::Text(texts::kZipFilterOpen, language_), QStringLiteral("zip")};
+    const QString path = platform::fileDialog(call, this);
+    if (path.isEmpty())
+        return;
+    recoveryPath_ = path;
+    recoveryFile_.reset();
+    SetRange(-1);
+    sendPacket(store::ParamFilePacket(ParamKind::Recovery, 0));
+}
+
+void CImportAndExport::OnParamFileReply(const ReplyAssembler* reply)
+{
+    if (!reply)
+        return;
+    const uint32_t length = std::min<uint32_t>(reply->received, reply->header.payloadLength);
+    const QByteArray payload(reinterpret_cast<const char*>(reply->payload()), qsizetype(length));
+    if (reply->header.param == uint16_t(ParamKind::Backup))
+        OnBackupReply(reply->header.arg, payload);
+    else if (reply->header.param == uint16_t(ParamKind::Recovery))
+        OnRecoveryReply(reply->header.arg);
+}
+
+void CImportAndExport::FailBackup(const QString& message)
+{
+    backupFile_.reset();  // QSaveFile: the unfinished file is discarded
+    backupPath_.clear();
+    backupFailed_ = true;
+    SetRange(-1);
+    Inform(message);
+}
+
+void CImportAndExport::OnBackupReply(uint16_t state, const QByteArray& payload)
+{
+    // After a failed backup the player's further chunks are neither written
+    // nor asked for.
+    if (backupFailed_)
+        return;
+    if (!backupPath_.isEmpty()) {
+        const QString failed = store::Text(texts::kExportFailed, language_) + backupPath_;
+        if (state == 0) {
+            backupFile_ = std::make_unique<QSaveFile>(backupPath_);
+            if (!backupFile_->open(QIODevice::WriteOnly)) {
+                FailBackup(failed);
+                return;
+            }
+            SetRange(100);
+            total_ = store::BackupTotalBytes(payload);
+            done_ = 0;
+            SetPos(0);
+        } else if (state == 1 || state == 2) {
+            if (!backupFile_)
+                return;  // no backup of ours is running
+            if (backupFile_->write(payload) != payload.size() || !backupFile_->flush()) {
+                FailBackup(failed);
+                return;
+            }
+            done_ += uint64_t(payload.size());
+            SetPos(store::Percent(done_, total_));
+            if (state == 2) {
+                const bool saved = backupFile_->commit();
+                backupFile_.reset();
+                backupPath_.clear();
+                SetRange(-1);
+                Inform(saved ? store::Text(texts::kExportCompleted, language_) : failed);
+                return;
+            }
+        }
+    }
+    if (state == 0 || state == 1)
+        sendPacket(store::ParamFilePacket(ParamKind::Backup, 1));
+}
+
+void CImportAndExport::SendRecoveryChunk()
+{
+    const QByteArray data = recoveryFile_->read(qint64(store::kChunk));
+    if (recoveryFile_->error() != QFileDevice::NoError) {
+        recoveryFile_.reset();
+        SetRange(-1);
+        Inform(store::Text(texts::kCannotRead, language_) + recoveryPath_);
+        return;
+    }
+    const bool last = uint64_t(data.size()) < store::kChunk;
+    if (last)
+        recoveryFile_.reset();
+    sendPacket(store::ParamFilePacket(ParamKind::Recovery, last ? 2 : 1, data));
+    done_ += uint64_t(data.size());
+    SetPos(store::Percent(done_, total_));
+}
+
+void CImportAndExport::OnRecoveryReply(uint16_t state)
+{
+    if (state == 0) {
+        if (recoveryPath_.isEmpty())
+            return;
+        recoveryFile_ = std::make_unique<QFile>(recoveryPath_);
+        if (!recoveryFile_->open(QIODevice::ReadOnly)) {
+            recoveryFile_.reset();
+            Inform(store::Text(texts::kCannotRead, language_) + recoveryPath_);
+            return;
+        }
+        SetRange(100);
+        SetPos(0);
+        total_ = uint64_t(recoveryFile_->size());
+        done_ = 0;
+        SendRecoveryChunk();
+    } else if (state == 1) {
+        // After the last chunk the file is closed: nothing more is read or sent.
+        if (recoveryFile_)
+            SendRecoveryChunk();
+    } else if (state == 2) {
+        recoveryFile_.reset();
+        SetRange(-1);
+        Inform(store::Text(texts::kImportCompleted, language_));
+    }
+}
