@@ -5,6 +5,7 @@
 #include "platform/app_identity.h"
 #include "platform/dialogs.h"
 #include "platform/home.h"
+#include "platform/qt_translations.h"
 
 #include <QApplication>
 #include <QCryptographicHash>
@@ -163,6 +164,8 @@ bool CvelunaApp::InitInstance(const DocumentFactory& makeDocument)
     platform::setAppTitle(title_);
     language_ = platform::languageCode();
     platform::setAppLanguage(language_);
+    // Buttons and dialogs Qt draws itself speak the language picked here.
+    platform::installQtTranslations(language_);
 
     QScreen* screen = QGuiApplication::primaryScreen();
     if (screen) {

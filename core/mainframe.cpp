@@ -227,9 +227,9 @@ void CMainFrame::BuildMenus()
     AddCommand(help, kCmdAbout, "About", "关于");
 
     // Commands of the toolbar only.
-    AddCommand(nullptr, 57635, "Cut", "Cut");
-    AddCommand(nullptr, 57634, "Copy", "Copy");
-    AddCommand(nullptr, 57637, "Paste", "Paste");
+    AddCommand(nullptr, 57635, "Cut", "剪切");
+    AddCommand(nullptr, 57634, "Copy", "复制");
+    AddCommand(nullptr, 57637, "Paste", "粘贴");
 
     connect(Command(kCmdConnectionSettings), &QAction::triggered, this, [this] {
         if (document_)
