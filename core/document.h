@@ -103,6 +103,8 @@ public:
     int FindOrConnectSlot(const SendTarget& target);
     // Called with every complete reply of any link.
     void DispatchReply(const ReplyAssembler& reply);
+    // True when the reply came over the current player's link (address and port).
+    bool IsFromCurrentPlayer(const PlayerReply& r) const;
     // Tells an open "Edge blending wizard" (heap u16 that the wizard frees);
     // false when none is open.
     bool NotifyBlendWizard(uint16_t value);
@@ -195,6 +197,7 @@ private:
     void resetAssembler(int index);
     void resetAllAssemblers();
     void showMessage(const QString& english, const QString& chinese, int icon);
+    void reportLinkFailure();
     QString text(const char* english, const char* chinese) const;
     platform::MessageWindow* findDialog(replies::Caption caption, bool withPrefix = true) const;
     void runAutoConnect();
