@@ -57,7 +57,9 @@ public:
     static constexpr int kSlotCount = 9;
     static constexpr int kPlayerInfoPane = 59144;
     static constexpr int kOutputBlockSize = 108;
-    static constexpr int kAutoConnectDelay = 1;  // timer ticks before the command-line connection
+    // Timer ticks that only count down: the command-line connection (or its
+    // refusal) comes on the tick after them, the second, about 2 s after start.
+    static constexpr int kAutoConnectDelay = 1;
     static constexpr int kWaitBoxTicks = 5;
 
     // `frame` is the main window: owner of the links' events. `arguments`
