@@ -6,8 +6,10 @@
 #include "core/app.h"
 #include "core/command_registry.h"
 #include "core/document.h"
+#include "core/editor_hooks.h"
 #include "core/mainframe.h"
 #include "core/scan_for_devices.h"
+#include "rotation/rotation_feature.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -52,6 +54,7 @@ public:
     void OnReconnect() override { doc_.OnReconnect(); }
     void OnReboot() override { doc_.OnReboot(); }
     bool CanReconnect() const override { return doc_.CanReconnect(); }
+    void OpenSetupEditor() override { core::openSetupEditor(doc_); }
     bool IsConnected() const override { return doc_.IsConnected(); }
     bool IsCommandEnabled(int id) const override
     {
@@ -74,6 +77,7 @@ private:
 // here (core/command_registry.h); the core itself names none of them.
 void InstallFeatures()
 {
+    InstallRotationFeature();
 }
 
 }  // namespace
