@@ -177,8 +177,13 @@ TEST(RotateEditor, RotatedWallScreenshotsInBothLanguages)
         e.OnBackgroundDisplayChanged();
         EXPECT_TRUE(b.child<QLineEdit>(4729)->isEnabled());
         EXPECT_EQ(e.model().walls[0].outputs[1].FontAngle, 31);
-        for (int i = 0; i < 3; ++i)
-            QTest::mouseMove(&e, b.canvas(100, 100));
+        // Zoom in a little and move the whole wall into the middle (right drag).
+        for (int i = 0; i < 5; ++i)
+            e.model().MouseWheel(120);
+        QTest::mousePress(&e, Qt::RightButton, {}, b.canvas(500, 500));
+        QTest::mouseMove(&e, b.canvas(560, 640));
+        QTest::mouseRelease(&e, Qt::RightButton, {}, b.canvas(560, 640));
+        EXPECT_NEAR(e.model().walls[0].outputs[0].FramePoint[0].x, 60 / (double(0.2f) + 5 * double(0.01f)), 1e-6);
         saveShot(e, language == 4 ? QStringLiteral("rotate_editor_zh") : QStringLiteral("rotate_editor_en"));
         if (language == 4) {
             EXPECT_EQ(e.windowTitle(), QStringLiteral("veluna-拼接设置"));
@@ -388,4 +393,25 @@ TEST(RotateEndToEnd, OpenClickDragCloseAndPush)
     doc.reset();
     frame.reset();
     player->stop();
+}
+
+TEST(MonitorEditor, ChineseScreenshotAndEmptyDatabase)
+{
+    testsupport::TempHome home;
+    testsupport::MessageBoxRecorder boxes;
+    testsupport::ScopedLanguage language(4);
+    seedMonitors();
+    CRotateOutPutDeviceEdit editor(kPrefix, QStringLiteral("奥视"), QStringLiteral("拼接屏"));
+    editor.show();
+    EXPECT_EQ(editor.windowTitle(), QStringLiteral("veluna-输出设备编辑"));
+    EXPECT_EQ(editor.findChild<QComboBox*>("4812")->currentText(), QStringLiteral("奥视"));
+    saveShot(editor, QStringLiteral("monitor_editor_zh"));
+    EXPECT_TRUE(boxes.texts().isEmpty());
+    editor.findChild<QLineEdit*>("4806")->setText(QStringLiteral("1a2"));
+    EXPECT_EQ(editor.findChild<QLineEdit*>("4806")->text(), QStringLiteral("12"));
+    editor.OnSave();  // browsing mode: confirmation answered OK, not Yes: nothing stored
+    std::vector<OutputDevice> onDisk;
+    ASSERT_TRUE(LoadMonitorFile(onDisk));
+    EXPECT_EQ(onDisk[2].ScreenWidth, 1200);
+    EXPECT_EQ(boxes.texts().last(), QStringLiteral("确定要保存吗？"));
 }
