@@ -177,6 +177,45 @@ TEST(RotateConfig, WriterLayoutAndMemberOrder)
     EXPECT_EQ(root["RotateRect"][3]["RotateRectPoint"].size(), 9u);
 }
 
+TEST(RotateConfig, GoldenOfAnUnusedSlotAndABackground)
+{
+    JsonBench b;
+    const std::string body = WriteRotateConfig(b.m).toStdString();
+    const std::size_t rect = body.find("\"RotateRectPoint\"");
+    const std::size_t start = body.find("\t\t\t\t{", rect);
+    const std::string unused = body.substr(start, body.find('}', start) - start + 1);
+    std::string expected = "\t\t\t\t{\n";
+    for (const char* name : {"BezelBottom", "BezelLeft", "BezelRight", "BezelTop"})
+        expected += std::string("\t\t\t\t\t\"") + name + "\" : 0.0,\n";
+    expected += "\t\t\t\t\t\"Channel\" : 0,\n\t\t\t\t\t\"Display\" : false,\n";
+    for (const char* name : {"FontAngle", "FrameAngle", "FramePoint[0]x", "FramePoint[0]y", "FramePoint[1]x",
+                             "FramePoint[1]y", "FramePoint[2]x", "FramePoint[2]y", "FramePoint[3]x", "FramePoint[3]y"})
+        expected += std::string("\t\t\t\t\t\"") + name + "\" : 0.0,\n";
+    expected += "\t\t\t\t\t\"Manufacturer\" : \"\",\n\t\t\t\t\t\"Model\" : \"\",\n";
+    for (const char* name : {"RefreshRate", "ResolutionHeight", "ResolutionWidth", "ScreenHeight", "ScreenPoint[0]x",
+                             "ScreenPoint[0]y", "ScreenPoint[1]x", "ScreenPoint[1]y", "ScreenPoint[2]x",
+                             "ScreenPoint[2]y", "ScreenPoint[3]x", "ScreenPoint[3]y"})
+        expected += std::string("\t\t\t\t\t\"") + name + "\" : 0.0,\n";
+    expected += "\t\t\t\t\t\"ScreenWidth\" : 0.0\n\t\t\t\t}";
+    EXPECT_EQ(unused, expected);
+
+    const std::size_t bg = body.find("\"BackgroundRect\"");
+    EXPECT_EQ(body.substr(bg, body.find('}', bg) - bg + 1),
+              "\"BackgroundRect\" : \n\t\t\t{\n\t\t\t\t\"Display\" : false,\n"
+              "\t\t\t\t\"FramePoint[0]x\" : 0.0,\n\t\t\t\t\"FramePoint[0]y\" : 0.0,\n"
+              "\t\t\t\t\"FramePoint[1]x\" : 0.0,\n\t\t\t\t\"FramePoint[1]y\" : 0.0,\n"
+              "\t\t\t\t\"FramePoint[2]x\" : 0.0,\n\t\t\t\t\"FramePoint[2]y\" : 0.0,\n"
+              "\t\t\t\t\"FramePoint[3]x\" : 0.0,\n\t\t\t\t\"FramePoint[3]y\" : 0.0,\n"
+              "\t\t\t\t\"RatioHeight\" : 3,\n\t\t\t\t\"RatioWidth\" : 4\n\t\t\t}");
+    // A used slot's reals keep 17 significant digits.
+    b.m.LeftButtonDown({50, 50});
+    b.m.OnRotateReply();
+    ASSERT_TRUE(b.m.RotateSelected(30));
+    const std::string turned = WriteRotateConfig(b.m).toStdString();
+    EXPECT_NE(turned.find("\"FramePoint[0]x\" : 223.32"), std::string::npos);
+    EXPECT_NE(turned.find("\"FontAngle\" : 30.0"), std::string::npos);
+}
+
 TEST(RotateConfig, RoundTripKeepsTheWallAndNonAsciiNames)
 {
     JsonBench b;

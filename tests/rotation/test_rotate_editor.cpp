@@ -202,6 +202,13 @@ TEST(RotateEditor, RearrangeAndRatioMessages)
     b.child<QComboBox>(4727)->setCurrentIndex(1);
     b.click(4728);
     EXPECT_EQ(e.model().walls[0].Row, 2);
+    // After a new "Add Outputs to Wall" the background list shows the
+    // background as it is (shown), not "Disable".
+    b.child<QComboBox>(4720)->setCurrentIndex(1);
+    e.OnBackgroundDisplayChanged();
+    b.click(4704);
+    EXPECT_EQ(b.child<QComboBox>(4720)->currentIndex(), 1);
+    EXPECT_EQ(e.model().walls[0].Display, 1);
     b.child<QComboBox>(4720)->setCurrentIndex(1);
     e.OnBackgroundDisplayChanged();
     b.child<QLineEdit>(4729)->setText("12");

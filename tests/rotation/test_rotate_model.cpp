@@ -168,6 +168,22 @@ TEST(RotationModel, LayingOutTwiceKeepsWhatTheOperatorDid)
     EXPECT_EQ(b.out(1).Model, QStringLiteral("Other"));
 }
 
+TEST(RotationModel, LayingOutMoreThanNineUsedSlotsNeverPassesTheChannelTable)
+{
+    // Screens 3 and 4 can only be filled by a file; the pass stops at nine.
+    Bench b;
+    b.m.CurrentMonitor = device("A", "M", 100, 100);
+    for (auto& block : b.m.devices)
+        for (auto& d : block.slot)
+            d = b.m.CurrentMonitor;
+    b.m.ChannelSlots = {0, 1, 2, 3, 4, 5, 6, 7, 8};
+    b.m.LayOutWall();
+    EXPECT_EQ(b.m.displayedCount(0), 9);
+    EXPECT_EQ(b.m.displayedCount(1), 0);
+    EXPECT_EQ(b.out(8).Channel, 8);
+    EXPECT_EQ(b.m.walls[3].ResolutionWidthTotal, 5760);
+}
+
 TEST(RotationModel, RearrangeMixedSizes)
 {
     Bench b;
