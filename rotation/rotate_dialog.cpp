@@ -177,8 +177,7 @@ void CRotate::buildControls()
     label(this, text("Bezel Bottom:", "下边框:"), 180, 246, 84);
 
     addButton_ = button(this, 4704, text("Add Outputs to Wall", "添加输出到拼接墙"), 12, 404, 250, 48);
-    auto* clear = button(this, 4725, text("Clear Selection", "清空选择"), 270, 404, 72, 48);
-    clear->setText(text("Clear\nSelection", "清空选择"));
+    auto* clear = button(this, 4725, text("Clear Selection", "清空选择"), 230, 460, 112, 28);
 
     screen1_ = control<QRadioButton>(this, 4718, 14, 462, 100, 24);
     screen1_->setText(text("Screen 1", "屏幕1"));

@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -92,6 +93,15 @@ CRotateOutPutDeviceEdit::CRotateOutPutDeviceEdit(const QString& prefix, const QS
     connect(exitButton, &QPushButton::clicked, this, &QDialog::reject);
 
     LoadMonitorList();
+}
+
+void CRotateOutPutDeviceEdit::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 QString CRotateOutPutDeviceEdit::text(const char* english, const char* chinese) const

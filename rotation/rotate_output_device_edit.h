@@ -39,6 +39,10 @@ public:
     QString preselectedManufacturer() const { return preManufacturer_; }
     QString preselectedModel() const { return preModel_; }
 
+protected:
+    // Enter closes the editor (its hidden default button), storing nothing.
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     QString text(const char* english, const char* chinese) const;
     void fillManufacturers();
