@@ -20,7 +20,7 @@
 
 class QButtonGroup;
 class QComboBox;
-class QGroupBox;
+class QFrame;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
@@ -128,6 +128,6 @@ private:
     QLineEdit* ratioWidth_ = nullptr;       // 4729
     QLineEdit* ratioHeight_ = nullptr;      // 4730
     QPushButton* ratioButton_ = nullptr;    // 4731
-    QGroupBox* canvasGroup_ = nullptr;      // 4717
+    QFrame* canvasGroup_ = nullptr;         // 4717
     rotation::CanvasWidget* canvas_ = nullptr;
 };
