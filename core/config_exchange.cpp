@@ -305,6 +305,18 @@ bool ConfigExchange::UploadConfigFile(uint8_t file)
     return host_.sendToCurrentPlayer(h, payload);
 }
 
+bool ConfigExchange::PushConfigFile(uint8_t file)
+{
+    active_ = 1;
+    ticks_ = 0;
+    repeats_ = 0;
+    host_.showWaitBox(text("Save Param Wait...", "正在保存参数..."));
+    if (UploadConfigFile(file))
+        return true;
+    closeWaitBox();
+    return false;
+}
+
 void ConfigExchange::OnConfigFileReply(const QString& peerIp, const proto::PlayerPacketHeader& header,
                                        const QByteArray& payload)
 {

@@ -145,7 +145,7 @@ void CvelunaDoc::OnLinkEvent(const LinkEvent& event)
     case kLinkWaitTimeout:
     case kLinkReceiveError:
         NotifyBlendWizard(0);
-        if (auto* rotate = findDialog(replies::kRotate))
+        if (auto* rotate = replies::FindDialogNoCase(titlePrefix_, language_, replies::kRotate))
             platform::sendMessage(rotate, platform::WM_ROTATE_REPLY, 0, 0);
         resetAssembler(index);
         // A packet that could not be written (the player stopped reading, or

@@ -7,8 +7,10 @@
 #include "core/app.h"
 #include "core/command_registry.h"
 #include "core/document.h"
+#include "core/editor_hooks.h"
 #include "core/mainframe.h"
 #include "core/scan_for_devices.h"
+#include "rotation/rotation_feature.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -53,6 +55,7 @@ public:
     void OnReconnect() override { doc_.OnReconnect(); }
     void OnReboot() override { doc_.OnReboot(); }
     bool CanReconnect() const override { return doc_.CanReconnect(); }
+    void OpenSetupEditor() override { core::openSetupEditor(doc_); }
     bool IsConnected() const override { return doc_.IsConnected(); }
     bool IsCommandEnabled(int id) const override
     {
@@ -76,6 +79,7 @@ private:
 void InstallFeatures()
 {
     content::InstallContentCommands();
+    InstallRotationFeature();
 }
 
 }  // namespace

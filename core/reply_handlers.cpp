@@ -31,6 +31,11 @@ platform::MessageWindow* FindDialog(const QString& prefix, unsigned language, Ca
     return platform::findWindow(prefix + platform::pickText(language, caption.english, caption.chinese));
 }
 
+platform::MessageWindow* FindDialogNoCase(const QString& prefix, unsigned language, Caption caption)
+{
+    return platform::findWindowNoCase(prefix + platform::pickText(language, caption.english, caption.chinese));
+}
+
 }  // namespace replies
 
 namespace {
@@ -231,7 +236,7 @@ void CvelunaDoc::handleReply(const PlayerReply& r)
         onQrCodeReply(r);
         return;
     case proto::CMD_ROTATE_CONFIG:
-        if (auto* w = findDialog(replies::kRotate))
+        if (auto* w = replies::FindDialogNoCase(titlePrefix_, language_, replies::kRotate))
             platform::sendMessage(w, platform::WM_ROTATE_REPLY, 0, 0);
         return;
     case proto::CMD_GAME:

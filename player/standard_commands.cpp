@@ -2,6 +2,7 @@
 
 #include "player/player_sim.h"
 #include "player/video_store.h"
+#include "player/rotation_commands.h"
 
 #include "transport/announcement.h"
 
@@ -219,6 +220,7 @@ void installStandardCommands(PlayerSim& sim)
     sim.registerCommand(proto::CMD_REBOOT, reboot);
     sim.registerCommand(proto::CMD_LAYOUT, layout);
     installVideoStore(sim);
+    installRotationCommands(sim);
 }
 
 }  // namespace sim
