@@ -623,7 +623,9 @@ void CImageManage::DrawWindows(QPainter& painter, uint16_t view)
         } else {
             // A picture that is missing on this computer: show where the window is.
             painter.save();
-            painter.setPen(QPen(QColor::fromRgb(layout::colorRefToRgb(w.frameColor)), 3));
+            QPen framePen(QColor::fromRgb(layout::colorRefToRgb(w.frameColor)), 3);
+            framePen.setCosmetic(true);
+            painter.setPen(framePen);
             painter.setBrush(Qt::NoBrush);
             painter.drawRect(QRect(rel.left, rel.top, rel.width() - 1, rel.height() - 1));
             painter.drawLine(rel.left, rel.top, rel.right - 1, rel.bottom - 1);
@@ -633,10 +635,13 @@ void CImageManage::DrawWindows(QPainter& painter, uint16_t view)
         if (w.selected) {
             painter.save();
             painter.setPen(QColor::fromRgb(layout::colorRefToRgb(0x00FF0000)));
+            // The label keeps a readable size on screen at every zoom.
+            const qreal scale = painter.transform().m11() > 0 ? painter.transform().m11() : 1.0;
+            const int px = std::max(1, int(13 / scale));
             QFont font = painter.font();
-            font.setPixelSize(16);
+            font.setPixelSize(px);
             painter.setFont(font);
-            painter.drawText(QPoint(rel.left + 12, rel.top + 12 + 16),
+            painter.drawText(QPoint(rel.left + std::max(12, int(18 / scale)), rel.top + std::max(12, int(18 / scale)) + px),
                              QStringLiteral("L:%1,T:%2,W:%3,H:%4")
                                  .arg(w.rect.left)
                                  .arg(w.rect.top)
@@ -656,7 +661,9 @@ bool CImageManage::DrawDragPicture(QPainter& painter, uint16_t view)
     const LayoutRect rel = placing_.rect.translated(-area.left, -area.top);
     layout::DrawPicturePair(painter, placing_.picture, placing_.twin, rel);
     painter.save();
-    painter.setPen(QPen(QColor::fromRgb(layout::colorRefToRgb(placing_.frameColor)), 1, Qt::DashLine));
+    QPen dashed(QColor::fromRgb(layout::colorRefToRgb(placing_.frameColor)), 1, Qt::DashLine);
+    dashed.setCosmetic(true);
+    painter.setPen(dashed);
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(QRect(rel.left, rel.top, rel.width() - 1, rel.height() - 1));
     painter.restore();
@@ -672,3 +679,24 @@ void CImageManage::LoadWindowPictures(PictureWindow& w) const
     if (!twinName.isEmpty())
         layout::LoadPictureFile(w.twin, layout::FindFileCaseInsensitive(pictureFolder(), twinName));
 }
+
+namespace layout {
+
+void OwnedImageManage::create(const QString& materialFolder)
+{
+    reset();
+    model_ = new CImageManage(materialFolder);
+    CImageManage::SetInstance(model_);
+}
+
+void OwnedImageManage::reset()
+{
+    if (!model_)
+        return;
+    if (CImageManage::InstanceOrNull() == model_)
+        CImageManage::SetInstance(nullptr);
+    delete model_;
+    model_ = nullptr;
+}
+
+}  // namespace layout

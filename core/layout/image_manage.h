@@ -243,3 +243,21 @@ namespace layout {
 // "Layout file is not standard. Please check it！" in the language.
 QString NotStandardMessage(unsigned language);
 }
+
+namespace layout {
+// Owns the program's model and is its CImageManage::Instance() while it
+// lives (the document holds one).
+class OwnedImageManage {
+public:
+    OwnedImageManage() = default;
+    ~OwnedImageManage() { reset(); }
+    OwnedImageManage(const OwnedImageManage&) = delete;
+    OwnedImageManage& operator=(const OwnedImageManage&) = delete;
+    void create(const QString& materialFolder);
+    void reset();
+    CImageManage* get() const { return model_; }
+
+private:
+    CImageManage* model_ = nullptr;
+};
+}  // namespace layout
