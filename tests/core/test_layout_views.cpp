@@ -403,3 +403,48 @@ TEST(LayoutViews, ScreenshotOfTheMainWindowWithThreeWindows)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(LayoutViews, ParameterDialogShowsTheWindowAndWagOnlyForThreeChannels)
+{
+    const QString folder = testsupport::binDir() + QStringLiteral("/../screenshots");
+    QDir().mkpath(folder);
+    struct Row { unsigned lang; uint8_t channels; uint8_t wag; bool enabled; bool checked; };
+    const Row rows[] = {
+        {platform::kLanguageEnglish, 3, 1, true, true},
+        {platform::kLanguageChinese, 3, 0, true, false},
+        {platform::kLanguageEnglish, 4, 1, false, false},
+    };
+    for (const Row& r : rows) {
+        CImageParam d(r.lang);
+        d.playerChannels = r.channels;
+        d.window = {200, 600, 760, 1020};
+        d.bounds = {0, 0, 1920, 1080};
+        d.maxWidth = 1920;
+        d.maxHeight = 1080;
+        d.wag = r.wag;
+        d.InitControls();
+        d.show();
+        QApplication::processEvents();
+        EXPECT_EQ(d.edit(CImageParam::kLeftEdit)->text(), QStringLiteral("200"));
+        EXPECT_EQ(d.edit(CImageParam::kWidthEdit)->text(), QStringLiteral("560"));
+        EXPECT_EQ(d.edit(CImageParam::kHeightEdit)->text(), QStringLiteral("420"));
+        EXPECT_EQ(d.wagBox()->isEnabled(), r.enabled);
+        EXPECT_EQ(d.wagBox()->isChecked(), r.checked);
+        EXPECT_EQ(d.windowTitle(), r.lang == 4 ? QStringLiteral("参数设置") : QStringLiteral("Parameter Setting"));
+        // Enter does not close it.
+        QTest::keyClick(&d, Qt::Key_Return);
+        EXPECT_TRUE(d.isVisible());
+        if (r.channels == 3) {
+            ASSERT_TRUE(d.grab().save(folder + (r.lang == 4 ? QStringLiteral("/image_param_zh.png")
+                                                             : QStringLiteral("/image_param_en.png"))));
+        }
+        testsupport::MessageBoxRecorder boxes;
+        EXPECT_TRUE(d.TryAccept());
+        EXPECT_EQ(d.wag, r.checked ? 1 : 0);
+        EXPECT_TRUE(boxes.calls().empty());
+    }
+}
+
+}  // namespace
