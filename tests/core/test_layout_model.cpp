@@ -220,6 +220,24 @@ TEST(LayoutModel, MissingPictureIsDrawnAsAFrameAndDoesNotHideLaterWindows)
     EXPECT_EQ(m.window(2).rect, (LayoutRect{0, 140, 60, 200}));
 }
 
+TEST(LayoutModel, WindowPicturesLoadWithTheirTwinsWhicheverNameTheFileGives)
+{
+    Library lib;
+    lib.picture(QStringLiteral("a.png"), Qt::red);
+    lib.picture(QStringLiteral("a.bmp"), Qt::blue);
+    lib.picture(QStringLiteral("b.PNG"), Qt::green);
+    struct Row { const char* name; bool picture; bool twin; };
+    const Row rows[] = {{"a.png", true, true}, {"a.BMP", true, true}, {"b.png", true, false},
+                        {"b.jpg", false, false}, {"gone.png", false, false}};
+    for (const Row& r : rows) {
+        CImageManage m(lib.material());
+        ASSERT_TRUE(m.LoadLayout(QByteArray(R"({"msg":"windows config","data":{"image":[{"name":")") + r.name + "\"}]}}").loaded);
+        EXPECT_EQ(!m.window(0).picture.isNull(), r.picture) << r.name;
+        EXPECT_EQ(!m.window(0).twin.isNull(), r.twin) << r.name;
+        EXPECT_EQ(m.window(0).name, QString::fromLatin1(r.name));
+    }
+}
+
 // ------------------------------------------------------------------ .GFD files
 
 const char kEmptyGolden[] =
