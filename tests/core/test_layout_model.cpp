@@ -238,6 +238,29 @@ TEST(LayoutModel, WindowPicturesLoadWithTheirTwinsWhicheverNameTheFileGives)
     }
 }
 
+TEST(LayoutModel, SecondScreenRectanglesAreScreenRelativeInTheEditors)
+{
+    CImageManage m(QStringLiteral("/nonexistent"));
+    m.SetScreenArea(0, {0, 0, 1920, 1080});
+    m.SetScreenArea(1, {1920, 0, 3840, 1080});
+    ASSERT_TRUE(m.AddPictureWindow(1, 3, 0, {2000, 100, 2100, 200}));
+    ASSERT_TRUE(m.AddPictureWindow(0, 3, 0, {10, 10, 50, 50}));
+    m.Select(0);
+    LayoutRect r;
+    uint32_t color = 7;
+    EXPECT_FALSE(m.GetSelectedRect(0, r));  // selected window is on the other screen
+    ASSERT_TRUE(m.GetSelectedRectAndColor(1, r, color));
+    EXPECT_EQ(r, (LayoutRect{80, 100, 180, 200}));
+    m.SetSelectedRect(1, {0, 0, 64, 64});
+    EXPECT_EQ(m.window(0).rect, (LayoutRect{1920, 0, 1984, 64}));
+    m.SetSelectedRect(0, {0, 0, 1, 1});  // not this screen's window: unchanged
+    EXPECT_EQ(m.window(0).rect, (LayoutRect{1920, 0, 1984, 64}));
+    m.GetScreenRect(1, r);
+    EXPECT_EQ(r, (LayoutRect{0, 0, 1920, 1080}));
+    EXPECT_TRUE(m.HasSelectionOnScreen(1));
+    EXPECT_FALSE(m.HasSelectionOnScreen(0));
+}
+
 // ------------------------------------------------------------------ .GFD files
 
 const char kEmptyGolden[] =
