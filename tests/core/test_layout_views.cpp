@@ -16,6 +16,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QImage>
+#include <QMenu>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
@@ -444,6 +445,51 @@ TEST(LayoutViews, ParameterDialogShowsTheWindowAndWagOnlyForThreeChannels)
         EXPECT_TRUE(d.TryAccept());
         EXPECT_EQ(d.wag, r.checked ? 1 : 0);
         EXPECT_TRUE(boxes.calls().empty());
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(LayoutViews, ResizeByHandleStopsAtTheZoomsMinimumAndLockIgnoresTheMouse)
+{
+    Views v;
+    loadThreeWindows(v.model());
+    v.canvas()->SetZoom(0.25);
+    QTest::mouseClick(v.canvasPort(), Qt::LeftButton, {}, v.at(300, 700));
+    ASSERT_EQ(v.canvas()->selection(), (LayoutRect{200, 600, 760, 1020}));
+    // The bottom-right handle, dragged far up and left.
+    const QPoint corner = v.at(760, 1020) - QPoint(3, 3);
+    QTest::mousePress(v.canvasPort(), Qt::LeftButton, {}, corner);
+    QTest::mouseMove(v.canvasPort(), QPoint(5, 5));
+    QTest::mouseRelease(v.canvasPort(), Qt::LeftButton, {}, QPoint(5, 5));
+    const LayoutRect r = v.model().window(2).rect;
+    EXPECT_EQ(r.left, 200);
+    EXPECT_EQ(r.top, 600);
+    EXPECT_EQ(r.width(), 180);  // 45 device pixels at 0.25
+    EXPECT_EQ(r.height(), 180);
+
+    v.canvas()->SetLocked(true);
+    QTest::mouseClick(v.canvasPort(), Qt::LeftButton, {}, v.at(1200, 100));
+    uint16_t ch = 0;
+    int pos = -1;
+    ASSERT_TRUE(v.model().FindSelected(ch, pos));
+    EXPECT_EQ(pos, 2);
+}
+
+TEST(LayoutViews, ContextMenuInBothLanguages)
+{
+    for (unsigned lang : {platform::kLanguageEnglish, platform::kLanguageChinese}) {
+        Views v(lang);
+        std::unique_ptr<QMenu> menu(v.canvas()->BuildContextMenu(nullptr));
+        QStringList texts;
+        for (QAction* a : menu->actions())
+            texts << a->text();
+        EXPECT_EQ(menu->title(), lang == 4 ? QStringLiteral("编辑") : QStringLiteral("Edit"));
+        EXPECT_EQ(texts, lang == 4 ? QStringList({QStringLiteral("删除(&E)\tDel"), QString(), QStringLiteral("蒙版参数设置")})
+                                   : QStringList({QStringLiteral("Close(&E)\tDel"), QString(),
+                                                  QStringLiteral("Mask Parameter Setting")}));
     }
 }
 
