@@ -85,8 +85,10 @@ QString FindFileCaseInsensitive(const QString& folder, const QString& name)
 void DrawPicturePair(QPainter& painter, const QImage& picture, const QImage& twin, const LayoutRect& rect)
 {
     const QRect target(rect.left, rect.top, rect.width(), rect.height());
+    // Plain stretching: Qt's smooth stretching hands large areas to a thread
+    // pool of its own, which the thread checker cannot follow.
     painter.save();
-    painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     if (!picture.isNull())
         painter.drawImage(target, picture);
     if (!twin.isNull())

@@ -67,7 +67,7 @@ bool IsPlainFileName(const QString& name);
 // there (pictures made on a case-blind system); empty when none exists.
 QString FindFileCaseInsensitive(const QString& folder, const QString& name);
 
-// Stretches `picture`, then `twin`, into `rect` (smooth scaling).
+// Stretches `picture`, then `twin`, into `rect`.
 void DrawPicturePair(QPainter& painter, const QImage& picture, const QImage& twin, const LayoutRect& rect);
 
 }  // namespace layout

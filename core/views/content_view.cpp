@@ -8,7 +8,6 @@
 #include "transport/records.h"
 
 #include <QKeyEvent>
-#include <QLinearGradient>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
@@ -157,10 +156,7 @@ void CContentView::DrawCanvas(QPainter& p)
     p.save();
     p.translate(-sx, -sy);
     p.scale(zoom_, zoom_);
-    QLinearGradient backdrop(0, 0, 0, canvasHeight_);
-    backdrop.setColorAt(0, QColor(0x2C, 0x3A, 0x4C));
-    backdrop.setColorAt(1, QColor(0x14, 0x1C, 0x26));
-    p.fillRect(QRect(0, 0, canvasWidth_, canvasHeight_), backdrop);
+    p.fillRect(QRect(0, 0, canvasWidth_, canvasHeight_), QColor(0x22, 0x2C, 0x3A));
     if (CImageManage* m = model()) {
         if (screen_ < layout::kScreenCount) {
             const CellGrid& g = m->grid(screen_);

