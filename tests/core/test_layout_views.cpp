@@ -513,3 +513,29 @@ TEST(LayoutViews, ContextMenuInBothLanguages)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(LayoutViews, ThePlayersStatusSetsTheScreensOfTheModelAndTheCanvases)
+{
+    Views v;
+    v.connectPlayer();
+    ASSERT_EQ(v.canvas()->canvasWidth(), 3840);
+    ASSERT_TRUE(v.doc->SendToCurrentPlayer(v.doc->MakeRequest(proto::CMD_STATUS)));
+    ASSERT_TRUE(waitUntil([&] { return v.canvas()->canvasWidth() == 1920; }, 5000));
+    EXPECT_EQ(v.canvas()->canvasHeight(), 1080);
+    EXPECT_EQ(v.model().screen(1).area, (LayoutRect{1920, 0, 3840, 1080}));
+    EXPECT_TRUE(v.frame->contentTabView()->IsScreenVisible(1));
+    EXPECT_FALSE(v.frame->contentTabView()->IsScreenVisible(2));
+    // A drop on the second screen lands in its area, in model space.
+    v.frame->contentTabView()->setCurrentIndex(1);
+    ASSERT_EQ(v.doc->activeScreen(), 1);
+    ASSERT_TRUE(v.doc->AddPictureWindow(0));
+    QTest::mouseMove(v.canvasPort(1), v.at(100, 100, 1));
+    QTest::mouseClick(v.canvasPort(1), Qt::LeftButton, {}, v.at(100, 100, 1));
+    ASSERT_EQ(v.model().windowCount(), 1);
+    EXPECT_EQ(v.model().window(0).viewIndex, 1);
+    EXPECT_EQ(v.model().window(0).rect, (LayoutRect{1920, 0, 2880, 540}));
+}
+
+}  // namespace
