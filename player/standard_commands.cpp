@@ -3,6 +3,7 @@
 #include "player/player_sim.h"
 #include "player/video_store.h"
 #include "player/rotation_commands.h"
+#include "player/factory_reset.h"
 
 #include "transport/announcement.h"
 
@@ -221,6 +222,7 @@ void installStandardCommands(PlayerSim& sim)
     sim.registerCommand(proto::CMD_LAYOUT, layout);
     installVideoStore(sim);
     installRotationCommands(sim);
+    installFactoryReset(sim);
 }
 
 }  // namespace sim
