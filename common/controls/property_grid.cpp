@@ -231,6 +231,7 @@ void PropertyItem::refresh()
         QFont bold = font(kNameColumn);
         bold.setBold(true);
         setFont(kNameColumn, bold);
+        setBackground(kNameColumn, grid_->palette().brush(QPalette::Button));
     } else {
         QTreeWidgetItem::setText(kValueColumn, valueText());
         if (kind_ == Kind::Check)
@@ -397,6 +398,9 @@ PropertyGrid::PropertyGrid(QWidget* parent) : QWidget(parent)
     tree_->setColumnCount(2);
     tree_->setHeaderLabels({tr("Property"), tr("Value")});
     tree_->setRootIsDecorated(true);
+    // A narrow step per level, so that names fit a name column of the widths
+    // the dialogs give (120 to 150 pixels).
+    tree_->setIndentation(12);
     tree_->setUniformRowHeights(true);
     tree_->setAlternatingRowColors(false);
     tree_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -559,7 +563,7 @@ PropertyItem* PropertyGrid::findByData(quintptr data) const
 
 bool PropertyGrid::applyUserValue(PropertyItem* item, const QVariant& value)
 {
-    if (!item || item->grid_ != this || item->isGroup() || item->readOnly_)
+    if (!item || item->grid_ != this || item->isGroup() || item->readOnly_ || notifying_ > 0)
         return false;
     bool ok = false;
     const QVariant next = item->normalised(value, &ok);
@@ -574,7 +578,11 @@ bool PropertyGrid::applyUserValue(PropertyItem* item, const QVariant& value)
     const QVariant old = item->value_;
     item->value_ = next;
     item->refresh();
+    // A handler that shows a message box takes the focus from the editor,
+    // which then commits once more: that second commit is not a new edit.
+    ++notifying_;
     emit propertyChanged(item, item->data_, old, next);
+    --notifying_;
     return true;
 }
 

@@ -157,8 +157,9 @@ public:
     // The user's way in: what every editor calls. Refused (false, nothing
     // changes) for groups, read-only rows and values the kind does not take
     // (a number out of range, a list text not among the options without
-    // free text, a colour that is not valid). A value equal to the current
-    // one is accepted without a signal.
+    // free text, a colour that is not valid), and while a change handler
+    // runs (its own setValue has the last word). A value equal to the
+    // current one is accepted without a signal.
     bool applyUserValue(PropertyItem* item, const QVariant& value);
 
     PropertyItem* selectedItem() const;
@@ -212,5 +213,6 @@ private:
     QLabel* descriptionText_;
     bool markModified_ = false;
     int refreshing_ = 0;  // > 0 while the grid itself sets check states
+    int notifying_ = 0;   // > 0 while a change handler runs
     QString folderCaption_;
 };
