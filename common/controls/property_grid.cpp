@@ -176,6 +176,8 @@ void PropertyItem::setValue(const QVariant& value)
         stored = QColor(Qt::black);
     value_ = stored;
     refresh();
+    if (grid_)
+        grid_->syncEditor(this);
 }
 
 bool PropertyItem::isModified() const
@@ -220,6 +222,8 @@ void PropertyItem::setCurrentIndex(int index)
     // past the list.
     value_ = (index >= 0 && index < options_.size()) ? options_.at(index) : QString();
     refresh();
+    if (grid_)
+        grid_->syncEditor(this);
 }
 
 void PropertyItem::refresh()
@@ -624,6 +628,15 @@ void PropertyGrid::commitOpenEditor()
     auto* delegate = static_cast<PropertyDelegate*>(tree_->itemDelegate());
     emit delegate->commitData(editor);
     emit delegate->closeEditor(editor);
+}
+
+void PropertyGrid::syncEditor(PropertyItem* item)
+{
+    // An editor open on the row would later write back what it held before
+    // the owner set the value: it shows the new value instead.
+    const QModelIndex index = tree_->indexFromItem(item, kValueColumn);
+    if (QWidget* editor = tree_->indexWidget(index))
+        tree_->itemDelegate()->setEditorData(editor, index);
 }
 
 void PropertyGrid::setModifiedMarking(bool on)

@@ -75,7 +75,8 @@ public:
 
     QVariant value() const { return value_; }
     QString valueText() const;  // the value as shown (empty for a check box)
-    // Stores and shows `value` (converted to the row's kind); no signal.
+    // Stores and shows `value` (converted to the row's kind), also in an
+    // editor open on the row; no signal.
     void setValue(const QVariant& value);
 
     QVariant originalValue() const { return original_; }
@@ -201,6 +202,7 @@ private:
     friend class PropertyItem;
     friend class PropertyDelegate;
     PropertyItem* add(PropertyItem* parent, PropertyItem* item);
+    void syncEditor(PropertyItem* item);
     void onCurrentChanged();
     void onItemChanged(QTreeWidgetItem* item, int column);
     void onItemClicked(QTreeWidgetItem* item, int column);

@@ -174,6 +174,31 @@ TEST(PropertyGrid, EditorsCommitAndHandlerSetsValueBack)
     EXPECT_EQ(f.changes[0].oldValue.toString(), u"Off"_s);
 }
 
+TEST(PropertyGrid, OwnerValuesReachOpenEditorsAndHandlersHaveTheLastWord)
+{
+    GridFixture f;
+    // The owner sets a row whose editor is open: closing the editor later
+    // does not write the old text back.
+    auto* edit = qobject_cast<QLineEdit*>(f.grid.editItem(f.text));
+    ASSERT_NE(edit, nullptr);
+    f.text->setValue(u"from the owner"_s);
+    EXPECT_EQ(edit->text(), u"from the owner"_s);
+    f.grid.commitOpenEditor();
+    EXPECT_EQ(f.text->valueText(), u"from the owner"_s);
+    EXPECT_TRUE(f.changes.empty());
+
+    // A user value arriving while a handler runs (an editor committing again
+    // as a message box takes its focus) is not a second edit.
+    bool nestedAccepted = true;
+    QObject::connect(&f.grid, &PropertyGrid::propertyChanged, &f.grid, [&](PropertyItem* item) {
+        nestedAccepted = f.grid.applyUserValue(item, u"nested"_s);
+    });
+    EXPECT_TRUE(f.grid.applyUserValue(f.text, u"typed"_s));
+    EXPECT_FALSE(nestedAccepted);
+    EXPECT_EQ(f.changes.size(), 1u);
+    EXPECT_EQ(f.text->valueText(), u"typed"_s);
+}
+
 TEST(PropertyGrid, CheckBoxesReadOnlyRowsAndGroups)
 {
     GridFixture f;

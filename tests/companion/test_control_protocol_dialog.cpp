@@ -332,6 +332,20 @@ TEST(ControlProtocolDialog, LearningFillsTheSelectedItem)
             EXPECT_EQ(f.dialog->Grid(took)->selectedItem(), nullptr) << c.name;
         }
     }
+    // An editor open on the selected row shows the learned bytes and, closed
+    // later, keeps them.
+    {
+        DialogFixture f;
+        PropertyItem* play = f.row(kSerial, 1, 0);
+        f.dialog->Grid(kSerial)->setSelectedItem(play);
+        auto* edit = qobject_cast<QLineEdit*>(f.dialog->Grid(kSerial)->editItem(play));
+        ASSERT_NE(edit, nullptr);
+        platform::sendMessage(f.dialog.get(), platform::WM_USART_DATA_REPLY, 0,
+                              LPARAM(StandInMain::usart(QByteArray("\x01", 1))));
+        EXPECT_EQ(edit->text(), u"01"_s);
+        f.dialog->Grid(kSerial)->commitOpenEditor();
+        EXPECT_EQ(f.dialog->Record().serial.commands[0], u"01"_s);
+    }
     // Learned bytes come through the polling too (stand-in answers 50).
     DialogFixture f;
     f.dialog->Grid(kSerial)->setSelectedItem(f.row(kSerial, 1, 22));
@@ -400,6 +414,8 @@ TEST(ControlProtocolDialog, LoadSaveAsAndExit)
         {"missing file", f.temp.filePath(u"none.JSON"_s), u""_s},
         {"document", good, u"Duet"_s},
     };
+    // An edit left open while a document is loaded goes with the old grid.
+    ASSERT_NE(f.dialog->Grid(kLayouts)->editItem(f.row(kLayouts, 1, 0)), nullptr);
     for (const auto& c : loads) {
         answer = c.path;
         f.dialog->OnLoad();
@@ -440,6 +456,10 @@ TEST(ControlProtocolDialog, LoadSaveAsAndExit)
     EXPECT_TRUE(f.dialog->hasTimer(controlprotocol::kPollTimerId));
     testsupport::MessageBoxRecorder yes(platform::MsgResult::Yes);
     f.dialog->close();  // the close box asks the same question
+    EXPECT_FALSE(f.dialog->hasTimer(controlprotocol::kPollTimerId));
+    // A document arriving while the window closes starts no polling.
+    const QByteArray late = ControlProtocolJson(ControlProtocolRecord());
+    platform::sendMessage(f.dialog.get(), platform::WM_CONTROL_PROTOCOL_REPLY, 1, LPARAM(&late));
     EXPECT_FALSE(f.dialog->hasTimer(controlprotocol::kPollTimerId));
     EXPECT_TRUE(testsupport::waitUntil([&] { return !f.dialog->isVisible(); }, 3000));
     EXPECT_EQ(f.dialog->result(), QDialog::Rejected);
