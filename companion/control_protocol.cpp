@@ -333,28 +333,24 @@ void CControlProtocol::BuildSerialGrid()
 void CControlProtocol::BuildFolderGrid()
 {
     controlprotocol::FillFolderNames(record_, *catalog_);
-    PropertyGrid* grid = grids_[kFolderGrid];
-    grid->clear();
-    for (std::size_t i = 0; i < ControlProtocolRecord::kFolders; ++i) {
-        const SwitchCommand& folder = record_.videoTypes[i];
-        PropertyItem* group =
-            grid->addGroup(nullptr, Text("Video Folder%1", "视频文件夹%1").arg(i + 1), quintptr(i));
-        grid->addText(group, Text("Folder Name", "文件夹名称"), folder.name, 0);
-        grid->addText(group, Text("Send Cmd", "发送命令"), folder.sendCmd, 1);
-        grid->addText(group, Text("Recv Cmd", "接收命令"), folder.recvCmd, 2);
-    }
+    BuildSwitchGrid(grids_[kFolderGrid], record_.videoTypes, Text("Video Folder%1", "视频文件夹%1"),
+                    Text("Folder Name", "文件夹名称"));
 }
 
 void CControlProtocol::BuildLayoutGrid()
 {
-    PropertyGrid* grid = grids_[kLayoutGrid];
+    BuildSwitchGrid(grids_[kLayoutGrid], record_.layouts, Text("LayOut%1", "布局%1"), Text("LayOut Name", "布局名称"));
+}
+
+void CControlProtocol::BuildSwitchGrid(PropertyGrid* grid, const std::array<SwitchCommand, 64>& entries,
+                                       const QString& groupLabel, const QString& nameLabel)
+{
     grid->clear();
-    for (std::size_t i = 0; i < ControlProtocolRecord::kLayouts; ++i) {
-        const SwitchCommand& layout = record_.layouts[i];
-        PropertyItem* group = grid->addGroup(nullptr, Text("LayOut%1", "布局%1").arg(i + 1), quintptr(i));
-        grid->addText(group, Text("LayOut Name", "布局名称"), layout.name, 0);
-        grid->addText(group, Text("Send Cmd", "发送命令"), layout.sendCmd, 1);
-        grid->addText(group, Text("Recv Cmd", "接收命令"), layout.recvCmd, 2);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        PropertyItem* group = grid->addGroup(nullptr, groupLabel.arg(i + 1), quintptr(i));
+        grid->addText(group, nameLabel, entries[i].name, 0);
+        grid->addText(group, Text("Send Cmd", "发送命令"), entries[i].sendCmd, kSendCmdData);
+        grid->addText(group, Text("Recv Cmd", "接收命令"), entries[i].recvCmd, 2);
     }
 }
 

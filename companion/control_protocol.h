@@ -24,6 +24,7 @@
 #include <QVariant>
 #include <QString>
 
+#include <array>
 #include <memory>
 
 class PropertyGrid;
@@ -53,7 +54,8 @@ QString LearnedCommand(const UsartDataRecord& record);
 class CControlProtocol : public QDialog, public platform::MessageWindow {
 public:
     // `captionPrefix` and `tempFolder` come from the main dialog; the
-    // document for the player is written into `tempFolder`.
+    // document for the player is written into `tempFolder`. The caption
+    // itself carries no prefix: the dispatcher looks for it as it stands.
     CControlProtocol(const QString& captionPrefix, const QString& tempFolder, QWidget* parent = nullptr);
     ~CControlProtocol() override;
 
@@ -88,6 +90,8 @@ private:
     void BuildSerialGrid();
     void BuildFolderGrid();
     void BuildLayoutGrid();
+    void BuildSwitchGrid(PropertyGrid* grid, const std::array<SwitchCommand, 64>& entries, const QString& groupLabel,
+                         const QString& nameLabel);
     void BuildProjectorGrid();
     void CommitEditors();
     void OnPropertyChanged(int gridId, PropertyItem* item, const QVariant& newValue);
