@@ -442,13 +442,8 @@ PropertyGrid::PropertyGrid(QWidget* parent) : QWidget(parent)
     connect(tree_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item, int column) {
         onItemClicked(item, column);
     });
-    connect(tree_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int column) {
-        auto* row = static_cast<PropertyItem*>(item);
-        if (row->isGroup())
-            row->setExpanded(!row->isExpanded());
-        else
-            onItemClicked(item, column);
-    });
+    // A double click on a group opens or closes it (the view's own rule).
+    tree_->setExpandsOnDoubleClick(true);
 }
 
 PropertyGrid::~PropertyGrid() = default;

@@ -160,6 +160,17 @@ TEST(PropertyGrid, EditorsCommitAndHandlerSetsValueBack)
         EXPECT_EQ(f.changes.size(), c.signals_) << c.name;
     }
 
+    // A click on a value opens its editor; a click on a name only selects.
+    QTreeWidget* tree = f.grid.tree();
+    const QModelIndex portValue = tree->indexFromItem(f.number, 1);
+    const QModelIndex portName = tree->indexFromItem(f.number, 0);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(portName).center());
+    EXPECT_EQ(f.grid.selectedItem(), f.number);
+    EXPECT_EQ(tree->indexWidget(portValue), nullptr);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(portValue).center());
+    EXPECT_NE(tree->indexWidget(portValue), nullptr);
+    f.grid.commitOpenEditor();
+
     // A drop-down without free text commits on the choice itself.
     f.changes.clear();
     auto* combo = qobject_cast<QComboBox*>(f.grid.editItem(f.list));
