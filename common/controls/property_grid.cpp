@@ -19,6 +19,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <cmath>
+
 namespace {
 
 constexpr int kNameColumn = 0;
@@ -59,6 +61,16 @@ public:
         layout->addWidget(button);
         setFocusProxy(edit);
         setAutoFillBackground(true);
+    }
+    // A second button that sets a fixed value (a colour row's automatic
+    // colour); hidden unless the row has one.
+    QToolButton* addFixedButton(const QString& label)
+    {
+        auto* fixed = new QToolButton(this);
+        fixed->setText(label);
+        fixed->setObjectName(QStringLiteral("automatic"));
+        static_cast<QHBoxLayout*>(layout())->insertWidget(1, fixed);
+        return fixed;
     }
     QLineEdit* edit;
     QToolButton* button;
@@ -120,6 +132,8 @@ QString PropertyItem::valueText() const
         return QString();
     case Kind::Number:
         return QString::number(value_.toLongLong());
+    case Kind::Real:
+        return decimals_ < 0 ? QString::number(value_.toDouble()) : QString::number(value_.toDouble(), 'f', decimals_);
     case Kind::Colour:
         return colourText(value_.value<QColor>());
     default:
@@ -145,6 +159,13 @@ QVariant PropertyItem::normalised(const QVariant& value, bool* ok) const
                                                                    : value.toLongLong(&parsed);
         *ok = parsed && number >= min_ && number <= max_;
         return QVariant::fromValue<qint64>(number);
+    }
+    case Kind::Real: {
+        bool parsed = false;
+        const double number = value.typeId() == QMetaType::QString ? value.toString().trimmed().toDouble(&parsed)
+                                                                   : value.toDouble(&parsed);
+        *ok = parsed && std::isfinite(number);
+        return number;
     }
     case Kind::List: {
         const QString text = value.toString();
@@ -172,6 +193,8 @@ void PropertyItem::setValue(const QVariant& value)
     // range and a colour stays a colour.
     if (kind_ == Kind::Number)
         stored = QVariant::fromValue<qint64>(qBound(min_, stored.toLongLong(), max_));
+    if (kind_ == Kind::Real && !ok)
+        stored = 0.0;
     if (kind_ == Kind::Colour && !stored.value<QColor>().isValid())
         stored = QColor(Qt::black);
     value_ = stored;
@@ -200,6 +223,12 @@ void PropertyItem::setReadOnly(bool readOnly)
     if (grid_)
         --grid_->refreshing_;
     refresh();
+}
+
+void PropertyItem::setAutomaticColour(const QColor& colour, const QString& label)
+{
+    autoColour_ = colour;
+    autoLabel_ = label;
 }
 
 void PropertyItem::setOptions(const QStringList& options)
@@ -231,8 +260,11 @@ void PropertyItem::refresh()
     if (!grid_)
         return;
     ++grid_->refreshing_;
+    // Fonts start from the grid's own, so that a font the owner gives the
+    // grid reaches every row.
+    const QFont base = grid_->tree_->font();
     if (kind_ == Kind::Group) {
-        QFont bold = font(kNameColumn);
+        QFont bold = base;
         bold.setBold(true);
         setFont(kNameColumn, bold);
         setBackground(kNameColumn, grid_->palette().brush(QPalette::Button));
@@ -242,7 +274,7 @@ void PropertyItem::refresh()
             setCheckState(kValueColumn, value_.toBool() ? Qt::Checked : Qt::Unchecked);
         if (kind_ == Kind::Colour)
             setIcon(kValueColumn, colourSwatch(value_.value<QColor>()));
-        QFont valueFont = font(kValueColumn);
+        QFont valueFont = base;
         valueFont.setBold(grid_->markModified_ && isModified());
         setFont(kValueColumn, valueFont);
         const QPalette palette = grid_->palette();
@@ -284,6 +316,13 @@ public:
             edit->setValidator(new QRegularExpressionValidator(QRegularExpression(pattern), edit));
             return edit;
         }
+        case PropertyItem::Kind::Real: {
+            auto* edit = new QLineEdit(parent);
+            edit->setFrame(false);
+            edit->setValidator(new QRegularExpressionValidator(
+                QRegularExpression(QStringLiteral("[-+]?[0-9]{0,15}([.][0-9]{0,15})?")), edit));
+            return edit;
+        }
         case PropertyItem::Kind::List: {
             auto* combo = new QComboBox(parent);
             combo->addItems(item->options());
@@ -312,6 +351,18 @@ public:
                 }
             });
             const bool folder = item->kind() == PropertyItem::Kind::Folder;
+            if (!folder && item->automaticColour().isValid()) {
+                const QString automatic = colourText(item->automaticColour());
+                QToolButton* fixed = editor->addFixedButton(item->automaticLabel());
+                connect(fixed, &QToolButton::clicked, this, [self, guard, automatic] {
+                    if (!guard || guard->finished)
+                        return;
+                    guard->edit->setText(automatic);
+                    guard->finished = true;
+                    emit self->commitData(guard);
+                    emit self->closeEditor(guard);
+                });
+            }
             connect(editor->button, &QToolButton::clicked, this, [self, guard, folder] {
                 if (!guard)
                     return;
@@ -486,6 +537,15 @@ PropertyItem* PropertyGrid::addNumber(PropertyItem* parent, const QString& name,
     return add(parent, item);
 }
 
+PropertyItem* PropertyGrid::addReal(PropertyItem* parent, const QString& name, double value, int decimals,
+                                    quintptr data, const QString& description)
+{
+    auto* item = new PropertyItem(this, PropertyItem::Kind::Real, name, data, description);
+    item->decimals_ = decimals;
+    item->value_ = std::isfinite(value) ? value : 0.0;
+    return add(parent, item);
+}
+
 PropertyItem* PropertyGrid::addList(PropertyItem* parent, const QString& name, const QStringList& options, int index,
                                     bool allowFreeText, quintptr data, const QString& description)
 {
@@ -637,9 +697,25 @@ void PropertyGrid::syncEditor(PropertyItem* item)
 void PropertyGrid::setModifiedMarking(bool on)
 {
     markModified_ = on;
+    refreshAll();
+}
+
+void PropertyGrid::refreshAll()
+{
     QTreeWidgetItemIterator it(tree_);
     for (; *it; ++it)
         static_cast<PropertyItem*>(*it)->refresh();
+}
+
+void PropertyGrid::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        QFont bold = font();
+        bold.setBold(true);
+        descriptionTitle_->setFont(bold);
+        refreshAll();
+    }
 }
 
 void PropertyGrid::resetOriginalValues()
@@ -652,6 +728,14 @@ void PropertyGrid::resetOriginalValues()
 void PropertyGrid::setDescriptionVisible(bool visible)
 {
     descriptionPane_->setVisible(visible);
+}
+
+void PropertyGrid::setDescriptionRows(int rows)
+{
+    const QFontMetrics metrics(descriptionText_->font());
+    const QMargins margins = descriptionPane_->layout()->contentsMargins();
+    descriptionPane_->setFixedHeight(metrics.lineSpacing() * (qMax(rows, 0) + 1) + margins.top() + margins.bottom() +
+                                     descriptionPane_->layout()->spacing());
 }
 
 bool PropertyGrid::descriptionVisible() const
@@ -727,5 +811,8 @@ QString PropertyGrid::pickFolder(const QString& start)
 
 QColor PropertyGrid::pickColour(const QColor& start)
 {
-    return QColorDialog::getColor(start.isValid() ? start : QColor(Qt::black), this);
+    const QColor from = start.isValid() ? start : QColor(Qt::black);
+    if (colourPicker_)
+        return colourPicker_(from);
+    return QColorDialog::getColor(from, this);
 }

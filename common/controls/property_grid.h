@@ -11,10 +11,14 @@
 //   Number   qint64             line edit taking digits (and a minus when the
 //                               range allows); out of range or not a number
 //                               is refused and the old value stays
+//   Real     double             line edit taking a decimal number, shown
+//                               with the row's number of decimals
 //   List     QString            drop-down of options; with free text the
 //                               user may also type a text not in the list
 //   Check    bool               check box
-//   Colour   QColor             "#RRGGBB" text and a "..." colour picker
+//   Colour   QColor             "#RRGGBB" text, a "..." colour picker and,
+//                               when the row has one, a button that sets its
+//                               automatic (default) colour
 //   Folder   QString            path text and a "..." folder picker
 //                               (through platform::fileDialog)
 //
@@ -48,6 +52,7 @@
 #include <QWidget>
 
 #include <cstdint>
+#include <functional>
 #include <limits>
 
 class QLabel;
@@ -55,7 +60,7 @@ class PropertyGrid;
 
 class PropertyItem : public QTreeWidgetItem {
 public:
-    enum class Kind { Group, Text, Number, List, Check, Colour, Folder };
+    enum class Kind { Group, Text, Number, Real, List, Check, Colour, Folder };
 
     Kind kind() const { return kind_; }
     bool isGroup() const { return kind_ == Kind::Group; }
@@ -97,6 +102,14 @@ public:
     // Numbers.
     qint64 minimum() const { return min_; }
     qint64 maximum() const { return max_; }
+    // Real numbers: decimals shown (-1: as few as the value needs).
+    int decimals() const { return decimals_; }
+
+    // Colours: the colour the editor's automatic button sets, and its label
+    // (no button while the colour is not valid).
+    void setAutomaticColour(const QColor& colour, const QString& label);
+    QColor automaticColour() const { return autoColour_; }
+    QString automaticLabel() const { return autoLabel_; }
 
 private:
     friend class PropertyGrid;
@@ -117,6 +130,9 @@ private:
     bool freeText_ = false;
     qint64 min_ = std::numeric_limits<qint64>::min();
     qint64 max_ = std::numeric_limits<qint64>::max();
+    int decimals_ = -1;
+    QColor autoColour_;
+    QString autoLabel_;
 };
 
 class PropertyGrid : public QWidget {
@@ -132,6 +148,10 @@ public:
                           const QString& description = QString());
     PropertyItem* addNumber(PropertyItem* parent, const QString& name, qint64 value, qint64 minimum, qint64 maximum,
                             quintptr data = 0, const QString& description = QString());
+    // A decimal number; any finite number is taken (range checks belong to
+    // the change handler, which may set the old value back).
+    PropertyItem* addReal(PropertyItem* parent, const QString& name, double value, int decimals, quintptr data = 0,
+                          const QString& description = QString());
     // A drop-down: the value is the option at `index` (empty when `index`
     // lies outside the options).
     PropertyItem* addList(PropertyItem* parent, const QString& name, const QStringList& options, int index,
@@ -180,6 +200,8 @@ public:
 
     void setDescriptionVisible(bool visible);
     bool descriptionVisible() const;
+    // Height of the pane: the name line and `rows` lines of description.
+    void setDescriptionRows(int rows);
     // The texts the description pane shows now (selected row's name and
     // description; empty without a selection).
     QString descriptionTitle() const;
@@ -192,15 +214,23 @@ public:
 
     // Texts of the pickers' dialogs.
     void setFolderPickerCaption(const QString& caption) { folderCaption_ = caption; }
+    // Replaces the colour dialog behind "..." (tests, or a palette of the
+    // owner's); it returns an invalid colour when the user cancelled.
+    using ColourPicker = std::function<QColor(const QColor& start)>;
+    void setColourPicker(ColourPicker picker) { colourPicker_ = std::move(picker); }
 
     QTreeWidget* tree() const { return tree_; }
 
 signals:
     void propertyChanged(PropertyItem* item, quintptr data, const QVariant& oldValue, const QVariant& newValue);
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
     friend class PropertyItem;
     friend class PropertyDelegate;
+    void refreshAll();
     PropertyItem* add(PropertyItem* parent, PropertyItem* item);
     void syncEditor(PropertyItem* item);
     void onCurrentChanged();
@@ -217,4 +247,5 @@ private:
     int refreshing_ = 0;  // > 0 while the grid itself sets check states
     int notifying_ = 0;   // > 0 while a change handler runs
     QString folderCaption_;
+    ColourPicker colourPicker_;
 };

@@ -31,7 +31,7 @@ struct Change {
 struct GridFixture {
     PropertyGrid grid;
     std::vector<Change> changes;
-    PropertyItem *group, *nested, *text, *number, *list, *freeList, *check, *colour, *folder;
+    PropertyItem *group, *nested, *text, *number, *real, *list, *freeList, *check, *colour, *folder;
 
     GridFixture()
     {
@@ -39,6 +39,7 @@ struct GridFixture {
         group = grid.addGroup(nullptr, u"Settings"_s, 100);
         text = grid.addText(group, u"Name"_s, u"first"_s, 1, u"The name"_s);
         number = grid.addNumber(group, u"Port"_s, 8192, 0, 65535, 2);
+        real = grid.addReal(group, u"Left"_s, 0.5, 4, 8);
         list = grid.addList(group, u"Mode"_s, {u"Off"_s, u"On"_s}, 0, false, 3);
         freeList = grid.addListText(group, u"Baud"_s, {u"9600"_s, u"19200"_s}, u"9600"_s, true, 4);
         nested = grid.addGroup(group, u"More"_s, 101);
@@ -64,6 +65,10 @@ TEST(PropertyGrid, UserValuesByKind)
         {"number below range", &GridFixture::number, u"-1"_s, false, u"5005"_s, false},
         {"number not a number", &GridFixture::number, u"12a"_s, false, u"5005"_s, false},
         {"number empty", &GridFixture::number, u""_s, false, u"5005"_s, false},
+        {"real", &GridFixture::real, u" 0.25 "_s, true, u"0.2500"_s, true},
+        {"real out of the unit range: the handler's to judge", &GridFixture::real, u"-3"_s, true, u"-3.0000"_s, true},
+        {"real not a number", &GridFixture::real, u"0,5"_s, false, u"-3.0000"_s, false},
+        {"real overflowing", &GridFixture::real, u"1e999"_s, false, u"-3.0000"_s, false},
         {"list option", &GridFixture::list, u"On"_s, true, u"On"_s, true},
         {"list text not an option", &GridFixture::list, u"Maybe"_s, false, u"On"_s, false},
         {"free list option", &GridFixture::freeList, u"19200"_s, true, u"19200"_s, true},
@@ -287,6 +292,61 @@ TEST(PropertyGrid, ModifiedMarkingAndDescription)
     f.grid.clearSelection();
     EXPECT_EQ(f.grid.selectedItem(), nullptr);
     EXPECT_EQ(f.grid.descriptionTitle(), u""_s);
+}
+
+TEST(PropertyGrid, ColourPickerAndAutomaticColour)
+{
+    GridFixture f;
+    QColor picked(0, 0, 255);
+    QColor started;
+    f.grid.setColourPicker([&](const QColor& start) {
+        started = start;
+        return picked;
+    });
+    f.colour->setAutomaticColour(QColor(0xFF, 0xFF, 0), u"default"_s);
+    const struct { const char* name; const char* button; QColor answer; QString shown; std::size_t signals_; } cases[] = {
+        {"picked", "picker", QColor(0, 0, 255), u"#0000FF"_s, 1},
+        {"picker cancelled", "picker", QColor(), u"#0000FF"_s, 0},
+        {"automatic", "automatic", QColor(), u"#FFFF00"_s, 1},
+    };
+    for (const auto& c : cases) {
+        f.changes.clear();
+        picked = c.answer;
+        QWidget* editor = f.grid.editItem(f.colour);
+        ASSERT_NE(editor, nullptr) << c.name;
+        auto* button = editor->findChild<QToolButton*>(QString::fromLatin1(c.button));
+        ASSERT_NE(button, nullptr) << c.name;
+        button->click();
+        QApplication::processEvents();
+        EXPECT_EQ(f.colour->valueText(), c.shown) << c.name;
+        EXPECT_EQ(f.changes.size(), c.signals_) << c.name;
+        f.grid.commitOpenEditor();
+    }
+    EXPECT_EQ(started, QColor(0, 0, 255));
+    // A row without an automatic colour has no such button.
+    f.colour->setAutomaticColour(QColor(), QString());
+    EXPECT_EQ(f.grid.editItem(f.colour)->findChild<QToolButton*>(u"automatic"_s), nullptr);
+}
+
+TEST(PropertyGrid, GridFontReachesEveryRow)
+{
+    GridFixture f;
+    f.grid.setModifiedMarking(true);
+    f.grid.applyUserValue(f.text, u"changed"_s);
+    QFont big = f.grid.font();
+    big.setPointSize(big.pointSize() + 6);
+    f.grid.setFont(big);
+    EXPECT_EQ(f.group->font(0).pointSize(), big.pointSize());
+    EXPECT_TRUE(f.group->font(0).bold());
+    EXPECT_EQ(f.text->font(1).pointSize(), big.pointSize());
+    EXPECT_TRUE(f.text->font(1).bold());
+    EXPECT_EQ(f.number->font(1).pointSize(), big.pointSize());
+    EXPECT_FALSE(f.number->font(1).bold());
+    f.grid.setDescriptionVisible(true);
+    f.grid.setDescriptionRows(1);
+    const int one = f.grid.findChild<QWidget*>(u"descriptionPane"_s)->height();
+    f.grid.setDescriptionRows(3);
+    EXPECT_GT(f.grid.findChild<QWidget*>(u"descriptionPane"_s)->height(), one);
 }
 
 TEST(PropertyGrid, FolderPickerAndScreenshot)
