@@ -290,8 +290,14 @@ class PropertyDelegate : public QStyledItemDelegate {
 public:
     explicit PropertyDelegate(PropertyGrid* grid) : QStyledItemDelegate(grid->tree()), grid_(grid) {}
 
+    // The grid going away: an editor still open may commit as the window
+    // hides (it loses the focus); that commit goes nowhere.
+    void detach() { grid_ = nullptr; }
+
     PropertyItem* itemAt(const QModelIndex& index) const
     {
+        if (!grid_)
+            return nullptr;
         return static_cast<PropertyItem*>(grid_->tree()->itemFromIndex(index));
     }
 
@@ -364,7 +370,7 @@ public:
                 });
             }
             connect(editor->button, &QToolButton::clicked, this, [self, guard, folder] {
-                if (!guard)
+                if (!guard || !self->grid_)
                     return;
                 guard->picking = true;
                 const QString start = guard->edit->text();
@@ -375,7 +381,7 @@ public:
                     const QColor colour = self->grid_->pickColour(QColor::fromString(start));
                     chosen = colour.isValid() ? colourText(colour) : QString();
                 }
-                if (!guard)
+                if (!guard || !self->grid_)
                     return;
                 guard->picking = false;
                 if (chosen.isEmpty())
@@ -463,7 +469,8 @@ PropertyGrid::PropertyGrid(QWidget* parent) : QWidget(parent)
     // Editing starts from a click on the value (as in the grids this stands
     // in for) or from F2; the handlers below decide which rows edit.
     tree_->setEditTriggers(QAbstractItemView::EditKeyPressed);
-    tree_->setItemDelegate(new PropertyDelegate(this));
+    delegate_ = new PropertyDelegate(this);
+    tree_->setItemDelegate(delegate_);
     tree_->header()->setStretchLastSection(true);
     tree_->header()->setSectionResizeMode(kNameColumn, QHeaderView::Interactive);
     layout->addWidget(tree_, 1);
@@ -497,7 +504,10 @@ PropertyGrid::PropertyGrid(QWidget* parent) : QWidget(parent)
     tree_->setExpandsOnDoubleClick(true);
 }
 
-PropertyGrid::~PropertyGrid() = default;
+PropertyGrid::~PropertyGrid()
+{
+    delegate_->detach();
+}
 
 PropertyItem* PropertyGrid::add(PropertyItem* parent, PropertyItem* item)
 {
@@ -680,7 +690,7 @@ void PropertyGrid::commitOpenEditor()
         return;
     if (auto* picker = dynamic_cast<PickerEditor*>(editor))
         picker->finished = true;
-    auto* delegate = static_cast<PropertyDelegate*>(tree_->itemDelegate());
+    auto* delegate = delegate_;
     emit delegate->commitData(editor);
     emit delegate->closeEditor(editor);
 }

@@ -42,6 +42,19 @@
 // the options, or -1 when the value is not one of them; setCurrentIndex with
 // a position outside the options shows nothing (empty value) and never reads
 // past the list.
+//
+// In use:
+//   auto* grid = new PropertyGrid(this);
+//   grid->setObjectName("2602");
+//   PropertyItem* serial = grid->addGroup(nullptr, tr("Serial Configuration"), 0);
+//   grid->addListText(serial, "BaudRate", {"9600", "19200"}, "9600", false, 1);
+//   grid->addText(serial, "Play", record.play, 2);
+//   connect(grid, &PropertyGrid::propertyChanged, this,
+//           [this](PropertyItem* item, quintptr data, const QVariant& old, const QVariant& now) {
+//               if (!store(data, now))
+//                   item->setValue(old);  // refused: the row shows the old value again
+//           });
+// The grid rebuilds by clear() and adding again; row pointers die with it.
 
 #include <QColor>
 #include <QString>
@@ -56,6 +69,7 @@
 #include <limits>
 
 class QLabel;
+class PropertyDelegate;
 class PropertyGrid;
 
 class PropertyItem : public QTreeWidgetItem {
@@ -240,6 +254,7 @@ private:
     QColor pickColour(const QColor& start);
 
     QTreeWidget* tree_;
+    PropertyDelegate* delegate_;
     QWidget* descriptionPane_;
     QLabel* descriptionTitle_;
     QLabel* descriptionText_;

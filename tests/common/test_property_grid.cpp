@@ -215,6 +215,34 @@ TEST(PropertyGrid, OwnerValuesReachOpenEditorsAndHandlersHaveTheLastWord)
     EXPECT_EQ(f.text->valueText(), u"typed"_s);
 }
 
+TEST(PropertyGrid, HandlerMayRebuildTheGrid)
+{
+    // A handler that rebuilds the grid deletes the row being edited: nothing
+    // may touch it afterwards (the address-checked build watches this).
+    for (PropertyItem* GridFixture::*row : {&GridFixture::text, &GridFixture::folder, &GridFixture::check}) {
+        GridFixture f;
+        QObject::connect(&f.grid, &PropertyGrid::propertyChanged, &f.grid, [&] {
+            f.grid.clear();
+            f.grid.addText(nullptr, u"Rebuilt"_s, u"x"_s, 9);
+        });
+        PropertyItem* item = f.*row;
+        if (item->kind() == Kind::Check) {
+            item->setCheckState(1, Qt::Checked);
+        } else {
+            QWidget* editor = f.grid.editItem(item);
+            auto* edit = editor ? editor->findChild<QLineEdit*>() : nullptr;
+            if (!edit)
+                edit = qobject_cast<QLineEdit*>(editor);
+            ASSERT_NE(edit, nullptr);
+            edit->setText(u"new"_s);
+            QTest::keyClick(edit, Qt::Key_Return);
+        }
+        QApplication::processEvents();
+        ASSERT_EQ(f.grid.topLevelCount(), 1);
+        EXPECT_EQ(f.grid.topLevelAt(0)->name(), u"Rebuilt"_s);
+    }
+}
+
 TEST(PropertyGrid, CheckBoxesReadOnlyRowsAndGroups)
 {
     GridFixture f;
