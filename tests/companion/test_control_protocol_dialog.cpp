@@ -95,9 +95,9 @@ struct StandInMain {
             serialBytes.clear();
         }
     }
-    static UsartDataRecord* usart(const QByteArray& bytes)
+    static tollivar::UsartDataRecord* usart(const QByteArray& bytes)
     {
-        auto* record = new UsartDataRecord;
+        auto* record = new tollivar::UsartDataRecord;
         std::copy(bytes.begin(), bytes.end(), record->data.begin());
         record->count = uint16_t(bytes.size());
         return record;
@@ -493,7 +493,7 @@ TEST(ControlProtocolDialog, FolderNamesFromTheCatalogue)
         for (std::size_t i = 0; i < c.after.size(); ++i)
             EXPECT_EQ(record.videoTypes[i].name, c.after[i]) << c.name << " " << i;
     }
-    UsartDataRecord learned;
+    tollivar::UsartDataRecord learned;
     learned.data[0] = 0x5A;
     learned.data[1] = 0x01;
     learned.count = 2;
