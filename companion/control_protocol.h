@@ -70,10 +70,8 @@ public:
     void OnCancel();  // 2 "Exit"
 
     const ControlProtocolRecord& Record() const { return record_; }
-    const PlayerCatalog& Catalog() const { return *catalog_; }
     // The five grids by control id 2601 .. 2605.
     PropertyGrid* Grid(int id) const;
-    unsigned Language() const { return language_; }
 
     void onTimer(unsigned id) override;
 

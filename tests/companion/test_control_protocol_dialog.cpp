@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -466,6 +467,26 @@ TEST(ControlProtocolDialog, LoadSaveAsAndExit)
     EXPECT_FALSE(f.dialog->hasTimer(controlprotocol::kPollTimerId));
     EXPECT_TRUE(testsupport::waitUntil([&] { return !f.dialog->isVisible(); }, 3000));
     EXPECT_EQ(f.dialog->result(), QDialog::Rejected);
+}
+
+TEST(ControlProtocolDialog, OpenerRunsTheDialogUntilExit)
+{
+    testsupport::ScopedLanguage language(9);
+    QTemporaryDir temp;
+    StandInMain main;
+    testsupport::MessageBoxRecorder yes(platform::MsgResult::Yes);
+    QWidget owner;
+    // Once open, the operator presses Exit.
+    QTimer::singleShot(50, &main.context, [] {
+        if (auto* dialog = dynamic_cast<QWidget*>(StandInMain::dialog()))
+            if (auto* button = dialog->findChild<QPushButton*>(u"2"_s))
+                button->click();
+    });
+    OpenControlProtocol(&owner, u"Tollivar-"_s, temp.path() + u"/"_s);
+    EXPECT_EQ(StandInMain::dialog(), nullptr);
+    ASSERT_FALSE(main.sent.empty());
+    EXPECT_EQ(main.sent[0].header.command, proto::CMD_VIDEO_LIST);
+    EXPECT_EQ(yes.texts(), QStringList{u"Do you really want to exit?"_s});
 }
 
 TEST(ControlProtocolDialog, FolderNamesFromTheCatalogue)
