@@ -68,6 +68,8 @@ public:
     void OnSaveAs();  // 2607
     void OnOK();      // 1 "Save To Device"
     void OnCancel();  // 2 "Exit"
+    void reject() override;  // the window's close box asks as Exit does
+    void accept() override;  // Save To Device; the dialog stays open
 
     const ControlProtocolRecord& Record() const { return record_; }
     // The five grids by control id 2601 .. 2605.
@@ -78,8 +80,6 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    void reject() override;  // the window's close box asks as Exit does
-    void accept() override;  // only Save To Device's own path
 
 private:
     QString Text(const char* english, const char* chinese) const;
