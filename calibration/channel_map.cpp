@@ -1,0 +1,208 @@
+#include "calibration/channel_map.h"
+
+#include "transport/protocol.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace calib {
+
+namespace {
+
+// Values far outside any table are held here before they become integers,
+// so that no out-of-range double is ever converted.
+constexpr double kIntLimit = 1.0e9;
+
+int32_t toInt(double v)
+{
+    if (!(v == v))  // NaN
+        return 0;
+    return int32_t(std::clamp(v, -kIntLimit, kIntLimit));
+}
+
+// One axis of the inverse map: the root of a u^2 + b u + c = 0 (scaled by k)
+// that lies within 0..extent, or the linear solution when a vanishes.
+int32_t solveOffset(double a, double k, double b, double c, double extent)
+{
+    if (std::fabs(a) > 0.5) {
+        const double disc = b * b - 4.0 * a * c;
+        if (disc < 0.0)
+            return 0;  // no real root: no valid offset
+        const double s = std::sqrt(disc);
+        const double u1 = roundHalfAway((-b - s) * k);
+        if (u1 >= 0.0 && u1 <= extent)
+            return int32_t(u1);
+        const double u2 = roundHalfAway((s - b) * k);
+        if (u2 >= 0.0 && u2 <= extent)
+            return int32_t(u2);
+        return 0;
+    }
+    // A parallelogram cell: the equation is linear. B = 0 means a degenerate
+    // cell with no solution, taken as offset 0 rather than a division by zero.
+    if (b == 0.0)
+        return 0;
+    return toInt(roundHalfAway(extent * -c / b));
+}
+
+}  // namespace
+
+double roundHalfAway(double v)
+{
+    return v > 0.0 ? std::floor(v + 0.5) : std::ceil(v - 0.5);
+}
+
+void ScanQuad(const Quad& q, SpanTable& spans)
+{
+    struct Edge {
+        double slope = 0, intercept = 0;
+        bool horizontal = false;
+        int64_t x1, y1, x2, y2;
+    };
+    static constexpr int kOrder[4][2] = {{0, 1}, {1, 3}, {3, 2}, {2, 0}};
+    Edge edges[4];
+    for (int i = 0; i < 4; ++i) {
+        Edge& e = edges[i];
+        e.x1 = q.x[std::size_t(kOrder[i][0])];
+        e.y1 = q.y[std::size_t(kOrder[i][0])];
+        e.x2 = q.x[std::size_t(kOrder[i][1])];
+        e.y2 = q.y[std::size_t(kOrder[i][1])];
+        if (e.y1 == e.y2) {
+            e.horizontal = true;
+        } else {
+            // The integer quotient is what the player's maps were made with.
+            e.slope = double((e.x1 - e.x2) / (e.y1 - e.y2));
+            e.intercept = double(e.x1) - double(e.y1) * e.slope;
+        }
+    }
+    const auto [minY, maxY] = std::minmax({q.y[0], q.y[1], q.y[2], q.y[3]});
+    const auto [minX, maxX] = std::minmax({q.x[0], q.x[1], q.x[2], q.x[3]});
+    spans.firstRow = std::max<int32_t>(0, minY);
+    spans.lastRow = std::min<int32_t>(SpanTable::kRows - 1, maxY);
+    spans.firstColumn = std::max<int32_t>(0, minX);
+    spans.lastColumn = std::min<int32_t>(ChannelMap::kOutputColumns - 1, maxX);
+
+    for (int32_t y = spans.firstRow; y <= spans.lastRow; ++y) {
+        double low = 10000.0, high = 0.0;
+        bool done = false;
+        for (const Edge& e : edges) {
+            if (e.horizontal && e.y1 == y) {
+                low = double(std::min(e.x1, e.x2));
+                high = double(std::max(e.x1, e.x2));
+                done = true;
+                break;
+            }
+        }
+        if (!done) {
+            for (const Edge& e : edges) {
+                if (e.horizontal)
+                    continue;
+                const double xe = e.slope * double(y) + e.intercept;
+                const double r = roundHalfAway(xe);
+                if (r < double(std::min(e.x1, e.x2)) || r > double(std::max(e.x1, e.x2)))
+                    continue;
+                if (y < std::min(e.y1, e.y2) || y > std::max(e.y1, e.y2))
+                    continue;
+                low = std::min(low, xe);
+                high = std::max(high, xe);
+            }
+        }
+        // Clamped to the table so that no pixel is ever written outside it.
+        const double first = std::max(std::ceil(low), double(spans.firstColumn));
+        const double last = std::min(std::trunc(high), double(spans.lastColumn));
+        spans.firstX[std::size_t(y)] = toInt(first);
+        spans.lastX[std::size_t(y)] = toInt(last);
+    }
+}
+
+SourcePixel MapPixelInverseBilinear(const Quad& r, const Quad& c, bool first, int32_t x, int32_t y,
+                                    QuadCache& cache)
+{
+    // Products in 64 bits: points pushed far out must not overflow.
+    const int64_t x0 = c.x[0], x1 = c.x[1], x2 = c.x[2], x3 = c.x[3];
+    const int64_t y0 = c.y[0], y1 = c.y[1], y2 = c.y[2], y3 = c.y[3];
+    const int64_t ax = x0 - x1 - x2 + x3;
+    const int64_t ay = y0 - y1 - y2 + y3;
+    const double w = double(int64_t(r.x[1]) - r.x[0]);
+    const double h = double(int64_t(r.y[2]) - r.y[0]);
+    if (first) {
+        cache.a = double(ay * (x0 - x1) - ax * (y0 - y1));
+        cache.k = cache.a != 0.0 ? w / (2.0 * cache.a) : 0.0;
+        cache.b0 = double((y2 - y0) * (x0 - x1) - (x2 - x0) * (y0 - y1));
+        cache.a2 = double((x0 - x2) * ay - (y0 - y2) * ax);
+        cache.k2 = cache.a2 != 0.0 ? h / (2.0 * cache.a2) : 0.0;
+        cache.b02 = double((y1 - y0) * (x0 - x2) - (x1 - x0) * (y0 - y2));
+    }
+    const int64_t dx = x - x0, dy = y - y0;
+    const double d = double(dx * ay - dy * ax);
+    const double cu = double((y2 - y0) * dx - (x2 - x0) * dy);
+    const double cv = double((y1 - y0) * dx - (x1 - x0) * dy);
+    const int32_t u = solveOffset(cache.a, cache.k, d + cache.b0, cu, w);
+    const int32_t v = solveOffset(cache.a2, cache.k2, d + cache.b02, cv, h);
+    return {toInt(double(r.x[0]) + u), toInt(double(r.y[0]) + v)};
+}
+
+ChannelMap::ChannelMap() : entries_(new int32_t[kEntries])
+{
+    clear();
+}
+
+void ChannelMap::clear()
+{
+    std::fill(entries_.get(), entries_.get() + kEntries, -1);
+}
+
+QByteArray ChannelMap::payload() const
+{
+    QByteArray out(qsizetype(kPayloadSize), '\0');
+    auto* p = reinterpret_cast<uint8_t*>(out.data());
+    for (int y = 0; y < kRows; ++y) {
+        const int32_t* src = row(y);
+        for (int x = 0; x < kOutputColumns; ++x, p += 4)
+            proto::putU32(p, uint32_t(src[x]));
+    }
+    return out;
+}
+
+void BuildChannelMap(const grid::WarpGrid& reference, const grid::WarpGrid& corrected,
+                     const grid::OutputEntry& entry, ChannelMap& map)
+{
+    map.clear();
+    if (!reference.valid() || !corrected.valid())
+        return;
+    const int columns = std::min<int>(entry.gridColumns, grid::WarpGrid::kColumns);
+    const int rows = std::min<int>(entry.gridRows, grid::WarpGrid::kRows);
+    SpanTable spans;
+    QuadCache cache;  // per build, so that two maps never share quad terms
+    for (int r = 0; r + 1 < rows; ++r) {
+        for (int c = 0; c + 1 < columns; ++c) {
+            Quad ref, cor;
+            const int cols[4] = {c, c + 1, c, c + 1};
+            const int rws[4] = {r, r, r + 1, r + 1};
+            for (std::size_t i = 0; i < 4; ++i) {
+                const grid::GridPoint& rp = reference.at(cols[i], rws[i]);
+                const grid::GridPoint& cp = corrected.at(cols[i], rws[i]);
+                ref.x[i] = rp.x;
+                ref.y[i] = rp.y;
+                cor.x[i] = cp.x;
+                cor.y[i] = cp.y;
+            }
+            ScanQuad(cor, spans);
+            bool first = true;
+            for (int32_t y = spans.firstRow; y <= spans.lastRow; ++y) {
+                int32_t* out = map.row(y);
+                const int32_t x1 = spans.lastX[std::size_t(y)];
+                for (int32_t x = spans.firstX[std::size_t(y)]; x <= x1; ++x) {
+                    const SourcePixel s = MapPixelInverseBilinear(ref, cor, first, x, y, cache);
+                    first = false;
+                    // Unsigned compare: negative sources are never stored, and
+                    // the last source column and row stay -1 as players expect.
+                    if (uint32_t(s.x) < 1919u && uint32_t(s.y) < 1079u)
+                        out[x] = int32_t(((uint32_t(s.x) & 0xFFFu) << 16) | (uint32_t(s.y) & 0xFFFu));
+                }
+            }
+        }
+    }
+}
+
+}  // namespace calib
