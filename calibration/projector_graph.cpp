@@ -806,29 +806,32 @@ bool soundGraph(const BlendGraphData& f)
 
 bool CProjectorGraph::Load(FileLoad* outcome)
 {
-    auto result = [&](FileLoad r) {
-        if (outcome)
-            *outcome = r;
-        return r == FileLoad::Loaded;
-    };
+    FileLoad r = FileLoad::Missing;
     MarkBandPoints();
     const QString path = cfgx::configFilePath(baseFolder, cfgx::kProjectorGraphFile);
     platform::ensureFolder(QFileInfo(path).absolutePath());
     QFile f(path);
     if (!f.exists())
-        return result(FileLoad::Missing);
-    if (!f.open(QIODevice::ReadOnly))
-        return result(FileLoad::Refused);
-    if (f.size() != qint64(BlendGraphData::kSize))
-        return result(FileLoad::Refused);
+        r = FileLoad::Missing;
+    else if (!f.open(QIODevice::ReadOnly) || f.size() != qint64(BlendGraphData::kSize))
+        r = FileLoad::Refused;
+    else
+        r = ApplyFileBytes(f.readAll());
+    if (outcome)
+        *outcome = r;
+    return r == FileLoad::Loaded;
+}
+
+FileLoad CProjectorGraph::ApplyFileBytes(const QByteArray& bytes)
+{
     auto scratch = std::make_unique<BlendGraphData>();
-    if (!scratch->fromBytes(f.readAll()))
-        return result(FileLoad::Refused);
+    if (!scratch->fromBytes(bytes))
+        return FileLoad::Refused;
     MarkBandPoints();
     const BlendGraphData& live = *data_;
     if (scratch->channelCount != live.channelCount || !(scratch->arrangement == live.arrangement) ||
         !soundGraph(*scratch))
-        return result(FileLoad::Refused);
+        return FileLoad::Refused;
     BlendGraphData& d = *data_;
     d.canvas = scratch->canvas;
     d.arrangement = scratch->arrangement;
@@ -852,7 +855,7 @@ bool CProjectorGraph::Load(FileLoad* outcome)
     }
     d.currentChannel = scratch->currentChannel;
     d.channelCount = scratch->channelCount;
-    return result(FileLoad::Loaded);
+    return FileLoad::Loaded;
 }
 
 }  // namespace calib

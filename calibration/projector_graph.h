@@ -122,6 +122,8 @@ public:
     void MarkBandPoints();
     bool Save() const;
     bool Load(FileLoad* outcome = nullptr);
+    // The checks and the copy of Load over bytes already read.
+    FileLoad ApplyFileBytes(const QByteArray& bytes);
 
     uint16_t BandPointCount() const;
     void UpdateVisiblePoints(int curve);
