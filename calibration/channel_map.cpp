@@ -14,6 +14,18 @@ namespace {
 // so that no out-of-range double is ever converted.
 constexpr double kIntLimit = 1.0e9;
 
+// floor(v + 0.5) above 0, else ceil(v - 0.5). Truncating v +- 0.5 gives the
+// same value (truncation is floor for positive and ceil for negative
+// numbers) and is one instruction where floor and ceil are library calls.
+// Adding a half with v's sign before truncating is the same again, without
+// a branch (for v = 0 both give 0).
+inline double roundHalf(double v)
+{
+    if (std::fabs(v) < 4.0e15) [[likely]]
+        return double(int64_t(v + std::copysign(0.5, v)));
+    return v > 0.0 ? std::floor(v + 0.5) : std::ceil(v - 0.5);
+}
+
 int32_t toInt(double v)
 {
     if (!(v == v))  // NaN
@@ -23,17 +35,17 @@ int32_t toInt(double v)
 
 // One axis of the inverse map: the root of a u^2 + b u + c = 0 (scaled by k)
 // that lies within 0..extent, or the linear solution when a vanishes.
-int32_t solveOffset(double a, double k, double b, double c, double extent)
+inline int32_t solveOffset(double a, double k, double b, double c, double extent)
 {
     if (std::fabs(a) > 0.5) {
         const double disc = b * b - 4.0 * a * c;
         if (disc < 0.0)
             return 0;  // no real root: no valid offset
         const double s = std::sqrt(disc);
-        const double u1 = roundHalfAway((-b - s) * k);
+        const double u1 = roundHalf((-b - s) * k);
         if (u1 >= 0.0 && u1 <= extent)
             return int32_t(u1);
-        const double u2 = roundHalfAway((s - b) * k);
+        const double u2 = roundHalf((s - b) * k);
         if (u2 >= 0.0 && u2 <= extent)
             return int32_t(u2);
         return 0;
@@ -42,14 +54,14 @@ int32_t solveOffset(double a, double k, double b, double c, double extent)
     // cell with no solution, taken as offset 0 rather than a division by zero.
     if (b == 0.0)
         return 0;
-    return toInt(roundHalfAway(extent * -c / b));
+    return toInt(roundHalf(extent * -c / b));
 }
 
 }  // namespace
 
 double roundHalfAway(double v)
 {
-    return v > 0.0 ? std::floor(v + 0.5) : std::ceil(v - 0.5);
+    return roundHalf(v);
 }
 
 void ScanQuad(const Quad& q, SpanTable& spans)
@@ -115,31 +127,67 @@ void ScanQuad(const Quad& q, SpanTable& spans)
     }
 }
 
+namespace {
+
+// The terms of one quad that do not depend on the pixel, and the pixel terms
+// D, C and C' as integers that grow by a fixed amount per column, so that a
+// row costs additions and the two solves. Every value is the exact integer
+// the direct formula gives, so the results are the same.
+struct QuadSolver {
+    int64_t x0, y0, ax, ay, dx2, dy2, dx1, dy1;
+    double w, h;
+    int32_t refX, refY;
+
+    QuadSolver(const Quad& r, const Quad& c)
+        : x0(c.x[0]), y0(c.y[0]),
+          ax(int64_t(c.x[0]) - c.x[1] - c.x[2] + c.x[3]), ay(int64_t(c.y[0]) - c.y[1] - c.y[2] + c.y[3]),
+          dx2(int64_t(c.x[2]) - c.x[0]), dy2(int64_t(c.y[2]) - c.y[0]),
+          dx1(int64_t(c.x[1]) - c.x[0]), dy1(int64_t(c.y[1]) - c.y[0]),
+          w(double(int64_t(r.x[1]) - r.x[0])), h(double(int64_t(r.y[2]) - r.y[0])), refX(r.x[0]), refY(r.y[0])
+    {
+    }
+
+    void terms(QuadCache& cache) const
+    {
+        // A = ay (x0 - x1) - ax (y0 - y1), B0 = (y2 - y0)(x0 - x1) - (x2 - x0)(y0 - y1), and their twins.
+        cache.a = double(ay * -dx1 - ax * -dy1);
+        cache.k = cache.a != 0.0 ? w / (2.0 * cache.a) : 0.0;
+        cache.b0 = double(dy2 * -dx1 - dx2 * -dy1);
+        cache.a2 = double(-dx2 * ay - -dy2 * ax);
+        cache.k2 = cache.a2 != 0.0 ? h / (2.0 * cache.a2) : 0.0;
+        cache.b02 = double(dy1 * -dx2 - dx1 * -dy2);
+    }
+
+    // D, C and C' at pixel (x, y).
+    void at(int64_t x, int64_t y, int64_t& d, int64_t& cu, int64_t& cv) const
+    {
+        const int64_t dx = x - x0, dy = y - y0;
+        d = dx * ay - dy * ax;
+        cu = dy2 * dx - dx2 * dy;
+        cv = dy1 * dx - dx1 * dy;
+    }
+
+    SourcePixel map(const QuadCache& cache, int64_t d, int64_t cu, int64_t cv) const
+    {
+        const double dd = double(d);
+        const int32_t u = solveOffset(cache.a, cache.k, dd + cache.b0, double(cu), w);
+        const int32_t v = solveOffset(cache.a2, cache.k2, dd + cache.b02, double(cv), h);
+        return {toInt(double(refX) + u), toInt(double(refY) + v)};
+    }
+};
+
+}  // namespace
+
 SourcePixel MapPixelInverseBilinear(const Quad& r, const Quad& c, bool first, int32_t x, int32_t y,
                                     QuadCache& cache)
 {
     // Products in 64 bits: points pushed far out must not overflow.
-    const int64_t x0 = c.x[0], x1 = c.x[1], x2 = c.x[2], x3 = c.x[3];
-    const int64_t y0 = c.y[0], y1 = c.y[1], y2 = c.y[2], y3 = c.y[3];
-    const int64_t ax = x0 - x1 - x2 + x3;
-    const int64_t ay = y0 - y1 - y2 + y3;
-    const double w = double(int64_t(r.x[1]) - r.x[0]);
-    const double h = double(int64_t(r.y[2]) - r.y[0]);
-    if (first) {
-        cache.a = double(ay * (x0 - x1) - ax * (y0 - y1));
-        cache.k = cache.a != 0.0 ? w / (2.0 * cache.a) : 0.0;
-        cache.b0 = double((y2 - y0) * (x0 - x1) - (x2 - x0) * (y0 - y1));
-        cache.a2 = double((x0 - x2) * ay - (y0 - y2) * ax);
-        cache.k2 = cache.a2 != 0.0 ? h / (2.0 * cache.a2) : 0.0;
-        cache.b02 = double((y1 - y0) * (x0 - x2) - (x1 - x0) * (y0 - y2));
-    }
-    const int64_t dx = x - x0, dy = y - y0;
-    const double d = double(dx * ay - dy * ax);
-    const double cu = double((y2 - y0) * dx - (x2 - x0) * dy);
-    const double cv = double((y1 - y0) * dx - (x1 - x0) * dy);
-    const int32_t u = solveOffset(cache.a, cache.k, d + cache.b0, cu, w);
-    const int32_t v = solveOffset(cache.a2, cache.k2, d + cache.b02, cv, h);
-    return {toInt(double(r.x[0]) + u), toInt(double(r.y[0]) + v)};
+    const QuadSolver q(r, c);
+    if (first)
+        q.terms(cache);
+    int64_t d = 0, cu = 0, cv = 0;
+    q.at(x, y, d, cu, cv);
+    return q.map(cache, d, cu, cv);
 }
 
 ChannelMap::ChannelMap() : entries_(new int32_t[kEntries])
@@ -188,13 +236,19 @@ void BuildChannelMap(const grid::WarpGrid& reference, const grid::WarpGrid& corr
                 cor.y[i] = cp.y;
             }
             ScanQuad(cor, spans);
-            bool first = true;
+            if (spans.firstRow > spans.lastRow)
+                continue;
+            const QuadSolver q(ref, cor);
+            q.terms(cache);
             for (int32_t y = spans.firstRow; y <= spans.lastRow; ++y) {
                 int32_t* out = map.row(y);
-                const int32_t x1 = spans.lastX[std::size_t(y)];
-                for (int32_t x = spans.firstX[std::size_t(y)]; x <= x1; ++x) {
-                    const SourcePixel s = MapPixelInverseBilinear(ref, cor, first, x, y, cache);
-                    first = false;
+                const int32_t x0 = spans.firstX[std::size_t(y)], x1 = spans.lastX[std::size_t(y)];
+                if (x0 > x1)
+                    continue;
+                int64_t d = 0, cu = 0, cv = 0;
+                q.at(x0, y, d, cu, cv);
+                for (int32_t x = x0; x <= x1; ++x, d += q.ay, cu += q.dy2, cv += q.dy1) {
+                    const SourcePixel s = q.map(cache, d, cu, cv);
                     // Unsigned compare: negative sources are never stored, and
                     // the last source column and row stay -1 as players expect.
                     if (uint32_t(s.x) < 1919u && uint32_t(s.y) < 1079u)

@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
 using namespace calib;
 
 namespace {
@@ -161,4 +165,108 @@ TEST(ChannelMap, PointsPushedFarOutsideNeverWriteOutsideTheTable)
                 ASSERT_LT(v & 0xFFFF, 1079);
             }
         }
+}
+
+namespace {
+
+// The inverse map transcribed term by term as the player tool computes it
+// (32-bit products, then doubles, floor/ceil rounding), to hold the
+// optimised map to the same numbers.
+SourcePixel literalInverse(const Quad& r, const Quad& c, int x, int y)
+{
+    auto rnd = [](double v) { return v > 0 ? std::floor(v + 0.5) : std::ceil(v - 0.5); };
+    const int x0 = c.x[0], x1 = c.x[1], x2 = c.x[2], x3 = c.x[3];
+    const int y0 = c.y[0], y1 = c.y[1], y2 = c.y[2], y3 = c.y[3];
+    const double w = r.x[1] - r.x[0], h = r.y[2] - r.y[0];
+    const int ax = x0 - x1 - x2 + x3, ay = y0 - y1 - y2 + y3;
+    const double a = ay * (x0 - x1) - ax * (y0 - y1), k = w / (2 * a);
+    const double b0 = (y2 - y0) * (x0 - x1) - (x2 - x0) * (y0 - y1);
+    const double a2 = (x0 - x2) * ay - (y0 - y2) * ax, k2 = h / (2 * a2);
+    const double b02 = (y1 - y0) * (x0 - x2) - (x1 - x0) * (y0 - y2);
+    const double d = (x - x0) * ay - (y - y0) * ax;
+    auto solve = [&](double aa, double kk, double b, double cc, double ext) {
+        if (std::fabs(aa) > 0.5) {
+            const double s = std::sqrt(b * b - 4 * aa * cc);
+            const double u1 = rnd((-b - s) * kk), u2 = rnd((s - b) * kk);
+            return u1 >= 0 && u1 <= ext ? u1 : u2 >= 0 && u2 <= ext ? u2 : 0.0;
+        }
+        return rnd(ext * -cc / b);
+    };
+    const double u = solve(a, k, d + b0, (y2 - y0) * (x - x0) - (x2 - x0) * (y - y0), w);
+    const double v = solve(a2, k2, d + b02, (y1 - y0) * (x - x0) - (x1 - x0) * (y - y0), h);
+    return {int32_t(r.x[0] + u), int32_t(r.y[0] + v)};
+}
+
+}  // namespace
+
+TEST(ChannelMap, InverseMapMatchesTheLiteralFormulasOnRandomCells)
+{
+    uint32_t seed = 12345;
+    auto next = [&](int range) {
+        seed = seed * 1664525u + 1013904223u;
+        return int((seed >> 8) % uint32_t(range)) - range / 2;
+    };
+    int compared = 0;
+    for (int cell = 0; cell < 400; ++cell) {
+        const Quad ref = quad({100, 200, 130, 200, 100, 234, 130, 234});
+        Quad cor = ref;
+        for (std::size_t i = 0; i < 4; ++i) {
+            cor.x[i] += next(24);
+            cor.y[i] += next(24);
+        }
+        SpanTable spans;
+        ScanQuad(cor, spans);
+        QuadCache cache;
+        bool first = true;
+        for (int y = spans.firstRow; y <= spans.lastRow; ++y)
+            for (int x = spans.firstX[std::size_t(y)]; x <= spans.lastX[std::size_t(y)]; ++x) {
+                const SourcePixel got = MapPixelInverseBilinear(ref, cor, first, x, y, cache);
+                first = false;
+                const SourcePixel want = literalInverse(ref, cor, x, y);
+                ASSERT_EQ(got.x, want.x) << cell << ": " << x << "," << y;
+                ASSERT_EQ(got.y, want.y) << cell << ": " << x << "," << y;
+                ++compared;
+            }
+    }
+    EXPECT_GT(compared, 100000);
+}
+
+TEST(ChannelMap, WarpedTableEqualsThePixelByPixelMap)
+{
+    auto m = calibtest::oneOutputModel();
+    grid::WarpGrid& g = m->corrected(0);
+    for (int c = 0; c < 65; ++c)
+        for (int r = 0; r < 33; ++r) {
+            g.at(c, r).x = std::clamp(g.at(c, r).x + ((c * 7 + r * 3) % 11) - 5 + (r * c) / 40, 0, 1919);
+            g.at(c, r).y = std::clamp(g.at(c, r).y + ((c * 5 + r * 11) % 13) - 6 - c / 4, 0, 1079);
+        }
+    m->BuildChannelMap(0);
+    std::vector<int32_t> want(std::size_t(ChannelMap::kColumns) * ChannelMap::kRows, -1);
+    for (int r = 0; r + 1 < 33; ++r)
+        for (int c = 0; c + 1 < 65; ++c) {
+            Quad ref, cor;
+            const int cs[4] = {c, c + 1, c, c + 1}, rs[4] = {r, r, r + 1, r + 1};
+            for (std::size_t i = 0; i < 4; ++i) {
+                ref.x[i] = m->reference(0).at(cs[i], rs[i]).x;
+                ref.y[i] = m->reference(0).at(cs[i], rs[i]).y;
+                cor.x[i] = g.at(cs[i], rs[i]).x;
+                cor.y[i] = g.at(cs[i], rs[i]).y;
+            }
+            SpanTable spans;
+            ScanQuad(cor, spans);
+            QuadCache cache;
+            bool first = true;
+            for (int y = spans.firstRow; y <= spans.lastRow; ++y)
+                for (int x = spans.firstX[std::size_t(y)]; x <= spans.lastX[std::size_t(y)]; ++x) {
+                    const SourcePixel s = MapPixelInverseBilinear(ref, cor, first, x, y, cache);
+                    first = false;
+                    if (uint32_t(s.x) < 1919u && uint32_t(s.y) < 1079u)
+                        want[std::size_t(y) * ChannelMap::kColumns + std::size_t(x)] = (s.x << 16) | s.y;
+                }
+        }
+    int differ = 0;
+    for (int y = 0; y < ChannelMap::kRows; ++y)
+        for (int x = 0; x < ChannelMap::kColumns; ++x)
+            differ += m->channelMap().at(x, y) != want[std::size_t(y) * ChannelMap::kColumns + std::size_t(x)];
+    EXPECT_EQ(differ, 0);
 }
