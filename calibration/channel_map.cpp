@@ -33,28 +33,50 @@ int32_t toInt(double v)
     return int32_t(std::clamp(v, -kIntLimit, kIntLimit));
 }
 
+// toInt(roundHalf(v)) in one conversion for the values a cell gives.
+inline int32_t roundToInt(double v)
+{
+    if (std::fabs(v) < kIntLimit) [[likely]]
+        return int32_t(v + std::copysign(0.5, v));
+    return toInt(v);
+}
+
+inline int32_t addHeld(int32_t a, int32_t b)
+{
+    return int32_t(std::clamp<int64_t>(int64_t(a) + b, -int64_t(kIntLimit), int64_t(kIntLimit)));
+}
+
+// roundHalf(v) as an integer, false when v is too large to matter (or NaN):
+// such a value lies beyond any cell.
+inline bool roundedInt(double v, int64_t& out)
+{
+    if (!(std::fabs(v) < 4.0e15))
+        return false;
+    out = int64_t(v + std::copysign(0.5, v));
+    return true;
+}
+
 // One axis of the inverse map: the root of a u^2 + b u + c = 0 (scaled by k)
 // that lies within 0..extent, or the linear solution when a vanishes.
-inline int32_t solveOffset(double a, double k, double b, double c, double extent)
+inline int32_t solveOffset(double a, double k, double b, double c, double extent, int64_t extentInt)
 {
     if (std::fabs(a) > 0.5) {
         const double disc = b * b - 4.0 * a * c;
         if (disc < 0.0)
             return 0;  // no real root: no valid offset
         const double s = std::sqrt(disc);
-        const double u1 = roundHalf((-b - s) * k);
-        if (u1 >= 0.0 && u1 <= extent)
-            return int32_t(u1);
-        const double u2 = roundHalf((s - b) * k);
-        if (u2 >= 0.0 && u2 <= extent)
-            return int32_t(u2);
+        int64_t u = 0;
+        if (roundedInt((-b - s) * k, u) && u >= 0 && u <= extentInt)
+            return int32_t(u);
+        if (roundedInt((s - b) * k, u) && u >= 0 && u <= extentInt)
+            return int32_t(u);
         return 0;
     }
     // A parallelogram cell: the equation is linear. B = 0 means a degenerate
     // cell with no solution, taken as offset 0 rather than a division by zero.
     if (b == 0.0)
         return 0;
-    return toInt(roundHalf(extent * -c / b));
+    return roundToInt(extent * -c / b);
 }
 
 }  // namespace
@@ -133,17 +155,34 @@ namespace {
 // D, C and C' as integers that grow by a fixed amount per column, so that a
 // row costs additions and the two solves. Every value is the exact integer
 // the direct formula gives, so the results are the same.
+// Corner coordinates are held within +-2^20 (far outside any output), so
+// that every product below stays well inside 64 bits.
+constexpr int32_t kCornerLimit = 1 << 20;
+
+Quad heldQuad(const Quad& q)
+{
+    Quad out;
+    for (std::size_t i = 0; i < 4; ++i) {
+        out.x[i] = std::clamp(q.x[i], -kCornerLimit, kCornerLimit);
+        out.y[i] = std::clamp(q.y[i], -kCornerLimit, kCornerLimit);
+    }
+    return out;
+}
+
 struct QuadSolver {
     int64_t x0, y0, ax, ay, dx2, dy2, dx1, dy1;
     double w, h;
+    int64_t wi, hi;
     int32_t refX, refY;
 
+    // Both quads already held by heldQuad.
     QuadSolver(const Quad& r, const Quad& c)
         : x0(c.x[0]), y0(c.y[0]),
           ax(int64_t(c.x[0]) - c.x[1] - c.x[2] + c.x[3]), ay(int64_t(c.y[0]) - c.y[1] - c.y[2] + c.y[3]),
           dx2(int64_t(c.x[2]) - c.x[0]), dy2(int64_t(c.y[2]) - c.y[0]),
           dx1(int64_t(c.x[1]) - c.x[0]), dy1(int64_t(c.y[1]) - c.y[0]),
-          w(double(int64_t(r.x[1]) - r.x[0])), h(double(int64_t(r.y[2]) - r.y[0])), refX(r.x[0]), refY(r.y[0])
+          w(double(int64_t(r.x[1]) - r.x[0])), h(double(int64_t(r.y[2]) - r.y[0])),
+          wi(int64_t(r.x[1]) - r.x[0]), hi(int64_t(r.y[2]) - r.y[0]), refX(r.x[0]), refY(r.y[0])
     {
     }
 
@@ -170,9 +209,9 @@ struct QuadSolver {
     SourcePixel map(const QuadCache& cache, int64_t d, int64_t cu, int64_t cv) const
     {
         const double dd = double(d);
-        const int32_t u = solveOffset(cache.a, cache.k, dd + cache.b0, double(cu), w);
-        const int32_t v = solveOffset(cache.a2, cache.k2, dd + cache.b02, double(cv), h);
-        return {toInt(double(refX) + u), toInt(double(refY) + v)};
+        const int32_t u = solveOffset(cache.a, cache.k, dd + cache.b0, double(cu), w, wi);
+        const int32_t v = solveOffset(cache.a2, cache.k2, dd + cache.b02, double(cv), h, hi);
+        return {addHeld(refX, u), addHeld(refY, v)};
     }
 };
 
@@ -182,7 +221,7 @@ SourcePixel MapPixelInverseBilinear(const Quad& r, const Quad& c, bool first, in
                                     QuadCache& cache)
 {
     // Products in 64 bits: points pushed far out must not overflow.
-    const QuadSolver q(r, c);
+    const QuadSolver q(heldQuad(r), heldQuad(c));
     if (first)
         q.terms(cache);
     int64_t d = 0, cu = 0, cv = 0;
@@ -238,7 +277,7 @@ void BuildChannelMap(const grid::WarpGrid& reference, const grid::WarpGrid& corr
             ScanQuad(cor, spans);
             if (spans.firstRow > spans.lastRow)
                 continue;
-            const QuadSolver q(ref, cor);
+            const QuadSolver q(heldQuad(ref), heldQuad(cor));
             q.terms(cache);
             for (int32_t y = spans.firstRow; y <= spans.lastRow; ++y) {
                 int32_t* out = map.row(y);

@@ -107,7 +107,7 @@ bool CGeometricCorrection::BuildOutputRectPayload(uint8_t* out) const
     const int outputs = std::min<int>(config.outputCount, kOutputs);
     uint16_t mask = 0;
     for (int i = 0; i < outputs; ++i)
-        if (config.outputs[std::size_t(i)].outputId < 16)
+        if (config.outputs[std::size_t(i)].outputId < kOutputs)  // ids beyond 8 name no output
             mask = uint16_t(mask | (1u << config.outputs[std::size_t(i)].outputId));
     proto::putU16(out + 0, mask);
     proto::putU16(out + 2, config.outputs[0].outputId);

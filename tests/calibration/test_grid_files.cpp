@@ -156,3 +156,11 @@ TEST(GridFiles, HostileShapeFilesChangeNothing)
         EXPECT_EQ(m->shapeSet(0).shapes[0].edge(CustomShape::kEdgeTop, 1).x, 77) << r.name;
     }
 }
+
+TEST(GridFiles, RefusalMessageInBothLanguages)
+{
+    EXPECT_EQ(refusedFileMessage(QStringLiteral("JunctionPoint.QVE"), 9),
+              QStringLiteral("The file JunctionPoint.QVE is damaged or does not match the current outputs; it was not read."));
+    EXPECT_EQ(refusedFileMessage(QStringLiteral("Gamma.QVE"), 4),
+              QStringLiteral("文件 Gamma.QVE 已损坏或与当前输出不符，未读取。"));
+}

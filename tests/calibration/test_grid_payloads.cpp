@@ -112,6 +112,9 @@ TEST(GridPayloads, RectanglePayloadSkipsLayoutModeZeroAndUsesTheLastEntryPerId)
     m->config.outputs[2] = m->config.outputs[1];
     m->config.outputs[2].left = 300;
     m->config.outputs[2].right = 400;
+    m->config.outputCount = 4;
+    m->config.outputs[3] = m->config.outputs[1];
+    m->config.outputs[3].outputId = 12;  // names no output: neither mask bit nor rectangle
     uint8_t out[108];
     m->BuildOutputRectPayload(out);
     EXPECT_EQ(proto::getU16(out + 0), 0x0005);
