@@ -3,6 +3,7 @@
 #include "transport/protocol.h"
 
 #include <algorithm>
+#include <emmintrin.h>
 #include <cmath>
 #include <cstring>
 
@@ -251,6 +252,68 @@ QByteArray ChannelMap::payload() const
     return out;
 }
 
+namespace {
+
+// Two neighbouring pixels of a row at once (SSE2, part of every x86-64).
+// Every step is the same IEEE operation in the same order as the scalar
+// solve, so each lane gives the scalar result; where a lane needs the
+// scalar path's clamping, the pair is mapped by the scalar path instead.
+struct PairAxis {
+    __m128d a4, k, b0, extent, minusExtent;
+    __m128i extentPlusOne;
+    bool quadratic;
+
+    PairAxis(double a, double kk, double b0v, double ext, int64_t extInt)
+        : a4(_mm_set1_pd(4.0 * a)), k(_mm_set1_pd(kk)), b0(_mm_set1_pd(b0v)), extent(_mm_set1_pd(ext)),
+          minusExtent(_mm_set1_pd(-ext)), extentPlusOne(_mm_set1_epi32(int32_t(extInt + 1))),
+          quadratic(std::fabs(a) > 0.5)
+    {
+    }
+};
+
+inline __m128d withSignOf(__m128d half, __m128d v)
+{
+    const __m128d sign = _mm_set1_pd(-0.0);
+    return _mm_or_pd(half, _mm_and_pd(sign, v));
+}
+
+// Offsets of the two lanes in the low two 32-bit lanes; false when the scalar
+// path must decide.
+inline bool solvePair(const PairAxis& ax, __m128d d, __m128d c, __m128i& out)
+{
+    const __m128d half = _mm_set1_pd(0.5);
+    const __m128d b = _mm_add_pd(d, ax.b0);
+    if (ax.quadratic) {
+        // disc = b * b - (4 a) * c; a negative disc gives NaN roots, which
+        // convert to no valid offset, as in the scalar path.
+        const __m128d disc = _mm_sub_pd(_mm_mul_pd(b, b), _mm_mul_pd(ax.a4, c));
+        const __m128d s = _mm_sqrt_pd(disc);
+        const __m128d nb = _mm_xor_pd(b, _mm_set1_pd(-0.0));
+        const __m128d r1 = _mm_mul_pd(_mm_sub_pd(nb, s), ax.k);
+        const __m128d r2 = _mm_mul_pd(_mm_sub_pd(s, b), ax.k);
+        const __m128i i1 = _mm_cvttpd_epi32(_mm_add_pd(r1, withSignOf(half, r1)));
+        const __m128i i2 = _mm_cvttpd_epi32(_mm_add_pd(r2, withSignOf(half, r2)));
+        const __m128i minusOne = _mm_set1_epi32(-1);
+        const __m128i in1 = _mm_and_si128(_mm_cmpgt_epi32(i1, minusOne), _mm_cmpgt_epi32(ax.extentPlusOne, i1));
+        const __m128i in2 = _mm_and_si128(_mm_cmpgt_epi32(i2, minusOne), _mm_cmpgt_epi32(ax.extentPlusOne, i2));
+        const __m128i second = _mm_andnot_si128(in1, _mm_and_si128(in2, i2));
+        out = _mm_or_si128(_mm_and_si128(in1, i1), second);
+        return true;
+    }
+    // Linear: extent * -c / b, rounded; a lane whose quotient leaves the
+    // plain range (or whose b is 0) goes the scalar way.
+    const __m128d q = _mm_div_pd(_mm_mul_pd(ax.extent, _mm_xor_pd(c, _mm_set1_pd(-0.0))), b);
+    const __m128d limit = _mm_set1_pd(1.0e9);
+    const __m128d absQ = _mm_andnot_pd(_mm_set1_pd(-0.0), q);
+    const __m128d plain = _mm_and_pd(_mm_cmplt_pd(absQ, limit), _mm_cmpneq_pd(b, _mm_setzero_pd()));
+    if (_mm_movemask_pd(plain) != 3)
+        return false;
+    out = _mm_cvttpd_epi32(_mm_add_pd(q, withSignOf(half, q)));
+    return true;
+}
+
+}  // namespace
+
 void BuildChannelMap(const grid::WarpGrid& reference, const grid::WarpGrid& corrected,
                      const grid::OutputEntry& entry, ChannelMap& map)
 {
@@ -279,6 +342,10 @@ void BuildChannelMap(const grid::WarpGrid& reference, const grid::WarpGrid& corr
                 continue;
             const QuadSolver q(heldQuad(ref), heldQuad(cor));
             q.terms(cache);
+            const PairAxis axisU(cache.a, cache.k, cache.b0, q.w, q.wi);
+            const PairAxis axisV(cache.a2, cache.k2, cache.b02, q.h, q.hi);
+            // Pairs need offsets that fit the 32-bit lanes.
+            const bool pairs = q.wi > 0 && q.wi < (1 << 30) && q.hi > 0 && q.hi < (1 << 30);
             for (int32_t y = spans.firstRow; y <= spans.lastRow; ++y) {
                 int32_t* out = map.row(y);
                 const int32_t x0 = spans.firstX[std::size_t(y)], x1 = spans.lastX[std::size_t(y)];
@@ -286,13 +353,38 @@ void BuildChannelMap(const grid::WarpGrid& reference, const grid::WarpGrid& corr
                     continue;
                 int64_t d = 0, cu = 0, cv = 0;
                 q.at(x0, y, d, cu, cv);
-                for (int32_t x = x0; x <= x1; ++x, d += q.ay, cu += q.dy2, cv += q.dy1) {
-                    const SourcePixel s = q.map(cache, d, cu, cv);
-                    // Unsigned compare: negative sources are never stored, and
-                    // the last source column and row stay -1 as players expect.
+                // Unsigned compare: negative sources are never stored, and
+                // the last source column and row stay -1 as players expect.
+                auto store = [&](int32_t x, SourcePixel s) {
                     if (uint32_t(s.x) < 1919u && uint32_t(s.y) < 1079u)
                         out[x] = int32_t(((uint32_t(s.x) & 0xFFFu) << 16) | (uint32_t(s.y) & 0xFFFu));
+                };
+                int32_t x = x0;
+                if (pairs) {
+                    // The terms stay integers far below 2^53, so stepping them
+                    // as doubles is exact.
+                    __m128d dd = _mm_set_pd(double(d + q.ay), double(d));
+                    __m128d cuu = _mm_set_pd(double(cu + q.dy2), double(cu));
+                    __m128d cvv = _mm_set_pd(double(cv + q.dy1), double(cv));
+                    const __m128d stepD = _mm_set1_pd(double(2 * q.ay));
+                    const __m128d stepU = _mm_set1_pd(double(2 * q.dy2));
+                    const __m128d stepV = _mm_set1_pd(double(2 * q.dy1));
+                    for (; x + 1 <= x1; x += 2, d += 2 * q.ay, cu += 2 * q.dy2, cv += 2 * q.dy1,
+                                        dd = _mm_add_pd(dd, stepD), cuu = _mm_add_pd(cuu, stepU),
+                                        cvv = _mm_add_pd(cvv, stepV)) {
+                        __m128i u, v;
+                        if (solvePair(axisU, dd, cuu, u) && solvePair(axisV, dd, cvv, v)) {
+                            store(x, {addHeld(q.refX, _mm_cvtsi128_si32(u)), addHeld(q.refY, _mm_cvtsi128_si32(v))});
+                            store(x + 1, {addHeld(q.refX, _mm_cvtsi128_si32(_mm_srli_si128(u, 4))),
+                                          addHeld(q.refY, _mm_cvtsi128_si32(_mm_srli_si128(v, 4)))});
+                        } else {
+                            store(x, q.map(cache, d, cu, cv));
+                            store(x + 1, q.map(cache, d + q.ay, cu + q.dy2, cv + q.dy1));
+                        }
+                    }
                 }
+                for (; x <= x1; ++x, d += q.ay, cu += q.dy2, cv += q.dy1)
+                    store(x, q.map(cache, d, cu, cv));
             }
         }
     }
