@@ -245,3 +245,49 @@ TEST(GeometricCorrection, MouseSelectsDragsAndRubberBands)
     EXPECT_EQ(selectedCount(g), 0);
     EXPECT_FALSE(m->rectangleActive());
 }
+
+TEST(GeometricCorrection, ShapeModeKeysAndInterpolation)
+{
+    auto m = oneOutputModel();
+    m->config.screens[0] = {0, 0, 1920, 1080};
+    m->ResetShapes();
+    m->LoadShape(0, 0);
+    m->shapeMode = true;
+    grid::PixelMap& canvas = m->shapeCanvas();
+    EXPECT_EQ(canvas.columnsInUse, 960);
+    EXPECT_FALSE(m->OnKey(kKeyPlus, false));  // 1,024 already
+    for (int i = 0; i < 6; ++i)
+        EXPECT_TRUE(m->OnKey(kKeyMinus, false));
+    EXPECT_EQ(canvas.spacing, 16);
+    EXPECT_FALSE(m->OnKey(kKeyMinus, false));
+    // The top edge now has a control point every 16 columns (and the last).
+    EXPECT_TRUE(canvas.at(16, 0).active);
+    EXPECT_FALSE(canvas.at(8, 0).active);
+    EXPECT_TRUE(canvas.at(959, 0).active);
+    // Select the top-left corner with the mouse, move it with the arrows.
+    EXPECT_TRUE(m->OnButtonDown(0, {18 + 1, 28 + 1}));
+    EXPECT_EQ(m->CountSelected(), 1);
+    m->step = 4;
+    EXPECT_FALSE(m->OnKey(kKeyLeft, false));  // x 0 is not above the step
+    EXPECT_TRUE(m->OnKey(kKeyRight, false));
+    EXPECT_TRUE(m->OnKey(kKeyDown, false));
+    EXPECT_EQ(canvas.at(0, 0).x, 4);
+    EXPECT_EQ(canvas.at(0, 0).y, 4);
+    m->OnKey(kKeyPlus, false);  // spacing 32: interpolation runs from 17 on
+    canvas.at(0, 0).selected = 1;
+    m->OnKey(kKeyRight, false);
+    EXPECT_EQ(canvas.at(16, 0).x, 20);  // half-way between x 8 and x 32
+    // Shift + arrow walks along the edge to the next control point.
+    m->OnKey(kKeyShift, true);
+    EXPECT_TRUE(m->OnKey(kKeyRight, false));
+    EXPECT_EQ(canvas.at(32, 0).selected, 1);
+    EXPECT_EQ(canvas.at(0, 0).selected, 0);
+    EXPECT_TRUE(m->OnKey(kKeyBackspace, false));
+    EXPECT_EQ(m->CountSelected(), 0);
+    // Stored and loaded back, the moved corner stays.
+    m->StoreShape(0, 3);
+    m->LoadShape(0, 3);
+    EXPECT_EQ(canvas.at(0, 0).x, 8);
+    m->LoadShape(2, 0);  // no such set: nothing happens
+    EXPECT_EQ(canvas.at(0, 0).x, 8);
+}
