@@ -84,11 +84,12 @@ void CGeometricCorrection::Draw(QPainter& painter) const
         circles(rws, [&](int k) -> const GridPoint& { return m.at(cols - 1, k); });
     } else {
         const int cols = columns(), rws = rows();
-        for (int r = 0; r < rws; ++r) {
+        // Control points joined along one row or one column.
+        auto polyline = [&](int count, auto at) {
             bool have = false;
             WindowPoint prev;
-            for (int c = 0; c < cols; ++c) {
-                const GridPoint& v = view_.at(c, r);
+            for (int k = 0; k < count; ++k) {
+                const GridPoint& v = at(k);
                 if (!v.active)
                     continue;
                 const WindowPoint w = windowPos(v);
@@ -97,21 +98,11 @@ void CGeometricCorrection::Draw(QPainter& painter) const
                 prev = w;
                 have = true;
             }
-        }
-        for (int c = 0; c < cols; ++c) {
-            bool have = false;
-            WindowPoint prev;
-            for (int r = 0; r < rws; ++r) {
-                const GridPoint& v = view_.at(c, r);
-                if (!v.active)
-                    continue;
-                const WindowPoint w = windowPos(v);
-                if (have)
-                    painter.drawLine(prev.x, prev.y, w.x, w.y);
-                prev = w;
-                have = true;
-            }
-        }
+        };
+        for (int r = 0; r < rws; ++r)
+            polyline(cols, [&](int c) -> const GridPoint& { return view_.at(c, r); });
+        for (int c = 0; c < cols; ++c)
+            polyline(rws, [&](int r) -> const GridPoint& { return view_.at(c, r); });
         for (int c = 0; c < cols; ++c) {
             for (int r = 0; r < rws; ++r) {
                 const GridPoint& v = view_.at(c, r);

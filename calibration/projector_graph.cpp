@@ -420,10 +420,10 @@ void CProjectorGraph::UpdateVisiblePoints(int c)
         curve.points[std::size_t(n - 1)].visible = 1;
 }
 
-void CProjectorGraph::FewerPoints()
+void CProjectorGraph::setLevel(int level)
 {
     BlendCurve& c = currentCurve();
-    c.level = uint16_t(std::max(1, int(c.level) - 1));
+    c.level = uint16_t(std::clamp(level, 1, 7));
     if (currentCurveIndex() == 0) {
         ProjectorBlend& pb = data_->channels[data_->currentChannel % 9];
         for (int k = 1; k < 4; ++k)
@@ -434,18 +434,14 @@ void CProjectorGraph::FewerPoints()
         UpdateVisiblePoints(k);
 }
 
+void CProjectorGraph::FewerPoints()
+{
+    setLevel(currentCurve().level - 1);
+}
+
 void CProjectorGraph::MorePoints()
 {
-    BlendCurve& c = currentCurve();
-    c.level = uint16_t(std::min(7, int(c.level) + 1));
-    if (currentCurveIndex() == 0) {
-        ProjectorBlend& pb = data_->channels[data_->currentChannel % 9];
-        for (int k = 1; k < 4; ++k)
-            pb.edges[pb.currentEdge & 3].curves[std::size_t(k)].level = c.level;
-    }
-    ClearSelection();
-    for (int k = 0; k < 4; ++k)
-        UpdateVisiblePoints(k);
+    setLevel(currentCurve().level + 1);
 }
 
 void CProjectorGraph::ClearSelection()

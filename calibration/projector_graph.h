@@ -150,6 +150,7 @@ public:
 
 private:
     int currentCurveIndex() const;
+    void setLevel(int level);  // 1..7; the master curve sets all four
     void selectPoint(int index);
     void copyBoxToSiblings(int index);
     static uint16_t bandPointCount(int edge, uint16_t width);
