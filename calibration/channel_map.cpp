@@ -314,12 +314,13 @@ inline bool solvePair(const PairAxis& ax, __m128d d, __m128d c, __m128i& out)
 
 }  // namespace
 
-void BuildChannelMap(const grid::WarpGrid& reference, const grid::WarpGrid& corrected,
+bool BuildChannelMap(const grid::WarpGrid& reference, const grid::WarpGrid& corrected,
                      const grid::OutputEntry& entry, ChannelMap& map)
 {
     map.clear();
     if (!reference.valid() || !corrected.valid())
-        return;
+        return false;
+    std::size_t mapped = 0;
     const int columns = std::min<int>(entry.gridColumns, grid::WarpGrid::kColumns);
     const int rows = std::min<int>(entry.gridRows, grid::WarpGrid::kRows);
     SpanTable spans;
@@ -359,6 +360,11 @@ void BuildChannelMap(const grid::WarpGrid& reference, const grid::WarpGrid& corr
                     if (uint32_t(s.x) < 1919u && uint32_t(s.y) < 1079u)
                         out[x] = int32_t(((uint32_t(s.x) & 0xFFFu) << 16) | (uint32_t(s.y) & 0xFFFu));
                 };
+                mapped += std::size_t(x1 - x0 + 1);
+                if (mapped > kMapPixelBudget) {
+                    map.clear();
+                    return false;
+                }
                 int32_t x = x0;
                 if (pairs) {
                     // The terms stay integers far below 2^53, so stepping them
@@ -388,6 +394,7 @@ void BuildChannelMap(const grid::WarpGrid& reference, const grid::WarpGrid& corr
             }
         }
     }
+    return true;
 }
 
 }  // namespace calib

@@ -84,8 +84,12 @@ private:
 
 // Builds the table of one output from its reference and corrected grids
 // (every point, active or not); columns and rows come from the output entry
-// and are held within the grid.
-void BuildChannelMap(const grid::WarpGrid& reference, const grid::WarpGrid& corrected,
+// and are held within the grid. A sound grid's cells cover the output about
+// once; a grid folded so far that its cells would cover it more than
+// kMapPixelBudget / 2,073,600 times is refused: the table is left all -1 and
+// the result is false, so that a damaged grid cannot stall the program.
+inline constexpr std::size_t kMapPixelBudget = std::size_t(8) * 1920 * 1080;
+bool BuildChannelMap(const grid::WarpGrid& reference, const grid::WarpGrid& corrected,
                      const grid::OutputEntry& entry, ChannelMap& map);
 
 }  // namespace calib

@@ -156,7 +156,8 @@ public:
     QByteArray ShapeBytes() const;
 
     // --- per-pixel map and payloads ---
-    void BuildChannelMap(int output);
+    // False (table all -1) for a grid folded beyond any sound use.
+    bool BuildChannelMap(int output);
     const ChannelMap& channelMap() const { return *channelMap_; }
     GridPayload BuildPointPayload() const;
     GridPayload BuildCorrectedPayload() const;

@@ -133,10 +133,10 @@ bool CGeometricCorrection::BuildOutputRectPayload(uint8_t* out) const
     return true;
 }
 
-void CGeometricCorrection::BuildChannelMap(int output)
+bool CGeometricCorrection::BuildChannelMap(int output)
 {
     output = std::clamp(output, 0, kOutputs - 1);
-    calib::BuildChannelMap(reference(output), corrected(output), config.outputs[std::size_t(output)],
+    return calib::BuildChannelMap(reference(output), corrected(output), config.outputs[std::size_t(output)],
                            *channelMap_);
 }
 

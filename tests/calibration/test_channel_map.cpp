@@ -39,7 +39,7 @@ TEST(ChannelMap, RoundsHalfAwayFromZero)
 TEST(ChannelMap, IdentityGridMapsEveryPixelToItselfButTheLastColumnAndRow)
 {
     auto m = calibtest::oneOutputModel();
-    m->BuildChannelMap(0);
+    ASSERT_TRUE(m->BuildChannelMap(0));
     const ChannelMap& map = m->channelMap();
     int wrong = 0;
     for (int y = 0; y < ChannelMap::kRows; ++y) {
@@ -269,4 +269,20 @@ TEST(ChannelMap, WarpedTableEqualsThePixelByPixelMap)
         for (int x = 0; x < ChannelMap::kColumns; ++x)
             differ += m->channelMap().at(x, y) != want[std::size_t(y) * ChannelMap::kColumns + std::size_t(x)];
     EXPECT_EQ(differ, 0);
+}
+
+TEST(ChannelMap, GridFoldedOverTheWholeOutputIsRefusedQuickly)
+{
+    auto m = calibtest::oneOutputModel();
+    grid::WarpGrid& g = m->corrected(0);
+    // Every cell stretched over the whole output: 2,048 full-table cells.
+    for (int c = 0; c < 65; ++c)
+        for (int r = 0; r < 33; ++r) {
+            g.at(c, r).x = c % 2 ? 1919 : 0;
+            g.at(c, r).y = r % 2 ? 1079 : 0;
+        }
+    EXPECT_FALSE(m->BuildChannelMap(0));
+    for (int y = 0; y < ChannelMap::kRows; y += 7)
+        for (int x = 0; x < ChannelMap::kColumns; x += 5)
+            ASSERT_EQ(m->channelMap().at(x, y), -1);
 }
