@@ -11,6 +11,7 @@ packages=(
   fonts-wqy-microhei
   qt6-translations-l10n
   iproute2
+  clang
 )
 
 missing=()
