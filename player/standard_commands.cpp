@@ -2,6 +2,8 @@
 
 #include "player/player_sim.h"
 
+#include "player/companion_commands.h"
+
 #include "transport/announcement.h"
 
 #include <algorithm>
@@ -217,6 +219,7 @@ void installStandardCommands(PlayerSim& sim)
     sim.registerCommand(proto::CMD_PRODUCT_INFO, productInfo);
     sim.registerCommand(proto::CMD_REBOOT, reboot);
     sim.registerCommand(proto::CMD_LAYOUT, layout);
+    installCompanionCommands(sim);
 }
 
 }  // namespace sim
