@@ -9,7 +9,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
-#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
@@ -53,7 +53,7 @@ QPushButton* MakeButton(int id, const QString& text, QWidget* parent)
     auto* button = new QPushButton(text, parent);
     button->setObjectName(QString::number(id));
     button->setAutoDefault(false);
-    button->setMinimumSize(180, 64);
+    button->setMinimumSize(260, 48);
     return button;
 }
 
@@ -87,14 +87,15 @@ CTollivarDlg::CTollivarDlg(const QString& title, unsigned language, FeatureOpene
         {kOsd, "OSD", "OSD", &CTollivarDlg::OnOsd, &openers_.osd},
         {kSetupUart, "Setup UART", "串口设置", &CTollivarDlg::OnSetupUart, &openers_.setupUart},
     };
-    auto* grid = new QGridLayout;
+    // One column: the hidden "Video Set" leaves no gap.
+    auto* grid = new QVBoxLayout;
     for (int i = 0; i < 4; ++i) {
         const Spec& s = specs[i];
         QPushButton* b = MakeButton(s.id, Text(s.english, s.chinese), this);
         b->setEnabled(bool(*s.opener));
         QObject::connect(b, &QPushButton::clicked, this, [this, h = s.handler] { (this->*h)(); });
         buttons_[i] = b;
-        grid->addWidget(b, i / 2, i % 2);
+        grid->addWidget(b);
     }
     // The English user interface does not offer the video set wizard.
     buttons_[0]->setVisible(language_ == platform::kLanguageChinese);
@@ -117,7 +118,7 @@ CTollivarDlg::CTollivarDlg(const QString& title, unsigned language, FeatureOpene
     QObject::connect(about, &QAction::triggered, this, [this] { OnAbout(); });
     addAction(about);
     setContextMenuPolicy(Qt::ActionsContextMenu);
-    resize(440, 220);
+    resize(320, 300);
 }
 
 CTollivarDlg::~CTollivarDlg()
