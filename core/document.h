@@ -57,7 +57,9 @@ public:
     static constexpr int kSlotCount = 9;
     static constexpr int kPlayerInfoPane = 59144;
     static constexpr int kOutputBlockSize = 108;
-    static constexpr int kAutoConnectDelay = 1;  // timer ticks before the command-line connection
+    // Timer ticks that only count down: the command-line connection (or its
+    // refusal) comes on the tick after them, the second, about 2 s after start.
+    static constexpr int kAutoConnectDelay = 1;
     static constexpr int kWaitBoxTicks = 5;
 
     // `frame` is the main window: owner of the links' events. `arguments`
@@ -103,6 +105,8 @@ public:
     int FindOrConnectSlot(const SendTarget& target);
     // Called with every complete reply of any link.
     void DispatchReply(const ReplyAssembler& reply);
+    // True when the reply came over the current player's link (address and port).
+    bool IsFromCurrentPlayer(const PlayerReply& r) const;
     // Tells an open "Edge blending wizard" (heap u16 that the wizard frees);
     // false when none is open.
     bool NotifyBlendWizard(uint16_t value);
@@ -195,6 +199,7 @@ private:
     void resetAssembler(int index);
     void resetAllAssemblers();
     void showMessage(const QString& english, const QString& chinese, int icon);
+    void reportLinkFailure();
     QString text(const char* english, const char* chinese) const;
     platform::MessageWindow* findDialog(replies::Caption caption, bool withPrefix = true) const;
     void runAutoConnect();

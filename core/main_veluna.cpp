@@ -89,6 +89,7 @@ int main(int argc, char** argv)
     }
 
     QApplication qapp(argc, argv);
+    InstallScanCommands();
     InstallFeatures();
     const QStringList arguments = QCoreApplication::arguments().mid(1);
     int result = 1;

@@ -115,6 +115,9 @@ public:
 
     // The closing sequence; true when the window may go.
     bool ConfirmClose();
+    // The same closing without a question (a session ending, SIGTERM):
+    // links closed, Temp deleted, the layout not saved; then the program ends.
+    void CloseWithoutQuestions();
 
     // Application looks: the stored id, the Qt style that stands for it.
     unsigned look() const { return look_; }
@@ -147,6 +150,7 @@ private:
     void BuildStatusBar();
     void BuildSplitter();
     QAction* AddCommand(QMenu* menu, int id, const char* english, const char* chinese);
+    void FinishClosing(bool askToSave);
     void BindMessages();
     QString Text(const char* english, const char* chinese) const;
 

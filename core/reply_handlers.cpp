@@ -80,7 +80,7 @@ void CvelunaDoc::handleReply(const PlayerReply& r)
     const int info = int(MsgIcon::Information);
     switch (code) {
     case 0:
-        if (onNotSupportedReply)
+        if (onNotSupportedReply && IsFromCurrentPlayer(r))
             onNotSupportedReply(r.peerIp, r.rawCommand);
         showMessage(QStringLiteral("This function is not supported in the current version!"),
                     QStringLiteral("当前版本不支持此功能,请及时更新！"), int(MsgIcon::Question));
@@ -260,6 +260,11 @@ void CvelunaDoc::handleReply(const PlayerReply& r)
 
 void CvelunaDoc::onHandshakeReply(const PlayerReply& r)
 {
+    // Only the current player's link answers for the current player; another
+    // player's answer (a batch target, a late reply of an earlier choice)
+    // must not connect it or take its folder.
+    if (!IsFromCurrentPlayer(r))
+        return;
     currentPlayer_.version = r.header.param;
     currentPlayer_.channelCode = r.header.subCode;
     currentPlayer_.fpgaVersion = uint16_t(r.header.arg & 0xFF);
@@ -338,7 +343,13 @@ void CvelunaDoc::onParamFileReply(const PlayerReply& r)
         }
         return;
     case 6:
-        sendPayloadTo(replies::kVideoPlay, platform::WM_VIDEO_PLAY_REPLY, r);
+        // wParam: the operation the dialog acts on (0 effect catalogue,
+        // 1 configured modes, 2 upload confirmed), the u16 at 10; the kind
+        // at 8 is always 6 here.
+        if (auto* w = findDialog(replies::kVideoPlay)) {
+            const QByteArray payload = r.bytes();
+            platform::sendMessage(w, platform::WM_VIDEO_PLAY_REPLY, r.header.arg, LPARAM(&payload));
+        }
         return;
     default:
         return;
@@ -391,7 +402,9 @@ void CvelunaDoc::onVideoPicWindowReply(const PlayerReply& r)
         if (currentPlayer_.version < 0x1500)
             showMessage(QStringLiteral("Video Picture setup completed"), QStringLiteral("视频图片开窗设置完成"),
                         int(MsgIcon::Information));
-        else if (uploadConfigFile)
+        // The upload reads the player's folder: only for the connected
+        // current player.
+        else if (uploadConfigFile && IsConnected() && IsFromCurrentPlayer(r) && !playerFolder_.isEmpty())
             uploadConfigFile(5);
     }
 }

@@ -9,6 +9,7 @@ packages=(
   libjsoncpp-dev
   libgtest-dev libgmock-dev
   fonts-wqy-microhei
+  qt6-translations-l10n
   iproute2
 )
 

@@ -147,7 +147,9 @@ TEST_F(ReplyRouting, EachReplyReachesItsDialogAndBadLengthsAreDropped)
         {"gallery", 0xBD, 0, 2, 0, "p", kGallery, true, WM_GALLERY_REPLY, scoped, "2:p"},
         {"mobile", 0xBE, 0, 1, 0, "m", kMobile, true, WM_MOBILE_SETTINGS_REPLY, scoped, "1:m"},
         {"picture play", 0xBF, 0, 3, 0, "pp", kPicturePlay, true, WM_PICTURE_PLAY_REPLY, scoped, "3:pp"},
-        {"video play", 0x83, 0, 6, 0, "vp", kVideoPlay, true, WM_VIDEO_PLAY_REPLY, scoped, "6:vp"},
+        // The operation at 10 (not the kind at 8, always 6) is what the dialog acts on.
+        {"video play, catalogue", 0x83, 0, 6, 0, "vp", kVideoPlay, true, WM_VIDEO_PLAY_REPLY, scoped, "0:vp"},
+        {"video play, upload confirmed", 0x83, 0, 6, 2, "ok", kVideoPlay, true, WM_VIDEO_PLAY_REPLY, scoped, "2:ok"},
         {"blend wizard, warp points", 0xA2, 5, 0, 0, {}, kBlendWizard, true, WM_BLEND_WIZARD_REPLY,
          blendValue, "0:2205"},
         // Wrong lengths: nothing reaches the dialog.
@@ -289,7 +291,13 @@ TEST_F(ReplyRouting, HooksReceiveTheirReplies)
     doc->onAdjustModeReply = code;
     doc->onWatermarkReply = [&](const PlayerReply& r) { seen.push_back(3000 + r.header.param); };
     doc->uploadConfigFile = [&](uint8_t file) { seen.push_back(-file); };
-    doc->currentPlayer().version = 0x1523;
+    // Connected to the player the replies come from (the window editor's
+    // upload needs an accepted handshake).
+    doc->startGridFetch = nullptr;
+    doc->setTarget(QStringLiteral("127.0.0.2"), 8000);
+    doc->currentPlayer().ip = QStringLiteral("127.0.0.2");
+    deliver(0x81, 4, 0x1523, 0x0105, QByteArray(5, '\0'));
+    ASSERT_TRUE(doc->IsConnected());
     deliver(0xB6, 18, 0, 0, "cfg");
     deliver(0xB4, 0, 0, 0, "ab");
     deliver(0xB5, 1);

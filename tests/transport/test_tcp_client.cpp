@@ -269,6 +269,55 @@ TEST_F(TcpClientTest, WriteToResetPlayerGivesShortSendAndNoSignal)
     EXPECT_FALSE(link.IsConnected() || link.IsRunning());
 }
 
+// A player that keeps the connection but reads no more: the write ends after
+// the stall limit with the send-error event, and later sends are refused.
+TEST_F(TcpClientTest, PeerThatStopsReadingEndsTheLinkAfterTheStallLimit)
+{
+    connectPeer();
+    link.SetSendStallLimit(300);
+    QElapsedTimer t;
+    t.start();
+    for (int i = 0; i < 8 && link.IsRunning(); ++i)
+        link.Send(randomBytes(CTCPClient::kBufferSize, quint32(i)));
+    ASSERT_TRUE(waitUntil([&] { return owner.saw(kLinkReceiverEnded); }, 10000));
+    EXPECT_LT(t.elapsed(), 8000);
+    ASSERT_EQ(owner.controlTypes(), (std::vector<uint16_t>{kLinkShortSend, kLinkReceiverEnded}));
+    EXPECT_EQ(owner.events.front().error, ETIMEDOUT);
+    EXPECT_FALSE(link.IsConnected());
+    EXPECT_FALSE(link.Send(QByteArray("late")));
+}
+
+// A peer that reads slowly is not a stalled one: every byte arrives.
+TEST_F(TcpClientTest, SlowReaderWithinTheStallLimitGetsEverything)
+{
+    connectPeer();
+    link.SetSendStallLimit(2000);
+    const QByteArray bytes = randomBytes(8 * 1024 * 1024, 7);
+    ASSERT_TRUE(link.Send(bytes));
+    QByteArray got;
+    while (got.size() < bytes.size()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const QByteArray part = peer->read(std::size_t(bytes.size() - got.size()), 50);
+        if (part.isEmpty() && !link.IsRunning())
+            break;
+        got += part;
+    }
+    EXPECT_EQ(got, bytes);
+    EXPECT_TRUE(link.IsConnected());
+    EXPECT_TRUE(owner.controlTypes().empty());
+}
+
+// Closing the link ends the connection in order: the player reads its end,
+// not a reset.
+TEST_F(TcpClientTest, LocalCloseIsAnOrderlyEndForThePlayer)
+{
+    connectPeer();
+    ASSERT_TRUE(link.Send(QByteArray("last words")));
+    EXPECT_EQ(peer->read(10), QByteArray("last words"));
+    link.Close();
+    EXPECT_EQ(peer->waitForEnd(), TcpPeer::End::Orderly);
+}
+
 TEST_F(TcpClientTest, LocalCloseIsSilentIdempotentAndLinkReconnectsClosingTheOldConnection)
 {
     const int before = threadCount();
