@@ -117,11 +117,7 @@ CScanForDevices::CScanForDevices(const QString& titlePrefix, bool automatic, QWi
     layout->addLayout(buttons);
     resize(880, 460);
 
-    outgoingTimer_ = new QTimer(this);
-    outgoingTimer_->setSingleShot(true);
-    outgoingTimer_->setTimerType(Qt::PreciseTimer);
-    outgoingTimer_->setInterval(scan::kPortGapMs);
-    QObject::connect(outgoingTimer_, &QTimer::timeout, this, [this] { PumpOutgoing(); });
+    sender_ = std::make_unique<scan::DiscoverySender>(*endpoint_);
 
     QObject::connect(updateButton_, &QPushButton::clicked, this, [this] { OnUpdateCards(); });
     QObject::connect(scanButton_, &QPushButton::clicked, this, [this] { OnScanButton(); });
@@ -243,8 +239,8 @@ bool CScanForDevices::OpenEndpoint()
 
 void CScanForDevices::CloseEndpoint()
 {
-    outgoingTimer_->stop();
-    outgoing_.clear();
+    if (sender_)
+        sender_->Clear();
     if (endpoint_)
         endpoint_->Close();
 }
@@ -295,26 +291,7 @@ void CScanForDevices::Broadcast()
 
 void CScanForDevices::SendDiscovery(uint32_t destinationHost, bool unicast)
 {
-    if (!IsEndpointOpen())
-        return;
-    const QByteArray request = scan::BuildDiscoveryRequest(unicast);
-    outgoing_.push_back({destinationHost, scan::kPlayerPort, request});
-    outgoing_.push_back({destinationHost, scan::kPlayerAltPort, request});
-    if (!outgoingTimer_->isActive())
-        PumpOutgoing();
-}
-
-void CScanForDevices::PumpOutgoing()
-{
-    if (outgoing_.empty())
-        return;
-    const Outgoing next = outgoing_.front();
-    outgoing_.pop_front();
-    if (IsEndpointOpen())
-        endpoint_->SendTo(platform::dottedText(next.destinationHost), next.port, next.datagram);
-    // Players that listen on both ports get the second copy a moment later.
-    if (!outgoing_.empty())
-        outgoingTimer_->start();
+    sender_->Send(destinationHost, unicast);
 }
 
 void CScanForDevices::onTimer(unsigned id)

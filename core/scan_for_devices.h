@@ -95,7 +95,6 @@ private:
     void UpdateRowItem(int index);
     std::vector<int> SelectedRows() const;
     const scan::CardEntry* SelectedCard() const;
-    void PumpOutgoing();
     QString Text(const char* english, const char* chinese) const;
 
     unsigned language_ = 9;
@@ -115,13 +114,7 @@ private:
     std::vector<DeviceRecord> records_;
     PlayerRow chosen_;
 
-    struct Outgoing {
-        uint32_t destinationHost;
-        uint16_t port;
-        QByteArray datagram;
-    };
-    std::deque<Outgoing> outgoing_;
-    QTimer* outgoingTimer_ = nullptr;
+    std::unique_ptr<scan::DiscoverySender> sender_;  // after endpoint_: sends through it
 
     QComboBox* cardCombo_ = nullptr;
     QPushButton* updateButton_ = nullptr;

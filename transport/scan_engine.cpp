@@ -4,6 +4,8 @@
 #include "platform/home.h"
 #include "transport/udp_server.h"
 
+#include <QTimer>
+
 #include <algorithm>
 
 namespace scan {
@@ -302,6 +304,45 @@ std::vector<CardEntry> ListCards()
         }
     }
     return cards;
+}
+
+DiscoverySender::DiscoverySender(CUDPServer& endpoint) : endpoint_(endpoint), timer_(std::make_unique<QTimer>())
+{
+    timer_->setSingleShot(true);
+    timer_->setTimerType(Qt::PreciseTimer);
+    timer_->setInterval(kPortGapMs);
+    QObject::connect(timer_.get(), &QTimer::timeout, timer_.get(), [this] { Pump(); });
+}
+
+DiscoverySender::~DiscoverySender() = default;
+
+void DiscoverySender::Send(uint32_t destinationHost, bool unicast)
+{
+    if (!endpoint_.IsOpen())
+        return;
+    const QByteArray request = BuildDiscoveryRequest(unicast);
+    queue_.push_back({destinationHost, kPlayerPort, request});
+    queue_.push_back({destinationHost, kPlayerAltPort, request});
+    if (!timer_->isActive())
+        Pump();
+}
+
+void DiscoverySender::Clear()
+{
+    timer_->stop();
+    queue_.clear();
+}
+
+void DiscoverySender::Pump()
+{
+    if (queue_.empty())
+        return;
+    const Outgoing next = queue_.front();
+    queue_.pop_front();
+    if (endpoint_.IsOpen())
+        endpoint_.SendTo(platform::dottedText(next.destinationHost), next.port, next.datagram);
+    if (!queue_.empty())
+        timer_->start();
 }
 
 }  // namespace scan

@@ -16,7 +16,12 @@
 #include <QString>
 #include <QStringList>
 
+class CUDPServer;
+class QTimer;
+
 #include <array>
+#include <deque>
+#include <memory>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -102,5 +107,33 @@ QString CardLabel(const QString& name, const QString& address);
 // when there is none, the host's addresses as they stand. With
 // VELUNA_SCAN_LOOPBACK=1, "lo(127.0.0.1)" comes first.
 std::vector<CardEntry> ListCards();
+
+// Sends the discovery request to ports 6000 and 7656 of a destination,
+// 20 ms apart (players that listen on both get the second copy a moment
+// later), over the endpoint it is given, while that endpoint is open.
+// Runs on the UI thread; requests queue up in order.
+class DiscoverySender {
+public:
+    explicit DiscoverySender(CUDPServer& endpoint);
+    ~DiscoverySender();
+    DiscoverySender(const DiscoverySender&) = delete;
+    DiscoverySender& operator=(const DiscoverySender&) = delete;
+
+    // Nothing is queued when the endpoint is not open.
+    void Send(uint32_t destinationHost, bool unicast);
+    // Drops what has not been sent yet.
+    void Clear();
+
+private:
+    void Pump();
+    struct Outgoing {
+        uint32_t destinationHost;
+        uint16_t port;
+        QByteArray datagram;
+    };
+    CUDPServer& endpoint_;
+    std::deque<Outgoing> queue_;
+    std::unique_ptr<QTimer> timer_;
+};
 
 }  // namespace scan
