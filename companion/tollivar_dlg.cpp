@@ -1,6 +1,7 @@
 #include "companion/tollivar_dlg.h"
 
 #include "companion/about_dialog.h"
+#include "companion/scan_for_devices.h"
 #include "platform/dialogs.h"
 #include "platform/home.h"
 
@@ -73,6 +74,7 @@ CTollivarDlg::CTollivarDlg(const QString& title, unsigned language, FeatureOpene
     platform::ensureFolder(temp);
     tempFolder_ = temp + QLatin1Char('/');
     hub_ = std::make_unique<CLinkHub>(*this, titlePrefix_, language_);
+    scanRunner_ = RunCompanionScan;
 
     struct Spec {
         ButtonId id;
