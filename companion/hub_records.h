@@ -1,7 +1,11 @@
 #pragma once
 // What Tollivar's reply dispatcher hands to its feature windows, and the
-// captions by which it finds them. Heap records belong to the receiving
-// window from the moment the message is sent; it deletes them.
+// captions by which it finds them. Heap records (these three and a
+// PlayerCatalog) belong to the receiving window from the moment the message
+// is sent; it deletes them. A "byte string" lParam is a const QByteArray*,
+// the layout names of WM_VIDEO_UPLOAD_REPLY a const QString*: both live only
+// during the call. A record is sent only to a window that handles the
+// message; otherwise it is freed by the dispatcher.
 
 #include "platform/home.h"
 
