@@ -80,6 +80,9 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Keys without a mouse: Tab leaves the list for the buttons; Enter
+    // presses the focused button, or on the list connects to the selected
+    // row as a double click does; Esc is "Cancel". A stray Enter closes nothing.
     void keyPressEvent(QKeyEvent* event) override;
 
 private:

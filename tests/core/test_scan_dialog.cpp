@@ -245,8 +245,15 @@ TEST(ScanDialog, RightClickCopiesIds)
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("BBB000000002"));
 }
 
+// Drawing a shown table or group box makes Qt hand work to its own thread
+// pool, whose locks (futexes inside Qt) the thread checker cannot see.
+constexpr const char* kShownWidgetsUnderThreadChecker =
+    "draws shown widgets, which Qt spreads over its own threads that the thread checker cannot follow";
+
 TEST(ScanDialog, ColumnsShowWholeTextsInBothLanguages)
 {
+    if (testsupport::kUnderThreadChecker)
+        GTEST_SKIP() << kShownWidgetsUnderThreadChecker;
     // Showing the dialog scans: on loopback only.
     ScopedEnv loopback("VELUNA_SCAN_LOOPBACK", "1");
     for (unsigned language : {platform::kLanguageEnglish, platform::kLanguageChinese}) {
@@ -282,6 +289,8 @@ TEST(ScanDialog, ColumnsShowWholeTextsInBothLanguages)
 // on a row connects, Esc closes.
 TEST(ScanDialog, KeyboardReachesConnectAndCancel)
 {
+    if (testsupport::kUnderThreadChecker)
+        GTEST_SKIP() << kShownWidgetsUnderThreadChecker;
     ScopedLanguage scoped(platform::kLanguageEnglish);
     ScopedEnv loopback("VELUNA_SCAN_LOOPBACK", "1");
     const struct {
@@ -365,6 +374,10 @@ TEST(ScanDialog, ScanForDevicesCommandOpensThePlainList)
     ASSERT_NE(entry, nullptr);
     EXPECT_FALSE(entry->enabled);  // no condition: always enabled
     ASSERT_TRUE(entry->run);
+    if (testsupport::kUnderThreadChecker) {
+        core::clearCommands();
+        GTEST_SKIP() << kShownWidgetsUnderThreadChecker;
+    }
 
     bool seen = false;
     QTimer::singleShot(50, [&] {
