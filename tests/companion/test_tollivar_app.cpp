@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -292,6 +293,17 @@ TEST_F(TollivarProgram, SecondStartIsRefusedAndTheFirstIsAskedForward)
     const QString lock = dir.filePath(u"run/"_qs) + InstanceLockName(title);
     ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(lock) || first->state() == QProcess::NotRunning; }, 20000));
     ASSERT_EQ(first->state(), QProcess::Running) << first->readAllStandardError().toStdString();
+
+    // The running copy listens for a second start's wish to come forward.
+    QString raise = InstanceLockName(title);
+    raise.replace(u".lock"_qs, u".raise"_qs);
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            QLocalSocket asker;
+            asker.connectToServer(dir.filePath(u"run/"_qs) + raise);
+            return asker.waitForConnected(200);
+        },
+        10000));
 
     QProcess* second = start();
     ASSERT_TRUE(second->waitForFinished(20000));
