@@ -13,6 +13,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPropertyAnimation>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -210,12 +211,31 @@ void CTollivarDlg::OnAbout()
 
 void CTollivarDlg::reject()
 {
+    // Exit while the window fades out asks nothing more.
+    if (closing_)
+        return;
     if (platform::messageBox(Text("Do you really want to exit?", "【真的要退出程序吗?】"), QString(),
                              platform::MsgButtons::YesNo, platform::MsgIcon::Question, this) != platform::MsgResult::Yes)
         return;
+    closing_ = true;
     // Whether every file could go does not stop the exit.
     DeleteFolderTree(QDir::cleanPath(tempFolder_));
-    QDialog::reject();
+    if (!isVisible()) {
+        QDialog::reject();
+        return;
+    }
+    // The window fades out over a second, then the dialog ends.
+    auto* fade = new QPropertyAnimation(this, "windowOpacity", this);
+    fade->setDuration(1000);
+    fade->setStartValue(1.0);
+    fade->setEndValue(0.0);
+    QObject::connect(fade, &QPropertyAnimation::finished, this, [this] {
+        // Hidden first: ending a shown dialog closes it, and its close
+        // handling would come back here.
+        hide();
+        QDialog::reject();
+    });
+    fade->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
 }  // namespace tollivar

@@ -79,7 +79,7 @@ public:
     void OnOsd();
     void OnSetupUart();
     void OnAbout();
-    // Exit: asks, deletes the Temp folder, closes.
+    // Exit: asks, deletes the Temp folder, fades the window out and closes.
     void reject() override;
 
     CLinkHub& hub() { return *hub_; }
@@ -106,6 +106,7 @@ private:
     ScanRunner scanRunner_;
     std::unique_ptr<CLinkHub> hub_;
     QPushButton* buttons_[4] = {};
+    bool closing_ = false;  // Exit confirmed: the window is fading out
 };
 
 }  // namespace tollivar

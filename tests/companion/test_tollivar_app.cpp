@@ -159,6 +159,8 @@ TEST(TollivarDialog, ExitAsksThenDeletesTemp)
     DialogHarness h(platform::kLanguageEnglish);
     CTollivarDlg& d = *h.dialog;
     testsupport::writeFile(d.tempFolder() + u"x.json"_qs, "{}");
+    int finished = 0;
+    QObject::connect(&d, &QDialog::finished, [&] { ++finished; });
     platform::MsgResult answer = platform::MsgResult::No;
     QStringList asked;
     platform::setMessageBoxAnswerer([&](const platform::MessageBoxCall& call) {
@@ -168,10 +170,32 @@ TEST(TollivarDialog, ExitAsksThenDeletesTemp)
     d.reject();
     EXPECT_EQ(asked, QStringList{u"Do you really want to exit?"_qs});
     EXPECT_TRUE(QFileInfo::exists(d.tempFolder() + u"x.json"_qs));
-    EXPECT_EQ(d.result(), 0);
+    EXPECT_EQ(finished, 0);
     answer = platform::MsgResult::Yes;
     d.reject();
-    EXPECT_EQ(d.result(), int(QDialog::Rejected));
+    EXPECT_EQ(finished, 1);
+    EXPECT_FALSE(QFileInfo::exists(d.tempFolder()));
+}
+
+TEST(TollivarDialog, ShownWindowFadesOutThenCloses)
+{
+    if (testsupport::kUnderThreadChecker)
+        GTEST_SKIP() << "a shown widget is drawn by Qt's own pooled threads, which the thread checker cannot follow";
+    DialogHarness h(platform::kLanguageEnglish);
+    CTollivarDlg& d = *h.dialog;
+    int finished = 0;
+    QObject::connect(&d, &QDialog::finished, [&](int result) {
+        EXPECT_EQ(result, int(QDialog::Rejected));
+        ++finished;
+    });
+    d.show();
+    d.reject();
+    EXPECT_EQ(finished, 0);  // still fading
+    d.reject();              // asks nothing more meanwhile
+    EXPECT_EQ(h.boxes.texts().size(), 1);
+    EXPECT_TRUE(d.isVisible());
+    EXPECT_TRUE(waitUntil([&] { return finished == 1; }, 5000));
+    EXPECT_FALSE(d.isVisible());
     EXPECT_FALSE(QFileInfo::exists(d.tempFolder()));
 }
 
