@@ -16,7 +16,7 @@
 //   WM_USART_DATA_REPLY        lParam a heap tollivar::UsartDataRecord (freed here)
 
 #include "companion/control_protocol_record.h"
-#include "companion/usart_data_record.h"
+#include "companion/hub_records.h"
 #include "platform/window.h"
 #include "transport/records.h"
 

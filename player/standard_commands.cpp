@@ -5,6 +5,8 @@
 #include "player/rotation_commands.h"
 #include "player/factory_reset.h"
 
+#include "player/companion_commands.h"
+
 #include "transport/announcement.h"
 
 #include <algorithm>
@@ -223,6 +225,7 @@ void installStandardCommands(PlayerSim& sim)
     installVideoStore(sim);
     installRotationCommands(sim);
     installFactoryReset(sim);
+    installCompanionCommands(sim);
 }
 
 }  // namespace sim
