@@ -5,6 +5,7 @@
 #include "common/controls/save_param_wait.h"
 #include "core/app.h"
 #include "core/command_registry.h"
+#include "core/devices/device_commands.h"
 #include "core/document.h"
 #include "core/mainframe.h"
 #include "core/scan_for_devices.h"
@@ -74,6 +75,7 @@ private:
 // here (core/command_registry.h); the core itself names none of them.
 void InstallFeatures()
 {
+    InstallDeviceCommands();
 }
 
 }  // namespace

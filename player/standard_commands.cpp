@@ -1,6 +1,7 @@
 // The answers every player gives, with the state they keep in PlayerState.
 
 #include "player/player_sim.h"
+#include "player/device_commands.h"
 
 #include "transport/announcement.h"
 
@@ -217,6 +218,7 @@ void installStandardCommands(PlayerSim& sim)
     sim.registerCommand(proto::CMD_PRODUCT_INFO, productInfo);
     sim.registerCommand(proto::CMD_REBOOT, reboot);
     sim.registerCommand(proto::CMD_LAYOUT, layout);
+    installDeviceCommands(sim);
 }
 
 }  // namespace sim

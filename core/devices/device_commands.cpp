@@ -1,0 +1,37 @@
+#include "core/devices/device_commands.h"
+
+#include "core/command_registry.h"
+#include "core/devices/set_ip_conf.h"
+#include "core/document.h"
+
+#include <QApplication>
+
+namespace {
+
+QWidget* dialogParent()
+{
+    return QApplication::activeWindow();
+}
+
+bool connected(const CvelunaDoc& doc)
+{
+    return doc.IsConnected();
+}
+
+// Builds, opens and runs one device dialog modally.
+template <class Dialog, class... Args>
+void runModal(Args&&... args)
+{
+    Dialog dialog(std::forward<Args>(args)...);
+    dialog.OnInitDialog();
+    dialog.exec();
+}
+
+}  // namespace
+
+void InstallDeviceCommands()
+{
+    core::registerCommand(32777, {connected, [](CvelunaDoc& doc) {
+                                      runModal<CSetIpConf>(doc.titlePrefix(), dialogParent());
+                                  }});
+}
