@@ -1,6 +1,7 @@
 #include "core/devices/device_commands.h"
 
 #include "core/command_registry.h"
+#include "core/devices/power.h"
 #include "core/devices/set_ip_conf.h"
 #include "core/document.h"
 
@@ -33,5 +34,8 @@ void InstallDeviceCommands()
 {
     core::registerCommand(32777, {connected, [](CvelunaDoc& doc) {
                                       runModal<CSetIpConf>(doc.titlePrefix(), dialogParent());
+                                  }});
+    core::registerCommand(32795, {connected, [](CvelunaDoc& doc) {
+                                      runModal<CPower>(doc.titlePrefix(), dialogParent());
                                   }});
 }
