@@ -2,6 +2,7 @@
 
 #include "core/command_registry.h"
 #include "core/devices/power.h"
+#include "core/devices/query_temperature.h"
 #include "core/devices/set_ip_conf.h"
 #include "core/document.h"
 
@@ -37,5 +38,9 @@ void InstallDeviceCommands()
                                   }});
     core::registerCommand(32795, {connected, [](CvelunaDoc& doc) {
                                       runModal<CPower>(doc.titlePrefix(), dialogParent());
+                                  }});
+    core::registerCommand(32785, {connected, [](CvelunaDoc& doc) {
+                                      runModal<CQueryTemperature>(doc.titlePrefix(), doc.playerFolder(),
+                                                                  dialogParent());
                                   }});
 }
