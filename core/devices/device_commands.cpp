@@ -2,6 +2,7 @@
 
 #include "core/command_registry.h"
 #include "core/devices/power.h"
+#include "core/devices/product_information.h"
 #include "core/devices/query_temperature.h"
 #include "core/devices/set_ip_conf.h"
 #include "core/document.h"
@@ -42,5 +43,11 @@ void InstallDeviceCommands()
     core::registerCommand(32785, {connected, [](CvelunaDoc& doc) {
                                       runModal<CQueryTemperature>(doc.titlePrefix(), doc.playerFolder(),
                                                                   dialogParent());
+                                  }});
+    core::registerCommand(32791, {connected, [](CvelunaDoc& doc) {
+                                      runModal<CQueryProductInformation>(doc.titlePrefix(), dialogParent());
+                                  }});
+    core::registerCommand(32796, {connected, [](CvelunaDoc& doc) {
+                                      runModal<CQueryUsartCommand>(doc.titlePrefix(), dialogParent());
                                   }});
 }
