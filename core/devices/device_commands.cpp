@@ -2,6 +2,7 @@
 
 #include "core/command_registry.h"
 #include "core/devices/power.h"
+#include "core/devices/protocol_file.h"
 #include "core/devices/product_information.h"
 #include "core/devices/query_temperature.h"
 #include "core/devices/set_ip_conf.h"
@@ -19,6 +20,12 @@ QWidget* dialogParent()
 bool connected(const CvelunaDoc& doc)
 {
     return doc.IsConnected();
+}
+
+// Connected to a player of kind 3.
+bool connectedKind3(const CvelunaDoc& doc)
+{
+    return doc.IsConnected() && doc.product() == 3;
 }
 
 // Builds, opens and runs one device dialog modally.
@@ -49,5 +56,8 @@ void InstallDeviceCommands()
                                   }});
     core::registerCommand(32796, {connected, [](CvelunaDoc& doc) {
                                       runModal<CQueryUsartCommand>(doc.titlePrefix(), dialogParent());
+                                  }});
+    core::registerCommand(32788, {connectedKind3, [](CvelunaDoc& doc) {
+                                      runModal<CProtocolFile>(doc.titlePrefix(), dialogParent());
                                   }});
 }
