@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev
   fonts-wqy-microhei
   iproute2
+  adb
 )
 
 missing=()

@@ -5,10 +5,15 @@
 #include "core/devices/protocol_file.h"
 #include "core/devices/product_information.h"
 #include "core/devices/query_temperature.h"
+#include "core/devices/select_program_file.h"
 #include "core/devices/set_ip_conf.h"
 #include "core/document.h"
 
+#include "platform/dialogs.h"
+#include "platform/home.h"
+
 #include <QApplication>
+#include <QFileInfo>
 
 namespace {
 
@@ -60,4 +65,18 @@ void InstallDeviceCommands()
     core::registerCommand(32788, {connectedKind3, [](CvelunaDoc& doc) {
                                       runModal<CProtocolFile>(doc.titlePrefix(), dialogParent());
                                   }});
+}
+
+void OpenUpgradeDialog(CvelunaDoc& doc, uint8_t kind)
+{
+    if (kind == firmware::kServer &&
+        (firmware::AdbPath().isEmpty() || !QFileInfo(firmware::ScriptPath()).isFile())) {
+        platform::messageBox(platform::pickText(doc.language(), "ADB tool does not exist, please install it first！",
+                                                "ADB工具不存在，请先安装！"),
+                             QString(), platform::MsgButtons::Ok, platform::MsgIcon::Information, dialogParent());
+        return;
+    }
+    if (!doc.IsConnected())
+        return;
+    runModal<CSelectProgramFile>(kind, doc.currentPlayer().ip, doc.titlePrefix(), dialogParent());
 }
