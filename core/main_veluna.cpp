@@ -59,6 +59,13 @@ public:
         const core::CommandEntry* entry = core::findCommand(id);
         return entry && (!entry->enabled || entry->enabled(doc_));
     }
+    std::optional<bool> IsCommandChecked(int id) const override
+    {
+        const core::CommandEntry* entry = core::findCommand(id);
+        if (!entry || !entry->checked)
+            return std::nullopt;
+        return entry->checked(doc_);
+    }
     void OnCommand(int id) override
     {
         const core::CommandEntry* entry = core::findCommand(id);

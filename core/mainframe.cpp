@@ -230,6 +230,7 @@ void CMainFrame::BuildMenus()
     AddCommand(nullptr, 57635, "Cut", "Cut");
     AddCommand(nullptr, 57634, "Copy", "Copy");
     AddCommand(nullptr, 57637, "Paste", "Paste");
+    AddCommand(nullptr, 32809, "Upgrade", "升级");
 
     connect(Command(kCmdConnectionSettings), &QAction::triggered, this, [this] {
         if (document_)
@@ -265,7 +266,7 @@ void CMainFrame::BuildToolBar()
         {57600, QStyle::SP_FileIcon},       {57601, QStyle::SP_DialogOpenButton},
         {57603, QStyle::SP_DialogSaveButton}, {57635, QStyle::SP_CustomBase},
         {57634, QStyle::SP_CustomBase},     {57637, QStyle::SP_CustomBase},
-        {kCmdAbout, QStyle::SP_MessageBoxQuestion},
+        {32809, QStyle::SP_ArrowUp},        {kCmdAbout, QStyle::SP_MessageBoxQuestion},
     };
     for (const auto& [id, pixmap] : icons) {
         QAction* action = Command(id);
@@ -375,8 +376,13 @@ QAction* CMainFrame::Command(int id) const
 void CMainFrame::UpdateCommandUI()
 {
     for (const auto& [id, action] : commands_) {
-        if (core::findCommand(id))
+        if (core::findCommand(id)) {
             action->setEnabled(document_ && document_->IsCommandEnabled(id));
+            if (const auto checked = document_ ? document_->IsCommandChecked(id) : std::nullopt) {
+                action->setCheckable(true);
+                action->setChecked(*checked);
+            }
+        }
     }
     Command(kCmdConnectionSettings)->setEnabled(document_ != nullptr);
     Command(kCmdReconnect)->setEnabled(document_ && document_->CanReconnect());

@@ -6,14 +6,18 @@
 #include "core/devices/product_information.h"
 #include "core/devices/query_temperature.h"
 #include "core/devices/select_program_file.h"
+#include "core/devices/update_check.h"
+#include "core/devices/upgrade_app.h"
 #include "core/devices/set_ip_conf.h"
 #include "core/document.h"
 
+#include "platform/app_identity.h"
 #include "platform/dialogs.h"
 #include "platform/home.h"
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QTimer>
 
 namespace {
 
@@ -65,6 +69,22 @@ void InstallDeviceCommands()
     core::registerCommand(32788, {connectedKind3, [](CvelunaDoc& doc) {
                                       runModal<CProtocolFile>(doc.titlePrefix(), dialogParent());
                                   }});
+    core::CommandEntry upgrade;
+    upgrade.run = [](CvelunaDoc& doc) {
+        const bool configured = !update::ConfiguredServer().isEmpty();
+        if (configured)
+            update::CheckForUpdate(doc.tempFolder(), platform::appTitle(), doc.language(), true, true);
+        runModal<CUpgradeApp>(doc.titlePrefix(), doc.tempFolder(), update::State().info, configured, dialogParent());
+    };
+    upgrade.checked = [](const CvelunaDoc&) { return update::State().updateAvailable; };
+    core::registerCommand(32809, upgrade);
+
+    // Once the program runs (its title is set by then), in the background.
+    QTimer::singleShot(0, [] {
+        if (!update::ConfiguredServer().isEmpty())
+            update::CheckForUpdate(platform::homePath(QStringLiteral("Temp")), platform::appTitle(),
+                                   platform::appLanguage(), false, false);
+    });
 }
 
 void OpenUpgradeDialog(CvelunaDoc& doc, uint8_t kind)
