@@ -32,6 +32,7 @@ CvelunaDoc::CvelunaDoc(platform::MessageWindow* frame, const QStringList& argume
     materialFolder_ = platform::homePath(QStringLiteral("Material"));
     platform::ensureFolder(tempFolder_);
     platform::ensureFolder(materialFolder_);
+    InitLayoutModel();
     InstallConfigExchange();
     ArmAutoConnect(arguments);
 }

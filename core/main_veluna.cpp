@@ -9,6 +9,7 @@
 #include "core/document.h"
 #include "core/mainframe.h"
 #include "core/scan_for_devices.h"
+#include "core/views/layout_views.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -28,6 +29,8 @@ public:
         doc_.setStatusPaneText = [frame](int id, const QString& text) { frame->SetPaneText(id, text); };
         doc_.setWindowTitle = [frame](const QString& title) { frame->setWindowTitle(title); };
         doc_.runScanDialog = [this, frame] { return RunPlayerConnectionScan(doc_.titlePrefix(), frame); };
+        AttachLayoutViews(*frame, doc_);
+        frame_ = frame;
         // The frame owns the box; it outlives the document.
         waitBox_ = new CSaveParamWait(frame->language(), frame);
         doc_.showWaitBox = [this](const QString& text) {
@@ -73,7 +76,14 @@ public:
             entry->run(doc_);
     }
 
+    ~DocumentRelay() override
+    {
+        if (frame_)
+            DetachLayoutViews(*frame_);
+    }
+
 private:
+    QPointer<CMainFrame> frame_;
     QPointer<CSaveParamWait> waitBox_;
     CvelunaDoc doc_;
 };

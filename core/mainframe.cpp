@@ -4,6 +4,8 @@
 
 #include "core/about_dialog.h"
 #include "core/views_placeholder.h"
+#include "core/views/content_view.h"
+#include "core/views/controls_view.h"
 #include "platform/app_identity.h"
 #include "platform/dialogs.h"
 #include "platform/home.h"
@@ -332,8 +334,13 @@ void CMainFrame::BuildSplitter()
     splitter_->setObjectName(QStringLiteral("59648"));
     splitter_->setChildrenCollapsible(false);
     const char* names[] = {kControlsViewName, kContentTabViewName, kLayoutTreeViewName};
+    controlsView_ = new CControlsView(language_, splitter_);
+    contentTabView_ = new CContentTabView(language_, splitter_);
     for (int i = 0; i < 3; ++i) {
-        QWidget* pane = MakePanePlaceholder(QString::fromLatin1(names[i]), splitter_);
+        QWidget* pane = i == 0   ? static_cast<QWidget*>(controlsView_)
+                        : i == 1 ? static_cast<QWidget*>(contentTabView_)
+                                 : MakePanePlaceholder(QString::fromLatin1(names[i]), splitter_);
+        pane->setObjectName(QString::fromLatin1(names[i]));
         pane->setProperty("paneId", 59648 + i);
         pane->setMinimumWidth(10);
         splitter_->addWidget(pane);

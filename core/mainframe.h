@@ -14,6 +14,8 @@
 #include <map>
 #include <optional>
 
+class CContentTabView;
+class CControlsView;
 class QAction;
 class QLabel;
 class QSplitter;
@@ -130,6 +132,9 @@ public:
     static SplitterColumns ResizeColumns(int clientWidth, int currentControls);
     static SplitterColumns InitialColumns(int screenWidth);
     QSplitter* splitter() const { return splitter_; }
+    // The picture panel and the layout canvases (first two panes).
+    CControlsView* controlsView() const { return controlsView_; }
+    CContentTabView* contentTabView() const { return contentTabView_; }
     // Lays the splitter out by the resize rule (also on every resize).
     void RelayoutSplitter();
 
@@ -156,6 +161,8 @@ private:
     unsigned language_;
     FrameDocument* document_ = nullptr;
     QSplitter* splitter_ = nullptr;
+    CControlsView* controlsView_ = nullptr;
+    CContentTabView* contentTabView_ = nullptr;
     QToolBar* toolBar_ = nullptr;
     bool splitterReady_ = false;
     unsigned look_ = kLookDefault;

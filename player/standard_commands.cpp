@@ -2,6 +2,7 @@
 
 #include "player/player_sim.h"
 #include "player/device_commands.h"
+#include "player/factory_reset.h"
 
 #include "transport/announcement.h"
 
@@ -219,6 +220,7 @@ void installStandardCommands(PlayerSim& sim)
     sim.registerCommand(proto::CMD_REBOOT, reboot);
     sim.registerCommand(proto::CMD_LAYOUT, layout);
     installDeviceCommands(sim);
+    installFactoryReset(sim);
 }
 
 }  // namespace sim
