@@ -37,6 +37,7 @@ public:
             if (waitBox_)
                 waitBox_->ShowWait(text, 10);  // the box counts down from 10
         };
+        doc_.openUpgradeDialog = [this](int mode) { OpenUpgradeDialog(doc_, uint8_t(mode)); };
         doc_.hideWaitBox = [this] {
             if (waitBox_)
                 waitBox_->CloseWait();
@@ -62,6 +63,7 @@ public:
         const core::CommandEntry* entry = core::findCommand(id);
         return entry && (!entry->enabled || entry->enabled(doc_));
     }
+    void OpenVideoPicWindow() override { OpenVideoPicWindowDialog(doc_); }
     std::optional<bool> IsCommandChecked(int id) const override
     {
         const core::CommandEntry* entry = core::findCommand(id);

@@ -133,6 +133,21 @@ std::shared_ptr<DeviceStore> installDeviceCommands(PlayerSim& sim)
         }
     });
 
+    // Sub-code 128: a live update; 64: the same with the save flag. The
+    // reply carries the sub-code back.
+    sim.registerCommand(proto::CMD_VIDEO_PIC_WINDOW, [store](PlayerSim& s, const Request& req) {
+        std::lock_guard<std::mutex> lk(s.stateMutex());
+        if ((req.header.subCode != 128 && req.header.subCode != 64) || req.payload.size() != 28)
+            return one(notSupported(req));
+        store->videoPicWindow = req.payload;
+        store->videoPicBackground = req.header.param;
+        if (req.header.subCode == 64)
+            ++store->videoPicSaves;
+        else
+            ++store->videoPicUpdates;
+        return one(replyTo(req));
+    });
+
     return store;
 }
 

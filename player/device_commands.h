@@ -33,6 +33,12 @@ struct DeviceStore {
     std::array<Upgrade, 2> upgrades;  // 0 CPU program, 1 FPGA image
     // A name equal to the installed one is answered "latest version" (arg 1).
     std::array<QByteArray, 2> installedNames;
+    // The window editor's last 28-byte state, its background flag, and how
+    // many live updates (sub-code 128) and saves (64) came.
+    QByteArray videoPicWindow;
+    uint16_t videoPicBackground = 0;
+    int videoPicUpdates = 0;
+    int videoPicSaves = 0;
 };
 
 // Installs the answers on `sim` (replacing earlier ones of these codes) and

@@ -8,6 +8,8 @@
 #include "core/devices/select_program_file.h"
 #include "core/devices/update_check.h"
 #include "core/devices/upgrade_app.h"
+#include "core/devices/video_pic_window.h"
+#include "core/config_exchange.h"
 #include "core/devices/set_ip_conf.h"
 #include "core/document.h"
 
@@ -69,6 +71,12 @@ void InstallDeviceCommands()
     core::registerCommand(32788, {connectedKind3, [](CvelunaDoc& doc) {
                                       runModal<CProtocolFile>(doc.titlePrefix(), dialogParent());
                                   }});
+    core::registerCommand(32794, {connected, [](CvelunaDoc& doc) {
+                                      if (cfgx::SupportsConfigExchange(doc.currentPlayer().version))
+                                          doc.configExchange().StartFetch(5);  // opens when the file has come
+                                      else
+                                          OpenVideoPicWindowDialog(doc);
+                                  }});
     core::CommandEntry upgrade;
     upgrade.run = [](CvelunaDoc& doc) {
         const bool configured = !update::ConfiguredServer().isEmpty();
@@ -99,4 +107,14 @@ void OpenUpgradeDialog(CvelunaDoc& doc, uint8_t kind)
     if (!doc.IsConnected())
         return;
     runModal<CSelectProgramFile>(kind, doc.currentPlayer().ip, doc.titlePrefix(), dialogParent());
+}
+
+void OpenVideoPicWindowDialog(CvelunaDoc& doc)
+{
+    if (!doc.IsConnected())
+        return;
+    CVideoPicWindow dialog(doc.titlePrefix(), doc.playerFolder(), doc.outputBlock(), dialogParent());
+    dialog.linkUp = [&doc] { return doc.IsConnected(); };
+    dialog.OnInitDialog();
+    dialog.exec();
 }

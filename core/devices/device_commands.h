@@ -17,3 +17,7 @@ void InstallDeviceCommands();
 // 3 server program through the debug bridge). Kinds 1 and 2 need a connected
 // player; kind 3 first checks that the bridge tool and our script are there.
 void OpenUpgradeDialog(CvelunaDoc& doc, uint8_t kind);
+
+// Opens the video and picture window editor for the connected player (after
+// its window file was fetched, or at once for players without the exchange).
+void OpenVideoPicWindowDialog(CvelunaDoc& doc);

@@ -26,7 +26,7 @@ TEST(DeviceCommands, EnableRules)
     };
     const Row rows[] = {
         {32777, false, true}, {32795, false, true}, {32785, false, true}, {32791, false, true},
-        {32796, false, true}, {32788, false, false}, {32809, true, true},
+        {32796, false, true}, {32788, false, false}, {32809, true, true}, {32794, false, true},
     };
     {
         DeviceHarness offline(platform::kLanguageEnglish, false);
