@@ -198,6 +198,7 @@ void CMainFrame::BuildMenus()
 
     QMenu* video = bar->addMenu(Text("Video", "视频"));
     AddCommand(video, 32781, "Video Source Settings", "视频源设置");
+    AddCommand(video, 32794, "Video Picture Window Setting", "视频图片开窗设置");
     if (chinese)
         AddCommand(video, 32812, "VideoPlayControl", "视频播放控制");
 
