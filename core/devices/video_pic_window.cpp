@@ -270,7 +270,7 @@ public:
     explicit CanvasArea(CVideoPicWindow* owner) : QWidget(owner), owner_(owner)
     {
         setFocusPolicy(Qt::StrongFocus);
-        setMouseTracking(false);
+        setMouseTracking(true);  // the tracker's cursors over its handles
     }
 
 protected:
@@ -532,8 +532,14 @@ void CVideoPicWindow::OnLButtonDown(int x, int y)
 
 void CVideoPicWindow::OnMouseMove(int x, int y)
 {
-    if (!tracking_)
+    if (!tracking_) {
+        Qt::CursorShape cursor = Qt::ArrowCursor;
+        if (!tracker_.rect.isEmpty() && tracker_.SetCursor(x, y, cursor))
+            canvasWidget_->setCursor(cursor);
+        else
+            canvasWidget_->unsetCursor();
         return;
+    }
     tracker_.Move(x, y);
     canvasWidget_->update();
 }

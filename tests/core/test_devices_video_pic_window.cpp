@@ -204,6 +204,36 @@ TEST(VideoPicWindow, APendingFlagExpiresWhenThePlayerNeverAnswers)
     EXPECT_EQ(e.dialog.result(), QDialog::Accepted);
 }
 
+TEST(VideoPicWindow, DraggingTheTrackerResizesTheWindowWithinItsScreen)
+{
+    EditorHarness e;
+    e.dialog.OnAdd(vpw::kPicture);
+    ASSERT_TRUE(waitUntil([&] { return !e.dialog.ReplyPending(); }));
+    const auto r = e.dialog.Map().entryRect(e.dialog.Block().windows[vpw::kPicture]);
+    const int cx = (r.left + r.right) / 2, cy = (r.top + r.bottom) / 2;
+    e.dialog.OnLButtonDown(cx, cy);  // selects
+    e.dialog.OnLButtonUp(cx, cy);
+    ASSERT_TRUE(waitUntil([&] { return !e.dialog.ReplyPending(); }));
+    // At this scale a 300-pixel window is a few canvas pixels: the press
+    // lands on the bottom-right handle and the drag resizes.
+    e.dialog.OnLButtonDown(r.right - 1, r.bottom - 1);
+    e.dialog.OnMouseMove(r.right + 19, r.bottom + 9);
+    e.dialog.OnLButtonUp(r.right + 19, r.bottom + 9);
+    const WindowEntry& moved = e.dialog.Block().windows[vpw::kPicture];
+    EXPECT_EQ(moved.left, 0);
+    EXPECT_GT(moved.right, 700);
+    EXPECT_GT(moved.bottom, 500);
+    // Far beyond the screen: the tracker's bounds hold it inside.
+    const auto r2 = e.dialog.Map().entryRect(moved);
+    ASSERT_TRUE(waitUntil([&] { return !e.dialog.ReplyPending(); }));
+    e.dialog.OnLButtonDown(r2.left + 3, r2.top + 3);
+    e.dialog.OnMouseMove(r2.left + 3000, r2.top + 3);
+    e.dialog.OnLButtonUp(r2.left + 3000, r2.top + 3);
+    EXPECT_LE(e.dialog.Block().windows[vpw::kPicture].right, 1921);
+    ASSERT_TRUE(waitUntil([&] { return !e.dialog.ReplyPending(); }));
+    EXPECT_EQ(e.state().mid(8, 8), vpw::StatePayload(e.dialog.Block()).mid(8, 8));
+}
+
 TEST(VideoPicWindow, Screenshot)
 {
     for (unsigned language : {platform::kLanguageEnglish, platform::kLanguageChinese}) {
