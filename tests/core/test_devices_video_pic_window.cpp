@@ -117,7 +117,7 @@ TEST(VideoPicWindow, StoredBlocksAreCheckedOnLoad)
 }
 
 struct EditorHarness {
-    EditorHarness() : dialog(h.doc->titlePrefix(), h.home.path(), twoScreens())
+    EditorHarness() : dialog(h.doc->titlePrefix(), h.doc->playerFolder(), twoScreens())
     {
         dialog.OnInitDialog();
         EXPECT_TRUE(waitUntil([&] { return !dialog.ReplyPending(); }));
@@ -168,9 +168,12 @@ TEST(VideoPicWindow, AddSelectMoveAndSaveAgainstThePlayer)
     EXPECT_EQ(e.h.withStore<uint16_t>([](sim::DeviceStore& s) { return s.videoPicBackground; }), 1);
     const QByteArray file = testsupport::readFile(e.dialog.BlockPath());
     ASSERT_EQ(file.size(), 75);
-    EXPECT_EQ(e.dialog.BlockPath(), QDir(e.h.home.path()).filePath(QStringLiteral("config/VideoPicWindow.QVE")));
+    EXPECT_EQ(e.dialog.BlockPath(), QDir(e.h.doc->playerFolder()).filePath(QStringLiteral("config/VideoPicWindow.QVE")));
     EXPECT_EQ(VideoPicWindowBlock::unpack(reinterpret_cast<const uint8_t*>(file.constData())).windows[0].left, 1);
     EXPECT_EQ(e.dialog.result(), QDialog::Accepted);
+    // The player's answer to the save makes the document push the file (file 5).
+    ASSERT_TRUE(e.h.waitRequests(proto::CMD_CONFIG_FILE, 1));
+    EXPECT_TRUE(e.h.requests(proto::CMD_CONFIG_FILE)[0].payload.contains(file));
 }
 
 TEST(VideoPicWindow, EditsWhileAReplyIsPendingAreSentWhenItComesAndSaveWaits)
