@@ -63,7 +63,7 @@ std::optional<Packet> FirmwareTransfer::Begin(const QString& path, uint8_t subCo
         return std::nullopt;
     // A transfer still waiting for its acknowledgement will get it after
     // this name message went out: that reply is not ours.
-    if (state_ != kIdle)
+    if (state_ != kIdle && lastSend_.isValid() && lastSend_.elapsed() < staleWindowMs)
         ++staleReplies_;
     file_.reset();
     path_ = path;
@@ -76,6 +76,7 @@ std::optional<Packet> FirmwareTransfer::Begin(const QString& path, uint8_t subCo
     p.header.subCode = subCode;
     p.header.sequence = counter_;
     p.payload = nameBytes;
+    lastSend_.start();
     return p;
 }
 
@@ -87,6 +88,7 @@ Packet FirmwareTransfer::Chunk()
     p.header.sequence = counter_;
     p.payload = file_->read(qint64(proto::kChunkSize));
     sent_ += p.payload.size();
+    lastSend_.start();
     if (p.payload.size() < qsizetype(proto::kChunkSize)) {
         p.header.param = 2;
         state_ = kLastSent;

@@ -6,6 +6,7 @@
 
 #include "core/devices/device_dialog.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QString>
 
@@ -33,6 +34,8 @@ class FirmwareTransfer {
 public:
     enum State { kNameSent = 0, kSending = 1, kLastSent = 2, kIdle = 3 };
     enum class Step { None, Sent, LatestVersion, Completed, OpenFailed };
+    static constexpr int kStaleWindowMs = 30000;
+    int staleWindowMs = kStaleWindowMs;
 
     // The name message for `path` with `subCode` (0 CPU, 1 FPGA); the name is
     // the text after the last separator, in code page 936. Nothing (and the
@@ -59,6 +62,9 @@ private:
     qint64 sent_ = 0;
     // Replies still due to an earlier transfer that a new one replaced.
     int staleReplies_ = 0;
+    // Since the last packet went out: an earlier transfer silent for longer
+    // than staleWindowMs has lost its reply, and none is waited for.
+    QElapsedTimer lastSend_;
 };
 
 // Where the server upgrade's script lies: beside the program, in "adb".

@@ -100,6 +100,14 @@ TEST(FirmwareTransfer, NamesLatestVersionStaleRepliesAndVanishedFiles)
     EXPECT_EQ(u.OnReply(17, 0, &p), Step::None);  // another command only counts
     EXPECT_EQ(u.counter(), 3);
 
+    // The earlier transfer's reply was lost long ago: the new one waits for nothing.
+    FirmwareTransfer w;
+    w.staleWindowMs = 50;
+    ASSERT_TRUE(w.Begin(path, 0));
+    testsupport::waitUntil([] { return false; }, 120);
+    ASSERT_TRUE(w.Begin(path, 0));
+    EXPECT_EQ(w.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, &p), Step::Sent);
+
     FirmwareTransfer v;
     ASSERT_TRUE(v.Begin(path, 0));
     ASSERT_TRUE(QFile::remove(path));
