@@ -17,6 +17,16 @@
 
 namespace devtest {
 
+// Qt's own worker threads (the network access thread, the image writers)
+// are not built for the thread checker, which then reports races inside Qt.
+inline constexpr const char* kQtWorkerThreadsUnderThreadChecker =
+    "uses Qt's own worker threads (network, image writing), which the thread checker cannot follow";
+#define DEVTEST_SKIP_UNDER_THREAD_CHECKER()                                      \
+    do {                                                                         \
+        if (testsupport::kUnderThreadChecker)                                    \
+            GTEST_SKIP() << devtest::kQtWorkerThreadsUnderThreadChecker;         \
+    } while (0)
+
 inline const QString kTitle = QStringLiteral("veluna V9.1.5");
 
 struct DeviceHarness {

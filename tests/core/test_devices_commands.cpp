@@ -74,6 +74,7 @@ TEST(DeviceCommands, ProtocolFileNeedsAKind3Player)
 // Every device window, in both languages, saved for a look.
 TEST(DeviceCommands, Screenshots)
 {
+    DEVTEST_SKIP_UNDER_THREAD_CHECKER();
     for (unsigned language : {platform::kLanguageEnglish, platform::kLanguageChinese}) {
         DeviceHarness h(language, false);
         const QString suffix = language == platform::kLanguageChinese ? QStringLiteral("_zh") : QStringLiteral("_en");

@@ -182,6 +182,7 @@ TEST(TemperatureMonitor, PlaybackDrawsEveryRecordAndAShortLastOne)
 
 TEST(TemperatureMonitor, Screenshot)
 {
+    DEVTEST_SKIP_UNDER_THREAD_CHECKER();
     for (unsigned language : {platform::kLanguageEnglish, platform::kLanguageChinese}) {
         DeviceHarness h(language, false);
         CQueryTemperature dialog(h.doc->titlePrefix(), h.home.path());

@@ -130,6 +130,7 @@ TEST(UpdateCheck, VersionComparisonAndAddresses)
 
 TEST(UpdateCheck, DownloadsStoreWholeFilesOrNothing)
 {
+    DEVTEST_SKIP_UNDER_THREAD_CHECKER();
     testsupport::TempHome home;
     HttpServer server;
     const QByteArray body = testsupport::randomBytes(300000, 5);
@@ -161,6 +162,7 @@ TEST(UpdateCheck, DownloadsStoreWholeFilesOrNothing)
 
 TEST(UpdateCheck, CheckAgainstTheServerSetsTheFlagAndFillsTheDialog)
 {
+    DEVTEST_SKIP_UNDER_THREAD_CHECKER();
     DeviceHarness h(platform::kLanguageEnglish, false);
     HttpServer server;
     server.serve("/software/version_Alpha.json", kVersionJson);
@@ -202,6 +204,7 @@ TEST(UpdateCheck, CheckAgainstTheServerSetsTheFlagAndFillsTheDialog)
 
 TEST(UpdateCheck, DialogDownloadsTheChosenReleaseWithProgress)
 {
+    DEVTEST_SKIP_UNDER_THREAD_CHECKER();
     DeviceHarness h(platform::kLanguageEnglish, false);
     HttpServer server;
     const QByteArray app = testsupport::randomBytes(200000, 9);
@@ -229,6 +232,7 @@ TEST(UpdateCheck, DialogDownloadsTheChosenReleaseWithProgress)
 
 TEST(UpdateCheck, UnansweredCheckFailsWithTheMessageOnlyWhenAsked)
 {
+    DEVTEST_SKIP_UNDER_THREAD_CHECKER();
     DeviceHarness h(platform::kLanguageChinese, false);
     HttpServer server;
     server.silent = true;

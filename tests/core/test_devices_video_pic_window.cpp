@@ -239,6 +239,7 @@ TEST(VideoPicWindow, DraggingTheTrackerResizesTheWindowWithinItsScreen)
 
 TEST(VideoPicWindow, Screenshot)
 {
+    DEVTEST_SKIP_UNDER_THREAD_CHECKER();
     for (unsigned language : {platform::kLanguageEnglish, platform::kLanguageChinese}) {
         DeviceHarness h(language, false);
         CVideoPicWindow dialog(QStringLiteral("veluna-"), h.home.path(), twoScreens());
