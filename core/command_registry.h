@@ -16,6 +16,8 @@ struct CommandEntry {
     // Pure over the document's state; empty means always enabled.
     std::function<bool(const CvelunaDoc&)> enabled;
     std::function<void(CvelunaDoc&)> run;
+    // Empty: the command shows no check mark.
+    std::function<bool(const CvelunaDoc&)> checked = nullptr;
 };
 
 // A later registration of the same id replaces the earlier one.

@@ -6,6 +6,7 @@
 #include "content/content_commands.h"
 #include "core/app.h"
 #include "core/command_registry.h"
+#include "core/devices/device_commands.h"
 #include "core/document.h"
 #include "core/editor_hooks.h"
 #include "core/mainframe.h"
@@ -39,6 +40,7 @@ public:
             if (waitBox_)
                 waitBox_->ShowWait(text, 10);  // the box counts down from 10
         };
+        doc_.openUpgradeDialog = [this](int mode) { OpenUpgradeDialog(doc_, uint8_t(mode)); };
         doc_.hideWaitBox = [this] {
             if (waitBox_)
                 waitBox_->CloseWait();
@@ -65,6 +67,14 @@ public:
         const core::CommandEntry* entry = core::findCommand(id);
         return entry && (!entry->enabled || entry->enabled(doc_));
     }
+    void OpenVideoPicWindow() override { OpenVideoPicWindowDialog(doc_); }
+    std::optional<bool> IsCommandChecked(int id) const override
+    {
+        const core::CommandEntry* entry = core::findCommand(id);
+        if (!entry || !entry->checked)
+            return std::nullopt;
+        return entry->checked(doc_);
+    }
     void OnCommand(int id) override
     {
         const core::CommandEntry* entry = core::findCommand(id);
@@ -90,6 +100,7 @@ void InstallFeatures()
 {
     content::InstallContentCommands();
     InstallRotationFeature();
+    InstallDeviceCommands();
 }
 
 }  // namespace

@@ -198,6 +198,7 @@ void CMainFrame::BuildMenus()
 
     QMenu* video = bar->addMenu(Text("Video", "视频"));
     AddCommand(video, 32781, "Video Source Settings", "视频源设置");
+    AddCommand(video, 32794, "Video Picture Window Setting", "视频图片开窗设置");
     if (chinese)
         AddCommand(video, 32812, "VideoPlayControl", "视频播放控制");
 
@@ -232,6 +233,7 @@ void CMainFrame::BuildMenus()
     AddCommand(nullptr, 57635, "Cut", "剪切");
     AddCommand(nullptr, 57634, "Copy", "复制");
     AddCommand(nullptr, 57637, "Paste", "粘贴");
+    AddCommand(nullptr, 32809, "Upgrade", "升级");
 
     connect(Command(kCmdConnectionSettings), &QAction::triggered, this, [this] {
         if (document_)
@@ -267,7 +269,7 @@ void CMainFrame::BuildToolBar()
         {57600, QStyle::SP_FileIcon},       {57601, QStyle::SP_DialogOpenButton},
         {57603, QStyle::SP_DialogSaveButton}, {57635, QStyle::SP_CustomBase},
         {57634, QStyle::SP_CustomBase},     {57637, QStyle::SP_CustomBase},
-        {kCmdAbout, QStyle::SP_MessageBoxQuestion},
+        {32809, QStyle::SP_ArrowUp},        {kCmdAbout, QStyle::SP_MessageBoxQuestion},
     };
     for (const auto& [id, pixmap] : icons) {
         QAction* action = Command(id);
@@ -382,8 +384,13 @@ QAction* CMainFrame::Command(int id) const
 void CMainFrame::UpdateCommandUI()
 {
     for (const auto& [id, action] : commands_) {
-        if (core::findCommand(id))
+        if (core::findCommand(id)) {
             action->setEnabled(document_ && document_->IsCommandEnabled(id));
+            if (const auto checked = document_ ? document_->IsCommandChecked(id) : std::nullopt) {
+                action->setCheckable(true);
+                action->setChecked(*checked);
+            }
+        }
     }
     Command(kCmdConnectionSettings)->setEnabled(document_ != nullptr);
     Command(kCmdReconnect)->setEnabled(document_ && document_->CanReconnect());

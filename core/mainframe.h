@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <map>
+#include <optional>
 
 class CContentTabView;
 class CControlsView;
@@ -55,6 +56,8 @@ public:
 
     // Commands registered in core/command_registry.h.
     virtual bool IsCommandEnabled(int /*id*/) const { return false; }
+    // Nothing: the command has no check mark.
+    virtual std::optional<bool> IsCommandChecked(int /*id*/) const { return std::nullopt; }
     virtual void OnCommand(int /*id*/) {}
 };
 

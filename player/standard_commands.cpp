@@ -3,6 +3,7 @@
 #include "player/player_sim.h"
 #include "player/video_store.h"
 #include "player/rotation_commands.h"
+#include "player/device_commands.h"
 #include "player/factory_reset.h"
 
 #include "player/companion_commands.h"
@@ -224,6 +225,7 @@ void installStandardCommands(PlayerSim& sim)
     sim.registerCommand(proto::CMD_LAYOUT, layout);
     installVideoStore(sim);
     installRotationCommands(sim);
+    installDeviceCommands(sim);
     installFactoryReset(sim);
     installCompanionCommands(sim);
 }

@@ -12,6 +12,7 @@ packages=(
   qt6-translations-l10n
   iproute2
   clang
+  adb
 )
 
 missing=()

@@ -1,0 +1,71 @@
+#include "core/devices/device_dialog.h"
+
+#include "platform/app_identity.h"
+#include "platform/home.h"
+#include "transport/records.h"
+
+#include <QKeyEvent>
+
+#include <memory>
+
+CDeviceDialog::CDeviceDialog(const QString& titlePrefix, replies::Caption caption, QWidget* parent)
+    : QDialog(parent), platform::MessageWindow(this), language_(platform::appLanguage()), titlePrefix_(titlePrefix)
+{
+    setWindowTitle(titlePrefix + Text(caption.english, caption.chinese));
+}
+
+QString CDeviceDialog::Text(const char* english, const char* chinese) const
+{
+    return platform::pickText(language_, english, chinese);
+}
+
+proto::PlayerPacketHeader CDeviceDialog::Header(uint8_t command, uint8_t subCode, uint16_t sequence, uint16_t param,
+                                                uint16_t arg)
+{
+    proto::PlayerPacketHeader header;
+    header.command = command;
+    header.subCode = subCode;
+    header.sequence = sequence;
+    header.param = param;
+    header.arg = arg;
+    return header;
+}
+
+bool CDeviceDialog::SendToPlayer(const proto::PlayerPacketHeader& header, const QByteArray& payload)
+{
+    if (!platform::findWindow(platform::appTitle()))
+        return false;
+    auto request = std::make_unique<SendRequest>();
+    if (!request->SetPacket(header, payload))
+        return false;
+    return SendToMainWindow(request.release());
+}
+
+platform::MsgResult CDeviceDialog::Message(const char* english, const char* chinese, platform::MsgIcon icon,
+                                           platform::MsgButtons buttons)
+{
+    return Message(Text(english, chinese), icon, buttons);
+}
+
+platform::MsgResult CDeviceDialog::Message(const QString& text, platform::MsgIcon icon, platform::MsgButtons buttons)
+{
+    return platform::messageBox(text, QString(), buttons, icon, this);
+}
+
+void CDeviceDialog::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+    case Qt::Key_Escape:
+        event->accept();
+        return;
+    default:
+        QDialog::keyPressEvent(event);
+    }
+}
+
+QString ControlName(int id)
+{
+    return QString::number(id);
+}

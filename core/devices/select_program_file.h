@@ -1,0 +1,101 @@
+#pragma once
+// CSelectProgramFile: upgrades one part of the current player: the CPU
+// program or the FPGA image over the player link (a name message, then
+// acknowledged chunks), or the server program through the Android debug
+// bridge and our script.
+
+#include "core/devices/device_dialog.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+class CTextProgressCtrl;
+class QLabel;
+class QLineEdit;
+
+namespace firmware {
+
+enum Kind : uint8_t { kCpu = 1, kFpga = 2, kServer = 3 };
+
+// One packet of a transfer.
+struct Packet {
+    proto::PlayerPacketHeader header;
+    QByteArray payload;
+};
+
+// The CPU and FPGA transfer: name message, then chunks of at most
+// 8,192,000 bytes, one per acknowledgement. Plain state, no widgets.
+class FirmwareTransfer {
+public:
+    enum State { kNameSent = 0, kSending = 1, kLastSent = 2, kIdle = 3 };
+    enum class Step { None, Sent, LatestVersion, Completed, OpenFailed };
+    static constexpr int kStaleWindowMs = 30000;
+    int staleWindowMs = kStaleWindowMs;
+
+    // The name message for `path` with `subCode` (0 CPU, 1 FPGA); the name is
+    // the text after the last separator, in code page 936. Nothing (and the
+    // running transfer left alone) when the name cannot be held whole.
+    std::optional<Packet> Begin(const QString& path, uint8_t subCode);
+    // One acknowledgement. `packet` is filled when the next chunk goes out.
+    Step OnReply(uint8_t code, uint16_t arg, Packet* packet);
+
+    State state() const { return state_; }
+    uint16_t counter() const { return counter_; }
+    // Percent of the file sent (truncated); 100 for an empty file.
+    int Percent() const;
+    QString path() const { return path_; }
+
+private:
+    Packet Chunk();
+
+    uint16_t counter_ = 0;
+    uint8_t subCode_ = 0;
+    State state_ = kIdle;
+    QString path_;
+    std::unique_ptr<QFile> file_;
+    qint64 total_ = 0;
+    qint64 sent_ = 0;
+    // Replies still due to an earlier transfer that a new one replaced.
+    int staleReplies_ = 0;
+    // Since the last packet went out: an earlier transfer silent for longer
+    // than staleWindowMs has lost its reply, and none is waited for.
+    QElapsedTimer lastSend_;
+};
+
+// Where the server upgrade's script lies: beside the program, in "adb".
+QString ScriptPath();
+// The debug bridge on PATH; empty when it is not installed.
+QString AdbPath();
+// Starts the script with the player's address and the file as two arguments
+// (never pasted into script text); false when it could not start.
+bool RunServerUpgrade(const QString& playerIp, const QString& filePath);
+
+}  // namespace firmware
+
+class CSelectProgramFile : public CDeviceDialog {
+public:
+    CSelectProgramFile(uint8_t kind, const QString& playerIp, const QString& titlePrefix, QWidget* parent = nullptr);
+    void OnInitDialog() {}
+
+    void OnBrowse();
+    void OnUpdate();  // IDOK "Update"
+    void accept() override { OnUpdate(); }
+
+    QLineEdit* PathEdit() const { return path_; }
+    const firmware::FirmwareTransfer& Transfer() const { return transfer_; }
+    CTextProgressCtrl* Progress() const { return progress_; }
+
+private:
+    platform::LRESULT OnReply(platform::WPARAM, platform::LPARAM lParam);
+
+    uint8_t kind_;
+    QString playerIp_;
+    QLineEdit* path_ = nullptr;
+    CTextProgressCtrl* progress_ = nullptr;
+    firmware::FirmwareTransfer transfer_;
+};

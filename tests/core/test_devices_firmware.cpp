@@ -1,0 +1,219 @@
+#include "common/controls/text_progress_ctrl.h"
+#include "core/devices/device_commands.h"
+#include "core/devices/select_program_file.h"
+#include "tests/core/device_harness.h"
+
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+
+namespace {
+
+using devtest::DeviceHarness;
+using firmware::FirmwareTransfer;
+using Step = firmware::FirmwareTransfer::Step;
+using testsupport::waitUntil;
+
+// Runs a whole transfer against a player that acknowledges everything.
+std::vector<firmware::Packet> runTransfer(const QString& path, std::vector<Step>* steps = nullptr)
+{
+    FirmwareTransfer t;
+    std::vector<firmware::Packet> packets;
+    auto first = t.Begin(path, 1);
+    EXPECT_TRUE(first.has_value());
+    packets.push_back(*first);
+    for (int i = 0; i < 10; ++i) {
+        firmware::Packet p;
+        const Step s = t.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, &p);
+        if (steps)
+            steps->push_back(s);
+        if (s != Step::Sent)
+            break;
+        packets.push_back(p);
+    }
+    return packets;
+}
+
+TEST(FirmwareTransfer, PacketSequencesBySize)
+{
+    testsupport::TempHome home;
+    struct Row {
+        qint64 size;
+        std::vector<std::pair<uint16_t, qsizetype>> chunks;  // param, payload size
+    };
+    const Row rows[] = {
+        {10000000, {{1, 8192000}, {2, 1808000}}},
+        {8192000, {{1, 8192000}, {2, 0}}},
+        {0, {{2, 0}}},
+        {5, {{2, 5}}},
+    };
+    for (const Row& row : rows) {
+        const QString path = home.path() + QStringLiteral("/fw.dat");
+        ASSERT_TRUE(testsupport::writeFile(path, testsupport::randomBytes(std::size_t(row.size), 3)));
+        std::vector<Step> steps;
+        const auto packets = runTransfer(path, &steps);
+        ASSERT_EQ(packets.size(), row.chunks.size() + 1) << row.size;
+        EXPECT_EQ(packets[0].header.param, 0);
+        EXPECT_EQ(packets[0].payload, QByteArray("fw.dat"));
+        QByteArray joined;
+        for (std::size_t i = 0; i < row.chunks.size(); ++i) {
+            const auto& p = packets[i + 1];
+            EXPECT_EQ(p.header.param, row.chunks[i].first) << row.size;
+            EXPECT_EQ(p.payload.size(), row.chunks[i].second) << row.size;
+            EXPECT_EQ(p.header.sequence, i + 1);  // raised by every reply
+            EXPECT_EQ(p.header.subCode, 1);
+            joined += p.payload;
+        }
+        EXPECT_EQ(joined, testsupport::readFile(path));
+        EXPECT_EQ(steps.back(), Step::Completed) << row.size;
+    }
+}
+
+TEST(FirmwareTransfer, NamesLatestVersionStaleRepliesAndVanishedFiles)
+{
+    testsupport::TempHome home;
+    const QString path = home.path() + QStringLiteral("/cpu.bin");
+    ASSERT_TRUE(testsupport::writeFile(path, "program"));
+    FirmwareTransfer t;
+    // A name of 300 bytes is refused whole, never cut; so is one code page 936 cannot hold.
+    EXPECT_FALSE(t.Begin(home.path() + QLatin1Char('/') + QString(296, QLatin1Char('n')) + QStringLiteral(".bin"), 0));
+    EXPECT_FALSE(t.Begin(home.path() + QStringLiteral("/\U0001F600.bin"), 0));
+    EXPECT_EQ(t.state(), FirmwareTransfer::kIdle);
+    EXPECT_EQ(t.Begin(home.path() + QStringLiteral("/固件.bin"), 0)->payload, QByteArray("\xB9\xCC\xBC\xFE.bin"));
+
+    firmware::Packet p;
+    ASSERT_TRUE(t.Begin(path, 0));
+    EXPECT_EQ(t.OnReply(proto::CMD_PROGRAM_UPGRADE, 1, &p), Step::None);  // due to the name before
+    EXPECT_EQ(t.OnReply(proto::CMD_PROGRAM_UPGRADE, 1, &p), Step::LatestVersion);
+    EXPECT_EQ(t.state(), FirmwareTransfer::kIdle);
+
+    // A new Update while the first waits: the first's acknowledgement does
+    // not advance the second.
+    FirmwareTransfer u;
+    ASSERT_TRUE(u.Begin(path, 0));
+    ASSERT_TRUE(u.Begin(path, 0));
+    EXPECT_EQ(u.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, &p), Step::None);
+    EXPECT_EQ(u.state(), FirmwareTransfer::kNameSent);
+    EXPECT_EQ(u.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, &p), Step::Sent);
+    EXPECT_EQ(p.header.param, 2);
+    EXPECT_EQ(p.header.sequence, 2);
+    EXPECT_EQ(u.OnReply(17, 0, &p), Step::None);  // another command only counts
+    EXPECT_EQ(u.counter(), 3);
+
+    // The earlier transfer's reply was lost long ago: the new one waits for nothing.
+    FirmwareTransfer w;
+    w.staleWindowMs = 50;
+    ASSERT_TRUE(w.Begin(path, 0));
+    testsupport::waitUntil([] { return false; }, 120);
+    ASSERT_TRUE(w.Begin(path, 0));
+    EXPECT_EQ(w.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, &p), Step::Sent);
+
+    FirmwareTransfer v;
+    ASSERT_TRUE(v.Begin(path, 0));
+    ASSERT_TRUE(QFile::remove(path));
+    EXPECT_EQ(v.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, &p), Step::OpenFailed);
+}
+
+TEST(FirmwareUpgrade, FpgaImageAgainstThePlayer)
+{
+    DeviceHarness h;
+    const QString path = h.home.path() + QStringLiteral("/image.dat");
+    const QByteArray image = testsupport::randomBytes(10000000, 11);
+    ASSERT_TRUE(testsupport::writeFile(path, image));
+    CSelectProgramFile dialog(firmware::kFpga, h.doc->currentPlayer().ip, h.doc->titlePrefix());
+    EXPECT_EQ(dialog.windowTitle(), h.doc->titlePrefix() + QStringLiteral("Update App"));
+    dialog.PathEdit()->setText(path);
+    dialog.OnUpdate();
+    ASSERT_TRUE(waitUntil([&] { return h.boxes.calls.size() == 2; }, 15000));
+    EXPECT_EQ(h.boxes.calls[0].text,
+              QStringLiteral("Updating FPGA may cause equipment damage. Do you want to continue？"));
+    EXPECT_EQ(h.boxes.calls[1].text, QStringLiteral("The update of the program file is completed。"));
+    EXPECT_FALSE(dialog.Progress()->isVisible());
+    const auto sent = h.requests(proto::CMD_PROGRAM_UPGRADE);
+    ASSERT_EQ(sent.size(), 3u);
+    EXPECT_EQ(sent[0].payload, QByteArray("image.dat"));
+    EXPECT_EQ(sent[2].header.param, 2);
+    EXPECT_TRUE(h.withStore<bool>([&](sim::DeviceStore& s) { return s.upgrades[1].data == image && s.upgrades[1].complete; }));
+
+    // The same image again: the player says it has it.
+    h.boxes.clear();
+    dialog.OnUpdate();
+    ASSERT_TRUE(waitUntil([&] { return h.boxes.calls.size() == 2; }));
+    EXPECT_EQ(h.boxes.calls[1].text,
+              QStringLiteral("The program file is the latest version and does not need to be upgraded。"));
+    EXPECT_EQ(h.requests(proto::CMD_PROGRAM_UPGRADE).size(), 4u);
+}
+
+TEST(FirmwareUpgrade, RefusalsBeforeAnythingIsSent)
+{
+    DeviceHarness h(platform::kLanguageChinese);
+    CSelectProgramFile dialog(firmware::kCpu, h.doc->currentPlayer().ip, h.doc->titlePrefix());
+    dialog.OnUpdate();
+    dialog.PathEdit()->setText(h.home.path() + QStringLiteral("/none.bin"));
+    dialog.OnUpdate();
+    const QString path = h.home.path() + QStringLiteral("/cpu.bin");
+    ASSERT_TRUE(testsupport::writeFile(path, "x"));
+    dialog.PathEdit()->setText(path);
+    h.boxes.answers = {platform::MsgResult::No};
+    dialog.OnUpdate();
+    EXPECT_EQ(h.boxes.texts(), QStringList({QStringLiteral("程序文件未选择吧？"), QStringLiteral("程序文件不存在吧？"),
+                                            QStringLiteral("更新MCU有可能导致设备损坏，是否继续？")}));
+    waitUntil([] { return false; }, 100);
+    EXPECT_TRUE(h.requests(proto::CMD_PROGRAM_UPGRADE).empty());
+}
+
+// A stand-in for the debug bridge that writes each call's arguments, one
+// per line in angle brackets, to $ADB_LOG.
+QString writeFakeAdb(const QString& folder)
+{
+    const QString path = folder + QStringLiteral("/adb");
+    testsupport::writeFile(path, "#!/bin/sh\n"
+                                 "{ printf 'CALL'; for a in \"$@\"; do printf '\\n<%s>' \"$a\"; done; printf '\\n'; }"
+                                 " >> \"$ADB_LOG\"\n");
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    return path;
+}
+
+TEST(FirmwareUpgrade, ServerScriptGetsThePathIntactAsOneArgument)
+{
+    if (testsupport::kUnderThreadChecker)
+        GTEST_SKIP() << testsupport::kNoChildProcessesUnderThreadChecker;
+    DeviceHarness h(platform::kLanguageEnglish, false);
+    const QString bin = h.home.path() + QStringLiteral("/fakebin");
+    ASSERT_TRUE(platform::ensureFolder(bin));
+    writeFakeAdb(bin);
+    const QString log = h.home.path() + QStringLiteral("/adb.log");
+    testsupport::ScopedEnv adbLog("ADB_LOG", log.toUtf8());
+    testsupport::ScopedEnv path("PATH", (bin + QStringLiteral(":/usr/bin:/bin")).toUtf8());
+    ASSERT_EQ(firmware::AdbPath(), bin + QStringLiteral("/adb"));
+
+    const QString nasty = h.home.path() + QStringLiteral("/a b;$(touch pwned)`id` 'q\"*&|>x.su");
+    ASSERT_TRUE(testsupport::writeFile(nasty, "server"));
+    CSelectProgramFile dialog(firmware::kServer, QStringLiteral("127.0.0.9"), h.doc->titlePrefix());
+    dialog.PathEdit()->setText(nasty);
+    dialog.OnUpdate();
+    ASSERT_TRUE(waitUntil([&] { return testsupport::readFile(log).count("CALL") >= 6; }, 5000));
+    const QString calls = QString::fromUtf8(testsupport::readFile(log));
+    EXPECT_TRUE(calls.contains(QStringLiteral("<push>\n<") + nasty + QStringLiteral(">\n</data/local/tmp/update.su>")))
+        << calls.toStdString();
+    EXPECT_TRUE(calls.contains(QStringLiteral("<connect>\n<127.0.0.9:5555>")));
+    EXPECT_FALSE(QFile::exists(QStringLiteral("pwned")));
+    EXPECT_FALSE(QFile::exists(h.home.path() + QStringLiteral("/pwned")));
+    EXPECT_EQ(h.boxes.calls.size(), 1u);  // only the confirmation
+}
+
+TEST(FirmwareUpgrade, OpenerChecksTheBridgeAndTheConnection)
+{
+    DeviceHarness h(platform::kLanguageEnglish, false);
+    testsupport::ScopedEnv path("PATH", h.home.path().toUtf8());  // no adb here
+    OpenUpgradeDialog(*h.doc, firmware::kServer);
+    ASSERT_EQ(h.boxes.calls.size(), 1u);
+    EXPECT_EQ(h.boxes.calls[0].text, QStringLiteral("ADB tool does not exist, please install it first！"));
+    // Not connected: kinds 1 and 2 open nothing and say nothing.
+    OpenUpgradeDialog(*h.doc, firmware::kCpu);
+    OpenUpgradeDialog(*h.doc, firmware::kFpga);
+    EXPECT_EQ(h.boxes.calls.size(), 1u);
+    EXPECT_TRUE(QFileInfo(firmware::ScriptPath()).isFile());
+}
+
+}  // namespace
