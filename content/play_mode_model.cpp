@@ -4,13 +4,15 @@
 #include "common/text_coding.h"
 
 #include <limits>
+#include <memory>
 
 namespace playmode {
 
 namespace {
 
-// Strings of the player's documents: UTF-8 when they are, else code page
-// 936 (what the reader made of a \u escape), so a text goes back unchanged.
+// Strings of the player's documents: UTF-8 when they are (escapes included),
+// else code page 936 (raw bytes of a player that writes them so), so a text
+// goes back as the same characters.
 QString decoded(const Json::Value& v)
 {
     const std::string& s = v.asString();
@@ -189,6 +191,31 @@ Json::Value writeParam(const EffectParam& p, const QStringList& imageTypes)
     return o;
 }
 
+// The pre-checks and parse of the shared reader, except that \u escapes stay
+// UTF-8: the shared reader turns Chinese escapes into code page 936 bytes,
+// and many of those (图 = CD BC) are also valid UTF-8, so decoding could not
+// tell them apart and a picture type would come back as other characters.
+bool parseDocument(const QByteArray& payload, Json::Value& out)
+{
+    if (payload.isEmpty() || !jsonio::IsJsonObjectText(payload) || !jsonio::CheckJsonBrackets(payload))
+        return false;
+    Json::CharReaderBuilder builder;
+    builder["collectComments"] = false;
+    std::string errors;
+    Json::Value value;
+    bool ok = false;
+    try {
+        const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+        ok = reader->parse(payload.constData(), payload.constData() + payload.size(), &value, &errors);
+    } catch (const std::exception&) {
+        ok = false;  // jsoncpp throws past its nesting limit
+    }
+    if (!ok || !errors.empty())
+        return false;
+    out = std::move(value);
+    return true;
+}
+
 QByteArray toBytes(const std::string& s)
 {
     return QByteArray(s.data(), qsizetype(s.size()));
@@ -208,7 +235,7 @@ proto::PlayerPacketHeader header(uint8_t command, uint16_t param, uint16_t arg)
 bool ReadEffectLists(const QByteArray& payload, std::vector<PlayMode>& target)
 {
     Json::Value root;
-    if (payload.isEmpty() || !jsonio::parsePlayerDocument(payload, root))
+    if (!parseDocument(payload, root))
         return false;
     if (!root.isObject() || !root.isMember("effectLists") || !root["effectLists"].isArray())
         return true;
@@ -229,7 +256,7 @@ bool ReadEffectLists(const QByteArray& payload, std::vector<PlayMode>& target)
 bool ReadImageTypes(const QByteArray& payload, QStringList& target)
 {
     Json::Value root;
-    if (payload.isEmpty() || !jsonio::parsePlayerDocument(payload, root))
+    if (!parseDocument(payload, root))
         return false;
     QStringList types;
     if (root.isObject() && root.isMember("imageTypes") && root["imageTypes"].isArray())
@@ -282,7 +309,7 @@ proto::PlayerPacketHeader VideoUploadRequest()
 bool ParseMobileJson(const QByteArray& payload, MobileSettings& out)
 {
     Json::Value root;
-    if (payload.isEmpty() || !jsonio::parsePlayerDocument(payload, root) || !root.isObject())
+    if (!parseDocument(payload, root) || !root.isObject())
         return false;
     if (root.isMember("modules") && root["modules"].isArray()) {
         for (const Json::Value& m : root["modules"]) {
