@@ -35,6 +35,8 @@ QTreeWidget* makeList(QWidget* parent, int id, const QString& title)
     list->setHeaderLabels({title});
     list->header()->setDefaultAlignment(Qt::AlignCenter);
     list->setColumnWidth(0, kColumnWidth);
+    // Wide enough for the column and a vertical scroll bar.
+    list->setMinimumWidth(kColumnWidth + list->frameWidth() * 2 + 20);
     list->setRootIsDecorated(false);
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
     list->setEditTriggers(QAbstractItemView::NoEditTriggers);
