@@ -6,7 +6,9 @@
 #include "core/command_registry.h"
 #include "player/play_mode_commands.h"
 
+#include <QApplication>
 #include <QComboBox>
+#include <QTimer>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -382,6 +384,52 @@ TEST(PlayModeEditor, Screenshots)
                                                                                       : u"Video Play Control"_s)));
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PlayModeEditor, MenuCommandsOpenTheDialogsWithTheDocumentsFolders)
+{
+    core::clearCommands();
+    content::InstallContentCommands();
+    const struct {
+        int id;
+        QString caption;
+        uint8_t firstCode;
+    } rows[] = {
+        {32807, u"Picture Play Control"_s, 63},
+        {32812, u"Video Play Control"_s, 3},
+        {32808, u"Cloud Settings"_s, 62},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.id);
+        Harness h;
+        serve(h, Docs());
+        h.doc->OnReconnect();
+        ASSERT_TRUE(waitUntil([&] { return h.doc->IsConnected(); }));
+        const core::CommandEntry* entry = core::findCommand(r.id);
+        ASSERT_NE(entry, nullptr);
+        EXPECT_TRUE(entry->enabled(*h.doc));
+        QDir(h.doc->tempFolder()).removeRecursively();
+        QString seen;
+        QTimer::singleShot(0, [&] {
+            waitUntil([] { return QApplication::activeModalWidget() != nullptr; });
+            QWidget* dialog = QApplication::activeModalWidget();
+            if (!dialog)
+                return;
+            seen = dialog->windowTitle();
+            waitUntil([&] { return !h.requests(r.firstCode).empty(); });
+            // Esc closes the play-mode editors; the settings dialog asks (Yes).
+            static_cast<QDialog*>(dialog)->reject();
+        });
+        entry->run(*h.doc);
+        EXPECT_EQ(seen, h.doc->titlePrefix() + r.caption);
+        EXPECT_FALSE(h.requests(r.firstCode).empty());
+        EXPECT_TRUE(QDir(h.doc->tempFolder()).exists());
+    }
+    core::clearCommands();
 }
 
 }  // namespace
