@@ -114,7 +114,12 @@ CPlayModeDialog::CPlayModeDialog(Side side, const QString& titlePrefix, const QS
     connect(del, &QPushButton::clicked, this, &CPlayModeDialog::OnDeleteMode);
     connect(save_, &QPushButton::clicked, this, &CPlayModeDialog::OnSave);
     connect(exitButton, &QPushButton::clicked, this, &QDialog::reject);
-    connect(tree_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item, int) { OnTreeSelect(item); });
+    // Clicks and the keyboard alike: the tree's selection is the mode the
+    // grid shows, the one Del and grid edits act on.
+    connect(tree_, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item, QTreeWidgetItem*) {
+        if (!selecting_)
+            OnTreeSelect(item);
+    });
     connect(grid_, &PropertyGrid::propertyChanged, this,
             [this](PropertyItem* item, quintptr, const QVariant& oldValue, const QVariant& newValue) {
                 OnPropertyChanged(item, oldValue, newValue);
@@ -233,8 +238,11 @@ QTreeWidgetItem* CPlayModeDialog::FillModeTree()
 
 void CPlayModeDialog::SelectMode(QTreeWidgetItem* item)
 {
-    if (item)
+    if (item) {
+        selecting_ = true;
         tree_->setCurrentItem(item);
+        selecting_ = false;
+    }
     const int index = item ? item->data(0, kModeRole).toInt() : kNoMode;
     ShowModeInGrid(index >= 0 && std::size_t(index) < playModes_.size() ? index : kNoMode);
 }

@@ -85,6 +85,7 @@ private:
     std::vector<playmode::PlayMode> playModes_;
     QStringList imageTypes_;
     int shownMode_ = -1;
+    bool selecting_ = false;  // the dialog itself moves the tree's selection
 
     PropertyGrid* grid_ = nullptr;
     PropertyItem* settingGroup_ = nullptr;

@@ -433,3 +433,23 @@ TEST(PlayModeEditor, MenuCommandsOpenTheDialogsWithTheDocumentsFolders)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PlayModeEditor, KeyboardSelectionIsTheModeShownAndDeleted)
+{
+    Harness h;
+    serve(h, Docs());
+    auto d = open(h, Side::Picture, 3);
+    d->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(d.get()));
+    d->tree()->setFocus();
+    QTest::keyClick(d->tree(), Qt::Key_Down);
+    EXPECT_EQ(d->shownMode(), 1);
+    EXPECT_EQ(d->grid()->topLevelAt(0)->valueText(), u"two"_s);
+    d->OnDeleteMode();
+    ASSERT_EQ(d->playModes().size(), 2u);
+    EXPECT_EQ(d->playModes()[1].name, u"three"_s);
+}
+
+}  // namespace
