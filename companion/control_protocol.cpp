@@ -153,7 +153,7 @@ void FillFolderNames(ControlProtocolRecord& record, const PlayerCatalog& catalog
     }
 }
 
-QString LearnedCommand(const UsartDataRecord& record)
+QString LearnedCommand(const tollivar::UsartDataRecord& record)
 {
     const std::size_t count = std::min<std::size_t>(record.count, record.data.size());
     return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(record.data.data()), qsizetype(count)).toHex())
@@ -490,7 +490,7 @@ LRESULT CControlProtocol::OnProtocolReply(WPARAM wParam, LPARAM lParam)
 
 LRESULT CControlProtocol::OnUsartData(WPARAM, LPARAM lParam)
 {
-    std::unique_ptr<UsartDataRecord> received(reinterpret_cast<UsartDataRecord*>(lParam));
+    std::unique_ptr<tollivar::UsartDataRecord> received(reinterpret_cast<tollivar::UsartDataRecord*>(lParam));
     if (!received || received->count == 0)
         return 0;
     const QString command = controlprotocol::LearnedCommand(*received);

@@ -13,7 +13,7 @@
 // window by its caption ("Setup UART" or its Chinese twin, without prefix):
 //   WM_VIDEO_LIST_REPLY        wParam 0, lParam a heap PlayerCatalog (freed here)
 //   WM_CONTROL_PROTOCOL_REPLY  wParam 1, lParam const QByteArray* (the document, valid during the call)
-//   WM_USART_DATA_REPLY        lParam a heap UsartDataRecord (freed here)
+//   WM_USART_DATA_REPLY        lParam a heap tollivar::UsartDataRecord (freed here)
 
 #include "companion/control_protocol_record.h"
 #include "companion/usart_data_record.h"
@@ -47,7 +47,7 @@ inline constexpr int kExitDelayMs = 1000;
 void FillFolderNames(ControlProtocolRecord& record, const PlayerCatalog& catalog);
 
 // Received serial bytes as a command text: "%02X" per byte.
-QString LearnedCommand(const UsartDataRecord& record);
+QString LearnedCommand(const tollivar::UsartDataRecord& record);
 
 }  // namespace controlprotocol
 
@@ -68,20 +68,18 @@ public:
     void OnSaveAs();  // 2607
     void OnOK();      // 1 "Save To Device"
     void OnCancel();  // 2 "Exit"
+    void reject() override;  // the window's close box asks as Exit does
+    void accept() override;  // Save To Device; the dialog stays open
 
     const ControlProtocolRecord& Record() const { return record_; }
-    const PlayerCatalog& Catalog() const { return *catalog_; }
     // The five grids by control id 2601 .. 2605.
     PropertyGrid* Grid(int id) const;
-    unsigned Language() const { return language_; }
 
     void onTimer(unsigned id) override;
 
 protected:
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    void reject() override;  // the window's close box asks as Exit does
-    void accept() override;  // only Save To Device's own path
 
 private:
     QString Text(const char* english, const char* chinese) const;

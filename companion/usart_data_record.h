@@ -7,7 +7,12 @@
 #include <array>
 #include <cstdint>
 
+namespace tollivar {
+
 struct UsartDataRecord {
-    std::array<uint8_t, 1024> data{};
-    uint16_t count = 0;  // payload bytes held
+    static constexpr int kCapacity = 1024;
+    std::array<uint8_t, kCapacity> data{};
+    uint16_t count = 0;
 };
+
+}  // namespace tollivar
