@@ -461,3 +461,25 @@ TEST(PlayModeEditor, KeyboardSelectionIsTheModeShownAndDeleted)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PlayModeEditor, ADocumentLargerThanOnePacketIsRefusedNotCut)
+{
+    Harness h;
+    serve(h, Docs());
+    auto d = open(h, Side::Picture, 3);
+    const QByteArray big(qsizetype(proto::kMaxPayload), 'x');
+    d->OnPlayReply(playmode::kPicConfigured,
+                   lists({R"([{"keyVal":"t","inputType":2,"lableName":"t","remarks":"","valueRange":[],"select":")" +
+                          big + "\"}]"}));
+    ASSERT_EQ(d->playModes().size(), 1u);
+    const std::size_t uploads = h.requests(63).size();
+    d->OnSave();
+    EXPECT_EQ(h.boxTexts(), QStringList{u"The document is too large to send to the player in one packet!"_s});
+    QTest::qWait(50);
+    EXPECT_EQ(h.requests(63).size(), uploads);
+    EXPECT_EQ(stored(h).pictureUploads, 0);
+}
+
+}  // namespace
