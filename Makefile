@@ -1,10 +1,12 @@
 # make run   - install what is missing, build, start a simulated player on
 #              loopback and open veluna connected to it
 # make test  - install what is missing, build, run every test
+# make fuzz  - build the fuzz targets with clang in build-fuzz and run each
+#              for FUZZ_SECONDS, starting from a copy of its saved corpus
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test run sanitize clean
+.PHONY: all deps configure build test run sanitize fuzz clean
 
 all: build
 
@@ -27,5 +29,18 @@ run: build
 sanitize: deps
 	@bash scripts/sanitize.sh
 
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELUNA_FUZZ=ON >/dev/null
+	@cmake --build build-fuzz -j $(JOBS) --target fuzz_all
+	@set -e; for src in fuzz/fuzz_*.cpp; do \
+	  name=$$(basename $$src .cpp); name=$${name#fuzz_}; \
+	  mkdir -p build-fuzz/corpus/$$name build-fuzz/artifacts/$$name; \
+	  cp -n fuzz/corpus/$$name/* build-fuzz/corpus/$$name/ 2>/dev/null || true; \
+	  echo "fuzz_$$name: $(FUZZ_SECONDS) s"; \
+	  QT_QPA_PLATFORM=offscreen build-fuzz/bin/fuzz_$$name -max_total_time=$(FUZZ_SECONDS) -max_len=8192 \
+	    -artifact_prefix=build-fuzz/artifacts/$$name/ -print_final_stats=1 build-fuzz/corpus/$$name; \
+	done
+
 clean:
-	rm -rf $(BUILD) build-asan build-tsan
+	rm -rf $(BUILD) build-asan build-tsan build-fuzz

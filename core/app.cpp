@@ -5,6 +5,8 @@
 #include "platform/app_identity.h"
 #include "platform/dialogs.h"
 #include "platform/home.h"
+#include "platform/qt_translations.h"
+#include "platform/termination.h"
 
 #include <QApplication>
 #include <QCryptographicHash>
@@ -126,6 +128,8 @@ bool CvelunaApp::InitInstance(const DocumentFactory& makeDocument)
     platform::setAppTitle(title_);
     language_ = platform::languageCode();
     platform::setAppLanguage(language_);
+    // Buttons and dialogs Qt draws itself speak the language picked here.
+    platform::installQtTranslations(language_);
 
     QScreen* screen = QGuiApplication::primaryScreen();
     if (screen) {
@@ -147,6 +151,9 @@ bool CvelunaApp::InitInstance(const DocumentFactory& makeDocument)
     }
 
     frame_ = std::make_unique<CMainFrame>(title_, language_);
+    // SIGTERM and SIGINT close as Exit does, without its questions.
+    CMainFrame* frame = frame_.get();
+    platform::installTerminationHandler([frame] { frame->CloseWithoutQuestions(); });
     if (makeDocument) {
         document_ = makeDocument(frame_.get());
         frame_->SetDocument(document_.get());
@@ -162,6 +169,9 @@ bool CvelunaApp::InitInstance(const DocumentFactory& makeDocument)
 
 int CvelunaApp::ExitInstance()
 {
+    // The frame goes below: a signal from now on changes nothing more.
+    if (frame_)
+        platform::installTerminationHandler(nullptr);
     if (frame_)
         frame_->SetDocument(nullptr);
     document_.reset();  // joins the link threads while the frame still exists

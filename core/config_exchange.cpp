@@ -66,7 +66,8 @@ QString configFileName(uint8_t file)
 QString configFilePath(const QString& playerFolder, uint8_t file)
 {
     const QString name = configFileName(file);
-    if (name.isEmpty())
+    // Without a player folder the path would lead into the working folder.
+    if (name.isEmpty() || playerFolder.isEmpty())
         return QString();
     return QDir(playerFolder).filePath(QStringLiteral("config/") + name);
 }
@@ -304,6 +305,18 @@ bool ConfigExchange::UploadConfigFile(uint8_t file)
     return host_.sendToCurrentPlayer(h, payload);
 }
 
+bool ConfigExchange::PushConfigFile(uint8_t file)
+{
+    active_ = 1;
+    ticks_ = 0;
+    repeats_ = 0;
+    host_.showWaitBox(text("Save Param Wait...", "正在保存参数..."));
+    if (UploadConfigFile(file))
+        return true;
+    closeWaitBox();
+    return false;
+}
+
 void ConfigExchange::OnConfigFileReply(const QString& peerIp, const proto::PlayerPacketHeader& header,
                                        const QByteArray& payload)
 {
@@ -333,6 +346,8 @@ void ConfigExchange::OnConfigFileReply(const QString& peerIp, const proto::Playe
 bool ConfigExchange::writeConfigFile(uint8_t file, const uint8_t* data, std::size_t size)
 {
     const QString path = configFilePath(host_.playerFolder(), file);
+    if (path.isEmpty())
+        return false;
     if (WriteFileAtomically(path, data, size))
         return true;
     platform::messageBox(text("Cannot write %1", "无法写入 %1").arg(QDir::toNativeSeparators(path)), QString(),
@@ -505,7 +520,8 @@ bool ConfigExchange::OnNotSupportedReply(const QString& peerIp, uint8_t rawComma
 {
     if (peerIp != host_.currentPlayerIp() || mode_ == Idle)
         return false;
-    if (!(rawCommand & proto::kNotSupportedBit) || (rawCommand & 0x3F) != proto::CMD_CONFIG_FILE)
+    // Both forms of "not supported": the reply bit clear, or bit 6 set.
+    if (proto::decodeReplyCode(rawCommand) != 0 || (rawCommand & 0x3F) != proto::CMD_CONFIG_FILE)
         return false;
     giveUp();
     return true;

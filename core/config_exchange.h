@@ -104,6 +104,10 @@ public:
     // False when the file is missing, too big for one packet (with a
     // message) or could not be handed over.
     bool UploadConfigFile(uint8_t file);
+    // Pushes one file an editor has just written (file 17 after the rotation
+    // editor closes): the wait box with "Save Param Wait...", then the
+    // upload; when it cannot start, the box and the progress bar go again.
+    bool PushConfigFile(uint8_t file);
 
     // CMD_CONFIG_FILE reply (dispatcher code 54).
     void OnConfigFileReply(const QString& peerIp, const proto::PlayerPacketHeader& header, const uint8_t* payload,

@@ -32,6 +32,7 @@ CvelunaDoc::CvelunaDoc(platform::MessageWindow* frame, const QStringList& argume
     materialFolder_ = platform::homePath(QStringLiteral("Material"));
     platform::ensureFolder(tempFolder_);
     platform::ensureFolder(materialFolder_);
+    InitLayoutModel();
     InstallConfigExchange();
     ArmAutoConnect(arguments);
 }
@@ -100,15 +101,28 @@ void CvelunaDoc::SendToPlayers(const SendRequest& request)
     for (const SendTarget& t : targets) {
         const int index = FindOrConnectSlot(t);
         if (index < 0) {
-            if (stopConfigExchange)
-                stopConfigExchange();
-            showMessage(QStringLiteral("Failed to connect player！"), QStringLiteral("连接播放器失败！"),
-                        int(platform::MsgIcon::Question));
+            reportLinkFailure();
             continue;
         }
-        if (request.length() > 0)
-            slots_[std::size_t(index)]->Send(request.data);
+        // A packet the link refuses (its queue full, the link gone meanwhile)
+        // would be lost without a word: it fails as a connection does.
+        if (request.length() > 0 && !slots_[std::size_t(index)]->Send(request.data))
+            reportLinkFailure();
     }
+}
+
+void CvelunaDoc::reportLinkFailure()
+{
+    if (stopConfigExchange)
+        stopConfigExchange();
+    showMessage(QStringLiteral("Failed to connect player！"), QStringLiteral("连接播放器失败！"),
+                int(platform::MsgIcon::Question));
+}
+
+bool CvelunaDoc::IsFromCurrentPlayer(const PlayerReply& r) const
+{
+    // By address and port: several players may share one address.
+    return !r.peerIp.isEmpty() && r.peerIp == target_.ip && r.port == target_.port;
 }
 
 void CvelunaDoc::resetAssembler(int index)
@@ -132,9 +146,13 @@ void CvelunaDoc::OnLinkEvent(const LinkEvent& event)
     case kLinkWaitTimeout:
     case kLinkReceiveError:
         NotifyBlendWizard(0);
-        if (auto* rotate = findDialog(replies::kRotate))
+        if (auto* rotate = replies::FindDialogNoCase(titlePrefix_, language_, replies::kRotate))
             platform::sendMessage(rotate, platform::WM_ROTATE_REPLY, 0, 0);
         resetAssembler(index);
+        // A packet that could not be written (the player stopped reading, or
+        // went): what was sent is lost, and the user hears it.
+        if (event.type == kLinkShortSend)
+            reportLinkFailure();
         break;
     case kLinkWaitFailed:
         connected_[0] = 0;
@@ -148,11 +166,12 @@ void CvelunaDoc::OnLinkEvent(const LinkEvent& event)
         break;
     case kLinkPeerClosed:
         sequence_ = 0;
-        for (auto& s : slots_) {
-            if (!event.peerAddress.isEmpty() && s->PeerAddress() == event.peerAddress) {
-                s->Close();
-                break;
-            }
+        // The link the event names, and only that one: other players may
+        // share its address on another port.
+        if (index >= 0) {
+            CTCPClient& s = *slots_[std::size_t(index)];
+            if (s.PeerAddress() == event.peerAddress && s.Port() == event.port)
+                s.Close();
         }
         resetAssembler(index);
         break;

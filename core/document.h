@@ -7,6 +7,7 @@
 // the frame window, which relays them (WM_TCP_EVENT -> OnLinkEvent) together
 // with the requests of every dialog (WM_SEND_TO_PLAYER -> SendToPlayers).
 
+#include "core/layout/image_manage.h"
 #include "core/reply_handlers.h"
 #include "platform/window.h"
 #include "transport/announcement.h"
@@ -57,7 +58,9 @@ public:
     static constexpr int kSlotCount = 9;
     static constexpr int kPlayerInfoPane = 59144;
     static constexpr int kOutputBlockSize = 108;
-    static constexpr int kAutoConnectDelay = 1;  // timer ticks before the command-line connection
+    // Timer ticks that only count down: the command-line connection (or its
+    // refusal) comes on the tick after them, the second, about 2 s after start.
+    static constexpr int kAutoConnectDelay = 1;
     static constexpr int kWaitBoxTicks = 5;
 
     // `frame` is the main window: owner of the links' events. `arguments`
@@ -103,6 +106,8 @@ public:
     int FindOrConnectSlot(const SendTarget& target);
     // Called with every complete reply of any link.
     void DispatchReply(const ReplyAssembler& reply);
+    // True when the reply came over the current player's link (address and port).
+    bool IsFromCurrentPlayer(const PlayerReply& r) const;
     // Tells an open "Edge blending wizard" (heap u16 that the wizard frees);
     // false when none is open.
     bool NotifyBlendWizard(uint16_t value);
@@ -189,12 +194,47 @@ public:
     // Saves the open layout (closing sequence).
     std::function<void()> saveLayout;
 
+    // ---------------------------------------------------------- layout (document_layout.cpp)
+    // The layout model; CImageManage::Instance() while this document lives.
+    CImageManage& imageManage() { return *imageManage_.get(); }
+    // After every edit of the open layout: saves and sends it through
+    // pushLayout (the layout transfer fills it; empty: nothing is sent).
+    void PushCurrentLayout();
+    std::function<void()> pushLayout;
+    // The picture panel's pick: placing library slot `slot` starts on the
+    // active screen; refused with a message when nine windows exist.
+    bool AddPictureWindow(int slot);
+    void setActiveScreen(uint16_t screen) { activeScreen_ = screen; }
+    uint16_t activeScreen() const { return activeScreen_; }
+    void SetModified() { layoutDirty_ = 1; }
+    // Output channels of the connected player (channel-layout code 1..9 or
+    // 11..91; 0 for other codes).
+    uint8_t playerChannels() const;
+    // The canvas's context menu: "Close" (32771) and "Mask Parameter
+    // Setting" (32789); a command registered under the id runs instead.
+    void OnLayoutContextCommand(int id, uint16_t screen);
+    void RemoveSelectedWindow();
+    void OnImageParam(uint16_t screen);
+    // The service keys' operations; the transfer and upgrade dialogs fill
+    // the hooks (empty: nothing happens).
+    void SendWatermark();
+    void OpenUpgradeDialog(int mode);
+    std::function<void()> sendWatermark;
+    std::function<void(int mode)> openUpgradeDialog;
+    // The content views redraw after the model changed (screens, pick).
+    std::function<void()> layoutViewsChanged;
+
 private:
+    void InitLayoutModel();
+    layout::OwnedImageManage imageManage_;
+    uint16_t activeScreen_ = 0;
+
     class ConfigHost;
     void InstallConfigExchange();
     void resetAssembler(int index);
     void resetAllAssemblers();
     void showMessage(const QString& english, const QString& chinese, int icon);
+    void reportLinkFailure();
     QString text(const char* english, const char* chinese) const;
     platform::MessageWindow* findDialog(replies::Caption caption, bool withPrefix = true) const;
     void runAutoConnect();

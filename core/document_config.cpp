@@ -63,8 +63,22 @@ void CvelunaDoc::InstallConfigExchange()
     configHost_ = std::make_unique<ConfigHost>(*this);
     configExchange_ = std::make_unique<cfgx::ConfigExchange>(*configHost_);
     cfgx::ConfigExchange& x = *configExchange_;
-    onConfigFileReply = [&x](const PlayerReply& r) { x.OnConfigFileReply(r.peerIp, r.header, r.payload, r.size); };
-    onAdjustModeReply = [&x](const PlayerReply& r) { x.OnAdjustModeReply(r.peerIp, r.header); };
+    // The exchange acts only for the current player's link and only after its
+    // handshake was accepted: before that there is no player folder, and a
+    // configuration path must never be built from an empty one.
+    const auto forExchange = [this](const PlayerReply& r) {
+        return IsConnected() && IsFromCurrentPlayer(r) && !playerFolder_.isEmpty();
+    };
+    onConfigFileReply = [&x, forExchange](const PlayerReply& r) {
+        if (forExchange(r))
+            x.OnConfigFileReply(r.peerIp, r.header, r.payload, r.size);
+    };
+    onAdjustModeReply = [this, &x, forExchange](const PlayerReply& r) {
+        if (forExchange(r))
+            x.OnAdjustModeReply(r.peerIp, r.header);
+        else
+            NotifyBlendWizard(uint16_t(0x0C00 + r.header.subCode));
+    };
     onNotSupportedReply = [&x](const QString& ip, uint8_t raw) { return x.OnNotSupportedReply(ip, raw); };
     startGridFetch = [&x] { x.StartFetch(cfgx::kGridFile); };
     uploadConfigFile = [&x](uint8_t file) { x.UploadConfigFile(file); };

@@ -7,8 +7,11 @@
 #include "core/app.h"
 #include "core/command_registry.h"
 #include "core/document.h"
+#include "core/editor_hooks.h"
 #include "core/mainframe.h"
 #include "core/scan_for_devices.h"
+#include "rotation/rotation_feature.h"
+#include "core/views/layout_views.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -28,6 +31,8 @@ public:
         doc_.setStatusPaneText = [frame](int id, const QString& text) { frame->SetPaneText(id, text); };
         doc_.setWindowTitle = [frame](const QString& title) { frame->setWindowTitle(title); };
         doc_.runScanDialog = [this, frame] { return RunPlayerConnectionScan(doc_.titlePrefix(), frame); };
+        AttachLayoutViews(*frame, doc_);
+        frame_ = frame;
         // The frame owns the box; it outlives the document.
         waitBox_ = new CSaveParamWait(frame->language(), frame);
         doc_.showWaitBox = [this](const QString& text) {
@@ -53,6 +58,7 @@ public:
     void OnReconnect() override { doc_.OnReconnect(); }
     void OnReboot() override { doc_.OnReboot(); }
     bool CanReconnect() const override { return doc_.CanReconnect(); }
+    void OpenSetupEditor() override { core::openSetupEditor(doc_); }
     bool IsConnected() const override { return doc_.IsConnected(); }
     bool IsCommandEnabled(int id) const override
     {
@@ -66,7 +72,14 @@ public:
             entry->run(doc_);
     }
 
+    ~DocumentRelay() override
+    {
+        if (frame_)
+            DetachLayoutViews(*frame_);
+    }
+
 private:
+    QPointer<CMainFrame> frame_;
     QPointer<CSaveParamWait> waitBox_;
     CvelunaDoc doc_;
 };
@@ -76,6 +89,7 @@ private:
 void InstallFeatures()
 {
     content::InstallContentCommands();
+    InstallRotationFeature();
 }
 
 }  // namespace
@@ -91,6 +105,7 @@ int main(int argc, char** argv)
     }
 
     QApplication qapp(argc, argv);
+    InstallScanCommands();
     InstallFeatures();
     const QStringList arguments = QCoreApplication::arguments().mid(1);
     int result = 1;

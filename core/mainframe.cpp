@@ -4,6 +4,8 @@
 
 #include "core/about_dialog.h"
 #include "core/views_placeholder.h"
+#include "core/views/content_view.h"
+#include "core/views/controls_view.h"
 #include "platform/app_identity.h"
 #include "platform/dialogs.h"
 #include "platform/home.h"
@@ -227,9 +229,9 @@ void CMainFrame::BuildMenus()
     AddCommand(help, kCmdAbout, "About", "关于");
 
     // Commands of the toolbar only.
-    AddCommand(nullptr, 57635, "Cut", "Cut");
-    AddCommand(nullptr, 57634, "Copy", "Copy");
-    AddCommand(nullptr, 57637, "Paste", "Paste");
+    AddCommand(nullptr, 57635, "Cut", "剪切");
+    AddCommand(nullptr, 57634, "Copy", "复制");
+    AddCommand(nullptr, 57637, "Paste", "粘贴");
 
     connect(Command(kCmdConnectionSettings), &QAction::triggered, this, [this] {
         if (document_)
@@ -331,8 +333,13 @@ void CMainFrame::BuildSplitter()
     splitter_->setObjectName(QStringLiteral("59648"));
     splitter_->setChildrenCollapsible(false);
     const char* names[] = {kControlsViewName, kContentTabViewName, kLayoutTreeViewName};
+    controlsView_ = new CControlsView(language_, splitter_);
+    contentTabView_ = new CContentTabView(language_, splitter_);
     for (int i = 0; i < 3; ++i) {
-        QWidget* pane = MakePanePlaceholder(QString::fromLatin1(names[i]), splitter_);
+        QWidget* pane = i == 0   ? static_cast<QWidget*>(controlsView_)
+                        : i == 1 ? static_cast<QWidget*>(contentTabView_)
+                                 : MakePanePlaceholder(QString::fromLatin1(names[i]), splitter_);
+        pane->setObjectName(QString::fromLatin1(names[i]));
         pane->setProperty("paneId", 59648 + i);
         pane->setMinimumWidth(10);
         splitter_->addWidget(pane);
@@ -453,18 +460,38 @@ bool CMainFrame::ConfirmClose()
                              MsgButtons::YesNo, MsgIcon::Question, this) != MsgResult::Yes)
         return false;
 
+    FinishClosing(true);
+    return true;
+}
+
+void CMainFrame::FinishClosing(bool askToSave)
+{
+    using platform::MsgButtons;
+    using platform::MsgIcon;
+    using platform::MsgResult;
     platform::MessageWindow::killTimer(kTimerDuties);
     if (document_) {
         document_->ResetSequence();
         document_->CloseAllLinks();
-        if (document_->IsLayoutDirty() &&
+        if (askToSave && document_->IsLayoutDirty() &&
             platform::messageBox(Text("‘Do you want to save the changes to the layout ? ", "布局列表已经修改，是否要保存？"),
                                  QString(), MsgButtons::YesNo, MsgIcon::Question, this) == MsgResult::Yes)
             document_->SaveLayout();
     }
     // Only now: the layout just saved (or declined) may have lived in Temp.
     DeleteDirectoryTree(TempFolder());
-    return true;
+}
+
+void CMainFrame::CloseWithoutQuestions()
+{
+    if (closeConfirmed_)
+        return;
+    closeConfirmed_ = true;
+    FinishClosing(false);
+    close();
+    // A dialog still open (a message box waiting for an answer) would keep
+    // its own event loop, and the program, running: every loop ends now.
+    QCoreApplication::exit(0);
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event)

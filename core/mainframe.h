@@ -13,6 +13,8 @@
 
 #include <map>
 
+class CContentTabView;
+class CControlsView;
 class QAction;
 class QLabel;
 class QSplitter;
@@ -115,6 +117,9 @@ public:
 
     // The closing sequence; true when the window may go.
     bool ConfirmClose();
+    // The same closing without a question (a session ending, SIGTERM):
+    // links closed, Temp deleted, the layout not saved; then the program ends.
+    void CloseWithoutQuestions();
 
     // Application looks: the stored id, the Qt style that stands for it.
     unsigned look() const { return look_; }
@@ -127,6 +132,9 @@ public:
     static SplitterColumns ResizeColumns(int clientWidth, int currentControls);
     static SplitterColumns InitialColumns(int screenWidth);
     QSplitter* splitter() const { return splitter_; }
+    // The picture panel and the layout canvases (first two panes).
+    CControlsView* controlsView() const { return controlsView_; }
+    CContentTabView* contentTabView() const { return contentTabView_; }
     // Lays the splitter out by the resize rule (also on every resize).
     void RelayoutSplitter();
 
@@ -147,12 +155,15 @@ private:
     void BuildStatusBar();
     void BuildSplitter();
     QAction* AddCommand(QMenu* menu, int id, const char* english, const char* chinese);
+    void FinishClosing(bool askToSave);
     void BindMessages();
     QString Text(const char* english, const char* chinese) const;
 
     unsigned language_;
     FrameDocument* document_ = nullptr;
     QSplitter* splitter_ = nullptr;
+    CControlsView* controlsView_ = nullptr;
+    CContentTabView* contentTabView_ = nullptr;
     QToolBar* toolBar_ = nullptr;
     bool splitterReady_ = false;
     unsigned look_ = kLookDefault;

@@ -31,6 +31,11 @@ platform::MessageWindow* FindDialog(const QString& prefix, unsigned language, Ca
     return platform::findWindow(prefix + platform::pickText(language, caption.english, caption.chinese));
 }
 
+platform::MessageWindow* FindDialogNoCase(const QString& prefix, unsigned language, Caption caption)
+{
+    return platform::findWindowNoCase(prefix + platform::pickText(language, caption.english, caption.chinese));
+}
+
 }  // namespace replies
 
 namespace {
@@ -80,7 +85,7 @@ void CvelunaDoc::handleReply(const PlayerReply& r)
     const int info = int(MsgIcon::Information);
     switch (code) {
     case 0:
-        if (onNotSupportedReply)
+        if (onNotSupportedReply && IsFromCurrentPlayer(r))
             onNotSupportedReply(r.peerIp, r.rawCommand);
         showMessage(QStringLiteral("This function is not supported in the current version!"),
                     QStringLiteral("当前版本不支持此功能,请及时更新！"), int(MsgIcon::Question));
@@ -231,7 +236,7 @@ void CvelunaDoc::handleReply(const PlayerReply& r)
         onQrCodeReply(r);
         return;
     case proto::CMD_ROTATE_CONFIG:
-        if (auto* w = findDialog(replies::kRotate))
+        if (auto* w = replies::FindDialogNoCase(titlePrefix_, language_, replies::kRotate))
             platform::sendMessage(w, platform::WM_ROTATE_REPLY, 0, 0);
         return;
     case proto::CMD_GAME:
@@ -269,6 +274,11 @@ void CvelunaDoc::handleReply(const PlayerReply& r)
 
 void CvelunaDoc::onHandshakeReply(const PlayerReply& r)
 {
+    // Only the current player's link answers for the current player; another
+    // player's answer (a batch target, a late reply of an earlier choice)
+    // must not connect it or take its folder.
+    if (!IsFromCurrentPlayer(r))
+        return;
     currentPlayer_.version = r.header.param;
     currentPlayer_.channelCode = r.header.subCode;
     currentPlayer_.fpgaVersion = uint16_t(r.header.arg & 0xFF);
@@ -406,7 +416,9 @@ void CvelunaDoc::onVideoPicWindowReply(const PlayerReply& r)
         if (currentPlayer_.version < 0x1500)
             showMessage(QStringLiteral("Video Picture setup completed"), QStringLiteral("视频图片开窗设置完成"),
                         int(MsgIcon::Information));
-        else if (uploadConfigFile)
+        // The upload reads the player's folder: only for the connected
+        // current player.
+        else if (uploadConfigFile && IsConnected() && IsFromCurrentPlayer(r) && !playerFolder_.isEmpty())
             uploadConfigFile(5);
     }
 }

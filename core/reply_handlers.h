@@ -106,5 +106,8 @@ Caption LidarPageFor(uint16_t param);
 // The window whose caption is prefix + the caption in the language; null
 // when none is open.
 platform::MessageWindow* FindDialog(const QString& prefix, unsigned language, Caption caption);
+// The same, ignoring letter case: the rotation editor's caption reads
+// "Rotate set" while its replies look for "Rotate Set".
+platform::MessageWindow* FindDialogNoCase(const QString& prefix, unsigned language, Caption caption);
 
 }  // namespace replies

@@ -1,5 +1,6 @@
 #include "core/scan_for_devices.h"
 
+#include "core/command_registry.h"
 #include "core/document.h"
 #include "core/player_info.h"
 
@@ -18,6 +19,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -43,10 +45,10 @@ uint32_t ClassDefaultNetmask(uint32_t addressHost)
     return 0xFFFFFF00u;
 }
 
-CardEntry MakeCard(const QString& label, const QString& address)
+CardEntry MakeCard(const QString& name, const QString& address)
 {
     CardEntry card;
-    card.label = label;
+    card.label = CardLabel(name, address);
     card.address = address;
     if (auto octets = ParseIPv4(address)) {
         card.octets = *octets;
@@ -57,6 +59,11 @@ CardEntry MakeCard(const QString& label, const QString& address)
 }
 
 }  // namespace
+
+QString CardLabel(const QString& name, const QString& address)
+{
+    return name + QLatin1Char('(') + address + QLatin1Char(')');
+}
 
 QByteArray BuildDiscoveryRequest(bool unicast)
 {
@@ -231,7 +238,7 @@ std::vector<CardEntry> ListCards()
 {
     std::vector<CardEntry> cards;
     if (qEnvironmentVariable("VELUNA_SCAN_LOOPBACK") == QLatin1String("1"))
-        cards.push_back(MakeCard(QStringLiteral("lo (127.0.0.1)"), QStringLiteral("127.0.0.1")));
+        cards.push_back(MakeCard(QStringLiteral("lo"), QStringLiteral("127.0.0.1")));
     // Interfaces that are not network cards (a veth pair into a test
     // namespace, a bridge) but that the operator wants to scan on.
     const QStringList extra = qEnvironmentVariable("VELUNA_SCAN_INTERFACES").split(QLatin1Char(','), Qt::SkipEmptyParts);
@@ -241,20 +248,23 @@ std::vector<CardEntry> ListCards()
         for (const QString& name : extra)
             for (const auto& entry : all)
                 if (entry.interfaceName == name.trimmed() && entry.addressHost != 0)
-                    cards.push_back(MakeCard(entry.interfaceName + QLatin1Char('(') + entry.address + QLatin1Char(')'),
-                                             entry.address));
+                    cards.push_back(MakeCard(entry.interfaceName, entry.address));
     }
 
     std::vector<NetworkAdapter> adapters;
     GetNetworkAdapters(adapters);
     if (!adapters.empty()) {
         for (const auto& adapter : adapters)
-            cards.push_back(MakeCard(adapter.name + QLatin1Char('(') + adapter.address + QLatin1Char(')'), adapter.address));
+            cards.push_back(MakeCard(adapter.name, adapter.address));
     } else {
         QStringList addresses;
         GetLocalIPv4List(addresses);
-        for (const auto& address : addresses)
-            cards.push_back(MakeCard(address, address));
+        for (const auto& address : addresses) {
+            // Without an adapter list the address stands alone.
+            CardEntry card = MakeCard(QString(), address);
+            card.label = address;
+            cards.push_back(card);
+        }
     }
     return cards;
 }
@@ -273,11 +283,16 @@ uint32_t HostOrderOf(const std::array<uint8_t, 4>& o)
     return (uint32_t(o[0]) << 24) | (uint32_t(o[1]) << 16) | (uint32_t(o[2]) << 8) | uint32_t(o[3]);
 }
 
+// The widths the columns open with; a column grows past its width when its
+// texts need more, so that a MAC, an IP or a version is never cut short.
+const int kColumnWidths[kColumnCount] = {40, 90, 120, 80, 100, 380};
+
 QPushButton* MakeButton(const QString& id, const QString& text, QWidget* parent)
 {
     auto* button = new QPushButton(text, parent);
     button->setObjectName(id);
-    // Enter must not press a button: the dialog is left only by a click.
+    // No button is pressed by Enter pressed elsewhere: the dialog's own key
+    // handling says what Enter does where (see keyPressEvent).
     button->setAutoDefault(false);
     button->setDefault(false);
     return button;
@@ -313,6 +328,11 @@ CScanForDevices::CScanForDevices(const QString& titlePrefix, bool automatic, QWi
     list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list_->setShowGrid(true);
+    // Tab leaves the list for the buttons instead of walking its cells; a
+    // row is one line, widened rather than wrapped.
+    list_->setTabKeyNavigation(false);
+    list_->setWordWrap(false);
+    list_->setTextElideMode(Qt::ElideNone);
     list_->verticalHeader()->setVisible(false);
     list_->setContextMenuPolicy(Qt::CustomContextMenu);
     const QStringList headers = language_ == platform::kLanguageChinese
@@ -322,9 +342,8 @@ CScanForDevices::CScanForDevices(const QString& titlePrefix, bool automatic, QWi
                       QStringLiteral("ID"), QStringLiteral("Ver")};
     list_->setHorizontalHeaderLabels(headers);
     list_->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
-    const int widths[kColumnCount] = {40, 90, 120, 80, 100, 380};
     for (int c = 0; c < kColumnCount; ++c)
-        list_->setColumnWidth(c, widths[c]);
+        list_->setColumnWidth(c, kColumnWidths[c]);
     auto* listBox = new QVBoxLayout(listGroup_);
     listBox->addWidget(list_);
 
@@ -353,11 +372,13 @@ CScanForDevices::CScanForDevices(const QString& titlePrefix, bool automatic, QWi
     QObject::connect(connectButton_, &QPushButton::clicked, this, [this] { accept(); });
     QObject::connect(cancelButton_, &QPushButton::clicked, this, [this] { reject(); });
     QObject::connect(list_, &QTableWidget::cellClicked, this, [this](int, int) { OnListLeftClick(); });
+    QObject::connect(list_, &QTableWidget::cellDoubleClicked, this, [this](int, int) { OnListDoubleClick(); });
     QObject::connect(list_, &QTableWidget::customContextMenuRequested, this, [this](const QPoint&) {
         OnListRightClick();
     });
 
     OnUpdateCards();
+    FitColumns();
     endpoint_->setOwner(handle());
     onMessage(platform::WM_UDP_EVENT, [this](platform::WPARAM w, platform::LPARAM l) { return OnUdpEvent(w, l); });
 }
@@ -376,6 +397,7 @@ QString CScanForDevices::Text(const char* english, const char* chinese) const
 void CScanForDevices::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
+    FitColumns();
     if (!initialised_)
         OnInitDialog();
 }
@@ -384,9 +406,23 @@ void CScanForDevices::keyPressEvent(QKeyEvent* event)
 {
     switch (event->key()) {
     case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Escape:
+    case Qt::Key_Enter: {
+        // Enter presses the button that has the focus, and on the list
+        // connects to the selected row as a double click does; anywhere else
+        // it does nothing, so a stray Enter never closes the dialog.
+        QWidget* focus = focusWidget();
+        if (auto* button = qobject_cast<QPushButton*>(focus);
+            button && button->isVisible() && button->isEnabled() && isAncestorOf(button))
+            button->click();
+        else if (focus == list_)
+            OnListDoubleClick();
         event->accept();
+        return;
+    }
+    case Qt::Key_Escape:
+        // As "Cancel": the timer stops and the endpoint closes.
+        event->accept();
+        reject();
         return;
     default:
         QDialog::keyPressEvent(event);
@@ -630,6 +666,7 @@ void CScanForDevices::UpdateRowItem(int index)
         }
         item->setText(texts[c]);
     }
+    FitColumns();
 }
 
 void CScanForDevices::RebuildList()
@@ -638,6 +675,30 @@ void CScanForDevices::RebuildList()
     list_->setRowCount(int(rows_.size()));
     for (int i = 0; i < int(rows_.size()); ++i)
         UpdateRowItem(i);
+    FitColumns();
+}
+
+void CScanForDevices::FitColumns()
+{
+    int total = 0;
+    for (int c = 0; c < kColumnCount; ++c) {
+        // Header text and every row's text, with the cell's own margins.
+        list_->resizeColumnToContents(c);
+        const int width = std::max(kColumnWidths[c], list_->columnWidth(c));
+        list_->setColumnWidth(c, width);
+        total += width;
+    }
+    // The dialog grows (never shrinks) to show every column whole, as far as
+    // the screen allows; beyond that the list scrolls sideways. Before it is
+    // shown its children have no sizes yet: showing it fits it again.
+    if (!isVisible())
+        return;
+    const int chrome = width() - list_->viewport()->width();
+    int wanted = total + chrome;
+    if (const QScreen* screen = this->screen())
+        wanted = std::min(wanted, screen->availableGeometry().width());
+    if (wanted > width())
+        resize(wanted, height());
 }
 
 std::vector<int> CScanForDevices::SelectedRows() const
@@ -670,6 +731,14 @@ void CScanForDevices::OnListLeftClick()
     const int card = scan::MatchingCard(addresses, rows_[std::size_t(selected.back())].ip);
     if (card >= 0)
         cardCombo_->setCurrentIndex(card);
+}
+
+void CScanForDevices::OnListDoubleClick()
+{
+    // Only the dialog that offers "Connect" connects; the plain list only lists.
+    if (!automatic_ || connectButton_->isHidden() || !connectButton_->isEnabled() || SelectedRows().empty())
+        return;
+    accept();
 }
 
 void CScanForDevices::OnListRightClick()
@@ -750,4 +819,14 @@ void RunDeviceScanList(const QString& titlePrefix, QWidget* parent)
 {
     CScanForDevices dialog(titlePrefix, false, parent);
     dialog.exec();
+}
+
+void InstallScanCommands()
+{
+    // "Scan for Devices" lists the players without connecting to any, so it
+    // is open with or without a link.
+    core::registerCommand(kCmdScanForDevices, {nullptr, [](CvelunaDoc& doc) {
+                              platform::MessageWindow* frame = platform::findWindow(platform::appTitle());
+                              RunDeviceScanList(doc.titlePrefix(), frame ? frame->widget() : nullptr);
+                          }});
 }

@@ -9,7 +9,7 @@
 // chosen player and the list of all players found back to its creator.
 //
 // Loopback is not a network card. VELUNA_SCAN_LOOPBACK=1 puts a line
-// "lo (127.0.0.1)" first in the card list (broadcast 127.255.255.255), so that
+// "lo(127.0.0.1)" first in the card list (broadcast 127.255.255.255), so that
 // simulated players on 127.0.0.x can be found; real cards are listed as ever.
 // VELUNA_SCAN_INTERFACES=<name>[,<name>...] adds the named interfaces (for
 // example the host end of a veth pair into a test namespace) after it.
@@ -101,9 +101,12 @@ struct CardEntry {
     std::array<uint8_t, 4> octets{};
     uint32_t broadcast = 0;  // host byte order
 };
-// The card list as the dialog shows it: physical adapters as "name (address)";
+// One line of the card combo: the card's name directly followed by its
+// address in parentheses, "eth0(192.0.2.2)", for every kind of card alike.
+QString CardLabel(const QString& name, const QString& address);
+// The card list as the dialog shows it: physical adapters as "name(address)";
 // when there is none, the host's addresses as they stand. With
-// VELUNA_SCAN_LOOPBACK=1, "lo (127.0.0.1)" comes first.
+// VELUNA_SCAN_LOOPBACK=1, "lo(127.0.0.1)" comes first.
 std::vector<CardEntry> ListCards();
 
 }  // namespace scan
@@ -129,6 +132,7 @@ public:
     void OnScanButton();      // 2904
     void OnListLeftClick();   // 2901
     void OnListRightClick();  // 2901
+    void OnListDoubleClick(); // 2901: "Connect" with the row, when offered
     void accept() override;   // 1 "Connect"
     void reject() override;   // 2 "Cancel"
 
@@ -150,6 +154,9 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Keys without a mouse: Tab leaves the list for the buttons; Enter
+    // presses the focused button, or on the list connects to the selected
+    // row as a double click does; Esc is "Cancel". A stray Enter closes nothing.
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
@@ -161,6 +168,7 @@ private:
     void Broadcast();
     void ReopenAfterError();
     void RebuildList();
+    void FitColumns();
     void UpdateRowItem(int index);
     std::vector<int> SelectedRows() const;
     const scan::CardEntry* SelectedCard() const;
@@ -210,3 +218,8 @@ std::optional<ScanChoice> RunPlayerConnectionScan(const QString& titlePrefix, QW
 std::optional<ScanChoice> ScanChoiceOf(const CScanForDevices& dialog);
 // "Scan for Devices": the plain list, scanning until stopped.
 void RunDeviceScanList(const QString& titlePrefix, QWidget* parent = nullptr);
+
+// Command 32786, "Scan for Devices": always enabled, opens the plain list.
+inline constexpr int kCmdScanForDevices = 32786;
+// Registers the command in the frame's command table (core/command_registry.h).
+void InstallScanCommands();

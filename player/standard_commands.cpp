@@ -3,6 +3,8 @@
 #include "player/player_sim.h"
 #include "player/play_mode_commands.h"
 #include "player/video_store.h"
+#include "player/rotation_commands.h"
+#include "player/factory_reset.h"
 
 #include "transport/announcement.h"
 
@@ -221,6 +223,8 @@ void installStandardCommands(PlayerSim& sim)
     sim.registerCommand(proto::CMD_LAYOUT, layout);
     installVideoStore(sim);
     installPlayModes(sim);
+    installRotationCommands(sim);
+    installFactoryReset(sim);
 }
 
 }  // namespace sim

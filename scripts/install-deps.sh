@@ -9,7 +9,9 @@ packages=(
   libjsoncpp-dev
   libgtest-dev libgmock-dev
   fonts-wqy-microhei
+  qt6-translations-l10n
   iproute2
+  clang
 )
 
 missing=()

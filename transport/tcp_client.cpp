@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -40,18 +41,33 @@ bool parseIpv4(const QString& text, in_addr* out)
 }
 
 // Writes every byte or reports why not. MSG_NOSIGNAL: a peer that reset the
-// connection must not end the program with SIGPIPE.
-int writeAll(int fd, const char* data, std::size_t length)
+// connection must not end the program with SIGPIPE. A peer that keeps the
+// connection open but stops reading would block a plain send for ever: when
+// no byte at all leaves for `stallMs`, the write ends with ETIMEDOUT.
+int writeAll(int fd, const char* data, std::size_t length, int stallMs)
 {
     std::size_t done = 0;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(stallMs);
     while (done < length) {
-        const ssize_t n = ::send(fd, data + done, length - done, MSG_NOSIGNAL);
+        const ssize_t n = ::send(fd, data + done, length - done, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             done += std::size_t(n);
+            deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(stallMs);
             continue;
         }
         if (n < 0 && errno == EINTR)
             continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                return ETIMEDOUT;
+            // A local close shuts the socket down, which wakes this poll.
+            pollfd p{fd, POLLOUT, 0};
+            if (::poll(&p, 1, int(left.count()) + 1) < 0 && errno != EINTR)
+                return errno;
+            continue;
+        }
         return n < 0 ? (errno ? errno : EIO) : EPIPE;
     }
     return 0;
@@ -66,6 +82,7 @@ struct CTCPClient::Impl {
 
     std::atomic<platform::WindowHandle> owner{0};
     std::atomic<uint16_t> linkIndex{0};
+    std::atomic<int> sendStallMs{CTCPClient::kDefaultSendStallMs};
     platform::SendGate gate;
 
     // Receive buffer and the two event records: each thread fills and
@@ -264,7 +281,7 @@ struct CTCPClient::Impl {
             writing = true;
             lock.unlock();
 
-            const int err = writeAll(socket, packet.constData(), std::size_t(packet.size()));
+            const int err = writeAll(socket, packet.constData(), std::size_t(packet.size()), sendStallMs.load());
 
             lock.lock();
             writing = false;
@@ -330,11 +347,8 @@ bool CTCPClient::Connect(const QString& ipv4, uint16_t port)
     if (fd < 0)
         return false;
 
-    // Closing resets the connection at once instead of lingering.
-    linger noLinger{};
-    noLinger.l_onoff = 1;
-    noLinger.l_linger = 0;
-    ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &noLinger, sizeof noLinger);
+    // No SO_LINGER of zero: closing ends the connection in order (the player
+    // sees its end, not a reset), and the system finishes it in the background.
     // Room for a whole file chunk each way (the system may cap these).
     int bufferBytes = kSocketBufferBytes;
     ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bufferBytes, sizeof bufferBytes);
@@ -507,6 +521,11 @@ uint16_t CTCPClient::LinkIndex() const
 void CTCPClient::SetLinkIndex(uint16_t index)
 {
     d->linkIndex.store(index);
+}
+
+void CTCPClient::SetSendStallLimit(int milliseconds)
+{
+    d->sendStallMs.store(std::max(1, milliseconds));
 }
 
 std::size_t CTCPClient::QueuedPackets() const

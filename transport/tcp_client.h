@@ -20,7 +20,7 @@
 // Event types of a link.
 enum LinkEventType : uint16_t {
     kLinkReceiveException = 1,  // receiver: failure while receiving or delivering
-    kLinkShortSend = 2,         // sender: a packet could not be written whole
+    kLinkShortSend = 2,         // sender: a packet could not be written whole (also: the peer stopped reading)
     kLinkWaitTimeout = 3,       // sender: the wait for work timed out (not raised: the wait is unbounded)
     kLinkWaitFailed = 4,        // sender: the wait for work failed
     kLinkData = 5,              // receiver: `length` bytes arrived in `data`
@@ -71,6 +71,12 @@ public:
     // instead of copying them (the caller may go on using its array).
     bool Send(const uint8_t* data, std::size_t length);
     bool Send(const QByteArray& packet);
+
+    // A write during which no byte leaves for this long ends the connection
+    // with kLinkShortSend (error ETIMEDOUT): the player keeps the connection
+    // open but reads no more.
+    static constexpr int kDefaultSendStallMs = 10000;
+    void SetSendStallLimit(int milliseconds);
 
     static constexpr std::size_t kBufferSize = 10485760;
     static constexpr std::size_t kMaxQueuedBytes = 16 * kBufferSize;

@@ -326,6 +326,29 @@ TEST_F(ConfigExchangeTest, NotSupportedAnswerStopsTheExchange)
     EXPECT_FALSE(exchange.OnNotSupportedReply(kIp, 0xC0 | proto::CMD_CONFIG_FILE));
 }
 
+// "Not supported" has two forms: bit 6 set, or the reply bit clear. Either
+// ends the fetch at once, instead of repeating the request every few ticks.
+TEST_F(ConfigExchangeTest, BothNotSupportedFormsStopTheFetch)
+{
+    const struct {
+        uint8_t raw;
+        bool stops;
+    } cases[] = {
+        {0xC0 | proto::CMD_CONFIG_FILE, true},  // bit 6
+        {proto::CMD_CONFIG_FILE, true},         // bit 7 clear
+        {0x40 | proto::CMD_CONFIG_FILE, true},  // both
+        {0x80 | proto::CMD_CONFIG_FILE, false}, // a plain reply
+        {proto::CMD_STATUS, false},             // another command
+    };
+    for (const auto& c : cases) {
+        ConfigExchange x(host);
+        x.StartFetch(cfgx::kWarpFile);
+        x.SetActive(true);
+        EXPECT_EQ(x.OnNotSupportedReply(kIp, c.raw), c.stops) << int(c.raw);
+        EXPECT_EQ(x.mode() == ConfigExchange::Idle, c.stops) << int(c.raw);
+    }
+}
+
 TEST_F(ConfigExchangeTest, AdjustModeReplyVersionAndSenderGates)
 {
     ASSERT_TRUE(writeFile(local(1), randomBytes(cfgx::kWarpSize, 1)));

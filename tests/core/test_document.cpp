@@ -1,4 +1,5 @@
 #include "core/document.h"
+#include "core/config_exchange.h"
 #include "core/player_info.h"
 #include "platform/app_identity.h"
 #include "platform/home.h"
@@ -9,6 +10,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -272,6 +274,152 @@ TEST(DocumentLink, ConnectionSettingsTakesTheScannedPlayer)
     EXPECT_FALSE(h.doc->IsConnected());
     EXPECT_FALSE(h.doc->CanReconnect());
     EXPECT_FALSE(h.doc->slot(0).IsConnected());
+}
+
+// Two players on one address, told apart by their ports.
+struct TwoPlayersOnOneAddress {
+    TwoPlayersOnOneAddress()
+    {
+        for (auto* p : {&first, &second}) {
+            sim::SimOptions o;
+            o.address = QStringLiteral("127.0.0.1");
+            *p = std::make_unique<sim::PlayerSim>(o);
+            sim::installStandardCommands(**p);
+            sim::installConfigStore(**p);
+            QString error;
+            EXPECT_TRUE((*p)->start(&error)) << error.toStdString();
+        }
+    }
+    static void sendTo(Harness& h, const sim::PlayerSim& p, uint8_t command)
+    {
+        auto request = std::make_unique<SendRequest>();
+        request->AddTarget(p.options().address, p.tcpPort());
+        EXPECT_TRUE(request->SetPacket(h.doc->MakeRequest(command)));
+        EXPECT_TRUE(SendToMainWindow(request.release()));
+    }
+    std::unique_ptr<sim::PlayerSim> first, second;
+};
+
+TEST(DocumentLink, PlayerClosingEndsOnlyItsOwnLink)
+{
+    Harness h;
+    TwoPlayersOnOneAddress players;
+    h.doc->setTarget(QStringLiteral("127.0.0.1"), players.first->tcpPort());
+    h.doc->currentPlayer().ip = QStringLiteral("127.0.0.1");
+    h.doc->currentPlayer().portText = QString::number(players.first->tcpPort());
+    h.doc->OnReconnect();
+    ASSERT_TRUE(waitUntil([&] { return h.doc->IsConnected(); }, 5000));
+    TwoPlayersOnOneAddress::sendTo(h, *players.second, proto::CMD_TEMPERATURE);
+    ASSERT_TRUE(players.second->waitForRequests(proto::CMD_TEMPERATURE, 1, 3000));
+    ASSERT_EQ(h.doc->slot(1).Port(), players.second->tcpPort());
+
+    players.second->dropConnections();
+    ASSERT_TRUE(waitUntil([&] { return !h.doc->slot(1).IsConnected(); }, 5000));
+    waitUntil([] { return false; }, 100);
+    EXPECT_TRUE(h.doc->slot(0).IsConnected());
+    EXPECT_EQ(h.doc->slot(0).Port(), players.first->tcpPort());
+    // And the first still answers over the link it kept.
+    const std::size_t before = players.first->requestCount(proto::CMD_REBOOT);
+    h.boxes.clear();
+    h.doc->OnReboot();
+    ASSERT_TRUE(waitUntil([&] { return !h.boxes.calls().empty(); }, 5000));
+    EXPECT_EQ(h.boxes.texts(), QStringList{"Reboot the player"});
+    EXPECT_EQ(players.first->requestCount(proto::CMD_REBOOT), before + 1);
+}
+
+TEST(DocumentLink, RepliesCountOnlyFromTheCurrentPlayersLink)
+{
+    Harness h;
+    TwoPlayersOnOneAddress players;
+    h.doc->setTarget(QStringLiteral("127.0.0.1"), players.first->tcpPort());
+    h.doc->currentPlayer().ip = QStringLiteral("127.0.0.1");
+    int gridFetches = 0;
+    h.doc->startGridFetch = [&] { ++gridFetches; };
+    // The other player's handshake answer: same address, another port.
+    TwoPlayersOnOneAddress::sendTo(h, *players.second, proto::CMD_PLAYER_INFO);
+    ASSERT_TRUE(players.second->waitForRequests(proto::CMD_PLAYER_INFO, 1, 3000));
+    waitUntil([] { return false; }, 300);
+    EXPECT_FALSE(h.doc->IsConnected());
+    EXPECT_TRUE(h.doc->playerFolder().isEmpty());
+    EXPECT_EQ(gridFetches, 0);
+    EXPECT_TRUE(h.boxes.calls().empty());
+    // The current player's own answer connects.
+    h.doc->OnReconnect();
+    ASSERT_TRUE(waitUntil([&] { return h.doc->IsConnected(); }, 5000));
+    EXPECT_EQ(gridFetches, 1);
+}
+
+// A player that keeps its connection but stops reading: queued requests past
+// the link's limit are refused, the write that makes no progress ends the
+// link, and each time the user hears "Failed to connect player！".
+TEST(DocumentLink, PlayerThatStopsReadingIsReported)
+{
+    Harness h;
+    auto* player = &h.target();
+    h.doc->OnReconnect();
+    ASSERT_TRUE(waitUntil([&] { return h.doc->IsConnected(); }, 5000));
+    h.doc->slot(0).SetSendStallLimit(1500);
+    player->setReadPause(60000);
+    h.boxes.clear();
+
+    SendRequest big;
+    ASSERT_TRUE(big.SetPacket(h.doc->MakeRequest(proto::CMD_MATERIAL), QByteArray(qsizetype(proto::kMaxPayload), 'm')));
+    const int count = int(CTCPClient::kMaxQueuedBytes / CTCPClient::kBufferSize) + 4;
+    for (int i = 0; i < count; ++i)
+        h.doc->SendToPlayers(big);  // the bytes are shared, not copied
+    ASSERT_FALSE(h.boxes.calls().empty());  // the queue is full: refused at once
+    EXPECT_EQ(h.boxes.calls()[0].text, QStringLiteral("Failed to connect player！"));
+    const std::size_t refused = h.boxes.calls().size();
+
+    ASSERT_TRUE(waitUntil([&] { return !h.doc->slot(0).IsConnected(); }, 8000));
+    ASSERT_TRUE(waitUntil([&] { return h.boxes.calls().size() > refused; }, 3000));
+    EXPECT_EQ(h.boxes.calls().back().text, QStringLiteral("Failed to connect player！"));
+    player->setReadPause(0);
+}
+
+// A handshake the tool refused leaves no player folder: a later adjust-mode
+// or window-editor reply uploads nothing, least of all files from the
+// working folder.
+TEST(DocumentLink, NoExchangeBeforeAnAcceptedHandshake)
+{
+    QTemporaryDir work;
+    ASSERT_TRUE(testsupport::writeFile(work.filePath(QStringLiteral("config/Warp.QVE")), QByteArray(6515, 'w')));
+    ASSERT_TRUE(testsupport::writeFile(work.filePath(QStringLiteral("config/VideoPicWindow.QVE")), QByteArray(75, 'v')));
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(work.path()));
+
+    Harness h;
+    sim::SimOptions o;
+    o.address = QStringLiteral("127.0.0.3");
+    o.android = false;
+    h.player = std::make_unique<sim::PlayerSim>(o);
+    sim::installStandardCommands(*h.player);
+    sim::installConfigStore(*h.player);
+    // Both commands answered with their own sub-code, as a player leaving its
+    // adjustment mode and one whose window editor finished do.
+    for (uint8_t code : {proto::CMD_ADJUST_MODE, proto::CMD_VIDEO_PIC_WINDOW})
+        h.player->registerCommand(code, [](sim::PlayerSim&, const sim::Request& r) {
+            sim::Reply reply;
+            reply.header.command = r.header.command;
+            reply.header.subCode = r.header.subCode;
+            return std::vector<sim::Reply>{reply};
+        });
+    ASSERT_TRUE(h.player->start());
+    h.doc->setTarget(o.address, h.player->tcpPort());
+    h.doc->currentPlayer().ip = o.address;
+    h.doc->OnReconnect();
+    ASSERT_TRUE(waitUntil([&] { return !h.boxes.calls().empty(); }, 5000));
+    EXPECT_EQ(h.boxes.texts(), QStringList{"Please confirm that the player is Android version"});
+    EXPECT_FALSE(h.doc->IsConnected());
+    EXPECT_TRUE(h.doc->playerFolder().isEmpty());
+
+    h.doc->SendToCurrentPlayer(h.doc->MakeRequest(proto::CMD_ADJUST_MODE, 1));
+    h.doc->SendToCurrentPlayer(h.doc->MakeRequest(proto::CMD_VIDEO_PIC_WINDOW, 0x40));
+    ASSERT_TRUE(h.player->waitForRequests(proto::CMD_VIDEO_PIC_WINDOW, 1, 3000));
+    waitUntil([] { return false; }, 500);
+    EXPECT_EQ(h.player->requestCount(proto::CMD_CONFIG_FILE), 0u);
+    EXPECT_TRUE(cfgx::configFilePath(QString(), cfgx::kWarpFile).isEmpty());
+    QDir::setCurrent(before);
 }
 
 TEST(DocumentLink, NoMainWindowFreesTheRequest)

@@ -90,6 +90,7 @@ TEST_F(FrameTest, PanesAndCommandsCarryTheirIdsAndTextsInBothLanguages)
         {32775, u"Player Connection Settings"_s, u"播放器连接设置"_s}, {32776, u"Connection"_s, u"重新连接"_s},
         {32792, u"Reboot The Player"_s, u"重新启动播放器"_s},          {57600, u"New Layout"_s, u"新建布局"_s},
         {32779, u"System Setup"_s, u"融合带设置"_s},
+        {57635, u"Cut"_s, u"剪切"_s}, {57634, u"Copy"_s, u"复制"_s}, {57637, u"Paste"_s, u"粘贴"_s},
     };
     for (unsigned language : {9u, 4u}) {
         auto frame = makeFrame(language);

@@ -293,7 +293,13 @@ TEST_F(ReplyRouting, HooksReceiveTheirReplies)
     doc->onAdjustModeReply = code;
     doc->onWatermarkReply = [&](const PlayerReply& r) { seen.push_back(3000 + r.header.param); };
     doc->uploadConfigFile = [&](uint8_t file) { seen.push_back(-file); };
-    doc->currentPlayer().version = 0x1523;
+    // Connected to the player the replies come from (the window editor's
+    // upload needs an accepted handshake).
+    doc->startGridFetch = nullptr;
+    doc->setTarget(QStringLiteral("127.0.0.2"), 8000);
+    doc->currentPlayer().ip = QStringLiteral("127.0.0.2");
+    deliver(0x81, 4, 0x1523, 0x0105, QByteArray(5, '\0'));
+    ASSERT_TRUE(doc->IsConnected());
     deliver(0xB6, 18, 0, 0, "cfg");
     deliver(0xB4, 0, 0, 0, "ab");
     deliver(0xB5, 1);

@@ -148,14 +148,14 @@ TEST(ScanModel, LoopbackCardOnlyWhenAsked)
     {
         testsupport::ScopedEnv unset("VELUNA_SCAN_LOOPBACK", QByteArray());
         for (const auto& card : scan::ListCards()) {
-            EXPECT_NE(card.label, QStringLiteral("lo (127.0.0.1)"));
+            EXPECT_NE(card.label, QStringLiteral("lo(127.0.0.1)"));
             EXPECT_NE(card.broadcast, 0xFFFFFFFFu) << card.label.toStdString();
         }
     }
     testsupport::ScopedEnv loopback("VELUNA_SCAN_LOOPBACK", "1");
     const auto cards = scan::ListCards();
     ASSERT_FALSE(cards.empty());
-    EXPECT_EQ(cards[0].label, QStringLiteral("lo (127.0.0.1)"));
+    EXPECT_EQ(cards[0].label, QStringLiteral("lo(127.0.0.1)"));
     EXPECT_EQ(cards[0].address, QStringLiteral("127.0.0.1"));
     EXPECT_EQ(cards[0].broadcast, 0x7FFFFFFFu);
     EXPECT_EQ(cards[0].octets, (std::array<uint8_t, 4>{127, 0, 0, 1}));

@@ -12,6 +12,7 @@
 #include "platform/datagram.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -167,6 +168,24 @@ bool TcpPeer::seesEnd(int timeoutMs) const
         if (!readSome(int(timeoutMs - t.elapsed())))
             return true;
     return false;
+}
+
+TcpPeer::End TcpPeer::waitForEnd(int timeoutMs) const
+{
+    QElapsedTimer t;
+    t.start();
+    char buffer[65536];
+    while (t.elapsed() < timeoutMs) {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, int(std::max<qint64>(1, timeoutMs - t.elapsed()))) != 1)
+            continue;
+        const ssize_t n = ::recv(fd_, buffer, sizeof buffer, 0);
+        if (n == 0)
+            return End::Orderly;
+        if (n < 0 && errno != EINTR && errno != EAGAIN)
+            return errno == ECONNRESET ? End::Reset : End::None;
+    }
+    return End::None;
 }
 
 void TcpPeer::close()

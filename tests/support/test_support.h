@@ -93,6 +93,9 @@ public:
     QByteArray read(std::size_t count, int timeoutMs = 2000) const;
     // True when the peer's end has gone (FIN or reset); data before it is dropped.
     bool seesEnd(int timeoutMs = 2000) const;
+    // How the peer's end came, reading (and dropping) data before it.
+    enum class End { None, Orderly, Reset };
+    End waitForEnd(int timeoutMs = 2000) const;
     void close();
     void reset();  // closes with a reset instead of an orderly end
 

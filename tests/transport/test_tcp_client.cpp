@@ -109,7 +109,9 @@ protected:
     void roundTrip(const QByteArray& tag, int threadsBefore)
     {
         ASSERT_NO_FATAL_FAILURE(connectPeer());
-        EXPECT_EQ(threadCount(), threadsBefore + 2);
+        // A thread names itself once it runs, and a close that found the
+        // receiver inside its handler lets it finish on its own: poll.
+        EXPECT_TRUE(waitUntil([&] { return threadCount() == threadsBefore + 2; })) << threadCount();
         ASSERT_TRUE(link.Send(tag));
         EXPECT_EQ(peer->read(std::size_t(tag.size())), tag);
         ASSERT_TRUE(peer->send(tag));
@@ -117,7 +119,7 @@ protected:
         link.Close();
         link.Close();
         EXPECT_FALSE(link.IsConnected());
-        EXPECT_EQ(threadCount(), threadsBefore);
+        EXPECT_TRUE(waitUntil([&] { return threadCount() == threadsBefore; })) << threadCount();
         EXPECT_TRUE(peer->seesEnd());
     }
 
@@ -267,6 +269,55 @@ TEST_F(TcpClientTest, WriteToResetPlayerGivesShortSendAndNoSignal)
     ASSERT_TRUE(waitUntil([&] { return owner.saw(kLinkReceiverEnded); }));
     EXPECT_EQ(owner.controlTypes(), (std::vector<uint16_t>{kLinkShortSend, kLinkReceiverEnded}));
     EXPECT_FALSE(link.IsConnected() || link.IsRunning());
+}
+
+// A player that keeps the connection but reads no more: the write ends after
+// the stall limit with the send-error event, and later sends are refused.
+TEST_F(TcpClientTest, PeerThatStopsReadingEndsTheLinkAfterTheStallLimit)
+{
+    connectPeer();
+    link.SetSendStallLimit(300);
+    QElapsedTimer t;
+    t.start();
+    for (int i = 0; i < 8 && link.IsRunning(); ++i)
+        link.Send(randomBytes(CTCPClient::kBufferSize, quint32(i)));
+    ASSERT_TRUE(waitUntil([&] { return owner.saw(kLinkReceiverEnded); }, 10000));
+    EXPECT_LT(t.elapsed(), 8000);
+    ASSERT_EQ(owner.controlTypes(), (std::vector<uint16_t>{kLinkShortSend, kLinkReceiverEnded}));
+    EXPECT_EQ(owner.events.front().error, ETIMEDOUT);
+    EXPECT_FALSE(link.IsConnected());
+    EXPECT_FALSE(link.Send(QByteArray("late")));
+}
+
+// A peer that reads slowly is not a stalled one: every byte arrives.
+TEST_F(TcpClientTest, SlowReaderWithinTheStallLimitGetsEverything)
+{
+    connectPeer();
+    link.SetSendStallLimit(2000);
+    const QByteArray bytes = randomBytes(8 * 1024 * 1024, 7);
+    ASSERT_TRUE(link.Send(bytes));
+    QByteArray got;
+    while (got.size() < bytes.size()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const QByteArray part = peer->read(std::size_t(bytes.size() - got.size()), 50);
+        if (part.isEmpty() && !link.IsRunning())
+            break;
+        got += part;
+    }
+    EXPECT_EQ(got, bytes);
+    EXPECT_TRUE(link.IsConnected());
+    EXPECT_TRUE(owner.controlTypes().empty());
+}
+
+// Closing the link ends the connection in order: the player reads its end,
+// not a reset.
+TEST_F(TcpClientTest, LocalCloseIsAnOrderlyEndForThePlayer)
+{
+    connectPeer();
+    ASSERT_TRUE(link.Send(QByteArray("last words")));
+    EXPECT_EQ(peer->read(10), QByteArray("last words"));
+    link.Close();
+    EXPECT_EQ(peer->waitForEnd(), TcpPeer::End::Orderly);
 }
 
 TEST_F(TcpClientTest, LocalCloseIsSilentIdempotentAndLinkReconnectsClosingTheOldConnection)
