@@ -2,12 +2,15 @@
 
 #include "common/controls/text_progress_ctrl.h"
 #include "content/import_and_export.h"
+#include "content/mobile_settings.h"
+#include "content/play_mode_dialog.h"
 #include "content/set_mov_conf_tab.h"
 #include "content/video_store_model.h"
 #include "core/command_registry.h"
 #include "core/document.h"
 #include "core/mainframe.h"
 #include "platform/app_identity.h"
+#include "platform/home.h"
 #include "platform/window.h"
 
 #include <QHBoxLayout>
@@ -81,6 +84,35 @@ void OpenImportExport(CvelunaDoc& doc)
     dialog.exec();
 }
 
+bool CanOpenPlayerSettings(const CvelunaDoc& doc)
+{
+    return doc.IsConnected();
+}
+
+void OpenPicturePlayControl(CvelunaDoc& doc)
+{
+    platform::ensureFolder(doc.tempFolder());
+    CPicturePlayControl dialog(doc.titlePrefix(), doc.tempFolder(), doc.currentPlayer().ip, mainWindowWidget());
+    dialog.OnInitDialog();
+    dialog.exec();
+}
+
+void OpenVideoPlayControl(CvelunaDoc& doc)
+{
+    platform::ensureFolder(doc.tempFolder());
+    CVideoPlayControl dialog(doc.titlePrefix(), doc.tempFolder(), doc.currentPlayer().ip, mainWindowWidget());
+    dialog.OnInitDialog();
+    dialog.exec();
+}
+
+void OpenMobileSettings(CvelunaDoc& doc)
+{
+    platform::ensureFolder(doc.tempFolder());
+    CMobileSettings dialog(doc.titlePrefix(), doc.tempFolder(), mainWindowWidget());
+    dialog.OnInitDialog();
+    dialog.exec();
+}
+
 void SetStatusProgressRange(int range)
 {
     CTextProgressCtrl* bar = paneProgress(range > 0);
@@ -105,6 +137,9 @@ void InstallContentCommands()
 {
     core::registerCommand(kCmdVideoSource, {CanOpenVideoSource, OpenVideoSource});
     core::registerCommand(kCmdImportExport, {CanOpenImportExport, OpenImportExport});
+    core::registerCommand(kCmdPicturePlay, {CanOpenPlayerSettings, OpenPicturePlayControl});
+    core::registerCommand(kCmdVideoPlay, {CanOpenPlayerSettings, OpenVideoPlayControl});
+    core::registerCommand(kCmdMobile, {CanOpenPlayerSettings, OpenMobileSettings});
 }
 
 }  // namespace content

@@ -12,6 +12,9 @@ namespace content {
 
 inline constexpr int kCmdVideoSource = 32781;   // "Video Source Settings"
 inline constexpr int kCmdImportExport = 32787;  // "Parameter Import and Export"
+inline constexpr int kCmdPicturePlay = 32807;   // "Picture Play Control"
+inline constexpr int kCmdMobile = 32808;        // "Cloud Settings"
+inline constexpr int kCmdVideoPlay = 32812;     // "Video Play Control" (Chinese menu only)
 
 void InstallContentCommands();
 
@@ -26,6 +29,12 @@ bool CanOpenImportExport(const CvelunaDoc& doc);
 // The openers (modal). `beforeExec` lets tests drive the open dialog.
 void OpenVideoSource(CvelunaDoc& doc);
 void OpenImportExport(CvelunaDoc& doc);
+// The play-mode editors and the mobile-app settings: enabled while
+// connected; the Temp folder is made when missing.
+bool CanOpenPlayerSettings(const CvelunaDoc& doc);
+void OpenPicturePlayControl(CvelunaDoc& doc);
+void OpenVideoPlayControl(CvelunaDoc& doc);
+void OpenMobileSettings(CvelunaDoc& doc);
 
 // Pane 2 of the main window's status bar as a progress bar: a range of 100
 // shows it at 0, -1 hides it; a position is a percentage.

@@ -255,6 +255,15 @@ void CvelunaDoc::handleReply(const PlayerReply& r)
         sendPayloadTo(replies::kMobile, platform::WM_MOBILE_SETTINGS_REPLY, r);
         return;
     case proto::CMD_PICTURE_PLAY:
+        // The video play modes are uploaded with 6 at 8 and 2 at 10: their
+        // confirmation goes to the video editor as operation 2 (the u16 at 10).
+        if (r.header.param == 6) {
+            if (auto* w = findDialog(replies::kVideoPlay)) {
+                const QByteArray payload = r.bytes();
+                platform::sendMessage(w, platform::WM_VIDEO_PLAY_REPLY, r.header.arg, LPARAM(&payload));
+            }
+            return;
+        }
         sendPayloadTo(replies::kPicturePlay, platform::WM_PICTURE_PLAY_REPLY, r);
         return;
     default:

@@ -1,6 +1,7 @@
 // The answers every player gives, with the state they keep in PlayerState.
 
 #include "player/player_sim.h"
+#include "player/play_mode_commands.h"
 #include "player/video_store.h"
 #include "player/rotation_commands.h"
 #include "player/device_commands.h"
@@ -224,6 +225,7 @@ void installStandardCommands(PlayerSim& sim)
     sim.registerCommand(proto::CMD_REBOOT, reboot);
     sim.registerCommand(proto::CMD_LAYOUT, layout);
     installVideoStore(sim);
+    installPlayModes(sim);
     installRotationCommands(sim);
     installDeviceCommands(sim);
     installFactoryReset(sim);

@@ -2,6 +2,7 @@
 
 #include "player/video_store.h"
 
+#include "player/play_mode_commands.h"
 #include "player/player_sim.h"
 
 #include <algorithm>
@@ -12,6 +13,7 @@ namespace sim {
 namespace {
 
 constexpr std::size_t kCategoryBytes = 8;
+constexpr uint16_t kVideoPlayModeKind = 6;  // player/play_mode_commands.cpp
 
 QByteArray fieldText(const uint8_t* field, std::size_t size)
 {
@@ -258,6 +260,8 @@ std::vector<Reply> upload(PlayerSim& sim, const Request& req)
 
 std::vector<Reply> paramFile(PlayerSim& sim, const Request& req)
 {
+    if (req.header.param == kVideoPlayModeKind)
+        return answerVideoPlayModes(sim, req);
     std::lock_guard lock(sim.stateMutex());
     VideoStoreState& s = videoStore(sim);
     Reply r;

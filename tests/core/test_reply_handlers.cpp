@@ -150,6 +150,8 @@ TEST_F(ReplyRouting, EachReplyReachesItsDialogAndBadLengthsAreDropped)
         // The operation at 10 (not the kind at 8, always 6) is what the dialog acts on.
         {"video play, catalogue", 0x83, 0, 6, 0, "vp", kVideoPlay, true, WM_VIDEO_PLAY_REPLY, scoped, "0:vp"},
         {"video play, upload confirmed", 0x83, 0, 6, 2, "ok", kVideoPlay, true, WM_VIDEO_PLAY_REPLY, scoped, "2:ok"},
+        {"video play upload, by 63", 0xBF, 0, 6, 2, "v", kVideoPlay, true, WM_VIDEO_PLAY_REPLY, scoped, "2:v"},
+        {"picture play, not the video's", 0xBF, 0, 6, 2, "v", kPicturePlay, true, WM_PICTURE_PLAY_REPLY, {}, {}},
         {"blend wizard, warp points", 0xA2, 5, 0, 0, {}, kBlendWizard, true, WM_BLEND_WIZARD_REPLY,
          blendValue, "0:2205"},
         // Wrong lengths: nothing reaches the dialog.
