@@ -455,19 +455,10 @@ bool CheckJsonBrackets(const QByteArray& text)
     return (text[0] == '{' && text[last] == '}') || (text[0] == '[' && text[last] == ']');
 }
 
-bool parsePlayerDocument(const QByteArray& text, Json::Value& out, QString* error)
-{
-    if (!IsJsonObjectText(text) || !CheckJsonBrackets(text)) {
-        if (error)
-            *error = QStringLiteral("not a JSON object");
-        return false;
-    }
-    return parse(text, out, error);
-}
+namespace {
 
-bool parse(const QByteArray& text, Json::Value& out, QString* error)
+bool parseText(const QByteArray& resolved, Json::Value& out, QString* error)
 {
-    const QByteArray resolved = resolveUnicodeEscapes(text);
     Json::CharReaderBuilder builder;
     builder["collectComments"] = false;
     std::string errors;
@@ -491,6 +482,26 @@ bool parse(const QByteArray& text, Json::Value& out, QString* error)
     if (error)
         error->clear();
     return true;
+}
+
+}  // namespace
+
+bool parsePlayerDocument(const QByteArray& text, Json::Value& out, QString* error)
+{
+    if (!IsJsonObjectText(text) || !CheckJsonBrackets(text)) {
+        if (error)
+            *error = QStringLiteral("not a JSON object");
+        return false;
+    }
+    // Escapes stay UTF-8 here: these strings are decoded with
+    // DecodeUtf8OrCodePage, and code-page bytes of many Chinese characters
+    // are also valid UTF-8 ("\u56fe" as CD BC would read back as U+037C).
+    return parseText(text, out, error);
+}
+
+bool parse(const QByteArray& text, Json::Value& out, QString* error)
+{
+    return parseText(resolveUnicodeEscapes(text), out, error);
 }
 
 bool parseDocument(const QByteArray& text, Json::Value& out, QString* error)

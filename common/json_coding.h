@@ -65,7 +65,9 @@ bool IsJsonObjectText(const QByteArray& text);
 // matter), whose first byte opens it and whose last byte other than tab, CR
 // and LF closes it. False for an empty text.
 bool CheckJsonBrackets(const QByteArray& text);
-// Both checks, then parse: the readers' one way in.
+// Both checks, then parse: the readers' one way in. Unlike parse, \u
+// escapes become UTF-8 (decode the strings with text::DecodeUtf8OrCodePage,
+// which also takes raw code-page bytes).
 bool parsePlayerDocument(const QByteArray& text, Json::Value& out, QString* error = nullptr);
 
 // Parses `text` (escapes resolved first, comments not collected). False, with

@@ -191,29 +191,11 @@ Json::Value writeParam(const EffectParam& p, const QStringList& imageTypes)
     return o;
 }
 
-// The pre-checks and parse of the shared reader, except that \u escapes stay
-// UTF-8: the shared reader turns Chinese escapes into code page 936 bytes,
-// and many of those (图 = CD BC) are also valid UTF-8, so decoding could not
-// tell them apart and a picture type would come back as other characters.
+// The player's documents: escapes read as UTF-8, so a picture type written as
+// "\u56fe" comes back as the same character.
 bool parseDocument(const QByteArray& payload, Json::Value& out)
 {
-    if (payload.isEmpty() || !jsonio::IsJsonObjectText(payload) || !jsonio::CheckJsonBrackets(payload))
-        return false;
-    Json::CharReaderBuilder builder;
-    builder["collectComments"] = false;
-    std::string errors;
-    Json::Value value;
-    bool ok = false;
-    try {
-        const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-        ok = reader->parse(payload.constData(), payload.constData() + payload.size(), &value, &errors);
-    } catch (const std::exception&) {
-        ok = false;  // jsoncpp throws past its nesting limit
-    }
-    if (!ok || !errors.empty())
-        return false;
-    out = std::move(value);
-    return true;
+    return jsonio::parsePlayerDocument(payload, out);
 }
 
 QByteArray toBytes(const std::string& s)

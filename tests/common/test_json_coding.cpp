@@ -128,8 +128,9 @@ TEST(JsonRead, PlayerDocumentPreChecks)
     Json::Value root;
     EXPECT_FALSE(parsePlayerDocument("[1]", root));
     EXPECT_FALSE(parsePlayerDocument("{\"a\":1}{}", root));
-    ASSERT_TRUE(parsePlayerDocument("{\"a\":\"\\u4e2d\"}\r\n", root));
-    EXPECT_EQ(root["a"].asString(), "\xD6\xD0");
+    ASSERT_TRUE(parsePlayerDocument("{\"a\":\"\\u56fe\",\"b\":\"\xCD\xBC\"}\r\n", root));
+    EXPECT_EQ(root["a"].asString(), "\xE5\x9B\xBE");  // UTF-8, never the code-page CD BC
+    EXPECT_EQ(root["b"].asString(), "\xCD\xBC");      // raw bytes pass as they are
 }
 
 TEST(JsonWrite, Quoting)
