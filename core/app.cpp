@@ -1,6 +1,5 @@
 #include "core/app.h"
 
-#include "common/text_coding.h"
 #include "core/mainframe.h"
 #include "platform/app_identity.h"
 #include "platform/dialogs.h"
@@ -9,46 +8,13 @@
 #include "platform/termination.h"
 
 #include <QApplication>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QScreen>
-#include <QStandardPaths>
-
-#include <unistd.h>
 
 QString ApplicationName()
 {
     return QStringLiteral("veluna V9.1.5");
-}
-
-QString DecodeTitlePrefix(const QByteArray& bytes)
-{
-    QByteArray text = bytes;
-    // A name saved with an editor ends in a line end; it must not become part
-    // of the window title (every dialog finds the main window by that title).
-    while (text.endsWith('\n') || text.endsWith('\r'))
-        text.chop(1);
-    return text::DecodeUtf8OrCodePage(text);
-}
-
-QString ApplyTitlePrefix(const QString& title, const QByteArray& prefixBytes)
-{
-    const QString prefix = DecodeTitlePrefix(prefixBytes.left(kTitlePrefixMaxBytes));
-    if (prefix.isEmpty())
-        return title;
-    const qsizetype space = title.indexOf(QLatin1Char(' '));
-    const QString rest = space < 0 ? title : title.mid(space);
-    return prefix + rest;
-}
-
-QString LoadTitlePrefix(const QString& title, const QString& coPath)
-{
-    QFile file(coPath);
-    if (!file.open(QIODevice::ReadOnly))
-        return title;
-    const QByteArray bytes = file.read(kTitlePrefixMaxBytes);
-    return ApplyTitlePrefix(title, bytes);
 }
 
 QString BuildTitle()
@@ -78,27 +44,6 @@ QString DisplayRefusalText(DisplayCheck check, unsigned language)
         break;
     }
     return QString();
-}
-
-QString SecondInstanceText(unsigned language)
-{
-    return platform::pickText(language, "There is an running instance already!", "已经有一个实例在运行中！");
-}
-
-QString InstanceLockName(const QString& title)
-{
-    // The title may hold any character; its digest gives a safe file name.
-    const QByteArray digest = QCryptographicHash::hash(title.toUtf8(), QCryptographicHash::Sha1).toHex();
-    return QStringLiteral("veluna-instance-") + QString::fromLatin1(digest.left(24)) + QStringLiteral(".lock");
-}
-
-QString InstanceLockFolder()
-{
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (folder.isEmpty())
-        folder = QDir::tempPath() + QStringLiteral("/veluna-") + QString::number(getuid());
-    QDir().mkpath(folder);
-    return folder;
 }
 
 CvelunaApp::CvelunaApp() = default;

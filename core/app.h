@@ -4,6 +4,8 @@
 // dialog reads, refuses scaled or too small displays and a second instance
 // with the same title, and creates the main frame maximised.
 
+#include "common/app_title.h"
+
 #include <QByteArray>
 #include <QLockFile>
 #include <QString>
@@ -17,20 +19,6 @@ class FrameDocument;
 
 // The application name: the program's name followed by the version.
 QString ApplicationName();
-inline constexpr int kTitlePrefixMaxBytes = 1000;
-
-// True when `bytes` are well-formed by the old UTF-8 rules (sequences of up
-// to six bytes; 0xFE and 0xFF take four continuation bytes).
-// Text of Templates/Co.txt: UTF-8 when valid and holding a byte of 0x80 or
-// above, else the ANSI code page (936). Trailing line ends are dropped.
-QString DecodeTitlePrefix(const QByteArray& bytes);
-// Replaces the first word of `title` (everything before its first space)
-// with the text of `prefixBytes` (at most the first 1000 bytes are used).
-// Empty text leaves the title as it is.
-QString ApplyTitlePrefix(const QString& title, const QByteArray& prefixBytes);
-// The title rule with the file at `coPath`; a missing or unreadable file
-// leaves the title as it is.
-QString LoadTitlePrefix(const QString& title, const QString& coPath);
 // The title of this start: application name, then Templates/Co.txt beside
 // the program.
 QString BuildTitle();
@@ -43,12 +31,6 @@ inline constexpr double kMaxDpi = 96.0;
 DisplayCheck CheckDisplay(int width, int height, double dpiX, double dpiY);
 // The refusal message of a failed check in `language`; empty for Ok.
 QString DisplayRefusalText(DisplayCheck check, unsigned language);
-QString SecondInstanceText(unsigned language);
-
-// File name of the per-title instance lock, and the per-user folder it lies
-// in (the user's runtime folder, else a per-user folder in the temp folder).
-QString InstanceLockName(const QString& title);
-QString InstanceLockFolder();
 
 class CvelunaApp {
 public:

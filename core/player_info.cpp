@@ -1,48 +1,13 @@
 #include "core/player_info.h"
 
 #include "platform/home.h"
+#include "transport/scan_engine.h"
 
 #include <arpa/inet.h>
 
 namespace playerinfo {
 
 namespace {
-
-struct ChannelName {
-    uint16_t code;
-    const char* english;
-    const char* chinese;
-};
-
-constexpr ChannelName kChannels[] = {
-    {1, "No Input One Output", "无输入一输出"},
-    {2, "No Input Two Output", "无输入二输出"},
-    {3, "No Input Three Output", "无输入三输出"},
-    {4, "No Input Four Output", "无输入四输出"},
-    {5, "No Input Five Output", "无输入五输出"},
-    {6, "No Input Six Output", "无输入六输出"},
-    {7, "No Input Seven Output", "无输入七输出"},
-    {8, "No Input Eight Output", "无输入八输出"},
-    {9, "No Input Nine Output", "无输入九输出"},
-    {11, "One Input One Output", "一输入一输出"},
-    {21, "One Input Two Output", "一输入二输出"},
-    {31, "One Input Three Output", "一输入三输出"},
-    {41, "One Input Four Output", "一输入四输出"},
-    {51, "One Input Five Output", "一输入五输出"},
-    {61, "One Input Six Output", "一输入六输出"},
-    {71, "One Input Seven Output", "一输入七输出"},
-    {81, "One Input Eight Output", "一输入八输出"},
-    {91, "One Input Nine Output", "一输入九输出"},
-};
-
-const ChannelName* findChannel(uint16_t code)
-{
-    for (const auto& c : kChannels) {
-        if (c.code == code)
-            return &c;
-    }
-    return nullptr;
-}
 
 QString stripDash(const QString& s)
 {
@@ -53,13 +18,13 @@ QString stripDash(const QString& s)
 
 bool IsKnownChannelCode(uint16_t code)
 {
-    return findChannel(code) != nullptr;
+    return !scan::ChannelPart(code, platform::kLanguageEnglish).isEmpty();
 }
 
 QString ChannelLayoutName(uint16_t code, unsigned language)
 {
-    const ChannelName* c = findChannel(code);
-    return c ? platform::pickText(language, c->english, c->chinese) : QString();
+    // One table of channel texts, shared with every scan list.
+    return scan::ChannelPart(code, language);
 }
 
 QString ChannelText(uint16_t code, unsigned language)

@@ -26,250 +26,6 @@
 
 #include <algorithm>
 
-namespace scan {
-
-namespace {
-
-uint32_t HostOrder(const std::array<uint8_t, 4>& o)
-{
-    return (uint32_t(o[0]) << 24) | (uint32_t(o[1]) << 16) | (uint32_t(o[2]) << 8) | uint32_t(o[3]);
-}
-
-uint32_t ClassDefaultNetmask(uint32_t addressHost)
-{
-    const uint32_t first = addressHost >> 24;
-    if (first >= 1 && first <= 127)
-        return 0xFF000000u;
-    if (first >= 128 && first <= 191)
-        return 0xFFFF0000u;
-    return 0xFFFFFF00u;
-}
-
-CardEntry MakeCard(const QString& name, const QString& address)
-{
-    CardEntry card;
-    card.label = CardLabel(name, address);
-    card.address = address;
-    if (auto octets = ParseIPv4(address)) {
-        card.octets = *octets;
-        const uint32_t host = HostOrder(*octets);
-        card.broadcast = DirectedBroadcast(host, NetmaskOfAddress(host));
-    }
-    return card;
-}
-
-}  // namespace
-
-QString CardLabel(const QString& name, const QString& address)
-{
-    return name + QLatin1Char('(') + address + QLatin1Char(')');
-}
-
-QByteArray BuildDiscoveryRequest(bool unicast)
-{
-    DiscoveryRequest request;
-    request.unicast = unicast;
-    return request.toBytes(proto::kDiscoveryRequestSize);
-}
-
-QString ChannelPart(uint16_t channelCode, unsigned language)
-{
-    return playerinfo::ChannelLayoutName(channelCode, language);
-}
-
-QString ProductPrefix(uint16_t version, unsigned language)
-{
-    switch (version & 0x0F) {
-    case 0:
-        return platform::pickText(language, "Vuvo", "融合");
-    case 1:
-        return platform::pickText(language, "Rotate", "拼接");
-    case 2:
-        return QStringLiteral("QVE");
-    default:
-        return QString();
-    }
-}
-
-QString DescribePlayer(uint16_t version, uint16_t fpgaVersion, uint16_t channelCode, unsigned language)
-{
-    const QString prefix = ProductPrefix(version, language);
-    const QString part = ChannelPart(channelCode, language);
-    if (part.isEmpty())
-        return prefix + platform::pickText(language, "Unknown Player", "未知播放器");
-    const int major = (version >> 12) & 0x0F;
-    const int minor = (version >> 8) & 0x0F;
-    const int patch = (version >> 4) & 0x0F;
-    const bool chinese = language == platform::kLanguageChinese;
-    QString text;
-    if (fpgaVersion != 0) {
-        text = chinese ? QStringLiteral("播放器版本号:%1.%2.%3 FPGA版本号:%4.0 通道:(")
-                       : QStringLiteral("Player ver:%1.%2.%3 FPGA ver:%4.0 Channel:(");
-        text = text.arg(major).arg(minor).arg(patch).arg(int(fpgaVersion));
-    } else {
-        text = chinese ? QStringLiteral("播放器版本号:%1.%2.%3 通道:(") : QStringLiteral("Player ver:%1.%2.%3 Channel:(");
-        text = text.arg(major).arg(minor).arg(patch);
-    }
-    return prefix + text + part + QLatin1Char(')');
-}
-
-PlayerRow RowFromAnnouncement(const PlayerAnnouncement& a, unsigned language)
-{
-    PlayerRow row;
-    row.ip = a.ipText();
-    row.mac = a.macText(true);
-    row.portText = QString::number(a.tcpPort);
-    row.id = a.idText();
-    row.versionText = DescribePlayer(a.version, a.fpgaVersion, a.channelCode, language);
-    row.version = a.version;
-    row.fpgaVersion = a.fpgaVersion;
-    row.channelCode = a.channelCode;
-    return row;
-}
-
-QString MacWithoutColons(const QString& mac)
-{
-    QString out = mac;
-    out.remove(QLatin1Char(':'));
-    return out;
-}
-
-std::optional<std::array<uint8_t, 4>> ParseIPv4(const QString& text)
-{
-    const QStringList parts = text.trimmed().split(QLatin1Char('.'));
-    if (parts.size() != 4)
-        return std::nullopt;
-    std::array<uint8_t, 4> octets{};
-    for (int i = 0; i < 4; ++i) {
-        const QString& p = parts[i];
-        if (p.isEmpty() || p.size() > 3)
-            return std::nullopt;
-        for (QChar ch : p) {
-            if (ch < QLatin1Char('0') || ch > QLatin1Char('9'))
-                return std::nullopt;
-        }
-        const int value = p.toInt();
-        if (value > 255)
-            return std::nullopt;
-        octets[i] = uint8_t(value);
-    }
-    return octets;
-}
-
-bool SameClassNetwork(const QString& reference, const QString& other)
-{
-    const auto a = ParseIPv4(reference);
-    const auto b = ParseIPv4(other);
-    if (!a || !b)
-        return false;
-    const int first = (*a)[0];
-    int count = 0;
-    if (first >= 1 && first <= 127)
-        count = 1;
-    else if (first >= 128 && first <= 191)
-        count = 2;
-    else if (first >= 192 && first <= 223)
-        count = 3;
-    else
-        return false;
-    return std::equal(a->begin(), a->begin() + count, b->begin());
-}
-
-int MatchingCard(const QStringList& cardAddresses, const QString& player)
-{
-    for (int i = 0; i < cardAddresses.size(); ++i) {
-        if (SameClassNetwork(player, cardAddresses[i]))
-            return i;
-    }
-    return -1;
-}
-
-void SortRowsByIpText(std::vector<PlayerRow>& rows)
-{
-    std::stable_sort(rows.begin(), rows.end(), [](const PlayerRow& a, const PlayerRow& b) { return a.ip < b.ip; });
-}
-
-void SortRecordsByIpText(std::vector<DeviceRecord>& records)
-{
-    std::stable_sort(records.begin(), records.end(),
-                     [](const DeviceRecord& a, const DeviceRecord& b) { return a.ip < b.ip; });
-}
-
-QString IdCopyText(const std::vector<PlayerRow>& rows, const std::vector<int>& selectedRows)
-{
-    if (!selectedRows.empty()) {
-        const int first = selectedRows.front();
-        return first >= 0 && first < int(rows.size()) ? rows[std::size_t(first)].id : QString();
-    }
-    QString text;
-    for (const auto& row : rows)
-        text += row.id + QStringLiteral("\r\n");
-    return text;
-}
-
-uint32_t DirectedBroadcast(uint32_t addressHost, uint32_t netmaskHost)
-{
-    if ((addressHost >> 24) == 127)
-        return 0x7FFFFFFFu;
-    return addressHost | ~netmaskHost;
-}
-
-uint32_t NetmaskOfAddress(uint32_t addressHost)
-{
-    uint32_t mask = 0;
-    std::vector<platform::InterfaceAddress> addresses;
-    if (platform::interfaceAddresses(addresses)) {
-        for (const auto& entry : addresses) {
-            uint32_t parsed = 0;
-            if (entry.addressHost == addressHost && platform::parseDotted(entry.netmask, parsed)) {
-                mask = parsed;
-                break;
-            }
-        }
-    }
-    // A host route (/32) or an address no interface holds: the class default
-    // is the segment the players of that card are looked for in.
-    if (mask == 0 || mask == 0xFFFFFFFFu)
-        mask = ClassDefaultNetmask(addressHost);
-    return mask;
-}
-
-std::vector<CardEntry> ListCards()
-{
-    std::vector<CardEntry> cards;
-    if (qEnvironmentVariable("VELUNA_SCAN_LOOPBACK") == QLatin1String("1"))
-        cards.push_back(MakeCard(QStringLiteral("lo"), QStringLiteral("127.0.0.1")));
-    // Interfaces that are not network cards (a veth pair into a test
-    // namespace, a bridge) but that the operator wants to scan on.
-    const QStringList extra = qEnvironmentVariable("VELUNA_SCAN_INTERFACES").split(QLatin1Char(','), Qt::SkipEmptyParts);
-    if (!extra.isEmpty()) {
-        std::vector<platform::InterfaceAddress> all;
-        platform::interfaceAddresses(all);
-        for (const QString& name : extra)
-            for (const auto& entry : all)
-                if (entry.interfaceName == name.trimmed() && entry.addressHost != 0)
-                    cards.push_back(MakeCard(entry.interfaceName, entry.address));
-    }
-
-    std::vector<NetworkAdapter> adapters;
-    GetNetworkAdapters(adapters);
-    if (!adapters.empty()) {
-        for (const auto& adapter : adapters)
-            cards.push_back(MakeCard(adapter.name, adapter.address));
-    } else {
-        QStringList addresses;
-        GetLocalIPv4List(addresses);
-        for (const auto& address : addresses) {
-            // Without an adapter list the address stands alone.
-            CardEntry card = MakeCard(QString(), address);
-            card.label = address;
-            cards.push_back(card);
-        }
-    }
-    return cards;
-}
-
-}  // namespace scan
 
 // ---------------------------------------------------------------------------
 // The dialog
@@ -361,11 +117,7 @@ CScanForDevices::CScanForDevices(const QString& titlePrefix, bool automatic, QWi
     layout->addLayout(buttons);
     resize(880, 460);
 
-    outgoingTimer_ = new QTimer(this);
-    outgoingTimer_->setSingleShot(true);
-    outgoingTimer_->setTimerType(Qt::PreciseTimer);
-    outgoingTimer_->setInterval(scan::kPortGapMs);
-    QObject::connect(outgoingTimer_, &QTimer::timeout, this, [this] { PumpOutgoing(); });
+    sender_ = std::make_unique<scan::DiscoverySender>(*endpoint_);
 
     QObject::connect(updateButton_, &QPushButton::clicked, this, [this] { OnUpdateCards(); });
     QObject::connect(scanButton_, &QPushButton::clicked, this, [this] { OnScanButton(); });
@@ -487,8 +239,8 @@ bool CScanForDevices::OpenEndpoint()
 
 void CScanForDevices::CloseEndpoint()
 {
-    outgoingTimer_->stop();
-    outgoing_.clear();
+    if (sender_)
+        sender_->Clear();
     if (endpoint_)
         endpoint_->Close();
 }
@@ -539,26 +291,7 @@ void CScanForDevices::Broadcast()
 
 void CScanForDevices::SendDiscovery(uint32_t destinationHost, bool unicast)
 {
-    if (!IsEndpointOpen())
-        return;
-    const QByteArray request = scan::BuildDiscoveryRequest(unicast);
-    outgoing_.push_back({destinationHost, scan::kPlayerPort, request});
-    outgoing_.push_back({destinationHost, scan::kPlayerAltPort, request});
-    if (!outgoingTimer_->isActive())
-        PumpOutgoing();
-}
-
-void CScanForDevices::PumpOutgoing()
-{
-    if (outgoing_.empty())
-        return;
-    const Outgoing next = outgoing_.front();
-    outgoing_.pop_front();
-    if (IsEndpointOpen())
-        endpoint_->SendTo(platform::dottedText(next.destinationHost), next.port, next.datagram);
-    // Players that listen on both ports get the second copy a moment later.
-    if (!outgoing_.empty())
-        outgoingTimer_->start();
+    sender_->Send(destinationHost, unicast);
 }
 
 void CScanForDevices::onTimer(unsigned id)
@@ -626,28 +359,10 @@ void CScanForDevices::OnDatagram(const uint8_t* data, std::size_t length)
     if (!announcement)
         return;
     reopensInARow_ = 0;
-    const PlayerRow row = scan::RowFromAnnouncement(*announcement, language_);
-    const DeviceRecord record = DeviceRecord::fromAnnouncement(*announcement);
-
-    // One record per player: a player that answers again (perhaps from a new
-    // address) updates what is known of it.
-    auto known = std::find_if(records_.begin(), records_.end(),
-                              [&](const DeviceRecord& r) { return r.mac == record.mac; });
-    if (known != records_.end())
-        *known = record;
-
-    for (std::size_t i = 0; i < rows_.size(); ++i) {
-        if (rows_[i].mac == row.mac) {
-            rows_[i] = row;
-            UpdateRowItem(int(i));
-            return;
-        }
-    }
-    rows_.push_back(row);
-    list_->setRowCount(int(rows_.size()));
-    UpdateRowItem(int(rows_.size()) - 1);
-    if (known == records_.end())
-        records_.push_back(record);
+    const scan::MergeResult merged = scan::MergeAnnouncement(rows_, records_, *announcement, language_);
+    if (merged.appended)
+        list_->setRowCount(int(rows_.size()));
+    UpdateRowItem(merged.row);
 }
 
 void CScanForDevices::UpdateRowItem(int index)

@@ -347,6 +347,11 @@ void PlayerSim::registerCommand(uint8_t code, CommandHandler handler)
         d->handlers.erase(code);
 }
 
+CommandHandler PlayerSim::commandHandler(uint8_t code) const
+{
+    return d->handlerFor(code);
+}
+
 void PlayerSim::setFault(Fault fault, int value, int onlyCode)
 {
     d->print(std::string("fault ") + faultName(fault) + " value " + std::to_string(value) +

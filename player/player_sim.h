@@ -103,6 +103,9 @@ public:
     // Replaces the handler of one command code. Thread-safe. A handler runs on
     // a connection thread and must not call stop().
     void registerCommand(uint8_t code, CommandHandler handler);
+    // The handler now registered for `code` (empty when none), so that an
+    // installer serving some kinds of a command can pass the others on.
+    CommandHandler commandHandler(uint8_t code) const;
 
     // Misbehaviour for every command (onlyCode < 0) or for one code. A fault
     // for one code wins over the one for every command; Fault::None with

@@ -3,6 +3,8 @@
 #include "player/player_sim.h"
 #include "player/video_store.h"
 
+#include "player/companion_commands.h"
+
 #include "transport/announcement.h"
 
 #include <algorithm>
@@ -219,6 +221,8 @@ void installStandardCommands(PlayerSim& sim)
     sim.registerCommand(proto::CMD_REBOOT, reboot);
     sim.registerCommand(proto::CMD_LAYOUT, layout);
     installVideoStore(sim);
+    installCompanionCommands(sim);
+    installBatchCommands(sim);
 }
 
 }  // namespace sim

@@ -3,6 +3,8 @@
 # first; closing veluna stops them. PLAYERS=n (1..9) starts n players on
 # 127.0.0.2, 127.0.0.3 ... instead of one on 127.0.0.1; every player answers
 # the scan dialog (Player Connection Settings), which lists loopback here.
+# PROGRAM=Tollivar opens the companion program instead; it finds the players
+# with its own scan (each feature button scans first).
 set -euo pipefail
 bin="${1:-build/bin}"
 port="${VELUNA_RUN_PORT:-5005}"
@@ -28,5 +30,10 @@ done
 sleep 0.5
 
 set -- $first
-echo "veluna connects to the simulated player at $1:$port"
-VELUNA_HOME="$home" VELUNA_SCAN_LOOPBACK=1 "$bin/veluna" "-$1" "-$port" "-$2"
+if [ "${PROGRAM:-veluna}" = "Tollivar" ]; then
+  echo "Tollivar scans for the simulated players on loopback (port $port)"
+  VELUNA_HOME="$home" VELUNA_SCAN_LOOPBACK=1 "$bin/Tollivar"
+else
+  echo "veluna connects to the simulated player at $1:$port"
+  VELUNA_HOME="$home" VELUNA_SCAN_LOOPBACK=1 "$bin/veluna" "-$1" "-$port" "-$2"
+fi

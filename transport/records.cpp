@@ -9,13 +9,16 @@
 
 // ---------------------------------------------------------------- SendRequest
 
-void SendRequest::AddTarget(const QString& ip, uint16_t port)
+void SendRequest::AddTarget(const QString& ip, uint16_t port, uint16_t tag)
 {
-    if (ip.isEmpty() || port < 1025)
+    if (ip.isEmpty() || port < 1025) {
+        ++refusedTargets;
         return;
+    }
     SendTarget target;
     target.ip = ip;
     target.port = port;
+    target.slot = tag;
     targets.push_back(target);
 }
 

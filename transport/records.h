@@ -25,11 +25,16 @@ struct SendTarget {
 // The receiver of that message owns (and deletes) the request.
 struct SendRequest {
     std::vector<SendTarget> targets;  // empty: the document's current player
+    // Targets AddTarget refused: a request left without targets because of
+    // them names nobody and must not go to the current player instead.
+    uint32_t refusedTargets = 0;
     QByteArray data;                  // header at 0, payload from 16; at most proto::kBufferSize bytes
 
     uint32_t length() const { return uint32_t(data.size()); }
-    // Ignores an empty IP and a port below 1025.
-    void AddTarget(const QString& ip, uint16_t port);
+    // Ignores (and counts in refusedTargets) an empty IP and a port below
+    // 1025. `tag` goes into the target's slot field: Tollivar's links report
+    // it with every event of the link opened for this target.
+    void AddTarget(const QString& ip, uint16_t port, uint16_t tag = 0);
     // Header (payloadLength set from the payload) followed by the payload.
     // False, leaving the request empty, when the packet would not fit.
     bool SetPacket(const proto::PlayerPacketHeader& header, const QByteArray& payload = QByteArray());

@@ -1,0 +1,282 @@
+// Tollivar's "Scan For Devices": the tick limit, the rows and their texts,
+// the clipboard, and automatic scans over loopback against simulated
+// players. Everything is sent to 127.0.0.0/8 only.
+
+#include "companion/scan_for_devices.h"
+#include "platform/app_identity.h"
+#include "platform/messages.h"
+#include "player/player_sim.h"
+#include "tests/support/test_support.h"
+#include "transport/scan_engine.h"
+#include "transport/udp_server.h"
+
+#include <QClipboard>
+#include <QDir>
+#include <QGuiApplication>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QTableWidget>
+
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+
+namespace {
+
+using namespace tollivar;
+using testsupport::MessageBoxRecorder;
+using testsupport::ScopedEnv;
+using testsupport::ScopedLanguage;
+using testsupport::waitUntil;
+
+QByteArray AnnouncementBytes(const char* ip, const char* mac, const char* id = "id0000000001", uint16_t version = 0x1231,
+                             uint16_t fpga = 0, uint16_t channel = 4)
+{
+    PlayerAnnouncement a;
+    EXPECT_TRUE(a.setIpText(QString::fromLatin1(ip)));
+    EXPECT_TRUE(a.setMacText(QString::fromLatin1(mac)));
+    a.tcpPort = 8000;
+    a.version = version;
+    a.fpgaVersion = fpga;
+    a.channelCode = channel;
+    a.setIdText(QString::fromLatin1(id));
+    return a.toBytes();
+}
+
+void Feed(CScanForDevices& dialog, const QByteArray& bytes)
+{
+    dialog.OnDatagram(reinterpret_cast<const uint8_t*>(bytes.constData()), std::size_t(bytes.size()));
+}
+
+QPushButton* Button(CScanForDevices& d, const char* id) { return d.findChild<QPushButton*>(QString::fromLatin1(id)); }
+QTableWidget* List(CScanForDevices& d) { return d.findChild<QTableWidget*>(QStringLiteral("2001")); }
+
+TEST(ScanCompanionModel, TickLimit)
+{
+    std::vector<PlayerRow> rows(9);
+    for (int i = 0; i < 9; ++i) {
+        rows[std::size_t(i)].ip = QStringLiteral("127.0.0.%1").arg(i + 2);
+        rows[std::size_t(i)].portText = QStringLiteral("500%1").arg(i);
+    }
+    const struct {
+        int ticked;
+        const char* refusal;
+    } cases[] = {
+        {0, "Please tick the devices!"}, {1, ""}, {8, ""}, {9, "Too many devices selected!"},
+    };
+    for (const auto& c : cases) {
+        std::vector<bool> ticks(9, false);
+        for (int i = 0; i < c.ticked; ++i)
+            ticks[std::size_t(i)] = true;
+        const TickChoice choice = CheckTickedPlayers(rows, ticks, platform::kLanguageEnglish);
+        EXPECT_EQ(choice.refusal, QString::fromUtf8(c.refusal)) << c.ticked;
+        EXPECT_EQ(int(choice.players.size()), c.refusal[0] ? 0 : c.ticked);
+    }
+    const TickChoice one = CheckTickedPlayers(rows, {false, true}, platform::kLanguageEnglish);
+    ASSERT_EQ(one.players.size(), 1u);
+    EXPECT_EQ(one.players[0].ip, QStringLiteral("127.0.0.3"));
+    EXPECT_EQ(one.players[0].portText, QStringLiteral("5001"));
+    EXPECT_EQ(CheckTickedPlayers(rows, {}, platform::kLanguageChinese).refusal, QStringLiteral("请勾选设备！"));
+}
+
+TEST(ScanCompanionModel, DescriptionTable)
+{
+    const struct {
+        uint16_t version, fpga, channel;
+        unsigned language;
+        const char* text;
+    } cases[] = {
+        {0x1230, 0, 4, 9, "VuvoPlayer ver:1.2.3 Channel:(No Input Four Output)"},
+        {0x1231, 5, 41, 9, "RotatePlayer ver:1.2.3 FPGA ver:5.0 Channel:(One Input Four Output)"},
+        {0x2102, 0, 91, 9, "QVEPlayer ver:2.1.0 Channel:(One Input Nine Output)"},
+        {0x1233, 0, 4, 9, "Player ver:1.2.3 Channel:(No Input Four Output)"},
+        {0x1230, 0, 10, 9, "VuvoUnknown Player"},
+        {0x1231, 0, 0, 9, "RotateUnknown Player"},
+        {0x1230, 0, 2, 4, "融合播放器版本号:1.2.3 通道:(无输入二输出)"},
+        {0x1231, 0, 10, 4, "拼接未知播放器"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(scan::DescribePlayer(c.version, c.fpga, c.channel, c.language), QString::fromUtf8(c.text));
+}
+
+TEST(ScanCompanionModel, OneRowAndRecordPerMac)
+{
+    std::vector<PlayerRow> rows;
+    std::vector<DeviceRecord> records;
+    const auto merge = [&](const char* ip, const char* mac) {
+        auto a = PlayerAnnouncement::parse(AnnouncementBytes(ip, mac));
+        return scan::MergeAnnouncement(rows, records, *a, platform::kLanguageEnglish);
+    };
+    EXPECT_TRUE(merge("127.0.0.9", "0000000000AA").appended);
+    EXPECT_TRUE(merge("127.0.0.2", "0000000000BB").appended);
+    const scan::MergeResult again = merge("127.0.0.7", "0000000000AA");
+    EXPECT_FALSE(again.appended);
+    EXPECT_EQ(again.row, 0);
+    ASSERT_EQ(rows.size(), 2u);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(rows[0].ip, QStringLiteral("127.0.0.7"));
+    EXPECT_EQ(records[0].ip, QStringLiteral("127.0.0.7"));
+    EXPECT_EQ(records[0].mac, QStringLiteral("0000000000AA"));
+}
+
+TEST(ScanCompanionDialog, TickBoxesAllInvertAndTheLimit)
+{
+    ScopedLanguage language(platform::kLanguageEnglish);
+    {
+        CScanForDevices single(QStringLiteral("Tollivar-"), true, false);
+        EXPECT_EQ(single.windowTitle(), QStringLiteral("Tollivar-Scan For Devices"));
+        EXPECT_TRUE(Button(single, "2005")->isHidden());
+        EXPECT_TRUE(Button(single, "2006")->isHidden());
+    }
+    MessageBoxRecorder boxes;
+    CScanForDevices dialog(QStringLiteral("Tollivar-"), false, true);
+    EXPECT_FALSE(Button(dialog, "2005")->isHidden());
+    for (int i = 0; i < 9; ++i)
+        Feed(dialog, AnnouncementBytes(QStringLiteral("127.0.1.%1").arg(i).toLatin1().constData(),
+                                       QStringLiteral("00000000000%1").arg(i).toLatin1().constData()));
+    EXPECT_EQ(dialog.Rows().size(), 9u);
+    dialog.OnTickAll();
+    const std::vector<bool> ticks = dialog.Ticks();
+    EXPECT_EQ(std::count(ticks.begin(), ticks.end(), true), 9);
+    dialog.accept();
+    EXPECT_EQ(boxes.texts(), QStringList{QStringLiteral("Too many devices selected!")});
+    EXPECT_EQ(dialog.result(), 0);
+    dialog.OnTickInvert();
+    boxes.clear();
+    dialog.accept();
+    EXPECT_EQ(boxes.texts(), QStringList{QStringLiteral("Please tick the devices!")});
+    for (int i = 0; i < 8; ++i)
+        dialog.SetTick(i, true);
+    boxes.clear();
+    dialog.accept();
+    EXPECT_TRUE(boxes.texts().isEmpty());
+    EXPECT_EQ(dialog.result(), int(QDialog::Accepted));
+    EXPECT_EQ(dialog.TickedPlayers().size(), 8u);
+}
+
+TEST(ScanCompanionDialog, SingleChoiceAndClipboard)
+{
+    ScopedLanguage language(platform::kLanguageEnglish);
+    MessageBoxRecorder boxes;
+    CScanForDevices dialog(QString(), false, false);
+    Feed(dialog, AnnouncementBytes("127.0.0.9", "A1B2C3D4E5F6", "ab12"));
+    Feed(dialog, AnnouncementBytes("127.0.0.10", "A1B2C3D4E5F7", "cd34"));
+    dialog.OnListRightClick();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("AB12\r\nCD34\r\n"));
+    EXPECT_EQ(boxes.texts(), QStringList{QStringLiteral("ID number has been copied to the Clipboard")});
+    boxes.clear();
+    dialog.accept();
+    EXPECT_EQ(boxes.texts(), QStringList{QStringLiteral("Please choose a device first!")});
+    List(dialog)->selectRow(0);
+    dialog.OnListRightClick();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("AB12"));
+    boxes.clear();
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), int(QDialog::Accepted));
+    EXPECT_EQ(dialog.ChosenPlayer().mac, QStringLiteral("A1B2C3D4E5F6"));
+    ASSERT_EQ(dialog.Devices().size(), 2u);
+    // By IP text: "127.0.0.10" before "127.0.0.9".
+    EXPECT_EQ(dialog.Devices()[0].ip, QStringLiteral("127.0.0.10"));
+}
+
+class ScanCompanionLoopback : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!testsupport::waitUdpPortFree(scan::kLocalPort))
+            GTEST_SKIP() << "UDP port 6001 is held by another program";
+    }
+    ScopedEnv loopback_{"VELUNA_SCAN_LOOPBACK", "1"};
+};
+
+void saveScreenshot(QWidget& widget, const QString& name)
+{
+    widget.show();
+    waitUntil([] { return false; }, 50);
+    const QString folder = testsupport::binDir() + QStringLiteral("/../screenshots");
+    QDir().mkpath(folder);
+    EXPECT_TRUE(widget.grab().save(folder + QLatin1Char('/') + name + QStringLiteral(".png")));
+}
+
+TEST_F(ScanCompanionLoopback, AutomaticScanRoundsAndPlayersFound)
+{
+    std::vector<std::unique_ptr<sim::PlayerSim>> players;
+    QStringList macs;
+    for (const char* address : {"127.0.0.2", "127.0.0.3"}) {
+        sim::SimOptions options;
+        options.address = QString::fromLatin1(address);
+        options.mac = QStringLiteral("02%1").arg(QRandomGenerator::global()->generate64() & 0xFFFFFFFFFFull, 10, 16,
+                                                 QLatin1Char('0')).toUpper();
+        options.udpDiscovery = true;
+        auto player = std::make_unique<sim::PlayerSim>(options);
+        QString error;
+        if (!player->start(&error))
+            GTEST_SKIP() << "simulated player cannot start: " << error.toStdString();
+        macs << options.mac;
+        players.push_back(std::move(player));
+    }
+    for (unsigned lang : {platform::kLanguageEnglish, platform::kLanguageChinese}) {
+        ScopedLanguage language(lang);
+        MessageBoxRecorder boxes;
+        CScanForDevices dialog(QStringLiteral("Tollivar-"), true, true);
+        dialog.OnInitDialog();
+        ASSERT_TRUE(dialog.IsScanning());
+        EXPECT_FALSE(Button(dialog, "2005")->isEnabled());
+        QStringList texts;
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                const QString t = dialog.ScanButtonText();
+                if (texts.isEmpty() || texts.back() != t)
+                    texts << t;
+                return !dialog.IsScanning();
+            },
+            8000));
+        if (lang == platform::kLanguageEnglish) {
+            EXPECT_EQ(texts, (QStringList{"Stop", "Stop(4)", "Stop(3)", "Stop(2)", "Stop(1)", "Scan"}));
+        }
+        int ours = 0;
+        for (const PlayerRow& row : dialog.Rows())
+            ours += macs.contains(scan::MacWithoutColons(row.mac));
+        EXPECT_EQ(ours, 2);
+        EXPECT_TRUE(Button(dialog, "2005")->isEnabled());
+        EXPECT_TRUE(Button(dialog, "1")->isEnabled());
+        saveScreenshot(dialog, lang == platform::kLanguageChinese ? QStringLiteral("tollivar_scan_zh")
+                                                                    : QStringLiteral("tollivar_scan_en"));
+        dialog.reject();
+        EXPECT_TRUE(boxes.texts().isEmpty());
+    }
+}
+
+TEST_F(ScanCompanionLoopback, ReceiveErrorKeepsButtonCounterAndFlagConsistent)
+{
+    ScopedLanguage language(platform::kLanguageEnglish);
+    MessageBoxRecorder boxes;
+    CScanForDevices dialog(QString(), true, false);
+    dialog.OnInitDialog();
+    ASSERT_TRUE(dialog.IsScanning());
+    ASSERT_TRUE(waitUntil([&] { return dialog.RoundCounter() >= 1; }, 3000));
+    UdpLinkEvent error;
+    error.type = kUdpReceiveError;
+    error.error = 111;
+    const auto sendError = [&] {
+        platform::sendMessage(&dialog, platform::WM_UDP_EVENT, 0, reinterpret_cast<platform::LPARAM>(&error));
+    };
+    sendError();
+    sendError();
+    ASSERT_TRUE(waitUntil([&] { return dialog.hasTimer(scan::kScanTimerId); }, 2000));
+    EXPECT_TRUE(dialog.IsScanning());
+    EXPECT_TRUE(dialog.IsEndpointOpen());
+    EXPECT_EQ(dialog.RoundCounter(), 0);
+    EXPECT_EQ(dialog.ScanButtonText(), QStringLiteral("Stop"));
+    // Errors that keep coming: the scan ends as "Stop" would end it.
+    for (int round = 0; round <= scan::kMaxEndpointReopens; ++round) {
+        sendError();
+        waitUntil([&] { return dialog.hasTimer(scan::kScanTimerId) || !dialog.IsScanning(); }, 2000);
+    }
+    EXPECT_FALSE(dialog.IsScanning());
+    EXPECT_FALSE(dialog.hasTimer(scan::kScanTimerId));
+    EXPECT_EQ(dialog.ScanButtonText(), QStringLiteral("Scan"));
+    EXPECT_TRUE(boxes.texts().isEmpty());
+}
+
+}  // namespace
