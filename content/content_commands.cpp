@@ -1,6 +1,7 @@
 #include "content/content_commands.h"
 
 #include "common/controls/text_progress_ctrl.h"
+#include "content/batch_send_file_tab.h"
 #include "content/import_and_export.h"
 #include "content/set_mov_conf_tab.h"
 #include "content/video_store_model.h"
@@ -81,6 +82,19 @@ void OpenImportExport(CvelunaDoc& doc)
     dialog.exec();
 }
 
+void (*batchBeforeExec)(CBatchSendFileTab&) = nullptr;
+
+void OpenBatchSend(CvelunaDoc& doc)
+{
+    doc.CloseAllLinks();
+    doc.ResetSequence();
+    doc.ClearConnected();
+    CBatchSendFileTab dialog(doc.titlePrefix(), mainWindowWidget());
+    if (batchBeforeExec)
+        batchBeforeExec(dialog);
+    dialog.exec();
+}
+
 void SetStatusProgressRange(int range)
 {
     CTextProgressCtrl* bar = paneProgress(range > 0);
@@ -105,6 +119,7 @@ void InstallContentCommands()
 {
     core::registerCommand(kCmdVideoSource, {CanOpenVideoSource, OpenVideoSource});
     core::registerCommand(kCmdImportExport, {CanOpenImportExport, OpenImportExport});
+    core::registerCommand(kCmdBatchSend, {[](const CvelunaDoc&) { return true; }, OpenBatchSend});
 }
 
 }  // namespace content

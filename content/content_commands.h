@@ -6,12 +6,14 @@
 #include <cstdint>
 
 class CvelunaDoc;
+class CBatchSendFileTab;
 class QWidget;
 
 namespace content {
 
 inline constexpr int kCmdVideoSource = 32781;   // "Video Source Settings"
 inline constexpr int kCmdImportExport = 32787;  // "Parameter Import and Export"
+inline constexpr int kCmdBatchSend = 32800;     // "Batch Send File"
 
 void InstallContentCommands();
 
@@ -26,6 +28,10 @@ bool CanOpenImportExport(const CvelunaDoc& doc);
 // The openers (modal). `beforeExec` lets tests drive the open dialog.
 void OpenVideoSource(CvelunaDoc& doc);
 void OpenImportExport(CvelunaDoc& doc);
+// Closes the document's links, clears its sequence and connected flag and
+// runs the three-page batch dialog. `beforeExec` lets tests drive it.
+void OpenBatchSend(CvelunaDoc& doc);
+extern void (*batchBeforeExec)(CBatchSendFileTab&);
 
 // Pane 2 of the main window's status bar as a progress bar: a range of 100
 // shows it at 0, -1 hides it; a position is a percentage.

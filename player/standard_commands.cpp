@@ -3,6 +3,7 @@
 #include "player/player_sim.h"
 #include "player/video_store.h"
 
+#include "player/batch_commands.h"
 #include "player/companion_commands.h"
 
 #include "transport/announcement.h"
