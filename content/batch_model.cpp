@@ -119,7 +119,7 @@ Collection Collect(const QString& firstAct, const QString& secondAct, const QStr
     }
     if (c.categories > kMaxCategories)
         c.error = Text(texts::kTooManyCategories, language);
-    else if (c.videos.empty() && c.layouts.isEmpty())
+    else if (c.videos.empty() && c.layouts.isEmpty() && unencodable.isEmpty())
         c.error = Text(texts::kNothingChosen, language);
     else if (!longCategory.isEmpty())
         c.error = QStringLiteral("<") + longCategory + Text(texts::kTypeNameTooLong, language);

@@ -715,6 +715,10 @@ void CBatchSendFile::OnReply(const ReplyAssembler& reply)
             NextMaterial();
         }
         return;
+    case proto::CMD_VIDEO_LIST_CHANGED:
+        // A notice the player pushes by itself after a change, not a reply
+        // to a step: the step in flight goes on.
+        return;
     default:
         // Not supported, or a reply this page does not expect.
         sequence_ = 0;
