@@ -11,6 +11,7 @@
 #include "transport/udp_server.h"
 
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QTableWidget>
@@ -82,6 +83,14 @@ TEST(BatchDialog, ClosingDuringABatchStopsEverything)
     b.send();
     ASSERT_TRUE(b.players[0]->waitForRequests(proto::CMD_VIDEO_LIST, 1, 3000));
     ASSERT_FALSE(b.page->IsIdle());
+    // Enter and Esc on a page close nothing and ask nothing.
+    b.tab->show();
+    for (int key : {int(Qt::Key_Escape), int(Qt::Key_Return)}) {
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QCoreApplication::sendEvent(b.page->findChild<QTableWidget*>(u"4201"_s), &press);
+    }
+    EXPECT_TRUE(b.tab->isVisible());
+    EXPECT_TRUE(b.boxes.texts().isEmpty());
     b.tab->reject();  // the recorder answers Yes
     EXPECT_EQ(b.boxes.texts(), QStringList{u"Do you really want to quit?"_s});
     EXPECT_TRUE(b.page->IsIdle());
@@ -119,7 +128,8 @@ QString randomMac()
 
 }  // namespace
 
-TEST(BatchDialog, PageScanFindsPlayersSortsByIpTextAndKeepsItsRows)
+// Named Scan* so that it takes turns with the other users of the discovery ports.
+TEST(ScanBatchPage, FindsPlayersSortsByIpTextAndKeepsItsRows)
 {
     if (!testsupport::waitUdpPortFree(6001))
         GTEST_SKIP() << "UDP port 6001 is held by another program";
