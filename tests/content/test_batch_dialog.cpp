@@ -66,6 +66,10 @@ TEST(BatchDialog, TabsAndColumnsInBothLanguagesWithScreenshots)
         auto* list = b.page->findChild<QTableWidget*>(u"4201"_s);
         EXPECT_EQ(list->horizontalHeaderItem(CBatchSendFile::kColVideo)->text(), QString::fromUtf8(r.video));
         EXPECT_EQ(b.page->Cell(1, CBatchSendFile::kColVideo), QString::fromUtf8(r.ok));
+        // Saving a picture converts it on Qt's own thread pool, which the
+        // thread checker cannot follow: the pictures are made in the other builds.
+        if (testsupport::kUnderThreadChecker)
+            continue;
         b.tab->show();
         QCoreApplication::processEvents();
         EXPECT_TRUE(b.tab->grab().save(
@@ -84,13 +88,13 @@ TEST(BatchDialog, ClosingDuringABatchStopsEverything)
     ASSERT_TRUE(b.players[0]->waitForRequests(proto::CMD_VIDEO_LIST, 1, 3000));
     ASSERT_FALSE(b.page->IsIdle());
     // Enter and Esc on a page close nothing and ask nothing.
-    b.tab->show();
     for (int key : {int(Qt::Key_Escape), int(Qt::Key_Return)}) {
         QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
         QCoreApplication::sendEvent(b.page->findChild<QTableWidget*>(u"4201"_s), &press);
     }
-    EXPECT_TRUE(b.tab->isVisible());
+    EXPECT_EQ(b.tab->result(), 0);
     EXPECT_TRUE(b.boxes.texts().isEmpty());
+    EXPECT_FALSE(b.page->IsIdle());
     b.tab->reject();  // the recorder answers Yes
     EXPECT_EQ(b.boxes.texts(), QStringList{u"Do you really want to quit?"_s});
     EXPECT_TRUE(b.page->IsIdle());
