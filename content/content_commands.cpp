@@ -1,6 +1,7 @@
 #include "content/content_commands.h"
 
 #include "common/controls/text_progress_ctrl.h"
+#include "content/batch_send_file_tab.h"
 #include "content/import_and_export.h"
 #include "content/mobile_settings.h"
 #include "content/play_mode_dialog.h"
@@ -113,6 +114,19 @@ void OpenMobileSettings(CvelunaDoc& doc)
     dialog.exec();
 }
 
+void (*batchBeforeExec)(CBatchSendFileTab&) = nullptr;
+
+void OpenBatchSend(CvelunaDoc& doc)
+{
+    doc.CloseAllLinks();
+    doc.ResetSequence();
+    doc.ClearConnected();
+    CBatchSendFileTab dialog(doc.titlePrefix(), mainWindowWidget());
+    if (batchBeforeExec)
+        batchBeforeExec(dialog);
+    dialog.exec();
+}
+
 void SetStatusProgressRange(int range)
 {
     CTextProgressCtrl* bar = paneProgress(range > 0);
@@ -140,6 +154,7 @@ void InstallContentCommands()
     core::registerCommand(kCmdPicturePlay, {CanOpenPlayerSettings, OpenPicturePlayControl});
     core::registerCommand(kCmdVideoPlay, {CanOpenPlayerSettings, OpenVideoPlayControl});
     core::registerCommand(kCmdMobile, {CanOpenPlayerSettings, OpenMobileSettings});
+    core::registerCommand(kCmdBatchSend, {[](const CvelunaDoc&) { return true; }, OpenBatchSend});
 }
 
 }  // namespace content

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 class CvelunaDoc;
+class CBatchSendFileTab;
 class QWidget;
 
 namespace content {
@@ -15,6 +16,7 @@ inline constexpr int kCmdImportExport = 32787;  // "Parameter Import and Export"
 inline constexpr int kCmdPicturePlay = 32807;   // "Picture Play Control"
 inline constexpr int kCmdMobile = 32808;        // "Cloud Settings"
 inline constexpr int kCmdVideoPlay = 32812;     // "Video Play Control" (Chinese menu only)
+inline constexpr int kCmdBatchSend = 32800;     // "Batch Send File"
 
 void InstallContentCommands();
 
@@ -35,6 +37,10 @@ bool CanOpenPlayerSettings(const CvelunaDoc& doc);
 void OpenPicturePlayControl(CvelunaDoc& doc);
 void OpenVideoPlayControl(CvelunaDoc& doc);
 void OpenMobileSettings(CvelunaDoc& doc);
+// Closes the document's links, clears its sequence and connected flag and
+// runs the three-page batch dialog. `beforeExec` lets tests drive it.
+void OpenBatchSend(CvelunaDoc& doc);
+extern void (*batchBeforeExec)(CBatchSendFileTab&);
 
 // Pane 2 of the main window's status bar as a progress bar: a range of 100
 // shows it at 0, -1 hides it; a position is a percentage.

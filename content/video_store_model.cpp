@@ -1,5 +1,7 @@
 #include "content/video_store_model.h"
 
+#include "transport/upload_chunks.h"
+
 #include "common/text_coding.h"
 #include "content/store_texts.h"
 
@@ -58,29 +60,10 @@ std::vector<TreeCategory> BuildTree(const PlayerCatalog& catalog)
     return tree;
 }
 
-namespace {
-
-QString textSkippingZeros(const uint8_t* field, std::size_t size)
-{
-    QByteArray bytes;
-    for (std::size_t i = 0; i < size; ++i)
-        if (field[i] != 0)
-            bytes.append(char(field[i]));
-    return text::localToString(bytes);
-}
-
-}  // namespace
 
 bool IsOnPlayer(const PlayerCatalog& catalog, const QString& category, const QString& fileName, uint64_t size)
 {
-    for (const CatalogVideo& v : catalog.videos) {
-        if (v.size != size)
-            continue;
-        if (textSkippingZeros(v.category.data(), v.category.size()) == category &&
-            textSkippingZeros(v.name.data(), v.name.size()) == fileName)
-            return true;
-    }
-    return false;
+    return upload::IsOnPlayer(catalog, category, fileName, size);
 }
 
 // ------------------------------------------------------------ selection
@@ -169,15 +152,7 @@ Encoded CheckNewFolder(const QString& editText, const QStringList& categories, u
 
 QByteArray CutAtCharacter(const QByteArray& bytes, std::size_t limit)
 {
-    std::size_t i = 0;
-    const std::size_t n = std::size_t(bytes.size());
-    while (i < n) {
-        const std::size_t width = (uint8_t(bytes[qsizetype(i)]) > 0x80 && i + 1 < n) ? 2 : 1;
-        if (i + width > limit)
-            break;
-        i += width;
-    }
-    return bytes.left(qsizetype(i));
+    return upload::CutAtCharacter(bytes, limit);
 }
 
 RenamePlan PlanRename(const Selection& selection, const QString& editText, const QStringList& categories,
@@ -363,13 +338,10 @@ Packet SetPlayTimePacket(int32_t seconds)
 bool UploadBeginPacket(const QString& category, const QString& fileName, uint16_t counter, uint16_t act,
                        Packet& out)
 {
-    QByteArray categoryBytes;
-    QByteArray nameBytes;
-    if (!text::NameToDoubleByteText(category, categoryBytes) || !text::NameToDoubleByteText(fileName, nameBytes))
+    QByteArray payload;
+    if (!upload::VideoBeginPayload(category, fileName, payload))
         return false;
-    QByteArray field = CutAtCharacter(categoryBytes, kCategoryBytes);
-    field.append(QByteArray(qsizetype(kCategoryBytes) - field.size(), '\0'));
-    out = packet(proto::CMD_VIDEO_UPLOAD, 0, counter, 0, act, field + nameBytes);
+    out = packet(proto::CMD_VIDEO_UPLOAD, 0, counter, 0, act, payload);
     return true;
 }
 

@@ -84,6 +84,8 @@ public:
     // Closing sequence of the main frame.
     void ResetSequence();
     void CloseAllLinks();
+    // The batch dialog works on links of its own: the document forgets it was connected.
+    void ClearConnected() { connected_.fill(0); }
     bool IsLayoutDirty() const;
     void SaveLayout();
 

@@ -7,6 +7,7 @@
 #include "player/device_commands.h"
 #include "player/factory_reset.h"
 
+#include "player/batch_commands.h"
 #include "player/companion_commands.h"
 
 #include "transport/announcement.h"
@@ -230,6 +231,7 @@ void installStandardCommands(PlayerSim& sim)
     installDeviceCommands(sim);
     installFactoryReset(sim);
     installCompanionCommands(sim);
+    installBatchCommands(sim);
 }
 
 }  // namespace sim

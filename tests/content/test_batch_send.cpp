@@ -1,0 +1,281 @@
+// Batch sending end to end against simulated players on 127.0.0.2-4: the
+// packets each player gets, both status columns, the watchdog, unreachable
+// players, the refusals and the page's own discovery.
+
+#include "content/batch_model.h"
+#include "content/batch_send_file.h"
+#include "content/batch_send_file_tab.h"
+#include "content/content_commands.h"
+#include "tests/content/test_harness_batch.h"
+
+#include <QCryptographicHash>
+#include <QTabWidget>
+
+#include <netinet/in.h>
+
+using namespace batchtest;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct Pkt {
+    uint8_t command, sub;
+    uint16_t param, arg;
+    int length;
+    bool operator==(const Pkt& o) const
+    {
+        return command == o.command && sub == o.sub && param == o.param && arg == o.arg && length == o.length;
+    }
+};
+void PrintTo(const Pkt& p, std::ostream* os)
+{
+    *os << "{" << int(p.command) << "," << int(p.sub) << "," << p.param << "," << p.arg << "," << p.length << "}";
+}
+
+std::vector<Pkt> packetsOf(const sim::PlayerSim& player)
+{
+    std::vector<Pkt> out;
+    for (const sim::LogEntry& e : player.log())
+        if (e.incoming)
+            out.push_back({e.header.command, e.header.subCode, e.header.param, e.header.arg, int(e.payload.size())});
+    return out;
+}
+
+const Pkt kCat0{19, 0, 0, 0, 0}, kCat1{19, 0, 0, 1, 0}, kStatus{18, 0, 0, 0, 0};
+
+QByteArray md5(const QByteArray& data)
+{
+    return QCryptographicHash::hash(data, QCryptographicHash::Md5).toHex();
+}
+
+const QByteArray kGfd = R"({"msg":"windows config","data":{"image":[{"name":"p.png"},{"name":"gone.png"}],
+                           "video":[{"name":"m.mp4"},{"name":"m.mp4"}]}})";
+
+}  // namespace
+
+TEST(BatchSend, ContentSetsReachEveryPlayer)
+{
+    const QByteArray picture = testsupport::randomBytes(3000, 1), clip = testsupport::randomBytes(5000, 2);
+    const struct Case {
+        const char* name;
+        std::vector<FileSpec> files;       // relative path, size
+        bool secondActOff, holdFirst, holdMaterial;
+        std::vector<Pkt> expected;
+        const char *videoColumn, *layoutColumn;
+    } cases[] = {
+        {"one video held", {{"A1/A/x.mp4", 1000}, {"A1/A/y.MP4", 2000}}, false, true, false,
+         {kCat0, kCat1, kStatus, {20, 0, 0, 0, 8 + 5}, {20, 2, 1, 0, 2000}}, "OK", "No choice"},
+        {"second act off", {{"A1/A/x.mp4", 1000}, {"A2/B/z.mp4", 700}}, true, false, false,
+         {kCat0, kCat1, kStatus, {20, 0, 0, 0, 13}, {20, 2, 1, 0, 1000}}, "OK", "No choice"},
+        {"second act on", {{"A1/A/x.mp4", 1000}, {"A2/B/z.mp4", 700}}, false, false, false,
+         {kCat0, kCat1, kStatus, {20, 0, 0, 0, 13}, {20, 2, 1, 0, 1000}, {20, 0, 0, 1, 13}, {20, 2, 1, 1, 700}},
+         "OK", "No choice"},
+        {"only layouts", {{"L/one.GFD", 10}, {"L/two.gfd", 20}}, false, false, false,
+         {kCat0, kCat1, kStatus, {52, 4, 2, 0, 256 + 10}, {52, 4, 1, 0, 256 + 20}}, "No choice", "OK"},
+        {"material held", {{"L/w.GFD", -1}}, false, false, true,
+         {kCat0, kCat1, kStatus, {52, 4, 1, 0, 256 + int(kGfd.size())}, {53, 0, 0, 0, 288}, {53, 0, 1, 0, 288},
+          {53, 2, 0, 0, 5000}},
+         "No choice", "OK"},
+        {"material sent", {{"L/w.GFD", -1}}, false, false, false,
+         {kCat0, kCat1, kStatus, {52, 4, 1, 0, 256 + int(kGfd.size())}, {53, 0, 0, 0, 288}, {53, 2, 0, 0, 3000},
+          {53, 0, 1, 0, 288}, {53, 2, 0, 0, 5000}},
+         "No choice", "OK"},
+        {"exactly one chunk", {{"A1/A/big.mp4", 8192000}}, false, false, false,
+         {kCat0, kCat1, kStatus, {20, 0, 0, 0, 15}, {20, 1, 1, 0, 8192000}, {20, 2, 1, 0, 0}}, "OK", "No choice"},
+        {"empty file", {{"A1/A/e.mp4", 0}}, false, false, false,
+         {kCat0, kCat1, kStatus, {20, 0, 0, 0, 13}, {20, 2, 1, 0, 0}}, "OK", "No choice"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bench b(3);
+        ASSERT_TRUE(b.started);
+        b.write(c.files, kGfd);
+        b.writeMaterial("Image/p.png", picture);
+        b.writeMaterial("Video/m.mp4", clip);
+        for (auto& p : b.players) {
+            if (c.secondActOff)
+                b.setStatus(*p, false);
+            if (c.holdFirst)
+                b.hold(*p, 0, "A", "x.mp4", 1000);
+            if (c.holdMaterial)
+                b.holdMaterial(*p, md5(picture));
+        }
+        b.send();
+        ASSERT_TRUE(b.waitDone());
+        EXPECT_EQ(b.page->StatusLine(), u"Batch Send OK!"_s);
+        for (std::size_t i = 0; i < b.players.size(); ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_EQ(packetsOf(*b.players[i]), c.expected);
+            EXPECT_EQ(b.page->Cell(int(i), CBatchSendFile::kColVideo), QString::fromUtf8(c.videoColumn));
+            EXPECT_EQ(b.page->Cell(int(i), CBatchSendFile::kColLayout), QString::fromUtf8(c.layoutColumn));
+        }
+    }
+}
+
+TEST(BatchSend, BytesArriveWholeAndASecondRunSkipsThem)
+{
+    Bench b(1);
+    ASSERT_TRUE(b.started);
+    b.write({{"A1/类别/片.mp4", 9000000}}, kGfd);
+    b.send();
+    ASSERT_TRUE(b.waitDone());
+    {
+        std::lock_guard lock(b.players[0]->stateMutex());
+        const auto& ups = sim::videoStore(*b.players[0]).uploads;
+        ASSERT_EQ(ups.size(), 1u);
+        EXPECT_EQ(ups[0].data, testsupport::readFile(b.root.filePath(u"A1/类别/片.mp4"_s)));
+        EXPECT_EQ(ups[0].category, text::CStringToDoubleByteText(u"类别"_s));  // compared in code page 936
+    }
+    const auto first = b.players[0]->log();
+    const Pkt second{20, 2, 2, 0, 9000000 - 8192000};
+    EXPECT_EQ(packetsOf(*b.players[0]).back(), second);  // ordinal: ceil(9,000,000 / 8,192,000)
+    b.players[0]->clearLog();
+    b.send();
+    ASSERT_TRUE(b.waitDone());
+    EXPECT_EQ(packetsOf(*b.players[0]), (std::vector<Pkt>{kCat0, kCat1, kStatus}));
+    // Sequence: 0 first, then the last accepted reply's plus one.
+    const auto log = b.players[0]->log();
+    EXPECT_EQ(log[0].header.sequence, 0);
+    EXPECT_EQ(log[2].header.sequence, 1);  // catalogue act 1 carries 0 + 1
+}
+
+TEST(BatchSend, TooLittleSpaceMarksThePlayer)
+{
+    Bench b(2);
+    ASSERT_TRUE(b.started);
+    b.write({{"A1/A/x.mp4", 3 << 20}}, kGfd);
+    b.setFree(*b.players[0], 3);  // needed 3 MB >= free 3 MB
+    b.send();
+    ASSERT_TRUE(b.waitDone());
+    EXPECT_EQ(b.page->Cell(0, CBatchSendFile::kColVideo), u"Small disk surplus"_s);
+    EXPECT_EQ(b.page->Cell(0, CBatchSendFile::kColLayout), u"No choice"_s);  // no layouts: not written
+    EXPECT_EQ(b.page->Cell(1, CBatchSendFile::kColVideo), u"OK"_s);
+}
+
+TEST(BatchSend, WatchdogRepeatsTheStepThenGivesUp)
+{
+    Bench b(2);
+    ASSERT_TRUE(b.started);
+    b.write({{"A1/A/x.mp4", 100}}, kGfd);
+    b.page->SetWatchdogClock(10, 5);
+    b.players[0]->setFault(sim::Fault::Silent, 0, proto::CMD_VIDEO_LIST);
+    b.send();
+    ASSERT_TRUE(b.waitDone(8000));
+    const auto log = b.players[0]->log();
+    ASSERT_EQ(log.size(), 4u);  // the first try and three repeats
+    for (const auto& e : log)
+        EXPECT_EQ(e.header.toBytes(), log[0].header.toBytes());
+    EXPECT_EQ(b.page->Cell(0, CBatchSendFile::kColVideo), u"Time Out"_s);
+    EXPECT_EQ(b.page->Cell(0, CBatchSendFile::kColLayout), u"No choice"_s);  // no layouts: column not written
+    EXPECT_EQ(b.page->Cell(1, CBatchSendFile::kColVideo), u"OK"_s);
+}
+
+TEST(BatchSend, WatchdogResendsTheLastVideoAndTheLastLayout)
+{
+    Bench b(1);
+    ASSERT_TRUE(b.started);
+    b.write({{"A1/A/only.mp4", 100}, {"L/a.GFD", 5}, {"L/b.GFD", 6}}, kGfd);
+    b.page->SetWatchdogClock(10, 5);
+    b.dropFirstReply(*b.players[0], proto::CMD_VIDEO_UPLOAD, 2);
+    b.dropFirstReply(*b.players[0], proto::CMD_LAYOUT, 4, 1);  // the last layout
+    b.send();
+    ASSERT_TRUE(b.waitDone(8000));
+    EXPECT_EQ(packetsOf(*b.players[0]),
+              (std::vector<Pkt>{kCat0, kCat1, kStatus, {20, 0, 0, 0, 16}, {20, 2, 1, 0, 100}, {20, 0, 0, 0, 16},
+                                {20, 2, 1, 0, 100}, {52, 4, 2, 0, 261}, {52, 4, 1, 0, 262}, {52, 4, 1, 0, 262}}));
+    EXPECT_EQ(b.page->Cell(0, CBatchSendFile::kColVideo), u"OK"_s);
+    EXPECT_EQ(b.page->Cell(0, CBatchSendFile::kColLayout), u"OK"_s);
+}
+
+TEST(BatchSend, UnreachablePlayerIsMarkedAndLeftAtOnce)
+{
+    Bench b(1, 9, u"127.0.0.5"_s);  // nothing listens there: first in the list
+    ASSERT_TRUE(b.started);
+    b.write({{u"A1/A/x.mp4"_s, 100}}, kGfd);
+    QElapsedTimer clock;
+    clock.start();
+    b.send();
+    ASSERT_TRUE(b.waitUntilCell(1, CBatchSendFile::kColVideo, u"OK"_s));
+    EXPECT_LT(clock.elapsed(), 1500);
+    EXPECT_EQ(b.page->Cell(0, CBatchSendFile::kColVideo), u"net failure"_s);
+    EXPECT_EQ(b.page->Cell(0, CBatchSendFile::kColLayout), u"No choice"_s);
+    ASSERT_TRUE(b.waitDone());
+}
+
+TEST(BatchSend, RefusalsInBothLanguages)
+{
+    const struct {
+        const char* name;
+        unsigned language;
+        bool tick;
+        int categories;
+        const char* category;
+        const char* message;
+    } cases[] = {
+        {"nothing ticked", 9, false, 1, "A", "No choice IP!"},
+        {"nothing ticked zh", 4, false, 1, "A", "没有选择IP!"},
+        {"nothing chosen", 9, true, 0, "", "No choice video or layout!"},
+        {"nothing chosen zh", 4, true, 0, "", "没有选择视频或布局!"},
+        {"65 categories", 9, true, 65, "", "There are too many categories to choose"},
+        {"65 categories zh", 4, true, 65, "", "选择的分类太多"},
+        {"9-byte category", 9, true, 1, "abcdefghi", "<abcdefghi>type name to long!"},
+        {"9-byte category zh", 4, true, 1, "类别类别a", "<类别类别a>类型名称太长!"},
+        {"unencodable", 9, true, 1, "\xF0\x9F\x98\x80", nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        testsupport::ScopedLanguage language(c.language);
+        Bench b(1, c.language);
+        ASSERT_TRUE(b.started);
+        for (int i = 0; i < c.categories; ++i)
+            b.write({{(u"A1/"_s + (c.categories == 1 ? QString::fromUtf8(c.category) : QString::number(i)) +
+                       u"/v.mp4"_s),
+                      10}},
+                    kGfd);
+        if (!c.tick)
+            b.page->SetTicked(0, false);
+        b.page->OnSend();
+        const QString expected = c.message ? QString::fromUtf8(c.message)
+                                           : text::unencodableNameMessage(QString::fromUtf8(c.category), 9);
+        EXPECT_EQ(b.boxes.texts(), QStringList{expected});
+        EXPECT_TRUE(b.page->IsIdle());
+        EXPECT_TRUE(b.players[0]->log().empty());
+    }
+}
+
+TEST(BatchModel, ChunkOrdinalAndPercent)
+{
+    const struct {
+        uint64_t sent;
+        uint16_t ordinal;
+    } rows[] = {{0, 1}, {1, 1}, {8192000, 1}, {8192001, 2}, {16384000, 2}, {uint64_t(8192000) * 70000, 65535}};
+    for (const auto& r : rows)
+        EXPECT_EQ(upload::ChunkOrdinal(r.sent), r.ordinal) << r.sent;
+}
+
+TEST(BatchModel, LayoutMaterialRules)
+{
+    QTemporaryDir dir;
+    const QDir d(dir.path());
+    d.mkpath(u"Material/Image"_s);
+    d.mkpath(u"Material/Video"_s);
+    testsupport::writeFile(d.filePath(u"Material/Image/p.png"_s), "x");
+    testsupport::writeFile(d.filePath(u"Material/Video/m.mp4"_s), "y");
+    const struct {
+        const char* name;
+        QByteArray json;
+        int count;
+    } rows[] = {
+        {"listed once, missing skipped", kGfd, 2},
+        {"other msg", R"({"msg":"other","data":{"image":[{"name":"p.png"}]}})", 0},
+        {"scan stops at an element without a name", R"({"msg":"windows config","data":{"image":[{"n":1},{"name":"p.png"}]}})", 0},
+        {"no path out of the folder", R"({"msg":"windows config","data":{"image":[{"name":"../Image/p.png"}]}})", 0},
+        {"not JSON", "{", 0},
+    };
+    for (const auto& r : rows) {
+        testsupport::writeFile(d.filePath(u"w.GFD"_s), r.json);
+        std::vector<batch::MaterialEntry> m;
+        batch::ReadLayoutMaterials(d.filePath(u"w.GFD"_s), d.filePath(u"Material"_s), m);
+        EXPECT_EQ(int(m.size()), r.count) << r.name;
+    }
+}
