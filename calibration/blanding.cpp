@@ -260,7 +260,8 @@ CBlanding::CBlanding(const QString& playerFolder, const QString& titlePrefix, QW
     row2->addWidget(luminance_);
     row2->addWidget(luminanceText_);
     row2->addSpacing(20);
-    row2->addWidget(new QLabel(text("Gamma:", "伽马:"), this));
+    gammaLabel_ = new QLabel(text("Gamma:", "伽马:"), this);
+    row2->addWidget(gammaLabel_);
     row2->addWidget(gammaSlider_);
     row2->addWidget(gammaText_);
     row2->addStretch();
@@ -382,6 +383,10 @@ void CBlanding::OnChannelChange(int index)
 {
     // Capped at the last entry: the gamma and curve tables hold nine.
     channel_ = std::clamp(index, 0, channelCount() - 1);
+    if (channelCombo_->currentIndex() != channel_) {
+        const QSignalBlocker block(channelCombo_);
+        channelCombo_->setCurrentIndex(channel_);
+    }
     if (channel_ < 9)
         graph_.data().currentChannel = uint16_t(channel_);
     const calib::ProjectorBlend& p = graph_.data().channels[std::size_t(channel_)];
@@ -446,6 +451,7 @@ void CBlanding::updateGammaControls()
     gammaText_->setText(QString::asprintf("%.2f", value / 100.0));
     gammaSlider_->setVisible(show);
     gammaText_->setVisible(show);
+    gammaLabel_->setVisible(show);
 }
 
 void CBlanding::OnMode(int mode)

@@ -165,6 +165,7 @@ private:
     QLabel* luminanceText_ = nullptr;
     QSlider* gammaSlider_ = nullptr;
     QLabel* gammaText_ = nullptr;
+    QLabel* gammaLabel_ = nullptr;
     QLabel* status_ = nullptr;
     QPushButton* preview_ = nullptr;
     QPushButton* save_ = nullptr;

@@ -308,3 +308,57 @@ TEST(BlendingPage, Screenshots)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(BlendingPage, GammaFileIsReadOnlyWhenWholeAndSavedByTheSaveStep)
+{
+    const struct {
+        int size;
+        uint16_t expected;
+    } rows[] = {{288, 150}, {287, 200}, {289, 200}, {0, 200}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.size);
+        Harness h;
+        const QString folder = h.home.path() + u"/player"_s;
+        QByteArray bytes;
+        for (int i = 0; i < r.size / 2; ++i)
+            bytes += hex("9600");
+        bytes = bytes.left(r.size);
+        if (r.size % 2)
+            bytes += '\0';
+        if (r.size) {
+            ASSERT_TRUE(testsupport::writeFile(folder + u"/config/Gamma.QVE"_s, bytes));
+        }
+        Page p(h);
+        EXPECT_EQ(p.page.gamma().at(1, calib::GammaTable::kTop, calib::GammaTable::kBlue), r.expected);
+    }
+    Harness h;
+    Page p(h);
+    p.page.gamma().at(2, calib::GammaTable::kRight, calib::GammaTable::kAll) = 111;
+    ASSERT_TRUE(p.page.SaveFiles());
+    const QByteArray gamma = testsupport::readFile(h.home.path() + u"/player/config/Gamma.QVE"_s);
+    ASSERT_EQ(gamma.size(), 288);
+    EXPECT_EQ(proto::getU16(reinterpret_cast<const uint8_t*>(gamma.constData()) + 2 * 32 + 16 + 6), 111);
+    EXPECT_EQ(testsupport::readFile(h.home.path() + u"/player/config/ProjectorGraph.QVE"_s).size(),
+              qsizetype(calib::BlendGraphData::kSize));
+}
+
+TEST(BlendingPage, SaveAsksFirstAndPreviewSends)
+{
+    for (auto answer : {platform::MsgResult::No, platform::MsgResult::Yes}) {
+        Harness h(9, answer);
+        Page p(h);
+        p.page.OnSave();
+        EXPECT_EQ(h.boxes.texts(),
+                  QStringList{u"Saving channel configuration data may cause the player to fail to display normally, does it continue?"_s});
+        EXPECT_EQ(QFile::exists(h.home.path() + u"/player/config/ProjectorGraph.QVE"_s), answer == platform::MsgResult::Yes);
+        EXPECT_EQ(p.page.busy(), answer == platform::MsgResult::Yes);
+        ASSERT_TRUE(waitUntil([&] { return !p.page.busy(); }));
+        p.page.OnPreview();
+        ASSERT_TRUE(waitUntil([&] { return !p.page.busy(); }));
+        EXPECT_EQ(subCodes(h).size(), answer == platform::MsgResult::Yes ? 2u : 1u);
+    }
+}
+
+}  // namespace
