@@ -619,11 +619,18 @@ void CBlanding::OnKeyTimer()
 
 namespace {
 
-// Windows key codes of the keys the page reads.
 int keyCode(const QKeyEvent* e)
 {
-    const bool pad = e->modifiers() & Qt::KeypadModifier;
-    switch (e->key()) {
+    return CBlanding::KeyCode(e->key(), e->modifiers());
+}
+
+}  // namespace
+
+// Windows key codes of the keys the page reads.
+int CBlanding::KeyCode(int qtKey, Qt::KeyboardModifiers modifiers)
+{
+    const bool pad = modifiers & Qt::KeypadModifier;
+    switch (qtKey) {
     case Qt::Key_Tab:
     case Qt::Key_Backtab:
         return CBlanding::kTab;
@@ -652,8 +659,6 @@ int keyCode(const QKeyEvent* e)
         return 0;
     }
 }
-
-}  // namespace
 
 bool CBlanding::eventFilter(QObject* watched, QEvent* event)
 {
@@ -777,12 +782,14 @@ bool CBlanding::sendToAll(const QByteArray& packet)
 
 void CBlanding::SendAdjustStart()
 {
-    sendToAll(calib::BuildAdjustModePacket(sequence_, 0));
+    if (sendToAll(calib::BuildAdjustModePacket(sequence_, 0)))
+        inAdjustment_ = true;
 }
 
 void CBlanding::SendAdjustEnd()
 {
-    sendToAll(calib::BuildAdjustModePacket(sequence_, 1));
+    if (sendToAll(calib::BuildAdjustModePacket(sequence_, 1)))
+        inAdjustment_ = false;
 }
 
 void CBlanding::SendWhite()

@@ -96,6 +96,10 @@ public:
 
     bool busy() const { return busy_; }
     bool HasRequestOutstanding() const { return busy_; }
+    // The enter request went out and the leave request has not.
+    bool inAdjustment() const { return inAdjustment_; }
+    // The page's key code of a Qt key (0 for keys it does not read).
+    static int KeyCode(int qtKey, Qt::KeyboardModifiers modifiers);
     uint16_t sequence() const { return sequence_; }
     void setSequence(uint16_t s) { sequence_ = s; }
     int currentChannel() const { return channel_; }
@@ -150,6 +154,7 @@ private:
     uint16_t expected_ = 1;
     uint16_t sequence_ = 0;
     bool busy_ = false;
+    bool inAdjustment_ = false;
     int busyTicks_ = 0;
     bool moved_ = false;
     bool dragging_ = false;

@@ -40,6 +40,7 @@ void InstallBlendCommands()
 {
     core::registerCommand(kCmdOutputResolution, {CanOpenCalibrationDialog, OpenOutputResolution});
     core::registerCommand(kCmdCascading, {CanOpenCalibrationDialog, OpenCascading});
+    InstallBlendTabPages();
 }
 
 }  // namespace calib

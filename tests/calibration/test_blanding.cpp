@@ -170,7 +170,9 @@ TEST(BlendingPage, AdjustStartThenWhiteAndResetKey)
         return std::vector<sim::Reply>{reply};
     });
     Page p(h);
+    EXPECT_FALSE(p.page.inAdjustment());
     p.page.SendAdjustStart();
+    EXPECT_TRUE(p.page.inAdjustment());
     ASSERT_TRUE(waitUntil([&] { return !p.page.busy(); }));
     ASSERT_EQ(h.state([](auto& s) { return s.testPatterns.size(); }), 1u);
     EXPECT_EQ(h.state([](auto& s) { return s.testPatterns[0]; }), hex("01000000 01000000 FFFFFF00"));
@@ -187,6 +189,7 @@ TEST(BlendingPage, AdjustStartThenWhiteAndResetKey)
     p.page.SendAdjustEnd();
     ASSERT_TRUE(waitUntil([&] { return !p.page.busy(); }));
     EXPECT_EQ(h.requests(proto::CMD_ADJUST_MODE).back().header.subCode, 1);
+    EXPECT_FALSE(p.page.inAdjustment());
     EXPECT_EQ(h.state([](auto& s) { return s.testPatterns.size(); }), 1u);  // no white after leaving
 }
 
@@ -251,6 +254,26 @@ TEST(BlendingPage, HeldArrowAcceleratesAndRepeatReleasesAreIgnored)
     EXPECT_TRUE(p.page.OnKeyDown(CBlanding::kEnter, false, false));
     EXPECT_FALSE(p.page.OnKeyDown('A', false, false));
     EXPECT_EQ(commands, (std::vector<int>{3002, 2}));
+}
+
+TEST(BlendingPage, KeyCodes)
+{
+    const struct {
+        int key;
+        Qt::KeyboardModifiers modifiers;
+        int code;
+    } rows[] = {
+        {Qt::Key_Up, Qt::NoModifier, CBlanding::kUp},
+        {Qt::Key_Plus, Qt::KeypadModifier, CBlanding::kPadPlus},
+        {Qt::Key_Minus, Qt::KeypadModifier, CBlanding::kPadMinus},
+        {Qt::Key_Equal, Qt::NoModifier, CBlanding::kPlus},
+        {Qt::Key_Minus, Qt::NoModifier, CBlanding::kMinus},
+        {Qt::Key_Backtab, Qt::ShiftModifier | Qt::ControlModifier, CBlanding::kTab},
+        {Qt::Key_R, Qt::NoModifier, CBlanding::kR},
+        {Qt::Key_A, Qt::NoModifier, 0},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(CBlanding::KeyCode(r.key, r.modifiers), r.code) << r.key;
 }
 
 TEST(BlendingPage, MouseEditsTheCurveAndSendsIt)
