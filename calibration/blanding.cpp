@@ -122,8 +122,12 @@ CBlanding::CBlanding(const QString& playerFolder, const QString& titlePrefix, QW
             for (int c = 0; c < 4; ++c)
                 std::fill(graph_.curve(p, e, c).samples.begin(), graph_.curve(p, e, c).samples.end(), uint16_t(2048));
     graph_.SetDefaultPoints();
-    graph_.baseFolder = QDir(playerFolder_).absolutePath() + QLatin1Char('/');
-    platform::ensureFolder(QDir(playerFolder_).filePath(QStringLiteral("ProjectorData")));
+    // Without a player folder nothing is written anywhere (never beside the
+    // working directory).
+    if (!playerFolder_.isEmpty()) {
+        graph_.baseFolder = QDir(playerFolder_).absolutePath() + QLatin1Char('/');
+        platform::ensureFolder(QDir(playerFolder_).filePath(QStringLiteral("ProjectorData")));
+    }
 
     canvas_ = new calib::BlendCanvas(this, graph_);
 
@@ -356,8 +360,10 @@ void CBlanding::LoadChannelConfig(const BlendArrangement& arrangement)
     d.arrangement = arrangement;
     graph_.ApplyBandDefaults();
     refillChannels();
-    graph_.Load();
-    gamma_.Load(playerFolder_);
+    if (!playerFolder_.isEmpty()) {
+        graph_.Load();
+        gamma_.Load(playerFolder_);
+    }
     const int index = std::min(channel_, channelCount() - 1);
     {
         const QSignalBlocker block(channelCombo_);
@@ -525,12 +531,15 @@ void CBlanding::OnSave()
     if (platform::messageBox(question, QString(), platform::MsgButtons::YesNo, platform::MsgIcon::Question, this) !=
         platform::MsgResult::Yes)
         return;
-    graph_.Save();
+    if (!playerFolder_.isEmpty())
+        graph_.Save();
     StartSend();
 }
 
 bool CBlanding::SaveFiles() const
 {
+    if (playerFolder_.isEmpty())
+        return false;
     const bool graphSaved = graph_.Save();
     return gamma_.Save(playerFolder_) && graphSaved;
 }
@@ -926,7 +935,7 @@ bool CBlanding::WriteAndSendBlendFile(const QByteArray& bytes, int entry, int ki
 {
     const int fileIndex = players.empty() ? std::min<int>(arrangement_.channels[std::size_t(entry)].channel, 8) : 0;
     const int n = kind == calib::kRampVertical ? fileIndex + 9 : fileIndex;
-    if (!calib::WriteRampFile(playerFolder_, fileIndex, kind, bytes)) {
+    if (playerFolder_.isEmpty() || !calib::WriteRampFile(playerFolder_, fileIndex, kind, bytes)) {
         platform::messageBox(text("Does the data file exist?", "数据文件不存在吧？"), QString(),
                              platform::MsgButtons::Ok, platform::MsgIcon::Warning, this);
         return false;

@@ -9,6 +9,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QSlider>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -382,6 +383,29 @@ TEST(BlendingPage, SaveAsksFirstAndPreviewSends)
         ASSERT_TRUE(waitUntil([&] { return !p.page.busy(); }));
         EXPECT_EQ(subCodes(h).size(), answer == platform::MsgResult::Yes ? 2u : 1u);
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(BlendingPage, WithoutAPlayerFolderNothingIsWritten)
+{
+    Harness h;
+    const QString cwd = QDir::currentPath();
+    QTemporaryDir work;
+    QDir::setCurrent(work.path());
+    {
+        CBlanding page(QString(), h.doc->titlePrefix());
+        page.LoadChannelConfig(arrangement(2));
+        page.OnGammaReleased(150);
+        EXPECT_FALSE(page.busy());
+        EXPECT_FALSE(page.SaveFiles());
+        EXPECT_EQ(h.boxes.texts(), QStringList{u"Does the data file exist?"_s});
+    }
+    QDir::setCurrent(cwd);
+    EXPECT_EQ(QDir(work.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+    EXPECT_TRUE(h.requests(proto::CMD_PROJECTOR_DATA).empty());
 }
 
 }  // namespace
