@@ -136,6 +136,8 @@ TEST(TestColours, ScreenshotAndDrawing)
     };
     for (const auto& r : rows)
         EXPECT_EQ(image.pixel(r.x, r.y), r.colour) << r.x << "," << r.y;
+    if (!blendtest::screenshotsTaken())
+        return;
     for (unsigned language : {9u, 4u}) {
         testsupport::ScopedLanguage scope(language);
         CBlandColor page;
