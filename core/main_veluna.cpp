@@ -2,6 +2,7 @@
 //   veluna                      start normally
 //   veluna -IP -PORT -MAC       start and connect to that player
 //   veluna --version            print the title and exit (for scripts)
+#include "calibration/blend_commands.h"
 #include "common/controls/save_param_wait.h"
 #include "content/content_commands.h"
 #include "core/app.h"
@@ -101,6 +102,7 @@ void InstallFeatures()
     content::InstallContentCommands();
     InstallRotationFeature();
     InstallDeviceCommands();
+    calib::InstallBlendCommands();
 }
 
 }  // namespace

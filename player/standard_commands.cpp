@@ -6,6 +6,7 @@
 #include "player/rotation_commands.h"
 #include "player/device_commands.h"
 #include "player/factory_reset.h"
+#include "player/blend_commands.h"
 
 #include "player/batch_commands.h"
 #include "player/companion_commands.h"
@@ -232,6 +233,7 @@ void installStandardCommands(PlayerSim& sim)
     installFactoryReset(sim);
     installCompanionCommands(sim);
     installBatchCommands(sim);
+    installBlendCommands(sim);
 }
 
 }  // namespace sim
