@@ -8,6 +8,7 @@
 #include "core/command_registry.h"
 #include "core/document.h"
 #include "core/editor_hooks.h"
+#include "core/layout/layout_commands.h"
 #include "core/mainframe.h"
 #include "core/scan_for_devices.h"
 #include "rotation/rotation_feature.h"
@@ -90,6 +91,7 @@ void InstallFeatures()
 {
     content::InstallContentCommands();
     InstallRotationFeature();
+    layout::InstallLayoutCommands();
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <map>
 
 class CContentTabView;
+class CLayoutTreeView;
 class CControlsView;
 class QAction;
 class QLabel;
@@ -135,6 +136,7 @@ public:
     // The picture panel and the layout canvases (first two panes).
     CControlsView* controlsView() const { return controlsView_; }
     CContentTabView* contentTabView() const { return contentTabView_; }
+    CLayoutTreeView* layoutTreeView() const { return layoutTreeView_; }
     // Lays the splitter out by the resize rule (also on every resize).
     void RelayoutSplitter();
 
@@ -164,6 +166,7 @@ private:
     QSplitter* splitter_ = nullptr;
     CControlsView* controlsView_ = nullptr;
     CContentTabView* contentTabView_ = nullptr;
+    CLayoutTreeView* layoutTreeView_ = nullptr;
     QToolBar* toolBar_ = nullptr;
     bool splitterReady_ = false;
     unsigned look_ = kLookDefault;

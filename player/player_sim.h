@@ -54,6 +54,7 @@ struct SimOptions {
 };
 
 struct VideoStoreState;  // player/video_store.h
+struct LayoutStoreState;  // player/layout_store.h
 
 // What the standard answers keep between requests. Read and change it only
 // while holding stateMutex().
@@ -69,6 +70,7 @@ struct PlayerState {
     std::vector<uint16_t> loadStates;  // param of every CMD_LOAD_STATE, in order
     int reboots = 0;
     std::shared_ptr<VideoStoreState> videoStore;  // player/video_store.h
+    std::shared_ptr<LayoutStoreState> layoutStore;  // player/layout_store.h
 };
 
 enum class Fault {

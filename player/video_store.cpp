@@ -2,6 +2,7 @@
 
 #include "player/video_store.h"
 
+#include "player/layout_store.h"
 #include "player/player_sim.h"
 
 #include <algorithm>
@@ -258,6 +259,8 @@ std::vector<Reply> upload(PlayerSim& sim, const Request& req)
 
 std::vector<Reply> paramFile(PlayerSim& sim, const Request& req)
 {
+    if (req.header.param == 0)
+        return watermarkFile(sim, req);
     std::lock_guard lock(sim.stateMutex());
     VideoStoreState& s = videoStore(sim);
     Reply r;

@@ -1,0 +1,379 @@
+// Layouts and material between the document and a simulated player, end to
+// end over loopback, bytes compared.
+#include "common/text_coding.h"
+#include "core/document.h"
+#include "core/layout/layout_transfer.h"
+#include "platform/app_identity.h"
+#include "platform/home.h"
+#include "platform/messages.h"
+#include "player/config_store.h"
+#include "player/layout_store.h"
+#include "player/player_sim.h"
+#include "tests/support/test_support.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+using platform::LPARAM;
+using platform::WPARAM;
+using testsupport::waitUntil;
+
+const QString kTitle = QStringLiteral("veluna V9.1.5");
+constexpr int kChunk = int(proto::kChunkSize);
+
+QByteArray layoutText(const QStringList& pictures, const QStringList& videos = {})
+{
+    QByteArray images, vids;
+    for (const QString& p : pictures)
+        images += (images.isEmpty() ? "" : ",") + QByteArray(R"({"name":")") + p.toUtf8() +
+                  R"(","x":10,"y":20,"w":300,"h":200,"channel":3})";
+    for (const QString& v : videos)
+        vids += (vids.isEmpty() ? "" : ",") + QByteArray(R"({"name":")") + v.toUtf8() + R"("})";
+    return R"({"msg":"windows config","data":{"image":[)" + images + R"(],"video":[)" + vids + "]}}";
+}
+
+struct Harness {
+    explicit Harness(uint16_t version = 0x1520)
+    {
+        platform::setAppTitle(kTitle);
+        platform::setAppLanguage(platform::kLanguageEnglish);
+        frame = std::make_unique<platform::MessageWindow>(kTitle);
+        frame->onMessage(platform::WM_SEND_TO_PLAYER, [this](WPARAM, LPARAM l) {
+            std::unique_ptr<SendRequest> request(reinterpret_cast<SendRequest*>(l));
+            if (doc)
+                doc->SendToPlayers(*request);
+            return platform::LRESULT(0);
+        });
+        frame->onMessage(platform::WM_TCP_EVENT, [this](WPARAM, LPARAM l) {
+            if (doc)
+                doc->OnLinkEvent(*reinterpret_cast<const LinkEvent*>(l));
+            return platform::LRESULT(0);
+        });
+        doc = std::make_unique<CvelunaDoc>(frame.get(), QStringList());
+        doc->setStatusPaneText = [this](int pane, const QString& text) { panes[pane] = text; };
+        sim::SimOptions o;
+        o.address = QStringLiteral("127.0.0.3");
+        o.version = version;  // product 1: material travels
+        player = std::make_unique<sim::PlayerSim>(o);
+        sim::installStandardCommands(*player);
+        sim::installConfigStore(*player);
+        EXPECT_TRUE(player->start());
+        doc->setTarget(o.address, player->tcpPort());
+        doc->currentPlayer().ip = o.address;
+        doc->currentPlayer().portText = QString::number(player->tcpPort());
+        doc->currentPlayer().mac = o.mac;
+    }
+    ~Harness()
+    {
+        doc.reset();
+        frame.reset();
+    }
+    void setLayouts(std::vector<std::pair<QByteArray, QByteArray>> layouts, int current, bool locked = false)
+    {
+        std::lock_guard lk(player->stateMutex());
+        player->state().layouts = std::move(layouts);
+        player->state().currentLayout = current;
+        player->state().layoutLocked = locked;
+    }
+    // Connects and waits until the handshake's chain has listed the layouts.
+    bool connect()
+    {
+        doc->OnReconnect();
+        const bool listed = waitUntil([&] { return player->requestCount(proto::CMD_LAYOUT) >= 1; }, 8000);
+        waitUntil([] { return false; }, 400);  // the fetch that follows the list
+        return listed;
+    }
+    std::vector<sim::LogEntry> requests(uint8_t code) const
+    {
+        std::vector<sim::LogEntry> out;
+        for (const sim::LogEntry& e : player->log())
+            if (e.incoming && e.header.command == code)
+                out.push_back(e);
+        return out;
+    }
+    sim::LayoutStoreState store() const
+    {
+        std::lock_guard lk(player->stateMutex());
+        return sim::layoutStore(*player);
+    }
+    QString materialFile(const QString& relative, const QByteArray& bytes)
+    {
+        const QString path = doc->materialFolder() + QLatin1Char('/') + relative;
+        EXPECT_TRUE(testsupport::writeFile(path, bytes));
+        return path;
+    }
+
+    testsupport::TempHome home;
+    testsupport::MessageBoxRecorder boxes{platform::MsgResult::Yes};
+    std::unique_ptr<platform::MessageWindow> frame;
+    std::unique_ptr<CvelunaDoc> doc;
+    std::unique_ptr<sim::PlayerSim> player;
+    std::map<int, QString> panes;
+};
+
+TEST(LayoutTransferParts, ListTextSplitsAtEachQuestionMark)
+{
+    const struct {
+        QByteArray payload;
+        QStringList names;
+    } rows[] = {
+        {"A?B?C", {"A", "B"}},  // a tail without '?' is no name
+        {"", {}},
+        {"?", {""}},
+        {"\xB2\xE2\xCA\xD4?x.GFD?", {QString::fromUtf8("测试"), "x.GFD"}},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(layout::SplitLayoutList(row.payload), row.names) << row.payload.toStdString();
+}
+
+TEST(LayoutTransferParts, NameFieldIsZeroFilledOrCut)
+{
+    EXPECT_EQ(layout::NameField("ab"), QByteArray("ab") + QByteArray(254, '\0'));
+    EXPECT_EQ(layout::NameField(QByteArray(300, 'n')), QByteArray(256, 'n'));
+}
+
+TEST(LayoutTransferParts, MaterialIsCollectedInOrderWithTwinsAndOnlyInsideTheFolder)
+{
+    testsupport::TempHome home;
+    QTemporaryDir dir;
+    const QString m = dir.path();
+    for (const char* f : {"Image/logo.png", "Image/logo.bmp", "Image/solo.jpg", "Video/clip.mp4", "secret.png"})
+        ASSERT_TRUE(testsupport::writeFile(m + "/" + f, "x"));
+    const QString gfd = m + "/a.GFD";
+    ASSERT_TRUE(testsupport::writeFile(gfd, layoutText({"logo.png", "../secret.png", "missing.png", "solo.jpg"},
+                                                       {"clip.mp4", "/etc/passwd"})));
+    ASSERT_TRUE(testsupport::writeFile(m + "/b.GFD", R"({"msg":"other","data":{"image":[{"name":"logo.png"}]}})"));
+    ASSERT_TRUE(testsupport::writeFile(m + "/c.GFD", R"({"msg":"windows config","data":{"image":[{"x":1},{"name":"logo.png"}]}})"));
+    const std::vector<layout::MaterialEntry> want = {
+        {m + "/Image/logo.png", 0}, {m + "/Image/logo.bmp", 0}, {m + "/Image/solo.jpg", 0}, {m + "/Video/clip.mp4", 1}};
+    EXPECT_EQ(layout::CollectMaterial({gfd, m + "/b.GFD", m + "/c.GFD", m + "/none.GFD"}, m), want);
+}
+
+TEST(LayoutTransfer, ConnectionListsTheLayoutsAndOpensTheCurrentOne)
+{
+    Harness h;
+    h.setLayouts({{"A", layoutText({"a.png"})}, {"B", layoutText({"b1.png", "b2.png"})}, {"C", layoutText({})}}, 1);
+    ASSERT_TRUE(h.connect());
+    EXPECT_EQ(h.doc->layoutTransfer().names(), (QStringList{"A", "B", "C"}));
+    EXPECT_EQ(h.doc->layoutTransfer().currentIndex(), 1);
+    const auto fetches = h.requests(proto::CMD_LAYOUT);
+    ASSERT_EQ(fetches.size(), 2u);
+    EXPECT_EQ(fetches[1].header.subCode, 1);
+    EXPECT_EQ(fetches[1].payload, QByteArray("B"));
+    EXPECT_EQ(h.doc->imageManage().windowCount(), 2);
+    EXPECT_EQ(h.doc->imageManage().window(0).name, "b1.png");
+    EXPECT_EQ(h.doc->currentLayoutPath(), h.doc->tempFolder() + "/B");
+    EXPECT_EQ(h.panes[layout::kLayoutPathPane], h.doc->currentLayoutPath());
+    EXPECT_FALSE(h.doc->IsLayoutDirty());
+}
+
+TEST(LayoutTransfer, LockedListShowsItsMessageAndFetchesNothing)
+{
+    Harness h;
+    h.setLayouts({{"A", layoutText({})}}, 0, true);
+    ASSERT_TRUE(h.connect());
+    EXPECT_TRUE(h.boxes.texts().contains("The layout is locked, please unlock it first!"));
+    EXPECT_EQ(h.requests(proto::CMD_LAYOUT).size(), 1u);
+    EXPECT_FALSE(h.doc->layoutBusy());
+}
+
+TEST(LayoutTransfer, FetchedNamesThatAreNoPlainFileNameAndShortRepliesAreNotUsed)
+{
+    Harness h;
+    h.setLayouts({{"..", layoutText({"a.png"})}, {"x", "not json"}}, 0);
+    ASSERT_TRUE(h.connect());
+    EXPECT_TRUE(h.boxes.texts().contains("Layout file is not standard. Please check it！"));
+    EXPECT_TRUE(h.doc->currentLayoutPath().isEmpty());
+    EXPECT_EQ(h.doc->imageManage().windowCount(), 0);
+
+    // A fetch answer shorter than its name field is dropped unread.
+    h.player->registerCommand(proto::CMD_LAYOUT, [](sim::PlayerSim&, const sim::Request& r) {
+        sim::Reply reply;
+        reply.header.command = r.header.command;
+        reply.header.subCode = 1;
+        reply.payload = "B\0{\"msg\"";
+        return std::vector<sim::Reply>{reply};
+    });
+    h.boxes.clear();
+    h.doc->layoutTransfer().FetchLayout("B");
+    ASSERT_TRUE(h.player->waitForRequests(proto::CMD_LAYOUT, 3, 3000));
+    waitUntil([] { return false; }, 300);
+    EXPECT_TRUE(h.boxes.texts().isEmpty());
+    EXPECT_TRUE(h.doc->currentLayoutPath().isEmpty());
+}
+
+TEST(LayoutTransfer, EditUploadsTheLayoutThenItsMaterialInAcknowledgedChunks)
+{
+    Harness h;
+    h.setLayouts({{"L.GFD", layoutText({"logo.png"})}}, 0);
+    const QByteArray big = testsupport::randomBytes(10000000, 7);
+    const QByteArray whole = testsupport::randomBytes(std::size_t(kChunk), 8);
+    h.materialFile("Image/logo.png", big);
+    h.materialFile("Image/logo.bmp", whole);
+    ASSERT_TRUE(h.connect());
+    ASSERT_EQ(h.doc->imageManage().windowCount(), 1);
+    h.player->clearLog();
+
+    h.doc->PushCurrentLayout();
+    ASSERT_TRUE(waitUntil([&] { return !h.doc->layoutBusy(); }, 20000));
+    const auto uploads = h.requests(proto::CMD_LAYOUT);
+    ASSERT_EQ(uploads.size(), 1u);
+    EXPECT_EQ(uploads[0].header.subCode, 2);
+    EXPECT_EQ(uploads[0].header.param, 1);
+    EXPECT_EQ(uploads[0].payload.left(256), layout::NameField("L.GFD"));
+    EXPECT_EQ(uploads[0].payload.mid(256), testsupport::readFile(h.doc->currentLayoutPath()));
+
+    // announce, then chunks: (subCode, param, payload size)
+    const struct {
+        uint8_t subCode;
+        uint16_t param;
+        int size;
+    } want[] = {
+        {0, 0, 256 + 32}, {1, 0, kChunk}, {2, 0, 1808000},  // logo.png: 10,000,000 bytes
+        {0, 0, 256 + 32}, {1, 0, kChunk}, {2, 0, 0},        // logo.bmp: exactly one chunk, then an empty one
+    };
+    const auto material = h.requests(proto::CMD_MATERIAL);
+    ASSERT_EQ(material.size(), std::size(want));
+    for (std::size_t i = 0; i < material.size(); ++i) {
+        EXPECT_EQ(material[i].header.subCode, want[i].subCode) << i;
+        EXPECT_EQ(material[i].header.param, want[i].param) << i;
+        EXPECT_EQ(material[i].payload.size(), want[i].size) << i;
+    }
+    EXPECT_EQ(material[0].payload.left(256), layout::NameField("logo.png"));
+    EXPECT_EQ(material[0].payload.mid(256), QCryptographicHash::hash(big, QCryptographicHash::Md5).toHex());
+    const sim::LayoutStoreState store = h.store();
+    ASSERT_EQ(store.materials.size(), 2u);
+    EXPECT_EQ(store.materials[0].data, big);
+    EXPECT_EQ(store.materials[1].data, whole);
+    EXPECT_TRUE(store.materials[0].md5Matches && store.materials[1].md5Matches);
+    EXPECT_EQ(h.panes[layout::kProgressPane], " ");
+
+    // The same files again: the player has them, nothing is opened or sent.
+    h.player->clearLog();
+    h.doc->PushCurrentLayout();
+    ASSERT_TRUE(waitUntil([&] { return !h.doc->layoutBusy(); }, 5000));
+    const auto again = h.requests(proto::CMD_MATERIAL);
+    ASSERT_EQ(again.size(), 2u);
+    EXPECT_EQ(again[0].header.subCode, 0);
+    EXPECT_EQ(again[1].header.subCode, 0);
+    EXPECT_EQ(h.store().skipped, (std::vector<QByteArray>{"logo.png", "logo.bmp"}));
+}
+
+TEST(LayoutTransfer, ProductsWithoutMaterialAndEmptyFilesNeverStall)
+{
+    for (const uint16_t version : {uint16_t(0x1523), uint16_t(0x1521)}) {
+        Harness h(version);
+        h.setLayouts({{"L.GFD", layoutText({"empty.png"})}}, 0);
+        h.materialFile("Image/empty.png", QByteArray());
+        ASSERT_TRUE(h.connect());
+        h.doc->PushCurrentLayout();
+        ASSERT_TRUE(waitUntil([&] { return !h.doc->layoutBusy(); }, 5000)) << version;
+        const auto material = h.requests(proto::CMD_MATERIAL);
+        if (version == 0x1523) {
+            EXPECT_TRUE(material.empty());
+        } else {
+            ASSERT_EQ(material.size(), 2u);
+            EXPECT_EQ(material[1].header.subCode, 2);
+            EXPECT_TRUE(material[1].payload.isEmpty());
+            EXPECT_TRUE(h.store().materials.at(0).md5Matches);
+        }
+    }
+}
+
+TEST(LayoutTransfer, UnencodableNamesAreRefusedBeforeAnythingIsSent)
+{
+    Harness h;
+    ASSERT_TRUE(h.connect());
+    h.player->clearLog();
+    h.boxes.clear();
+    const QString name = QString::fromUtf8("caf\xC3\xA9\xF0\x9F\x98\x80");
+    h.doc->layoutTransfer().FetchLayout(name);
+    h.doc->layoutTransfer().DeleteLayout(name);
+    waitUntil([] { return false; }, 300);
+    EXPECT_EQ(h.player->requestCount(proto::CMD_LAYOUT), 0u);
+    ASSERT_EQ(h.boxes.texts().size(), 2);
+    EXPECT_EQ(h.boxes.texts()[0], text::unencodableNameMessage(name, 9));
+}
+
+TEST(LayoutTransfer, DeleteAsksThenListsAgain)
+{
+    Harness h;
+    h.setLayouts({{"A", layoutText({})}, {"B", layoutText({})}}, 0);
+    ASSERT_TRUE(h.connect());
+    h.player->clearLog();
+    h.boxes.clear();
+    h.doc->layoutTransfer().DeleteLayout(QString());
+    EXPECT_EQ(h.boxes.texts(), QStringList{"Please select the name of the Layout in the list"});
+    h.doc->layoutTransfer().DeleteLayout("B");
+    ASSERT_TRUE(waitUntil([&] { return h.doc->layoutTransfer().names() == QStringList{"A"}; }, 5000));
+    EXPECT_EQ(h.boxes.texts().last(), "Do you really want to delete <B>?");
+    const auto sent = h.requests(proto::CMD_LAYOUT);
+    ASSERT_GE(sent.size(), 2u);
+    EXPECT_EQ(sent[0].header.subCode, 3);
+    EXPECT_EQ(sent[0].payload, QByteArray("B"));
+    EXPECT_EQ(sent[1].header.subCode, 0);
+}
+
+TEST(LayoutTransfer, BatchUploadSendsEachLayoutThenTheMaterial)
+{
+    Harness h;
+    ASSERT_TRUE(h.connect());
+    h.player->clearLog();
+    QTemporaryDir dir;
+    QStringList paths;
+    for (const char* n : {"one.GFD", "two.GFD", "three.GFD"}) {
+        paths << dir.filePath(n);
+        ASSERT_TRUE(testsupport::writeFile(paths.last(), layoutText({"p.png"})));
+    }
+    h.materialFile("Image/p.png", "pixels");
+    ASSERT_TRUE(h.doc->layoutTransfer().UploadLayouts(paths));
+    ASSERT_TRUE(waitUntil([&] { return !h.doc->layoutBusy(); }, 5000));
+    const auto sent = h.requests(proto::CMD_LAYOUT);
+    ASSERT_EQ(sent.size(), 3u);
+    const uint16_t params[] = {3, 2, 1};
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(sent[i].header.subCode, 4);
+        EXPECT_EQ(sent[i].header.param, params[i]);
+        EXPECT_EQ(sent[i].payload.mid(256), testsupport::readFile(paths[int(i)]));
+    }
+    EXPECT_EQ(h.store().materials.at(0).data, QByteArray("pixels"));
+    // Each layout names the picture: the player has it after the first.
+    EXPECT_EQ(h.requests(proto::CMD_MATERIAL).size(), 4u);
+    EXPECT_EQ(h.store().skipped.size(), 2u);
+}
+
+TEST(LayoutTransfer, WatermarkReportsBothResults)
+{
+    for (const bool fails : {false, true}) {
+        Harness h;
+        ASSERT_TRUE(h.connect());
+        {
+            std::lock_guard lk(h.player->stateMutex());
+            sim::layoutStore(*h.player).watermarkFails = fails;
+        }
+        const QByteArray png = testsupport::randomBytes(std::size_t(kChunk) + 5, 3);
+        const QString path = h.materialFile("mark.png", png);
+        platform::setFileDialogAnswerer([&](const platform::FileDialogCall& c) {
+            EXPECT_EQ(c.caption, "Open WaterMark file");
+            return path;
+        });
+        h.boxes.clear();
+        h.doc->SendWatermark();
+        platform::setFileDialogAnswerer(nullptr);
+        ASSERT_TRUE(waitUntil([&] { return !h.boxes.calls().empty(); }, 5000));
+        EXPECT_EQ(h.boxes.texts(), QStringList{fails ? "WaterMark picture saving error,Please resend！"
+                                                     : "WaterMark picture saving completed！"});
+        const sim::LayoutStoreState store = h.store();
+        EXPECT_EQ(store.watermark.data, png);
+        EXPECT_EQ(store.watermark.name, "mark.png");
+        EXPECT_TRUE(store.watermark.md5Matches);
+    }
+}
+
+}  // namespace
