@@ -377,3 +377,405 @@ TEST(LayoutTransfer, WatermarkReportsBothResults)
 }
 
 }  // namespace
+
+// ------------------------------------------------------------ layout commands
+
+#include "core/command_registry.h"
+#include "core/config_exchange.h"
+#include "core/layout/layout_commands.h"
+#include "core/layout/view_settings.h"
+#include "core/views/set_display_grid.h"
+#include "common/controls/num_edit.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QMimeData>
+
+namespace {
+
+TEST(LayoutViewSettings, ZoomStepsStopAtTheirEnds)
+{
+    const struct {
+        double from;
+        bool in;
+        double to;
+    } rows[] = {{0.15, false, 0.1}, {0.1, false, 0.1}, {0.5, false, 0.4}, {0.95, true, 1.0}, {1.0, true, 1.0}, {0.3, true, 0.4}};
+    for (const auto& r : rows)
+        EXPECT_DOUBLE_EQ(r.in ? layout::ZoomIn(r.from) : layout::ZoomOut(r.from), r.to) << r.from;
+}
+
+TEST(LayoutViewSettings, GridFileValuesAreClampedAndOnlyTypedMembersTaken)
+{
+    const struct {
+        QByteArray text;
+        bool read;
+        int columns1, rows1, columns2;
+        double zoom1;
+        bool locked;
+    } rows[] = {
+        {R"({"Msg":"Grid config","ViewOneGridWidth":0,"ViewOneGridHeight":9,"ViewTwoGridWidth":8,"ViewOneZoom":0.01,"LayOutLock":true})", true, 1, 8, 8, 0.1, true},
+        {R"({"Msg":"Grid config","ViewOneGridWidth":"4","ViewOneZoom":7,"LayOutLock":1})", true, 3, 2, 5, 1.0, false},
+        {R"({"ViewOneGridWidth":4})", false, 3, 2, 5, 0.5, false},
+        {"not json", false, 3, 2, 5, 0.5, false},
+    };
+    for (const auto& r : rows) {
+        layout::ViewSettings s;
+        s.columns = {3, 5};
+        s.rows = {2, 2};
+        s.zoom = {0.5, 0.5};
+        EXPECT_EQ(layout::ReadGridSettings(r.text, s), r.read) << r.text.toStdString();
+        EXPECT_EQ(s.columns[0], r.columns1);
+        EXPECT_EQ(s.rows[0], r.rows1);
+        EXPECT_EQ(s.columns[1], r.columns2);
+        EXPECT_DOUBLE_EQ(s.zoom[0], r.zoom1);
+        EXPECT_EQ(s.locked, r.locked);
+    }
+    layout::ViewSettings back;
+    EXPECT_TRUE(layout::ReadGridSettings(layout::GridSettingsText({{2, 3}, {4, 5}, {0.3, 0.7}, true}), back));
+    EXPECT_EQ(back.columns, (std::array<int, 2>{2, 3}));
+    EXPECT_EQ(back.rows, (std::array<int, 2>{4, 5}));
+    EXPECT_TRUE(back.locked);
+}
+
+TEST(LayoutDisplayGrid, ValuesOutsideOneToEightReachTheirMessages)
+{
+    const struct {
+        int columns, rows;
+        unsigned lang;
+        const char* message;
+    } rows[] = {
+        {0, 0, 9, "Horizontal number set error!"},  // only the first error
+        {9, 1, 9, "Horizontal number set error!"},
+        {1, 9, 9, "Vertical number set error!"},
+        {8, 1, 9, ""},
+        {0, 1, 4, "横向个数设置错误！"},
+        {1, 0, 4, "纵向个数设置错误！"},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(layout::CheckDisplayGrid(r.columns, r.rows, r.lang), QString::fromUtf8(r.message));
+
+    testsupport::MessageBoxRecorder boxes;
+    CSetDisplayGrid dialog(9);
+    dialog.columns = 3;
+    dialog.rows = 2;
+    dialog.InitControls();
+    dialog.edit(CSetDisplayGrid::kColumnsEdit)->setText("9");
+    EXPECT_FALSE(dialog.TryAccept());
+    EXPECT_EQ(boxes.texts(), QStringList{"Horizontal number set error!"});
+    dialog.edit(CSetDisplayGrid::kColumnsEdit)->setText("8");
+    EXPECT_TRUE(dialog.TryAccept());
+    EXPECT_EQ(dialog.columns, 8);
+    EXPECT_EQ(dialog.rows, 2);
+}
+
+TEST(LayoutDisplayGrid, Screenshots)
+{
+    if (testsupport::kUnderThreadChecker)
+        GTEST_SKIP() << "painting threads of Qt are not followed by the thread checker";
+    const QString folder = testsupport::binDir() + QStringLiteral("/../screenshots");
+    QDir().mkpath(folder);
+    for (unsigned lang : {9u, 4u}) {
+        CSetDisplayGrid dialog(lang);
+        dialog.columns = 4;
+        dialog.rows = 2;
+        dialog.InitControls();
+        dialog.show();
+        QApplication::processEvents();
+        ASSERT_TRUE(dialog.grab().save(folder + (lang == 4 ? "/display_grid_zh.png" : "/display_grid_en.png")));
+    }
+}
+
+TEST(LayoutClipboard, BlocksCarryDataAndForeignBlocksAreRefused)
+{
+    layout::WindowClip clip;
+    clip.rect = {10, 20, 310, 220};
+    clip.name = QString::fromUtf8("标志.png");
+    clip.screen = 1;
+    clip.kind = 3;
+    clip.number = 7;
+    clip.selected = 2;
+    clip.option1 = 1;
+    clip.option2 = 0;
+    const QByteArray block = layout::PackWindowClip(clip);
+    ASSERT_EQ(block.size(), 33 + clip.name.toUtf8().size());
+    layout::WindowClip back;
+    ASSERT_TRUE(layout::UnpackWindowClip(block, back));
+    EXPECT_EQ(back.rect, clip.rect);
+    EXPECT_EQ(back.name, clip.name);
+    EXPECT_EQ(std::tuple(back.screen, back.kind, back.number, back.selected, back.option1, back.option2),
+              std::tuple(clip.screen, clip.kind, clip.number, clip.selected, clip.option1, clip.option2));
+
+    QByteArray hugeCount = block;
+    hugeCount[19] = char(0x7F);  // a name count far past the block
+    QByteArray negative = block;
+    negative[19] = char(0xFF);
+    layout::WindowClip outside = clip;
+    outside.name = "../../etc/passwd";
+    const QByteArray refused[] = {QByteArray(), block.left(32), block.left(34), hugeCount, negative,
+                                  layout::PackWindowClip(outside)};
+    for (const QByteArray& b : refused)
+        EXPECT_FALSE(layout::UnpackWindowClip(b, back)) << b.toHex().toStdString();
+}
+
+TEST(LayoutClipboard, CutThenPasteRestoresTheWindowAndForeignDataPastesNothing)
+{
+    core::clearCommands();
+    layout::InstallLayoutCommands();
+    Harness h;
+    h.setLayouts({{"L.GFD", layoutText({"logo.png", "b.png"})}}, 0);
+    ASSERT_TRUE(h.connect());
+    CImageManage& m = h.doc->imageManage();
+    ASSERT_EQ(m.windowCount(), 2);
+    m.Select(0);
+    const PictureWindow before = m.window(0);
+    auto run = [&](int id) {
+        const core::CommandEntry* e = core::findCommand(id);
+        ASSERT_TRUE(e && e->enabled(*h.doc)) << id;
+        e->run(*h.doc);
+        ASSERT_TRUE(waitUntil([&] { return !h.doc->layoutBusy(); }, 5000));
+    };
+    run(57635);  // cut
+    EXPECT_EQ(m.windowCount(), 1);
+    EXPECT_TRUE(h.doc->clipboardHoldsWindow());
+    run(57637);  // paste
+    ASSERT_EQ(m.windowCount(), 2);
+    const PictureWindow& pasted = m.window(1);
+    EXPECT_EQ(pasted.name, before.name);
+    EXPECT_EQ(pasted.rect.width(), before.rect.width());
+    EXPECT_EQ(pasted.rect.height(), before.rect.height());
+    EXPECT_EQ(pasted.rect.left, 0);
+    EXPECT_TRUE(pasted.selected);
+    // Both edits reached the player.
+    EXPECT_GE(h.requests(proto::CMD_LAYOUT).size(), 4u);
+
+    // Another program's data under the format: nothing placed, flag cleared.
+    auto* foreign = new QMimeData;
+    foreign->setData(QString::fromLatin1(layout::kClipFormat), QByteArray(33, '\xFF'));
+    QGuiApplication::clipboard()->setMimeData(foreign);
+    run(57637);
+    EXPECT_EQ(m.windowCount(), 2);
+    EXPECT_FALSE(h.doc->clipboardHoldsWindow());
+    EXPECT_FALSE(core::findCommand(57637)->enabled(*h.doc));
+    QGuiApplication::clipboard()->clear();
+    core::clearCommands();
+}
+
+TEST(LayoutCommands, ZoomChangeUploadsGridFileAndFetchedGridFileIsReadBack)
+{
+    core::clearCommands();
+    layout::InstallLayoutCommands();
+    Harness h;
+    const QByteArray stored = R"({"Msg":"Grid config","ViewOneGridWidth":12,"ViewOneGridHeight":3,"ViewOneZoom":0.5,"LayOutLock":true})";
+    sim::configStoreOf(*h.player)->setFile(18, stored);
+    ASSERT_TRUE(h.connect());
+    EXPECT_EQ(h.doc->viewSettings().columns[0], 8);
+    EXPECT_EQ(h.doc->viewSettings().rows[0], 3);
+    EXPECT_DOUBLE_EQ(h.doc->viewSettings().zoom[0], 0.5);
+    EXPECT_TRUE(h.doc->viewSettings().locked);
+    EXPECT_EQ(h.doc->imageManage().screen(0).columns, 8);
+    // Locked: import and delete are off.
+    EXPECT_FALSE(core::findCommand(32798)->enabled(*h.doc));
+
+    h.doc->setActiveScreen(0);
+    core::findCommand(32783)->run(*h.doc);  // zoom in
+    const QString path = cfgx::configFilePath(h.doc->playerFolder(), cfgx::kGridFile);
+    EXPECT_DOUBLE_EQ(h.doc->viewSettings().zoom[0], 0.6);
+    ASSERT_TRUE(waitUntil([&] {
+        const auto f = sim::configStoreOf(*h.player)->file(18);
+        return f && *f != stored;
+    }, 5000));
+    layout::ViewSettings uploaded;
+    QByteArray file = *sim::configStoreOf(*h.player)->file(18);
+    EXPECT_TRUE(layout::ReadGridSettings(file, uploaded) || layout::ReadGridSettings(file.chopped(2), uploaded));
+    EXPECT_DOUBLE_EQ(uploaded.zoom[0], 0.6);
+    EXPECT_EQ(uploaded.columns[0], 8);
+    layout::ViewSettings local;
+    EXPECT_TRUE(layout::ReadGridSettings(testsupport::readFile(path), local));
+    EXPECT_DOUBLE_EQ(local.zoom[0], 0.6);
+    core::clearCommands();
+}
+
+TEST(LayoutCommands, OpenOfJsonThatIsNoLayoutChangesNothing)
+{
+    core::clearCommands();
+    layout::InstallLayoutCommands();
+    Harness h;
+    h.setLayouts({{"L.GFD", layoutText({"logo.png"})}}, 0);
+    ASSERT_TRUE(h.connect());
+    const QString pathBefore = h.doc->currentLayoutPath();
+    QTemporaryDir dir;
+    const QString other = dir.filePath("other.GFD");
+    ASSERT_TRUE(testsupport::writeFile(other, R"({"msg":"something else","data":{}})"));
+    platform::setFileDialogAnswerer([&](const platform::FileDialogCall&) { return other; });
+    h.boxes.clear();
+    core::findCommand(57601)->run(*h.doc);
+    platform::setFileDialogAnswerer(nullptr);
+    EXPECT_EQ(h.boxes.texts(), QStringList{"Layout file is not standard. Please check it！"});
+    EXPECT_EQ(h.doc->imageManage().windowCount(), 1);
+    EXPECT_EQ(h.doc->currentLayoutPath(), pathBefore);
+    core::clearCommands();
+}
+
+}  // namespace
+
+// ------------------------------------------------------------ tree pane
+
+#include "core/mainframe.h"
+#include "core/views/layout_tree_view.h"
+#include "core/views/layout_views.h"
+
+#include <QKeyEvent>
+
+namespace {
+
+struct Relay : FrameDocument {
+    CvelunaDoc* doc = nullptr;
+    void SendToPlayers(const SendRequest& r) override
+    {
+        if (doc)
+            doc->SendToPlayers(r);
+    }
+    void OnLinkEvent(const LinkEvent& e) override
+    {
+        if (doc)
+            doc->OnLinkEvent(e);
+    }
+    void TickAutoConnect() override {}
+    bool TickWaitBox() override { return false; }
+    void StepConfigExchange() override
+    {
+        if (doc)
+            doc->StepConfigExchange();
+    }
+    void ResetSequence() override {}
+    void CloseAllLinks() override {}
+    bool IsLayoutDirty() const override { return false; }
+    void SaveLayout() override {}
+    void OnPlayerConnectionSettings() override {}
+    void OnReconnect() override {}
+    void OnReboot() override {}
+    bool CanReconnect() const override { return false; }
+    bool IsConnected() const override { return doc && doc->IsConnected(); }
+};
+
+// The main window with the document's views and the tree bound, connected
+// to a simulated player.
+struct Window {
+    explicit Window(unsigned language)
+    {
+        platform::setAppTitle(kTitle);
+        platform::setAppLanguage(language);
+        frame = std::make_unique<CMainFrame>(kTitle, language);
+        frame->SetDocument(&relay);
+        doc = std::make_unique<CvelunaDoc>(frame.get(), QStringList());
+        relay.doc = doc.get();
+        doc->setStatusPaneText = [this](int id, const QString& text) { frame->SetPaneText(id, text); };
+        AttachLayoutViews(*frame, *doc);
+        frame->resize(1600, 900);
+        sim::SimOptions o;
+        o.address = QStringLiteral("127.0.0.3");
+        player = std::make_unique<sim::PlayerSim>(o);
+        sim::installStandardCommands(*player);
+        sim::installConfigStore(*player);
+        EXPECT_TRUE(player->start());
+        doc->setTarget(o.address, player->tcpPort());
+        doc->currentPlayer().ip = o.address;
+        doc->currentPlayer().portText = QString::number(player->tcpPort());
+    }
+    ~Window()
+    {
+        DetachLayoutViews(*frame);
+        frame->SetDocument(nullptr);
+        relay.doc = nullptr;
+        doc.reset();
+        frame.reset();
+    }
+    CLayoutTreeView& tree() const { return *frame->layoutTreeView(); }
+    void key(int k)
+    {
+        QKeyEvent e(QEvent::KeyPress, k, Qt::NoModifier);
+        QApplication::sendEvent(&tree(), &e);
+    }
+    std::size_t requests(uint8_t sub) const
+    {
+        std::size_t n = 0;
+        for (const sim::LogEntry& e : player->log())
+            n += e.incoming && e.header.command == proto::CMD_LAYOUT && e.header.subCode == sub;
+        return n;
+    }
+
+    testsupport::TempHome home;
+    testsupport::MessageBoxRecorder boxes{platform::MsgResult::Yes};
+    Relay relay;
+    std::unique_ptr<CMainFrame> frame;
+    std::unique_ptr<CvelunaDoc> doc;
+    std::unique_ptr<sim::PlayerSim> player;
+};
+
+void connectWindow(Window& w, std::vector<std::pair<QByteArray, QByteArray>> layouts, int current)
+{
+    {
+        std::lock_guard lk(w.player->stateMutex());
+        w.player->state().layouts = std::move(layouts);
+        w.player->state().currentLayout = current;
+    }
+    w.doc->OnReconnect();
+    ASSERT_TRUE(waitUntil([&] { return w.tree().topLevelItemCount() > 0 && w.requests(1) >= 1; }, 8000));
+    waitUntil([] { return false; }, 300);
+}
+
+TEST(LayoutTree, ListFillsTheTreeAndDoubleClicksFetchOncePerChange)
+{
+    Window w(9);
+    connectWindow(w, {{"A", layoutText({})}, {"B", layoutText({})}}, 1);
+    ASSERT_EQ(w.tree().topLevelItemCount(), 2);
+    EXPECT_EQ(w.tree().currentItem()->text(0), "B");
+    const std::size_t before = w.requests(1);
+    w.tree().OpenLayout("A");
+    w.tree().OpenLayout("A");
+    ASSERT_TRUE(w.player->waitForRequests(proto::CMD_LAYOUT, 3, 3000));
+    waitUntil([] { return false; }, 200);
+    EXPECT_EQ(w.requests(1), before + 1);
+    w.tree().OpenLayout("B");
+    w.tree().OpenLayout("A");
+    waitUntil([&] { return w.requests(1) == before + 3; }, 3000);
+    EXPECT_EQ(w.requests(1), before + 3);
+    // After the list is refilled the same name fetches again.
+    w.key(Qt::Key_F5);
+    ASSERT_TRUE(waitUntil([&] { return w.requests(0) >= 2; }, 3000));
+    waitUntil([] { return false; }, 300);
+    const std::size_t afterRefill = w.requests(1);
+    w.tree().OpenLayout("A");
+    EXPECT_TRUE(waitUntil([&] { return w.requests(1) == afterRefill + 1; }, 3000));
+}
+
+TEST(LayoutTree, KeysEnterEscapeSwallowedDeleteKeepsOneLayout)
+{
+    Window w(9);
+    connectWindow(w, {{"only", layoutText({})}}, 0);
+    w.key(Qt::Key_Return);
+    w.key(Qt::Key_Escape);
+    EXPECT_EQ(w.tree().topLevelItemCount(), 1);
+    w.boxes.clear();
+    w.key(Qt::Key_Delete);
+    EXPECT_EQ(w.boxes.texts(), QStringList{"A layout must be preserved"});
+    EXPECT_EQ(w.requests(3), 0u);
+}
+
+TEST(LayoutTree, ScreenshotOfTheMainWindowWithTheTreeFilled)
+{
+    if (testsupport::kUnderThreadChecker)
+        GTEST_SKIP() << "painting threads of Qt are not followed by the thread checker";
+    const QString folder = testsupport::binDir() + QStringLiteral("/../screenshots");
+    QDir().mkpath(folder);
+    for (unsigned lang : {9u, 4u}) {
+        Window w(lang);
+        w.frame->show();
+        connectWindow(w, {{"Lobby.GFD", layoutText({})}, {QByteArray("\xB4\xF3\xCC\xFC.GFD"), layoutText({})},
+                          {"Room 2.GFD", layoutText({})}}, 1);
+        QApplication::processEvents();
+        ASSERT_TRUE(w.frame->grab().save(folder + (lang == 4 ? "/main_window_tree_zh.png" : "/main_window_tree_en.png")));
+    }
+}
+
+}  // namespace
