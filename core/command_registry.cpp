@@ -12,6 +12,12 @@ std::map<int, CommandEntry>& table()
     return commands;
 }
 
+std::map<int, std::function<bool(const CvelunaDoc&)>>& checks()
+{
+    static std::map<int, std::function<bool(const CvelunaDoc&)>> marks;
+    return marks;
+}
+
 }  // namespace
 
 void registerCommand(int id, CommandEntry entry)
@@ -33,9 +39,21 @@ std::vector<int> registeredCommands()
     return ids;
 }
 
+void registerCheck(int id, std::function<bool(const CvelunaDoc&)> checked)
+{
+    checks()[id] = std::move(checked);
+}
+
+bool isChecked(int id, const CvelunaDoc& doc)
+{
+    auto it = checks().find(id);
+    return it != checks().end() && it->second && it->second(doc);
+}
+
 void clearCommands()
 {
     table().clear();
+    checks().clear();
 }
 
 }  // namespace core

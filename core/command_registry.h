@@ -23,6 +23,10 @@ void registerCommand(int id, CommandEntry entry);
 // Null when nothing registered `id`.
 const CommandEntry* findCommand(int id);
 std::vector<int> registeredCommands();
+// The check mark of a toggle command, registered beside its entry.
+void registerCheck(int id, std::function<bool(const CvelunaDoc&)> checked);
+// False when no check was registered for `id`.
+bool isChecked(int id, const CvelunaDoc& doc);
 // Tests start from an empty table.
 void clearCommands();
 

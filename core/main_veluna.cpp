@@ -66,6 +66,10 @@ public:
         const core::CommandEntry* entry = core::findCommand(id);
         return entry && (!entry->enabled || entry->enabled(doc_));
     }
+    bool IsCommandChecked(int id) const override
+    {
+        return core::isChecked(id, doc_);
+    }
     void OnCommand(int id) override
     {
         const core::CommandEntry* entry = core::findCommand(id);

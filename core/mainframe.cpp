@@ -381,8 +381,11 @@ QAction* CMainFrame::Command(int id) const
 void CMainFrame::UpdateCommandUI()
 {
     for (const auto& [id, action] : commands_) {
-        if (core::findCommand(id))
+        if (core::findCommand(id)) {
             action->setEnabled(document_ && document_->IsCommandEnabled(id));
+            if (action->isCheckable())
+                action->setChecked(document_ && document_->IsCommandChecked(id));
+        }
     }
     Command(kCmdConnectionSettings)->setEnabled(document_ != nullptr);
     Command(kCmdReconnect)->setEnabled(document_ && document_->CanReconnect());

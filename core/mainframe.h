@@ -56,6 +56,7 @@ public:
 
     // Commands registered in core/command_registry.h.
     virtual bool IsCommandEnabled(int /*id*/) const { return false; }
+    virtual bool IsCommandChecked(int /*id*/) const { return false; }
     virtual void OnCommand(int /*id*/) {}
 };
 

@@ -429,6 +429,7 @@ void InstallLayoutCommands()
                                 refresh(d);
                                 PushGridSettings(d);
                             }});
+    core::registerCheck(32804, [](const CvelunaDoc& d) { return d.viewSettings().locked; });
     auto unlocked = [](const CvelunaDoc& d) { return connected(d) && !d.viewSettings().locked; };
     registerCommand(32797, {unlocked, [](CvelunaDoc& d) { importLayouts(d); }});
     registerCommand(32798, {unlocked, [](CvelunaDoc& d) { DeleteSelectedLayout(d); }});

@@ -222,7 +222,8 @@ bool LayoutTransfer::UploadLayouts(const QStringList& paths)
         for (const MaterialEntry& e : CollectMaterial(paths, doc_.materialFolder()))
             materials_.push_back(e);
     }
-    materialBatch_ = true;
+    // A batch ends by listing the layouts again, so the new ones show.
+    materialBatch_ = false;
     materialStage_ = 0;
     const QString first = layoutNames_.front();
     const uint16_t count = uint16_t(std::min<std::size_t>(layoutNames_.size(), 0xFFFF));
@@ -242,6 +243,9 @@ void LayoutTransfer::OnLayoutReply(const PlayerReply& r)
     if (!fromCurrentPlayer(r))
         return;
     if (r.header.arg != 0) {
+        layoutNames_.clear();
+        materials_.clear();
+        materialBatch_ = false;
         stopWithProgressOff();
         doc_.showMessage(QStringLiteral("The layout is locked, please unlock it first!"),
                          QStringLiteral("布局已锁定，请先解锁！"), int(platform::MsgIcon::Warning));
@@ -366,6 +370,7 @@ void LayoutTransfer::announceNextMaterial()
             continue;
         }
         materialStage_ = 0;
+        materialRunning_ = true;
         doc_.SendToCurrentPlayer(doc_.MakeRequest(proto::CMD_MATERIAL, 0, e.kind),
                                  NameField(name) + QByteArray::fromStdString(md5));
         return;
@@ -376,6 +381,7 @@ void LayoutTransfer::announceNextMaterial()
 void LayoutTransfer::finishMaterial()
 {
     material_.close();
+    materialRunning_ = false;
     if (materialBatch_) {
         materialBatch_ = false;
         stopWithProgressOff();
@@ -405,7 +411,8 @@ void LayoutTransfer::sendMaterialChunk()
 
 void LayoutTransfer::OnMaterialReply(const PlayerReply& r)
 {
-    if (!fromCurrentPlayer(r))
+    // An answer nothing waits for (a late one after a reconnection) starts nothing.
+    if (!fromCurrentPlayer(r) || !materialRunning_)
         return;
     switch (materialStage_) {
     case 0:

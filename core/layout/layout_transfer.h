@@ -120,6 +120,7 @@ private:
     std::deque<MaterialEntry> materials_;
     ChunkReader material_;
     uint8_t materialStage_ = 0;
+    bool materialRunning_ = false;  // an announce or chunk awaits its answer
     bool materialBatch_ = false;
 
     ChunkReader watermark_;

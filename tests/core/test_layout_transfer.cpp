@@ -333,9 +333,11 @@ TEST(LayoutTransfer, BatchUploadSendsEachLayoutThenTheMaterial)
     }
     h.materialFile("Image/p.png", "pixels");
     ASSERT_TRUE(h.doc->layoutTransfer().UploadLayouts(paths));
-    ASSERT_TRUE(waitUntil([&] { return !h.doc->layoutBusy(); }, 5000));
+    // The batch ends by listing the player's layouts, the new ones among them.
+    ASSERT_TRUE(waitUntil([&] { return h.doc->layoutTransfer().names().size() == 3; }, 5000));
     const auto sent = h.requests(proto::CMD_LAYOUT);
-    ASSERT_EQ(sent.size(), 3u);
+    ASSERT_GE(sent.size(), 4u);
+    EXPECT_EQ(sent[3].header.subCode, 0);
     const uint16_t params[] = {3, 2, 1};
     for (std::size_t i = 0; i < 3; ++i) {
         EXPECT_EQ(sent[i].header.subCode, 4);
@@ -776,6 +778,64 @@ TEST(LayoutTree, ScreenshotOfTheMainWindowWithTheTreeFilled)
         QApplication::processEvents();
         ASSERT_TRUE(w.frame->grab().save(folder + (lang == 4 ? "/main_window_tree_zh.png" : "/main_window_tree_en.png")));
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(LayoutCommands, ImportRefusesLongNamesAndSendsTheRestAsABatchThenLists)
+{
+    core::clearCommands();
+    layout::InstallLayoutCommands();
+    Harness h;
+    h.setLayouts({{"A", layoutText({})}, {"B", layoutText({})}}, 0);
+    ASSERT_TRUE(h.connect());
+    QTemporaryDir dir;
+    const QString ok1 = dir.filePath("n1.GFD"), ok2 = dir.filePath("n2.GFD");
+    const QString tooLong = dir.filePath(QString(253, 'x') + ".GFD");
+    for (const QString& p : {ok1, ok2})
+        ASSERT_TRUE(testsupport::writeFile(p, layoutText({})));
+    QStringList answer{ok1, tooLong};
+    platform::setFileDialogMultiAnswerer([&](const platform::FileDialogCall&) { return answer; });
+    h.player->clearLog();
+    h.boxes.clear();
+    core::findCommand(32797)->run(*h.doc);
+    EXPECT_EQ(h.boxes.texts(), QStringList{tooLong + "File name is too long"});
+    EXPECT_TRUE(h.requests(proto::CMD_LAYOUT).empty());
+
+    answer = {ok1, ok2};
+    core::findCommand(32797)->run(*h.doc);
+    platform::setFileDialogMultiAnswerer(nullptr);
+    ASSERT_TRUE(waitUntil([&] { return h.doc->layoutTransfer().names().size() == 4; }, 5000));
+    const auto sent = h.requests(proto::CMD_LAYOUT);
+    ASSERT_GE(sent.size(), 3u);
+    EXPECT_EQ(std::tuple(sent[0].header.subCode, sent[1].header.subCode, sent[2].header.subCode), std::tuple(4, 4, 0));
+
+    // The lock check mark follows the setting; locked, Del Layout is off.
+    EXPECT_FALSE(core::isChecked(32804, *h.doc));
+    core::findCommand(32804)->run(*h.doc);
+    EXPECT_TRUE(core::isChecked(32804, *h.doc));
+    EXPECT_FALSE(core::findCommand(32798)->enabled(*h.doc));
+    core::clearCommands();
+}
+
+}  // namespace
+
+namespace {
+
+TEST(LayoutTransfer, MaterialAnswerNobodyWaitsForStartsNothing)
+{
+    Harness h;
+    h.setLayouts({{"A", layoutText({})}}, 0);
+    ASSERT_TRUE(h.connect());
+    h.player->clearLog();
+    sim::Reply stray;
+    stray.header.command = proto::CMD_MATERIAL;
+    stray.header.subCode = 2;
+    ASSERT_EQ(h.player->sendToAll(stray), 1);
+    waitUntil([] { return false; }, 400);
+    EXPECT_TRUE(h.requests(proto::CMD_LAYOUT).empty());
 }
 
 }  // namespace
