@@ -30,7 +30,7 @@ Reply answer(const Request& req, uint16_t arg)
 }
 
 // One announce or chunk for `file`; returns the reply's arg.
-uint16_t take(StoredMaterial& file, const Request& req, bool keepData)
+uint16_t take(StoredMaterial& file, const Request& req, bool keepData, bool hashData)
 {
     if (req.header.subCode == 0) {
         file = StoredMaterial();
@@ -42,7 +42,8 @@ uint16_t take(StoredMaterial& file, const Request& req, bool keepData)
     }
     if (!file.hash || file.complete)
         return 1;
-    file.hash->addData(req.payload);
+    if (hashData)
+        file.hash->addData(req.payload);
     file.size += uint64_t(req.payload.size());
     if (keepData)
         file.data += req.payload;
@@ -50,9 +51,9 @@ uint16_t take(StoredMaterial& file, const Request& req, bool keepData)
     file.chunkSubCodes.push_back(req.header.subCode);
     if (req.header.subCode == 2) {
         file.complete = true;
-        file.md5Matches = file.hash->result().toHex() == file.announcedMd5;
+        file.md5Matches = hashData && file.hash->result().toHex() == file.announcedMd5;
         file.hash.reset();
-        return file.md5Matches ? 0 : 1;
+        return file.md5Matches || !hashData ? 0 : 1;
     }
     return 0;
 }
@@ -74,7 +75,7 @@ std::vector<Reply> material(PlayerSim& sim, const Request& req)
     }
     if (st.materials.empty())
         return {answer(req, 1)};
-    return {answer(req, take(st.materials.back(), req, st.keepData))};
+    return {answer(req, take(st.materials.back(), req, st.keepData, st.hashData))};
 }
 
 }  // namespace
@@ -91,7 +92,7 @@ std::vector<Reply> watermarkFile(PlayerSim& sim, const Request& req)
 {
     std::lock_guard<std::mutex> lk(sim.stateMutex());
     LayoutStoreState& st = layoutStore(sim);
-    uint16_t arg = take(st.watermark, req, st.keepData);
+    uint16_t arg = take(st.watermark, req, st.keepData, st.hashData);
     if (req.header.subCode == 2 && st.watermarkFails)
         arg = 1;
     return {answer(req, arg)};

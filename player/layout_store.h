@@ -37,6 +37,7 @@ struct LayoutStoreState {
     std::vector<StoredMaterial> materials;  // finished and running, in order
     std::vector<QByteArray> skipped;        // names answered "already have it"
     bool keepData = true;                   // benchmarks turn it off
+    bool hashData = true;                   // off: no MD5 check (md5Matches stays false)
     // The watermark: the last one received and what its last chunk answers.
     StoredMaterial watermark;
     bool watermarkFails = false;            // last chunk answered with arg 1
