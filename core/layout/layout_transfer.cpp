@@ -77,9 +77,17 @@ std::vector<MaterialEntry> CollectMaterial(const QStringList& paths, const QStri
     return out;
 }
 
-bool ChunkReader::open(const QString& path)
+void ChunkReader::close()
 {
     file_.close();
+    pending_.clear();
+    hasPending_ = false;
+    pendingFailed_ = false;
+}
+
+bool ChunkReader::open(const QString& path)
+{
+    close();
     file_.setFileName(path);
     sent_ = 0;
     length_ = 0;
@@ -89,7 +97,7 @@ bool ChunkReader::open(const QString& path)
     return true;
 }
 
-bool ChunkReader::next(QByteArray& chunk, bool& last)
+bool ChunkReader::read(QByteArray& chunk)
 {
     chunk.resize(qsizetype(proto::kChunkSize));
     const qint64 n = file_.read(chunk.data(), qint64(proto::kChunkSize));
@@ -99,10 +107,32 @@ bool ChunkReader::next(QByteArray& chunk, bool& last)
         return false;
     }
     chunk.resize(qsizetype(n));
-    sent_ += uint64_t(n);
-    last = uint64_t(n) < proto::kChunkSize;
-    if (last)
+    if (uint64_t(n) < proto::kChunkSize)
         file_.close();
+    return true;
+}
+
+void ChunkReader::readAhead()
+{
+    if (hasPending_ || !file_.isOpen())
+        return;
+    hasPending_ = true;
+    pendingFailed_ = !read(pending_);
+}
+
+bool ChunkReader::next(QByteArray& chunk, bool& last)
+{
+    if (hasPending_) {
+        hasPending_ = false;
+        if (pendingFailed_)
+            return false;
+        chunk = std::move(pending_);
+        pending_ = QByteArray();
+    } else if (!file_.isOpen() || !read(chunk)) {
+        return false;
+    }
+    sent_ += uint64_t(chunk.size());
+    last = uint64_t(chunk.size()) < proto::kChunkSize;
     return true;
 }
 
@@ -407,6 +437,8 @@ void LayoutTransfer::sendMaterialChunk()
     if (last)
         materials_.pop_front();
     doc_.SendToCurrentPlayer(doc_.MakeRequest(proto::CMD_MATERIAL, last ? 2 : 1, 0), chunk);
+    if (!last)
+        material_.readAhead();
 }
 
 void LayoutTransfer::OnMaterialReply(const PlayerReply& r)
@@ -434,7 +466,7 @@ void LayoutTransfer::OnMaterialReply(const PlayerReply& r)
         sendMaterialChunk();
         return;
     case 1:
-        if (materials_.empty() || !material_.isOpen())
+        if (materials_.empty() || !material_.hasMore())
             return;
         sendMaterialChunk();
         return;
@@ -509,6 +541,8 @@ void LayoutTransfer::OnWatermarkReply(const PlayerReply& r)
     watermarkStage_ = last ? 2 : 1;
     setProgress(watermark_.percent());
     doc_.SendToCurrentPlayer(doc_.MakeRequest(proto::CMD_PARAM_FILE, last ? 2 : 1, 0), chunk);
+    if (!last)
+        watermark_.readAhead();
 }
 
 }  // namespace layout

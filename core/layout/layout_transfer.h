@@ -51,18 +51,26 @@ std::vector<MaterialEntry> CollectMaterial(const QStringList& paths, const QStri
 class ChunkReader {
 public:
     bool open(const QString& path);
-    void close() { file_.close(); }
-    bool isOpen() const { return file_.isOpen(); }
+    void close();
+    // True while a chunk is still to come (read ahead or in the file).
+    bool hasMore() const { return file_.isOpen() || hasPending_; }
     // The next chunk; `last` is set when it is shorter than a whole chunk
     // (the file is then closed). False when reading fails.
     bool next(QByteArray& chunk, bool& last);
+    // Reads the following chunk now, while the one just handed over is on
+    // its way, so that the player's answer finds it ready.
+    void readAhead();
     uint64_t length() const { return length_; }
     uint64_t sent() const { return sent_; }
     // Bytes sent / length x 100 (100 for an empty file).
     int percent() const { return length_ == 0 ? 100 : int(sent_ * 100 / length_); }
 
 private:
+    bool read(QByteArray& chunk);
     QFile file_;
+    QByteArray pending_;
+    bool hasPending_ = false;
+    bool pendingFailed_ = false;
     uint64_t length_ = 0;
     uint64_t sent_ = 0;
 };
