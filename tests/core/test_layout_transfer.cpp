@@ -839,3 +839,27 @@ TEST(LayoutTransfer, MaterialAnswerNobodyWaitsForStartsNothing)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(LayoutTree, DeleteKeyDeletesTheSelectedLayoutAfterAskingAndStartUpKeepsTheClipboard)
+{
+    auto* block = new QMimeData;
+    block->setData(QString::fromLatin1(layout::kClipFormat), layout::PackWindowClip(layout::WindowClip()));
+    QGuiApplication::clipboard()->setMimeData(block);
+    core::clearCommands();
+    layout::InstallLayoutCommands();
+    Window w(9);
+    EXPECT_TRUE(QGuiApplication::clipboard()->mimeData()->hasFormat(QString::fromLatin1(layout::kClipFormat)));
+    connectWindow(w, {{"A", layoutText({})}, {"B", layoutText({})}}, 0);
+    w.tree().setCurrentItem(w.tree().topLevelItem(1));
+    w.boxes.clear();
+    w.key(Qt::Key_Delete);
+    EXPECT_EQ(w.boxes.texts(), QStringList{"Do you really want to delete <B>?"});
+    ASSERT_TRUE(waitUntil([&] { return w.tree().topLevelItemCount() == 1; }, 5000));
+    EXPECT_EQ(w.requests(3), 1u);
+    QGuiApplication::clipboard()->clear();
+    core::clearCommands();
+}
+
+}  // namespace
