@@ -33,6 +33,12 @@ std::vector<int> registeredCommands()
     return ids;
 }
 
+bool isChecked(int id, const CvelunaDoc& doc)
+{
+    const CommandEntry* entry = findCommand(id);
+    return entry && entry->checked && entry->checked(doc);
+}
+
 void clearCommands()
 {
     table().clear();

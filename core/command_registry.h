@@ -25,6 +25,8 @@ void registerCommand(int id, CommandEntry entry);
 // Null when nothing registered `id`.
 const CommandEntry* findCommand(int id);
 std::vector<int> registeredCommands();
+// False when `id` has no check mark or it is off.
+bool isChecked(int id, const CvelunaDoc& doc);
 // Tests start from an empty table.
 void clearCommands();
 

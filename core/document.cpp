@@ -1,6 +1,7 @@
 #include "core/document.h"
 
 #include "core/config_exchange.h"
+#include "core/layout/layout_transfer.h"
 
 #include "core/player_info.h"
 #include "platform/app_identity.h"
@@ -34,6 +35,7 @@ CvelunaDoc::CvelunaDoc(platform::MessageWindow* frame, const QStringList& argume
     platform::ensureFolder(materialFolder_);
     InitLayoutModel();
     InstallConfigExchange();
+    InstallLayoutTransfer();
     ArmAutoConnect(arguments);
 }
 

@@ -8,6 +8,7 @@
 // with the requests of every dialog (WM_SEND_TO_PLAYER -> SendToPlayers).
 
 #include "core/layout/image_manage.h"
+#include "core/layout/view_settings.h"
 #include "core/reply_handlers.h"
 #include "platform/window.h"
 #include "transport/announcement.h"
@@ -47,6 +48,10 @@ struct ScanChoice {
     std::vector<DeviceRecord> devices;
     QString localAddress;
 };
+
+namespace layout {
+class LayoutTransfer;
+}
 
 namespace cfgx {
 class ConfigExchange;
@@ -225,9 +230,27 @@ public:
     std::function<void(int mode)> openUpgradeDialog;
     // The content views redraw after the model changed (screens, pick).
     std::function<void()> layoutViewsChanged;
+    // Layouts and material with the player (core/layout/layout_transfer.h).
+    layout::LayoutTransfer& layoutTransfer() { return *layoutTransfer_; }
+    QString currentLayoutPath() const { return currentLayoutPath_; }
+    void setCurrentLayoutPath(const QString& path) { currentLayoutPath_ = path; }
+    const CImageManage& imageManage() const { return *imageManage_.get(); }
+    // Zoom and grid of the two screen views and the layout lock (Grid.QVE).
+    layout::ViewSettings& viewSettings() { return viewSettings_; }
+    const layout::ViewSettings& viewSettings() const { return viewSettings_; }
+    // The views take zoom and lock from viewSettings().
+    std::function<void()> viewSettingsChanged;
+    // Set by cut and copy, cleared when paste finds no window block.
+    bool clipboardHoldsWindow() const { return clipboardHoldsWindow_; }
+    void setClipboardHoldsWindow(bool on) { clipboardHoldsWindow_ = on; }
 
 private:
+    friend class layout::LayoutTransfer;
     void InitLayoutModel();
+    void InstallLayoutTransfer();
+    std::unique_ptr<layout::LayoutTransfer> layoutTransfer_;
+    layout::ViewSettings viewSettings_;
+    bool clipboardHoldsWindow_ = false;
     layout::OwnedImageManage imageManage_;
     uint16_t activeScreen_ = 0;
 

@@ -2,6 +2,7 @@
 // exchange needs, and the reply and timer hooks that drive it.
 #include "core/config_exchange.h"
 #include "core/document.h"
+#include "core/layout/layout_commands.h"
 
 #include "platform/messages.h"
 #include "platform/window.h"
@@ -49,9 +50,7 @@ public:
             doc_.hideWaitBox();
     }
     void notifyBlendWizard(uint16_t value) override { doc_.NotifyBlendWizard(value); }
-    // The grid settings reader belongs to the display-grid dialog; until it
-    // exists the fetched file is kept on disk for it.
-    void onGridFileFetched(const QString&) override {}
+    void onGridFileFetched(const QString& path) override { layout::ReadGridFile(doc_, path); }
     unsigned language() const override { return doc_.language(); }
 
 private:

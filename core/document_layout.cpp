@@ -4,6 +4,8 @@
 #include "core/document.h"
 
 #include "core/command_registry.h"
+#include "core/layout/layout_commands.h"
+#include "core/layout/layout_transfer.h"
 #include "core/views/image_param_dialog.h"
 #include "platform/dialogs.h"
 #include "transport/records.h"
@@ -28,6 +30,18 @@ void CvelunaDoc::InitLayoutModel()
         if (layoutViewsChanged)
             layoutViewsChanged();
     };
+}
+
+void CvelunaDoc::InstallLayoutTransfer()
+{
+    layoutTransfer_ = std::make_unique<layout::LayoutTransfer>(*this);
+    layout::LayoutTransfer& t = *layoutTransfer_;
+    onLayoutReply = [&t](const PlayerReply& r) { t.OnLayoutReply(r); };
+    onMaterialReply = [&t](const PlayerReply& r) { t.OnMaterialReply(r); };
+    onWatermarkReply = [&t](const PlayerReply& r) { t.OnWatermarkReply(r); };
+    pushLayout = [&t] { t.PushCurrentLayout(); };
+    sendWatermark = [&t] { t.SendWatermark(); };
+    saveLayout = [this] { layout::SaveLayoutFile(*this, false); };
 }
 
 void CvelunaDoc::PushCurrentLayout()

@@ -10,6 +10,7 @@
 #include "core/devices/device_commands.h"
 #include "core/document.h"
 #include "core/editor_hooks.h"
+#include "core/layout/layout_commands.h"
 #include "core/mainframe.h"
 #include "core/scan_for_devices.h"
 #include "rotation/rotation_feature.h"
@@ -103,6 +104,7 @@ void InstallFeatures()
     InstallRotationFeature();
     InstallDeviceCommands();
     calib::InstallBlendCommands();
+    layout::InstallLayoutCommands();
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "core/views_placeholder.h"
 #include "core/views/content_view.h"
 #include "core/views/controls_view.h"
+#include "core/views/layout_tree_view.h"
 #include "platform/app_identity.h"
 #include "platform/dialogs.h"
 #include "platform/home.h"
@@ -16,7 +17,6 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
-#include <QClipboard>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
@@ -106,10 +106,8 @@ CMainFrame::CMainFrame(const QString& title, unsigned language, QWidget* parent)
 
     BindMessages();
     platform::MessageWindow::setTimer(kTimerDuties, kTimerMs);
-    // The window-layout clipboard block of an earlier run must not be pasted
-    // into this one.
-    if (QClipboard* clipboard = QGuiApplication::clipboard())
-        clipboard->clear();
+    // The clipboard is the user's: a window block carries data only, so one
+    // left by an earlier run is safe to paste and is not cleared here.
     UpdateCommandUI();
 }
 
@@ -337,10 +335,11 @@ void CMainFrame::BuildSplitter()
     const char* names[] = {kControlsViewName, kContentTabViewName, kLayoutTreeViewName};
     controlsView_ = new CControlsView(language_, splitter_);
     contentTabView_ = new CContentTabView(language_, splitter_);
+    layoutTreeView_ = new CLayoutTreeView(language_, splitter_);
     for (int i = 0; i < 3; ++i) {
         QWidget* pane = i == 0   ? static_cast<QWidget*>(controlsView_)
                         : i == 1 ? static_cast<QWidget*>(contentTabView_)
-                                 : MakePanePlaceholder(QString::fromLatin1(names[i]), splitter_);
+                                 : static_cast<QWidget*>(layoutTreeView_);
         pane->setObjectName(QString::fromLatin1(names[i]));
         pane->setProperty("paneId", 59648 + i);
         pane->setMinimumWidth(10);

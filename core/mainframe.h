@@ -15,6 +15,7 @@
 #include <optional>
 
 class CContentTabView;
+class CLayoutTreeView;
 class CControlsView;
 class QAction;
 class QLabel;
@@ -138,6 +139,7 @@ public:
     // The picture panel and the layout canvases (first two panes).
     CControlsView* controlsView() const { return controlsView_; }
     CContentTabView* contentTabView() const { return contentTabView_; }
+    CLayoutTreeView* layoutTreeView() const { return layoutTreeView_; }
     // Lays the splitter out by the resize rule (also on every resize).
     void RelayoutSplitter();
 
@@ -167,6 +169,7 @@ private:
     QSplitter* splitter_ = nullptr;
     CControlsView* controlsView_ = nullptr;
     CContentTabView* contentTabView_ = nullptr;
+    CLayoutTreeView* layoutTreeView_ = nullptr;
     QToolBar* toolBar_ = nullptr;
     bool splitterReady_ = false;
     unsigned look_ = kLookDefault;

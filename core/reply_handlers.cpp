@@ -5,6 +5,7 @@
 
 #include "common/text_coding.h"
 #include "core/document.h"
+#include "core/layout/layout_transfer.h"
 #include "core/player_info.h"
 #include "platform/dialogs.h"
 #include "platform/home.h"
@@ -377,7 +378,7 @@ void CvelunaDoc::onStatusReply(const PlayerReply& r)
     std::copy_n(r.payload, kOutputBlockSize, outputBlock_.begin());
     if (onScreensChanged)
         onScreensChanged(outputBlock_);
-    SendToCurrentPlayer(MakeRequest(proto::CMD_LAYOUT, 0));
+    layoutTransfer_->RequestLayoutList();
 }
 
 void CvelunaDoc::onVideoListReply(const PlayerReply& r)

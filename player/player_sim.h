@@ -55,6 +55,7 @@ struct SimOptions {
 
 struct VideoStoreState;  // player/video_store.h
 struct PlayModeState;    // player/play_mode_commands.h
+struct LayoutStoreState;  // player/layout_store.h
 
 // What the standard answers keep between requests. Read and change it only
 // while holding stateMutex().
@@ -71,6 +72,7 @@ struct PlayerState {
     int reboots = 0;
     std::shared_ptr<VideoStoreState> videoStore;  // player/video_store.h
     std::shared_ptr<PlayModeState> playModes;     // player/play_mode_commands.h
+    std::shared_ptr<LayoutStoreState> layoutStore;  // player/layout_store.h
 };
 
 enum class Fault {

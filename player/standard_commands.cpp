@@ -10,6 +10,7 @@
 
 #include "player/batch_commands.h"
 #include "player/companion_commands.h"
+#include "player/layout_store.h"
 
 #include "transport/announcement.h"
 
@@ -234,6 +235,7 @@ void installStandardCommands(PlayerSim& sim)
     installCompanionCommands(sim);
     installBatchCommands(sim);
     installBlendCommands(sim);
+    installLayoutStore(sim);
 }
 
 }  // namespace sim

@@ -3,6 +3,7 @@
 #include "player/video_store.h"
 
 #include "player/play_mode_commands.h"
+#include "player/layout_store.h"
 #include "player/player_sim.h"
 
 #include <algorithm>
@@ -262,6 +263,8 @@ std::vector<Reply> paramFile(PlayerSim& sim, const Request& req)
 {
     if (req.header.param == kVideoPlayModeKind)
         return answerVideoPlayModes(sim, req);
+    if (req.header.param == 0)
+        return watermarkFile(sim, req);
     std::lock_guard lock(sim.stateMutex());
     VideoStoreState& s = videoStore(sim);
     Reply r;

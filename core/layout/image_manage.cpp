@@ -321,6 +321,20 @@ bool CImageManage::AddPictureWindow(uint16_t view, uint16_t channel, int slot, c
     return true;
 }
 
+bool CImageManage::AddWindowRecord(const PictureWindow& w)
+{
+    if (windowCount_ >= layout::kMaxWindows || !layout::IsPlainFileName(w.name))
+        return false;
+    PictureWindow& added = windows_[std::size_t(windowCount_)];
+    added = w;
+    added.picture = QImage();
+    added.twin = QImage();
+    LoadWindowPictures(added);
+    ++windowCount_;
+    Select(windowCount_ - 1);
+    return true;
+}
+
 bool CImageManage::RemovePictureWindow(uint16_t channel, int position)
 {
     if (channel != layout::kPictureChannel || position < 0 || position >= windowCount_) {

@@ -159,6 +159,9 @@ public:
     // ------------------------------------------------------------ windows
     bool AddPictureWindow(uint16_t view, uint16_t channel, int slot, const layout::LayoutRect& rect);
     bool RemovePictureWindow(uint16_t channel, int position);
+    // Appends a copy of `w` (a pasted window) with its pictures loaded from
+    // its name, and selects it alone; false when nine windows exist.
+    bool AddWindowRecord(const PictureWindow& w);
     bool BringForward();
     bool SendBackward();
     bool FindSelected(uint16_t& channel, int& position) const;

@@ -4,6 +4,7 @@
 #include "core/mainframe.h"
 #include "core/views/content_view.h"
 #include "core/views/controls_view.h"
+#include "core/views/layout_tree_view.h"
 
 #include <QPointer>
 
@@ -15,6 +16,8 @@ void AttachLayoutViews(CMainFrame& frame, CvelunaDoc& document)
         tabs->SetDocument(&document);
     if (controls)
         controls->SetDocument(&document);
+    if (CLayoutTreeView* tree = frame.layoutTreeView())
+        tree->SetDocument(&document);
     document.layoutViewsChanged = [tabs, controls] {
         if (tabs) {
             for (int s = 0; s < 4; ++s)
@@ -22,6 +25,17 @@ void AttachLayoutViews(CMainFrame& frame, CvelunaDoc& document)
         }
         if (controls)
             controls->viewport()->update();
+    };
+    // Zoom and lock of the two screen views follow the document's settings.
+    CvelunaDoc* settingsDoc = &document;
+    document.viewSettingsChanged = [tabs, settingsDoc] {
+        if (!tabs)
+            return;
+        const layout::ViewSettings& s = settingsDoc->viewSettings();
+        for (int v = 0; v < 2; ++v) {
+            tabs->view(v)->SetZoom(s.zoom[std::size_t(v)]);
+            tabs->view(v)->SetLocked(s.locked);
+        }
     };
     // The player's status: each canvas takes its screen's size, and the
     // second tab shows when the player has a second screen.
@@ -48,4 +62,6 @@ void DetachLayoutViews(CMainFrame& frame)
         tabs->SetDocument(nullptr);
     if (CControlsView* controls = frame.controlsView())
         controls->SetDocument(nullptr);
+    if (CLayoutTreeView* tree = frame.layoutTreeView())
+        tree->SetDocument(nullptr);
 }

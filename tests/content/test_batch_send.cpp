@@ -98,7 +98,7 @@ TEST(BatchSend, ContentSetsReachEveryPlayer)
             if (c.holdFirst)
                 b.hold(*p, 0, "A", "x.mp4", 1000);
             if (c.holdMaterial)
-                b.holdMaterial(*p, md5(picture));
+                b.holdMaterial(*p, "p.png", md5(picture));
         }
         b.send();
         ASSERT_TRUE(b.waitDone());

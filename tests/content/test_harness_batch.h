@@ -7,6 +7,7 @@
 #include "common/text_coding.h"
 #include "platform/app_identity.h"
 #include "player/batch_commands.h"
+#include "player/layout_store.h"
 #include "player/player_sim.h"
 #include "player/video_store.h"
 #include "tests/support/test_support.h"
@@ -107,10 +108,10 @@ struct Bench {
         std::lock_guard lock(p.stateMutex());
         sim::addVideo(sim::videoStore(p).acts[act], category, name, size);
     }
-    void holdMaterial(sim::PlayerSim& p, const QByteArray& md5)
+    void holdMaterial(sim::PlayerSim& p, const QByteArray& name, const QByteArray& md5)
     {
         std::lock_guard lock(p.stateMutex());
-        sim::batchState(p).materialByMd5[md5] = "held";
+        sim::holdMaterial(sim::layoutStore(p), name, md5);
     }
     void setFree(sim::PlayerSim& p, uint32_t mb)
     {

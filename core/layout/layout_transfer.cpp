@@ -1,0 +1,548 @@
+// Layouts and material between the document and the current player.
+#include "core/layout/layout_transfer.h"
+
+#include "common/digest.h"
+#include "common/json_coding.h"
+#include "common/text_coding.h"
+#include "core/document.h"
+#include "core/layout/image_manage.h"
+#include "platform/dialogs.h"
+#include "platform/home.h"
+#include "platform/messages.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace layout {
+
+QByteArray NameField(const QByteArray& name)
+{
+    QByteArray field = name.left(kNameFieldSize);
+    field.append(QByteArray(kNameFieldSize - field.size(), '\0'));
+    return field;
+}
+
+QStringList SplitLayoutList(const QByteArray& payload)
+{
+    QStringList names;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i < payload.size(); ++i) {
+        if (payload[i] != '?')
+            continue;
+        names << text::DoubleByteTextToCString(payload.mid(start, i - start));
+        start = i + 1;
+    }
+    return names;
+}
+
+std::vector<MaterialEntry> CollectMaterial(const QStringList& paths, const QString& materialFolder)
+{
+    std::vector<MaterialEntry> out;
+    for (const QString& path : paths) {
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        Json::Value root;
+        if (!jsonio::parseDocument(f.readAll(), root) || !root.isObject())
+            continue;
+        if (!root["msg"].isString() || root["msg"].asString() != "windows config" || !root["data"].isObject())
+            continue;
+        const Json::Value& data = root["data"];
+        // Entries are taken in order up to the first without a string name.
+        auto each = [&](const char* key, const QString& folder, uint16_t kind, bool withTwin) {
+            const Json::Value& list = data[key];
+            if (!list.isArray())
+                return;
+            for (Json::ArrayIndex i = 0; i < list.size(); ++i) {
+                if (!list[i].isObject() || !list[i]["name"].isString())
+                    return;
+                const QString name = text::Utf8ToCString(QByteArray::fromStdString(list[i]["name"].asString()));
+                // A name from a file becomes a path only when it names a file
+                // inside the material folder.
+                if (!IsPlainFileName(name))
+                    continue;
+                const QString file = materialFolder + QLatin1Char('/') + folder + QLatin1Char('/') + name;
+                if (QFileInfo(file).isFile())
+                    out.push_back({file, kind});
+                if (withTwin && file.size() >= 4) {
+                    const QString twin = file.left(file.size() - 4) + QStringLiteral(".bmp");
+                    if (twin != file && QFileInfo(twin).isFile())
+                        out.push_back({twin, kind});
+                }
+            }
+        };
+        each("image", QStringLiteral("Image"), kMaterialPicture, true);
+        each("video", QStringLiteral("Video"), kMaterialVideo, false);
+    }
+    return out;
+}
+
+void ChunkReader::close()
+{
+    file_.close();
+    pending_.clear();
+    hasPending_ = false;
+    pendingFailed_ = false;
+}
+
+bool ChunkReader::open(const QString& path)
+{
+    close();
+    file_.setFileName(path);
+    sent_ = 0;
+    length_ = 0;
+    if (!file_.open(QIODevice::ReadOnly))
+        return false;
+    length_ = uint64_t(std::max<qint64>(0, file_.size()));
+    return true;
+}
+
+bool ChunkReader::read(QByteArray& chunk)
+{
+    chunk.resize(qsizetype(proto::kChunkSize));
+    const qint64 n = file_.read(chunk.data(), qint64(proto::kChunkSize));
+    if (n < 0) {
+        file_.close();
+        chunk.clear();
+        return false;
+    }
+    chunk.resize(qsizetype(n));
+    if (uint64_t(n) < proto::kChunkSize)
+        file_.close();
+    return true;
+}
+
+void ChunkReader::readAhead()
+{
+    if (hasPending_ || !file_.isOpen())
+        return;
+    hasPending_ = true;
+    pendingFailed_ = !read(pending_);
+}
+
+bool ChunkReader::next(QByteArray& chunk, bool& last)
+{
+    if (hasPending_) {
+        hasPending_ = false;
+        if (pendingFailed_)
+            return false;
+        chunk = std::move(pending_);
+        pending_ = QByteArray();
+    } else if (!file_.isOpen() || !read(chunk)) {
+        return false;
+    }
+    sent_ += uint64_t(chunk.size());
+    last = uint64_t(chunk.size()) < proto::kChunkSize;
+    return true;
+}
+
+LayoutTransfer::LayoutTransfer(CvelunaDoc& doc) : doc_(doc) {}
+LayoutTransfer::~LayoutTransfer() = default;
+
+void LayoutTransfer::setProgress(int percent)
+{
+    if (doc_.setStatusPaneText)
+        doc_.setStatusPaneText(kProgressPane, percent < 0 ? QStringLiteral(" ") : QStringLiteral("%1%").arg(percent));
+}
+
+bool LayoutTransfer::nameBytes(const QString& name, QByteArray& out)
+{
+    if (text::NameToDoubleByteText(name, out))
+        return true;
+    platform::messageBox(text::unencodableNameMessage(name, int(doc_.language())), QString(), platform::MsgButtons::Ok,
+                         platform::MsgIcon::Warning);
+    return false;
+}
+
+bool LayoutTransfer::fromCurrentPlayer(const PlayerReply& r) const
+{
+    return doc_.IsFromCurrentPlayer(r);
+}
+
+void LayoutTransfer::stopWithProgressOff()
+{
+    setProgress(-1);
+    doc_.layoutBusy_ = 0;
+}
+
+void LayoutTransfer::RequestLayoutList()
+{
+    setProgress(0);
+    doc_.SendToCurrentPlayer(doc_.MakeRequest(proto::CMD_LAYOUT, 0));
+}
+
+void LayoutTransfer::FetchLayout(const QString& name)
+{
+    QByteArray bytes;
+    if (name.isEmpty() || !nameBytes(name, bytes))
+        return;
+    setProgress(70);
+    doc_.SendToCurrentPlayer(doc_.MakeRequest(proto::CMD_LAYOUT, 1), bytes);
+}
+
+void LayoutTransfer::DeleteLayout(const QString& name)
+{
+    if (name.isEmpty()) {
+        doc_.showMessage(QStringLiteral("Please select the name of the Layout in the list"),
+                         QStringLiteral("请选中列表中的布局名"), int(platform::MsgIcon::Information));
+        return;
+    }
+    QByteArray bytes;
+    if (!nameBytes(name, bytes))
+        return;
+    const QString question = doc_.language() == 4 ? QStringLiteral("【真的要删除<") + name + QStringLiteral(">吗?】")
+                                                  : QStringLiteral("Do you really want to delete <") + name +
+                                                        QStringLiteral(">?");
+    if (platform::messageBox(question, QString(), platform::MsgButtons::YesNo, platform::MsgIcon::Question) !=
+        platform::MsgResult::Yes)
+        return;
+    doc_.SendToCurrentPlayer(doc_.MakeRequest(proto::CMD_LAYOUT, 3), bytes);
+}
+
+bool LayoutTransfer::sendLayoutPath(const QString& path, uint8_t subCode, uint16_t count)
+{
+    QByteArray name;
+    if (!nameBytes(QFileInfo(path).fileName(), name))
+        return false;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    // The layout travels in one packet: a bigger file would arrive cut short.
+    if (uint64_t(f.size()) > proto::kChunkSize) {
+        doc_.showMessage(QStringLiteral("The layout file is too large to send."), QStringLiteral("布局文件太大，无法发送。"),
+                         int(platform::MsgIcon::Warning));
+        return false;
+    }
+    const QByteArray payload = NameField(name) + f.readAll();
+    return doc_.SendToCurrentPlayer(doc_.MakeRequest(proto::CMD_LAYOUT, subCode, count), payload);
+}
+
+void LayoutTransfer::PushCurrentLayout()
+{
+    doc_.layoutBusy_ = 1;
+    layoutNames_.clear();
+    QString path = doc_.currentLayoutPath_;
+    if (path.isEmpty()) {
+        platform::ensureFolder(doc_.tempFolder());
+        path = doc_.tempFolder() + QStringLiteral("/Temp.GFD");
+    }
+    QString error;
+    if (!doc_.imageManage().SaveLayout(path, &error)) {
+        doc_.layoutBusy_ = 0;
+        platform::messageBox(error);
+        return;
+    }
+    layoutNames_.push_back(path);
+    setProgress(0);
+    if (!sendLayoutPath(path, 2, uint16_t(layoutNames_.size()))) {
+        layoutNames_.clear();
+        stopWithProgressOff();
+    }
+}
+
+bool LayoutTransfer::UploadLayouts(const QStringList& paths)
+{
+    if (paths.isEmpty())
+        return false;
+    doc_.layoutBusy_ = 1;
+    layoutNames_.assign(paths.begin(), paths.end());
+    batchSent_ = 0;
+    materials_.clear();
+    if (doc_.product() >= 1 && doc_.product() <= 3) {
+        for (const MaterialEntry& e : CollectMaterial(paths, doc_.materialFolder()))
+            materials_.push_back(e);
+    }
+    // A batch ends by listing the layouts again, so the new ones show.
+    materialBatch_ = false;
+    materialStage_ = 0;
+    const QString first = layoutNames_.front();
+    const uint16_t count = uint16_t(std::min<std::size_t>(layoutNames_.size(), 0xFFFF));
+    layoutNames_.pop_front();
+    if (!sendLayoutPath(first, 4, count)) {
+        layoutNames_.clear();
+        materials_.clear();
+        materialBatch_ = false;
+        stopWithProgressOff();
+        return false;
+    }
+    return true;
+}
+
+void LayoutTransfer::OnLayoutReply(const PlayerReply& r)
+{
+    if (!fromCurrentPlayer(r))
+        return;
+    if (r.header.arg != 0) {
+        layoutNames_.clear();
+        materials_.clear();
+        materialBatch_ = false;
+        stopWithProgressOff();
+        doc_.showMessage(QStringLiteral("The layout is locked, please unlock it first!"),
+                         QStringLiteral("布局已锁定，请先解锁！"), int(platform::MsgIcon::Warning));
+        return;
+    }
+    switch (r.header.subCode) {
+    case 0: {
+        if (auto* w = doc_.findDialog(replies::kVideoControl)) {
+            const QString names = text::DoubleByteTextToCString(r.bytes());
+            platform::sendMessage(w, platform::WM_VIDEO_UPLOAD_REPLY, 0, platform::LPARAM(&names));
+            return;
+        }
+        names_ = SplitLayoutList(r.bytes());
+        currentIndex_ = r.header.param < names_.size() ? int(r.header.param) : -1;
+        remembered_ = currentIndex_ >= 0 ? names_[currentIndex_] : QString();
+        lastOpened.clear();
+        selectedName = remembered_;
+        if (listChanged)
+            listChanged();
+        if (names_.isEmpty()) {
+            doc_.imageManage().ClearWindows();
+            if (doc_.layoutViewsChanged)
+                doc_.layoutViewsChanged();
+            stopWithProgressOff();
+            return;
+        }
+        setProgress(50);
+        if (remembered_.isEmpty())
+            stopWithProgressOff();
+        else
+            FetchLayout(remembered_);
+        return;
+    }
+    case 1: {
+        doc_.layoutBusy_ = 0;
+        // Shorter than its name field: nothing in it can be trusted.
+        if (r.size < uint32_t(kNameFieldSize)) {
+            setProgress(-1);
+            return;
+        }
+        const QString name = text::DoubleByteFieldToCString(r.payload, kNameFieldSize);
+        const QByteArray file(reinterpret_cast<const char*>(r.payload) + kNameFieldSize,
+                              qsizetype(r.size - kNameFieldSize));
+        LayoutReadReport report;
+        if (IsPlainFileName(name))
+            report = doc_.imageManage().LoadLayout(file);
+        if (report.loaded) {
+            doc_.currentLayoutPath_ = doc_.tempFolder() + QLatin1Char('/') + name;
+            doc_.layoutDirty_ = 0;
+            if (doc_.setStatusPaneText)
+                doc_.setStatusPaneText(kLayoutPathPane, doc_.currentLayoutPath_);
+        } else {
+            doc_.showMessage(QStringLiteral("Layout file is not standard. Please check it！"),
+                             QStringLiteral("布局文件不规范，请检查！"), int(platform::MsgIcon::Warning));
+            doc_.imageManage().ClearWindows();
+        }
+        if (doc_.layoutViewsChanged)
+            doc_.layoutViewsChanged();
+        setProgress(-1);
+        if (doc_.loadStateOnFetch_) {
+            doc_.loadStateOnFetch_ = 0;
+            doc_.SendToCurrentPlayer(doc_.MakeRequest(proto::CMD_LOAD_STATE, 0, 1));
+        }
+        return;
+    }
+    case 2: {
+        materialBatch_ = true;
+        materials_.clear();
+        if (doc_.product() >= 1 && doc_.product() <= 3) {
+            const QStringList paths(layoutNames_.begin(), layoutNames_.end());
+            for (const MaterialEntry& e : CollectMaterial(paths, doc_.materialFolder()))
+                materials_.push_back(e);
+        }
+        if (!layoutNames_.empty())
+            layoutNames_.pop_front();
+        announceNextMaterial();
+        return;
+    }
+    case 3:
+        RequestLayoutList();
+        return;
+    case 4:
+        if (layoutNames_.empty()) {
+            setProgress(0);
+            announceNextMaterial();
+            return;
+        }
+        {
+            const QString next = layoutNames_.front();
+            const uint16_t count = uint16_t(std::min<std::size_t>(layoutNames_.size(), 0xFFFF));
+            layoutNames_.pop_front();
+            ++batchSent_;
+            setProgress(int(batchSent_));
+            if (!sendLayoutPath(next, 4, count)) {
+                layoutNames_.clear();
+                materials_.clear();
+                materialBatch_ = false;
+                stopWithProgressOff();
+            }
+        }
+        return;
+    default:
+        return;
+    }
+}
+
+void LayoutTransfer::announceNextMaterial()
+{
+    while (!materials_.empty()) {
+        const MaterialEntry& e = materials_.front();
+        QByteArray name;
+        if (!nameBytes(QFileInfo(e.path).fileName(), name)) {
+            materials_.pop_front();
+            continue;
+        }
+        const std::string md5 = digest::Md5OfFile(e.path);
+        if (md5.size() != 32) {
+            // Reported, and the chain goes on with the next file.
+            platform::messageBox(doc_.text("Cannot open the material file: ", "无法打开素材文件：") +
+                                 QDir::toNativeSeparators(e.path));
+            materials_.pop_front();
+            continue;
+        }
+        materialStage_ = 0;
+        materialRunning_ = true;
+        doc_.SendToCurrentPlayer(doc_.MakeRequest(proto::CMD_MATERIAL, 0, e.kind),
+                                 NameField(name) + QByteArray::fromStdString(md5));
+        return;
+    }
+    finishMaterial();
+}
+
+void LayoutTransfer::finishMaterial()
+{
+    material_.close();
+    materialRunning_ = false;
+    if (materialBatch_) {
+        materialBatch_ = false;
+        stopWithProgressOff();
+    } else {
+        doc_.layoutBusy_ = 0;
+        RequestLayoutList();
+    }
+}
+
+void LayoutTransfer::sendMaterialChunk()
+{
+    QByteArray chunk;
+    bool last = false;
+    if (!material_.next(chunk, last)) {
+        platform::messageBox(doc_.text("Cannot read the material file: ", "无法读取素材文件：") +
+                             QDir::toNativeSeparators(materials_.front().path));
+        materials_.pop_front();
+        announceNextMaterial();
+        return;
+    }
+    materialStage_ = last ? 2 : 1;
+    setProgress(material_.percent());
+    if (last)
+        materials_.pop_front();
+    doc_.SendToCurrentPlayer(doc_.MakeRequest(proto::CMD_MATERIAL, last ? 2 : 1, 0), chunk);
+    if (!last)
+        material_.readAhead();
+}
+
+void LayoutTransfer::OnMaterialReply(const PlayerReply& r)
+{
+    // An answer nothing waits for (a late one after a reconnection) starts nothing.
+    if (!fromCurrentPlayer(r) || !materialRunning_)
+        return;
+    switch (materialStage_) {
+    case 0:
+        if (materials_.empty())
+            return;
+        if (r.header.arg != 0) {
+            // The player has this file already: it is not even opened.
+            materials_.pop_front();
+            announceNextMaterial();
+            return;
+        }
+        if (!material_.open(materials_.front().path)) {
+            platform::messageBox(doc_.text("Cannot open the material file: ", "无法打开素材文件：") +
+                                 QDir::toNativeSeparators(materials_.front().path));
+            materials_.pop_front();
+            announceNextMaterial();
+            return;
+        }
+        sendMaterialChunk();
+        return;
+    case 1:
+        if (materials_.empty() || !material_.hasMore())
+            return;
+        sendMaterialChunk();
+        return;
+    default:
+        announceNextMaterial();
+        return;
+    }
+}
+
+void LayoutTransfer::SendWatermark()
+{
+    platform::FileDialogCall call;
+    call.kind = platform::FileDialogKind::Open;
+    call.caption = doc_.text("Open WaterMark file", "打开水印文件");
+    call.filter = doc_.text("WaterMark file(*.PNG)|*.PNG||", "水印文件(*.PNG)|*.PNG||");
+    call.defaultSuffix = QStringLiteral("PNG");
+    call.folder = platform::homePath(QString());
+    const QString path = platform::fileDialog(call);
+    if (!path.isEmpty())
+        SendWatermarkFile(path);
+}
+
+bool LayoutTransfer::SendWatermarkFile(const QString& path)
+{
+    const QString fileName = QFileInfo(path).fileName();
+    QByteArray checked;
+    if (!nameBytes(fileName, checked))
+        return false;
+    const std::string md5 = digest::Md5OfFile(path);
+    if (md5.size() != 32) {
+        platform::messageBox(doc_.text("Cannot open the material file: ", "无法打开素材文件：") +
+                             QDir::toNativeSeparators(path));
+        return false;
+    }
+    watermark_.close();
+    watermarkPath_ = path;
+    watermarkStage_ = 0;
+    watermarkActive_ = true;
+    // The watermark's name field is in the system code page.
+    return doc_.SendToCurrentPlayer(doc_.MakeRequest(proto::CMD_PARAM_FILE, 0, 0),
+                                    NameField(text::stringToLocal(fileName)) + QByteArray::fromStdString(md5));
+}
+
+void LayoutTransfer::OnWatermarkReply(const PlayerReply& r)
+{
+    if (!fromCurrentPlayer(r) || !watermarkActive_)
+        return;
+    if (watermarkStage_ == 2) {
+        watermarkActive_ = false;
+        setProgress(-1);
+        if (r.header.arg != 0)
+            doc_.showMessage(QStringLiteral("WaterMark picture saving error,Please resend！"),
+                             QStringLiteral("水印图片保存失败，请重发！"), int(platform::MsgIcon::Warning));
+        else
+            doc_.showMessage(QStringLiteral("WaterMark picture saving completed！"), QStringLiteral("水印图片保存完成！"),
+                             int(platform::MsgIcon::Information));
+        return;
+    }
+    if (watermarkStage_ == 0 && !watermark_.open(watermarkPath_)) {
+        watermarkActive_ = false;
+        platform::messageBox(doc_.text("Cannot open the material file: ", "无法打开素材文件：") +
+                             QDir::toNativeSeparators(watermarkPath_));
+        return;
+    }
+    QByteArray chunk;
+    bool last = false;
+    if (!watermark_.next(chunk, last)) {
+        watermarkActive_ = false;
+        setProgress(-1);
+        return;
+    }
+    watermarkStage_ = last ? 2 : 1;
+    setProgress(watermark_.percent());
+    doc_.SendToCurrentPlayer(doc_.MakeRequest(proto::CMD_PARAM_FILE, last ? 2 : 1, 0), chunk);
+    if (!last)
+        watermark_.readAhead();
+}
+
+}  // namespace layout

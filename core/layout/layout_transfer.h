@@ -1,0 +1,144 @@
+#pragma once
+// Layouts and their material between the document and the current player:
+// the layout list, fetch, upload (one layout or a batch), delete, the
+// material of uploaded layouts (announce with its MD5, then chunks each
+// acknowledged before the next) and the watermark picture. All of it runs on
+// the UI thread, driven by the document's replies.
+
+#include "transport/protocol.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class CvelunaDoc;
+struct PlayerReply;
+
+namespace layout {
+
+inline constexpr int kNameFieldSize = int(proto::kNameFieldSize);
+inline constexpr int kLayoutPathPane = 59142;
+inline constexpr int kProgressPane = 59143;
+inline constexpr uint16_t kMaterialPicture = 0;
+inline constexpr uint16_t kMaterialVideo = 1;
+
+struct MaterialEntry {
+    QString path;
+    uint16_t kind = kMaterialPicture;
+    bool operator==(const MaterialEntry&) const = default;
+};
+
+// `name` zero-filled to 256 bytes, or its first 256 bytes.
+QByteArray NameField(const QByteArray& name);
+// The names of a layout-list reply: the text before each '?' (a tail
+// without one is not a name).
+QStringList SplitLayoutList(const QByteArray& payload);
+// The material the layouts at `paths` show, in order: for each picture its
+// file in <material>/Image and its .bmp twin when they exist, for each
+// video its file in <material>/Video. Names that are not plain file names
+// are skipped; a file that is not a layout adds nothing.
+std::vector<MaterialEntry> CollectMaterial(const QStringList& paths, const QString& materialFolder);
+
+// A file read in chunks of at most proto::kChunkSize bytes. A file whose
+// length is a multiple of the chunk ends with an empty last chunk.
+class ChunkReader {
+public:
+    bool open(const QString& path);
+    void close();
+    // True while a chunk is still to come (read ahead or in the file).
+    bool hasMore() const { return file_.isOpen() || hasPending_; }
+    // The next chunk; `last` is set when it is shorter than a whole chunk
+    // (the file is then closed). False when reading fails.
+    bool next(QByteArray& chunk, bool& last);
+    // Reads the following chunk now, while the one just handed over is on
+    // its way, so that the player's answer finds it ready.
+    void readAhead();
+    uint64_t length() const { return length_; }
+    uint64_t sent() const { return sent_; }
+    // Bytes sent / length x 100 (100 for an empty file).
+    int percent() const { return length_ == 0 ? 100 : int(sent_ * 100 / length_); }
+
+private:
+    bool read(QByteArray& chunk);
+    QFile file_;
+    QByteArray pending_;
+    bool hasPending_ = false;
+    bool pendingFailed_ = false;
+    uint64_t length_ = 0;
+    uint64_t sent_ = 0;
+};
+
+class LayoutTransfer {
+public:
+    explicit LayoutTransfer(CvelunaDoc& doc);
+    ~LayoutTransfer();
+    LayoutTransfer(const LayoutTransfer&) = delete;
+    LayoutTransfer& operator=(const LayoutTransfer&) = delete;
+
+    void RequestLayoutList();
+    void FetchLayout(const QString& name);
+    // Asks first; an empty name gets its message instead.
+    void DeleteLayout(const QString& name);
+    // Saves the open layout and uploads it as the player's current one.
+    void PushCurrentLayout();
+    // Uploads several layout files one after the other, then their material.
+    bool UploadLayouts(const QStringList& paths);
+    // Asks for a PNG and sends it as the watermark.
+    void SendWatermark();
+    bool SendWatermarkFile(const QString& path);
+
+    void OnLayoutReply(const PlayerReply& r);
+    void OnMaterialReply(const PlayerReply& r);
+    void OnWatermarkReply(const PlayerReply& r);
+
+    // The player's layouts as the last list gave them, and the one marked current.
+    const QStringList& names() const { return names_; }
+    int currentIndex() const { return currentIndex_; }
+    QString rememberedName() const { return remembered_; }
+    // The name last opened from the tree; reset when the list is refilled.
+    QString lastOpened;
+    // The tree's selected item (Del Layout deletes it).
+    QString selectedName;
+    // The list was refilled (the tree pane redraws itself).
+    std::function<void()> listChanged;
+
+    const std::deque<MaterialEntry>& materials() const { return materials_; }
+    bool materialBatch() const { return materialBatch_; }
+
+private:
+    bool sendLayoutPath(const QString& path, uint8_t subCode, uint16_t count);
+    void announceNextMaterial();
+    void sendMaterialChunk();
+    void finishMaterial();
+    void stopWithProgressOff();
+    void setProgress(int percent);
+    bool nameBytes(const QString& name, QByteArray& out);
+    bool fromCurrentPlayer(const PlayerReply& r) const;
+
+    CvelunaDoc& doc_;
+    std::deque<QString> layoutNames_;
+    uint32_t batchSent_ = 0;
+    std::deque<MaterialEntry> materials_;
+    ChunkReader material_;
+    uint8_t materialStage_ = 0;
+    bool materialRunning_ = false;  // an announce or chunk awaits its answer
+    bool materialBatch_ = false;
+
+    ChunkReader watermark_;
+    QString watermarkPath_;
+    uint8_t watermarkStage_ = 0;
+    bool watermarkActive_ = false;
+
+    QStringList names_;
+    int currentIndex_ = -1;
+    QString remembered_;
+};
+
+}  // namespace layout
