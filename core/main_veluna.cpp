@@ -11,6 +11,7 @@
 #include "core/mainframe.h"
 #include "core/scan_for_devices.h"
 #include "rotation/rotation_feature.h"
+#include "interactive/interactive_commands.h"
 #include "core/views/layout_views.h"
 
 #include <QApplication>
@@ -90,6 +91,7 @@ void InstallFeatures()
 {
     content::InstallContentCommands();
     InstallRotationFeature();
+    interactive::InstallInteractiveCommands();
 }
 
 }  // namespace

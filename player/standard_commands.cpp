@@ -4,6 +4,7 @@
 #include "player/video_store.h"
 #include "player/rotation_commands.h"
 #include "player/factory_reset.h"
+#include "player/interactive_commands.h"
 
 #include "transport/announcement.h"
 
@@ -223,6 +224,7 @@ void installStandardCommands(PlayerSim& sim)
     installVideoStore(sim);
     installRotationCommands(sim);
     installFactoryReset(sim);
+    installInteractiveCommands(sim);
 }
 
 }  // namespace sim
