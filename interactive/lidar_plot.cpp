@@ -65,7 +65,8 @@ void DrawLidarPlot(QPainter& p, int w, int h, float zoom, const std::vector<Lida
     const int distance = int(pt.distance);
     const QString label = language == 4 ? QString::asprintf("当前: %d 角度: %.2f", distance, double(pt.angle))
                                         : QString::asprintf("Current: %d Deg: %.2f", distance, double(pt.angle));
-    centred(90, 25, label);
+    // Centred on x 90 as the view has always placed it, but never cut at the left edge.
+    p.drawText(std::max(2, 90 - fm.horizontalAdvance(label) / 2), 25, label);
     if (picked) {
         picked->present = true;
         picked->distance = uint32_t(distance);
