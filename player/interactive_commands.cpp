@@ -1,5 +1,6 @@
 #include "player/interactive_commands.h"
 
+#include "common/text_coding.h"
 #include "player/player_sim.h"
 #include "transport/protocol.h"
 
@@ -105,7 +106,10 @@ std::vector<Reply> gameCommand(PlayerSim& sim, const Request& req)
         std::unique_ptr<Json::CharReader> reader(b.newCharReader());
         if (reader->parse(req.payload.constData(), req.payload.constData() + req.payload.size(), &v, &errors) &&
             v.isObject()) {
-            const QByteArray name = QByteArray::fromStdString(v["gameName"].asString());
+            // Game.Json names the game in UTF-8; the list keeps code-page bytes.
+            QByteArray name;
+            if (!text::NameToDoubleByteText(QString::fromStdString(v["gameName"].asString()), name, 100000))
+                name = QByteArray::fromStdString(v["gameName"].asString());
             if (v["startGame"].asInt() == 1) {
                 s.currentGame = name;
                 s.gameScreen = v["gameScreen"].asUInt();

@@ -3,6 +3,7 @@
 
 #include "common/controls/text_progress_ctrl.h"
 #include "common/json_coding.h"
+#include "common/controls/property_grid.h"
 #include "interactive/game_dialog.h"
 #include "interactive/lidar_wizard.h"
 #include "player/interactive_commands.h"
@@ -422,4 +423,81 @@ TEST(GameSim, ChineseDialogAndSingleScreen)
     EXPECT_EQ(g.currentScreen(), 0);  // screen 2 absent: always screen 1
     EXPECT_EQ(g.windowTitle(), h.doc->titlePrefix() + QString::fromUtf8("游戏设置"));
     g.grab().save(contenttest::screenshotPath("game_zh"));
+}
+
+TEST(LidarWizardSim, SelectionEditsAreCheckedAndRootEditsNothing)
+{
+    Harness h;
+    ASSERT_TRUE(h.started);
+    WizardFixture f(h);
+    CLidarSelect* page = f.wizard->selectPage();
+    ASSERT_TRUE(waitUntil([&] { return page->lidars().size() == 1; }));
+    PropertyGrid* grid = page->grid();
+    struct Row {
+        quintptr data;
+        const char* value;
+        bool accepted;
+    } rows[] = {
+        {4, "0.0", true}, {4, "1.0", true}, {4, "1.01", false}, {4, "abc", false}, {5, "-0.1", false},
+        {3, "0", false},  {3, "65536", false}, {3, "8080", true}, {2, "10.0.0", false}, {2, "10.0.0.300", false},
+        {2, "10.0.0.7", true},
+    };
+    for (const Row& r : rows) {
+        h.boxes.clear();
+        PropertyItem* item = grid->findByData(r.data);
+        ASSERT_NE(item, nullptr);
+        const QVariant before = item->value();
+        grid->applyUserValue(item, QString(r.value));
+        EXPECT_EQ(h.boxTexts().contains("input error"), !r.accepted) << r.value;
+        if (!r.accepted) {
+            EXPECT_EQ(item->value(), before) << r.value;
+        }
+    }
+    EXPECT_EQ(page->lidars()[0].corners[0].x, 1.0);
+    EXPECT_EQ(page->lidars()[0].port, 8080u);
+    EXPECT_EQ(page->lidars()[0].ip, "10.0.0.7");
+
+    // The top-left x now equals the top-right x: Next refuses.
+    f.wizard->PressNext();
+    EXPECT_EQ(f.wizard->activeIndex(), 0);
+    EXPECT_TRUE(h.boxTexts().contains("The right side of Radar coordinate value cannot be less than the left side!"));
+
+    // With the root selected neither an edit nor Del touches a lidar.
+    page->tree()->setCurrentItem(page->tree()->topLevelItem(0));
+    grid->applyUserValue(grid->findByData(3), QStringLiteral("9000"));
+    EXPECT_EQ(page->lidars()[0].port, 8080u);
+    page->OnDeleteLidar();
+    EXPECT_EQ(page->lidars().size(), 1u);
+}
+
+TEST(GameSim, DragStoresAtLeast320AndSendsGameJson)
+{
+    Harness h;
+    ASSERT_TRUE(h.started);
+    GameFixture f(h);
+    CGame& g = *f.dialog;
+    ASSERT_TRUE(waitUntil([&] { return g.listControl()->topLevelItemCount() == 3 && !g.waiting(); }));
+    const geom::RectI onMap = g.gameRectOnMap();
+    // Drag the bottom-right handle inwards as far as it goes.
+    const int hx = onMap.right - 2, hy = onMap.bottom - 2;
+    g.MapPress(hx, hy);
+    g.MapMove(onMap.left + 3, onMap.top + 3);
+    g.MapRelease(onMap.left + 3, onMap.top + 3);
+    ASSERT_TRUE(waitUntil([&] { return gameRequests(h, 1).size() == 1 && !g.waiting(); }));
+    Json::Value doc;
+    ASSERT_TRUE(jsonio::parse(gameRequests(h, 1).front().payload, doc));
+    EXPECT_GE(doc["width"].asUInt(), 320u);
+    EXPECT_GE(doc["height"].asUInt(), 320u);
+    EXPECT_EQ(doc["gameName"].asString(), "race");
+    EXPECT_EQ(gameRequests(h, 1).front().header.arg, 0);
+    // A full-screen current game does not start a drag.
+    g.listControl()->setCurrentItem(g.listControl()->topLevelItem(1));
+    g.OnSetupGame();
+    ASSERT_TRUE(waitUntil([&] { return gameRequests(h, 0).size() == 2 && !g.waiting(); }));
+    EXPECT_EQ(g.gameRects()[1].rect(), (geom::RectI{1920, 0, 3840, 1080}));
+    const geom::RectI full = g.gameRectOnMap();
+    g.MapPress(full.right - 2, full.bottom - 2);
+    g.MapRelease(full.left + 3, full.top + 3);
+    QTest::qWait(50);
+    EXPECT_EQ(gameRequests(h, 1).size(), 2u);
 }
