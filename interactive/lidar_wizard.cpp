@@ -14,6 +14,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QHostAddress>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -942,6 +943,15 @@ void CLidarWizard::PressFinish()
         return;
     if (activePage()->OnWizardFinish())
         QDialog::accept();
+}
+
+void CLidarWizard::keyPressEvent(QKeyEvent* event)
+{
+    // On the parameter and check pages neither Enter nor Escape ends the wizard.
+    const bool key = event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (key && activeIndex() > 0)
+        return;
+    QDialog::keyPressEvent(event);
 }
 
 void CLidarWizard::reject()

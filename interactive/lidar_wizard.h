@@ -225,6 +225,7 @@ public:
 protected:
     void reject() override;
     void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QString folder_;

@@ -234,6 +234,9 @@ TEST(LidarWizardSim, CheckPageScanEndsOnThirdTickAndFinishSendsFixedMarker)
     EXPECT_EQ(w.activeIndex(), 1);
     EXPECT_EQ(w.wizardButtons(), unsigned(kWizBack));
     w.SetActivePage(2);
+    QTest::keyClick(&w, Qt::Key_Escape);  // swallowed: no question, still open
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_FALSE(h.boxTexts().contains("Do you really want to exit?"));
     CLidarCheck* c = w.checkPage();
     c->timer().stop();
     EXPECT_TRUE(w.finishButton()->isVisible());
