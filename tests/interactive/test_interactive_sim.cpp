@@ -504,3 +504,27 @@ TEST(GameSim, DragStoresAtLeast320AndSendsGameJson)
     QTest::qWait(50);
     EXPECT_EQ(gameRequests(h, 1).size(), 2u);
 }
+
+TEST(GameSim, UninstallRefusesNamesOver256Bytes)
+{
+    Harness h;
+    ASSERT_TRUE(h.started);
+    GameFixture f(h);
+    {
+        std::lock_guard lock(h.player->stateMutex());
+        sim::interactiveState(*h.player).games.emplace_back(QByteArray(300, 'g'), false);
+    }
+    CGame& g = *f.dialog;
+    ASSERT_TRUE(waitUntil([&] { return !g.waiting(); }));
+    g.OnGameReply(0, [&] {
+        std::lock_guard lock(h.player->stateMutex());
+        return sim::gameListDocument(sim::interactiveState(*h.player));
+    }());
+    ASSERT_EQ(g.listControl()->topLevelItemCount(), 4);
+    g.listControl()->setCurrentItem(g.listControl()->topLevelItem(3));
+    g.OnUninstallGame();
+    EXPECT_TRUE(h.boxTexts().contains("Game name is too long"));
+    EXPECT_FALSE(g.waiting());
+    QTest::qWait(50);
+    EXPECT_TRUE(gameRequests(h, 3).empty());
+}
