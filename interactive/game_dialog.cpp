@@ -14,6 +14,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QLayout>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -157,10 +158,17 @@ CGame::~CGame() = default;
 void CGame::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
+    Start();
+}
+
+void CGame::Start()
+{
     if (started_)
         return;
     started_ = true;
-    // The map's size is known once shown.
+    // The map's rectangle comes from the laid-out group box.
+    if (layout())
+        layout()->activate();
     SelectScreen(0);
     RequestGameList();
 }

@@ -43,6 +43,9 @@ public:
           QWidget* parent = nullptr);
     ~CGame() override;
 
+    // Lays the dialog out, selects screen 1 and asks for the list; runs once,
+    // when the dialog is first shown.
+    void Start();
     void OnGameReply(uint16_t operation, const QByteArray& payload);
     void OnScreen1();
     void OnScreen2();

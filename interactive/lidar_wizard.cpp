@@ -15,6 +15,7 @@
 #include <QHeaderView>
 #include <QHostAddress>
 #include <QKeyEvent>
+#include <QLayout>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
@@ -886,8 +887,15 @@ void CLidarWizard::SetInputs(const QString& folder, const QString& playerIp, con
 void CLidarWizard::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
+    Start();
+}
+
+void CLidarWizard::Start()
+{
     if (!started_) {
         started_ = true;
+        if (layout())
+            layout()->activate();
         SetActivePage(0);
     }
 }

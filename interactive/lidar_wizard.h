@@ -205,6 +205,8 @@ public:
     // What the document hands in before the sheet runs.
     void SetInputs(const QString& folder, const QString& playerIp, const QString& localIp);
 
+    // Activates the first page; runs once, when the sheet is first shown.
+    void Start();
     void SetWizardButtons(unsigned buttons);
     unsigned wizardButtons() const { return buttons_; }
     void PressNext();
