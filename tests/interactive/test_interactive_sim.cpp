@@ -10,6 +10,7 @@
 #include "tests/content/content_harness.h"
 #include "transport/protocol.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -157,6 +158,11 @@ TEST(LidarWizardSim, ParameterPageStartsLiveExchangeAndNextCompletesOnReply)
     ASSERT_TRUE(waitUntil([&] { return w.paramPage()->points().size() == 3; }, 5000));
     EXPECT_GE(udp->requestCount(lidar::LIDAR_UDP_POLL), 1u);
     EXPECT_EQ(w.paramPage()->dataLabel(), "Radar Data:3");
+    // "Show Point" off and on again, also while polling runs.
+    w.paramPage()->showPoint()->click();
+    w.paramPage()->showPoint()->click();
+    ASSERT_TRUE(waitUntil([&] { return udp->requestCount(lidar::LIDAR_UDP_SHOW_POINTS_ON) == 1; }));
+    EXPECT_EQ(udp->requestCount(lidar::LIDAR_UDP_SHOW_POINTS_OFF), 1u);
     const QByteArray request = udp->requests().front();
     EXPECT_EQ(request.size(), 25);
     EXPECT_EQ(request.left(8), QByteArray("RPLIDAR\0", 8));
