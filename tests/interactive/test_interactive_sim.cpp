@@ -551,3 +551,23 @@ TEST(GameSim, UninstallRefusesNamesOver256Bytes)
     QTest::qWait(50);
     EXPECT_TRUE(gameRequests(h, 3).empty());
 }
+
+TEST(GameSim, UnreadableApkStopsTheUploadWithAMessage)
+{
+    Harness h;
+    ASSERT_TRUE(h.started);
+    GameFixture f(h);
+    CGame& g = *f.dialog;
+    ASSERT_TRUE(waitUntil([&] { return !g.waiting(); }));
+    // A folder named like a package: it has a size but cannot be read as a file.
+    const QString path = h.home.path() + "/folder.apk";
+    ASSERT_TRUE(QDir().mkpath(path));
+    platform::setFileDialogMultiAnswerer([&](const platform::FileDialogCall&) { return QStringList{path}; });
+    g.OnInstallGame();
+    platform::setFileDialogMultiAnswerer({});
+    ASSERT_TRUE(waitUntil([&] { return gameRequests(h, 0).size() == 2 && !g.waiting(); }));
+    EXPECT_EQ(gameRequests(h, 2).size(), 1u);  // the name only
+    EXPECT_TRUE(g.progress()->isHidden());
+    ASSERT_FALSE(h.boxTexts().isEmpty());
+    EXPECT_TRUE(h.boxTexts().back().startsWith("The game file cannot be read: "));
+}
