@@ -14,6 +14,7 @@
 #include "core/mainframe.h"
 #include "core/scan_for_devices.h"
 #include "rotation/rotation_feature.h"
+#include "interactive/interactive_commands.h"
 #include "core/views/layout_views.h"
 
 #include <QApplication>
@@ -105,6 +106,7 @@ void InstallFeatures()
     InstallDeviceCommands();
     calib::InstallBlendCommands();
     layout::InstallLayoutCommands();
+    interactive::InstallInteractiveCommands();
 }
 
 }  // namespace

@@ -232,6 +232,8 @@ void CMainFrame::BuildMenus()
     AddCommand(nullptr, 57634, "Copy", "复制");
     AddCommand(nullptr, 57637, "Paste", "粘贴");
     AddCommand(nullptr, 32809, "Upgrade", "升级");
+    AddCommand(nullptr, 32805, "Lidar", "雷达");
+    AddCommand(nullptr, 32802, "Interactive Setup", "游戏设置");
 
     connect(Command(kCmdConnectionSettings), &QAction::triggered, this, [this] {
         if (document_)
@@ -277,6 +279,10 @@ void CMainFrame::BuildToolBar()
         if (id == 57603 || id == 57637)
             toolBar_->addSeparator();
     }
+    // The interactive commands sit on the toolbar alone, shown by their labels.
+    toolBar_->addSeparator();
+    toolBar_->addAction(Command(32805));
+    toolBar_->addAction(Command(32802));
 
     QAction* toggleBar = Command(kCmdToolbar);
     toggleBar->setChecked(true);

@@ -56,6 +56,7 @@ struct SimOptions {
 struct VideoStoreState;  // player/video_store.h
 struct PlayModeState;    // player/play_mode_commands.h
 struct LayoutStoreState;  // player/layout_store.h
+struct InteractiveState;  // player/interactive_commands.h
 
 // What the standard answers keep between requests. Read and change it only
 // while holding stateMutex().
@@ -73,6 +74,7 @@ struct PlayerState {
     std::shared_ptr<VideoStoreState> videoStore;  // player/video_store.h
     std::shared_ptr<PlayModeState> playModes;     // player/play_mode_commands.h
     std::shared_ptr<LayoutStoreState> layoutStore;  // player/layout_store.h
+    std::shared_ptr<InteractiveState> interactive;  // player/interactive_commands.h
 };
 
 enum class Fault {

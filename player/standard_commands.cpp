@@ -11,6 +11,7 @@
 #include "player/batch_commands.h"
 #include "player/companion_commands.h"
 #include "player/layout_store.h"
+#include "player/interactive_commands.h"
 
 #include "transport/announcement.h"
 
@@ -236,6 +237,7 @@ void installStandardCommands(PlayerSim& sim)
     installBatchCommands(sim);
     installBlendCommands(sim);
     installLayoutStore(sim);
+    installInteractiveCommands(sim);
 }
 
 }  // namespace sim
