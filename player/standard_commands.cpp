@@ -2,6 +2,7 @@
 
 #include "player/player_sim.h"
 #include "player/video_store.h"
+#include "player/calibration_commands.h"
 #include "player/rotation_commands.h"
 #include "player/factory_reset.h"
 
@@ -222,6 +223,7 @@ void installStandardCommands(PlayerSim& sim)
     sim.registerCommand(proto::CMD_LAYOUT, layout);
     installVideoStore(sim);
     installRotationCommands(sim);
+    installCalibrationCommands(sim);
     installFactoryReset(sim);
 }
 

@@ -1,0 +1,398 @@
+// The warp wizard driven headless: the request chain of step 2, replies,
+// the quit questions, step-3 routing, screenshots of each step; and the
+// whole road end to end against a simulated player over loopback.
+
+#include "calibration/warp_wizard.h"
+#include "core/config_exchange.h"
+#include "core/document.h"
+#include "core/editor_hooks.h"
+#include "platform/app_identity.h"
+#include "platform/messages.h"
+#include "player/calibration_commands.h"
+#include "player/config_store.h"
+#include "player/player_sim.h"
+#include "tests/support/test_support.h"
+#include "transport/protocol.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QDir>
+#include <QPushButton>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace calib;
+using platform::LPARAM;
+using platform::WPARAM;
+using testsupport::waitUntil;
+
+namespace {
+
+const QString kTitle = QStringLiteral("veluna V9.1.5");
+const QString kPrefix = QStringLiteral("veluna-");
+
+void saveShot(QWidget& w, const QString& name)
+{
+    if (testsupport::kUnderThreadChecker)
+        return;
+    const QString dir = testsupport::binDir() + "/../screenshots";
+    QDir().mkpath(dir);
+    EXPECT_TRUE(w.grab().save(dir + "/" + name + ".png"));
+}
+
+struct Packet {
+    proto::PlayerPacketHeader h;
+    int payload = 0;
+    std::vector<SendTarget> targets;
+};
+
+struct Frame {
+    Frame()
+    {
+        platform::setAppTitle(kTitle);
+        window = std::make_unique<platform::MessageWindow>(kTitle);
+        window->onMessage(platform::WM_SEND_TO_PLAYER, [this](WPARAM, LPARAM l) {
+            std::unique_ptr<SendRequest> r(reinterpret_cast<SendRequest*>(l));
+            Packet p;
+            const auto* d = reinterpret_cast<const uint8_t*>(r->data.constData());
+            p.h.command = d[4];
+            p.h.subCode = d[5];
+            p.h.sequence = proto::getU16(d + 6);
+            p.h.param = proto::getU16(d + 8);
+            p.h.arg = proto::getU16(d + 10);
+            p.payload = int(r->data.size()) - 16;
+            p.targets = r->targets;
+            packets.push_back(p);
+            return platform::LRESULT(0);
+        });
+    }
+    std::vector<std::pair<int, int>> codes() const
+    {
+        std::vector<std::pair<int, int>> out;
+        for (const Packet& p : packets)
+            out.emplace_back(p.h.command, p.h.subCode);
+        return out;
+    }
+    std::unique_ptr<platform::MessageWindow> window;
+    std::vector<Packet> packets;
+};
+
+// A step-3 page that records what reaches it.
+struct FakeTab : WizardTabPage {
+    explicit FakeTab(QWidget* parent) : w(new QWidget(parent)) {}
+    QWidget* widget() override { return w; }
+    void setTargets(const std::vector<SendTarget>&, bool) override {}
+    uint16_t sequence() const override { return seq; }
+    void setSequence(uint16_t s) override { seq = s; }
+    bool awaitingReply() const override { return waiting; }
+    void onPlayerReply(uint8_t c, uint8_t s) override
+    {
+        replies.emplace_back(c, s);
+        waiting = false;
+    }
+    bool inAdjustment() const override { return adjusting; }
+    void enterAdjustment() override { adjusting = true; }
+    void leaveAdjustment() override { ++leaves; }
+    bool onKey(int, Qt::KeyboardModifiers) override { return false; }
+    void loadArrangement(const BlendArrangement& a) override { channels = a.channelCount; }
+    QWidget* w;
+    uint16_t seq = 0;
+    bool waiting = false, adjusting = false;
+    int leaves = 0, channels = 0;
+    std::vector<std::pair<int, int>> replies;
+};
+
+struct Bench {
+    explicit Bench(unsigned language = 9, platform::MsgResult answer = platform::MsgResult::Yes)
+        : lang(language), boxes(answer)
+    {
+        setBlendingPageFactory([this](const WizardTabContext& c) {
+            auto p = std::make_unique<FakeTab>(c.parent);
+            blending = p.get();
+            return p;
+        });
+        setColourPageFactory([this](const WizardTabContext& c) {
+            auto p = std::make_unique<FakeTab>(c.parent);
+            colours = p.get();
+            return p;
+        });
+        CWarpMain::Inputs in;
+        in.prefix = kPrefix;
+        in.playerFolder = home.path() + "/127.0.0.2-A1B2C3D4E5F6-5005/";
+        in.channelCount = 4;
+        in.version = 0x2600;
+        in.current = {QStringLiteral("127.0.0.2"), QString(), 5005, 0};
+        wizard = std::make_unique<CWarpMain>(in);
+        wizard->show();
+    }
+    ~Bench()
+    {
+        wizard.reset();
+        setBlendingPageFactory({});
+        setColourPageFactory({});
+    }
+    template <class W>
+    W* child(const QString& id) { return wizard->findChild<W*>(id); }
+    void reply(int command, int status)
+    {
+        platform::sendMessage(wizard.get(), platform::WM_BLEND_WIZARD_REPLY, 0,
+                              LPARAM(new uint16_t(uint16_t(command * 256 + status))));
+    }
+    // Answers every request of the chain until the page rests.
+    void answerChain(std::size_t& seen, int limit = 20)
+    {
+        while (seen < frame.packets.size() && limit-- > 0) {
+            const Packet p = frame.packets[seen++];
+            reply(p.h.command, p.h.subCode);
+            QCoreApplication::processEvents();
+        }
+    }
+    void twoChannels()
+    {
+        child<QComboBox>("3103")->setCurrentIndex(1);
+        child<QCheckBox>("3140")->setChecked(true);
+        child<QCheckBox>("3141")->setChecked(true);
+    }
+    testsupport::TempHome home;
+    testsupport::ScopedLanguage lang;
+    testsupport::MessageBoxRecorder boxes;
+    Frame frame;
+    FakeTab* blending = nullptr;
+    FakeTab* colours = nullptr;
+    std::unique_ptr<CWarpMain> wizard;
+};
+
+using Codes = std::vector<std::pair<int, int>>;
+
+}  // namespace
+
+TEST(WarpWizard, StepOneToTwoRunsTheRequestChainAndChannelSwitchSendsTheMap)
+{
+    Bench b;
+    EXPECT_EQ(b.wizard->windowTitle(), kPrefix + "Edge blending wizard");
+    saveShot(*b.wizard, "warp_wizard_step1");
+    b.twoChannels();
+    b.wizard->OnNext();
+    ASSERT_EQ(b.wizard->step(), 2) << b.boxes.texts().join("|").toStdString();
+    EXPECT_EQ(testsupport::readFile(b.home.path() + "/127.0.0.2-A1B2C3D4E5F6-5005/config/Warp.QVE").size(), 6515);
+    std::size_t seen = 0;
+    b.answerChain(seen);
+    EXPECT_EQ(b.frame.codes(), (Codes{{6, 1}, {12, 0}, {13, 0}, {12, 3}, {12, 2}, {12, 2}}));
+    EXPECT_FALSE(b.wizard->geometricPage().busy());
+    EXPECT_EQ(b.frame.packets[0].payload, 104);
+    EXPECT_EQ(b.frame.packets[0].h.param, 0x3) << "outputs 0 and 1";
+    EXPECT_EQ(b.frame.packets[1].payload, 96);
+    EXPECT_EQ(b.frame.packets[1].h.param, 1);
+    EXPECT_EQ(b.frame.packets[1].h.arg, 2);
+    EXPECT_GT(b.frame.packets[4].payload, 10240 + 12) << "point block, then the corrected grid";
+    EXPECT_EQ(b.frame.packets[4].h.param, 1);
+    EXPECT_EQ(b.frame.packets[5].h.param, 0);
+    EXPECT_GT(b.frame.packets[5].h.sequence, b.frame.packets[0].h.sequence) << "the page counts its replies";
+    saveShot(*b.wizard, "warp_wizard_step2");
+
+    b.wizard->geometricPage().OnNextChannel();
+    ASSERT_EQ(b.frame.packets.size(), 7u);
+    EXPECT_EQ(b.frame.packets[6].h.command, 2);
+    EXPECT_EQ(b.frame.packets[6].h.subCode, 64 + 0);
+    EXPECT_EQ(b.frame.packets[6].payload, 8294400);
+    b.answerChain(seen);
+    EXPECT_EQ(b.wizard->geometricPage().model().currentOutput, 1);
+    const Codes all = b.frame.codes();
+    const Codes tail(all.begin() + 6, all.end());
+    EXPECT_EQ(tail, (Codes{{2, 64}, {12, 3}, {12, 2}}));
+    b.wizard->geometricPage().OnNextChannel();
+    EXPECT_EQ(b.wizard->geometricPage().status(), "Adjustment completed, save data");
+
+    // Next while a request is out does nothing; the reply lets it through.
+    b.wizard->OnNext();
+    const std::size_t afterNext = b.frame.packets.size();
+    EXPECT_EQ(b.frame.packets.back().h.command, 13);
+    b.wizard->OnNext();
+    EXPECT_EQ(b.frame.packets.size(), afterNext);
+    b.reply(13, 1);
+    ASSERT_TRUE(waitUntil([&] { return b.wizard->step() == 3; }, 2000));
+    ASSERT_NE(b.blending, nullptr);
+    EXPECT_EQ(b.blending->channels, 2);
+    EXPECT_EQ(b.blending->seq, b.wizard->geometricPage().sequence);
+    saveShot(*b.wizard, "warp_wizard_step3");
+}
+
+TEST(WarpWizard, QuitQuestionsThenTheForcedOne)
+{
+    Bench b(9, platform::MsgResult::No);
+    for (int i = 0; i < 3; ++i)
+        b.wizard->OnQuit();
+    b.wizard->OnQuit();
+    const QStringList texts = b.boxes.texts();
+    ASSERT_EQ(texts.size(), 4);
+    EXPECT_EQ(texts[0], "Do you really want to quit the edge blending wizard?");
+    EXPECT_EQ(texts[2], "Do you really want to quit the edge blending wizard?");
+    EXPECT_EQ(texts[3], "Forced withdrawal will cause problems to show, will it continue?");
+    b.reply(12, 9);  // any reply starts the count again
+    EXPECT_EQ(b.wizard->quitCount(), 0u);
+    b.wizard->OnQuit();
+    EXPECT_EQ(b.boxes.texts().last(), "Do you really want to quit the edge blending wizard?");
+    EXPECT_TRUE(b.wizard->isVisible());
+}
+
+TEST(WarpWizard, QuitFromStepTwoLeavesAdjustmentBeforeClosing)
+{
+    Bench b;
+    b.twoChannels();
+    b.wizard->OnNext();
+    std::size_t seen = 0;
+    b.answerChain(seen);
+    ASSERT_TRUE(b.wizard->geometricPage().inAdjustment());
+    b.wizard->OnQuit();  // answered Yes
+    EXPECT_TRUE(b.wizard->isVisible()) << "waits for the player";
+    EXPECT_TRUE(QFileInfo::exists(b.home.path() + "/127.0.0.2-A1B2C3D4E5F6-5005/config/JunctionPoint.QVE"));
+    b.answerChain(seen);
+    const Codes codes = b.frame.codes();
+    const Codes tail(codes.end() - 2, codes.end());
+    EXPECT_EQ(tail, (Codes{{13, 1}, {12, 1}}));
+    ASSERT_TRUE(waitUntil([&] { return !b.wizard->isVisible(); }, 2000));
+}
+
+TEST(WarpWizard, StepThreeRepliesGoToThePageThatAskedAndQuitLeavesEveryAdjustment)
+{
+    Bench b;
+    b.twoChannels();
+    b.child<QCheckBox>("3139")->setChecked(true);  // straight to step 3
+    b.wizard->OnNext();
+    ASSERT_EQ(b.wizard->step(), 3);
+    ASSERT_TRUE(b.blending->adjusting);
+    EXPECT_TRUE(b.frame.packets.empty()) << "the sheet itself sends nothing";
+
+    // The colour tab shows, but the blending page has the request out.
+    b.wizard->setupPage().OnTabChange(1);
+    b.blending->waiting = true;
+    b.reply(4, 0);
+    ASSERT_EQ(b.blending->replies.size(), 1u);
+    EXPECT_TRUE(b.colours->replies.empty());
+    b.colours->waiting = true;
+    b.reply(4, 0);
+    EXPECT_EQ(b.colours->replies.size(), 1u);
+    b.reply(7, 0);  // not a step-3 command
+    EXPECT_EQ(b.blending->replies.size() + b.colours->replies.size(), 2u);
+
+    b.wizard->OnQuit();
+    EXPECT_EQ(b.blending->leaves, 1) << "the blending page leaves although the colour tab shows";
+    EXPECT_FALSE(b.wizard->isVisible());
+}
+
+TEST(WarpWizard, StepMessagesOutOfRangeAreIgnoredAndChineseTexts)
+{
+    Bench b(4);
+    EXPECT_EQ(b.wizard->windowTitle(), kPrefix + QStringLiteral("融合带校正向导"));
+    platform::sendMessage(b.wizard.get(), platform::WM_WARP_WIZARD_STEP, 0, LPARAM(new uint16_t(5)));
+    platform::sendMessage(b.wizard.get(), platform::WM_WARP_WIZARD_STEP, 0, 0);
+    EXPECT_EQ(b.wizard->step(), 1);
+    b.wizard->OnNext();  // no channel checked
+    EXPECT_EQ(b.boxes.texts().last(), QStringLiteral("至少校正一个通道！"));
+    EXPECT_EQ(b.wizard->step(), 1);
+    saveShot(*b.wizard, "warp_wizard_step1_zh");
+}
+
+TEST(WarpWizardEndToEnd, OpenAdjustAndQuitAgainstThePlayer)
+{
+    testsupport::TempHome home;
+    testsupport::MessageBoxRecorder boxes(platform::MsgResult::Yes);
+    testsupport::ScopedLanguage language(9);
+    platform::setAppTitle(kTitle);
+    InstallCalibrationFeature();
+
+    sim::SimOptions o;
+    o.address = QStringLiteral("127.0.0.2");
+    o.version = 0x2600;  // low nibble 0: product 1
+    o.channelCode = 4;
+    auto player = std::make_unique<sim::PlayerSim>(o);
+    sim::installStandardCommands(*player);
+    sim::installConfigStore(*player);
+    QString error;
+    ASSERT_TRUE(player->start(&error)) << error.toStdString();
+    auto calib = sim::calibrationPlayerOf(*player);
+    ASSERT_TRUE(calib);
+
+    auto frame = std::make_unique<platform::MessageWindow>(kTitle);
+    std::unique_ptr<CvelunaDoc> doc;
+    frame->onMessage(platform::WM_SEND_TO_PLAYER, [&](WPARAM, LPARAM l) {
+        std::unique_ptr<SendRequest> request(reinterpret_cast<SendRequest*>(l));
+        if (doc)
+            doc->SendToPlayers(*request);
+        return platform::LRESULT(0);
+    });
+    frame->onMessage(platform::WM_TCP_EVENT, [&](WPARAM, LPARAM l) {
+        if (doc)
+            doc->OnLinkEvent(*reinterpret_cast<const LinkEvent*>(l));
+        return platform::LRESULT(0);
+    });
+    frame->onMessage(platform::WM_OPEN_SETUP_EDITOR, [&](WPARAM, LPARAM) {
+        if (doc)
+            core::openSetupEditor(*doc);
+        return platform::LRESULT(0);
+    });
+    doc = std::make_unique<CvelunaDoc>(frame.get(), QStringList());
+    doc->startGridFetch = [] {};
+    doc->showWaitBox = [](const QString&) {};
+    doc->hideWaitBox = [] {};
+    doc->setTarget(o.address, player->tcpPort());
+    doc->currentPlayer().ip = o.address;
+    doc->currentPlayer().portText = QString::number(player->tcpPort());
+    doc->currentPlayer().mac = o.mac;
+    doc->OnReconnect();
+    ASSERT_TRUE(waitUntil([&] { return doc->IsConnected(); }, 5000));
+    ASSERT_EQ(doc->product(), 1);
+
+    bool drove = false, closed = false;
+    QTimer driver;
+    driver.setInterval(20);
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        auto* w = platform::findWindow(doc->titlePrefix() + "Edge blending wizard");
+        if (!w || drove)
+            return;
+        drove = true;
+        auto* wizard = dynamic_cast<CWarpMain*>(w);
+        wizard->findChild<QComboBox*>("3103")->setCurrentIndex(1);
+        wizard->findChild<QCheckBox*>("3140")->setChecked(true);
+        wizard->findChild<QCheckBox*>("3141")->setChecked(true);
+        wizard->OnNext();
+        waitUntil([&] { return calib->requests().size() >= 6 && !wizard->geometricPage().busy(); }, 5000);
+        wizard->geometricPage().OnNextChannel();
+        waitUntil([&] { return calib->requests().size() >= 9 && !wizard->geometricPage().busy(); }, 10000);
+        wizard->OnQuit();
+        closed = true;
+    });
+    driver.start();
+    auto store = sim::configStoreOf(*player);
+    platform::postMessage(frame->handle(), platform::WM_OPEN_SETUP_EDITOR, 0, 0);
+    ASSERT_TRUE(waitUntil([&] { return closed && platform::findWindow(doc->titlePrefix() + "Edge blending wizard") == nullptr; }, 20000));
+    driver.stop();
+
+    Codes codes;
+    for (const auto& r : calib->requests())
+        codes.emplace_back(r.command, r.subCode);
+    std::string seen;
+    for (auto [c, s] : codes)
+        seen += std::to_string(c) + "/" + std::to_string(s) + " ";
+    ASSERT_EQ(codes.size(), 11u) << seen;
+    EXPECT_EQ(Codes(codes.begin(), codes.begin() + 9),
+              (Codes{{6, 1}, {12, 0}, {13, 0}, {12, 3}, {12, 2}, {12, 2}, {2, 64}, {12, 3}, {12, 2}}));
+    EXPECT_EQ(calib->lastPayload(2, 64).size(), 8294400);
+    EXPECT_EQ(Codes(codes.end() - 2, codes.end()), (Codes{{13, 1}, {12, 1}}));
+    EXPECT_FALSE(calib->inAdjustment());
+    // Leaving adjustment mode uploads the settings the wizard wrote.
+    ASSERT_TRUE(waitUntil([&] { return store->file(cfgx::kWarpFile).has_value(); }, 5000));
+    EXPECT_EQ(store->file(cfgx::kWarpFile).value(),
+              testsupport::readFile(doc->playerFolder() + "/config/Warp.QVE"));
+
+    core::registerSetupEditor(1, {});
+    core::registerSetupEditor(3, {});
+    doc.reset();
+    frame.reset();
+    player->stop();
+}
