@@ -10,7 +10,10 @@
 #include "platform/messages.h"
 #include "transport/protocol.h"
 
+#include <QComboBox>
 #include <QHBoxLayout>
+#include <QSlider>
+#include <QWheelEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
@@ -58,6 +61,14 @@ unsigned mouseFlags(Qt::KeyboardModifiers m)
 
 }  // namespace
 
+int ArrowStepForTicks(int ticks)
+{
+    // Ticks 1-2 step 1, 3-4 step 2 ... 17-18 step 9; held past that, 10.
+    if (ticks >= 19)
+        return 10;
+    return std::max(1, (ticks + 1) / 2);
+}
+
 bool SendWarpRequest(uint8_t command, uint8_t subCode, uint16_t param, uint16_t arg, uint16_t sequence,
                      const QByteArray& payload, const std::vector<SendTarget>& targets)
 {
@@ -102,8 +113,56 @@ CWarpGeometricPage::CWarpGeometricPage(QWidget* parent) : QWidget(parent), model
         b->setFocusPolicy(Qt::NoFocus);
         buttons->addWidget(b);
     }
+    shape1_ = new QPushButton(tr2(language_, "Background 1st Adjustment", "异形边框1调整"));
+    shape1_->setObjectName(QStringLiteral("3208"));
+    shape2_ = new QPushButton(tr2(language_, "Background 2nd Adjustment", "异形边框2调整"));
+    shape2_->setObjectName(QStringLiteral("3209"));
+    shapeStop_ = new QPushButton(tr2(language_, "Stop Background Adjustment", "异形边框调整结束"));
+    shapeStop_->setObjectName(QStringLiteral("3210"));
+    shapeBack_ = new QPushButton(tr2(language_, "Back", "上一个"));
+    shapeBack_->setObjectName(QStringLiteral("3211"));
+    shapeNext_ = new QPushButton(tr2(language_, "Next", "下一个"));
+    shapeNext_->setObjectName(QStringLiteral("3212"));
+    shapeFlag_ = new QComboBox;
+    shapeFlag_->setObjectName(QStringLiteral("3213"));
+    shapeFlag_->addItems({tr2(language_, "Disable", "禁用"), tr2(language_, "Enable", "启用")});
+    alpha_ = new QSlider(Qt::Horizontal);
+    alpha_->setObjectName(QStringLiteral("3214"));
+    alpha_->setRange(0, 10);
+    alpha_->setPageStep(1);
+    alpha_->setFixedWidth(120);
+    for (QWidget* w : std::initializer_list<QWidget*>{shape1_, shape2_, shapeStop_, shapeBack_, shapeNext_, shapeFlag_}) {
+        w->setFocusPolicy(Qt::NoFocus);
+        buttons->addWidget(w);
+    }
     buttons->addStretch();
+    buttons->addWidget(new QLabel(tr2(language_, "Alpha:", "透明度:")));
+    alpha_->setFocusPolicy(Qt::NoFocus);
+    buttons->addWidget(alpha_);
     v->addLayout(buttons);
+    shapeStop_->setEnabled(false);
+    shapeBack_->setEnabled(false);
+    shapeNext_->setEnabled(false);
+    shapeFlag_->setEnabled(false);
+    connect(shape1_, &QPushButton::clicked, this, [this] { EnterShapes(1); });
+    connect(shape2_, &QPushButton::clicked, this, [this] { EnterShapes(2); });
+    connect(shapeStop_, &QPushButton::clicked, this, [this] { StopShapes(); });
+    connect(shapeBack_, &QPushButton::clicked, this, [this] { MoveShape(-1); });
+    connect(shapeNext_, &QPushButton::clicked, this, [this] { MoveShape(1); });
+    connect(shapeFlag_, &QComboBox::activated, this, [this](int flag) {
+        if (shapeSet_ == 0)
+            return;
+        ShapeSet& set = model_->shapeSet(shapeSet_ - 1);
+        set.shapes[set.current % ShapeSet::kShapes].flag = uint8_t(flag);
+        if (!busy_)
+            SendShapePoints();
+    });
+    connect(alpha_, &QSlider::valueChanged, this, [this](int value) {
+        if (uint16_t(value) == transparency_ || busy_)
+            return;
+        transparency_ = uint16_t(value);
+        SendGridPoints();
+    });
     connect(previous_, &QPushButton::clicked, this, [this] { OnPreviousChannel(); });
     connect(next_, &QPushButton::clicked, this, [this] { OnNextChannel(); });
     connect(first, &QPushButton::clicked, this, [this] {
@@ -218,6 +277,21 @@ bool CWarpGeometricPage::send(uint8_t command, uint8_t subCode, uint16_t param, 
 
 void CWarpGeometricPage::Start()
 {
+    if (shapeSet_ != 0)
+        model_->StoreShape(shapeSet_ - 1, model_->shapeSet(shapeSet_ - 1).current);
+    shapeSet_ = 0;
+    model_->shapeMode = false;
+    shapeFlag_->setCurrentIndex(0);
+    findChild<QPushButton*>(QStringLiteral("3207"))->setEnabled(true);
+    shape1_->setEnabled(true);
+    shape2_->setEnabled(model_->config.screenCount == 2);
+    shapeStop_->setEnabled(false);
+    shapeBack_->setEnabled(false);
+    shapeNext_->setEnabled(false);
+    shapeFlag_->setEnabled(false);
+    previous_->setEnabled(true);
+    next_->setEnabled(true);
+    SelectChannel(model_->currentOutput);
     timer_->start();
     if (inAdjustment_)
         SendBlendSwitch(0);
@@ -306,12 +380,17 @@ QByteArray CWarpGeometricPage::PointBlock(bool shapes) const
             proto::putU32(p + 8 + 4 * count++, v);
     };
     if (shapes) {
-        const ShapeSet& set = model_->shapeSet(std::clamp<int>(model_->currentSet, 0, 1));
-        const CustomShape& shape = set.shapes[std::min<std::size_t>(set.current, ShapeSet::kShapes - 1)];
-        for (const grid::GridPoint& g : shape.points)
-            if (g.active && g.selected)
-                add(uint32_t(g.y) * 131072u + uint32_t(g.x) * 2u);
-        proto::putU16(p + 2, uint16_t(shape.spacing & 0xFFF));
+        // The shape being edited lives on the model's shape canvas.
+        const grid::PixelMap& m = model_->shapeCanvas();
+        const int cols = std::clamp<int>(m.columnsInUse, 1, grid::PixelMap::kColumns);
+        const int rows = std::clamp<int>(m.rowsInUse, 1, grid::PixelMap::kRows);
+        for (int r = 0; r < rows; ++r)
+            for (int c = 0; c < cols; ++c) {
+                const grid::GridPoint& g = m.at(c, r);
+                if (g.active && g.selected)
+                    add(uint32_t(g.y) * 131072u + uint32_t(g.x) * 2u);
+            }
+        proto::putU16(p + 2, uint16_t(m.spacing & 0xFFF));
     } else {
         const int out = model_->currentOutput;
         const grid::WarpGrid& g = model_->corrected(out);
@@ -357,7 +436,7 @@ void CWarpGeometricPage::SendShapePoints()
     const bool fresh = version >= 0x2600;
     const ShapeSet& set = model_->shapeSet(std::clamp<int>(model_->currentSet, 0, 1));
     const uint16_t arg = fresh ? uint16_t(set.shapes[set.current % ShapeSet::kShapes].flag * 256 + (set.current & 0xFF)) : 0;
-    busy_ = send(proto::CMD_WARP_POINTS, fresh ? 1 : 0, model_->currentSet, arg, PointBlock(true) + built.bytes,
+    busy_ = send(proto::CMD_WARP_POINTS, fresh ? 1 : 0, uint16_t(shapeSet_), arg, PointBlock(true) + built.bytes,
                  currentTarget(), 1);
 }
 
@@ -501,7 +580,7 @@ void CWarpGeometricPage::OnReply(uint8_t command, uint8_t status)
         ++sequence;
         setFocus();
         done();
-        if (!model_->shapeMode) {
+        if (shapeSet_ == 0) {
             sendReferenceNext_ = true;
             direction_ = 0;
             SelectChannel(model_->currentOutput);
@@ -605,9 +684,111 @@ void CWarpGeometricPage::onTick()
 {
     if (!keyHeld_)
         return;
-    ticks_ = std::min(ticks_ + 1, 18);
-    // Ticks 1-2 step 1, 3-4 step 2 ... 17-18 step 9; held past that, 10.
-    model_->step = ticks_ >= 18 && model_->step == 9 ? 10 : (ticks_ + 1) / 2;
+    ticks_ = std::min(ticks_ + 1, 19);
+    model_->step = ArrowStepForTicks(ticks_);
+}
+
+void CWarpGeometricPage::showShapeLabel()
+{
+    const ShapeSet& set = model_->shapeSet(shapeSet_ - 1);
+    shapeFlag_->setCurrentIndex(set.shapes[set.current % ShapeSet::kShapes].flag ? 1 : 0);
+    if (version >= 0x2600)
+        label_->setText(tr2(language_, "Correction %1 Screen %2 Shapes", "校正第%1幕第%2个异形窗口")
+                            .arg(shapeSet_)
+                            .arg(set.current + 1));
+}
+
+void CWarpGeometricPage::EnterShapes(int set)
+{
+    if (busy_ || set < 1 || set > 2)
+        return;
+    if (shapeSet_ != 0)
+        model_->StoreShape(shapeSet_ - 1, model_->shapeSet(shapeSet_ - 1).current);
+    shapeSet_ = set;
+    model_->currentSet = uint16_t(set - 1);
+    model_->shapeMode = true;
+    ShapeSet& s = model_->shapeSet(set - 1);
+    if (version >= 0x2600)
+        s.current = 0;
+    model_->LoadShape(set - 1, s.current % ShapeSet::kShapes);
+    model_->ActivateShapePoints();
+    findChild<QPushButton*>(QStringLiteral("3207"))->setEnabled(false);
+    shape1_->setEnabled(set != 1);
+    shape2_->setEnabled(set != 2 && model_->config.screenCount == 2);
+    shapeStop_->setEnabled(true);
+    previous_->setEnabled(false);
+    next_->setEnabled(false);
+    const bool fresh = version >= 0x2600;
+    shapeBack_->setEnabled(fresh);
+    shapeNext_->setEnabled(fresh);
+    shapeFlag_->setEnabled(fresh);
+    showShapeLabel();
+    SendShapePoints();
+    update();
+}
+
+void CWarpGeometricPage::StopShapes()
+{
+    if (busy_ || shapeSet_ == 0)
+        return;
+    model_->StoreShape(shapeSet_ - 1, model_->shapeSet(shapeSet_ - 1).current);
+    shapeSet_ = 0;
+    SendShapePoints();
+    model_->shapeMode = false;
+    findChild<QPushButton*>(QStringLiteral("3207"))->setEnabled(true);
+    shape1_->setEnabled(true);
+    shape2_->setEnabled(model_->config.screenCount == 2);
+    shapeStop_->setEnabled(false);
+    previous_->setEnabled(true);
+    next_->setEnabled(true);
+    shapeBack_->setEnabled(false);
+    shapeNext_->setEnabled(false);
+    shapeFlag_->setEnabled(false);
+    SelectChannel(model_->currentOutput);
+}
+
+void CWarpGeometricPage::MoveShape(int delta)
+{
+    if (busy_ || shapeSet_ == 0)
+        return;
+    ShapeSet& s = model_->shapeSet(shapeSet_ - 1);
+    const int to = std::clamp(int(s.current) + delta, 0, ShapeSet::kShapes - 1);
+    if (to == s.current)
+        return;
+    model_->StoreShape(shapeSet_ - 1, s.current);
+    s.current = uint16_t(to);
+    model_->LoadShape(shapeSet_ - 1, to);
+    model_->ActivateShapePoints();
+    showShapeLabel();
+    SendShapePoints();
+    update();
+}
+
+void CWarpGeometricPage::wheelEvent(QWheelEvent* e)
+{
+    const bool up = e->angleDelta().y() > 0;
+    if (model_->shapeMode) {
+        grid::PixelMap& m = model_->shapeCanvas();
+        if (up && m.spacing <= 1023)
+            m.spacing = uint16_t(std::min(1024, m.spacing * 2));
+        else if (!up && m.spacing >= 17)
+            m.spacing = uint16_t(std::max(16, m.spacing / 2));
+        else
+            return;
+        model_->ActivateShapePoints();
+    } else {
+        grid::WarpGrid& g = model_->corrected(model_->currentOutput);
+        if (up && g.spacing < 64)
+            g.spacing = uint16_t(g.spacing * 2 > 64 ? 64 : g.spacing * 2);
+        else if (!up && g.spacing > 1)
+            g.spacing = uint16_t(g.spacing / 2);
+        else
+            return;
+        model_->ActivateCorrectedPoints();
+    }
+    if (!busy_)
+        model_->shapeMode ? SendShapePoints() : SendGridPoints();
+    update();
 }
 
 void CWarpGeometricPage::paintEvent(QPaintEvent*)

@@ -38,8 +38,8 @@ W* named(W* w, int id)
 }
 
 constexpr int kGridTop = 150;       // grid areas below the controls row
-constexpr int kGridWidth = 360;
-constexpr int kGridHeight = 210;
+constexpr int kGridWidth = 470;
+constexpr int kGridHeight = 200;
 
 }  // namespace
 
@@ -227,8 +227,11 @@ CWarpParamPage::CWarpParamPage(Inputs inputs, QWidget* parent) : QWidget(parent)
             static const char* styles[3] = {"color: red", "color: green", "color: blue"};
             colour_[c][k]->setStyleSheet(QString::fromLatin1(styles[k]));
             colours->addWidget(colour_[c][k], c, k + 1);
-            connect(colour_[c][k], &QSpinBox::valueChanged, this, [this] { update(); });
+            connect(colour_[c][k], &QSpinBox::valueChanged, this, [this, c] { paintSwatch(c); });
         }
+        swatch_[c] = new QLabel;
+        swatch_[c]->setFixedSize(48, 18);
+        colours->addWidget(swatch_[c], c, 4);
     }
     top->addLayout(colours);
 
@@ -308,9 +311,11 @@ void CWarpParamPage::setForm(const WarpForm& f)
         rotation_[s][std::clamp(f.rotation[std::size_t(s)], 0, 2)]->setChecked(true);
     }
     const Colour4* cs[5] = {&f.cursor, &f.referenceBackground, &f.referenceLine, &f.adjustedBackground, &f.adjustedLine};
-    for (int c = 0; c < 5; ++c)
+    for (int c = 0; c < 5; ++c) {
         for (int k = 0; k < 3; ++k)
             colour_[c][k]->setValue((*cs[c])[std::size_t(k)]);
+        paintSwatch(c);
+    }
     single_->setChecked(f.singleChannel);
     edit_->setChecked(f.editChannel);
     hcScreen_->setChecked(f.horizontalCurved);
@@ -357,6 +362,16 @@ WarpForm CWarpParamPage::form() const
     f.verticalCurved = vcScreen_->isChecked();
     f.skipGeometry = skip_->isChecked();
     return f;
+}
+
+void CWarpParamPage::paintSwatch(int c)
+{
+    if (!swatch_[c] || !colour_[c][2])
+        return;
+    swatch_[c]->setStyleSheet(QStringLiteral("background-color: rgb(%1, %2, %3); border: 1px solid black")
+                                  .arg(colour_[c][0]->value())
+                                  .arg(colour_[c][1]->value())
+                                  .arg(colour_[c][2]->value()));
 }
 
 bool CWarpParamPage::skipGeometry() const { return skip_->isChecked(); }

@@ -75,6 +75,7 @@ protected:
 
 private:
     void updateChannelChecks();
+    void paintSwatch(int colour);
     QRect gridArea(int screen) const;
     QRect cellRect(int screen, int row, int column) const;
     void sendToWizard(int command);
@@ -88,6 +89,7 @@ private:
     QComboBox* columns_[2] = {};
     QRadioButton* rotation_[2][3] = {};
     QSpinBox* colour_[5][3] = {};
+    QLabel* swatch_[5] = {};
     QCheckBox* channel_[9] = {};
     QComboBox* device_[9] = {};
     QComboBox* number_[9] = {};
@@ -103,6 +105,9 @@ private:
 void ApplyBandEdit(ScreenLayout& screen, int row, int column, int type, int side, uint16_t width);
 
 // ---------------------------------------------------------------- step 2
+
+// The key step after an arrow key was held for `ticks` timer ticks of 250 ms.
+int ArrowStepForTicks(int ticks);
 
 class CWarpGeometricPage : public QWidget {
 public:
@@ -136,6 +141,11 @@ public:
     void OnPreviousChannel();
     void OnNextChannel();
     bool OnKey(int key, Qt::KeyboardModifiers modifiers, bool pressed, bool autoRepeat);
+    // Custom edge shapes of screen 1 or 2; Stop returns to the grids.
+    void EnterShapes(int set);
+    void StopShapes();
+    void MoveShape(int delta);
+    int shapeSet() const { return shapeSet_; }
 
     bool busy() const { return busy_; }
     bool inAdjustment() const { return inAdjustment_; }
@@ -153,8 +163,10 @@ protected:
     void mouseMoveEvent(QMouseEvent*) override;
     void mouseReleaseEvent(QMouseEvent*) override;
     void resizeEvent(QResizeEvent*) override;
+    void wheelEvent(QWheelEvent*) override;
 
 private:
+    void showShapeLabel();
     bool send(uint8_t command, uint8_t subCode, uint16_t param, uint16_t arg, const QByteArray& payload,
               const std::vector<SendTarget>& to, int expected = 1);
     std::vector<SendTarget> allTargets() const;
@@ -189,6 +201,14 @@ private:
     QLabel* status_ = nullptr;
     QPushButton* previous_ = nullptr;
     QPushButton* next_ = nullptr;
+    QPushButton* shape1_ = nullptr;
+    QPushButton* shape2_ = nullptr;
+    QPushButton* shapeStop_ = nullptr;
+    QPushButton* shapeBack_ = nullptr;
+    QPushButton* shapeNext_ = nullptr;
+    QComboBox* shapeFlag_ = nullptr;
+    QSlider* alpha_ = nullptr;
+    int shapeSet_ = 0;  // 0 none, 1 or 2
     QTimer* timer_ = nullptr;
 };
 

@@ -396,3 +396,74 @@ TEST(WarpWizardEndToEnd, OpenAdjustAndQuitAgainstThePlayer)
     frame.reset();
     player->stop();
 }
+
+TEST(WarpGeometricPage, ArrowStepFollowsTheTicksHeld)
+{
+    const std::pair<int, int> rows[] = {{0, 1}, {1, 1}, {2, 1}, {3, 2}, {8, 4}, {17, 9}, {18, 9}, {19, 10}, {40, 10}};
+    for (auto [ticks, step] : rows)
+        EXPECT_EQ(ArrowStepForTicks(ticks), step) << ticks;
+}
+
+TEST(WarpGeometricPage, SingleChannelMapGoesOnlyToTheChannelsOwnPlayer)
+{
+    Bench b;
+    b.child<QCheckBox>("3158")->setChecked(true);
+    b.twoChannels();
+    // Only one single-channel player is known: the second channel has none.
+    WarpSettings w;
+    w.screens[0].columns = 2;
+    w.screens[0].outputWidth = 1920;
+    w.screens[0].outputHeight = 1080;
+    w.screens[0].slotCount = 2;
+    w.screens[0].channelSlots[0] = {0, 1};
+    w.screens[0].channelSlots[1] = {1, 1};
+    CWarpGeometricPage& g = b.wizard->geometricPage();
+    g.singleChannel = true;
+    g.targets = {{QStringLiteral("127.0.0.3"), QString(), 5005, 0}};
+    g.ApplyWarpSettings(w);
+    g.model().currentOutput = 0;
+    g.OnNextChannel();
+    ASSERT_EQ(b.frame.packets.size(), 1u);
+    ASSERT_EQ(b.frame.packets[0].targets.size(), 1u);
+    EXPECT_EQ(b.frame.packets[0].targets[0].ip, "127.0.0.3");
+    EXPECT_EQ(b.frame.packets[0].h.subCode, 64) << "single channel: 64 alone";
+    b.reply(2, 64);  // on step 1 the page takes the reply: select goes to every player
+    ASSERT_EQ(b.frame.packets.size(), 2u);
+    EXPECT_EQ(b.frame.packets[1].h.command, 12);
+    EXPECT_EQ(g.model().currentOutput, 1);
+    b.reply(12, 3);  // grid points for channel 2: no player holds it, nothing sent
+    EXPECT_EQ(b.frame.packets.size(), 2u);
+    EXPECT_FALSE(g.busy()) << "nothing went out, so nothing is awaited";
+}
+
+TEST(WarpGeometricPage, ShapesGoThroughCommand34)
+{
+    Bench b;
+    b.twoChannels();
+    b.wizard->OnNext();
+    std::size_t seen = 0;
+    b.answerChain(seen);
+    CWarpGeometricPage& g = b.wizard->geometricPage();
+    b.child<QPushButton>("3208")->click();
+    ASSERT_EQ(g.shapeSet(), 1);
+    const Packet p = b.frame.packets.back();
+    EXPECT_EQ(p.h.command, 34);
+    EXPECT_EQ(p.h.subCode, 1) << "version 0x2600: the new form";
+    EXPECT_EQ(p.h.param, 1);
+    EXPECT_EQ(p.h.arg, 0) << "shape 0, disabled";
+    EXPECT_GE(p.payload, 10240 + 12);
+    EXPECT_FALSE(b.child<QPushButton>("3203")->isEnabled());
+    b.child<QPushButton>("3212")->click();  // busy: nothing
+    EXPECT_EQ(b.frame.packets.size(), seen + 1);
+    b.answerChain(seen);
+    b.child<QPushButton>("3212")->click();
+    EXPECT_EQ(b.frame.packets.back().h.arg, 1) << "shape index 1";
+    b.answerChain(seen);
+    b.child<QPushButton>("3210")->click();
+    EXPECT_EQ(b.frame.packets.back().h.command, 34);
+    EXPECT_EQ(b.frame.packets.back().h.param, 0);
+    b.answerChain(seen);
+    EXPECT_EQ(g.shapeSet(), 0);
+    EXPECT_EQ(b.frame.packets.back().h.command, 12) << "back to the grid: the points are sent again";
+    saveShot(*b.wizard, "warp_wizard_step2_shapes");
+}
