@@ -2,7 +2,7 @@
 // edit sent to the player as point data, a channel's per-pixel map sent when
 // it is left. One request in flight: while busy, edits are drawn but not
 // sent; the next send carries the whole state.
-#include "calibration/warp_wizard.h"
+#include "calibration/warp_main.h"
 
 #include "core/config_exchange.h"
 #include "platform/app_identity.h"

@@ -1,10 +1,9 @@
 // The warp wizard's sheet: three steps, their buttons, the quit questions
 // and the routing of the player's replies to the page that waits for them.
-#include "calibration/warp_wizard.h"
+#include "calibration/warp_main.h"
 
 #include "core/config_exchange.h"
 #include "core/document.h"
-#include "core/editor_hooks.h"
 #include "platform/app_identity.h"
 #include "platform/dialogs.h"
 #include "platform/home.h"
@@ -310,9 +309,3 @@ void OpenWarpWizard(CvelunaDoc& doc)
 }
 
 }  // namespace calib
-
-void InstallCalibrationFeature()
-{
-    core::registerSetupEditor(1, [](CvelunaDoc& doc) { calib::OpenWarpWizard(doc); });
-    core::registerSetupEditor(3, [](CvelunaDoc& doc) { calib::OpenWarpWizard(doc); });
-}

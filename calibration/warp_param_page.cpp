@@ -1,6 +1,6 @@
 // Step 1 of the warp wizard: screens, channels, band widths and guide
 // colours, checked by the ordered rules and stored as Warp.QVE.
-#include "calibration/warp_wizard.h"
+#include "calibration/warp_main.h"
 
 #include "platform/app_identity.h"
 #include "platform/dialogs.h"

@@ -1,6 +1,6 @@
 // Step 3 of the warp wizard: the edge-blending and test-colour pages on two
 // tabs, the arrangement they work on, and the routing of their replies.
-#include "calibration/warp_wizard.h"
+#include "calibration/warp_setup_page.h"
 
 #include "platform/app_identity.h"
 

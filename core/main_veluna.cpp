@@ -10,7 +10,7 @@
 #include "core/editor_hooks.h"
 #include "core/mainframe.h"
 #include "core/scan_for_devices.h"
-#include "calibration/warp_wizard.h"
+#include "calibration/calibration_feature.h"
 #include "rotation/rotation_feature.h"
 #include "core/views/layout_views.h"
 

@@ -2,7 +2,8 @@
 // the quit questions, step-3 routing, screenshots of each step; and the
 // whole road end to end against a simulated player over loopback.
 
-#include "calibration/warp_wizard.h"
+#include "calibration/calibration_feature.h"
+#include "calibration/warp_main.h"
 #include "core/config_exchange.h"
 #include "core/document.h"
 #include "core/editor_hooks.h"
@@ -220,6 +221,17 @@ TEST(WarpWizard, StepOneToTwoRunsTheRequestChainAndChannelSwitchSendsTheMap)
     EXPECT_EQ(b.blending->channels, 2);
     EXPECT_EQ(b.blending->seq, b.wizard->geometricPage().sequence);
     saveShot(*b.wizard, "warp_wizard_step3");
+
+    // Back to step 2: the player is still adjusting, so the chain starts at
+    // the blend switch, with the count carried over from step 3.
+    b.blending->seq = 40;
+    const std::size_t before = b.frame.packets.size();
+    b.wizard->OnBack();
+    ASSERT_TRUE(waitUntil([&] { return b.wizard->step() == 2; }, 2000));
+    ASSERT_GT(b.frame.packets.size(), before);
+    EXPECT_EQ(b.frame.packets[before].h.command, 13);
+    EXPECT_EQ(b.frame.packets[before].h.subCode, 0);
+    EXPECT_EQ(b.frame.packets[before].h.sequence, 40);
 }
 
 TEST(WarpWizard, QuitQuestionsThenTheForcedOne)
