@@ -88,6 +88,7 @@ bool SendWarpRequest(uint8_t command, uint8_t subCode, uint16_t param, uint16_t 
 CWarpGeometricPage::CWarpGeometricPage(QWidget* parent) : QWidget(parent), model_(std::make_unique<CGeometricCorrection>())
 {
     language_ = platform::appLanguage() == 4 ? 4 : 9;
+    setWindowTitle(tr2(language_, "Geometry Correction (Second Step)", "几何校正(第二步)"));
     setFocusPolicy(Qt::StrongFocus);
     auto* v = new QVBoxLayout(this);
     label_ = new QLabel;

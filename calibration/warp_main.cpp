@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -44,7 +45,7 @@ CWarpMain::CWarpMain(Inputs inputs, QWidget* parent)
     resize(1000, 720);
 
     auto* v = new QVBoxLayout(this);
-    auto* group = new QWidget(this);  // the pages' rectangle
+    auto* group = new QGroupBox(this);  // the pages' rectangle, titled by the page shown
     group->setObjectName(QStringLiteral("3001"));
     auto* stack = new QStackedLayout(group);
     v->addWidget(group, 1);
@@ -89,7 +90,9 @@ CWarpMain::~CWarpMain() = default;
 void CWarpMain::ShowStep(int step)
 {
     step_ = step;
-    auto* stack = static_cast<QStackedLayout*>(findChild<QWidget*>(QStringLiteral("3001"))->layout());
+    auto* group = findChild<QGroupBox*>(QStringLiteral("3001"));
+    auto* stack = static_cast<QStackedLayout*>(group->layout());
+    group->setTitle(step == 2 ? geometric_->windowTitle() : step == 3 ? setup_->windowTitle() : QString());
     if (step == 1) {
         stack->setCurrentWidget(param_);
         back_->hide();
@@ -131,8 +134,9 @@ void CWarpMain::OnNext()
         if (f.skipGeometry) {
             setup_->blending().enterAdjustment();
             step_ = 3;
-            auto* stack = static_cast<QStackedLayout*>(findChild<QWidget*>(QStringLiteral("3001"))->layout());
-            stack->setCurrentWidget(setup_);
+            auto* group = findChild<QGroupBox*>(QStringLiteral("3001"));
+            group->setTitle(setup_->windowTitle());
+            static_cast<QStackedLayout*>(group->layout())->setCurrentWidget(setup_);
             back_->show();
             next_->hide();
         } else {

@@ -59,6 +59,7 @@ void setColourPageFactory(WizardTabFactory factory) { colourFactory() = std::mov
 CWarpSetupPage::CWarpSetupPage(const WizardTabContext& context, QWidget* parent) : QWidget(parent)
 {
     const int language = platform::appLanguage() == 4 ? 4 : 9;
+    setWindowTitle(language == 4 ? QStringLiteral("融合带校正(第三步)") : QStringLiteral("Gamma Correction (Third Step)"));
     auto* v = new QVBoxLayout(this);
     v->setContentsMargins(0, 0, 0, 0);
     tabs_ = new QTabWidget(this);

@@ -308,6 +308,13 @@ TEST(WarpWizard, StepMessagesOutOfRangeAreIgnoredAndChineseTexts)
     EXPECT_EQ(b.boxes.texts().last(), QStringLiteral("至少校正一个通道！"));
     EXPECT_EQ(b.wizard->step(), 1);
     saveShot(*b.wizard, "warp_wizard_step1_zh");
+    b.child<QCheckBox>("3140")->setChecked(true);
+    b.wizard->OnNext();
+    ASSERT_EQ(b.wizard->step(), 2);
+    std::size_t seen = 0;
+    b.answerChain(seen);
+    EXPECT_EQ(b.wizard->geometricPage().status(), QStringLiteral("调整完成,可以继续操作"));
+    saveShot(*b.wizard, "warp_wizard_step2_zh");
 }
 
 TEST(WarpWizardEndToEnd, OpenAdjustAndQuitAgainstThePlayer)
