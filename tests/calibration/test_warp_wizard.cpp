@@ -109,9 +109,12 @@ struct FakeTab : WizardTabPage {
 };
 
 struct Bench {
-    explicit Bench(unsigned language = 9, platform::MsgResult answer = platform::MsgResult::Yes)
+    explicit Bench(unsigned language = 9, platform::MsgResult answer = platform::MsgResult::Yes,
+                   uint16_t version = 0x2600, const QByteArray& warpFile = QByteArray())
         : lang(language), boxes(answer)
     {
+        if (!warpFile.isEmpty())
+            testsupport::writeFile(home.path() + "/127.0.0.2-A1B2C3D4E5F6-5005/config/Warp.QVE", warpFile);
         setBlendingPageFactory([this](const WizardTabContext& c) {
             auto p = std::make_unique<FakeTab>(c.parent);
             blending = p.get();
@@ -126,7 +129,7 @@ struct Bench {
         in.prefix = kPrefix;
         in.playerFolder = home.path() + "/127.0.0.2-A1B2C3D4E5F6-5005/";
         in.channelCount = 4;
-        in.version = 0x2600;
+        in.version = version;
         in.current = {QStringLiteral("127.0.0.2"), QString(), 5005, 0};
         wizard = std::make_unique<CWarpMain>(in);
         wizard->show();
@@ -485,4 +488,59 @@ TEST(WarpGeometricPage, ShapesGoThroughCommand34)
     EXPECT_EQ(g.shapeSet(), 0);
     EXPECT_EQ(b.frame.packets.back().h.command, 12) << "back to the grid: the points are sent again";
     saveShot(*b.wizard, "warp_wizard_step2_shapes");
+}
+
+TEST(WarpParamPage, BandEditsByKindAndSide)
+{
+    struct Row {
+        const char* what;
+        int row, column, type, side;
+        uint16_t width;
+        std::vector<std::tuple<int, int, int, uint16_t>> expect;  // row, column, side (0 l 1 t 2 r 3 b), width
+    };
+    const Row rows[] = {
+        {"single top on the first row", 0, 1, 3, 2, 135, {{0, 1, 1, 135}, {0, 0, 1, 270}, {1, 1, 1, 270}}},
+        {"single left pulls the neighbour's right", 1, 1, 3, 0, 60, {{1, 1, 0, 60}, {1, 0, 2, 60}, {0, 0, 2, 240}}},
+        {"single bottom pulls the top below", 0, 0, 3, 3, 68, {{0, 0, 3, 68}, {1, 0, 1, 68}}},
+        {"row sets left and right of every cell", 0, 0, 1, 0, 120, {{0, 0, 0, 120}, {1, 1, 2, 120}, {1, 1, 1, 270}}},
+        {"column sets top and bottom of every cell", 1, 0, 2, 0, 34, {{0, 0, 1, 34}, {1, 1, 3, 34}, {0, 1, 0, 240}}},
+        {"clear all around keeps the inner bands", 0, 0, 0, 0, 0, {{0, 0, 0, 0}, {0, 0, 1, 0}, {0, 0, 2, 240}, {1, 1, 3, 0}, {1, 1, 1, 270}}},
+        {"outside the used cells: nothing", 2, 0, 3, 0, 60, {{0, 0, 0, 240}}},
+    };
+    for (const Row& r : rows) {
+        ScreenLayout L;
+        L.rows = 2;
+        L.columns = 2;
+        ApplyBandEdit(L, r.row, r.column, r.type, r.side, r.width);
+        for (auto [row, column, side, width] : r.expect) {
+            const BlendBands& b = L.band(row, column);
+            const uint16_t sides[4] = {b.left, b.top, b.right, b.bottom};
+            EXPECT_EQ(sides[side], width) << r.what << " (" << row << "," << column << ") side " << side;
+        }
+    }
+}
+
+TEST(WarpParamPage, DamagedSettingsFileShowsItsMessageAndTheDefaults)
+{
+    QByteArray bad = WarpSettings().toBytes();
+    bad[36] = 12;  // twelve rows
+    Bench b(9, platform::MsgResult::Ok, 0x2600, bad);
+    ASSERT_EQ(b.boxes.texts().size(), 1);
+    EXPECT_TRUE(b.boxes.texts()[0].contains("Warp.QVE"));
+    EXPECT_EQ(b.child<QComboBox>("3102")->currentIndex(), 0);
+    EXPECT_EQ(b.wizard->paramPage().settings(), WarpSettings());
+}
+
+TEST(WarpGeometricPage, OlderPlayersGetTheShortAdjustmentPayload)
+{
+    for (auto [version, size] : {std::pair<uint16_t, int>{0x18FF, 4}, {0x1900, 96}}) {
+        Bench b(9, platform::MsgResult::Yes, version);
+        b.child<QCheckBox>("3140")->setChecked(true);
+        b.wizard->OnNext();
+        std::size_t seen = 0;
+        b.answerChain(seen, 1);  // the video-channel reply brings the enter request
+        ASSERT_EQ(b.frame.packets.size(), 2u) << version;
+        EXPECT_EQ(b.frame.packets[1].h.command, 12);
+        EXPECT_EQ(b.frame.packets[1].payload, size) << version;
+    }
 }
