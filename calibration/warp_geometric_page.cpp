@@ -488,8 +488,8 @@ bool CWarpGeometricPage::SaveJunctionPoints()
 void CWarpGeometricPage::notifyWizard(uint8_t step)
 {
     platform::MessageWindow* w = platform::findWindow(prefix + WarpWizardCaption(language_));
-    if (w)
-        platform::postMessage(w->handle(), platform::WM_WARP_WIZARD_STEP, 0, platform::LPARAM(new uint16_t(step)));
+    if (w && w->handles(platform::WM_WARP_WIZARD_STEP))
+        platform::sendMessage(w, platform::WM_WARP_WIZARD_STEP, 0, platform::LPARAM(new uint16_t(step)));
 }
 
 void CWarpGeometricPage::OnReply(uint8_t command, uint8_t status)

@@ -158,7 +158,7 @@ void CWarpMain::OnBack()
         if (setup_->blending().awaitingReply())
             return;
         setup_->blending().saveGamma();
-        platform::postMessage(handle(), platform::WM_WARP_WIZARD_STEP, 0, platform::LPARAM(new uint16_t(2)));
+        platform::sendMessage(this, platform::WM_WARP_WIZARD_STEP, 0, platform::LPARAM(new uint16_t(2)));
     }
 }
 
