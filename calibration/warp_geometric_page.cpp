@@ -197,6 +197,19 @@ void CWarpGeometricPage::layoutCanvas()
 
 void CWarpGeometricPage::resizeEvent(QResizeEvent*) { layoutCanvas(); }
 
+bool CWarpGeometricPage::event(QEvent* e)
+{
+    // Tab moves between channels here, not between controls.
+    if (e->type() == QEvent::KeyPress) {
+        auto* k = static_cast<QKeyEvent*>(e);
+        if (k->key() == Qt::Key_Tab || k->key() == Qt::Key_Backtab) {
+            OnKey(k->key(), k->modifiers(), true, k->isAutoRepeat());
+            return true;
+        }
+    }
+    return QWidget::event(e);
+}
+
 QString CWarpGeometricPage::status() const { return status_->text(); }
 
 void CWarpGeometricPage::setStatus(const char* english, const char* chinese, int value)

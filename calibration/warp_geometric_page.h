@@ -84,6 +84,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent*) override;
     void resizeEvent(QResizeEvent*) override;
     void wheelEvent(QWheelEvent*) override;
+    bool event(QEvent*) override;
 
 private:
     void showShapeLabel();

@@ -21,6 +21,7 @@
 #include <QFileInfo>
 #include <QDir>
 #include <QPushButton>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -209,8 +210,12 @@ TEST(WarpWizard, StepOneToTwoRunsTheRequestChainAndChannelSwitchSendsTheMap)
     const Codes all = b.frame.codes();
     const Codes tail(all.begin() + 6, all.end());
     EXPECT_EQ(tail, (Codes{{2, 64}, {12, 3}, {12, 2}}));
-    b.wizard->geometricPage().OnNextChannel();
+    QTest::keyClick(&b.wizard->geometricPage(), Qt::Key_Tab);  // Next Channel: none left
     EXPECT_EQ(b.wizard->geometricPage().status(), "Adjustment completed, save data");
+    QTest::keyClick(&b.wizard->geometricPage(), Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(b.frame.packets.back().h.command, 2) << "Shift+Tab: Previous Channel sends the map";
+    b.answerChain(seen);
+    EXPECT_EQ(b.wizard->geometricPage().model().currentOutput, 0);
 
     // Next while a request is out does nothing; the reply lets it through.
     b.wizard->OnNext();
