@@ -416,6 +416,10 @@ TEST(WarpWizardEndToEnd, OpenAdjustAndQuitAgainstThePlayer)
     ASSERT_TRUE(waitUntil([&] { return store->file(cfgx::kWarpFile).has_value(); }, 5000));
     EXPECT_EQ(store->file(cfgx::kWarpFile).value(),
               testsupport::readFile(doc->playerFolder() + "/config/Warp.QVE"));
+    // The grids saved on quitting step 2 follow in the same upload.
+    ASSERT_TRUE(waitUntil([&] { return store->file(cfgx::kJunctionPointFile).has_value(); }, 5000));
+    EXPECT_EQ(store->file(cfgx::kJunctionPointFile).value(),
+              testsupport::readFile(doc->playerFolder() + "/config/JunctionPoint.QVE"));
 
     core::registerSetupEditor(1, {});
     core::registerSetupEditor(3, {});
