@@ -39,6 +39,7 @@ public:
     void ShowStep(int step);
     int step() const { return step_; }
     uint32_t quitCount() const { return quits_; }
+    bool closed() const { return closing_; }
 
     CWarpParamPage& paramPage() { return *param_; }
     CWarpGeometricPage& geometricPage() { return *geometric_; }

@@ -133,7 +133,10 @@ struct Bench {
         in.version = version;
         in.current = {QStringLiteral("127.0.0.2"), QString(), 5005, 0};
         wizard = std::make_unique<CWarpMain>(in);
-        wizard->show();
+        // Shown windows paint on Qt's own threads, which the thread checker
+        // cannot follow: that build drives the wizard unshown.
+        if (!testsupport::kUnderThreadChecker)
+            wizard->show();
     }
     ~Bench()
     {
@@ -257,7 +260,7 @@ TEST(WarpWizard, QuitQuestionsThenTheForcedOne)
     EXPECT_EQ(b.wizard->quitCount(), 0u);
     b.wizard->OnQuit();
     EXPECT_EQ(b.boxes.texts().last(), "Do you really want to quit the edge blending wizard?");
-    EXPECT_TRUE(b.wizard->isVisible());
+    EXPECT_FALSE(b.wizard->closed());
 }
 
 TEST(WarpWizard, QuitFromStepTwoLeavesAdjustmentBeforeClosing)
@@ -269,13 +272,13 @@ TEST(WarpWizard, QuitFromStepTwoLeavesAdjustmentBeforeClosing)
     b.answerChain(seen);
     ASSERT_TRUE(b.wizard->geometricPage().inAdjustment());
     b.wizard->OnQuit();  // answered Yes
-    EXPECT_TRUE(b.wizard->isVisible()) << "waits for the player";
+    EXPECT_FALSE(b.wizard->closed()) << "waits for the player";
     EXPECT_TRUE(QFileInfo::exists(b.home.path() + "/127.0.0.2-A1B2C3D4E5F6-5005/config/JunctionPoint.QVE"));
     b.answerChain(seen);
     const Codes codes = b.frame.codes();
     const Codes tail(codes.end() - 2, codes.end());
     EXPECT_EQ(tail, (Codes{{13, 1}, {12, 1}}));
-    ASSERT_TRUE(waitUntil([&] { return !b.wizard->isVisible(); }, 2000));
+    ASSERT_TRUE(waitUntil([&] { return b.wizard->closed(); }, 2000));
 }
 
 TEST(WarpWizard, StepThreeRepliesGoToThePageThatAskedAndQuitLeavesEveryAdjustment)
@@ -302,7 +305,7 @@ TEST(WarpWizard, StepThreeRepliesGoToThePageThatAskedAndQuitLeavesEveryAdjustmen
 
     b.wizard->OnQuit();
     EXPECT_EQ(b.blending->leaves, 1) << "the blending page leaves although the colour tab shows";
-    EXPECT_FALSE(b.wizard->isVisible());
+    EXPECT_TRUE(b.wizard->closed());
 }
 
 TEST(WarpWizard, StepMessagesOutOfRangeAreIgnoredAndChineseTexts)
