@@ -561,3 +561,33 @@ TEST(WarpGeometricPage, OlderPlayersGetTheShortAdjustmentPayload)
         EXPECT_EQ(b.frame.packets[1].payload, size) << version;
     }
 }
+
+TEST(WarpWizard, BackFromStepTwoWaitsForThePlayerAndQuitFromStepThreeLeavesStepTwosAdjustment)
+{
+    Bench b;
+    b.twoChannels();
+    b.wizard->OnNext();
+    std::size_t seen = 0;
+    b.answerChain(seen);
+    b.wizard->OnBack();  // blend on, then leave, then step 1
+    EXPECT_EQ(b.wizard->step(), 2) << "nothing moves before the player answers";
+    b.answerChain(seen);
+    EXPECT_EQ(b.wizard->step(), 1);
+    EXPECT_FALSE(b.wizard->geometricPage().inAdjustment());
+    Codes codes = b.frame.codes();
+    EXPECT_EQ(Codes(codes.end() - 2, codes.end()), (Codes{{13, 1}, {12, 1}}));
+
+    // Forward again to step 3 through step 2: the player stays adjusting.
+    b.wizard->OnNext();
+    b.answerChain(seen);
+    b.wizard->OnNext();
+    b.answerChain(seen);
+    ASSERT_EQ(b.wizard->step(), 3);
+    ASSERT_TRUE(b.wizard->geometricPage().inAdjustment());
+    b.wizard->OnQuit();
+    EXPECT_EQ(b.frame.packets.back().h.command, 12);
+    EXPECT_EQ(b.frame.packets.back().h.subCode, 1) << "quitting step 3 leaves the adjustment step 2 entered";
+    EXPECT_FALSE(b.wizard->closed());
+    b.answerChain(seen);
+    EXPECT_TRUE(b.wizard->closed());
+}
