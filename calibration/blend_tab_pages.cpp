@@ -1,13 +1,11 @@
 // The edge-blending and test-colour pages as the tabs of the warp wizard's
 // third step. The wizard is built apart from these pages and asks for them
-// through its page factories; this file fills the factories where the
-// wizard's step exists in the build.
+// through its page factories; this file fills them.
 
 #include "calibration/bland_color.h"
 #include "calibration/blanding.h"
 #include "calibration/blend_commands.h"
 
-#if __has_include("calibration/warp_setup_page.h")
 #include "calibration/warp_setup_page.h"
 
 #include <memory>
@@ -82,17 +80,3 @@ bool BlendTabPagesAvailable()
 
 }  // namespace calib
 
-#else
-
-namespace calib {
-
-void InstallBlendTabPages() {}
-
-bool BlendTabPagesAvailable()
-{
-    return false;
-}
-
-}  // namespace calib
-
-#endif

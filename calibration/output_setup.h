@@ -29,7 +29,10 @@ inline constexpr std::size_t kBands = 73;       // 81 x (left, top, right, botto
 inline constexpr std::size_t kScreenMode = 6489;
 inline constexpr std::size_t kRecordsInUse = 6491;
 inline constexpr std::size_t kRotation = 6493;
+inline constexpr std::size_t kCursorColour = 6495;  // R, G, B, 0
 inline constexpr std::size_t kColours = 6499;   // four 4-byte colours
+inline constexpr std::size_t kBlendBandsSize = 8;
+inline constexpr std::size_t kSlotSize = 3;
 }  // namespace warpblock
 
 inline constexpr std::size_t kAdjustModePayloadSize = 96;

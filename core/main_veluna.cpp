@@ -13,6 +13,7 @@
 #include "core/layout/layout_commands.h"
 #include "core/mainframe.h"
 #include "core/scan_for_devices.h"
+#include "calibration/calibration_feature.h"
 #include "rotation/rotation_feature.h"
 #include "interactive/interactive_commands.h"
 #include "core/views/layout_views.h"
@@ -107,6 +108,7 @@ void InstallFeatures()
     calib::InstallBlendCommands();
     layout::InstallLayoutCommands();
     interactive::InstallInteractiveCommands();
+    InstallCalibrationFeature();
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "player/player_sim.h"
 #include "player/play_mode_commands.h"
 #include "player/video_store.h"
+#include "player/calibration_commands.h"
 #include "player/rotation_commands.h"
 #include "player/device_commands.h"
 #include "player/factory_reset.h"
@@ -232,6 +233,7 @@ void installStandardCommands(PlayerSim& sim)
     installPlayModes(sim);
     installRotationCommands(sim);
     installDeviceCommands(sim);
+    installCalibrationCommands(sim);
     installFactoryReset(sim);
     installCompanionCommands(sim);
     installBatchCommands(sim);

@@ -1,0 +1,593 @@
+// The warp wizard driven headless: the request chain of step 2, replies,
+// the quit questions, step-3 routing, screenshots of each step; and the
+// whole road end to end against a simulated player over loopback.
+
+#include "calibration/calibration_feature.h"
+#include "calibration/warp_main.h"
+#include "core/config_exchange.h"
+#include "core/document.h"
+#include "core/editor_hooks.h"
+#include "platform/app_identity.h"
+#include "platform/messages.h"
+#include "player/calibration_commands.h"
+#include "player/config_store.h"
+#include "player/player_sim.h"
+#include "tests/support/test_support.h"
+#include "transport/protocol.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QDir>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace calib;
+using platform::LPARAM;
+using platform::WPARAM;
+using testsupport::waitUntil;
+
+namespace {
+
+const QString kTitle = QStringLiteral("veluna V9.1.5");
+const QString kPrefix = QStringLiteral("veluna-");
+
+void saveShot(QWidget& w, const QString& name)
+{
+    if (testsupport::kUnderThreadChecker)
+        return;
+    const QString dir = testsupport::binDir() + "/../screenshots";
+    QDir().mkpath(dir);
+    EXPECT_TRUE(w.grab().save(dir + "/" + name + ".png"));
+}
+
+struct Packet {
+    proto::PlayerPacketHeader h;
+    int payload = 0;
+    std::vector<SendTarget> targets;
+};
+
+struct Frame {
+    Frame()
+    {
+        platform::setAppTitle(kTitle);
+        window = std::make_unique<platform::MessageWindow>(kTitle);
+        window->onMessage(platform::WM_SEND_TO_PLAYER, [this](WPARAM, LPARAM l) {
+            std::unique_ptr<SendRequest> r(reinterpret_cast<SendRequest*>(l));
+            Packet p;
+            const auto* d = reinterpret_cast<const uint8_t*>(r->data.constData());
+            p.h.command = d[4];
+            p.h.subCode = d[5];
+            p.h.sequence = proto::getU16(d + 6);
+            p.h.param = proto::getU16(d + 8);
+            p.h.arg = proto::getU16(d + 10);
+            p.payload = int(r->data.size()) - 16;
+            p.targets = r->targets;
+            packets.push_back(p);
+            return platform::LRESULT(0);
+        });
+    }
+    std::vector<std::pair<int, int>> codes() const
+    {
+        std::vector<std::pair<int, int>> out;
+        for (const Packet& p : packets)
+            out.emplace_back(p.h.command, p.h.subCode);
+        return out;
+    }
+    std::unique_ptr<platform::MessageWindow> window;
+    std::vector<Packet> packets;
+};
+
+// A step-3 page that records what reaches it.
+struct FakeTab : WizardTabPage {
+    explicit FakeTab(QWidget* parent) : w(new QWidget(parent)) {}
+    QWidget* widget() override { return w; }
+    void setTargets(const std::vector<SendTarget>&, bool) override {}
+    uint16_t sequence() const override { return seq; }
+    void setSequence(uint16_t s) override { seq = s; }
+    bool awaitingReply() const override { return waiting; }
+    void onPlayerReply(uint8_t c, uint8_t s) override
+    {
+        replies.emplace_back(c, s);
+        waiting = false;
+    }
+    bool inAdjustment() const override { return adjusting; }
+    void enterAdjustment() override { adjusting = true; }
+    void leaveAdjustment() override { ++leaves; }
+    bool onKey(int, Qt::KeyboardModifiers) override { return false; }
+    void loadArrangement(const BlendArrangement& a) override { channels = a.channelCount; }
+    QWidget* w;
+    uint16_t seq = 0;
+    bool waiting = false, adjusting = false;
+    int leaves = 0, channels = 0;
+    std::vector<std::pair<int, int>> replies;
+};
+
+struct Bench {
+    explicit Bench(unsigned language = 9, platform::MsgResult answer = platform::MsgResult::Yes,
+                   uint16_t version = 0x2600, const QByteArray& warpFile = QByteArray())
+        : lang(language), boxes(answer)
+    {
+        if (!warpFile.isEmpty())
+            testsupport::writeFile(home.path() + "/127.0.0.2-A1B2C3D4E5F6-5005/config/Warp.QVE", warpFile);
+        setBlendingPageFactory([this](const WizardTabContext& c) {
+            auto p = std::make_unique<FakeTab>(c.parent);
+            blending = p.get();
+            return p;
+        });
+        setColourPageFactory([this](const WizardTabContext& c) {
+            auto p = std::make_unique<FakeTab>(c.parent);
+            colours = p.get();
+            return p;
+        });
+        CWarpMain::Inputs in;
+        in.prefix = kPrefix;
+        in.playerFolder = home.path() + "/127.0.0.2-A1B2C3D4E5F6-5005/";
+        in.channelCount = 4;
+        in.version = version;
+        in.current = {QStringLiteral("127.0.0.2"), QString(), 5005, 0};
+        wizard = std::make_unique<CWarpMain>(in);
+        // Shown windows paint on Qt's own threads, which the thread checker
+        // cannot follow: that build drives the wizard unshown.
+        if (!testsupport::kUnderThreadChecker)
+            wizard->show();
+    }
+    ~Bench()
+    {
+        wizard.reset();
+        setBlendingPageFactory({});
+        setColourPageFactory({});
+    }
+    template <class W>
+    W* child(const QString& id) { return wizard->findChild<W*>(id); }
+    void reply(int command, int status)
+    {
+        platform::sendMessage(wizard.get(), platform::WM_BLEND_WIZARD_REPLY, 0,
+                              LPARAM(new uint16_t(uint16_t(command * 256 + status))));
+    }
+    // Answers every request of the chain until the page rests.
+    void answerChain(std::size_t& seen, int limit = 20)
+    {
+        while (seen < frame.packets.size() && limit-- > 0) {
+            const Packet p = frame.packets[seen++];
+            reply(p.h.command, p.h.subCode);
+            QCoreApplication::processEvents();
+        }
+    }
+    void twoChannels()
+    {
+        child<QComboBox>("3103")->setCurrentIndex(1);
+        child<QCheckBox>("3140")->setChecked(true);
+        child<QCheckBox>("3141")->setChecked(true);
+    }
+    testsupport::TempHome home;
+    testsupport::ScopedLanguage lang;
+    testsupport::MessageBoxRecorder boxes;
+    Frame frame;
+    FakeTab* blending = nullptr;
+    FakeTab* colours = nullptr;
+    std::unique_ptr<CWarpMain> wizard;
+};
+
+using Codes = std::vector<std::pair<int, int>>;
+
+}  // namespace
+
+TEST(WarpWizard, StepOneToTwoRunsTheRequestChainAndChannelSwitchSendsTheMap)
+{
+    Bench b;
+    EXPECT_EQ(b.wizard->windowTitle(), kPrefix + "Edge blending wizard");
+    saveShot(*b.wizard, "warp_wizard_step1");
+    b.twoChannels();
+    b.wizard->OnNext();
+    ASSERT_EQ(b.wizard->step(), 2) << b.boxes.texts().join("|").toStdString();
+    EXPECT_EQ(testsupport::readFile(b.home.path() + "/127.0.0.2-A1B2C3D4E5F6-5005/config/Warp.QVE").size(), 6515);
+    std::size_t seen = 0;
+    b.answerChain(seen);
+    EXPECT_EQ(b.frame.codes(), (Codes{{6, 1}, {12, 0}, {13, 0}, {12, 3}, {12, 2}, {12, 2}}));
+    EXPECT_FALSE(b.wizard->geometricPage().busy());
+    EXPECT_EQ(b.frame.packets[0].payload, 104);
+    EXPECT_EQ(b.frame.packets[0].h.param, 0x3) << "outputs 0 and 1";
+    EXPECT_EQ(b.frame.packets[1].payload, 96);
+    EXPECT_EQ(b.frame.packets[1].h.param, 1);
+    EXPECT_EQ(b.frame.packets[1].h.arg, 2);
+    EXPECT_GT(b.frame.packets[4].payload, 10240 + 12) << "point block, then the corrected grid";
+    EXPECT_EQ(b.frame.packets[4].h.param, 1);
+    EXPECT_EQ(b.frame.packets[5].h.param, 0);
+    EXPECT_GT(b.frame.packets[5].h.sequence, b.frame.packets[0].h.sequence) << "the page counts its replies";
+    saveShot(*b.wizard, "warp_wizard_step2");
+
+    b.wizard->geometricPage().OnNextChannel();
+    ASSERT_EQ(b.frame.packets.size(), 7u);
+    EXPECT_EQ(b.frame.packets[6].h.command, 2);
+    EXPECT_EQ(b.frame.packets[6].h.subCode, 64 + 0);
+    EXPECT_EQ(b.frame.packets[6].payload, 8294400);
+    b.answerChain(seen);
+    EXPECT_EQ(b.wizard->geometricPage().model().currentOutput, 1);
+    const Codes all = b.frame.codes();
+    const Codes tail(all.begin() + 6, all.end());
+    EXPECT_EQ(tail, (Codes{{2, 64}, {12, 3}, {12, 2}}));
+    QTest::keyClick(&b.wizard->geometricPage(), Qt::Key_Tab);  // Next Channel: none left
+    EXPECT_EQ(b.wizard->geometricPage().status(), "Adjustment completed, save data");
+    QTest::keyClick(&b.wizard->geometricPage(), Qt::Key_Backtab, Qt::ShiftModifier);
+    EXPECT_EQ(b.frame.packets.back().h.command, 2) << "Shift+Tab: Previous Channel sends the map";
+    b.answerChain(seen);
+    EXPECT_EQ(b.wizard->geometricPage().model().currentOutput, 0);
+
+    // Next while a request is out does nothing; the reply lets it through.
+    b.wizard->OnNext();
+    const std::size_t afterNext = b.frame.packets.size();
+    EXPECT_EQ(b.frame.packets.back().h.command, 13);
+    b.wizard->OnNext();
+    EXPECT_EQ(b.frame.packets.size(), afterNext);
+    b.reply(13, 1);
+    ASSERT_TRUE(waitUntil([&] { return b.wizard->step() == 3; }, 2000));
+    ASSERT_NE(b.blending, nullptr);
+    EXPECT_EQ(b.blending->channels, 2);
+    EXPECT_EQ(b.blending->seq, b.wizard->geometricPage().sequence);
+    saveShot(*b.wizard, "warp_wizard_step3");
+
+    // Back to step 2: the player is still adjusting, so the chain starts at
+    // the blend switch, with the count carried over from step 3.
+    b.blending->seq = 40;
+    const std::size_t before = b.frame.packets.size();
+    b.wizard->OnBack();
+    ASSERT_TRUE(waitUntil([&] { return b.wizard->step() == 2; }, 2000));
+    ASSERT_GT(b.frame.packets.size(), before);
+    EXPECT_EQ(b.frame.packets[before].h.command, 13);
+    EXPECT_EQ(b.frame.packets[before].h.subCode, 0);
+    EXPECT_EQ(b.frame.packets[before].h.sequence, 40);
+}
+
+TEST(WarpWizard, QuitQuestionsThenTheForcedOne)
+{
+    Bench b(9, platform::MsgResult::No);
+    for (int i = 0; i < 3; ++i)
+        b.wizard->OnQuit();
+    b.wizard->OnQuit();
+    const QStringList texts = b.boxes.texts();
+    ASSERT_EQ(texts.size(), 4);
+    EXPECT_EQ(texts[0], "Do you really want to quit the edge blending wizard?");
+    EXPECT_EQ(texts[2], "Do you really want to quit the edge blending wizard?");
+    EXPECT_EQ(texts[3], "Forced withdrawal will cause problems to show, will it continue?");
+    b.reply(12, 9);  // any reply starts the count again
+    EXPECT_EQ(b.wizard->quitCount(), 0u);
+    b.wizard->OnQuit();
+    EXPECT_EQ(b.boxes.texts().last(), "Do you really want to quit the edge blending wizard?");
+    EXPECT_FALSE(b.wizard->closed());
+}
+
+TEST(WarpWizard, QuitFromStepTwoLeavesAdjustmentBeforeClosing)
+{
+    Bench b;
+    b.twoChannels();
+    b.wizard->OnNext();
+    std::size_t seen = 0;
+    b.answerChain(seen);
+    ASSERT_TRUE(b.wizard->geometricPage().inAdjustment());
+    b.wizard->OnQuit();  // answered Yes
+    EXPECT_FALSE(b.wizard->closed()) << "waits for the player";
+    EXPECT_TRUE(QFileInfo::exists(b.home.path() + "/127.0.0.2-A1B2C3D4E5F6-5005/config/JunctionPoint.QVE"));
+    b.answerChain(seen);
+    const Codes codes = b.frame.codes();
+    const Codes tail(codes.end() - 2, codes.end());
+    EXPECT_EQ(tail, (Codes{{13, 1}, {12, 1}}));
+    ASSERT_TRUE(waitUntil([&] { return b.wizard->closed(); }, 2000));
+}
+
+TEST(WarpWizard, StepThreeRepliesGoToThePageThatAskedAndQuitLeavesEveryAdjustment)
+{
+    Bench b;
+    b.twoChannels();
+    b.child<QCheckBox>("3139")->setChecked(true);  // straight to step 3
+    b.wizard->OnNext();
+    ASSERT_EQ(b.wizard->step(), 3);
+    ASSERT_TRUE(b.blending->adjusting);
+    EXPECT_TRUE(b.frame.packets.empty()) << "the sheet itself sends nothing";
+
+    // The colour tab shows, but the blending page has the request out.
+    b.wizard->setupPage().OnTabChange(1);
+    b.blending->waiting = true;
+    b.reply(4, 0);
+    ASSERT_EQ(b.blending->replies.size(), 1u);
+    EXPECT_TRUE(b.colours->replies.empty());
+    b.colours->waiting = true;
+    b.reply(4, 0);
+    EXPECT_EQ(b.colours->replies.size(), 1u);
+    b.reply(7, 0);  // not a step-3 command
+    EXPECT_EQ(b.blending->replies.size() + b.colours->replies.size(), 2u);
+
+    b.wizard->OnQuit();
+    EXPECT_EQ(b.blending->leaves, 1) << "the blending page leaves although the colour tab shows";
+    EXPECT_TRUE(b.wizard->closed());
+}
+
+TEST(WarpWizard, StepMessagesOutOfRangeAreIgnoredAndChineseTexts)
+{
+    Bench b(4);
+    EXPECT_EQ(b.wizard->windowTitle(), kPrefix + QStringLiteral("融合带校正向导"));
+    platform::sendMessage(b.wizard.get(), platform::WM_WARP_WIZARD_STEP, 0, LPARAM(new uint16_t(5)));
+    platform::sendMessage(b.wizard.get(), platform::WM_WARP_WIZARD_STEP, 0, 0);
+    EXPECT_EQ(b.wizard->step(), 1);
+    b.wizard->OnNext();  // no channel checked
+    EXPECT_EQ(b.boxes.texts().last(), QStringLiteral("至少校正一个通道！"));
+    EXPECT_EQ(b.wizard->step(), 1);
+    saveShot(*b.wizard, "warp_wizard_step1_zh");
+    b.child<QCheckBox>("3140")->setChecked(true);
+    b.wizard->OnNext();
+    ASSERT_EQ(b.wizard->step(), 2);
+    std::size_t seen = 0;
+    b.answerChain(seen);
+    EXPECT_EQ(b.wizard->geometricPage().status(), QStringLiteral("调整完成,可以继续操作"));
+    saveShot(*b.wizard, "warp_wizard_step2_zh");
+}
+
+TEST(WarpWizardEndToEnd, OpenAdjustAndQuitAgainstThePlayer)
+{
+    // The wizard runs modally here, so it is shown: Qt paints shown windows
+    // and posts their events on its own threads and locks, which the thread
+    // checker cannot follow. The unshown wizard tests above run under it.
+    if (testsupport::kUnderThreadChecker)
+        GTEST_SKIP() << "shows the modal wizard, whose painting the thread checker cannot follow";
+    testsupport::TempHome home;
+    testsupport::MessageBoxRecorder boxes(platform::MsgResult::Yes);
+    testsupport::ScopedLanguage language(9);
+    platform::setAppTitle(kTitle);
+    InstallCalibrationFeature();
+
+    sim::SimOptions o;
+    o.address = QStringLiteral("127.0.0.2");
+    o.version = 0x2600;  // low nibble 0: product 1
+    o.channelCode = 4;
+    auto player = std::make_unique<sim::PlayerSim>(o);
+    sim::installStandardCommands(*player);
+    sim::installConfigStore(*player);
+    QString error;
+    ASSERT_TRUE(player->start(&error)) << error.toStdString();
+    auto calib = sim::calibrationPlayerOf(*player);
+    ASSERT_TRUE(calib);
+
+    auto frame = std::make_unique<platform::MessageWindow>(kTitle);
+    std::unique_ptr<CvelunaDoc> doc;
+    frame->onMessage(platform::WM_SEND_TO_PLAYER, [&](WPARAM, LPARAM l) {
+        std::unique_ptr<SendRequest> request(reinterpret_cast<SendRequest*>(l));
+        if (doc)
+            doc->SendToPlayers(*request);
+        return platform::LRESULT(0);
+    });
+    frame->onMessage(platform::WM_TCP_EVENT, [&](WPARAM, LPARAM l) {
+        if (doc)
+            doc->OnLinkEvent(*reinterpret_cast<const LinkEvent*>(l));
+        return platform::LRESULT(0);
+    });
+    frame->onMessage(platform::WM_OPEN_SETUP_EDITOR, [&](WPARAM, LPARAM) {
+        if (doc)
+            core::openSetupEditor(*doc);
+        return platform::LRESULT(0);
+    });
+    doc = std::make_unique<CvelunaDoc>(frame.get(), QStringList());
+    doc->startGridFetch = [] {};
+    doc->showWaitBox = [](const QString&) {};
+    doc->hideWaitBox = [] {};
+    doc->setTarget(o.address, player->tcpPort());
+    doc->currentPlayer().ip = o.address;
+    doc->currentPlayer().portText = QString::number(player->tcpPort());
+    doc->currentPlayer().mac = o.mac;
+    doc->OnReconnect();
+    ASSERT_TRUE(waitUntil([&] { return doc->IsConnected(); }, 5000));
+    ASSERT_EQ(doc->product(), 1);
+
+    bool drove = false, closed = false;
+    QTimer driver;
+    driver.setInterval(20);
+    QObject::connect(&driver, &QTimer::timeout, [&] {
+        auto* w = platform::findWindow(doc->titlePrefix() + "Edge blending wizard");
+        if (!w || drove)
+            return;
+        drove = true;
+        auto* wizard = dynamic_cast<CWarpMain*>(w);
+        wizard->findChild<QComboBox*>("3103")->setCurrentIndex(1);
+        wizard->findChild<QCheckBox*>("3140")->setChecked(true);
+        wizard->findChild<QCheckBox*>("3141")->setChecked(true);
+        wizard->OnNext();
+        waitUntil([&] { return calib->requests().size() >= 6 && !wizard->geometricPage().busy(); }, 5000);
+        wizard->geometricPage().OnNextChannel();
+        waitUntil([&] { return calib->requests().size() >= 9 && !wizard->geometricPage().busy(); }, 10000);
+        wizard->OnQuit();
+        closed = true;
+    });
+    driver.start();
+    auto store = sim::configStoreOf(*player);
+    platform::postMessage(frame->handle(), platform::WM_OPEN_SETUP_EDITOR, 0, 0);
+    ASSERT_TRUE(waitUntil([&] { return closed && platform::findWindow(doc->titlePrefix() + "Edge blending wizard") == nullptr; }, 20000));
+    driver.stop();
+
+    Codes codes;
+    for (const auto& r : calib->requests())
+        codes.emplace_back(r.command, r.subCode);
+    std::string seen;
+    for (auto [c, s] : codes)
+        seen += std::to_string(c) + "/" + std::to_string(s) + " ";
+    ASSERT_EQ(codes.size(), 11u) << seen;
+    EXPECT_EQ(Codes(codes.begin(), codes.begin() + 9),
+              (Codes{{6, 1}, {12, 0}, {13, 0}, {12, 3}, {12, 2}, {12, 2}, {2, 64}, {12, 3}, {12, 2}}));
+    EXPECT_EQ(calib->lastPayload(2, 64).size(), 8294400);
+    EXPECT_EQ(Codes(codes.end() - 2, codes.end()), (Codes{{13, 1}, {12, 1}}));
+    EXPECT_FALSE(calib->inAdjustment());
+    // Leaving adjustment mode uploads the settings the wizard wrote.
+    ASSERT_TRUE(waitUntil([&] { return store->file(cfgx::kWarpFile).has_value(); }, 5000));
+    EXPECT_EQ(store->file(cfgx::kWarpFile).value(),
+              testsupport::readFile(doc->playerFolder() + "/config/Warp.QVE"));
+    // The grids saved on quitting step 2 follow in the same upload.
+    ASSERT_TRUE(waitUntil([&] { return store->file(cfgx::kJunctionPointFile).has_value(); }, 5000));
+    EXPECT_EQ(store->file(cfgx::kJunctionPointFile).value(),
+              testsupport::readFile(doc->playerFolder() + "/config/JunctionPoint.QVE"));
+
+    core::registerSetupEditor(1, {});
+    core::registerSetupEditor(3, {});
+    doc.reset();
+    frame.reset();
+    player->stop();
+}
+
+TEST(WarpGeometricPage, ArrowStepFollowsTheTicksHeld)
+{
+    const std::pair<int, int> rows[] = {{0, 1}, {1, 1}, {2, 1}, {3, 2}, {8, 4}, {17, 9}, {18, 9}, {19, 10}, {40, 10}};
+    for (auto [ticks, step] : rows)
+        EXPECT_EQ(ArrowStepForTicks(ticks), step) << ticks;
+}
+
+TEST(WarpGeometricPage, SingleChannelMapGoesOnlyToTheChannelsOwnPlayer)
+{
+    Bench b;
+    b.child<QCheckBox>("3158")->setChecked(true);
+    b.twoChannels();
+    // Only one single-channel player is known: the second channel has none.
+    WarpSettings w;
+    w.screens[0].columns = 2;
+    w.screens[0].outputWidth = 1920;
+    w.screens[0].outputHeight = 1080;
+    w.screens[0].slotCount = 2;
+    w.screens[0].channelSlots[0] = {0, 1};
+    w.screens[0].channelSlots[1] = {1, 1};
+    CWarpGeometricPage& g = b.wizard->geometricPage();
+    g.singleChannel = true;
+    g.targets = {{QStringLiteral("127.0.0.3"), QString(), 5005, 0}};
+    g.ApplyWarpSettings(w);
+    g.model().currentOutput = 0;
+    g.OnNextChannel();
+    ASSERT_EQ(b.frame.packets.size(), 1u);
+    ASSERT_EQ(b.frame.packets[0].targets.size(), 1u);
+    EXPECT_EQ(b.frame.packets[0].targets[0].ip, "127.0.0.3");
+    EXPECT_EQ(b.frame.packets[0].h.subCode, 64) << "single channel: 64 alone";
+    b.reply(2, 64);  // on step 1 the page takes the reply: select goes to every player
+    ASSERT_EQ(b.frame.packets.size(), 2u);
+    EXPECT_EQ(b.frame.packets[1].h.command, 12);
+    EXPECT_EQ(g.model().currentOutput, 1);
+    b.reply(12, 3);  // grid points for channel 2: no player holds it, nothing sent
+    EXPECT_EQ(b.frame.packets.size(), 2u);
+    EXPECT_FALSE(g.busy()) << "nothing went out, so nothing is awaited";
+}
+
+TEST(WarpGeometricPage, ShapesGoThroughCommand34)
+{
+    Bench b;
+    b.twoChannels();
+    b.wizard->OnNext();
+    std::size_t seen = 0;
+    b.answerChain(seen);
+    CWarpGeometricPage& g = b.wizard->geometricPage();
+    b.child<QPushButton>("3208")->click();
+    ASSERT_EQ(g.shapeSet(), 1);
+    const Packet p = b.frame.packets.back();
+    EXPECT_EQ(p.h.command, 34);
+    EXPECT_EQ(p.h.subCode, 1) << "version 0x2600: the new form";
+    EXPECT_EQ(p.h.param, 1);
+    EXPECT_EQ(p.h.arg, 0) << "shape 0, disabled";
+    EXPECT_GE(p.payload, 10240 + 12);
+    EXPECT_FALSE(b.child<QPushButton>("3203")->isEnabled());
+    b.child<QPushButton>("3212")->click();  // busy: nothing
+    EXPECT_EQ(b.frame.packets.size(), seen + 1);
+    b.answerChain(seen);
+    b.child<QPushButton>("3212")->click();
+    EXPECT_EQ(b.frame.packets.back().h.arg, 1) << "shape index 1";
+    b.answerChain(seen);
+    b.child<QPushButton>("3210")->click();
+    EXPECT_EQ(b.frame.packets.back().h.command, 34);
+    EXPECT_EQ(b.frame.packets.back().h.param, 0);
+    b.answerChain(seen);
+    EXPECT_EQ(g.shapeSet(), 0);
+    EXPECT_EQ(b.frame.packets.back().h.command, 12) << "back to the grid: the points are sent again";
+    saveShot(*b.wizard, "warp_wizard_step2_shapes");
+}
+
+TEST(WarpParamPage, BandEditsByKindAndSide)
+{
+    struct Row {
+        const char* what;
+        int row, column, type, side;
+        uint16_t width;
+        std::vector<std::tuple<int, int, int, uint16_t>> expect;  // row, column, side (0 l 1 t 2 r 3 b), width
+    };
+    const Row rows[] = {
+        {"single top on the first row", 0, 1, 3, 2, 135, {{0, 1, 1, 135}, {0, 0, 1, 270}, {1, 1, 1, 270}}},
+        {"single left pulls the neighbour's right", 1, 1, 3, 0, 60, {{1, 1, 0, 60}, {1, 0, 2, 60}, {0, 0, 2, 240}}},
+        {"single bottom pulls the top below", 0, 0, 3, 3, 68, {{0, 0, 3, 68}, {1, 0, 1, 68}}},
+        {"row sets left and right of every cell", 0, 0, 1, 0, 120, {{0, 0, 0, 120}, {1, 1, 2, 120}, {1, 1, 1, 270}}},
+        {"column sets top and bottom of every cell", 1, 0, 2, 0, 34, {{0, 0, 1, 34}, {1, 1, 3, 34}, {0, 1, 0, 240}}},
+        {"clear all around keeps the inner bands", 0, 0, 0, 0, 0, {{0, 0, 0, 0}, {0, 0, 1, 0}, {0, 0, 2, 240}, {1, 1, 3, 0}, {1, 1, 1, 270}}},
+        {"outside the used cells: nothing", 2, 0, 3, 0, 60, {{0, 0, 0, 240}}},
+    };
+    for (const Row& r : rows) {
+        ScreenLayout L;
+        L.rows = 2;
+        L.columns = 2;
+        ApplyBandEdit(L, r.row, r.column, r.type, r.side, r.width);
+        for (auto [row, column, side, width] : r.expect) {
+            const BlendBands& b = L.band(row, column);
+            const uint16_t sides[4] = {b.left, b.top, b.right, b.bottom};
+            EXPECT_EQ(sides[side], width) << r.what << " (" << row << "," << column << ") side " << side;
+        }
+    }
+}
+
+TEST(WarpParamPage, DamagedSettingsFileShowsItsMessageAndTheDefaults)
+{
+    QByteArray bad = WarpSettings().toBytes();
+    bad[36] = 12;  // twelve rows
+    Bench b(9, platform::MsgResult::Ok, 0x2600, bad);
+    ASSERT_EQ(b.boxes.texts().size(), 1);
+    EXPECT_TRUE(b.boxes.texts()[0].contains("Warp.QVE"));
+    EXPECT_EQ(b.child<QComboBox>("3102")->currentIndex(), 0);
+    EXPECT_EQ(b.wizard->paramPage().settings(), WarpSettings());
+}
+
+TEST(WarpGeometricPage, OlderPlayersGetTheShortAdjustmentPayload)
+{
+    for (auto [version, size] : {std::pair<uint16_t, int>{0x18FF, 4}, {0x1900, 96}}) {
+        Bench b(9, platform::MsgResult::Yes, version);
+        b.child<QCheckBox>("3140")->setChecked(true);
+        b.wizard->OnNext();
+        std::size_t seen = 0;
+        b.answerChain(seen, 1);  // the video-channel reply brings the enter request
+        ASSERT_EQ(b.frame.packets.size(), 2u) << version;
+        EXPECT_EQ(b.frame.packets[1].h.command, 12);
+        EXPECT_EQ(b.frame.packets[1].payload, size) << version;
+    }
+}
+
+TEST(WarpWizard, BackFromStepTwoWaitsForThePlayerAndQuitFromStepThreeLeavesStepTwosAdjustment)
+{
+    Bench b;
+    b.twoChannels();
+    b.wizard->OnNext();
+    std::size_t seen = 0;
+    b.answerChain(seen);
+    b.wizard->OnBack();  // blend on, then leave, then step 1
+    EXPECT_EQ(b.wizard->step(), 2) << "nothing moves before the player answers";
+    b.answerChain(seen);
+    EXPECT_EQ(b.wizard->step(), 1);
+    EXPECT_FALSE(b.wizard->geometricPage().inAdjustment());
+    Codes codes = b.frame.codes();
+    EXPECT_EQ(Codes(codes.end() - 2, codes.end()), (Codes{{13, 1}, {12, 1}}));
+
+    // Forward again to step 3 through step 2: the player stays adjusting.
+    b.wizard->OnNext();
+    b.answerChain(seen);
+    b.wizard->OnNext();
+    b.answerChain(seen);
+    ASSERT_EQ(b.wizard->step(), 3);
+    ASSERT_TRUE(b.wizard->geometricPage().inAdjustment());
+    b.wizard->OnQuit();
+    EXPECT_EQ(b.frame.packets.back().h.command, 12);
+    EXPECT_EQ(b.frame.packets.back().h.subCode, 1) << "quitting step 3 leaves the adjustment step 2 entered";
+    EXPECT_FALSE(b.wizard->closed());
+    b.answerChain(seen);
+    EXPECT_TRUE(b.wizard->closed());
+}
