@@ -3,6 +3,10 @@
 #include "common/controls/text_progress_ctrl.h"
 #include "content/import_and_export.h"
 #include "content/set_mov_conf_tab.h"
+#include "content/video_control.h"
+#include "common/text_coding.h"
+#include "platform/dialogs.h"
+#include "platform/messages.h"
 #include "content/video_store_model.h"
 #include "core/command_registry.h"
 #include "core/document.h"
@@ -10,6 +14,7 @@
 #include "platform/app_identity.h"
 #include "platform/window.h"
 
+#include <QDir>
 #include <QHBoxLayout>
 #include <QLabel>
 
@@ -81,6 +86,52 @@ void OpenImportExport(CvelunaDoc& doc)
     dialog.exec();
 }
 
+bool CanOpenRemote(const CvelunaDoc& doc)
+{
+    return doc.IsConnected();
+}
+
+std::function<void(const PlayerReply&)> LayoutListForwarder(CvelunaDoc& doc,
+                                                            std::function<void(const PlayerReply&)> previous)
+{
+    return [&doc, previous](const PlayerReply& r) {
+        platform::MessageWindow* window =
+            replies::FindDialog(doc.titlePrefix(), platform::appLanguage(), replies::kVideoControl);
+        if (!window) {
+            if (previous)
+                previous(r);
+            return;
+        }
+        if (r.header.arg != 0) {
+            const bool zh = platform::appLanguage() == 4;
+            platform::messageBox(zh ? QStringLiteral("布局已锁定，请先解锁！")
+                                    : QStringLiteral("The layout is locked, please unlock it first!"));
+            return;
+        }
+        if (r.header.subCode != 0) {
+            if (previous)
+                previous(r);
+            return;
+        }
+        const QString names = text::DoubleByteTextToCString(r.bytes());
+        platform::sendMessage(window, platform::WM_VIDEO_UPLOAD_REPLY, 0, platform::LPARAM(&names));
+    };
+}
+
+void OpenVideoControl(CvelunaDoc& doc)
+{
+    QDir().mkpath(doc.tempFolder());
+    auto previous = doc.onLayoutReply;
+    doc.onLayoutReply = LayoutListForwarder(doc, previous);
+    {
+        CVideoControl dialog(doc.titlePrefix(), doc.tempFolder(), mainWindowWidget());
+        dialog.OnInitDialog();
+        dialog.showMaximized();
+        dialog.exec();
+    }
+    doc.onLayoutReply = previous;
+}
+
 void SetStatusProgressRange(int range)
 {
     CTextProgressCtrl* bar = paneProgress(range > 0);
@@ -105,6 +156,7 @@ void InstallContentCommands()
 {
     core::registerCommand(kCmdVideoSource, {CanOpenVideoSource, OpenVideoSource});
     core::registerCommand(kCmdImportExport, {CanOpenImportExport, OpenImportExport});
+    core::registerCommand(kCmdVideoControl, {CanOpenRemote, OpenVideoControl});
 }
 
 }  // namespace content

@@ -4,14 +4,17 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 
 class CvelunaDoc;
+struct PlayerReply;
 class QWidget;
 
 namespace content {
 
 inline constexpr int kCmdVideoSource = 32781;   // "Video Source Settings"
 inline constexpr int kCmdImportExport = 32787;  // "Parameter Import and Export"
+inline constexpr int kCmdVideoControl = 32803;  // "Video Control"
 
 void InstallContentCommands();
 
@@ -26,6 +29,15 @@ bool CanOpenImportExport(const CvelunaDoc& doc);
 // The openers (modal). `beforeExec` lets tests drive the open dialog.
 void OpenVideoSource(CvelunaDoc& doc);
 void OpenImportExport(CvelunaDoc& doc);
+void OpenVideoControl(CvelunaDoc& doc);
+bool CanOpenRemote(const CvelunaDoc& doc);  // connected
+
+// The layout list reply while "Video Control" is open: a locked list is
+// refused with a message; sub-code 0 goes to the dialog as text; anything
+// else (or no dialog) to `previous`. The opener installs it for the
+// dialog's lifetime.
+std::function<void(const PlayerReply&)> LayoutListForwarder(CvelunaDoc& doc,
+                                                            std::function<void(const PlayerReply&)> previous);
 
 // Pane 2 of the main window's status bar as a progress bar: a range of 100
 // shows it at 0, -1 hides it; a position is a percentage.

@@ -54,6 +54,7 @@ struct SimOptions {
 };
 
 struct VideoStoreState;  // player/video_store.h
+struct RemoteState;      // player/remote_commands.h
 
 // What the standard answers keep between requests. Read and change it only
 // while holding stateMutex().
@@ -69,6 +70,7 @@ struct PlayerState {
     std::vector<uint16_t> loadStates;  // param of every CMD_LOAD_STATE, in order
     int reboots = 0;
     std::shared_ptr<VideoStoreState> videoStore;  // player/video_store.h
+    std::shared_ptr<RemoteState> remote;          // player/remote_commands.h
 };
 
 enum class Fault {

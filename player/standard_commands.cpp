@@ -7,6 +7,7 @@
 #include "player/factory_reset.h"
 
 #include "player/companion_commands.h"
+#include "player/remote_commands.h"
 
 #include "transport/announcement.h"
 
@@ -228,6 +229,7 @@ void installStandardCommands(PlayerSim& sim)
     installDeviceCommands(sim);
     installFactoryReset(sim);
     installCompanionCommands(sim);
+    installRemoteCommands(sim);
 }
 
 }  // namespace sim
