@@ -4,6 +4,7 @@
 #include "content/import_and_export.h"
 #include "content/set_mov_conf_tab.h"
 #include "content/video_control.h"
+#include "content/qr_code.h"
 #include "common/text_coding.h"
 #include "platform/dialogs.h"
 #include "platform/messages.h"
@@ -132,6 +133,15 @@ void OpenVideoControl(CvelunaDoc& doc)
     doc.onLayoutReply = previous;
 }
 
+void OpenQrCode(CvelunaDoc& doc)
+{
+    QDir().mkpath(doc.tempFolder());
+    CQRCode dialog(doc.titlePrefix(), doc.tempFolder(), doc.outputBlock(), mainWindowWidget());
+    dialog.show();
+    dialog.OnInitDialog();
+    dialog.exec();
+}
+
 void SetStatusProgressRange(int range)
 {
     CTextProgressCtrl* bar = paneProgress(range > 0);
@@ -157,6 +167,7 @@ void InstallContentCommands()
     core::registerCommand(kCmdVideoSource, {CanOpenVideoSource, OpenVideoSource});
     core::registerCommand(kCmdImportExport, {CanOpenImportExport, OpenImportExport});
     core::registerCommand(kCmdVideoControl, {CanOpenRemote, OpenVideoControl});
+    core::registerCommand(kCmdQrCode, {CanOpenRemote, OpenQrCode});
 }
 
 }  // namespace content

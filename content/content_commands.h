@@ -15,6 +15,7 @@ namespace content {
 inline constexpr int kCmdVideoSource = 32781;   // "Video Source Settings"
 inline constexpr int kCmdImportExport = 32787;  // "Parameter Import and Export"
 inline constexpr int kCmdVideoControl = 32803;  // "Video Control"
+inline constexpr int kCmdQrCode = 32801;        // "QR Code"
 
 void InstallContentCommands();
 
@@ -30,6 +31,7 @@ bool CanOpenImportExport(const CvelunaDoc& doc);
 void OpenVideoSource(CvelunaDoc& doc);
 void OpenImportExport(CvelunaDoc& doc);
 void OpenVideoControl(CvelunaDoc& doc);
+void OpenQrCode(CvelunaDoc& doc);
 bool CanOpenRemote(const CvelunaDoc& doc);  // connected
 
 // The layout list reply while "Video Control" is open: a locked list is
