@@ -5,6 +5,7 @@
 #include "content/set_mov_conf_tab.h"
 #include "content/video_control.h"
 #include "content/qr_code.h"
+#include "content/picture_manager.h"
 #include "common/text_coding.h"
 #include "platform/dialogs.h"
 #include "platform/messages.h"
@@ -142,6 +143,15 @@ void OpenQrCode(CvelunaDoc& doc)
     dialog.exec();
 }
 
+void OpenPictureManager(CvelunaDoc& doc)
+{
+    QDir().mkpath(doc.tempFolder());
+    CPictureManager dialog(doc.titlePrefix(), doc.tempFolder(), doc.currentPlayer().ip, mainWindowWidget());
+    dialog.show();
+    dialog.OnInitDialog();
+    dialog.exec();
+}
+
 void SetStatusProgressRange(int range)
 {
     CTextProgressCtrl* bar = paneProgress(range > 0);
@@ -168,6 +178,7 @@ void InstallContentCommands()
     core::registerCommand(kCmdImportExport, {CanOpenImportExport, OpenImportExport});
     core::registerCommand(kCmdVideoControl, {CanOpenRemote, OpenVideoControl});
     core::registerCommand(kCmdQrCode, {CanOpenRemote, OpenQrCode});
+    core::registerCommand(kCmdPictureManager, {CanOpenRemote, OpenPictureManager});
 }
 
 }  // namespace content

@@ -16,6 +16,7 @@ inline constexpr int kCmdVideoSource = 32781;   // "Video Source Settings"
 inline constexpr int kCmdImportExport = 32787;  // "Parameter Import and Export"
 inline constexpr int kCmdVideoControl = 32803;  // "Video Control"
 inline constexpr int kCmdQrCode = 32801;        // "QR Code"
+inline constexpr int kCmdPictureManager = 32806;  // "Picture Manager"
 
 void InstallContentCommands();
 
@@ -32,6 +33,7 @@ void OpenVideoSource(CvelunaDoc& doc);
 void OpenImportExport(CvelunaDoc& doc);
 void OpenVideoControl(CvelunaDoc& doc);
 void OpenQrCode(CvelunaDoc& doc);
+void OpenPictureManager(CvelunaDoc& doc);
 bool CanOpenRemote(const CvelunaDoc& doc);  // connected
 
 // The layout list reply while "Video Control" is open: a locked list is

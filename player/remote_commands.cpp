@@ -84,8 +84,10 @@ std::vector<Reply> galleryChange(PlayerSim& sim, const Request& req)
             s.uploadData += req.payload;
             if (req.header.arg == 2) {
                 const qsizetype colon = s.uploadName.indexOf(':');
-                if (colon > 0)
+                if (colon > 0) {
                     s.gallery[s.uploadName.left(colon)].push_back(s.uploadName.mid(colon + 1));
+                    s.pictureData[s.uploadName] = s.uploadData;
+                }
             }
         }
         break;

@@ -39,6 +39,8 @@ struct RemoteState {
     QByteArray qrPicture;
     // Gallery: folder (code-page bytes) -> picture names; what arrived.
     std::map<QByteArray, std::vector<QByteArray>> gallery;
+    std::map<QByteArray, QByteArray> pictureData;  // "folder:name" -> bytes (thumbnail and picture)
+    uint64_t freeSpace = 100000000;
     std::vector<GalleryChange> galleryChanges;
     QByteArray uploadName;  // announced "folder:name"
     QByteArray uploadData;
