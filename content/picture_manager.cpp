@@ -18,6 +18,7 @@
 #include <QListWidget>
 #include <QPainter>
 #include <QPushButton>
+#include <QTimer>
 
 using gallery::Msg;
 
@@ -101,7 +102,7 @@ CPictureManager::CPictureManager(const QString& titlePrefix, const QString& fold
     onMessage(platform::WM_GALLERY_REPLY, [this](platform::WPARAM w, platform::LPARAM) {
         // A download waits in an event loop: an acknowledgement that comes
         // meanwhile is handled when it has finished, never inside it.
-        if (downloading_)
+        if (downloading_ > 0)
             heldReplies_.push_back(uint16_t(w));
         else
             OnGalleryReply(uint16_t(w));
@@ -119,9 +120,19 @@ void CPictureManager::OnInitDialog()
 
 bool CPictureManager::Download(const QString& url, const QString& path)
 {
-    downloading_ = true;
+    ++downloading_;
     const bool ok = update::DownloadUrlToFile(url, path);
-    downloading_ = false;
+    --downloading_;
+    // Held acknowledgements run from the event loop, after the code that
+    // asked for this download has finished.
+    if (downloading_ == 0 && !heldReplies_.empty())
+        QTimer::singleShot(0, this, [this] {
+            while (downloading_ == 0 && !heldReplies_.empty()) {
+                const uint16_t op = heldReplies_.front();
+                heldReplies_.pop_front();
+                OnGalleryReply(op);
+            }
+        });
     return ok;
 }
 
@@ -158,11 +169,6 @@ void CPictureManager::Refresh()
                 ShowFolder(k, false);
             }
         }
-    }
-    while (!heldReplies_.empty() && !downloading_) {
-        const uint16_t op = heldReplies_.front();
-        heldReplies_.pop_front();
-        OnGalleryReply(op);
     }
 }
 

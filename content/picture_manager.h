@@ -76,7 +76,7 @@ private:
     gallery::GalleryList list_;
     QString current_;
     bool busy_ = false;
-    bool downloading_ = false;
+    int downloading_ = 0;  // downloads waiting (they may nest)
     std::deque<uint16_t> heldReplies_;  // acknowledgements that came during a download
     std::vector<gallery::GalleryUpload> queue_;
     std::unique_ptr<QFile> file_;

@@ -1,6 +1,7 @@
 #include "content/qr_code.h"
 #include "tests/content/content_harness.h"
 
+#include "platform/dialogs.h"
 #include "player/remote_commands.h"
 
 #include <QCheckBox>
@@ -164,6 +165,31 @@ TEST(QrCodeDialog, EmptySecondScreenIsNeverValidated)
         EXPECT_TRUE(waitUntil([&] { return o.sent() == before + 1; }));
         o.dialog.grab().save(contenttest::screenshotPath(language == 4 ? "qr_code_zh" : "qr_code_en"));
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(QrCodeDialog, GetPictureIsSavedByTheDocument)
+{
+    Harness h;
+    Open o(h);
+    const QByteArray jpeg("\xFF\xD8\xFF\xE0 picture \xFF\xD9", 15);
+    {
+        std::lock_guard lock(h.player->stateMutex());
+        sim::remoteState(*h.player).qrPicture = jpeg;
+    }
+    const QString target = h.doc->tempFolder() + "/saved.JPG";
+    platform::setFileDialogAnswerer([&](const platform::FileDialogCall& call) {
+        EXPECT_EQ(call.caption, "Save As QR Code file");
+        return target;
+    });
+    o.dialog.OnGetPicture();
+    EXPECT_TRUE(waitUntil([&] { return h.boxTexts().contains("QR Code picture saving completed！"); }));
+    platform::setFileDialogAnswerer(nullptr);
+    EXPECT_EQ(testsupport::readFile(target), jpeg);
+    EXPECT_EQ(h.requests(proto::CMD_QRCODE).back().header.param, 1);
 }
 
 }  // namespace
