@@ -208,3 +208,26 @@ TEST(PictureManager, ChineseScreenshot)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(PictureManager, PictureThatCannotBeOpenedStopsTheChain)
+{
+    Harness h;
+    Gallery g(h);
+    START_GALLERY(g);
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir().mkpath(dir.path() + "/folder.jpg"));  // listed, but no file to read
+    platform::setFileDialogMultiAnswerer(
+        [&](const platform::FileDialogCall&) { return QStringList{dir.path() + "/folder.jpg"}; });
+    Dialog d(h);
+    d.dialog.OnAddPic();
+    platform::setFileDialogMultiAnswerer(nullptr);
+    ASSERT_TRUE(waitUntil([&] { return !d.dialog.busy(); }));
+    ASSERT_FALSE(h.boxTexts().isEmpty());
+    EXPECT_TRUE(h.boxTexts().back().startsWith("The picture cannot be opened: ")) << h.boxTexts().back().toStdString();
+    ASSERT_EQ(g.changes().size(), 1u);  // the announcement only
+    EXPECT_EQ(g.changes()[0].payload, "A:folder.jpg");
+}
+
+}  // namespace
