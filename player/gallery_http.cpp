@@ -100,6 +100,8 @@ void GalleryHttpServer::serve(QTcpSocket* socket)
         std::lock_guard lock(mutex_);
         lines_.push_back(line);
     }
+    if (onRequest)
+        onRequest(line);
     const QList<QByteArray> parts = line.split(' ');
     QByteArray path = parts.value(1);
     const qsizetype query = path.indexOf('?');

@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -31,6 +32,8 @@ public:
     bool start(QString* error = nullptr);
     // Request lines received ("GET /image/names?time=... HTTP/1.1").
     std::vector<QByteArray> requestLines() const;
+    // Called with each request line before it is answered (UI thread).
+    std::function<void(const QByteArray& line)> onRequest;
 
 private:
     void onConnection();

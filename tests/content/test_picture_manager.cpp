@@ -13,6 +13,8 @@
 #include <QListWidget>
 #include <QTemporaryDir>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -228,6 +230,38 @@ TEST(PictureManager, PictureThatCannotBeOpenedStopsTheChain)
     EXPECT_TRUE(h.boxTexts().back().startsWith("The picture cannot be opened: ")) << h.boxTexts().back().toStdString();
     ASSERT_EQ(g.changes().size(), 1u);  // the announcement only
     EXPECT_EQ(g.changes()[0].payload, "A:folder.jpg");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PictureManager, AcknowledgementDuringADownloadWaitsForIt)
+{
+    Harness h;
+    Gallery g(h);
+    START_GALLERY(g);
+    Dialog d(h);
+    std::size_t listsAtReply = 0;
+    bool sent = false;
+    g.server.onRequest = [&](const QByteArray& line) {
+        // While the dialog waits for this thumbnail, an acknowledgement comes.
+        if (!sent && line.contains("/thumb/")) {
+            sent = true;
+            listsAtReply = g.server.requestLines().size();
+            platform::sendMessage(&d.dialog, platform::WM_GALLERY_REPLY, 0, 0);
+            EXPECT_EQ(g.server.requestLines().size(), listsAtReply);  // not handled inside the wait
+        }
+    };
+    d.dialog.ShowFolder(0, true);
+    ASSERT_TRUE(sent);
+    // Handled afterwards: the refresh fetches the list again.
+    EXPECT_TRUE(waitUntil([&] {
+        const auto lines = g.server.requestLines();
+        return std::count_if(lines.begin(), lines.end(),
+                             [](const QByteArray& l) { return l.contains("/image/names"); }) == 2;
+    }));
+    g.server.onRequest = nullptr;
 }
 
 }  // namespace
