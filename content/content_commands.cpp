@@ -6,6 +6,12 @@
 #include "content/mobile_settings.h"
 #include "content/play_mode_dialog.h"
 #include "content/set_mov_conf_tab.h"
+#include "content/video_control.h"
+#include "content/qr_code.h"
+#include "content/picture_manager.h"
+#include "common/text_coding.h"
+#include "platform/dialogs.h"
+#include "platform/messages.h"
 #include "content/video_store_model.h"
 #include "core/command_registry.h"
 #include "core/document.h"
@@ -127,6 +133,70 @@ void OpenBatchSend(CvelunaDoc& doc)
     dialog.exec();
 }
 
+bool CanOpenRemote(const CvelunaDoc& doc)
+{
+    return doc.IsConnected();
+}
+
+std::function<void(const PlayerReply&)> LayoutListForwarder(CvelunaDoc& doc,
+                                                            std::function<void(const PlayerReply&)> previous)
+{
+    return [&doc, previous](const PlayerReply& r) {
+        platform::MessageWindow* window =
+            replies::FindDialog(doc.titlePrefix(), platform::appLanguage(), replies::kVideoControl);
+        if (!window) {
+            if (previous)
+                previous(r);
+            return;
+        }
+        if (r.header.arg != 0) {
+            const bool zh = platform::appLanguage() == 4;
+            platform::messageBox(zh ? QStringLiteral("布局已锁定，请先解锁！")
+                                    : QStringLiteral("The layout is locked, please unlock it first!"));
+            return;
+        }
+        if (r.header.subCode != 0) {
+            if (previous)
+                previous(r);
+            return;
+        }
+        const QString names = text::DoubleByteTextToCString(r.bytes());
+        platform::sendMessage(window, platform::WM_VIDEO_UPLOAD_REPLY, 0, platform::LPARAM(&names));
+    };
+}
+
+void OpenVideoControl(CvelunaDoc& doc)
+{
+    platform::ensureFolder(doc.tempFolder());
+    auto previous = doc.onLayoutReply;
+    doc.onLayoutReply = LayoutListForwarder(doc, previous);
+    {
+        CVideoControl dialog(doc.titlePrefix(), doc.tempFolder(), mainWindowWidget());
+        dialog.OnInitDialog();
+        dialog.showMaximized();
+        dialog.exec();
+    }
+    doc.onLayoutReply = previous;
+}
+
+void OpenQrCode(CvelunaDoc& doc)
+{
+    platform::ensureFolder(doc.tempFolder());
+    CQRCode dialog(doc.titlePrefix(), doc.tempFolder(), doc.outputBlock(), mainWindowWidget());
+    dialog.show();
+    dialog.OnInitDialog();
+    dialog.exec();
+}
+
+void OpenPictureManager(CvelunaDoc& doc)
+{
+    platform::ensureFolder(doc.tempFolder());
+    CPictureManager dialog(doc.titlePrefix(), doc.tempFolder(), doc.currentPlayer().ip, mainWindowWidget());
+    dialog.show();
+    dialog.OnInitDialog();
+    dialog.exec();
+}
+
 void SetStatusProgressRange(int range)
 {
     CTextProgressCtrl* bar = paneProgress(range > 0);
@@ -155,6 +225,9 @@ void InstallContentCommands()
     core::registerCommand(kCmdVideoPlay, {CanOpenPlayerSettings, OpenVideoPlayControl});
     core::registerCommand(kCmdMobile, {CanOpenPlayerSettings, OpenMobileSettings});
     core::registerCommand(kCmdBatchSend, {[](const CvelunaDoc&) { return true; }, OpenBatchSend});
+    core::registerCommand(kCmdVideoControl, {CanOpenRemote, OpenVideoControl});
+    core::registerCommand(kCmdQrCode, {CanOpenRemote, OpenQrCode});
+    core::registerCommand(kCmdPictureManager, {CanOpenRemote, OpenPictureManager});
 }
 
 }  // namespace content

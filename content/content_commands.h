@@ -4,9 +4,11 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 
 class CvelunaDoc;
 class CBatchSendFileTab;
+struct PlayerReply;
 class QWidget;
 
 namespace content {
@@ -17,6 +19,9 @@ inline constexpr int kCmdPicturePlay = 32807;   // "Picture Play Control"
 inline constexpr int kCmdMobile = 32808;        // "Cloud Settings"
 inline constexpr int kCmdVideoPlay = 32812;     // "Video Play Control" (Chinese menu only)
 inline constexpr int kCmdBatchSend = 32800;     // "Batch Send File"
+inline constexpr int kCmdVideoControl = 32803;  // "Video Control"
+inline constexpr int kCmdQrCode = 32801;        // "QR Code"
+inline constexpr int kCmdPictureManager = 32806;  // "Picture Manager"
 
 void InstallContentCommands();
 
@@ -41,6 +46,17 @@ void OpenMobileSettings(CvelunaDoc& doc);
 // runs the three-page batch dialog. `beforeExec` lets tests drive it.
 void OpenBatchSend(CvelunaDoc& doc);
 extern void (*batchBeforeExec)(CBatchSendFileTab&);
+void OpenVideoControl(CvelunaDoc& doc);
+void OpenQrCode(CvelunaDoc& doc);
+void OpenPictureManager(CvelunaDoc& doc);
+bool CanOpenRemote(const CvelunaDoc& doc);  // connected
+
+// The layout list reply while "Video Control" is open: a locked list is
+// refused with a message; sub-code 0 goes to the dialog as text; anything
+// else (or no dialog) to `previous`. The opener installs it for the
+// dialog's lifetime.
+std::function<void(const PlayerReply&)> LayoutListForwarder(CvelunaDoc& doc,
+                                                            std::function<void(const PlayerReply&)> previous);
 
 // Pane 2 of the main window's status bar as a progress bar: a range of 100
 // shows it at 0, -1 hides it; a position is a percentage.

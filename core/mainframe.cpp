@@ -284,6 +284,10 @@ void CMainFrame::BuildToolBar()
     toolBar_->addAction(Command(32805));
     toolBar_->addAction(Command(32802));
 
+    // "Video Control" stands in no menu: the tool bar carries it with its label.
+    toolBar_->addSeparator();
+    toolBar_->addAction(AddCommand(nullptr, 32803, "Video Control", "视频控制"));
+
     QAction* toggleBar = Command(kCmdToolbar);
     toggleBar->setChecked(true);
     connect(toggleBar, &QAction::toggled, toolBar_, &QWidget::setVisible);

@@ -57,6 +57,7 @@ struct VideoStoreState;  // player/video_store.h
 struct PlayModeState;    // player/play_mode_commands.h
 struct LayoutStoreState;  // player/layout_store.h
 struct InteractiveState;  // player/interactive_commands.h
+struct RemoteState;      // player/remote_commands.h
 
 // What the standard answers keep between requests. Read and change it only
 // while holding stateMutex().
@@ -75,6 +76,7 @@ struct PlayerState {
     std::shared_ptr<PlayModeState> playModes;     // player/play_mode_commands.h
     std::shared_ptr<LayoutStoreState> layoutStore;  // player/layout_store.h
     std::shared_ptr<InteractiveState> interactive;  // player/interactive_commands.h
+    std::shared_ptr<RemoteState> remote;          // player/remote_commands.h
 };
 
 enum class Fault {

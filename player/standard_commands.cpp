@@ -13,6 +13,7 @@
 #include "player/companion_commands.h"
 #include "player/layout_store.h"
 #include "player/interactive_commands.h"
+#include "player/remote_commands.h"
 
 #include "transport/announcement.h"
 
@@ -240,6 +241,7 @@ void installStandardCommands(PlayerSim& sim)
     installBlendCommands(sim);
     installLayoutStore(sim);
     installInteractiveCommands(sim);
+    installRemoteCommands(sim);
 }
 
 }  // namespace sim

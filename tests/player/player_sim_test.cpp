@@ -144,7 +144,7 @@ TEST(PlayerSim, AnswersUnknownCommandsWithNotSupported)
     auto client = r.connect();
     const struct {
         uint8_t command, expected;
-    } cases[] = {{9, 0xC9}, {proto::CMD_GALLERY, 0xC0 | proto::CMD_GALLERY}, {0, 0xC0}, {0x7F, 0xFF}};
+    } cases[] = {{9, 0xC9}, {proto::CMD_VIDEO_LIST_CHANGED, 0xC0 | proto::CMD_VIDEO_LIST_CHANGED}, {0, 0xC0}, {0x7F, 0xFF}};
     uint16_t seq = 100;
     for (const auto& c : cases) {
         SCOPED_TRACE(int(c.command));

@@ -1,0 +1,468 @@
+#include "content/picture_manager.h"
+
+#include "common/controls/folder_edit.h"
+#include "common/controls/text_progress_ctrl.h"
+#include "core/devices/update_check.h"
+#include "platform/app_identity.h"
+#include "platform/dialogs.h"
+#include "platform/messages.h"
+#include "transport/records.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QImageReader>
+#include <QListWidget>
+#include <QPainter>
+#include <QPushButton>
+#include <QTimer>
+
+using gallery::Msg;
+
+// ---------------------------------------------------------------- preview
+
+CPictureDisplay::CPictureDisplay(const QString& path, const QString& title, QWidget* parent)
+    : QDialog(parent), path_(path)
+{
+    setWindowTitle(title);
+    resize(800, 600);
+}
+
+void CPictureDisplay::paintEvent(QPaintEvent*)
+{
+    QImageReader reader(path_);
+    reader.setDecideFormatFromContent(true);
+    const QImage picture = reader.read();
+    QPainter painter(this);
+    if (!picture.isNull()) {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(gallery::FitRect(picture.width(), picture.height(), rect()), picture);
+    }
+}
+
+// ---------------------------------------------------------------- manager
+
+CPictureManager::CPictureManager(const QString& titlePrefix, const QString& folder, const QString& ip,
+                                 QWidget* parent)
+    : QDialog(parent), platform::MessageWindow(static_cast<QWidget*>(this)),
+      language_(int(platform::appLanguage())), folder_(folder), ip_(ip)
+{
+    setWindowTitle(titlePrefix + T(Msg::Title));
+    combo_ = new QComboBox(this);
+    combo_->setObjectName(QStringLiteral("5201"));
+    thumbs_ = new QListWidget(this);
+    thumbs_->setObjectName(QStringLiteral("5202"));
+    thumbs_->setViewMode(QListView::IconMode);
+    thumbs_->setIconSize(QSize(gallery::kThumbWidth, gallery::kThumbHeight));
+    thumbs_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    thumbs_->setResizeMode(QListView::Adjust);
+    thumbs_->setMovement(QListView::Static);
+    name_ = new CFolderEdit(this);
+    name_->setObjectName(QStringLiteral("5203"));
+    bar_ = new CTextProgressCtrl(this);
+    bar_->setObjectName(QStringLiteral("5208"));
+    bar_->setVisible(false);
+    auto button = [this](int id, Msg label) {
+        auto* b = new QPushButton(T(label), this);
+        b->setObjectName(QString::number(id));
+        b->setAutoDefault(false);
+        return b;
+    };
+    QPushButton* newFolder = button(5204, Msg::NewFolder);
+    QPushButton* delFolder = button(5205, Msg::DelFolder);
+    QPushButton* addPic = button(5206, Msg::AddPic);
+    QPushButton* del = button(5207, Msg::Del);
+    QPushButton* batch = button(5209, Msg::BatchAdd);
+    QPushButton* exit = button(2, Msg::Exit);
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(combo_, 0, 0, 1, 2);
+    grid->addWidget(name_, 0, 2, 1, 2);
+    grid->addWidget(newFolder, 0, 4);
+    grid->addWidget(delFolder, 0, 5);
+    grid->addWidget(thumbs_, 1, 0, 1, 6);
+    grid->addWidget(bar_, 2, 0, 1, 6);
+    grid->addWidget(addPic, 3, 0);
+    grid->addWidget(batch, 3, 1);
+    grid->addWidget(del, 3, 2);
+    grid->addWidget(exit, 3, 5);
+    resize(860, 560);
+
+    connect(combo_, &QComboBox::activated, this, [this](int k) { ShowFolder(k, true); });
+    connect(thumbs_, &QListWidget::itemDoubleClicked, this,
+            [this](QListWidgetItem* item) { OnPreview(thumbs_->row(item)); });
+    connect(newFolder, &QPushButton::clicked, this, &CPictureManager::OnNewFolder);
+    connect(delFolder, &QPushButton::clicked, this, &CPictureManager::OnDelFolder);
+    connect(addPic, &QPushButton::clicked, this, &CPictureManager::OnAddPic);
+    connect(batch, &QPushButton::clicked, this, &CPictureManager::OnBatchAddPic);
+    connect(del, &QPushButton::clicked, this, &CPictureManager::OnDelPictures);
+    connect(exit, &QPushButton::clicked, this, &CPictureManager::reject);
+    onMessage(platform::WM_GALLERY_REPLY, [this](platform::WPARAM w, platform::LPARAM) {
+        // A download waits in an event loop: an acknowledgement that comes
+        // meanwhile is handled when it has finished, never inside it.
+        if (downloading_ > 0)
+            heldReplies_.push_back(uint16_t(w));
+        else
+            OnGalleryReply(uint16_t(w));
+        return platform::LRESULT(0);
+    });
+}
+
+CPictureManager::~CPictureManager() = default;
+
+void CPictureManager::OnInitDialog()
+{
+    current_.clear();
+    Refresh();
+}
+
+bool CPictureManager::Download(const QString& url, const QString& path)
+{
+    ++downloading_;
+    const bool ok = update::DownloadUrlToFile(url, path);
+    --downloading_;
+    // Held acknowledgements run from the event loop, after the code that
+    // asked for this download has finished.
+    if (downloading_ == 0 && !heldReplies_.empty())
+        QTimer::singleShot(0, this, [this] {
+            while (downloading_ == 0 && !heldReplies_.empty()) {
+                const uint16_t op = heldReplies_.front();
+                heldReplies_.pop_front();
+                OnGalleryReply(op);
+            }
+        });
+    return ok;
+}
+
+bool CPictureManager::Send(uint16_t op, uint16_t arg, const QByteArray& payload)
+{
+    const QByteArray packet = gallery::Packet(op, arg, payload);
+    auto request = std::make_unique<SendRequest>();
+    if (!request->SetPacket(proto::PlayerPacketHeader::fromBytes(reinterpret_cast<const uint8_t*>(packet.constData())),
+                            payload))
+        return false;
+    return SendToMainWindow(request.release());
+}
+
+void CPictureManager::Refresh()
+{
+    QDir().mkpath(folder_);
+    const QString listPath = QDir(folder_).filePath(QLatin1String(gallery::kListName));
+    QFile::remove(listPath);
+    list_ = {};
+    combo_->clear();
+    thumbs_->clear();
+    if (!Download(gallery::ListUrl(ip_), listPath)) {
+        platform::messageBox(T(Msg::ConnectFailed));
+    } else {
+        QFile file(listPath);
+        const auto parsed = file.open(QIODevice::ReadOnly) ? gallery::ParseList(file.readAll(), ip_) : std::nullopt;
+        if (parsed) {
+            list_ = *parsed;
+            for (const gallery::GalleryFolder& f : list_.folders)
+                combo_->addItem(gallery::FolderItemText(f));
+            const int k = gallery::FolderToSelect(list_.folders, current_);
+            if (k >= 0) {
+                combo_->setCurrentIndex(k);
+                ShowFolder(k, false);
+            }
+        }
+    }
+}
+
+int CPictureManager::SelectedFolder() const
+{
+    const int k = combo_->currentIndex();
+    return k >= 0 && k < int(list_.folders.size()) ? k : -1;
+}
+
+void CPictureManager::ShowFolder(int k, bool selectionChanged)
+{
+    if (k < 0 || k >= int(list_.folders.size()))
+        return;
+    const gallery::GalleryFolder folder = list_.folders[std::size_t(k)];
+    if (selectionChanged) {
+        thumbs_->clear();
+        thumbs_->setFocus();
+        current_ = folder.name;
+    }
+    // A folder name from the player becomes a folder here only when it
+    // cannot leave the working folder.
+    const bool safeFolder = gallery::IsSafeLocalName(folder.name);
+    const QString local = QDir(folder_).filePath(folder.name);
+    if (safeFolder)
+        QDir().mkpath(local);
+    const int n = int(folder.pictures.size());
+    bar_->SetRange(0, uint64_t(n));
+    bar_->SetPos(0);
+    bar_->setVisible(true);
+    QStringList names;
+    for (int j = 0; j < n; ++j) {
+        const QString name = gallery::UrlFileName(folder.pictures[std::size_t(j)].thumbUrl);
+        names << name;
+        if (safeFolder && gallery::IsSafeLocalName(name))
+            Download(folder.pictures[std::size_t(j)].thumbUrl, QDir(local).filePath(name));
+        bar_->SetPos(uint64_t(j));
+    }
+    thumbs_->setUpdatesEnabled(false);
+    thumbs_->clear();
+    for (int j = 0; j < n; ++j) {
+        QImage thumb(gallery::kThumbWidth, gallery::kThumbHeight, QImage::Format_ARGB32);
+        thumb.fill(Qt::white);
+        const QString path = QDir(local).filePath(names[j]);
+        if (safeFolder && gallery::IsSafeLocalName(names[j]) && gallery::RescaleFileInPlace(path))
+            thumb = gallery::Thumbnail(QImage(path));
+        thumbs_->addItem(new QListWidgetItem(QIcon(QPixmap::fromImage(thumb)), names[j]));
+    }
+    thumbs_->setUpdatesEnabled(true);
+    bar_->setVisible(false);
+}
+
+void CPictureManager::OnPreview(int i)
+{
+    const int k = SelectedFolder();
+    if (k < 0 || i < 0 || i >= int(list_.folders[std::size_t(k)].pictures.size()))
+        return;
+    const QString url = list_.folders[std::size_t(k)].pictures[std::size_t(i)].fullUrl;
+    QDir().mkpath(folder_);
+    bar_->SetRange(0, 1);
+    bar_->SetPos(0);
+    bar_->setVisible(true);
+    const QString path = QDir(folder_).filePath(QLatin1String(gallery::kPreviewName));
+    const bool ok = Download(url, path);
+    bar_->SetPos(1);
+    bar_->setVisible(false);
+    if (!ok) {
+        platform::messageBox(T(Msg::ConnectFailed));
+        return;
+    }
+    if (openPreview) {
+        openPreview(path, gallery::UrlFileName(url));
+        return;
+    }
+    CPictureDisplay display(path, gallery::UrlFileName(url), this);
+    display.exec();
+}
+
+void CPictureManager::OnNewFolder()
+{
+    if (busy_)
+        return;
+    QByteArray bytes;
+    const QString why = gallery::CheckNewFolder(name_->text(), list_.folders, language_, &bytes);
+    if (!why.isEmpty()) {
+        platform::messageBox(why);
+        return;
+    }
+    busy_ = Send(gallery::kNewFolder, 0, bytes);
+}
+
+void CPictureManager::OnDelFolder()
+{
+    if (busy_)
+        return;
+    const int k = SelectedFolder();
+    QByteArray bytes;
+    if (k < 0 || list_.folders[std::size_t(k)].name.isEmpty()) {
+        platform::messageBox(T(Msg::EnterFolder));
+        return;
+    }
+    const QString why = gallery::CheckFolderName(list_.folders[std::size_t(k)].name, language_, &bytes);
+    if (!why.isEmpty()) {
+        platform::messageBox(why);
+        return;
+    }
+    if (platform::messageBox(T(Msg::ConfirmDelete), QString(), platform::MsgButtons::YesNo,
+                             platform::MsgIcon::Question) != platform::MsgResult::Yes)
+        return;
+    busy_ = Send(gallery::kDeleteFolder, 0, bytes);
+}
+
+void CPictureManager::OnAddPic()
+{
+    if (busy_)
+        return;
+    const int k = SelectedFolder();
+    if (k < 0) {
+        platform::messageBox(T(Msg::EnterFolder));
+        return;
+    }
+    platform::FileDialogCall call;
+    call.kind = platform::FileDialogKind::Open;
+    call.caption = T(Msg::SelectPicTitle);
+    call.filter = QStringLiteral("Pic File(*.JPG;*.BMP;*.PNG)|*.JPG;*.BMP;*.PNG||");
+    const QStringList paths = platform::fileDialogMulti(call, this);
+    if (paths.isEmpty())
+        return;
+    QString why;
+    if (!gallery::QueueFiles(paths, list_.folders[std::size_t(k)].name, language_, queue_, &why)) {
+        platform::messageBox(why);
+        return;
+    }
+    StartUpload();
+}
+
+void CPictureManager::OnBatchAddPic()
+{
+    if (busy_)
+        return;
+    platform::FileDialogCall call;
+    call.kind = platform::FileDialogKind::Folder;
+    call.folder = lastBatchFolder_.isEmpty() ? QCoreApplication::applicationDirPath() : lastBatchFolder_;
+    const QString chosen = platform::fileDialog(call, this);
+    if (chosen.isEmpty())
+        return;
+    lastBatchFolder_ = chosen;
+    QString why;
+    if (!gallery::ScanBatchFolder(chosen, list_.folders, language_, queue_, &why)) {
+        platform::messageBox(why);
+        return;
+    }
+    StartUpload();
+}
+
+void CPictureManager::OnDelPictures()
+{
+    if (busy_)
+        return;
+    const QList<QListWidgetItem*> items = thumbs_->selectedItems();
+    if (items.isEmpty()) {
+        platform::messageBox(T(Msg::SelectFile));
+        return;
+    }
+    const int k = SelectedFolder();
+    if (k < 0)
+        return;
+    if (platform::messageBox(T(Msg::ConfirmDelete), QString(), platform::MsgButtons::YesNo,
+                             platform::MsgIcon::Question) != platform::MsgResult::Yes)
+        return;
+    const gallery::GalleryFolder& folder = list_.folders[std::size_t(k)];
+    std::vector<int> rows;
+    for (QListWidgetItem* item : items)
+        rows.push_back(thumbs_->row(item));
+    std::sort(rows.begin(), rows.end());
+    QStringList names;
+    for (int row : rows)
+        if (row >= 0 && row < int(folder.pictures.size()))
+            names << gallery::UrlFileName(folder.pictures[std::size_t(row)].thumbUrl);
+    QString why;
+    const QByteArray payload = gallery::DeletePayload(folder.name, names, language_, &why);
+    if (payload.isEmpty()) {
+        platform::messageBox(why);
+        return;
+    }
+    busy_ = true;
+    Send(gallery::kDeletePictures, 0, payload);
+}
+
+void CPictureManager::StartUpload()
+{
+    total_ = gallery::QueueBytes(queue_);
+    sent_ = 0;
+    const QString why = gallery::CheckUploadSize(total_, list_.freeSpace, language_);
+    if (!why.isEmpty()) {
+        queue_.clear();
+        platform::messageBox(why);
+        return;
+    }
+    bar_->SetRange(0, total_);
+    bar_->SetPos(0);
+    bar_->setVisible(true);
+    busy_ = true;
+    Announce();
+}
+
+void CPictureManager::Announce()
+{
+    if (queue_.empty()) {
+        bar_->setVisible(false);
+        Refresh();
+        busy_ = false;
+        return;
+    }
+    const gallery::GalleryUpload& entry = queue_.front();
+    QByteArray folder, name;
+    QString why = gallery::CheckFolderName(entry.folder, language_, &folder);
+    if (why.isEmpty())
+        why = gallery::CheckFileName(QFileInfo(entry.files.front()).fileName(), language_, &name);
+    if (!why.isEmpty()) {
+        StopUpload(why);
+        return;
+    }
+    step_ = 0;
+    if (!Send(gallery::kPicture, gallery::kAnnounce, folder + ':' + name))
+        StopUpload(QString());
+}
+
+void CPictureManager::SendChunk()
+{
+    if (queue_.empty())
+        return;
+    if (!file_) {
+        file_ = std::make_unique<QFile>(queue_.front().files.front());
+        if (!file_->open(QIODevice::ReadOnly)) {
+            const QString path = file_->fileName();
+            file_.reset();
+            StopUpload(T(Msg::OpenFailed) + QDir::toNativeSeparators(path));
+            return;
+        }
+    }
+    const QByteArray chunk = file_->read(gallery::kChunkSize);
+    const uint16_t arg = gallery::ChunkArgument(chunk.size());
+    if (arg == gallery::kLastChunk) {
+        step_ = 2;
+        file_.reset();
+        gallery::GalleryUpload& entry = queue_.front();
+        entry.files.removeFirst();
+        if (entry.files.isEmpty())
+            queue_.erase(queue_.begin());
+    } else {
+        step_ = 1;
+    }
+    sent_ += uint64_t(chunk.size());
+    bar_->SetPos(sent_);
+    if (!Send(gallery::kPicture, arg, chunk))
+        StopUpload(QString());
+}
+
+void CPictureManager::StopUpload(const QString& message)
+{
+    // The chain stops and the dialog takes changes again.
+    file_.reset();
+    queue_.clear();
+    bar_->setVisible(false);
+    busy_ = false;
+    if (!message.isEmpty())
+        platform::messageBox(message);
+}
+
+void CPictureManager::OnGalleryReply(uint16_t operation)
+{
+    switch (operation) {
+    case gallery::kNewFolder:
+    case gallery::kDeleteFolder:
+    case gallery::kDeletePictures:
+        Refresh();
+        busy_ = false;
+        break;
+    case gallery::kPicture:
+        if (!busy_)
+            break;
+        if (step_ == 2)
+            Announce();
+        else
+            SendChunk();
+        break;
+    default:
+        break;
+    }
+}
+
+void CPictureManager::reject()
+{
+    if (platform::messageBox(T(Msg::ConfirmExit), QString(), platform::MsgButtons::YesNo,
+                             platform::MsgIcon::Question) == platform::MsgResult::Yes)
+        QDialog::reject();
+}

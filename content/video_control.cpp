@@ -1,0 +1,305 @@
+#include "content/video_control.h"
+
+#include "common/text_coding.h"
+#include "core/reply_handlers.h"
+#include "platform/app_identity.h"
+#include "platform/messages.h"
+#include "transport/records.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSlider>
+
+#include <memory>
+
+namespace {
+
+QString tr2(int language, const char* en, const char* zh)
+{
+    return language == 4 ? QString::fromUtf8(zh) : QString::fromUtf8(en);
+}
+
+constexpr remote::PlayMode kModes[5] = {remote::PlayMode::TypeLoop, remote::PlayMode::SingleLoop,
+                                        remote::PlayMode::SinglePlay, remote::PlayMode::TypeRandom,
+                                        remote::PlayMode::AllRandom};
+
+}  // namespace
+
+CVideoControl::CVideoControl(const QString& titlePrefix, const QString& folder, QWidget* parent)
+    : QDialog(parent), platform::MessageWindow(static_cast<QWidget*>(this)),
+      language_(int(platform::appLanguage())), folder_(folder)
+{
+    setWindowTitle(titlePrefix + tr2(language_, replies::kVideoControl.english, replies::kVideoControl.chinese));
+    typeGroup_ = new QGroupBox(tr2(language_, "Type", "切换类别"), this);
+    videoGroup_ = new QGroupBox(this);
+    layoutGroup_ = new QGroupBox(tr2(language_, "Layout", "切换布局"), this);
+    modeGroup_ = new QGroupBox(tr2(language_, "Mode", "播放模式"), this);
+    videoCheck_ = new QCheckBox(tr2(language_, "Video", "切换视频"), this);
+    connect(videoCheck_, &QCheckBox::toggled, this, [this](bool on) {
+        if (!on)
+            for (QPushButton* b : videoButtons_)
+                b->hide();
+    });
+    for (int i = 0; i < 5; ++i) {
+        modeButtons_[i] = MakeButton(remote::PlayModeLabel(kModes[i], language_), 4904 + i, modeGroup_);
+        connect(modeButtons_[i], &QPushButton::clicked, this, [this, i] { OnModeButton(kModes[i]); });
+    }
+    play_ = MakeButton(tr2(language_, "play", "播放"), 4909, modeGroup_);
+    pause_ = MakeButton(tr2(language_, "pause", "暂停"), 4910, modeGroup_);
+    previous_ = MakeButton(remote::PlayModeLabel(remote::PlayMode::Previous, language_), 4913, modeGroup_);
+    next_ = MakeButton(remote::PlayModeLabel(remote::PlayMode::Next, language_), 4914, modeGroup_);
+    connect(play_, &QPushButton::clicked, this, [this] { OnPlay(true); });
+    connect(pause_, &QPushButton::clicked, this, [this] { OnPlay(false); });
+    connect(previous_, &QPushButton::clicked, this, [this] { OnModeButton(remote::PlayMode::Previous); });
+    connect(next_, &QPushButton::clicked, this, [this] { OnModeButton(remote::PlayMode::Next); });
+    volume_ = new QSlider(Qt::Horizontal, modeGroup_);
+    volume_->setObjectName(QStringLiteral("4911"));
+    volume_->setRange(0, 100);
+    volume_->setTickInterval(1);
+    connect(volume_, &QSlider::valueChanged, this, [this] { volumeChanged_ = true; });
+    volumeLabel_ = new QLabel(tr2(language_, "Volume", "音量"), modeGroup_);
+    time_ = new QLabel(QStringLiteral("00:00/00:00"), modeGroup_);
+    bar_ = new QProgressBar(modeGroup_);
+    bar_->setRange(0, 100);
+    bar_->setValue(0);
+    bar_->setTextVisible(false);
+    name_ = new QLabel(modeGroup_);
+    name_->setAlignment(Qt::AlignCenter);
+    for (int j = 0; j < remote::kMaxVideoButtons; ++j) {
+        videoButtons_[j] = MakeButton(QString(), 5100 + j, videoGroup_);
+        videoButtons_[j]->hide();
+        connect(videoButtons_[j], &QPushButton::clicked, this, [this, j] { OnVideoButton(j); });
+    }
+
+    onMessage(platform::WM_VIDEO_LIST_REPLY, [this](platform::WPARAM w, platform::LPARAM l) {
+        std::unique_ptr<PlayerCatalog> catalog(reinterpret_cast<PlayerCatalog*>(l));
+        if (w == 0 && catalog) {
+            types_ = remote::TypesFromCatalog(*catalog);
+            auto request = std::make_unique<SendRequest>();
+            proto::PlayerPacketHeader h;
+            h.command = proto::CMD_LAYOUT;
+            if (request->SetPacket(h))
+                SendToMainWindow(request.release());
+        }
+        return platform::LRESULT(0);
+    });
+    onMessage(platform::WM_TRACKBAR_VALUES_REPLY, [this](platform::WPARAM w, platform::LPARAM l) {
+        std::unique_ptr<replies::TrackbarRecord> record(reinterpret_cast<replies::TrackbarRecord*>(l));
+        if (w == 1 && record) {
+            volume_->blockSignals(true);
+            volume_->setValue(record->param);
+            volume_->blockSignals(false);
+        }
+        return platform::LRESULT(0);
+    });
+    onMessage(platform::WM_VIDEO_UPLOAD_REPLY, [this](platform::WPARAM, platform::LPARAM l) {
+        if (l)
+            OnLayoutList(*reinterpret_cast<const QString*>(l));
+        return platform::LRESULT(0);
+    });
+    onMessage(platform::WM_VIDEO_CONTROL_REPLY, [this](platform::WPARAM w, platform::LPARAM l) {
+        if (w == remote::kCmdProgress && l)
+            OnProgressReply(*reinterpret_cast<const QByteArray*>(l));
+        return platform::LRESULT(0);
+    });
+    resize(1280, 720);
+}
+
+CVideoControl::~CVideoControl() = default;
+
+QPushButton* CVideoControl::MakeButton(const QString& label, int id, QWidget* parent)
+{
+    auto* b = new QPushButton(label, parent);
+    b->setObjectName(QString::number(id));
+    b->setAutoDefault(false);
+    b->setFont(font());
+    return b;
+}
+
+void CVideoControl::OnInitDialog()
+{
+    auto request = std::make_unique<SendRequest>();
+    proto::PlayerPacketHeader h;
+    h.command = proto::CMD_VIDEO_LIST;
+    if (request->SetPacket(h))
+        SendToMainWindow(request.release());
+    platform::MessageWindow::setTimer(kTimer, kTimerMs);
+}
+
+void CVideoControl::done(int result)
+{
+    platform::MessageWindow::killTimer(kTimer);
+    QDialog::done(result);
+}
+
+void CVideoControl::onTimer(unsigned id)
+{
+    if (id != kTimer)
+        return;
+    if (volumeChanged_) {
+        Send(remote::kCmdSound, QString::asprintf("%d", volume_->value()));
+        volumeChanged_ = false;
+    }
+    if (polling_)
+        Send(remote::kCmdProgress, QString());
+}
+
+void CVideoControl::Send(int cmdId, const QString& value)
+{
+    if (!platform::findWindow(platform::appTitle()))
+        return;
+    const QByteArray document = remote::WriteVideoControlDocument(folder_, cmdId, value);
+    const QByteArray packet = remote::VideoControlPacket(cmdId, document);
+    if (packet.isEmpty())
+        return;
+    auto request = std::make_unique<SendRequest>();
+    if (request->SetPacket(proto::PlayerPacketHeader::fromBytes(reinterpret_cast<const uint8_t*>(packet.constData())),
+                           document))
+        SendToMainWindow(request.release());
+}
+
+void CVideoControl::OnLayoutList(const QString& text)
+{
+    layouts_ = remote::SplitLayoutList(text);
+    // The buttons are made once; a second list only renames what it can.
+    if (!buttonsBuilt_) {
+        buttonsBuilt_ = true;
+        for (int i = 0; i < int(types_.size()) && i < remote::kMaxTypeButtons; ++i) {
+            QPushButton* b = MakeButton(types_[std::size_t(i)].name, 5000 + i, typeGroup_);
+            connect(b, &QPushButton::clicked, this, [this, i] { OnTypeButton(i); });
+            b->show();
+            typeButtons_.push_back(b);
+        }
+        for (int i = 0; i < layouts_.size() && i < remote::kMaxLayoutButtons; ++i) {
+            QPushButton* b = MakeButton(layouts_[i] + QStringLiteral(".GFD"), 5200 + i, layoutGroup_);
+            connect(b, &QPushButton::clicked, this, [this, i] { OnLayoutButton(i); });
+            b->show();
+            layoutButtons_.push_back(b);
+        }
+        LayoutControls();
+    }
+    polling_ = true;
+}
+
+void CVideoControl::OnProgressReply(const QByteArray& payload)
+{
+    const auto view = remote::ReadProgressReply(payload);
+    if (!view)
+        return;
+    bar_->setValue(view->percent);
+    time_->setText(view->timeText);
+    if (view->hasName)
+        name_->setText(view->nameText);
+}
+
+void CVideoControl::OnTypeButton(int i)
+{
+    if (i < 0 || i >= int(types_.size()))
+        return;
+    const remote::PlayTypeEntry& type = types_[std::size_t(i)];
+    if (!videoCheck_->isChecked()) {
+        Send(remote::kCmdType, type.name);
+        return;
+    }
+    selectedType_ = i;
+    const QRect group = videoGroup_->contentsRect();
+    for (int j = 0; j < remote::kMaxVideoButtons; ++j) {
+        QPushButton* b = videoButtons_[std::size_t(j)];
+        if (j < type.videos.size()) {
+            b->setText(type.videos[j]);
+            b->setGeometry(remote::GridCell(group, j, 10, 30, 20));
+            b->show();
+        } else {
+            b->hide();
+        }
+    }
+}
+
+void CVideoControl::OnVideoButton(int j)
+{
+    if (selectedType_ == kNoType || selectedType_ >= int(types_.size()))
+        return;
+    const remote::PlayTypeEntry& type = types_[std::size_t(selectedType_)];
+    if (j < 0 || j >= type.videos.size())
+        return;
+    Send(remote::kCmdPlayName, type.name + QLatin1Char(':') + type.videos[j]);
+}
+
+void CVideoControl::OnLayoutButton(int i)
+{
+    if (i >= 0 && i < layouts_.size())
+        Send(remote::kCmdLayout, layouts_[i]);
+}
+
+void CVideoControl::OnModeButton(remote::PlayMode mode)
+{
+    Send(remote::kCmdPlayMode, remote::PlayModeLabel(mode, language_));
+}
+
+void CVideoControl::OnPlay(bool play)
+{
+    Send(remote::kCmdPlay, play ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+QString CVideoControl::timeText() const { return time_->text(); }
+QString CVideoControl::nameText() const { return name_->text(); }
+int CVideoControl::progress() const { return bar_->value(); }
+
+void CVideoControl::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    LayoutControls();
+}
+
+void CVideoControl::keyPressEvent(QKeyEvent* event)
+{
+    // Enter and Escape neither press a button nor close the dialog.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Escape)
+        return;
+    QDialog::keyPressEvent(event);
+}
+
+void CVideoControl::LayoutControls()
+{
+    const int cx = width();
+    const int cy = height();
+    const int f = cy / 5;
+    const int g = 9 * (4 * f / 10);
+    auto span = [](QWidget* w, int l, int t, int r, int b) { w->setGeometry(l, t, std::max(0, r - l), std::max(0, b - t)); };
+    span(typeGroup_, 10, 10, cx - 20, 2 * f);
+    span(videoGroup_, 10, 2 * f + 10, cx - 20, g);
+    span(layoutGroup_, 10, g + 10, cx - 20, 4 * f);
+    span(modeGroup_, 10, 4 * f + 10, cx - 20, cy - 10);
+    videoCheck_->setGeometry(videoGroup_->x() + 20, videoGroup_->y() - 8, 100, 30);
+    videoCheck_->raise();
+
+    // Inside the frame, below the group's title, so no button covers it.
+    const QRect typeRect = typeGroup_->contentsRect();
+    for (std::size_t i = 0; i < typeButtons_.size(); ++i)
+        typeButtons_[i]->setGeometry(remote::GridCell(typeRect, int(i), 10, 31, 24));
+    const QRect layoutRect = layoutGroup_->contentsRect();
+    for (std::size_t i = 0; i < layoutButtons_.size(); ++i)
+        layoutButtons_[i]->setGeometry(remote::LayoutCell(layoutRect, int(i)));
+    const QRect videoRect = videoGroup_->contentsRect();
+    for (int j = 0; j < remote::kMaxVideoButtons; ++j)
+        videoButtons_[std::size_t(j)]->setGeometry(remote::GridCell(videoRect, j, 10, 30, 20));
+
+    const int u = typeGroup_->width() / 31;
+    const int h = modeGroup_->height();
+    const int row1 = h / 8, rowH = std::max(h * 2 / 8, 24), row2 = h * 5 / 8 - h / 16;
+    for (int i = 0; i < 5; ++i)
+        modeButtons_[std::size_t(i)]->setGeometry((3 * i + 1) * u, row1, 2 * u, rowH);
+    QPushButton* second[4] = {play_, pause_, previous_, next_};
+    for (int i = 0; i < 4; ++i)
+        second[i]->setGeometry((3 * i + 1) * u, row2, 2 * u, rowH);
+    const int right = modeGroup_->width() - u;
+    volume_->setGeometry(16 * u, row1 + rowH / 4, std::max(0, right - 16 * u - 80), rowH / 2);
+    volumeLabel_->setGeometry(right - 70, row1, 70, rowH);
+    time_->setGeometry(13 * u, row2, 3 * u, rowH / 2);
+    bar_->setGeometry(16 * u, row2 + rowH / 4 - 5, std::max(0, right - 16 * u), 10);
+    name_->setGeometry(16 * u, row2 + rowH / 4 + 8, std::max(0, right - 16 * u), rowH / 2);
+}

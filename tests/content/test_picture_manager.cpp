@@ -1,0 +1,267 @@
+#include "content/picture_manager.h"
+#include "tests/content/content_harness.h"
+
+#include "common/controls/folder_edit.h"
+#include "common/text_coding.h"
+#include "platform/dialogs.h"
+#include "player/gallery_http.h"
+#include "player/remote_commands.h"
+
+#include <QBuffer>
+#include <QComboBox>
+#include <QImage>
+#include <QListWidget>
+#include <QTemporaryDir>
+
+#include <algorithm>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using contenttest::Harness;
+using testsupport::waitUntil;
+
+QByteArray png(int w, int h)
+{
+    QImage image(w, h, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+struct Gallery {
+    explicit Gallery(Harness& h, unsigned language = 9) : h(h), server(*h.player)
+    {
+        (void)language;
+        ok = server.start(&why);
+        std::lock_guard lock(h.player->stateMutex());
+        auto& s = sim::remoteState(*h.player);
+        s.gallery["A"] = {"c.png", "x.jpg", "y.jpg", "z.jpg"};
+        s.pictureData["A:c.png"] = png(400, 200);
+    }
+    std::vector<sim::GalleryChange> changes()
+    {
+        std::lock_guard lock(h.player->stateMutex());
+        return sim::remoteState(*h.player).galleryChanges;
+    }
+    void set(const std::function<void(sim::RemoteState&)>& f)
+    {
+        std::lock_guard lock(h.player->stateMutex());
+        f(sim::remoteState(*h.player));
+    }
+    Harness& h;
+    sim::GalleryHttpServer server;
+    bool ok = false;
+    QString why;
+};
+
+#define START_GALLERY(g)                                                                          \
+    if (!(g).ok)                                                                                  \
+        GTEST_SKIP() << "port 23333 on the simulator's address is taken: " << (g).why.toStdString()
+
+struct Dialog {
+    explicit Dialog(Harness& h) : dialog(h.doc->titlePrefix(), h.doc->tempFolder(), h.player->options().address)
+    {
+        dialog.OnInitDialog();
+    }
+    CPictureManager dialog;
+};
+
+TEST(PictureManager, ListThumbnailsAndPreview)
+{
+    Harness h;
+    Gallery g(h);
+    START_GALLERY(g);
+    Dialog d(h);
+    ASSERT_EQ(d.dialog.folders()->count(), 1);
+    EXPECT_EQ(d.dialog.folders()->itemText(0), "A (4)");
+    EXPECT_EQ(d.dialog.thumbnails()->count(), 4);
+    const auto lines = g.server.requestLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(lines.front().startsWith("GET /image/names?time=")) << lines.front().constData();
+    const QImage thumb(h.doc->tempFolder() + "/A/c.png");
+    EXPECT_EQ(thumb.size(), QSize(100, 75));
+    EXPECT_EQ(thumb.pixelColor(50, 5), QColor(Qt::white));
+    EXPECT_EQ(thumb.pixelColor(50, 37), QColor(Qt::red));
+    QString previewPath, previewTitle;
+    d.dialog.openPreview = [&](const QString& p, const QString& t) {
+        previewPath = p;
+        previewTitle = t;
+    };
+    d.dialog.OnPreview(0);
+    EXPECT_EQ(previewTitle, "c.png");
+    EXPECT_EQ(QImage(previewPath).size(), QSize(400, 200));
+    d.dialog.OnPreview(1);  // not served: the connection message
+    EXPECT_EQ(h.boxTexts().back(), "Failed to connect gallery, please check the http server？");
+
+    d.dialog.show();
+    d.dialog.grab().save(contenttest::screenshotPath("picture_manager_en"));
+}
+
+TEST(PictureManager, FolderChangesAndDeletion)
+{
+    Harness h;
+    Gallery g(h);
+    START_GALLERY(g);
+    Dialog d(h);
+    d.dialog.nameEdit()->setText("  New");
+    d.dialog.OnNewFolder();
+    EXPECT_TRUE(d.dialog.busy());
+    ASSERT_TRUE(waitUntil([&] { return !d.dialog.busy(); }));
+    EXPECT_EQ(d.dialog.folders()->count(), 2);
+    d.dialog.folders()->setCurrentIndex(0);
+    d.dialog.ShowFolder(0, true);
+    for (int row : {1, 2, 3})
+        d.dialog.thumbnails()->item(row)->setSelected(true);
+    d.dialog.OnDelPictures();
+    ASSERT_TRUE(waitUntil([&] { return !d.dialog.busy(); }));
+    const auto changes = g.changes();
+    ASSERT_EQ(changes.size(), 2u);
+    EXPECT_EQ(changes[0].operation, 0);
+    EXPECT_EQ(changes[0].payload, "New");
+    EXPECT_EQ(changes[1].operation, 3);
+    EXPECT_EQ(changes[1].payload, "A:x.jpg:y.jpg:z.jpg");
+    EXPECT_EQ(d.dialog.folders()->itemText(0), "A (1)");
+    // Del Folder of the selection after the confirmation.
+    d.dialog.OnDelFolder();
+    ASSERT_TRUE(waitUntil([&] { return !d.dialog.busy(); }));
+    EXPECT_EQ(g.changes().back().operation, 1);
+    EXPECT_EQ(g.changes().back().payload, "A");
+}
+
+TEST(PictureManager, UploadInChunks)
+{
+    Harness h;
+    Gallery g(h);
+    START_GALLERY(g);
+    QTemporaryDir dir;
+    const QByteArray big = testsupport::randomBytes(8192000, 7);
+    ASSERT_TRUE(testsupport::writeFile(dir.path() + "/big.jpg", big));
+    ASSERT_TRUE(testsupport::writeFile(dir.path() + "/small.png", png(10, 10)));
+    platform::setFileDialogMultiAnswerer(
+        [&](const platform::FileDialogCall&) { return QStringList{dir.path() + "/big.jpg", dir.path() + "/small.png"}; });
+    Dialog d(h);
+    d.dialog.OnAddPic();
+    platform::setFileDialogMultiAnswerer(nullptr);
+    ASSERT_TRUE(waitUntil([&] { return !d.dialog.busy(); }, 15000));
+    const auto changes = g.changes();
+    ASSERT_EQ(changes.size(), 5u);
+    struct Row {
+        uint16_t arg;
+        int size;
+    };
+    const Row rows[] = {{0, 9}, {1, 8192000}, {2, 0}, {0, 11}, {2, int(png(10, 10).size())}};
+    for (std::size_t i = 0; i < changes.size(); ++i) {
+        EXPECT_EQ(changes[i].operation, 2) << i;
+        EXPECT_EQ(changes[i].argument, rows[i].arg) << i;
+        EXPECT_EQ(changes[i].payload.size(), rows[i].size) << i;
+    }
+    EXPECT_EQ(changes[0].payload, "A:big.jpg");
+    EXPECT_EQ(changes[1].payload, big);
+    EXPECT_EQ(d.dialog.folders()->itemText(0), "A (6)");  // refreshed after the last acknowledgement
+
+    // No free space in the list: refused before anything is sent.
+    g.set([](sim::RemoteState& s) { s.freeSpace = 10; });
+    d.dialog.Refresh();
+    platform::setFileDialogMultiAnswerer(
+        [&](const platform::FileDialogCall&) { return QStringList{dir.path() + "/small.png"}; });
+    d.dialog.OnAddPic();
+    platform::setFileDialogMultiAnswerer(nullptr);
+    EXPECT_EQ(h.boxTexts().back(), "There is not enough storage space for the player, please reduce the send file");
+    EXPECT_EQ(g.changes().size(), 5u);
+}
+
+TEST(PictureManager, BatchOfGifOnlyAndHostileNames)
+{
+    Harness h;
+    Gallery g(h);
+    START_GALLERY(g);
+    g.set([](sim::RemoteState& s) {
+        s.gallery[".."] = {"evil.png"};
+        s.pictureData["..:evil.png"] = png(4, 4);
+    });
+    QTemporaryDir dir;
+    ASSERT_TRUE(testsupport::writeFile(dir.path() + "/G/a.gif", "GIF89a"));
+    platform::setFileDialogAnswerer([&](const platform::FileDialogCall&) { return dir.path(); });
+    Dialog d(h);
+    d.dialog.OnBatchAddPic();
+    platform::setFileDialogAnswerer(nullptr);
+    EXPECT_EQ(h.boxTexts().back(), "No Picture files or duplicate Picture files for the selected category");
+    EXPECT_FALSE(d.dialog.busy());
+    // The folder ".." is listed but never becomes a path outside the working folder.
+    d.dialog.ShowFolder(0, true);
+    EXPECT_FALSE(QFile::exists(QDir(h.doc->tempFolder()).filePath("../evil.png")));
+}
+
+TEST(PictureManager, ChineseScreenshot)
+{
+    Harness h(4);
+    Gallery g(h);
+    START_GALLERY(g);
+    g.set([](sim::RemoteState& s) { s.gallery[text::CStringToDoubleByteText(QString::fromUtf8("图库"))] = {}; });
+    Dialog d(h);
+    EXPECT_EQ(d.dialog.windowTitle(), h.doc->titlePrefix() + QString::fromUtf8("图库管理"));
+    d.dialog.show();
+    d.dialog.grab().save(contenttest::screenshotPath("picture_manager_zh"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PictureManager, PictureThatCannotBeOpenedStopsTheChain)
+{
+    Harness h;
+    Gallery g(h);
+    START_GALLERY(g);
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir().mkpath(dir.path() + "/folder.jpg"));  // listed, but no file to read
+    platform::setFileDialogMultiAnswerer(
+        [&](const platform::FileDialogCall&) { return QStringList{dir.path() + "/folder.jpg"}; });
+    Dialog d(h);
+    d.dialog.OnAddPic();
+    platform::setFileDialogMultiAnswerer(nullptr);
+    ASSERT_TRUE(waitUntil([&] { return !d.dialog.busy(); }));
+    ASSERT_FALSE(h.boxTexts().isEmpty());
+    EXPECT_TRUE(h.boxTexts().back().startsWith("The picture cannot be opened: ")) << h.boxTexts().back().toStdString();
+    ASSERT_EQ(g.changes().size(), 1u);  // the announcement only
+    EXPECT_EQ(g.changes()[0].payload, "A:folder.jpg");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PictureManager, AcknowledgementDuringADownloadWaitsForIt)
+{
+    Harness h;
+    Gallery g(h);
+    START_GALLERY(g);
+    Dialog d(h);
+    std::size_t listsAtReply = 0;
+    bool sent = false;
+    g.server.onRequest = [&](const QByteArray& line) {
+        // While the dialog waits for this thumbnail, an acknowledgement comes.
+        if (!sent && line.contains("/thumb/")) {
+            sent = true;
+            listsAtReply = g.server.requestLines().size();
+            platform::sendMessage(&d.dialog, platform::WM_GALLERY_REPLY, 0, 0);
+            EXPECT_EQ(g.server.requestLines().size(), listsAtReply);  // not handled inside the wait
+        }
+    };
+    d.dialog.ShowFolder(0, true);
+    ASSERT_TRUE(sent);
+    // Handled afterwards: the refresh fetches the list again.
+    EXPECT_TRUE(waitUntil([&] {
+        const auto lines = g.server.requestLines();
+        return std::count_if(lines.begin(), lines.end(),
+                             [](const QByteArray& l) { return l.contains("/image/names"); }) == 2;
+    }));
+    g.server.onRequest = nullptr;
+}
+
+}  // namespace

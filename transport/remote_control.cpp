@@ -1,0 +1,182 @@
+#include "transport/remote_control.h"
+
+#include "common/json_coding.h"
+#include "common/text_coding.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <cstdint>
+
+namespace remote {
+
+namespace {
+
+// A fixed name field of the catalogue with its zero bytes skipped (not
+// stopped at), decoded from code page 936.
+template <std::size_t N>
+QString fieldText(const std::array<uint8_t, N>& field)
+{
+    QByteArray bytes;
+    for (uint8_t b : field)
+        if (b != 0)
+            bytes.append(char(b));
+    return text::DoubleByteTextToCString(bytes);
+}
+
+}  // namespace
+
+QString PlayModeLabel(PlayMode mode, int language)
+{
+    const bool zh = language == 4;
+    switch (mode) {
+    case PlayMode::TypeLoop: return zh ? QStringLiteral("类别循环") : QStringLiteral("type loop");
+    case PlayMode::SingleLoop: return zh ? QStringLiteral("单曲循环") : QStringLiteral("single loop");
+    case PlayMode::SinglePlay: return zh ? QStringLiteral("单曲播放") : QStringLiteral("single play");
+    case PlayMode::TypeRandom: return zh ? QStringLiteral("类别随机") : QStringLiteral("type random");
+    case PlayMode::AllRandom: return zh ? QStringLiteral("全部随机") : QStringLiteral("all random");
+    case PlayMode::Previous: return zh ? QStringLiteral("上一首") : QStringLiteral("previous");
+    case PlayMode::Next: return zh ? QStringLiteral("下一首") : QStringLiteral("next");
+    }
+    return {};
+}
+
+const char* KeyOfCommand(int cmdId)
+{
+    switch (cmdId) {
+    case kCmdType: return "type";
+    case kCmdPlayMode: return "playMode";
+    case kCmdLayout: return "layoutName";
+    case kCmdSound: return "sound";
+    case kCmdPlay: return "play";
+    case kCmdProgress: return "playStep";
+    case kCmdPlayName: return "playName";
+    default: return "";
+    }
+}
+
+namespace {
+Json::Value documentValue(int cmdId, const QString& value)
+{
+    Json::Value root(Json::objectValue);
+    root["cmdId"] = cmdId;
+    const char* key = KeyOfCommand(cmdId);
+    if (*key)
+        root[key] = text::CStringToUtf8(value);
+    return root;
+}
+}  // namespace
+
+QByteArray BuildVideoControlDocument(int cmdId, const QString& value)
+{
+    return QByteArray::fromStdString(jsonio::write(documentValue(cmdId, value)));
+}
+
+QByteArray WriteVideoControlDocument(const QString& folder, int cmdId, const QString& value)
+{
+    QDir().mkpath(folder);
+    const QString path = QDir(folder).filePath(QLatin1String(kDocumentName));
+    if (!jsonio::writeFile(path, documentValue(cmdId, value)))
+        return {};
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return file.readAll();
+}
+
+QByteArray VideoControlPacket(int cmdId, const QByteArray& document)
+{
+    if (document.isEmpty() || std::size_t(document.size()) > proto::kBufferSize - proto::kHeaderSize)
+        return {};
+    proto::PlayerPacketHeader h;
+    h.command = proto::CMD_VIDEO_CONTROL;
+    h.param = uint16_t(cmdId);
+    h.payloadLength = uint32_t(document.size());
+    return proto::buildPacket(h, document);
+}
+
+std::vector<PlayTypeEntry> TypesFromCatalog(const PlayerCatalog& catalog)
+{
+    std::vector<PlayTypeEntry> types;
+    for (const CatalogCategory& category : catalog.categories) {
+        if (category.name[0] == 0)
+            continue;
+        PlayTypeEntry entry;
+        entry.name = fieldText(category.name);
+        for (const CatalogVideo& video : catalog.videos) {
+            if (fieldText(video.category) != entry.name)
+                continue;
+            const QString name = fieldText(video.name);
+            if (!name.isEmpty())
+                entry.videos.append(name);
+        }
+        types.push_back(std::move(entry));
+    }
+    return types;
+}
+
+QStringList SplitLayoutList(const QString& text)
+{
+    QStringList layouts;
+    QStringList pieces = text.split(QLatin1Char('?'));
+    pieces.removeLast();  // after the last '?' (or the whole text without one)
+    for (const QString& piece : pieces)
+        layouts.append(piece.size() >= 4 ? piece.left(piece.size() - 4) : piece);
+    return layouts;
+}
+
+QString ProgressTimeText(int p, int t)
+{
+    return QString::asprintf("%02d:%02d:%02d/%02d:%02d:%02d", p / 3600, (p % 3600) / 60, p % 60, t / 3600,
+                             (t % 3600) / 60, t % 60);
+}
+
+std::optional<ProgressView> ReadProgressReply(const QByteArray& payload)
+{
+    Json::Value root;
+    if (payload.isEmpty() || !jsonio::parsePlayerDocument(payload, root) || !root.isObject())
+        return std::nullopt;
+    const Json::Value& cmd = root["cmdId"];
+    const Json::Value& data = root["data"];
+    if (!cmd.isInt() || cmd.asInt() != kCmdProgress || !data.isObject())
+        return std::nullopt;
+    const Json::Value& position = data["currentPosition"];
+    const Json::Value& total = data["totalDuration"];
+    if (!position.isInt() || !total.isInt())
+        return std::nullopt;
+    const int p = position.asInt();
+    const int t = total.asInt();
+    if (p < 0 || t < 1 || p > t)
+        return std::nullopt;
+    ProgressView view;
+    view.percent = int(int64_t(p) * 100 / t);
+    view.timeText = ProgressTimeText(p, t);
+    const Json::Value& type = data["typeName"];
+    const Json::Value& video = data["videoName"];
+    if (type.isString() && video.isString()) {
+        view.hasName = true;
+        view.nameText = text::DecodeUtf8OrCodePage(QByteArray::fromStdString(type.asString())) +
+                        QStringLiteral("->") +
+                        text::DecodeUtf8OrCodePage(QByteArray::fromStdString(video.asString()));
+    }
+    return view;
+}
+
+QRect GridCell(const QRect& group, int index, int perRow, int uDivisor, int vDivisor)
+{
+    const int u = group.width() / uDivisor;
+    const int v = group.height() / vDivisor;
+    const int c = index % perRow;
+    const int r = index / perRow;
+    return QRect(QPoint(group.left() + (3 * c + 1) * u, group.top() + (3 * r + 1) * v),
+                 QPoint(group.left() + (3 * c + 3) * u - 1, group.top() + (3 * r + 3) * v - 1));
+}
+
+QRect LayoutCell(const QRect& group, int index)
+{
+    const int u = group.width() / 31;
+    return QRect(QPoint(group.left() + (3 * index + 1) * u, group.top() + group.height() / 16),
+                 QPoint(group.left() + (3 * index + 3) * u - 1, group.top() + group.height() * 9 / 16 - 1));
+}
+
+}  // namespace remote
