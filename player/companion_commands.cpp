@@ -80,16 +80,6 @@ void installCompanionCommands(PlayerSim& sim)
             r.payload.append(reinterpret_cast<const char*>(a.data()), 4);
         return std::vector<Reply>{r};
     });
-
-    sim.registerCommand(proto::CMD_USART_DATA, [state](PlayerSim& s, const Request& req) {
-        Reply r = replyTo(req);
-        std::lock_guard<std::mutex> lk(s.stateMutex());
-        if (!state->serialBytes.empty()) {
-            r.payload = state->serialBytes.front();
-            state->serialBytes.pop_front();
-        }
-        return std::vector<Reply>{r};
-    });
 }
 
 }  // namespace sim

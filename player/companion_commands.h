@@ -1,7 +1,8 @@
 #pragma once
 // What a player answers to Tollivar beyond the standard commands: its serial
 // control protocol document (CMD_PARAM_FILE kind 1), its cascade role
-// (CMD_CASCADE_QUERY) and the bytes its serial port heard (CMD_USART_DATA).
+// (CMD_CASCADE_QUERY). The bytes its serial port heard (CMD_USART_DATA) are
+// the device store's (player/device_commands.h).
 
 #include "player/player_sim.h"
 
@@ -21,7 +22,6 @@ struct CompanionState {
     bool cascadeSupported = true;          // false: the query is answered "not supported"
     uint8_t cascadeMode = 0;               // 0 independent, 1 master, 2 slave
     std::vector<std::array<uint8_t, 4>> cascadeAddresses;
-    std::deque<QByteArray> serialBytes;    // one per CMD_USART_DATA answer; empty answers when none
 };
 
 // Installs the answers on `sim` (called by installStandardCommands). Kinds of

@@ -1,5 +1,8 @@
 #include "player/device_commands.h"
 
+#include <map>
+#include <mutex>
+
 #include <algorithm>
 
 namespace sim {
@@ -34,9 +37,31 @@ std::vector<Reply> one(Reply r)
 
 }  // namespace
 
+namespace {
+
+std::mutex storesMutex;
+std::map<const PlayerSim*, std::weak_ptr<DeviceStore>>& stores()
+{
+    static std::map<const PlayerSim*, std::weak_ptr<DeviceStore>> table;
+    return table;
+}
+
+}  // namespace
+
+std::shared_ptr<DeviceStore> deviceStore(const PlayerSim& sim)
+{
+    std::lock_guard<std::mutex> lock(storesMutex);
+    auto it = stores().find(&sim);
+    return it == stores().end() ? nullptr : it->second.lock();
+}
+
 std::shared_ptr<DeviceStore> installDeviceCommands(PlayerSim& sim)
 {
     auto store = std::make_shared<DeviceStore>();
+    {
+        std::lock_guard<std::mutex> lock(storesMutex);
+        stores()[&sim] = store;
+    }
 
     // u16 at 10 = 1: the timer (u16 at 8 = 3; a payload sets it, none asks
     // it); otherwise u16 at 8 switches the player on (1) or off (0).

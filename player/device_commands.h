@@ -44,5 +44,7 @@ struct DeviceStore {
 // Installs the answers on `sim` (replacing earlier ones of these codes) and
 // returns the state they keep.
 std::shared_ptr<DeviceStore> installDeviceCommands(PlayerSim& sim);
+// The state the last installDeviceCommands on `sim` keeps; null before.
+std::shared_ptr<DeviceStore> deviceStore(const PlayerSim& sim);
 
 }  // namespace sim

@@ -7,6 +7,7 @@
 #include "platform/app_identity.h"
 #include "platform/messages.h"
 #include "player/companion_commands.h"
+#include "player/device_commands.h"
 #include "player/player_sim.h"
 #include "tests/support/test_support.h"
 
@@ -410,7 +411,7 @@ TEST(CompanionHub, SplitAndCoalescedRepliesAreEachDeliveredOnce)
             auto* st = sim::companionState(*player);
             st->cascadeMode = 1;
             st->cascadeAddresses = {{127, 0, 0, 3}, {127, 0, 0, 4}};
-            st->serialBytes = {QByteArray("\xAA\x55", 2)};
+            sim::deviceStore(*player)->usartQueue = {QByteArray("\xAA\x55", 2)};
         }
         player->setFault(c.fault, c.value);
         Page setParam(kSetParamCaption.english);
