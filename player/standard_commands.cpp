@@ -9,6 +9,7 @@
 
 #include "player/batch_commands.h"
 #include "player/companion_commands.h"
+#include "player/osd_commands.h"
 
 #include "transport/announcement.h"
 
@@ -232,6 +233,7 @@ void installStandardCommands(PlayerSim& sim)
     installFactoryReset(sim);
     installCompanionCommands(sim);
     installBatchCommands(sim);
+    installOsdCommands(sim);
 }
 
 }  // namespace sim
