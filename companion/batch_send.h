@@ -36,7 +36,6 @@ class QTableWidget;
 
 namespace videoset {
 
-inline constexpr const char* kVideoTypeFileName = "VideoTypeProtocol.Json";
 
 struct BatchDevice {
     enum Status : uint32_t { kTimeOut = 1, kSmallDisk = 2, kSending = 5, kWaiting = 6, kDone = 7 };

@@ -18,6 +18,8 @@ namespace videoset {
 inline constexpr int kActs = 4;
 inline constexpr int kCategoryBytes = 8;    // a category name in code page 936
 inline constexpr int kFileNameBytes = 256;  // a file name in code page 936
+// The video-type document page 2 writes and page 3 sends.
+inline constexpr const char* kVideoTypeFileName = "VideoTypeProtocol.Json";
 
 struct CategoryFiles {
     QString name;       // the sub-folder's name
