@@ -435,3 +435,55 @@ TEST(CompanionBatchSend, ScreenshotsInBothLanguages)
 }
 
 }  // namespace
+
+namespace {
+
+std::size_t announcements(const sim::PlayerSim& p)
+{
+    std::size_t n = 0;
+    for (const auto& e : p.log())
+        if (e.incoming && e.header.command == proto::CMD_VIDEO_UPLOAD && e.header.subCode == 0)
+            ++n;
+    return n;
+}
+
+TEST(CompanionBatchSend, WatchdogCountsFromTheLastReplyAndResendsOnlyTheDocument)
+{
+    const struct {
+        const char* name;
+        sim::Fault fault;
+        int value;
+        int onlyCode;
+        bool done;
+    } cases[] = {
+        // Each reply comes within the 150 ms window, a file takes longer:
+        // nothing is sent twice.
+        {"slow but steady uploads", sim::Fault::Delay, 100, proto::CMD_VIDEO_UPLOAD, true},
+        // The document is never answered: it is sent again, never a file
+        // past the end of the list.
+        {"document unanswered", sim::Fault::Silent, 0, proto::CMD_PARAM_FILE, false},
+    };
+    for (const auto& c : cases) {
+        BatchFixture f;
+        QTemporaryDir videos;
+        for (int i = 0; i < 3; ++i)
+            makeFile(videos.filePath(u"Pop/v%1.mp4"_s.arg(i)), pattern(100, char(i)));
+        sim::PlayerSim& p = f.addPlayer(2);
+        p.setFault(c.fault, c.value, c.onlyCode);
+        std::vector<DeviceSetup> setups{BatchFixture::setupFor(p, videos.path())};
+        ASSERT_EQ(videoset::ListVideos(setups, 9), QString());
+        f.page->SetDevices(setups);
+        f.page->OnSend();
+        if (c.done) {
+            ASSERT_TRUE(waitUntil([&] { return f.page->IsStopped(); }, 20000)) << c.name;
+            EXPECT_EQ(f.page->Devices()[0].status, uint32_t(BatchDevice::kDone)) << c.name;
+        } else {
+            ASSERT_TRUE(waitUntil([&] { return p.requestCount(proto::CMD_PARAM_FILE) >= 3; }, 20000)) << c.name;
+            f.page->OnStop();
+        }
+        EXPECT_EQ(announcements(p), 3u) << c.name;
+        EXPECT_EQ(uploadsOf(p).size(), 3u) << c.name;
+    }
+}
+
+}  // namespace
