@@ -2,7 +2,9 @@
 // feature windows its buttons open.
 
 #include "companion/control_protocol.h"
+#include "companion/osd_dialog.h"
 #include "companion/tollivar_app.h"
+#include "companion/video_set_wizard.h"
 
 #include <QApplication>
 
@@ -19,6 +21,10 @@ int main(int argc, char** argv)
     openers.setupUart = [](const tollivar::FeatureContext& context) {
         OpenControlProtocol(context.parent, context.titlePrefix, context.tempFolder);
     };
+    openers.videoSet = [](const tollivar::FeatureContext& context) {
+        OpenVideoSetWizard(context.parent, context.titlePrefix, context.tempFolder);
+    };
+    openers.osd = [](const tollivar::FeatureContext& context) { OpenOsd(context.parent, context.tempFolder); };
     tollivarApp.CreateMainDialog(std::move(openers));
     const int code = tollivarApp.Run();
     tollivarApp.ExitInstance();

@@ -55,9 +55,10 @@ void installCompanionCommands(PlayerSim& sim)
             return otherKinds ? otherKinds(s, req) : std::vector<Reply>{};
         Reply r = replyTo(req);
         std::lock_guard<std::mutex> lk(s.stateMutex());
-        if (req.header.arg == 1) {
-            // A store: kept whole, confirmed with 1 at offset 10 and the
-            // restart flag echoed in the sub-code.
+        if (req.header.arg == 1 || !req.payload.isEmpty()) {
+            // A store (the setup dialog marks it with 1 at offset 10, the
+            // batch page sends the document with 0): kept whole, confirmed
+            // with 1 at offset 10 and the restart flag echoed in the sub-code.
             state->protocolDocument = req.payload;
             state->storeSubCodes.push_back(req.header.subCode);
             r.header.arg = 1;

@@ -14,6 +14,7 @@
 #include "player/layout_store.h"
 #include "player/interactive_commands.h"
 #include "player/remote_commands.h"
+#include "player/osd_commands.h"
 
 #include "transport/announcement.h"
 
@@ -242,6 +243,7 @@ void installStandardCommands(PlayerSim& sim)
     installLayoutStore(sim);
     installInteractiveCommands(sim);
     installRemoteCommands(sim);
+    installOsdCommands(sim);
 }
 
 }  // namespace sim

@@ -1,0 +1,289 @@
+// Tollivar's batch path: one video through the link hub and the Video Set
+// wizard's batch page to a receiver that only reads and acknowledges, against
+// a plain loopback socket that sends the same bytes back to back in the same
+// run. Prints the ratio of the two rates; the goal is at least 0.90.
+//
+// The receiver answers the catalogue query with an empty catalogue of ample
+// free space, every upload packet and the video-type document with a bare
+// header: what is measured is the hub and the page, not a player's work.
+//
+// usage: bench_batch_companion [megabytes]   (default 1024, i.e. 1 GiB)
+
+#include "companion/batch_send.h"
+#include "companion/link_hub.h"
+#include "companion/video_set_model.h"
+#include "platform/app_identity.h"
+#include "platform/window.h"
+#include "transport/protocol.h"
+#include "transport/records.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr qint64 kRunLimitMs = 300000;  // the run ends by itself in any case
+
+int listenLoopback(uint16_t& port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 4) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
+    }
+    port = ntohs(a.sin_port);
+    return fd;
+}
+
+bool readFull(int fd, uint8_t* p, std::size_t n)
+{
+    while (n > 0) {
+        const ssize_t r = ::recv(fd, p, n, 0);
+        if (r <= 0)
+            return false;
+        p += r;
+        n -= std::size_t(r);
+    }
+    return true;
+}
+
+bool sendFull(int fd, const uint8_t* p, std::size_t n)
+{
+    while (n > 0) {
+        const ssize_t r = ::send(fd, p, n, MSG_NOSIGNAL);
+        if (r <= 0)
+            return false;
+        p += r;
+        n -= std::size_t(r);
+    }
+    return true;
+}
+
+// Reads every packet into one buffer and acknowledges it; serves links one
+// after another until its listener is shut down.
+class AckingReceiver {
+public:
+    bool start()
+    {
+        listener_ = listenLoopback(port_);
+        if (listener_ < 0)
+            return false;
+        PlayerCatalog empty;
+        empty.totalMB = 4000000;
+        empty.freeMB = 4000000;
+        catalogue_ = empty.pack();
+        thread_ = std::thread([this] { serve(); });
+        return true;
+    }
+    ~AckingReceiver()
+    {
+        if (listener_ >= 0)
+            ::shutdown(listener_, SHUT_RDWR);
+        if (thread_.joinable())
+            thread_.join();
+        if (listener_ >= 0)
+            ::close(listener_);
+    }
+    uint16_t port() const { return port_; }
+    uint64_t uploaded() const { return uploaded_.load(); }
+
+private:
+    void serve()
+    {
+        std::vector<uint8_t> buffer(proto::kBufferSize);
+        while (true) {
+            const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0)
+                return;
+            uint8_t head[proto::kHeaderSize];
+            while (readFull(fd, head, sizeof head)) {
+                const auto h = proto::PlayerPacketHeader::fromBytes(head);
+                if (h.magic != proto::kMagic || h.payloadLength > proto::kMaxPayload ||
+                    !readFull(fd, buffer.data(), h.payloadLength))
+                    break;
+                if (h.command == proto::CMD_VIDEO_UPLOAD && h.subCode != 0)
+                    uploaded_ += h.payloadLength;
+                proto::PlayerPacketHeader ack = h;
+                ack.command = uint8_t(h.command | proto::kReplyBit);
+                ack.arg = h.command == proto::CMD_PARAM_FILE ? 1 : 0;
+                const QByteArray payload = h.command == proto::CMD_VIDEO_LIST ? catalogue_ : QByteArray();
+                const QByteArray packet = proto::buildPacket(ack, payload);
+                if (!sendFull(fd, reinterpret_cast<const uint8_t*>(packet.constData()), std::size_t(packet.size())))
+                    break;
+            }
+            ::close(fd);
+        }
+    }
+    int listener_ = -1;
+    uint16_t port_ = 0;
+    QByteArray catalogue_;
+    std::thread thread_;
+    std::atomic<uint64_t> uploaded_{0};
+};
+
+// The same payload over a plain loopback socket, in packets of the same size
+// written back to back and read by a thread that throws them away.
+qint64 runPlain(uint64_t bytes)
+{
+    uint16_t port = 0;
+    const int listener = listenLoopback(port);
+    if (listener < 0)
+        return -1;
+    const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    if (client < 0 || ::connect(client, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+        if (client >= 0)
+            ::close(client);
+        ::close(listener);
+        return -1;
+    }
+    const int server = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+    ::close(listener);
+    if (server < 0) {
+        ::close(client);
+        return -1;
+    }
+    const uint64_t packets = bytes / proto::kChunkSize + 1;
+    const uint64_t wire = bytes + packets * proto::kHeaderSize;
+    std::atomic<uint64_t> got{0};
+    std::thread reader([server, wire, &got] {
+        std::vector<char> buf(proto::kChunkSize);
+        uint64_t total = 0;
+        while (total < wire) {
+            const ssize_t n = ::recv(server, buf.data(), buf.size(), 0);
+            if (n <= 0)
+                break;
+            total += uint64_t(n);
+        }
+        got = total;
+    });
+    const QByteArray block(qsizetype(proto::kChunkSize + proto::kHeaderSize), char(0x5C));
+    QElapsedTimer timer;
+    timer.start();
+    bool ok = true;
+    for (uint64_t left = wire; ok && left > 0;) {
+        const std::size_t n = std::size_t(std::min<uint64_t>(left, uint64_t(block.size())));
+        ok = sendFull(client, reinterpret_cast<const uint8_t*>(block.constData()), n);
+        left -= n;
+    }
+    if (!ok)
+        ::shutdown(client, SHUT_RDWR);
+    reader.join();
+    const qint64 ns = timer.nsecsElapsed();
+    ::close(client);
+    ::close(server);
+    return ok && got.load() == wire ? ns : -1;
+}
+
+bool writeVideo(const QString& path, qint64 bytes)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    QByteArray block(1 << 20, '\0');
+    for (int i = 0; i < block.size(); ++i)
+        block[i] = char(i * 31 + 7);
+    for (qint64 left = bytes; left > 0; left -= block.size())
+        if (f.write(block.constData(), std::min<qint64>(left, block.size())) < 0)
+            return false;
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const qint64 megabytes = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1024;
+    const uint64_t bytes = uint64_t(megabytes) << 20;
+
+    QTemporaryDir dir;
+    const QDir root(dir.path());
+    root.mkpath(QStringLiteral("Videos/Bench"));
+    if (!writeVideo(root.filePath(QStringLiteral("Videos/Bench/v.mp4")), qint64(bytes))) {
+        std::fprintf(stderr, "cannot write the video\n");
+        return 1;
+    }
+    QFile document(root.filePath(QString::fromLatin1(videoset::kVideoTypeFileName)));
+    if (!document.open(QIODevice::WriteOnly) || document.write("{\"VideoType\":[]}") < 0) {
+        std::fprintf(stderr, "cannot write the document\n");
+        return 1;
+    }
+    document.close();
+
+    AckingReceiver receiver;
+    if (!receiver.start()) {
+        std::fprintf(stderr, "receiver did not start\n");
+        return 1;
+    }
+    platform::setAppTitle(QStringLiteral("Tollivar V1.23"));
+    platform::MessageWindow main(platform::appTitle());
+    tollivar::CLinkHub hub(main, QStringLiteral("Tollivar-"), platform::kLanguageEnglish);
+    CBatchSend page(root.path() + QStringLiteral("/"));
+    videoset::DeviceSetup setup;
+    setup.ip = QStringLiteral("127.0.0.1");
+    setup.portText = QString::number(receiver.port());
+    setup.acts[0].folder = root.filePath(QStringLiteral("Videos"));
+    videoset::RebuildCategories(setup.acts[0]);
+    std::vector<videoset::DeviceSetup> setups{setup};
+    if (!videoset::ListVideos(setups, platform::kLanguageEnglish).isEmpty()) {
+        std::fprintf(stderr, "the video folder does not list\n");
+        return 1;
+    }
+    page.SetDevices(setups);
+
+    QElapsedTimer clock;
+    clock.start();
+    page.OnSend();
+    {
+        // A real event loop: the page runs on the link events as it does in
+        // the program, and a check every 10 ms ends the wait.
+        QEventLoop loop;
+        QTimer check;
+        QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+            if (page.IsStopped() || clock.elapsed() >= kRunLimitMs)
+                loop.quit();
+        });
+        check.start(10);
+        loop.exec();
+    }
+    const qint64 pageNs = page.IsStopped() ? clock.nsecsElapsed() : -1;
+    if (pageNs < 0)
+        page.OnStop();
+    const qint64 plainNs = runPlain(bytes);
+
+    const bool ok = pageNs > 0 && plainNs > 0 && receiver.uploaded() == bytes &&
+                    page.Devices()[0].status == videoset::BatchDevice::kDone;
+    auto rate = [bytes](qint64 ns) { return ns > 0 ? double(bytes) / 1048576.0 / (double(ns) / 1e9) : 0.0; };
+    std::printf("video: %lld MB\n", static_cast<long long>(megabytes));
+    std::printf("batch page through the hub: %.1f MiB/s (whole player, catalogue to document)\n", rate(pageNs));
+    std::printf("plain socket: %.1f MiB/s\n", rate(plainNs));
+    std::printf("ratio: %.3f (goal >= 0.90)\n", plainNs > 0 && pageNs > 0 ? double(plainNs) / double(pageNs) : 0.0);
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,196 @@
+// "Set Param" against three simulated players (one answering "not
+// supported", a master and a slave) through Tollivar's link hub: cascade
+// roles, the master's catalogue and document, serial learning, folder edits
+// filling the type slots, Next with its checks, and the timers stopping.
+#include "common/controls/property_grid.h"
+#include "companion/control_protocol_record.h"
+#include "companion/link_hub.h"
+#include "companion/set_param.h"
+#include "player/companion_commands.h"
+#include "player/device_commands.h"
+#include "player/player_sim.h"
+#include "platform/app_identity.h"
+#include "tests/support/test_support.h"
+#include "transport/protocol.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace {
+
+using namespace Qt::StringLiterals;
+using testsupport::waitUntil;
+
+void makeFile(const QString& path)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    ASSERT_TRUE(testsupport::writeFile(path, "video"));
+}
+
+struct SetParamFixture {
+    testsupport::TempHome home;
+    testsupport::MessageBoxRecorder boxes{platform::MsgResult::Yes};
+    QTemporaryDir temp;
+    QString previousTitle = platform::appTitle();
+    std::unique_ptr<platform::MessageWindow> main;
+    std::unique_ptr<tollivar::CLinkHub> hub;
+    std::vector<std::unique_ptr<sim::PlayerSim>> players;
+    std::unique_ptr<CSetParam> page;
+
+    explicit SetParamFixture(unsigned language = platform::kLanguageEnglish)
+    {
+        platform::setAppTitle(u"Tollivar V1.23"_s);
+        platform::setAppLanguage(language);
+        main = std::make_unique<platform::MessageWindow>(platform::appTitle());
+        hub = std::make_unique<tollivar::CLinkHub>(*main, u"Tollivar-"_s, language);
+        ControlProtocolRecord onMaster;
+        onMaster.videoTypes[0].name = u"Pop"_s;
+        onMaster.videoTypes[0].sendCmd = u"01"_s;
+        for (int host = 2; host <= 4; ++host) {
+            sim::SimOptions o;
+            o.address = u"127.0.0.%1"_s.arg(host);
+            players.push_back(std::make_unique<sim::PlayerSim>(o));
+            sim::installStandardCommands(*players.back());
+            QString error;
+            EXPECT_TRUE(players.back()->start(&error)) << error.toStdString();
+            std::lock_guard<std::mutex> lk(players.back()->stateMutex());
+            sim::CompanionState* state = sim::companionState(*players.back());
+            state->cascadeSupported = host != 2;
+            state->cascadeMode = uint8_t(host - 2);  // 0 (not supported), 1 master, 2 slave
+            state->protocolDocument = ControlProtocolJson(onMaster);
+        }
+        page = std::make_unique<CSetParam>(temp.path() + u"/"_s);
+        page->SetClock(20, 30);
+    }
+    ~SetParamFixture()
+    {
+        page.reset();
+        hub.reset();
+        main.reset();
+        players.clear();
+        platform::setAppTitle(previousTitle);
+        platform::setAppLanguage(platform::kLanguageEnglish);
+    }
+    std::vector<tollivar::TickedPlayer> ticked() const
+    {
+        std::vector<tollivar::TickedPlayer> list;
+        for (const auto& p : players)
+            list.push_back({p->options().address, QString::number(p->tcpPort())});
+        return list;
+    }
+    PropertyItem* actRow(std::size_t player, int act, quintptr row) const
+    {
+        PropertyItem* group = page->DeviceGrid()->findByData(1000 + player);
+        return group ? group->childAt(1 + act)->findByData(row) : nullptr;
+    }
+};
+
+TEST(CompanionSetParam, RolesCatalogueDocumentLearningAndNext)
+{
+    SetParamFixture f;
+    f.page->Activate(f.ticked());
+    ASSERT_TRUE(waitUntil([&] { return f.page->DocumentArrived(); }, 10000));
+    const auto& devices = f.page->Devices();
+    ASSERT_EQ(devices.size(), 3u);
+    EXPECT_EQ(devices[0].mode, 0);  // "not supported" counts as independent
+    EXPECT_EQ(devices[1].mode, 1);
+    EXPECT_EQ(devices[2].mode, 2);
+    EXPECT_EQ(f.page->Record().videoTypes[0].name, u"Pop"_s);
+    EXPECT_EQ(f.page->DeviceGrid()->findByData(1001)->findByData(10)->value().toString(), u"主模式"_s);
+    EXPECT_TRUE(f.actRow(0, 0, 12)->isReadOnly());   // alias of the independent player
+    EXPECT_FALSE(f.actRow(2, 0, 12)->isReadOnly());
+    // Catalogue and document come from the master only; every player was asked its role.
+    const struct { std::size_t player; bool reference; } rows[] = {{0, false}, {1, true}, {2, false}};
+    for (const auto& r : rows) {
+        sim::PlayerSim& p = *f.players[r.player];
+        EXPECT_GE(p.requestCount(proto::CMD_CASCADE_QUERY), 1u) << r.player;
+        EXPECT_EQ(p.requestCount(proto::CMD_VIDEO_LIST) > 0, r.reference) << r.player;
+        EXPECT_EQ(p.requestCount(proto::CMD_PARAM_FILE) > 0, r.reference) << r.player;
+    }
+
+    // Serial bytes go into the selected "Send Cmd" row.
+    {
+        std::lock_guard<std::mutex> lk(f.players[1]->stateMutex());
+        sim::deviceStore(*f.players[1])->usartQueue.push_back(QByteArray("\xA5\x0b", 2));
+    }
+    PropertyItem* send = f.page->TypeGrid()->findByData(1)->findByData(101);
+    f.page->TypeGrid()->setSelectedItem(send);
+    ASSERT_TRUE(waitUntil([&] { return f.page->Record().videoTypes[1].sendCmd == u"A50B"_s; }, 5000));
+    EXPECT_EQ(f.page->TypeGrid()->selectedItem(), nullptr);
+
+    // The master's folder fills the empty type slots with its new categories.
+    QTemporaryDir master, slave;
+    for (const char* file : {"Pop/a.mp4", "Jazz/b.mp4"}) {
+        makeFile(QDir(master.path()).filePath(QString::fromUtf8(file)));
+        makeFile(QDir(slave.path()).filePath(QString::fromUtf8(file)));
+    }
+    ASSERT_TRUE(f.page->DeviceGrid()->applyUserValue(f.actRow(1, 0, 11), master.path()));
+    EXPECT_EQ(f.page->Record().videoTypes[1].name, u"Jazz"_s);
+    EXPECT_EQ(f.page->Record().videoTypes[2].name, QString());  // "Pop" was there already
+    // A slave missing a file stops Next.
+    ASSERT_TRUE(f.page->DeviceGrid()->applyUserValue(f.actRow(2, 0, 11), slave.path()));
+    QFile::remove(QDir(slave.path()).filePath(u"Jazz/b.mp4"_s));
+    EXPECT_FALSE(f.page->OnNext());
+    EXPECT_EQ(f.boxes.texts(),
+              QStringList{u"The comparison master and slave device types or file names do not match!"_s});
+    makeFile(QDir(slave.path()).filePath(u"Jazz/b.mp4"_s));
+    // Send Cmd rows are cleaned and checked.
+    f.boxes.clear();
+    f.page->TypeGrid()->applyUserValue(f.page->TypeGrid()->findByData(3)->findByData(102), u"a5 0x"_s);
+    EXPECT_EQ(f.boxes.texts(), QStringList{u"input error!"_s});
+    f.page->TypeGrid()->applyUserValue(f.page->TypeGrid()->findByData(3)->findByData(102), u" a5 0b"_s);
+    EXPECT_EQ(f.page->Record().videoTypes[3].recvCmd, u"A50B"_s);
+
+    f.boxes.clear();
+    ASSERT_TRUE(f.page->OnNext());
+    EXPECT_TRUE(f.boxes.texts().isEmpty());
+    ControlProtocolRecord written;
+    ASSERT_TRUE(ReadProtocolJson(testsupport::readFile(f.temp.filePath(u"VideoTypeProtocol.Json"_s)), written));
+    EXPECT_EQ(written.videoTypes[1].name, u"Jazz"_s);
+    EXPECT_EQ(written.videoTypes[1].sendCmd, u"A50B"_s);
+    EXPECT_EQ(f.page->Devices()[1].acts[0].categories[1].files, QStringList{u"a.mp4"_s});
+    // Polling stops with Next.
+    EXPECT_FALSE(f.page->hasTimer(CSetParam::kPollTimer));
+    EXPECT_FALSE(f.page->hasTimer(CSetParam::kQueryTimer));
+    const std::size_t polls = f.players[1]->requestCount(proto::CMD_USART_DATA);
+    waitUntil([] { return false; }, 150);
+    EXPECT_EQ(f.players[1]->requestCount(proto::CMD_USART_DATA), polls);
+
+    // Coming back keeps the acts of the players still ticked.
+    auto ticked = f.ticked();
+    ticked.erase(ticked.begin());
+    f.page->Activate(ticked);
+    ASSERT_EQ(f.page->Devices().size(), 2u);
+    EXPECT_EQ(f.page->Devices()[0].acts[0].folder, master.path());
+    f.page->Leave();
+}
+
+TEST(CompanionSetParam, ScreenshotsInBothLanguages)
+{
+    if (testsupport::kUnderThreadChecker)
+        GTEST_SKIP() << "Qt paints on threads the thread checker cannot follow";
+    const QString folder = testsupport::binDir() + u"/../screenshots"_s;
+    QDir().mkpath(folder);
+    const struct { unsigned language; const char* file; QString caption; } cases[] = {
+        {platform::kLanguageEnglish, "set_param_en.png", u"Set Param"_s},
+        {platform::kLanguageChinese, "set_param_zh.png", u"设置参数"_s},
+    };
+    for (const auto& c : cases) {
+        SetParamFixture f(c.language);
+        EXPECT_EQ(f.page->windowTitle(), c.caption);
+        f.page->Activate(f.ticked());
+        ASSERT_TRUE(waitUntil([&] { return f.page->DocumentArrived(); }, 10000));
+        f.page->resize(900, 560);
+        f.page->show();
+        QApplication::processEvents();
+        EXPECT_TRUE(f.page->grab().save(folder + u"/"_s + QString::fromLatin1(c.file)));
+        f.page->Leave();
+    }
+}
+
+}  // namespace
