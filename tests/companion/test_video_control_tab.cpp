@@ -181,17 +181,45 @@ TEST(VideoControlTab, EachPageRunsItsStartUpAgainstItsOwnPlayer)
 
 TEST(VideoControlTab, VolumeAndProgressOfOneTickBothArrive)
 {
-    TwoPlayers t;
-    t.tab->OnInitDialog();
-    ASSERT_TRUE(waitUntil([&] { return t.bothPolling(); }));
-    const std::size_t before = t.commands(1, 10).size();
-    t.page(1).volume()->setValue(55);
-    ASSERT_TRUE(waitUntil([&] { return !t.commands(1, 8).empty() && t.commands(1, 10).size() > before + 1; }));
-    EXPECT_EQ(t.commands(1, 8).size(), 1u);
-    EXPECT_EQ(t.commands(1, 8)[0].document, "{\r\n\t\"cmdId\" : 8,\r\n\t\"sound\" : \"55\"\r\n}");
-    // The other player heard nothing of it.
-    EXPECT_TRUE(t.commands(0, 8).empty());
-    EXPECT_EQ(t.page(0).volume()->value(), 30);
+    // The replies of one tick come apart, in pieces, or in one write.
+    const struct { const char* name; sim::Fault fault; int value; } rows[] = {
+        {"apart", sim::Fault::None, 0},
+        {"in pieces", sim::Fault::Split, 7},
+        {"in one write", sim::Fault::Coalesce, 0},
+    };
+    for (const auto& r : rows) {
+        TwoPlayers t;
+        t.players[1]->setFault(r.fault, r.value, proto::CMD_VIDEO_CONTROL);
+        t.tab->OnInitDialog();
+        ASSERT_TRUE(waitUntil([&] { return t.bothPolling() && !t.page(1).nameText().isEmpty(); })) << r.name;
+        const std::size_t before = t.commands(1, 10).size();
+        const QString shown = t.page(1).timeText();
+        t.page(1).volume()->setValue(55);
+        ASSERT_TRUE(waitUntil([&] { return !t.commands(1, 8).empty() && t.commands(1, 10).size() > before + 1; }))
+            << r.name;
+        EXPECT_EQ(t.commands(1, 8).size(), 1u) << r.name;
+        EXPECT_EQ(t.commands(1, 8)[0].document, "{\r\n\t\"cmdId\" : 8,\r\n\t\"sound\" : \"55\"\r\n}") << r.name;
+        // The progress replies still reach the page after the volume's echo.
+        EXPECT_TRUE(waitUntil([&] { return t.page(1).timeText() != shown; })) << r.name;
+        EXPECT_EQ(t.page(1).step(), CVideoControl::kPolling) << r.name;
+        // The other player heard nothing of it.
+        EXPECT_TRUE(t.commands(0, 8).empty()) << r.name;
+        EXPECT_EQ(t.page(0).volume()->value(), 30) << r.name;
+    }
+}
+
+TEST(VideoControlTab, AtMostNinePages)
+{
+    testsupport::TempHome home;
+    std::vector<tollivar::TickedPlayer> ticked;
+    for (int i = 0; i < 10; ++i)
+        ticked.push_back({u"127.0.0.%1"_s.arg(i + 2), u"5000"_s});
+    tollivar::CVideoControlTab tab(u"T-"_s, home.path(), ticked, platform::kLanguageEnglish, kTickMs);
+    ASSERT_EQ(tab.PageCount(), 9);
+    EXPECT_EQ(tab.Tabs()->count(), 9);
+    EXPECT_EQ(tab.Page(8)->ip(), u"127.0.0.10"_s);
+    EXPECT_EQ(tab.Page(8)->pageIndex(), 8);
+    EXPECT_EQ(tab.Page(9), nullptr);
 }
 
 TEST(VideoControlTab, EveryPlayButtonSendsItsLabelToItsOwnPlayerInBothLanguages)
