@@ -5,6 +5,7 @@
 #include "common/text_coding.h"
 #include "companion/hub_records.h"
 #include "companion/link_hub.h"
+#include "companion/tollivar_dlg.h"
 #include "companion/video_control.h"
 #include "companion/video_control_tab.h"
 #include "platform/app_identity.h"
@@ -26,6 +27,7 @@
 #include <QSlider>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -67,11 +69,13 @@ struct TwoPlayers {
     std::unique_ptr<tollivar::CVideoControlTab> tab;
     QString previousTitle = platform::appTitle();
 
-    explicit TwoPlayers(unsigned language = platform::kLanguageEnglish)
+    std::vector<tollivar::TickedPlayer> ticked;
+
+    // `withWindows`: also the main window, its hub and the tab window.
+    explicit TwoPlayers(unsigned language = platform::kLanguageEnglish, bool withWindows = true)
     {
         platform::setAppTitle(u"Tollivar V1.23"_s);
         platform::setAppLanguage(language);
-        std::vector<tollivar::TickedPlayer> ticked;
         const PlayerSetup* setups[2] = {&kFirst, &kSecond};
         for (int i = 0; i < 2; ++i) {
             sim::SimOptions o;
@@ -96,6 +100,8 @@ struct TwoPlayers {
             }
             ticked.push_back({o.address, QString::number(players[i]->tcpPort())});
         }
+        if (!withWindows)
+            return;
         main = std::make_unique<platform::MessageWindow>(platform::appTitle());
         hub = std::make_unique<tollivar::CLinkHub>(*main, u"Tollivar-"_s, language);
         tab = std::make_unique<tollivar::CVideoControlTab>(u"Tollivar-"_s, folder(), ticked, language, kTickMs);
@@ -405,6 +411,52 @@ TEST(VideoControlPage, FullGridsStayInsideTheirGroups)
         }
         EXPECT_EQ(page.findChild<QPushButton*>(QString::number(g.first + g.count)), nullptr);
     }
+}
+
+TEST(VideoControlTab, OpenedFromTheMainDialogWithTheTickedPlayers)
+{
+    if (testsupport::kUnderThreadChecker)
+        GTEST_SKIP() << "shown and painted: Qt paints on threads the thread checker cannot follow";
+    TwoPlayers t(platform::kLanguageEnglish, false);
+    testsupport::MessageBoxRecorder boxes;
+    int pagesPolling = 0;
+    int linksWhileOpen = 0;
+    tollivar::FeatureOpeners openers;
+    tollivar::CTollivarDlg* main = nullptr;
+    openers.videoControl = [&](const tollivar::FeatureContext& context) {
+        // Closes the modal window once both pages poll (or after 5 s).
+        QTimer watch;
+        QElapsedTimer clock;
+        clock.start();
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            auto* tab = dynamic_cast<tollivar::CVideoControlTab*>(platform::findWindow(u"Tollivar-Video Control"_s));
+            if (!tab)
+                return;
+            pagesPolling = 0;
+            for (int i = 0; i < tab->PageCount(); ++i)
+                pagesPolling += tab->Page(i)->step() == CVideoControl::kPolling ? 1 : 0;
+            if (pagesPolling == 2 || clock.elapsed() > 5000) {
+                linksWhileOpen = main->hub().ConnectedCount();
+                tab->done(QDialog::Accepted);
+            }
+        });
+        watch.start(20);
+        tollivar::OpenVideoControl(context);
+    };
+    tollivar::CTollivarDlg dialog(u"Tollivar V1.23"_s, platform::kLanguageEnglish, openers);
+    main = &dialog;
+    dialog.setScanRunner([&](const QString&, bool tickBoxes, QWidget*) {
+        EXPECT_TRUE(tickBoxes);
+        tollivar::ScanOutcome outcome;
+        outcome.ticked = t.ticked;
+        return std::optional<tollivar::ScanOutcome>(outcome);
+    });
+    dialog.OnVideoControl();
+    EXPECT_EQ(pagesPolling, 2);
+    EXPECT_EQ(linksWhileOpen, 2);
+    // The links end with the window.
+    EXPECT_EQ(dialog.hub().ConnectedCount(), 0);
+    EXPECT_TRUE(boxes.texts().isEmpty());
 }
 
 TEST(VideoControlTab, ScreenshotsWithTwoPagesInBothLanguages)
