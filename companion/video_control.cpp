@@ -45,20 +45,19 @@ constexpr int kLayoutRowDivisor = 4;
 
 int CVideoControl::ControlOfCapability(int type)
 {
-    switch (type) {
-    case 2: return kSingleLoop;
-    case 3: return kPause;
-    case 4: return kPlay;
-    case 5: return kSinglePlay;
-    case 6: return kPowerOn;
-    case 7: return kPowerOff;
-    case 8: return kTypeLoop;
-    case 9: return kTypeRandom;
-    case 10: return kAllRandom;
-    case 11: return kPrevious;
-    case 12: return kNext;
-    default: return 0;
-    }
+    // The capability reply's types and the buttons they name.
+    static constexpr struct {
+        int type;
+        int control;
+    } kTable[] = {
+        {2, kSingleLoop}, {3, kPause},       {4, kPlay},        {5, kSinglePlay},
+        {6, kPowerOn},    {7, kPowerOff},    {8, kTypeLoop},    {9, kTypeRandom},
+        {10, kAllRandom}, {11, kPrevious},   {12, kNext},
+    };
+    for (const auto& row : kTable)
+        if (row.type == type)
+            return row.control;
+    return 0;
 }
 
 CVideoControl::CVideoControl(const QString& folder, uint16_t pageIndex, const QString& ip, uint16_t port,
