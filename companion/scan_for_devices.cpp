@@ -1,5 +1,6 @@
 #include "companion/scan_for_devices.h"
 
+#include "common/controls/dialog_keys.h"
 #include "platform/adapters.h"
 #include "platform/app_identity.h"
 #include "platform/dialogs.h"
@@ -31,16 +32,6 @@ const int kColumnWidths[kColumnCount] = {40, 90, 120, 80, 100, 380};
 uint32_t HostOrderOf(const std::array<uint8_t, 4>& o)
 {
     return (uint32_t(o[0]) << 24) | (uint32_t(o[1]) << 16) | (uint32_t(o[2]) << 8) | uint32_t(o[3]);
-}
-
-QPushButton* MakeButton(int id, const QString& text, QWidget* parent)
-{
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(QString::number(id));
-    // Enter is swallowed by the dialog: it never presses a button by itself.
-    button->setAutoDefault(false);
-    button->setDefault(false);
-    return button;
 }
 
 }  // namespace
@@ -76,8 +67,8 @@ CScanForDevices::CScanForDevices(const QString& titlePrefix, bool automatic, boo
     cardCombo_ = new QComboBox(cardGroup);
     cardCombo_->setObjectName(QStringLiteral("2002"));
     cardCombo_->setMinimumWidth(320);
-    updateButton_ = MakeButton(2003, Text("Update", "刷新"), cardGroup);
-    scanButton_ = MakeButton(2004, Text("Scan", "查找设备"), cardGroup);
+    updateButton_ = controls::MakeButton(Text("Update", "刷新"), 2003, cardGroup);
+    scanButton_ = controls::MakeButton(Text("Scan", "查找设备"), 2004, cardGroup);
     auto* cardRow = new QHBoxLayout(cardGroup);
     cardRow->addWidget(cardCombo_, 1);
     cardRow->addWidget(updateButton_);
@@ -105,10 +96,10 @@ CScanForDevices::CScanForDevices(const QString& titlePrefix, bool automatic, boo
     auto* listBox = new QVBoxLayout(listGroup);
     listBox->addWidget(list_);
 
-    allButton_ = MakeButton(2005, Text("All", "全选"), this);
-    invertButton_ = MakeButton(2006, Text("Invert", "反选"), this);
-    connectButton_ = MakeButton(1, Text("Connect", "连接设备"), this);
-    cancelButton_ = MakeButton(2, Text("Cancel", "关闭"), this);
+    allButton_ = controls::MakeButton(Text("All", "全选"), 2005, this);
+    invertButton_ = controls::MakeButton(Text("Invert", "反选"), 2006, this);
+    connectButton_ = controls::MakeButton(Text("Connect", "连接设备"), 1, this);
+    cancelButton_ = controls::MakeButton(Text("Cancel", "关闭"), 2, this);
     connectButton_->setVisible(false);
     allButton_->setVisible(tickBoxes_);
     invertButton_->setVisible(tickBoxes_);
@@ -166,11 +157,8 @@ void CScanForDevices::showEvent(QShowEvent* event)
 void CScanForDevices::keyPressEvent(QKeyEvent* event)
 {
     // Enter and Esc never close the dialog: it is left by its buttons.
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Escape) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
+    if (!controls::SwallowEnterEsc(event))
+        QDialog::keyPressEvent(event);
 }
 
 void CScanForDevices::OnInitDialog()

@@ -1,5 +1,6 @@
 #include "core/scan_for_devices.h"
 
+#include "common/controls/dialog_keys.h"
 #include "core/command_registry.h"
 #include "core/document.h"
 #include "core/player_info.h"
@@ -43,17 +44,6 @@ uint32_t HostOrderOf(const std::array<uint8_t, 4>& o)
 // texts need more, so that a MAC, an IP or a version is never cut short.
 const int kColumnWidths[kColumnCount] = {40, 90, 120, 80, 100, 380};
 
-QPushButton* MakeButton(const QString& id, const QString& text, QWidget* parent)
-{
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(id);
-    // No button is pressed by Enter pressed elsewhere: the dialog's own key
-    // handling says what Enter does where (see keyPressEvent).
-    button->setAutoDefault(false);
-    button->setDefault(false);
-    return button;
-}
-
 }  // namespace
 
 CScanForDevices::CScanForDevices(const QString& titlePrefix, bool automatic, QWidget* parent)
@@ -69,8 +59,8 @@ CScanForDevices::CScanForDevices(const QString& titlePrefix, bool automatic, QWi
     cardCombo_ = new QComboBox(cardGroup_);
     cardCombo_->setObjectName(QStringLiteral("2902"));
     cardCombo_->setMinimumWidth(320);
-    updateButton_ = MakeButton(QStringLiteral("2903"), Text("Update", "刷新"), cardGroup_);
-    scanButton_ = MakeButton(QStringLiteral("2904"), Text("Scan", "查找设备"), cardGroup_);
+    updateButton_ = controls::MakeButton(Text("Update", "刷新"), 2903, cardGroup_);
+    scanButton_ = controls::MakeButton(Text("Scan", "查找设备"), 2904, cardGroup_);
     auto* cardRow = new QHBoxLayout(cardGroup_);
     cardRow->addWidget(cardCombo_, 1);
     cardRow->addWidget(updateButton_);
@@ -103,8 +93,8 @@ CScanForDevices::CScanForDevices(const QString& titlePrefix, bool automatic, QWi
     auto* listBox = new QVBoxLayout(listGroup_);
     listBox->addWidget(list_);
 
-    connectButton_ = MakeButton(QStringLiteral("1"), Text("Connect", "连接设备"), this);
-    cancelButton_ = MakeButton(QStringLiteral("2"), Text("Cancel", "关闭"), this);
+    connectButton_ = controls::MakeButton(Text("Connect", "连接设备"), 1, this);
+    cancelButton_ = controls::MakeButton(Text("Cancel", "关闭"), 2, this);
     connectButton_->setVisible(false);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);

@@ -1,0 +1,31 @@
+#pragma once
+// What the dialogs of both programs do with Enter and Esc, and the plain
+// push button they make. A dialog here is left by a click on its own
+// buttons: Enter (main keyboard or keypad) must neither press a default
+// button nor close the window, and Esc must not close it behind the
+// operator's back.
+
+#include <QString>
+
+class QKeyEvent;
+class QPushButton;
+class QWidget;
+
+namespace controls {
+
+// Return or the keypad's Enter.
+bool IsEnterKey(int key);
+// Return, the keypad's Enter or Esc.
+bool IsEnterOrEscKey(int key);
+
+// For a keyPressEvent override: takes Enter and Esc (the event is accepted
+// and nothing else happens) and says so; any other key is left to the caller,
+// which hands it on to its base class.
+bool SwallowEnterEsc(QKeyEvent* event);
+
+// A push button showing `text`, named `name` (the control id tests and
+// handlers look it up by), that Enter pressed elsewhere never presses.
+QPushButton* MakeButton(const QString& text, const QString& name, QWidget* parent);
+QPushButton* MakeButton(const QString& text, int id, QWidget* parent);
+
+}  // namespace controls
