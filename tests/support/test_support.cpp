@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QDir>
 #include <QThread>
+#include <QWidget>
 
 #include "platform/app_identity.h"
 #include "platform/datagram.h"
@@ -81,6 +82,15 @@ QString binDir()
 QString sourceDir()
 {
     return QString::fromUtf8(qgetenv("VELUNA_SOURCE_DIR"));
+}
+
+bool saveScreenshot(QWidget& widget, const QString& name)
+{
+    if (kUnderThreadChecker)
+        return true;
+    const QString dir = binDir() + QStringLiteral("/../screenshots");
+    QDir().mkpath(dir);
+    return widget.grab().save(dir + QStringLiteral("/") + name + QStringLiteral(".png"));
 }
 
 QByteArray randomBytes(std::size_t size, quint32 seed)
