@@ -27,12 +27,7 @@ namespace tollivar {
 namespace {
 
 enum Column { kColumnSn, kColumnIp, kColumnMac, kColumnPort, kColumnId, kColumnVer, kColumnCount };
-const int kColumnWidths[kColumnCount] = {40, 90, 120, 80, 100, 380};
-
-uint32_t HostOrderOf(const std::array<uint8_t, 4>& o)
-{
-    return (uint32_t(o[0]) << 24) | (uint32_t(o[1]) << 16) | (uint32_t(o[2]) << 8) | uint32_t(o[3]);
-}
+static_assert(kColumnCount == scan::kListColumnCount, "the columns of transport/scan_engine.h");
 
 }  // namespace
 
@@ -92,7 +87,7 @@ CScanForDevices::CScanForDevices(const QString& titlePrefix, bool automatic, boo
         : QStringList{QStringLiteral("SN"), QStringLiteral("IP"), QStringLiteral("MAC"), QStringLiteral("TCP Port"),
                       QStringLiteral("ID"), QStringLiteral("Ver")});
     for (int c = 0; c < kColumnCount; ++c)
-        list_->setColumnWidth(c, kColumnWidths[c]);
+        list_->setColumnWidth(c, scan::kListColumnWidths[c]);
     auto* listBox = new QVBoxLayout(listGroup);
     listBox->addWidget(list_);
 
@@ -310,9 +305,7 @@ platform::LRESULT CScanForDevices::OnUdpEvent(platform::WPARAM, platform::LPARAM
         return 0;
     if (event->type == kUdpDatagram) {
         // The socket hears every card; answers for another card are not ours.
-        const uint32_t local = HostOrderOf(event->localAddress);
-        if (local != 0 && local != HostOrderOf(openCard_.octets) && local != openCard_.broadcast &&
-            local != 0xFFFFFFFFu)
+        if (!scan::AnswerIsForCard(event->localAddress, openCard_))
             return 0;
         OnDatagram(event->data, event->length);
     } else if (event->type == kUdpReceiveError) {
@@ -364,8 +357,7 @@ void CScanForDevices::UpdateRowItem(int index)
     if (index < 0 || index >= int(rows_.size()))
         return;
     const PlayerRow& row = rows_[std::size_t(index)];
-    const QString texts[kColumnCount] = {QString::number(index + 1), row.ip, row.mac, row.portText, row.id,
-                                         row.versionText};
+    const std::array<QString, scan::kListColumnCount> texts = scan::ListRowTexts(row, index);
     for (int c = 0; c < kColumnCount; ++c) {
         QTableWidgetItem* item = list_->item(index, c);
         if (!item) {
@@ -384,7 +376,7 @@ void CScanForDevices::UpdateRowItem(int index)
     }
     for (int c = 0; c < kColumnCount; ++c) {
         list_->resizeColumnToContents(c);
-        list_->setColumnWidth(c, std::max(kColumnWidths[c], list_->columnWidth(c)));
+        list_->setColumnWidth(c, std::max(scan::kListColumnWidths[c], list_->columnWidth(c)));
     }
 }
 
