@@ -7,6 +7,8 @@
 
 #include <QString>
 
+class QDialog;
+class QDialogButtonBox;
 class QKeyEvent;
 class QPushButton;
 class QWidget;
@@ -27,5 +29,11 @@ bool SwallowEnterEsc(QKeyEvent* event);
 // handlers look it up by), that Enter pressed elsewhere never presses.
 QPushButton* MakeButton(const QString& text, const QString& name, QWidget* parent);
 QPushButton* MakeButton(const QString& text, int id, QWidget* parent);
+
+// The row of two buttons under a dialog: `ok` (named "1") accepts it and
+// `cancel` (named "2") rejects it. Neither is auto-default; the row still
+// makes `ok` the default button when shown, so a dialog that Enter must not
+// close takes Enter in its keyPressEvent (SwallowEnterEsc).
+QDialogButtonBox* MakeOkCancelRow(QDialog* dialog, const QString& ok, const QString& cancel);
 
 }  // namespace controls

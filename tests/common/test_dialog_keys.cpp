@@ -2,6 +2,7 @@
 #include "common/controls/dialog_keys.h"
 
 #include <QDialog>
+#include <QDialogButtonBox>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
@@ -11,6 +12,16 @@
 #include <gtest/gtest.h>
 
 namespace {
+
+// As the device dialogs do: Enter and Esc never close it.
+class KeyProofDialog : public QDialog {
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if (!controls::SwallowEnterEsc(event))
+            QDialog::keyPressEvent(event);
+    }
+};
 
 TEST(DialogKeys, WhichKeysAreTakenAndTheEventIsAccepted)
 {
@@ -54,6 +65,30 @@ TEST(DialogKeys, EnterInAnEditPressesNoButtonAndKeepsTheDialogOpen)
     EXPECT_EQ(exitClicks.count(), 0);
     EXPECT_EQ(accepted.count(), 0);
     EXPECT_TRUE(dialog.isVisible());
+}
+
+TEST(DialogKeys, OkCancelRowAcceptsRejectsAndEnterEscAreSwallowed)
+{
+    const struct { const char* button; QDialog::DialogCode result; } cases[] = {
+        {"1", QDialog::Accepted},
+        {"2", QDialog::Rejected},
+    };
+    for (const auto& c : cases) {
+        KeyProofDialog dialog;
+        auto* edit = new QLineEdit(&dialog);
+        QDialogButtonBox* row = controls::MakeOkCancelRow(&dialog, QStringLiteral("Apply"), QStringLiteral("Close"));
+        QSignalSpy finished(&dialog, &QDialog::finished);
+        dialog.show();
+        edit->setFocus();
+        QTest::keyClick(edit, Qt::Key_Return);
+        QTest::keyClick(edit, Qt::Key_Escape);
+        EXPECT_EQ(finished.count(), 0) << c.button;
+        auto* button = row->findChild<QPushButton*>(QString::fromLatin1(c.button));
+        ASSERT_TRUE(button) << c.button;
+        button->click();
+        ASSERT_EQ(finished.count(), 1) << c.button;
+        EXPECT_EQ(finished.first().first().toInt(), int(c.result)) << c.button;
+    }
 }
 
 }  // namespace
