@@ -2,7 +2,10 @@
 // veluna's main frame as far as the tests of its dialogs and setup editors
 // need it, for test programs that link core and player:
 // - RequestFrame: the frame stand-in that takes the requests a dialog sends;
+// - RelayFrame, AimAt: the frame stand-in that relays requests and link
+//   events to a document, and the document pointed at a simulated player;
 // - StartPlayerWithConfigStore: a listening simulated player;
+// - RequestsOf: the requests of one command a simulated player received;
 // - LinkedDocument: a frame that hands requests and link events to a
 //   document linked to that player, and opens the player's setup editor on
 //   WM_OPEN_SETUP_EDITOR as the real frame does;
@@ -25,6 +28,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 namespace testsupport {
 
@@ -43,6 +47,49 @@ struct RequestFrame {
     }
     std::unique_ptr<platform::MessageWindow> window;
 };
+
+// Relays requests (after showing each to `seen`, when given) and link events
+// to `doc` while it exists, as the main frame does.
+inline std::unique_ptr<platform::MessageWindow> RelayFrame(const QString& title, const std::unique_ptr<CvelunaDoc>& doc,
+                                                           std::function<void(const SendRequest&)> seen = {})
+{
+    auto frame = std::make_unique<platform::MessageWindow>(title);
+    frame->onMessage(platform::WM_SEND_TO_PLAYER,
+                     [&doc, seen = std::move(seen)](platform::WPARAM, platform::LPARAM l) {
+                         std::unique_ptr<SendRequest> request(reinterpret_cast<SendRequest*>(l));
+                         if (seen)
+                             seen(*request);
+                         if (doc)
+                             doc->SendToPlayers(*request);
+                         return platform::LRESULT(0);
+                     });
+    frame->onMessage(platform::WM_TCP_EVENT, [&doc](platform::WPARAM, platform::LPARAM l) {
+        if (doc)
+            doc->OnLinkEvent(*reinterpret_cast<const LinkEvent*>(l));
+        return platform::LRESULT(0);
+    });
+    return frame;
+}
+
+// Points `doc` at `player` (address, port, MAC) as a scan choice does.
+inline void AimAt(CvelunaDoc& doc, const sim::PlayerSim& player)
+{
+    const sim::SimOptions& o = player.options();
+    doc.setTarget(o.address, player.tcpPort());
+    doc.currentPlayer().ip = o.address;
+    doc.currentPlayer().portText = QString::number(player.tcpPort());
+    doc.currentPlayer().mac = o.mac;
+}
+
+// The requests of `code` that reached `player`, in order.
+inline std::vector<sim::LogEntry> RequestsOf(const sim::PlayerSim& player, uint8_t code)
+{
+    std::vector<sim::LogEntry> out;
+    for (const sim::LogEntry& e : player.log())
+        if (e.incoming && e.header.command == code)
+            out.push_back(e);
+    return out;
+}
 
 // A simulated player with the standard commands and the configuration
 // store, listening; null (and a test failure saying why) when it cannot.
@@ -65,18 +112,7 @@ struct LinkedDocument {
     // "(hidden)"; the grid fetch after the link is left out.
     LinkedDocument(const QString& title, const sim::PlayerSim& player)
     {
-        frame = std::make_unique<platform::MessageWindow>(title);
-        frame->onMessage(platform::WM_SEND_TO_PLAYER, [this](platform::WPARAM, platform::LPARAM l) {
-            std::unique_ptr<SendRequest> request(reinterpret_cast<SendRequest*>(l));
-            if (doc)
-                doc->SendToPlayers(*request);
-            return platform::LRESULT(0);
-        });
-        frame->onMessage(platform::WM_TCP_EVENT, [this](platform::WPARAM, platform::LPARAM l) {
-            if (doc)
-                doc->OnLinkEvent(*reinterpret_cast<const LinkEvent*>(l));
-            return platform::LRESULT(0);
-        });
+        frame = RelayFrame(title, doc);
         frame->onMessage(platform::WM_OPEN_SETUP_EDITOR, [this](platform::WPARAM, platform::LPARAM) {
             if (doc)
                 core::openSetupEditor(*doc);
@@ -86,11 +122,7 @@ struct LinkedDocument {
         doc->startGridFetch = [] {};
         doc->showWaitBox = [this](const QString& text) { waits << text; };
         doc->hideWaitBox = [this] { waits << QStringLiteral("(hidden)"); };
-        const sim::SimOptions& o = player.options();
-        doc->setTarget(o.address, player.tcpPort());
-        doc->currentPlayer().ip = o.address;
-        doc->currentPlayer().portText = QString::number(player.tcpPort());
-        doc->currentPlayer().mac = o.mac;
+        AimAt(*doc, player);
         doc->OnReconnect();
     }
     ~LinkedDocument()

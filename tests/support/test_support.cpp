@@ -84,13 +84,18 @@ QString sourceDir()
     return QString::fromUtf8(qgetenv("VELUNA_SOURCE_DIR"));
 }
 
+QString screenshotPath(const QString& name)
+{
+    const QString folder = binDir() + QStringLiteral("/../screenshots");
+    QDir().mkpath(folder);
+    return folder + QLatin1Char('/') + name + QStringLiteral(".png");
+}
+
 bool saveScreenshot(QWidget& widget, const QString& name)
 {
     if (kUnderThreadChecker)
         return true;
-    const QString dir = binDir() + QStringLiteral("/../screenshots");
-    QDir().mkpath(dir);
-    return widget.grab().save(dir + QStringLiteral("/") + name + QStringLiteral(".png"));
+    return widget.grab().save(screenshotPath(name));
 }
 
 QByteArray randomBytes(std::size_t size, quint32 seed)

@@ -68,6 +68,8 @@ QString binDir();
 // Folder of the source tree.
 QString sourceDir();
 
+// <build>/screenshots/<name>.png, the folder made.
+QString screenshotPath(const QString& name);
 // Saves a picture of `widget` as <build>/screenshots/<name>.png for a person
 // to look at; false when it could not be written. Under the thread checker
 // it saves nothing (Qt converts and encodes large images on its own pooled
