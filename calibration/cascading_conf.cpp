@@ -1,6 +1,7 @@
 #include "calibration/cascading_conf.h"
 
 #include "calibration/player_requests.h"
+#include "common/controls/dialog_keys.h"
 #include "common/controls/ip_address_ctrl.h"
 #include "core/reply_handlers.h"
 #include "platform/app_identity.h"
@@ -55,12 +56,8 @@ CCascadingConf::CCascadingConf(const QString& titlePrefix, QWidget* parent)
         addresses_[std::size_t(i)] = control;
     }
 
-    auto* ok = new QPushButton(pick(language_, "OK", "确定"), this);
-    ok->setObjectName(QStringLiteral("1"));
-    ok->setAutoDefault(false);
-    auto* cancel = new QPushButton(pick(language_, "Cancel", "取消"), this);
-    cancel->setObjectName(QStringLiteral("2"));
-    cancel->setAutoDefault(false);
+    QPushButton* ok = controls::MakeButton(pick(language_, "OK", "确定"), 1, this);
+    QPushButton* cancel = controls::MakeButton(pick(language_, "Cancel", "取消"), 2, this);
     connect(ok, &QPushButton::clicked, this, &CCascadingConf::OnOk);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     auto* buttons = new QHBoxLayout;

@@ -1,6 +1,7 @@
 #include "calibration/set_out_resolution.h"
 
 #include "calibration/player_requests.h"
+#include "common/controls/dialog_keys.h"
 #include "core/reply_handlers.h"
 #include "platform/app_identity.h"
 #include "platform/messages.h"
@@ -63,9 +64,7 @@ CSetOutResoltion::CSetOutResoltion(const QString& titlePrefix, uint32_t playerKi
     manualBox_ = new QCheckBox(pick(language_, "Manual Input", "手动输入"), hdmiBox);
     manualBox_->setObjectName(QStringLiteral("1520"));
     hdmiGrid->addWidget(manualBox_, int(OutputTiming::kFields) + 1, 0, 1, 2);
-    auto* hdmiSet = new QPushButton(pick(language_, "Set", "设置"), hdmiBox);
-    hdmiSet->setObjectName(QStringLiteral("1"));
-    hdmiSet->setAutoDefault(false);
+    QPushButton* hdmiSet = controls::MakeButton(pick(language_, "Set", "设置"), 1, hdmiBox);
     hdmiGrid->addWidget(hdmiSet, int(OutputTiming::kFields) + 2, 0, 1, 2);
 
     auto* vgaBox = new QGroupBox(QStringLiteral("VGA"), this);
@@ -74,16 +73,12 @@ CSetOutResoltion::CSetOutResoltion(const QString& titlePrefix, uint32_t playerKi
     vgaCombo_->setObjectName(QStringLiteral("1521"));
     for (int index : calib::kVgaPresets)
         vgaCombo_->addItem(QString::fromLatin1(calib::HdmiPresets()[std::size_t(index)].text));
-    vgaSet_ = new QPushButton(pick(language_, "Set", "设置"), vgaBox);
-    vgaSet_->setObjectName(QStringLiteral("1522"));
-    vgaSet_->setAutoDefault(false);
+    vgaSet_ = controls::MakeButton(pick(language_, "Set", "设置"), 1522, vgaBox);
     vgaLayout->addWidget(vgaCombo_);
     vgaLayout->addWidget(vgaSet_);
     vgaLayout->addStretch();
 
-    auto* cancel = new QPushButton(pick(language_, "Cancel", "关闭"), this);
-    cancel->setObjectName(QStringLiteral("2"));
-    cancel->setAutoDefault(false);
+    QPushButton* cancel = controls::MakeButton(pick(language_, "Cancel", "关闭"), 2, this);
 
     auto* columns = new QHBoxLayout;
     columns->addWidget(hdmiBox);

@@ -3,6 +3,7 @@
 // it is left. One request in flight: while busy, edits are drawn but not
 // sent; the next send carries the whole state.
 #include "calibration/warp_main.h"
+#include "common/controls/dialog_keys.h"
 
 #include "core/config_exchange.h"
 #include "platform/app_identity.h"
@@ -645,7 +646,7 @@ bool CWarpGeometricPage::OnKey(int key, Qt::KeyboardModifiers m, bool pressed, b
         }
         return true;
     }
-    if (key == Qt::Key_Return || key == Qt::Key_Enter)
+    if (controls::IsEnterKey(key))
         return true;
     if (key == Qt::Key_Escape) {
         platform::MessageWindow* w = platform::findWindow(prefix + WarpWizardCaption(language_));

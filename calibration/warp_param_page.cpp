@@ -1,6 +1,7 @@
 // Step 1 of the warp wizard: screens, channels, band widths and guide
 // colours, checked by the ordered rules and stored as Warp.QVE.
 #include "calibration/warp_main.h"
+#include "common/controls/dialog_keys.h"
 
 #include "platform/app_identity.h"
 #include "platform/dialogs.h"
@@ -426,7 +427,7 @@ bool CWarpParamPage::OnKey(int key, Qt::KeyboardModifiers modifiers)
         sendToWizard(3003);
         return true;
     }
-    if (key == Qt::Key_Tab || key == Qt::Key_Return || key == Qt::Key_Enter)
+    if (key == Qt::Key_Tab || controls::IsEnterKey(key))
         return true;
     if (key == Qt::Key_Escape) {
         sendToWizard(2);

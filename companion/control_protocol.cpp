@@ -1,5 +1,6 @@
 #include "companion/control_protocol.h"
 
+#include "common/controls/dialog_keys.h"
 #include "common/controls/property_grid.h"
 #include "common/text_coding.h"
 #include "platform/app_identity.h"
@@ -114,16 +115,6 @@ int listIndex(uint32_t stored)
     return int(std::min<uint32_t>(stored, uint32_t(INT_MAX)));
 }
 
-QPushButton* makeButton(const QString& id, const QString& text, QWidget* parent)
-{
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(id);
-    // Enter must not press a button: the dialog is left only by a click.
-    button->setAutoDefault(false);
-    button->setDefault(false);
-    return button;
-}
-
 }  // namespace
 
 // ------------------------------------------------------------ plain helpers
@@ -198,10 +189,10 @@ CControlProtocol::CControlProtocol(const QString& captionPrefix, const QString& 
     boxes_[kHostGrid]->setVisible(language_ == platform::kLanguageChinese);
     boxes_[kHostGrid]->setFixedHeight(130);
 
-    saveButton_ = makeButton(QStringLiteral("1"), Text("Save To Device", "保存到设备"), this);
-    exitButton_ = makeButton(QStringLiteral("2"), Text("Exit", "退出"), this);
-    loadButton_ = makeButton(QStringLiteral("2606"), Text("Load", "加载"), this);
-    saveAsButton_ = makeButton(QStringLiteral("2607"), Text("Save As", "另存为"), this);
+    saveButton_ = controls::MakeButton(Text("Save To Device", "保存到设备"), 1, this);
+    exitButton_ = controls::MakeButton(Text("Exit", "退出"), 2, this);
+    loadButton_ = controls::MakeButton(Text("Load", "加载"), 2606, this);
+    saveAsButton_ = controls::MakeButton(Text("Save As", "另存为"), 2607, this);
     QObject::connect(saveButton_, &QPushButton::clicked, this, [this] { OnOK(); });
     QObject::connect(exitButton_, &QPushButton::clicked, this, [this] { OnCancel(); });
     QObject::connect(loadButton_, &QPushButton::clicked, this, [this] { OnLoad(); });
@@ -261,15 +252,8 @@ void CControlProtocol::showEvent(QShowEvent* event)
 
 void CControlProtocol::keyPressEvent(QKeyEvent* event)
 {
-    switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Escape:
-        event->accept();
-        return;
-    default:
+    if (!controls::SwallowEnterEsc(event))
         QDialog::keyPressEvent(event);
-    }
 }
 
 void CControlProtocol::OnInitDialog()

@@ -1,5 +1,6 @@
 #include "companion/osd_dialog.h"
 
+#include "common/controls/dialog_keys.h"
 #include "common/controls/property_grid.h"
 #include "companion/hub_records.h"
 #include "platform/app_identity.h"
@@ -40,16 +41,6 @@ QColor colourOf(uint32_t value)
 uint32_t valueOf(const QColor& colour)
 {
     return OsdColourValue(uint8_t(colour.red()), uint8_t(colour.green()), uint8_t(colour.blue()));
-}
-
-QPushButton* makeButton(const QString& id, const QString& text, QWidget* parent)
-{
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(id);
-    // Enter must not press a button: the dialog is left only by a click.
-    button->setAutoDefault(false);
-    button->setDefault(false);
-    return button;
 }
 
 void sendOsdPacket(const QByteArray& payload)
@@ -95,8 +86,8 @@ COSD::COSD(const QString& tempFolder, QWidget* parent)
     slider_->setValue(1);
     QObject::connect(slider_, &QSlider::valueChanged, this, [this](int position) { OnSpeedSlider(position); });
 
-    saveButton_ = makeButton(QStringLiteral("1"), Text("Save", "保存"), this);
-    exitButton_ = makeButton(QStringLiteral("2"), Text("Exit", "退出"), this);
+    saveButton_ = controls::MakeButton(Text("Save", "保存"), 1, this);
+    exitButton_ = controls::MakeButton(Text("Exit", "退出"), 2, this);
     QObject::connect(saveButton_, &QPushButton::clicked, this, [this] { OnOK(); });
     QObject::connect(exitButton_, &QPushButton::clicked, this, [this] { OnCancel(); });
 
@@ -139,15 +130,8 @@ void COSD::showEvent(QShowEvent* event)
 
 void COSD::keyPressEvent(QKeyEvent* event)
 {
-    switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Escape:
-        event->accept();
-        return;
-    default:
+    if (!controls::SwallowEnterEsc(event))
         QDialog::keyPressEvent(event);
-    }
 }
 
 void COSD::OnInitDialog()

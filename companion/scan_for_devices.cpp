@@ -1,5 +1,6 @@
 #include "companion/scan_for_devices.h"
 
+#include "common/controls/dialog_keys.h"
 #include "platform/adapters.h"
 #include "platform/app_identity.h"
 #include "platform/dialogs.h"
@@ -26,22 +27,7 @@ namespace tollivar {
 namespace {
 
 enum Column { kColumnSn, kColumnIp, kColumnMac, kColumnPort, kColumnId, kColumnVer, kColumnCount };
-const int kColumnWidths[kColumnCount] = {40, 90, 120, 80, 100, 380};
-
-uint32_t HostOrderOf(const std::array<uint8_t, 4>& o)
-{
-    return (uint32_t(o[0]) << 24) | (uint32_t(o[1]) << 16) | (uint32_t(o[2]) << 8) | uint32_t(o[3]);
-}
-
-QPushButton* MakeButton(int id, const QString& text, QWidget* parent)
-{
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(QString::number(id));
-    // Enter is swallowed by the dialog: it never presses a button by itself.
-    button->setAutoDefault(false);
-    button->setDefault(false);
-    return button;
-}
+static_assert(kColumnCount == scan::kListColumnCount, "the columns of transport/scan_engine.h");
 
 }  // namespace
 
@@ -76,8 +62,8 @@ CScanForDevices::CScanForDevices(const QString& titlePrefix, bool automatic, boo
     cardCombo_ = new QComboBox(cardGroup);
     cardCombo_->setObjectName(QStringLiteral("2002"));
     cardCombo_->setMinimumWidth(320);
-    updateButton_ = MakeButton(2003, Text("Update", "刷新"), cardGroup);
-    scanButton_ = MakeButton(2004, Text("Scan", "查找设备"), cardGroup);
+    updateButton_ = controls::MakeButton(Text("Update", "刷新"), 2003, cardGroup);
+    scanButton_ = controls::MakeButton(Text("Scan", "查找设备"), 2004, cardGroup);
     auto* cardRow = new QHBoxLayout(cardGroup);
     cardRow->addWidget(cardCombo_, 1);
     cardRow->addWidget(updateButton_);
@@ -101,14 +87,14 @@ CScanForDevices::CScanForDevices(const QString& titlePrefix, bool automatic, boo
         : QStringList{QStringLiteral("SN"), QStringLiteral("IP"), QStringLiteral("MAC"), QStringLiteral("TCP Port"),
                       QStringLiteral("ID"), QStringLiteral("Ver")});
     for (int c = 0; c < kColumnCount; ++c)
-        list_->setColumnWidth(c, kColumnWidths[c]);
+        list_->setColumnWidth(c, scan::kListColumnWidths[c]);
     auto* listBox = new QVBoxLayout(listGroup);
     listBox->addWidget(list_);
 
-    allButton_ = MakeButton(2005, Text("All", "全选"), this);
-    invertButton_ = MakeButton(2006, Text("Invert", "反选"), this);
-    connectButton_ = MakeButton(1, Text("Connect", "连接设备"), this);
-    cancelButton_ = MakeButton(2, Text("Cancel", "关闭"), this);
+    allButton_ = controls::MakeButton(Text("All", "全选"), 2005, this);
+    invertButton_ = controls::MakeButton(Text("Invert", "反选"), 2006, this);
+    connectButton_ = controls::MakeButton(Text("Connect", "连接设备"), 1, this);
+    cancelButton_ = controls::MakeButton(Text("Cancel", "关闭"), 2, this);
     connectButton_->setVisible(false);
     allButton_->setVisible(tickBoxes_);
     invertButton_->setVisible(tickBoxes_);
@@ -166,11 +152,8 @@ void CScanForDevices::showEvent(QShowEvent* event)
 void CScanForDevices::keyPressEvent(QKeyEvent* event)
 {
     // Enter and Esc never close the dialog: it is left by its buttons.
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Escape) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
+    if (!controls::SwallowEnterEsc(event))
+        QDialog::keyPressEvent(event);
 }
 
 void CScanForDevices::OnInitDialog()
@@ -322,9 +305,7 @@ platform::LRESULT CScanForDevices::OnUdpEvent(platform::WPARAM, platform::LPARAM
         return 0;
     if (event->type == kUdpDatagram) {
         // The socket hears every card; answers for another card are not ours.
-        const uint32_t local = HostOrderOf(event->localAddress);
-        if (local != 0 && local != HostOrderOf(openCard_.octets) && local != openCard_.broadcast &&
-            local != 0xFFFFFFFFu)
+        if (!scan::AnswerIsForCard(event->localAddress, openCard_))
             return 0;
         OnDatagram(event->data, event->length);
     } else if (event->type == kUdpReceiveError) {
@@ -376,8 +357,7 @@ void CScanForDevices::UpdateRowItem(int index)
     if (index < 0 || index >= int(rows_.size()))
         return;
     const PlayerRow& row = rows_[std::size_t(index)];
-    const QString texts[kColumnCount] = {QString::number(index + 1), row.ip, row.mac, row.portText, row.id,
-                                         row.versionText};
+    const std::array<QString, scan::kListColumnCount> texts = scan::ListRowTexts(row, index);
     for (int c = 0; c < kColumnCount; ++c) {
         QTableWidgetItem* item = list_->item(index, c);
         if (!item) {
@@ -396,7 +376,7 @@ void CScanForDevices::UpdateRowItem(int index)
     }
     for (int c = 0; c < kColumnCount; ++c) {
         list_->resizeColumnToContents(c);
-        list_->setColumnWidth(c, std::max(kColumnWidths[c], list_->columnWidth(c)));
+        list_->setColumnWidth(c, std::max(scan::kListColumnWidths[c], list_->columnWidth(c)));
     }
 }
 

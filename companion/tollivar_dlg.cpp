@@ -1,5 +1,6 @@
 #include "companion/tollivar_dlg.h"
 
+#include "common/controls/dialog_keys.h"
 #include "companion/about_dialog.h"
 #include "companion/scan_for_devices.h"
 #include "platform/dialogs.h"
@@ -50,15 +51,6 @@ bool DeleteFolderTree(const QString& path)
 
 namespace {
 
-QPushButton* MakeButton(int id, const QString& text, QWidget* parent)
-{
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(QString::number(id));
-    button->setAutoDefault(false);
-    button->setMinimumSize(260, 48);
-    return button;
-}
-
 }  // namespace
 
 CTollivarDlg::CTollivarDlg(const QString& title, unsigned language, FeatureOpeners openers, QWidget* parent)
@@ -94,7 +86,8 @@ CTollivarDlg::CTollivarDlg(const QString& title, unsigned language, FeatureOpene
     auto* grid = new QVBoxLayout;
     for (int i = 0; i < 4; ++i) {
         const Spec& s = specs[i];
-        QPushButton* b = MakeButton(s.id, Text(s.english, s.chinese), this);
+        QPushButton* b = controls::MakeButton(Text(s.english, s.chinese), s.id, this);
+        b->setMinimumSize(260, 48);
         b->setEnabled(bool(*s.opener));
         QObject::connect(b, &QPushButton::clicked, this, [this, h = s.handler] { (this->*h)(); });
         buttons_[i] = b;
@@ -103,9 +96,7 @@ CTollivarDlg::CTollivarDlg(const QString& title, unsigned language, FeatureOpene
     // The English user interface does not offer the video set wizard.
     buttons_[0]->setVisible(language_ == platform::kLanguageChinese);
 
-    auto* exitButton = new QPushButton(Text("Exit", "退出"), this);
-    exitButton->setObjectName(QStringLiteral("2"));
-    exitButton->setAutoDefault(false);
+    QPushButton* exitButton = controls::MakeButton(Text("Exit", "退出"), 2, this);
     QObject::connect(exitButton, &QPushButton::clicked, this, [this] { reject(); });
     auto* bottom = new QHBoxLayout;
     bottom->addStretch(1);
@@ -143,7 +134,7 @@ QPushButton* CTollivarDlg::button(ButtonId id) const
 void CTollivarDlg::keyPressEvent(QKeyEvent* event)
 {
     // Enter must not close the launcher; Esc asks like "Exit".
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    if (controls::IsEnterKey(event->key())) {
         event->accept();
         return;
     }

@@ -1,5 +1,6 @@
 #include "content/batch_send_file.h"
 
+#include "common/controls/dialog_keys.h"
 #include "common/controls/text_progress_ctrl.h"
 #include "common/digest.h"
 #include "common/text_coding.h"
@@ -172,11 +173,8 @@ void CBatchSendFile::BuildControls()
 void CBatchSendFile::keyPressEvent(QKeyEvent* event)
 {
     // Enter and Esc never close the dialog from a page.
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter || event->key() == Qt::Key_Escape) {
-        event->accept();
-        return;
-    }
-    QWidget::keyPressEvent(event);
+    if (!controls::SwallowEnterEsc(event))
+        QWidget::keyPressEvent(event);
 }
 
 void CBatchSendFile::keyReleaseEvent(QKeyEvent* event)

@@ -1,5 +1,6 @@
 #include "content/import_and_export.h"
 
+#include "common/controls/dialog_keys.h"
 #include "content/store_texts.h"
 #include "content/video_store_model.h"
 #include "platform/app_identity.h"
@@ -34,9 +35,7 @@ CImportAndExport::CImportAndExport(const QString& titlePrefix, const QString& fo
 {
     setWindowTitle(titlePrefix + store::Text(texts::kParamCaption, language_));
     auto button = [this](int id, store::Message label) {
-        auto* b = new QPushButton(store::Text(label, language_), this);
-        b->setObjectName(QString::number(id));
-        b->setAutoDefault(false);
+        QPushButton* b = controls::MakeButton(store::Text(label, language_), id, this);
         b->setMinimumHeight(40);
         return b;
     };

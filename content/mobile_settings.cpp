@@ -1,5 +1,6 @@
 #include "content/mobile_settings.h"
 
+#include "common/controls/dialog_keys.h"
 #include "content/play_mode_texts.h"
 #include "platform/app_identity.h"
 #include "platform/dialogs.h"
@@ -67,12 +68,7 @@ CMobileSettings::CMobileSettings(const QString& titlePrefix, const QString& work
     words_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                             QAbstractItemView::SelectedClicked);
 
-    auto button = [this](const QString& label, const QString& name) {
-        auto* b = new QPushButton(label, this);
-        b->setObjectName(name);
-        b->setAutoDefault(false);
-        return b;
-    };
+    auto button = [this](const QString& label, const QString& name) { return controls::MakeButton(label, name, this); };
     QPushButton* add = button(Text(texts::kNew), QStringLiteral("New"));
     QPushButton* remove = button(Text(texts::kRemove), QStringLiteral("Remove"));
     QPushButton* up = button(Text(texts::kUp), QStringLiteral("Up"));
@@ -301,13 +297,6 @@ void CMobileSettings::reject()
 void CMobileSettings::keyPressEvent(QKeyEvent* event)
 {
     // Neither Enter nor Esc closes the dialog or saves.
-    switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Escape:
-        event->accept();
-        return;
-    default:
+    if (!controls::SwallowEnterEsc(event))
         QDialog::keyPressEvent(event);
-    }
 }

@@ -1,5 +1,6 @@
 #include "content/picture_manager.h"
 
+#include "common/controls/dialog_keys.h"
 #include "common/controls/folder_edit.h"
 #include "common/controls/text_progress_ctrl.h"
 #include "core/devices/update_check.h"
@@ -65,12 +66,7 @@ CPictureManager::CPictureManager(const QString& titlePrefix, const QString& fold
     bar_ = new CTextProgressCtrl(this);
     bar_->setObjectName(QStringLiteral("5208"));
     bar_->setVisible(false);
-    auto button = [this](int id, Msg label) {
-        auto* b = new QPushButton(T(label), this);
-        b->setObjectName(QString::number(id));
-        b->setAutoDefault(false);
-        return b;
-    };
+    auto button = [this](int id, Msg label) { return controls::MakeButton(T(label), id, this); };
     QPushButton* newFolder = button(5204, Msg::NewFolder);
     QPushButton* delFolder = button(5205, Msg::DelFolder);
     QPushButton* addPic = button(5206, Msg::AddPic);

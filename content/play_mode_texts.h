@@ -1,12 +1,12 @@
 #pragma once
 // Every text of the play-mode editors and of the mobile-app settings, in
-// English and Chinese (language code 4).
+// English and Chinese (language code 4): a table of text::Bilingual.
 
-#include "content/video_store_model.h"
+#include "common/bilingual_text.h"
 
 namespace playmode::texts {
 
-using store::Message;
+using Message = text::Bilingual;
 
 // Play-mode editors.
 inline constexpr Message kPictureCaption{"Picture Play Control", "图片播放控制"};

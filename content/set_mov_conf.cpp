@@ -1,5 +1,6 @@
 #include "content/set_mov_conf.h"
 
+#include "common/controls/dialog_keys.h"
 #include "common/controls/folder_edit.h"
 #include "common/text_coding.h"
 #include "common/controls/num_edit.h"
@@ -74,9 +75,7 @@ CSetMovConf::~CSetMovConf() = default;
 void CSetMovConf::BuildControls()
 {
     auto button = [this](int id, store::Message label, void (CSetMovConf::*slot)()) {
-        auto* b = new QPushButton(T(label), this);
-        b->setObjectName(QString::number(id));
-        b->setAutoDefault(false);
+        QPushButton* b = controls::MakeButton(T(label), id, this);
         connect(b, &QPushButton::clicked, this, slot);
         return b;
     };
@@ -227,12 +226,10 @@ void CSetMovConf::SetSlider(int index, int value)
 
 void CSetMovConf::keyPressEvent(QKeyEvent* event)
 {
-    switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Escape:
-        event->accept();  // swallowed: they would close the window
+    // Enter and Esc are swallowed: they would close the window.
+    if (controls::SwallowEnterEsc(event))
         return;
+    switch (event->key()) {
     case Qt::Key_F2:
         OnRename();
         return;

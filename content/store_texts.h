@@ -1,10 +1,13 @@
 #pragma once
 // Every text of the video store pages and of the parameter backup, in
-// English and Chinese (language code 4).
+// English and Chinese (language code 4): a table of text::Bilingual.
 
+#include "common/bilingual_text.h"
 #include "content/video_store_model.h"
 
 namespace store::texts {
+
+using Message = text::Bilingual;
 
 // Captions and labels.
 inline constexpr Message kStoreCaption{"Video Source Settings", "视频源设置"};

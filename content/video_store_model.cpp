@@ -11,11 +11,6 @@
 
 namespace store {
 
-QString Text(Message m, unsigned language)
-{
-    return QString::fromUtf8(language == 4 ? m.chinese : m.english);
-}
-
 // ------------------------------------------------------------ catalogue
 
 bool CategoryUsed(const CatalogCategory& c)

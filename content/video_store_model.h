@@ -4,6 +4,7 @@
 // every packet the store pages send, and the little-endian pieces of the
 // parameter backup. Everything here is plain and tested on its own.
 
+#include "common/bilingual_text.h"
 #include "transport/protocol.h"
 #include "transport/records.h"
 
@@ -26,12 +27,13 @@ inline constexpr std::size_t kFileNameLimit = 256;    // a local file name longe
 inline constexpr double kMaxPlayMinutes = 35791394.0; // minutes x 60 must fit an i32
 inline constexpr uint64_t kChunk = proto::kChunkSize;
 
-// One message in both languages; `Text` picks by the language code.
-struct Message {
-    const char* english;
-    const char* chinese;
-};
-QString Text(Message m, unsigned language);
+// One message in both languages (see store_texts.h); `Text` picks by the
+// language code.
+using Message = text::Bilingual;
+inline QString Text(Message m, unsigned language)
+{
+    return text::Pick(m, language);
+}
 
 // ------------------------------------------------------------ catalogue
 

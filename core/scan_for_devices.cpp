@@ -1,5 +1,6 @@
 #include "core/scan_for_devices.h"
 
+#include "common/controls/dialog_keys.h"
 #include "core/command_registry.h"
 #include "core/document.h"
 #include "core/player_info.h"
@@ -33,26 +34,7 @@
 namespace {
 
 enum Column { kColumnSn, kColumnIp, kColumnMac, kColumnPort, kColumnId, kColumnVer, kColumnCount };
-
-uint32_t HostOrderOf(const std::array<uint8_t, 4>& o)
-{
-    return (uint32_t(o[0]) << 24) | (uint32_t(o[1]) << 16) | (uint32_t(o[2]) << 8) | uint32_t(o[3]);
-}
-
-// The widths the columns open with; a column grows past its width when its
-// texts need more, so that a MAC, an IP or a version is never cut short.
-const int kColumnWidths[kColumnCount] = {40, 90, 120, 80, 100, 380};
-
-QPushButton* MakeButton(const QString& id, const QString& text, QWidget* parent)
-{
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(id);
-    // No button is pressed by Enter pressed elsewhere: the dialog's own key
-    // handling says what Enter does where (see keyPressEvent).
-    button->setAutoDefault(false);
-    button->setDefault(false);
-    return button;
-}
+static_assert(kColumnCount == scan::kListColumnCount, "the columns of transport/scan_engine.h");
 
 }  // namespace
 
@@ -69,8 +51,8 @@ CScanForDevices::CScanForDevices(const QString& titlePrefix, bool automatic, QWi
     cardCombo_ = new QComboBox(cardGroup_);
     cardCombo_->setObjectName(QStringLiteral("2902"));
     cardCombo_->setMinimumWidth(320);
-    updateButton_ = MakeButton(QStringLiteral("2903"), Text("Update", "刷新"), cardGroup_);
-    scanButton_ = MakeButton(QStringLiteral("2904"), Text("Scan", "查找设备"), cardGroup_);
+    updateButton_ = controls::MakeButton(Text("Update", "刷新"), 2903, cardGroup_);
+    scanButton_ = controls::MakeButton(Text("Scan", "查找设备"), 2904, cardGroup_);
     auto* cardRow = new QHBoxLayout(cardGroup_);
     cardRow->addWidget(cardCombo_, 1);
     cardRow->addWidget(updateButton_);
@@ -99,12 +81,12 @@ CScanForDevices::CScanForDevices(const QString& titlePrefix, bool automatic, QWi
     list_->setHorizontalHeaderLabels(headers);
     list_->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
     for (int c = 0; c < kColumnCount; ++c)
-        list_->setColumnWidth(c, kColumnWidths[c]);
+        list_->setColumnWidth(c, scan::kListColumnWidths[c]);
     auto* listBox = new QVBoxLayout(listGroup_);
     listBox->addWidget(list_);
 
-    connectButton_ = MakeButton(QStringLiteral("1"), Text("Connect", "连接设备"), this);
-    cancelButton_ = MakeButton(QStringLiteral("2"), Text("Cancel", "关闭"), this);
+    connectButton_ = controls::MakeButton(Text("Connect", "连接设备"), 1, this);
+    cancelButton_ = controls::MakeButton(Text("Cancel", "关闭"), 2, this);
     connectButton_->setVisible(false);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
@@ -320,9 +302,7 @@ platform::LRESULT CScanForDevices::OnUdpEvent(platform::WPARAM, platform::LPARAM
         return 0;
     if (event->type == kUdpDatagram) {
         // The socket hears every card; answers for another card are not ours.
-        const uint32_t local = HostOrderOf(event->localAddress);
-        if (local != 0 && local != HostOrderOf(openCard_.octets) && local != openCard_.broadcast
-            && local != 0xFFFFFFFFu)
+        if (!scan::AnswerIsForCard(event->localAddress, openCard_))
             return 0;
         OnDatagram(event->data, event->length);
     } else if (event->type == kUdpReceiveError) {
@@ -370,8 +350,7 @@ void CScanForDevices::UpdateRowItem(int index)
     if (index < 0 || index >= int(rows_.size()))
         return;
     const PlayerRow& row = rows_[std::size_t(index)];
-    const QString texts[kColumnCount] = {QString::number(index + 1), row.ip, row.mac, row.portText, row.id,
-                                         row.versionText};
+    const std::array<QString, scan::kListColumnCount> texts = scan::ListRowTexts(row, index);
     for (int c = 0; c < kColumnCount; ++c) {
         QTableWidgetItem* item = list_->item(index, c);
         if (!item) {
@@ -399,7 +378,7 @@ void CScanForDevices::FitColumns()
     for (int c = 0; c < kColumnCount; ++c) {
         // Header text and every row's text, with the cell's own margins.
         list_->resizeColumnToContents(c);
-        const int width = std::max(kColumnWidths[c], list_->columnWidth(c));
+        const int width = std::max(scan::kListColumnWidths[c], list_->columnWidth(c));
         list_->setColumnWidth(c, width);
         total += width;
     }

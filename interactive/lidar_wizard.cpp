@@ -1,5 +1,6 @@
 #include "interactive/lidar_wizard.h"
 
+#include "common/controls/dialog_keys.h"
 #include "common/controls/property_grid.h"
 #include "core/reply_handlers.h"
 #include "platform/app_identity.h"
@@ -956,8 +957,7 @@ void CLidarWizard::PressFinish()
 void CLidarWizard::keyPressEvent(QKeyEvent* event)
 {
     // On the parameter and check pages neither Enter nor Escape ends the wizard.
-    const bool key = event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    if (key && activeIndex() > 0)
+    if (controls::IsEnterOrEscKey(event->key()) && activeIndex() > 0)
         return;
     QDialog::keyPressEvent(event);
 }

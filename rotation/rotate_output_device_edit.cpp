@@ -1,5 +1,6 @@
 #include "rotation/rotate_output_device_edit.h"
 
+#include "common/controls/dialog_keys.h"
 #include "platform/app_identity.h"
 #include "platform/dialogs.h"
 #include "platform/home.h"
@@ -97,7 +98,7 @@ CRotateOutPutDeviceEdit::CRotateOutPutDeviceEdit(const QString& prefix, const QS
 
 void CRotateOutPutDeviceEdit::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+    if (controls::IsEnterKey(event->key())) {
         accept();
         return;
     }

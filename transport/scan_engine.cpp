@@ -74,6 +74,20 @@ QString CardLabel(const QString& name, const QString& address)
     return name + QLatin1Char('(') + address + QLatin1Char(')');
 }
 
+bool AnswerIsForCard(const std::array<uint8_t, 4>& localAddress, const CardEntry& card)
+{
+    const auto hostOrder = [](const std::array<uint8_t, 4>& o) {
+        return (uint32_t(o[0]) << 24) | (uint32_t(o[1]) << 16) | (uint32_t(o[2]) << 8) | uint32_t(o[3]);
+    };
+    const uint32_t local = hostOrder(localAddress);
+    return local == 0 || local == hostOrder(card.octets) || local == card.broadcast || local == 0xFFFFFFFFu;
+}
+
+std::array<QString, kListColumnCount> ListRowTexts(const PlayerRow& row, int index)
+{
+    return {QString::number(index + 1), row.ip, row.mac, row.portText, row.id, row.versionText};
+}
+
 QByteArray BuildDiscoveryRequest(bool unicast)
 {
     DiscoveryRequest request;

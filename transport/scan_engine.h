@@ -100,6 +100,19 @@ struct CardEntry {
     std::array<uint8_t, 4> octets{};
     uint32_t broadcast = 0;  // host byte order
 };
+// Whether an answer that reached the local address `localAddress` (as the
+// endpoint reports it; all zero when it does not know) is meant for `card`:
+// the endpoint hears every card, and answers for another card are not ours.
+bool AnswerIsForCard(const std::array<uint8_t, 4>& localAddress, const CardEntry& card);
+
+// The player list of both scan dialogs: SN, IP, MAC, TCP port, ID and
+// version; the widths the columns open with (a column grows past its width
+// when its texts need more, so that a MAC, an IP or a version is never cut
+// short), and the texts of the row at `index` (counted from 0).
+inline constexpr int kListColumnCount = 6;
+inline constexpr int kListColumnWidths[kListColumnCount] = {40, 90, 120, 80, 100, 380};
+std::array<QString, kListColumnCount> ListRowTexts(const PlayerRow& row, int index);
+
 // One line of the card combo: the card's name directly followed by its
 // address in parentheses, "eth0(192.0.2.2)", for every kind of card alike.
 QString CardLabel(const QString& name, const QString& address);

@@ -1,5 +1,6 @@
 #include "core/devices/device_dialog.h"
 
+#include "common/controls/dialog_keys.h"
 #include "platform/app_identity.h"
 #include "platform/home.h"
 #include "transport/records.h"
@@ -54,15 +55,8 @@ platform::MsgResult CDeviceDialog::Message(const QString& text, platform::MsgIco
 
 void CDeviceDialog::keyPressEvent(QKeyEvent* event)
 {
-    switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Escape:
-        event->accept();
-        return;
-    default:
+    if (!controls::SwallowEnterEsc(event))
         QDialog::keyPressEvent(event);
-    }
 }
 
 QString ControlName(int id)

@@ -1,5 +1,6 @@
 #include "core/devices/power.h"
 
+#include "common/controls/dialog_keys.h"
 #include "platform/messages.h"
 
 #include <QCheckBox>
@@ -96,9 +97,7 @@ CPower::CPower(const QString& titlePrefix, QWidget* parent) : CDeviceDialog(titl
     on_->setObjectName(ControlName(4001));
     off_ = new QRadioButton(Text("Off", "关机"), switchGroup);
     off_->setObjectName(ControlName(4002));
-    auto* setPower = new QPushButton(Text("Set", "设置"), switchGroup);
-    setPower->setObjectName(ControlName(1));
-    setPower->setAutoDefault(false);
+    QPushButton* setPower = controls::MakeButton(Text("Set", "设置"), 1, switchGroup);
     switchRow->addWidget(on_);
     switchRow->addWidget(off_);
     switchRow->addStretch();
@@ -118,9 +117,7 @@ CPower::CPower(const QString& titlePrefix, QWidget* parent) : CDeviceDialog(titl
     zone_ = new QLineEdit(timerGroup);
     zone_->setObjectName(ControlName(4007));
     zone_->setValidator(new QIntValidator(-24, 24, zone_));
-    auto* setTimer = new QPushButton(Text("Set", "设置"), timerGroup);
-    setTimer->setObjectName(ControlName(4005));
-    setTimer->setAutoDefault(false);
+    QPushButton* setTimer = controls::MakeButton(Text("Set", "设置"), 4005, timerGroup);
     grid->addWidget(enable_, 0, 0, 1, 2);
     grid->addWidget(new QLabel(Text("On:", "开机时间:"), timerGroup), 1, 0);
     grid->addWidget(onTime_, 1, 1);
@@ -131,9 +128,7 @@ CPower::CPower(const QString& titlePrefix, QWidget* parent) : CDeviceDialog(titl
     grid->addWidget(setTimer, 4, 1, Qt::AlignRight);
     outer->addWidget(timerGroup);
 
-    auto* cancel = new QPushButton(Text("Cancel", "关闭"), this);
-    cancel->setObjectName(ControlName(2));
-    cancel->setAutoDefault(false);
+    QPushButton* cancel = controls::MakeButton(Text("Cancel", "关闭"), 2, this);
     outer->addWidget(cancel, 0, Qt::AlignRight);
 
     connect(setPower, &QPushButton::clicked, this, [this] { OnSetPower(); });

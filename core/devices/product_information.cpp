@@ -1,5 +1,6 @@
 #include "core/devices/product_information.h"
 
+#include "common/controls/dialog_keys.h"
 #include "platform/messages.h"
 
 #include <QDialogButtonBox>
@@ -26,20 +27,6 @@ QPlainTextEdit* textGroup(QDialog* dialog, QVBoxLayout* outer, const QString& ti
     return edit;
 }
 
-QDialogButtonBox* buttonRow(QDialog* dialog, const QString& ok, const QString& cancel)
-{
-    auto* buttons = new QDialogButtonBox(dialog);
-    QPushButton* okButton = buttons->addButton(ok, QDialogButtonBox::AcceptRole);
-    okButton->setObjectName(ControlName(1));
-    QPushButton* cancelButton = buttons->addButton(cancel, QDialogButtonBox::RejectRole);
-    cancelButton->setObjectName(ControlName(2));
-    okButton->setAutoDefault(false);
-    cancelButton->setAutoDefault(false);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
-    return buttons;
-}
-
 }  // namespace
 
 CQueryProductInformation::CQueryProductInformation(const QString& titlePrefix, QWidget* parent)
@@ -48,7 +35,7 @@ CQueryProductInformation::CQueryProductInformation(const QString& titlePrefix, Q
     resize(460, 300);
     auto* outer = new QVBoxLayout(this);
     text_ = textGroup(this, outer, Text("Information", "产品信息"), 3601);
-    outer->addWidget(buttonRow(this, Text("Get Information", "获取信息"), Text("Cancel", "关闭")));
+    outer->addWidget(controls::MakeOkCancelRow(this, Text("Get Information", "获取信息"), Text("Cancel", "关闭")));
     onMessage(platform::WM_PRODUCT_INFO_REPLY, [this](platform::WPARAM, platform::LPARAM lParam) {
         // Call-scoped text owned by the document.
         if (const auto* info = reinterpret_cast<const QString*>(lParam))
@@ -94,7 +81,7 @@ CQueryUsartCommand::CQueryUsartCommand(const QString& titlePrefix, QWidget* pare
     text_ = textGroup(this, outer, Text("USART Commands", "串口命令"), 4101);
     // A monitor left open for days must not grow without end.
     text_->setMaximumBlockCount(kMaxLines);
-    outer->addWidget(buttonRow(this, Text("OK", "确定"), Text("Cancel", "关闭")));
+    outer->addWidget(controls::MakeOkCancelRow(this, Text("OK", "确定"), Text("Cancel", "关闭")));
     onMessage(platform::WM_USART_DATA_REPLY, [this](platform::WPARAM, platform::LPARAM lParam) {
         std::unique_ptr<replies::UsartRecord> record(reinterpret_cast<replies::UsartRecord*>(lParam));
         if (!record)

@@ -1,5 +1,7 @@
 #include "core/devices/protocol_file.h"
 
+#include "common/controls/dialog_keys.h"
+
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
@@ -37,10 +39,7 @@ CProtocolFile::CProtocolFile(const QString& titlePrefix, QWidget* parent)
 {
     auto* outer = new QVBoxLayout(this);
     auto button = [this](int id, const char* english, const char* chinese, QWidget* parent) {
-        auto* b = new QPushButton(Text(english, chinese), parent);
-        b->setObjectName(ControlName(id));
-        b->setAutoDefault(false);
-        return b;
+        return controls::MakeButton(Text(english, chinese), ControlName(id), parent);
     };
 
     auto* protocol = new QGroupBox(Text("Protocol File", "协议文件"), this);

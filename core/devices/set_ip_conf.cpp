@@ -1,5 +1,6 @@
 #include "core/devices/set_ip_conf.h"
 
+#include "common/controls/dialog_keys.h"
 #include "common/controls/ip_address_ctrl.h"
 #include "platform/home.h"
 #include "platform/messages.h"
@@ -149,16 +150,7 @@ CSetIpConf::CSetIpConf(const QString& titlePrefix, QWidget* parent)
     tip->setWordWrap(true);
     outer->addWidget(tip);
 
-    auto* buttons = new QDialogButtonBox(this);
-    QPushButton* ok = buttons->addButton(Text("OK", "应用"), QDialogButtonBox::AcceptRole);
-    ok->setObjectName(ControlName(1));
-    QPushButton* cancel = buttons->addButton(Text("Cancel", "关闭"), QDialogButtonBox::RejectRole);
-    cancel->setObjectName(ControlName(2));
-    ok->setAutoDefault(false);
-    cancel->setAutoDefault(false);
-    connect(buttons, &QDialogButtonBox::accepted, this, &CSetIpConf::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &CSetIpConf::reject);
-    outer->addWidget(buttons);
+    outer->addWidget(controls::MakeOkCancelRow(this, Text("OK", "应用"), Text("Cancel", "关闭")));
 
     onMessage(platform::WM_NETWORK_PARAM_REPLY,
               [this](platform::WPARAM w, platform::LPARAM l) { return OnReply(w, l); });

@@ -1,5 +1,6 @@
 #include "core/devices/upgrade_app.h"
 
+#include "common/controls/dialog_keys.h"
 #include "common/controls/text_progress_ctrl.h"
 
 #include <QDir>
@@ -33,9 +34,7 @@ CUpgradeApp::CUpgradeApp(const QString& titlePrefix, const QString& tempFolder, 
         list->setSelectionBehavior(QAbstractItemView::SelectRows);
         list->setAlternatingRowColors(true);
         inner->addWidget(list);
-        button = new QPushButton(Text("DownLoad", "下载"), group);
-        button->setObjectName(ControlName(buttonId));
-        button->setAutoDefault(false);
+        button = controls::MakeButton(Text("DownLoad", "下载"), buttonId, group);
         inner->addWidget(button, 0, Qt::AlignRight);
         lists->addWidget(group, 0, column);
     };
@@ -61,9 +60,7 @@ CUpgradeApp::CUpgradeApp(const QString& titlePrefix, const QString& tempFolder, 
     progress_->hide();
     outer->addWidget(progress_);
 
-    auto* close = new QPushButton(Text("Cancel", "关闭"), this);
-    close->setObjectName(ControlName(2));
-    close->setAutoDefault(false);
+    QPushButton* close = controls::MakeButton(Text("Cancel", "关闭"), 2, this);
     outer->addWidget(close, 0, Qt::AlignRight);
 
     for (int type : {1, 2}) {

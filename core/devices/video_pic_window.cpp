@@ -1,5 +1,6 @@
 #include "core/devices/video_pic_window.h"
 
+#include "common/controls/dialog_keys.h"
 #include "platform/home.h"
 #include "platform/messages.h"
 
@@ -331,10 +332,8 @@ CVideoPicWindow::CVideoPicWindow(const QString& titlePrefix, const QString& fold
     second_->setGeometry(10, 50, 185, 22);
 
     auto button = [this](int id, const char* english, const char* chinese, int top) {
-        auto* b = new QPushButton(Text(english, chinese), this);
-        b->setObjectName(ControlName(id));
+        QPushButton* b = controls::MakeButton(Text(english, chinese), ControlName(id), this);
         b->setGeometry(745, top, 205, 30);
-        b->setAutoDefault(false);
         return b;
     };
     QPushButton* addVideo = button(3904, "Add Video Location", "添加视频位置", 100);

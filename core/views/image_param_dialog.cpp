@@ -1,5 +1,6 @@
 #include "core/views/image_param_dialog.h"
 
+#include "common/controls/dialog_keys.h"
 #include "common/controls/num_edit.h"
 #include "platform/dialogs.h"
 #include "platform/home.h"
@@ -122,13 +123,6 @@ int CImageParam::exec()
 
 void CImageParam::keyPressEvent(QKeyEvent* event)
 {
-    switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Escape:
-        event->accept();
-        return;
-    default:
+    if (!controls::SwallowEnterEsc(event))
         QDialog::keyPressEvent(event);
-    }
 }

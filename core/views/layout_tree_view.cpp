@@ -1,5 +1,6 @@
 #include "core/views/layout_tree_view.h"
 
+#include "common/controls/dialog_keys.h"
 #include "core/command_registry.h"
 #include "core/document.h"
 #include "core/layout/layout_commands.h"
@@ -85,12 +86,9 @@ void CLayoutTreeView::RunCommand(int id)
 
 void CLayoutTreeView::keyPressEvent(QKeyEvent* event)
 {
-    switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Escape:
-        event->accept();
+    if (controls::SwallowEnterEsc(event))
         return;
+    switch (event->key()) {
     case Qt::Key_Delete:
         if (document_ && currentItem() && !currentItem()->text(0).isEmpty()) {
             document_->layoutTransfer().selectedName = currentItem()->text(0);

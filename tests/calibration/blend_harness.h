@@ -8,6 +8,7 @@
 #include "platform/messages.h"
 #include "player/blend_commands.h"
 #include "player/player_sim.h"
+#include "tests/support/frame_harness.h"
 #include "tests/support/test_support.h"
 
 #include <QDir>
@@ -27,19 +28,7 @@ struct Harness {
         : boxes(answer), languageScope(language)
     {
         platform::setAppTitle(kTitle);
-        frame = std::make_unique<platform::MessageWindow>(kTitle);
-        frame->onMessage(platform::WM_SEND_TO_PLAYER, [this](platform::WPARAM, platform::LPARAM l) {
-            std::unique_ptr<SendRequest> request(reinterpret_cast<SendRequest*>(l));
-            sent.push_back(*request);
-            if (doc)
-                doc->SendToPlayers(*request);
-            return platform::LRESULT(0);
-        });
-        frame->onMessage(platform::WM_TCP_EVENT, [this](platform::WPARAM, platform::LPARAM l) {
-            if (doc)
-                doc->OnLinkEvent(*reinterpret_cast<const LinkEvent*>(l));
-            return platform::LRESULT(0);
-        });
+        frame = testsupport::RelayFrame(kTitle, doc, [this](const SendRequest& r) { sent.push_back(r); });
         doc = std::make_unique<CvelunaDoc>(frame.get(), QStringList());
         sim::SimOptions options;
         options.address = address;
@@ -48,10 +37,7 @@ struct Harness {
         QString error;
         started = player->start(&error);
         EXPECT_TRUE(started) << error.toStdString();
-        doc->setTarget(player->options().address, player->tcpPort());
-        doc->currentPlayer().ip = player->options().address;
-        doc->currentPlayer().portText = QString::number(player->tcpPort());
-        doc->currentPlayer().mac = player->options().mac;
+        testsupport::AimAt(*doc, *player);
     }
     ~Harness()
     {
@@ -68,11 +54,7 @@ struct Harness {
 
     std::vector<sim::LogEntry> requests(uint8_t code) const
     {
-        std::vector<sim::LogEntry> out;
-        for (const sim::LogEntry& e : player->log())
-            if (e.incoming && e.header.command == code)
-                out.push_back(e);
-        return out;
+        return testsupport::RequestsOf(*player, code);
     }
 
     testsupport::TempHome home;
@@ -85,12 +67,7 @@ struct Harness {
     bool started = false;
 };
 
-inline QString screenshotPath(const QString& name)
-{
-    const QString folder = testsupport::binDir() + QStringLiteral("/../screenshots");
-    QDir().mkpath(folder);
-    return folder + QLatin1Char('/') + name + QStringLiteral(".png");
-}
+using testsupport::screenshotPath;
 
 // Screenshots are not taken under the thread checker: Qt converts large
 // images on its own pooled threads, which the checker cannot follow.

@@ -12,6 +12,7 @@
 #include "player/calibration_commands.h"
 #include "player/config_store.h"
 #include "player/player_sim.h"
+#include "tests/support/frame_harness.h"
 #include "tests/support/test_support.h"
 #include "transport/protocol.h"
 
@@ -19,10 +20,8 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFileInfo>
-#include <QDir>
 #include <QPushButton>
 #include <QTest>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -38,40 +37,28 @@ namespace {
 const QString kTitle = QStringLiteral("veluna V9.1.5");
 const QString kPrefix = QStringLiteral("veluna-");
 
-void saveShot(QWidget& w, const QString& name)
-{
-    if (testsupport::kUnderThreadChecker)
-        return;
-    const QString dir = testsupport::binDir() + "/../screenshots";
-    QDir().mkpath(dir);
-    EXPECT_TRUE(w.grab().save(dir + "/" + name + ".png"));
-}
-
 struct Packet {
     proto::PlayerPacketHeader h;
     int payload = 0;
     std::vector<SendTarget> targets;
 };
 
+// The frame keeps each request's header, payload size and targets.
 struct Frame {
     Frame()
+        : requests(kTitle, [this](const SendRequest& r) {
+              Packet p;
+              const auto* d = reinterpret_cast<const uint8_t*>(r.data.constData());
+              p.h.command = d[4];
+              p.h.subCode = d[5];
+              p.h.sequence = proto::getU16(d + 6);
+              p.h.param = proto::getU16(d + 8);
+              p.h.arg = proto::getU16(d + 10);
+              p.payload = int(r.data.size()) - 16;
+              p.targets = r.targets;
+              packets.push_back(p);
+          })
     {
-        platform::setAppTitle(kTitle);
-        window = std::make_unique<platform::MessageWindow>(kTitle);
-        window->onMessage(platform::WM_SEND_TO_PLAYER, [this](WPARAM, LPARAM l) {
-            std::unique_ptr<SendRequest> r(reinterpret_cast<SendRequest*>(l));
-            Packet p;
-            const auto* d = reinterpret_cast<const uint8_t*>(r->data.constData());
-            p.h.command = d[4];
-            p.h.subCode = d[5];
-            p.h.sequence = proto::getU16(d + 6);
-            p.h.param = proto::getU16(d + 8);
-            p.h.arg = proto::getU16(d + 10);
-            p.payload = int(r->data.size()) - 16;
-            p.targets = r->targets;
-            packets.push_back(p);
-            return platform::LRESULT(0);
-        });
     }
     std::vector<std::pair<int, int>> codes() const
     {
@@ -80,7 +67,7 @@ struct Frame {
             out.emplace_back(p.h.command, p.h.subCode);
         return out;
     }
-    std::unique_ptr<platform::MessageWindow> window;
+    testsupport::RequestFrame requests;
     std::vector<Packet> packets;
 };
 
@@ -183,7 +170,7 @@ TEST(WarpWizard, StepOneToTwoRunsTheRequestChainAndChannelSwitchSendsTheMap)
 {
     Bench b;
     EXPECT_EQ(b.wizard->windowTitle(), kPrefix + "Edge blending wizard");
-    saveShot(*b.wizard, "warp_wizard_step1");
+    EXPECT_TRUE(testsupport::saveScreenshot(*b.wizard, "warp_wizard_step1"));
     b.twoChannels();
     b.wizard->OnNext();
     ASSERT_EQ(b.wizard->step(), 2) << b.boxes.texts().join("|").toStdString();
@@ -201,7 +188,7 @@ TEST(WarpWizard, StepOneToTwoRunsTheRequestChainAndChannelSwitchSendsTheMap)
     EXPECT_EQ(b.frame.packets[4].h.param, 1);
     EXPECT_EQ(b.frame.packets[5].h.param, 0);
     EXPECT_GT(b.frame.packets[5].h.sequence, b.frame.packets[0].h.sequence) << "the page counts its replies";
-    saveShot(*b.wizard, "warp_wizard_step2");
+    EXPECT_TRUE(testsupport::saveScreenshot(*b.wizard, "warp_wizard_step2"));
 
     b.wizard->geometricPage().OnNextChannel();
     ASSERT_EQ(b.frame.packets.size(), 7u);
@@ -231,7 +218,7 @@ TEST(WarpWizard, StepOneToTwoRunsTheRequestChainAndChannelSwitchSendsTheMap)
     ASSERT_NE(b.blending, nullptr);
     EXPECT_EQ(b.blending->channels, 2);
     EXPECT_EQ(b.blending->seq, b.wizard->geometricPage().sequence);
-    saveShot(*b.wizard, "warp_wizard_step3");
+    EXPECT_TRUE(testsupport::saveScreenshot(*b.wizard, "warp_wizard_step3"));
 
     // Back to step 2: the player is still adjusting, so the chain starts at
     // the blend switch, with the count carried over from step 3.
@@ -318,14 +305,14 @@ TEST(WarpWizard, StepMessagesOutOfRangeAreIgnoredAndChineseTexts)
     b.wizard->OnNext();  // no channel checked
     EXPECT_EQ(b.boxes.texts().last(), QStringLiteral("至少校正一个通道！"));
     EXPECT_EQ(b.wizard->step(), 1);
-    saveShot(*b.wizard, "warp_wizard_step1_zh");
+    EXPECT_TRUE(testsupport::saveScreenshot(*b.wizard, "warp_wizard_step1_zh"));
     b.child<QCheckBox>("3140")->setChecked(true);
     b.wizard->OnNext();
     ASSERT_EQ(b.wizard->step(), 2);
     std::size_t seen = 0;
     b.answerChain(seen);
     EXPECT_EQ(b.wizard->geometricPage().status(), QStringLiteral("调整完成,可以继续操作"));
-    saveShot(*b.wizard, "warp_wizard_step2_zh");
+    EXPECT_TRUE(testsupport::saveScreenshot(*b.wizard, "warp_wizard_step2_zh"));
 }
 
 TEST(WarpWizardEndToEnd, OpenAdjustAndQuitAgainstThePlayer)
@@ -345,53 +332,20 @@ TEST(WarpWizardEndToEnd, OpenAdjustAndQuitAgainstThePlayer)
     o.address = QStringLiteral("127.0.0.2");
     o.version = 0x2600;  // low nibble 0: product 1
     o.channelCode = 4;
-    auto player = std::make_unique<sim::PlayerSim>(o);
-    sim::installStandardCommands(*player);
-    sim::installConfigStore(*player);
-    QString error;
-    ASSERT_TRUE(player->start(&error)) << error.toStdString();
+    auto player = testsupport::StartPlayerWithConfigStore(o);
+    ASSERT_TRUE(player);
     auto calib = sim::calibrationPlayerOf(*player);
     ASSERT_TRUE(calib);
 
-    auto frame = std::make_unique<platform::MessageWindow>(kTitle);
-    std::unique_ptr<CvelunaDoc> doc;
-    frame->onMessage(platform::WM_SEND_TO_PLAYER, [&](WPARAM, LPARAM l) {
-        std::unique_ptr<SendRequest> request(reinterpret_cast<SendRequest*>(l));
-        if (doc)
-            doc->SendToPlayers(*request);
-        return platform::LRESULT(0);
-    });
-    frame->onMessage(platform::WM_TCP_EVENT, [&](WPARAM, LPARAM l) {
-        if (doc)
-            doc->OnLinkEvent(*reinterpret_cast<const LinkEvent*>(l));
-        return platform::LRESULT(0);
-    });
-    frame->onMessage(platform::WM_OPEN_SETUP_EDITOR, [&](WPARAM, LPARAM) {
-        if (doc)
-            core::openSetupEditor(*doc);
-        return platform::LRESULT(0);
-    });
-    doc = std::make_unique<CvelunaDoc>(frame.get(), QStringList());
-    doc->startGridFetch = [] {};
-    doc->showWaitBox = [](const QString&) {};
-    doc->hideWaitBox = [] {};
-    doc->setTarget(o.address, player->tcpPort());
-    doc->currentPlayer().ip = o.address;
-    doc->currentPlayer().portText = QString::number(player->tcpPort());
-    doc->currentPlayer().mac = o.mac;
-    doc->OnReconnect();
+    testsupport::LinkedDocument link(kTitle, *player);
+    auto& doc = link.doc;
     ASSERT_TRUE(waitUntil([&] { return doc->IsConnected(); }, 5000));
     ASSERT_EQ(doc->product(), 1);
 
-    bool drove = false, closed = false;
-    QTimer driver;
-    driver.setInterval(20);
-    QObject::connect(&driver, &QTimer::timeout, [&] {
-        auto* w = platform::findWindow(doc->titlePrefix() + "Edge blending wizard");
-        if (!w || drove)
-            return;
-        drove = true;
-        auto* wizard = dynamic_cast<CWarpMain*>(w);
+    bool closed = false;
+    // The operator's part, once the wizard is up.
+    auto operate = [&](platform::MessageWindow& w) {
+        auto* wizard = dynamic_cast<CWarpMain*>(&w);
         wizard->findChild<QComboBox*>("3103")->setCurrentIndex(1);
         wizard->findChild<QCheckBox*>("3140")->setChecked(true);
         wizard->findChild<QCheckBox*>("3141")->setChecked(true);
@@ -401,10 +355,11 @@ TEST(WarpWizardEndToEnd, OpenAdjustAndQuitAgainstThePlayer)
         waitUntil([&] { return calib->requests().size() >= 9 && !wizard->geometricPage().busy(); }, 10000);
         wizard->OnQuit();
         closed = true;
-    });
-    driver.start();
+    };
+    testsupport::WhenWindowOpens driver(
+        [&] { return platform::findWindow(doc->titlePrefix() + "Edge blending wizard"); }, operate);
     auto store = sim::configStoreOf(*player);
-    platform::postMessage(frame->handle(), platform::WM_OPEN_SETUP_EDITOR, 0, 0);
+    platform::postMessage(link.frame->handle(), platform::WM_OPEN_SETUP_EDITOR, 0, 0);
     ASSERT_TRUE(waitUntil([&] { return closed && platform::findWindow(doc->titlePrefix() + "Edge blending wizard") == nullptr; }, 20000));
     driver.stop();
 
@@ -432,7 +387,7 @@ TEST(WarpWizardEndToEnd, OpenAdjustAndQuitAgainstThePlayer)
     core::registerSetupEditor(1, {});
     core::registerSetupEditor(3, {});
     doc.reset();
-    frame.reset();
+    link.frame.reset();
     player->stop();
 }
 
@@ -504,7 +459,7 @@ TEST(WarpGeometricPage, ShapesGoThroughCommand34)
     b.answerChain(seen);
     EXPECT_EQ(g.shapeSet(), 0);
     EXPECT_EQ(b.frame.packets.back().h.command, 12) << "back to the grid: the points are sent again";
-    saveShot(*b.wizard, "warp_wizard_step2_shapes");
+    EXPECT_TRUE(testsupport::saveScreenshot(*b.wizard, "warp_wizard_step2_shapes"));
 }
 
 TEST(WarpParamPage, BandEditsByKindAndSide)

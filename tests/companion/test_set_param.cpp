@@ -10,6 +10,7 @@
 #include "player/device_commands.h"
 #include "player/player_sim.h"
 #include "platform/app_identity.h"
+#include "tests/companion/hub_players.h"
 #include "tests/support/test_support.h"
 #include "transport/protocol.h"
 
@@ -32,57 +33,26 @@ void makeFile(const QString& path)
     ASSERT_TRUE(testsupport::writeFile(path, "video"));
 }
 
-struct SetParamFixture {
-    testsupport::TempHome home;
-    testsupport::MessageBoxRecorder boxes{platform::MsgResult::Yes};
-    QTemporaryDir temp;
-    QString previousTitle = platform::appTitle();
-    std::unique_ptr<platform::MessageWindow> main;
-    std::unique_ptr<tollivar::CLinkHub> hub;
-    std::vector<std::unique_ptr<sim::PlayerSim>> players;
+// Player 2 answers the cascade query "not supported", 3 is the master
+// (holding a document with one type), 4 a slave.
+struct SetParamFixture : comptest::HubWithPlayers {
     std::unique_ptr<CSetParam> page;
 
     explicit SetParamFixture(unsigned language = platform::kLanguageEnglish)
+        : HubWithPlayers(language, [](sim::PlayerSim& p, int host) {
+              ControlProtocolRecord onMaster;
+              onMaster.videoTypes[0].name = u"Pop"_s;
+              onMaster.videoTypes[0].sendCmd = u"01"_s;
+              sim::CompanionState* state = sim::companionState(p);
+              state->cascadeSupported = host != 2;
+              state->cascadeMode = uint8_t(host - 2);  // 0 (not supported), 1 master, 2 slave
+              state->protocolDocument = ControlProtocolJson(onMaster);
+          })
     {
-        platform::setAppTitle(u"Tollivar V1.23"_s);
-        platform::setAppLanguage(language);
-        main = std::make_unique<platform::MessageWindow>(platform::appTitle());
-        hub = std::make_unique<tollivar::CLinkHub>(*main, u"Tollivar-"_s, language);
-        ControlProtocolRecord onMaster;
-        onMaster.videoTypes[0].name = u"Pop"_s;
-        onMaster.videoTypes[0].sendCmd = u"01"_s;
-        for (int host = 2; host <= 4; ++host) {
-            sim::SimOptions o;
-            o.address = u"127.0.0.%1"_s.arg(host);
-            players.push_back(std::make_unique<sim::PlayerSim>(o));
-            sim::installStandardCommands(*players.back());
-            QString error;
-            EXPECT_TRUE(players.back()->start(&error)) << error.toStdString();
-            std::lock_guard<std::mutex> lk(players.back()->stateMutex());
-            sim::CompanionState* state = sim::companionState(*players.back());
-            state->cascadeSupported = host != 2;
-            state->cascadeMode = uint8_t(host - 2);  // 0 (not supported), 1 master, 2 slave
-            state->protocolDocument = ControlProtocolJson(onMaster);
-        }
         page = std::make_unique<CSetParam>(temp.path() + u"/"_s);
         page->SetClock(20, 30);
     }
-    ~SetParamFixture()
-    {
-        page.reset();
-        hub.reset();
-        main.reset();
-        players.clear();
-        platform::setAppTitle(previousTitle);
-        platform::setAppLanguage(platform::kLanguageEnglish);
-    }
-    std::vector<tollivar::TickedPlayer> ticked() const
-    {
-        std::vector<tollivar::TickedPlayer> list;
-        for (const auto& p : players)
-            list.push_back({p->options().address, QString::number(p->tcpPort())});
-        return list;
-    }
+    ~SetParamFixture() { page.reset(); }
     PropertyItem* actRow(std::size_t player, int act, quintptr row) const
     {
         PropertyItem* group = page->DeviceGrid()->findByData(1000 + player);

@@ -13,6 +13,7 @@
 #include "player/player_sim.h"
 #include "player/video_store.h"
 #include "platform/app_identity.h"
+#include "tests/companion/hub_players.h"
 #include "tests/support/test_support.h"
 #include "transport/protocol.h"
 
@@ -29,57 +30,29 @@ namespace {
 using namespace Qt::StringLiterals;
 using testsupport::waitUntil;
 
-struct WizardFixture {
+// The scan page answers from loopback; set before the hub and the players,
+// put back after them.
+struct LoopbackScan {
     testsupport::ScopedEnv loopback{"VELUNA_SCAN_LOOPBACK", "1"};
-    testsupport::TempHome home;
-    testsupport::MessageBoxRecorder boxes{platform::MsgResult::Yes};
-    QTemporaryDir temp;
-    QString previousTitle = platform::appTitle();
-    std::unique_ptr<platform::MessageWindow> main;
-    std::unique_ptr<tollivar::CLinkHub> hub;
-    std::vector<std::unique_ptr<sim::PlayerSim>> players;
+};
+
+// Player 2 is independent, 3 the master, 4 a slave; each has room for videos.
+struct WizardFixture : LoopbackScan, comptest::HubWithPlayers {
     std::unique_ptr<CVideoSetWizard> wizard;
 
     explicit WizardFixture(unsigned language = platform::kLanguageChinese)
+        : HubWithPlayers(language, [](sim::PlayerSim& p, int host) {
+              sim::companionState(p)->cascadeMode = uint8_t(host - 2);  // independent, master, slave
+              sim::companionState(p)->protocolDocument = ControlProtocolJson(ControlProtocolRecord());
+              sim::videoStore(p).acts[0].freeMB = 6000;
+              sim::videoStore(p).acts[1].freeMB = 6000;
+          })
     {
-        platform::setAppTitle(u"Tollivar V1.23"_s);
-        platform::setAppLanguage(language);
-        main = std::make_unique<platform::MessageWindow>(platform::appTitle());
-        hub = std::make_unique<tollivar::CLinkHub>(*main, u"Tollivar-"_s, language);
-        for (int host = 2; host <= 4; ++host) {
-            sim::SimOptions o;
-            o.address = u"127.0.0.%1"_s.arg(host);
-            players.push_back(std::make_unique<sim::PlayerSim>(o));
-            sim::PlayerSim& p = *players.back();
-            sim::installStandardCommands(p);
-            QString error;
-            EXPECT_TRUE(p.start(&error)) << error.toStdString();
-            std::lock_guard<std::mutex> lk(p.stateMutex());
-            sim::companionState(p)->cascadeMode = uint8_t(host - 2);  // independent, master, slave
-            sim::companionState(p)->protocolDocument = ControlProtocolJson(ControlProtocolRecord());
-            sim::videoStore(p).acts[0].freeMB = 6000;
-            sim::videoStore(p).acts[1].freeMB = 6000;
-        }
         wizard = std::make_unique<CVideoSetWizard>(u"Tollivar-"_s, temp.path() + u"/"_s);
         wizard->ParamPage()->SetClock(20, 30);
         wizard->BatchPage()->SetClock(5, 20);
     }
-    ~WizardFixture()
-    {
-        wizard.reset();
-        hub.reset();
-        main.reset();
-        players.clear();
-        platform::setAppTitle(previousTitle);
-        platform::setAppLanguage(platform::kLanguageEnglish);
-    }
-    std::vector<tollivar::TickedPlayer> ticked() const
-    {
-        std::vector<tollivar::TickedPlayer> list;
-        for (const auto& p : players)
-            list.push_back({p->options().address, QString::number(p->tcpPort())});
-        return list;
-    }
+    ~WizardFixture() { wizard.reset(); }
 };
 
 TEST(CompanionVideoSetWizard, NothingTickedStaysOnTheFirstPage)

@@ -8,6 +8,7 @@
 #include "player/config_store.h"
 #include "player/player_sim.h"
 #include "player/video_store.h"
+#include "tests/support/frame_harness.h"
 #include "tests/support/test_support.h"
 
 #include <QDir>
@@ -28,18 +29,7 @@ struct Harness {
     {
         platform::setAppTitle(kTitle);
         platform::setAppLanguage(language);
-        frame = std::make_unique<platform::MessageWindow>(kTitle);
-        frame->onMessage(platform::WM_SEND_TO_PLAYER, [this](platform::WPARAM, platform::LPARAM l) {
-            std::unique_ptr<SendRequest> request(reinterpret_cast<SendRequest*>(l));
-            if (doc)
-                doc->SendToPlayers(*request);
-            return platform::LRESULT(0);
-        });
-        frame->onMessage(platform::WM_TCP_EVENT, [this](platform::WPARAM, platform::LPARAM l) {
-            if (doc)
-                doc->OnLinkEvent(*reinterpret_cast<const LinkEvent*>(l));
-            return platform::LRESULT(0);
-        });
+        frame = testsupport::RelayFrame(kTitle, doc);
         doc = std::make_unique<CvelunaDoc>(frame.get(), QStringList());
         options.address = QStringLiteral("127.0.0.3");
         player = std::make_unique<sim::PlayerSim>(options);
@@ -48,10 +38,7 @@ struct Harness {
         QString error;
         started = player->start(&error);
         EXPECT_TRUE(started) << error.toStdString();
-        doc->setTarget(player->options().address, player->tcpPort());
-        doc->currentPlayer().ip = player->options().address;
-        doc->currentPlayer().portText = QString::number(player->tcpPort());
-        doc->currentPlayer().mac = player->options().mac;
+        testsupport::AimAt(*doc, *player);
         doc->currentPlayer().version = options.version;
     }
     ~Harness()
@@ -71,11 +58,7 @@ struct Harness {
     // Requests of one command that reached the player, in order.
     std::vector<sim::LogEntry> requests(uint8_t code) const
     {
-        std::vector<sim::LogEntry> out;
-        for (const sim::LogEntry& e : player->log())
-            if (e.incoming && e.header.command == code)
-                out.push_back(e);
-        return out;
+        return testsupport::RequestsOf(*player, code);
     }
 
     QStringList boxTexts() const { return boxes.texts(); }
@@ -88,11 +71,6 @@ struct Harness {
     bool started = false;
 };
 
-inline QString screenshotPath(const QString& name)
-{
-    const QString folder = testsupport::binDir() + QStringLiteral("/../screenshots");
-    QDir().mkpath(folder);
-    return folder + QLatin1Char('/') + name + QStringLiteral(".png");
-}
+using testsupport::screenshotPath;
 
 }  // namespace contenttest

@@ -19,15 +19,14 @@
 #include "rotation/rotate_output_device_edit.h"
 #include "rotation/rotation_feature.h"
 #include "tests/rotation/rotation_fixtures.h"
+#include "tests/support/frame_harness.h"
 #include "tests/support/test_support.h"
 
 #include <QComboBox>
-#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -50,31 +49,9 @@ void seedMonitors()
                                 9));
 }
 
-void saveShot(QWidget& w, const QString& name)
-{
-    // Qt converts and encodes large images on its own pooled threads, which
-    // the thread checker cannot follow (Qt is not built for it): the
-    // screenshots come from the other builds.
-    if (testsupport::kUnderThreadChecker)
-        return;
-    const QString dir = testsupport::binDir() + "/../screenshots";
-    QDir().mkpath(dir);
-    EXPECT_TRUE(w.grab().save(dir + "/" + name + ".png"));
-}
-
 // The main window as far as the editor needs it: it takes the requests.
 struct Frame {
-    Frame()
-    {
-        platform::setAppTitle(kTitle);
-        window = std::make_unique<platform::MessageWindow>(kTitle);
-        window->onMessage(platform::WM_SEND_TO_PLAYER, [this](WPARAM, LPARAM l) {
-            std::unique_ptr<SendRequest> request(reinterpret_cast<SendRequest*>(l));
-            packets.push_back(request->data);
-            return platform::LRESULT(0);
-        });
-    }
-    std::unique_ptr<platform::MessageWindow> window;
+    testsupport::RequestFrame requests{kTitle, [this](const SendRequest& r) { packets.push_back(r.data); }};
     std::vector<QByteArray> packets;
 };
 
@@ -189,7 +166,8 @@ TEST(RotateEditor, RotatedWallScreenshotsInBothLanguages)
         QTest::mouseMove(&e, b.canvas(560, 640));
         QTest::mouseRelease(&e, Qt::RightButton, {}, b.canvas(560, 640));
         EXPECT_NEAR(e.model().walls[0].outputs[0].FramePoint[0].x, 60 / (double(0.2f) + 5 * double(0.01f)), 1e-6);
-        saveShot(e, language == 4 ? QStringLiteral("rotate_editor_zh") : QStringLiteral("rotate_editor_en"));
+        EXPECT_TRUE(testsupport::saveScreenshot(
+            e, language == 4 ? QStringLiteral("rotate_editor_zh") : QStringLiteral("rotate_editor_en")));
         if (language == 4) {
             EXPECT_EQ(e.windowTitle(), QStringLiteral("veluna-拼接设置"));
         }
@@ -264,7 +242,7 @@ TEST(MonitorEditor, NewSaveDeleteAndTheirMessages)
     auto edit = [&](int id) { return editor.findChild<QLineEdit*>(QString::number(id)); };
     EXPECT_EQ(edit(4802)->text(), QStringLiteral("W55"));
     EXPECT_EQ(edit(4806)->text(), QStringLiteral("1000.00"));
-    saveShot(editor, QStringLiteral("monitor_editor_en"));
+    EXPECT_TRUE(testsupport::saveScreenshot(editor, QStringLiteral("monitor_editor_en")));
 
     edit(4806)->clear();
     QTest::keyClicks(edit(4806), "12.5.3");
@@ -313,56 +291,21 @@ TEST(RotateEndToEnd, OpenClickDragCloseAndPush)
     o.address = QStringLiteral("127.0.0.2");
     o.version = 0x1521;  // low nibble 1: a rotation player
     o.channelCode = 41;
-    auto player = std::make_unique<sim::PlayerSim>(o);
-    sim::installStandardCommands(*player);
-    sim::installConfigStore(*player);
-    QString error;
-    ASSERT_TRUE(player->start(&error)) << error.toStdString();
+    auto player = testsupport::StartPlayerWithConfigStore(o);
+    ASSERT_TRUE(player);
     auto rotationState = sim::rotationPlayerOf(*player);
     ASSERT_TRUE(rotationState);
     rotationState->setReplyDelay(50);
 
-    auto frame = std::make_unique<platform::MessageWindow>(kTitle);
-    std::unique_ptr<CvelunaDoc> doc;
-    QStringList waits;
-    frame->onMessage(platform::WM_SEND_TO_PLAYER, [&](WPARAM, LPARAM l) {
-        std::unique_ptr<SendRequest> request(reinterpret_cast<SendRequest*>(l));
-        if (doc)
-            doc->SendToPlayers(*request);
-        return platform::LRESULT(0);
-    });
-    frame->onMessage(platform::WM_TCP_EVENT, [&](WPARAM, LPARAM l) {
-        if (doc)
-            doc->OnLinkEvent(*reinterpret_cast<const LinkEvent*>(l));
-        return platform::LRESULT(0);
-    });
-    frame->onMessage(platform::WM_OPEN_SETUP_EDITOR, [&](WPARAM, LPARAM) {
-        if (doc)
-            core::openSetupEditor(*doc);
-        return platform::LRESULT(0);
-    });
-    doc = std::make_unique<CvelunaDoc>(frame.get(), QStringList());
-    doc->startGridFetch = [] {};
-    doc->showWaitBox = [&](const QString& t) { waits << t; };
-    doc->hideWaitBox = [&] { waits << QStringLiteral("(hidden)"); };
-    doc->setTarget(o.address, player->tcpPort());
-    doc->currentPlayer().ip = o.address;
-    doc->currentPlayer().portText = QString::number(player->tcpPort());
-    doc->currentPlayer().mac = o.mac;
-    doc->OnReconnect();
+    testsupport::LinkedDocument link(kTitle, *player);
+    auto& doc = link.doc;
+    const QStringList& waits = link.waits;
     ASSERT_TRUE(waitUntil([&] { return doc->IsConnected(); }, 5000));
     ASSERT_EQ(doc->product(), core::kProductRotation);
 
     // The operator's part, once the editor is up.
-    bool drove = false;
-    QTimer driver;
-    driver.setInterval(20);
-    QObject::connect(&driver, &QTimer::timeout, [&] {
-        auto* w = platform::findWindowNoCase(doc->titlePrefix() + "Rotate Set");
-        if (!w || drove)
-            return;
-        drove = true;
-        auto* e = static_cast<CRotate*>(w->widget());
+    auto operate = [&](platform::MessageWindow& w) {
+        auto* e = static_cast<CRotate*>(w.widget());
         const QRect r = e->slotRowRect(0);
         QTest::mouseDClick(e, Qt::LeftButton, {}, QPoint(r.left() + 5, r.top() + 5));
         e->findChild<QPushButton*>("4704")->click();
@@ -374,11 +317,12 @@ TEST(RotateEndToEnd, OpenClickDragCloseAndPush)
         QTest::mouseRelease(e, Qt::LeftButton, {}, at + QPoint(50, 20));
         waitUntil([&] { return rotationState->documentCount() >= 3 && !e->model().pending(); }, 3000);
         e->findChild<QPushButton*>("2")->click();
-    });
-    driver.start();
+    };
+    testsupport::WhenWindowOpens driver([&] { return platform::findWindowNoCase(doc->titlePrefix() + "Rotate Set"); },
+                                        operate);
     auto store = sim::configStoreOf(*player);
-    platform::postMessage(frame->handle(), platform::WM_OPEN_SETUP_EDITOR, 0, 0);
-    ASSERT_TRUE(waitUntil([&] { return drove && store->uploadsStored() >= 1; }, 15000));
+    platform::postMessage(link.frame->handle(), platform::WM_OPEN_SETUP_EDITOR, 0, 0);
+    ASSERT_TRUE(waitUntil([&] { return driver.acted() && store->uploadsStored() >= 1; }, 15000));
     driver.stop();
 
     const std::vector<QByteArray> docs = rotationState->documents();
@@ -403,7 +347,7 @@ TEST(RotateEndToEnd, OpenClickDragCloseAndPush)
 
     core::registerSetupEditor(core::kProductRotation, {});
     doc.reset();
-    frame.reset();
+    link.frame.reset();
     player->stop();
 }
 
@@ -417,7 +361,7 @@ TEST(MonitorEditor, ChineseScreenshotAndEmptyDatabase)
     editor.show();
     EXPECT_EQ(editor.windowTitle(), QStringLiteral("veluna-输出设备编辑"));
     EXPECT_EQ(editor.findChild<QComboBox*>("4812")->currentText(), QStringLiteral("奥视"));
-    saveShot(editor, QStringLiteral("monitor_editor_zh"));
+    EXPECT_TRUE(testsupport::saveScreenshot(editor, QStringLiteral("monitor_editor_zh")));
     EXPECT_TRUE(boxes.texts().isEmpty());
     editor.findChild<QLineEdit*>("4806")->setText(QStringLiteral("1a2"));
     EXPECT_EQ(editor.findChild<QLineEdit*>("4806")->text(), QStringLiteral("12"));

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QDir>
 #include <QThread>
+#include <QWidget>
 
 #include "platform/app_identity.h"
 #include "platform/datagram.h"
@@ -81,6 +82,20 @@ QString binDir()
 QString sourceDir()
 {
     return QString::fromUtf8(qgetenv("VELUNA_SOURCE_DIR"));
+}
+
+QString screenshotPath(const QString& name)
+{
+    const QString folder = binDir() + QStringLiteral("/../screenshots");
+    QDir().mkpath(folder);
+    return folder + QLatin1Char('/') + name + QStringLiteral(".png");
+}
+
+bool saveScreenshot(QWidget& widget, const QString& name)
+{
+    if (kUnderThreadChecker)
+        return true;
+    return widget.grab().save(screenshotPath(name));
 }
 
 QByteArray randomBytes(std::size_t size, quint32 seed)

@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+class QWidget;
+
 #include <chrono>
 #include <functional>
 #include <ostream>
@@ -65,6 +67,14 @@ private:
 QString binDir();
 // Folder of the source tree.
 QString sourceDir();
+
+// <build>/screenshots/<name>.png, the folder made.
+QString screenshotPath(const QString& name);
+// Saves a picture of `widget` as <build>/screenshots/<name>.png for a person
+// to look at; false when it could not be written. Under the thread checker
+// it saves nothing (Qt converts and encodes large images on its own pooled
+// threads, which the checker cannot follow) and says true.
+bool saveScreenshot(QWidget& widget, const QString& name);
 
 // Reproducible pseudo-random bytes for file contents.
 QByteArray randomBytes(std::size_t size, quint32 seed);
