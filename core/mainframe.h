@@ -38,6 +38,8 @@ public:
     // True on the tick that closes the wait box.
     virtual bool TickWaitBox() = 0;
     virtual void StepConfigExchange() = 0;
+    // After the exchange's step: a layout upload nobody answered expires.
+    virtual void TickUploadPending() {}
 
     virtual void ResetSequence() = 0;
     virtual void CloseAllLinks() = 0;
@@ -160,6 +162,7 @@ private:
     void BuildStatusBar();
     void BuildSplitter();
     QAction* AddCommand(QMenu* menu, int id, const char* english, const char* chinese);
+    QAction* AddCommand(QMenu* menu, int id);
     void FinishClosing(bool askToSave);
     void BindMessages();
     QString Text(const char* english, const char* chinese) const;

@@ -1,6 +1,7 @@
 #include "core/views/layout_tree_view.h"
 
 #include "core/command_registry.h"
+#include "core/command_table.h"
 #include "core/document.h"
 #include "core/layout/layout_commands.h"
 #include "core/layout/layout_transfer.h"
@@ -78,7 +79,7 @@ void CLayoutTreeView::RunCommand(int id)
     if (!document_)
         return;
     if (const core::CommandEntry* entry = core::findCommand(id)) {
-        if (entry->run && (!entry->enabled || entry->enabled(*document_)))
+        if (core::IsCommandEnabled(*document_, id))
             entry->run(*document_);
     }
 }
@@ -123,11 +124,12 @@ void CLayoutTreeView::contextMenuEvent(QContextMenuEvent* event)
     QMenu menu(this);
     auto add = [&](int id, const char* en, const char* zh) {
         QAction* a = menu.addAction(platform::pickText(language_, en, zh));
-        const core::CommandEntry* entry = core::findCommand(id);
-        a->setEnabled(document_ && entry && (!entry->enabled || entry->enabled(*document_)));
+        a->setEnabled(document_ && core::IsCommandEnabled(*document_, id));
         connect(a, &QAction::triggered, this, [this, id] { RunCommand(id); });
     };
-    add(kImportCommand, "ImPort", "导入布局");
-    add(kDeleteCommand, "Del Layout", "删除布局");
+    for (int id : {kImportCommand, kDeleteCommand}) {
+        const core::CommandRow* row = core::FindCommandRow(id);
+        add(id, row->english, row->chinese);
+    }
     menu.exec(event->globalPos());
 }
