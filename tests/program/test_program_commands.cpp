@@ -11,6 +11,8 @@
 #include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QDialog>
+#include <QTimer>
 #include <QToolBar>
 
 #include <map>
@@ -243,6 +245,60 @@ TEST(ProgramCommands, ConnectFetchEditPushRebootReconnect)
     p.frame->Command(core::kCmdReconnect)->trigger();
     EXPECT_TRUE(waitUntil([&] { return p.requests(proto::CMD_PLAYER_INFO) == 1 && p.doc().IsConnected(); }));
     core::registerSetupEditor(1, {});
+}
+
+}  // namespace
+
+namespace {
+
+// Each dialog command, run from the frame against a linked player, opens
+// its dialog modally with the dialog-caption prefix in front of its caption;
+// a watcher closes each as soon as it shows. (The lidar wizard is a
+// property sheet whose pages carry their own captions; it is left out.)
+TEST(ProgramCommands, EachDialogCommandOpensItsDialogWithThePrefix)
+{
+    DEVTEST_SKIP_UNDER_THREAD_CHECKER();
+    Program p(platform::kLanguageChinese);
+    p.choosePlayer();
+    p.frame->Command(core::kCmdReconnect)->trigger();
+    ASSERT_TRUE(waitUntil([&] { return p.doc().IsConnected(); }));
+    waitUntil([] { return false; }, 300);
+    const QString prefix = p.doc().titlePrefix();
+
+    QStringList seen;
+    QTimer closer;
+    closer.setInterval(50);
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* d = qobject_cast<QDialog*>(w);
+            if (!d || !d->isVisible() || d->windowTitle().isEmpty())
+                continue;
+            seen << d->windowTitle();
+            d->reject();
+        }
+    });
+    closer.start();
+    struct Case {
+        int id;
+        const char* caption;  // after the prefix; empty: any
+    };
+    const Case cases[] = {
+        {32781, "视频源设置"},   {32803, "视频控制"}, {32787, "参数备份、恢复"}, {32801, "二维码"},
+        {32806, "图库管理"},     {32807, "图片播放控制"}, {32812, "视频播放控制"}, {32808, "手机端设置"},
+        {32802, "游戏设置"},     {32777, ""}, {32778, ""}, {32785, ""}, {32791, ""}, {32793, ""},
+        {32795, ""},             {32796, ""},
+    };
+    for (const Case& c : cases) {
+        seen.clear();
+        p.frame->UpdateCommandUI();
+        ASSERT_TRUE(p.frame->Command(c.id)->isEnabled()) << c.id;
+        p.frame->Command(c.id)->trigger();
+        ASSERT_FALSE(seen.isEmpty()) << c.id;
+        EXPECT_TRUE(seen.first().startsWith(prefix)) << c.id << " " << seen.first().toStdString();
+        if (*c.caption) {  // the captions the reply routing looks for
+            EXPECT_EQ(seen.first(), prefix + QString::fromUtf8(c.caption)) << c.id;
+        }
+    }
 }
 
 }  // namespace
