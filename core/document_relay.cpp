@@ -4,6 +4,7 @@
 #include "core/command_registry.h"
 #include "core/devices/device_commands.h"
 #include "core/scan_for_devices.h"
+#include "core/views/content_view.h"
 #include "core/views/layout_views.h"
 
 CDocumentRelay::CDocumentRelay(CMainFrame* frame, const QStringList& arguments) : doc_(frame, arguments)
@@ -16,8 +17,14 @@ CDocumentRelay::CDocumentRelay(CMainFrame* frame, const QStringList& arguments) 
     // The frame owns the box; it outlives the document.
     waitBox_ = new CSaveParamWait(frame->language(), frame);
     doc_.showWaitBox = [this](const QString& text) {
-        if (waitBox_)
-            waitBox_->ShowWait(text, 10);  // the box counts down from 10
+        if (!waitBox_)
+            return;
+        waitBox_->ShowWait(text, 10);  // the box counts down from 10
+        // Over the middle of the canvas the operator is looking at.
+        if (frame_ && frame_->contentTabView())
+            if (QWidget* canvas = frame_->contentTabView()->currentWidget())
+                waitBox_->move(canvas->mapToGlobal(canvas->rect().center()) -
+                               QPoint(waitBox_->width() / 2, waitBox_->height() / 2));
     };
     doc_.openUpgradeDialog = [this](int mode) { OpenUpgradeDialog(doc_, uint8_t(mode)); };
     doc_.hideWaitBox = [this] {

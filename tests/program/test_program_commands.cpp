@@ -1,16 +1,19 @@
 // The whole program's commands: every feature installed as veluna installs
 // them, the real frame and its relay to the document, a simulated player.
+#include "common/controls/save_param_wait.h"
 #include "core/command_registry.h"
 #include "core/command_table.h"
 #include "core/document_relay.h"
 #include "core/editor_hooks.h"
 #include "core/main_veluna_features.h"
+#include "core/views/content_view.h"
 #include "core/mainframe.h"
 #include "tests/core/device_harness.h"
 
 #include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTabWidget>
 #include <QDialog>
 #include <QTimer>
 #include <QToolBar>
@@ -214,8 +217,15 @@ TEST(ProgramCommands, ConnectFetchEditPushRebootReconnect)
     ASSERT_TRUE(waitUntil([&] { return p.requests(proto::CMD_LOAD_STATE) == 1; }));
     EXPECT_EQ(p.requests(proto::CMD_CONFIG_FILE), 6u);
     EXPECT_TRUE(p.doc().paramWait());
-    for (int tick = 0; tick < 5; ++tick)
+    auto* box = p.frame->findChild<CSaveParamWait*>();
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_EQ(box->Text(), QStringLiteral("Loading..."));
+    for (int tick = 0; tick < 5; ++tick) {
+        EXPECT_TRUE(editors.empty());
         p.frame->OnTimerDuties();
+    }
+    EXPECT_FALSE(box->isVisible());
     EXPECT_TRUE(waitUntil([&] { return editors.size() == 1; }));
     EXPECT_EQ(editors, std::vector<uint8_t>{1});
 
@@ -298,6 +308,34 @@ TEST(ProgramCommands, EachDialogCommandOpensItsDialogWithThePrefix)
         if (*c.caption) {  // the captions the reply routing looks for
             EXPECT_EQ(seen.first(), prefix + QString::fromUtf8(c.caption)) << c.id;
         }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ProgramCommands, TheWaitBoxStandsOverTheActiveCanvasInBothLanguages)
+{
+    DEVTEST_SKIP_UNDER_THREAD_CHECKER();
+    for (unsigned language : {platform::kLanguageEnglish, platform::kLanguageChinese}) {
+        Program p(language);
+        p.frame->resize(1400, 800);
+        p.frame->show();
+        QApplication::processEvents();
+        const QString loading = language == platform::kLanguageChinese ? QStringLiteral("正在加载...")
+                                                                       : QStringLiteral("Loading...");
+        p.doc().showWaitBox(loading);
+        auto* box = p.frame->findChild<CSaveParamWait*>();
+        ASSERT_NE(box, nullptr);
+        ASSERT_TRUE(box->isVisible());
+        QWidget* canvas = p.frame->contentTabView()->currentWidget();
+        const QPoint centre = canvas->mapToGlobal(canvas->rect().center());
+        EXPECT_LE((box->geometry().center() - centre).manhattanLength(), 2);
+        const QString suffix = language == platform::kLanguageChinese ? QStringLiteral("_zh") : QStringLiteral("_en");
+        EXPECT_TRUE(box->grab().save(devtest::screenshotPath(QStringLiteral("wait_box_loading") + suffix)));
+        p.doc().hideWaitBox();
+        EXPECT_FALSE(box->isVisible());
     }
 }
 
