@@ -12,6 +12,8 @@
 #include <QMenu>
 #include <QMouseEvent>
 
+#include <memory>
+
 CLayoutTreeView::CLayoutTreeView(unsigned language, QWidget* parent) : QTreeWidget(parent), language_(language)
 {
     setHeaderHidden(true);
@@ -119,17 +121,21 @@ void CLayoutTreeView::mouseDoubleClickEvent(QMouseEvent* event)
     event->accept();
 }
 
-void CLayoutTreeView::contextMenuEvent(QContextMenuEvent* event)
+QMenu* CLayoutTreeView::BuildContextMenu(QWidget* parent)
 {
-    QMenu menu(this);
-    auto add = [&](int id, const char* en, const char* zh) {
-        QAction* a = menu.addAction(platform::pickText(language_, en, zh));
-        a->setEnabled(document_ && core::IsCommandEnabled(*document_, id));
-        connect(a, &QAction::triggered, this, [this, id] { RunCommand(id); });
-    };
+    auto* menu = new QMenu(parent);
     for (int id : {kImportCommand, kDeleteCommand}) {
         const core::CommandRow* row = core::FindCommandRow(id);
-        add(id, row->english, row->chinese);
+        QAction* a = menu->addAction(platform::pickText(language_, row->english, row->chinese));
+        a->setData(id);
+        a->setEnabled(document_ && core::IsCommandEnabled(*document_, id));
+        connect(a, &QAction::triggered, this, [this, id] { RunCommand(id); });
     }
-    menu.exec(event->globalPos());
+    return menu;
+}
+
+void CLayoutTreeView::contextMenuEvent(QContextMenuEvent* event)
+{
+    std::unique_ptr<QMenu> menu(BuildContextMenu(this));
+    menu->exec(event->globalPos());
 }

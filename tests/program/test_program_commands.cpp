@@ -7,6 +7,7 @@
 #include "core/editor_hooks.h"
 #include "core/main_veluna_features.h"
 #include "core/views/content_view.h"
+#include "core/views/layout_tree_view.h"
 #include "core/mainframe.h"
 #include "tests/core/device_harness.h"
 
@@ -337,6 +338,49 @@ TEST(ProgramCommands, TheWaitBoxStandsOverTheActiveCanvasInBothLanguages)
         p.doc().hideWaitBox();
         EXPECT_FALSE(box->isVisible());
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The two context menus ask the same rules as the menu bar: the canvas's
+// Close Object and Mask Parameter Setting need a selected window, the
+// layout list's ImPort and Del Layout a link and the lock off.
+TEST(ProgramCommands, ContextMenusFollowTheRules)
+{
+    Program p(platform::kLanguageChinese);
+    auto enabled = [](QMenu* menu) {
+        std::unique_ptr<QMenu> owned(menu);
+        std::vector<std::pair<QString, bool>> out;
+        for (QAction* a : owned->actions())
+            if (!a->isSeparator())
+                out.push_back({a->text(), a->isEnabled()});
+        return out;
+    };
+    using Items = std::vector<std::pair<QString, bool>>;
+    CContentView* canvas = p.frame->contentTabView()->view(0);
+    CLayoutTreeView* tree = p.frame->layoutTreeView();
+    const QString close = QStringLiteral("删除(&E)\tDel"), mask = QStringLiteral("蒙版参数设置");
+    const QString import = QStringLiteral("导入布局"), del = QStringLiteral("删除布局");
+
+    EXPECT_EQ(enabled(canvas->BuildContextMenu(nullptr)), (Items{{close, false}, {mask, false}}));
+    EXPECT_EQ(enabled(tree->BuildContextMenu(nullptr)), (Items{{import, false}, {del, false}}));
+
+    p.choosePlayer();
+    p.frame->Command(core::kCmdReconnect)->trigger();
+    ASSERT_TRUE(waitUntil([&] { return p.doc().IsConnected(); }));
+    EXPECT_EQ(enabled(canvas->BuildContextMenu(nullptr)), (Items{{close, false}, {mask, false}}));
+    EXPECT_EQ(enabled(tree->BuildContextMenu(nullptr)), (Items{{import, true}, {del, true}}));
+
+    PictureWindow w;
+    w.rect = {100, 100, 500, 400};
+    w.name = QStringLiteral("pic00.png");
+    ASSERT_TRUE(p.doc().imageManage().AddWindowRecord(w));  // selected on adding
+    EXPECT_EQ(enabled(canvas->BuildContextMenu(nullptr)), (Items{{close, true}, {mask, true}}));
+
+    p.doc().viewSettings().locked = true;
+    EXPECT_EQ(enabled(tree->BuildContextMenu(nullptr)), (Items{{import, false}, {del, false}}));
 }
 
 }  // namespace
