@@ -13,7 +13,9 @@ class CvelunaDoc;
 namespace core {
 
 struct CommandEntry {
-    // Pure over the document's state; empty means always enabled.
+    // Pure over the document's state; empty means always enabled. A command
+    // of the command table (core/command_table.h) is enabled by its rule
+    // there instead, so that every way to a command agrees.
     std::function<bool(const CvelunaDoc&)> enabled;
     std::function<void(CvelunaDoc&)> run;
     // Empty: the command shows no check mark.
@@ -29,5 +31,11 @@ std::vector<int> registeredCommands();
 bool isChecked(int id, const CvelunaDoc& doc);
 // Tests start from an empty table.
 void clearCommands();
+
+// Whether command `id` may run now: the table's rule for its commands (and
+// something registered to run), the registered function for any other.
+bool IsCommandEnabled(const CvelunaDoc& doc, int id);
+// The document's own commands: System Setup, Mask Parameter Setting.
+void InstallDocumentCommands();
 
 }  // namespace core

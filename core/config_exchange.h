@@ -125,6 +125,9 @@ public:
     // The menu commands mark an exchange running (the timer may repeat its
     // steps); a failed connection clears it.
     void SetActive(bool active);
+    // The wait box closes: back to idle, the exchange stopped, the progress
+    // bar off, the box hidden.
+    void CloseWaitBox() { closeWaitBox(); }
     void ResetTicks() { ticks_ = 0; }
 
     Mode mode() const { return Mode(mode_); }

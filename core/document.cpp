@@ -142,6 +142,11 @@ void CvelunaDoc::resetAllAssemblers()
 void CvelunaDoc::OnLinkEvent(const LinkEvent& event)
 {
     const int index = event.linkIndex < kSlotCount ? int(event.linkIndex) : -1;
+    // The current player's link is gone: the reply that would clear the
+    // upload-pending flag cannot come, so editing is not kept blocked.
+    if (event.type != kLinkData && event.type != kLinkReceiverEnded && event.peerAddress == target_.ip &&
+        event.port == target_.port)
+        layoutBusy_ = 0;
     switch (event.type) {
     case kLinkReceiveException:
     case kLinkShortSend:
@@ -187,6 +192,8 @@ void CvelunaDoc::OnLinkEvent(const LinkEvent& event)
 void CvelunaDoc::DispatchReply(const ReplyAssembler& reply)
 {
     sequence_ = uint16_t(reply.header.sequence + 1);
+    if (reply.peerIp == target_.ip && reply.port == target_.port)
+        uploadSilentTicks_ = 0;  // the player still talks: a long upload is not a lost one
     PlayerReply r;
     r.peerIp = reply.peerIp;
     r.port = reply.port;
@@ -294,7 +301,7 @@ void CvelunaDoc::OnReboot()
 
 bool CvelunaDoc::CanReconnect() const
 {
-    return !currentPlayer_.ip.isEmpty() && !currentPlayer_.portText.isEmpty();
+    return core::CommandEnabled(core::kCmdReconnect, commandState());
 }
 
 bool CvelunaDoc::IsConnected() const
@@ -359,8 +366,7 @@ bool CvelunaDoc::TickWaitBox()
         return false;
     paramWait_ = false;
     paramWaitTicks_ = 0;
-    if (hideWaitBox)
-        hideWaitBox();
+    CloseWaitBox();
     return true;
 }
 
@@ -382,6 +388,8 @@ void CvelunaDoc::CloseAllLinks()
     for (auto& s : slots_)
         s->Close();
     resetAllAssemblers();
+    // No reply can clear it any more: editing would stay blocked for good.
+    layoutBusy_ = 0;
 }
 
 bool CvelunaDoc::IsLayoutDirty() const

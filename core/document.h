@@ -7,6 +7,7 @@
 // the frame window, which relays them (WM_TCP_EVENT -> OnLinkEvent) together
 // with the requests of every dialog (WM_SEND_TO_PLAYER -> SendToPlayers).
 
+#include "core/command_table.h"
 #include "core/layout/image_manage.h"
 #include "core/layout/view_settings.h"
 #include "core/reply_handlers.h"
@@ -67,6 +68,9 @@ public:
     // refusal) comes on the tick after them, the second, about 2 s after start.
     static constexpr int kAutoConnectDelay = 1;
     static constexpr int kWaitBoxTicks = 5;
+    // Seconds without a word from the player after which a layout upload
+    // that never got its reply stops blocking the editing commands.
+    static constexpr int kUploadPendingTicks = 30;
 
     // `frame` is the main window: owner of the links' events. `arguments`
     // are the command-line arguments after the program name.
@@ -136,6 +140,22 @@ public:
     bool IsAutoConnectArmed() const { return autoConnectArmed_; }
     // Parameter-wait flag counted by TickWaitBox.
     void SetParamWait(bool on);
+    bool paramWait() const { return paramWait_; }
+
+    // ---------------------------------------------------------- commands (document_commands.cpp)
+    // The state the command table's enable rules read.
+    core::CommandState commandState() const;
+    // "System Setup": for players that exchange configuration files the
+    // fetch first (the setup editor opens when it has ended, through the
+    // wait box and WM_OPEN_SETUP_EDITOR); older players open the editor at once.
+    void OnSystemSetup();
+    // WM_OPEN_SETUP_EDITOR: the editor of the player's kind; afterwards the
+    // exchange runs again, so that what the editor pushes is repeated.
+    void OpenSetupEditor();
+    // Frame timer: an upload-pending flag the player never answered expires.
+    void TickUploadPending();
+    // Closes the wait box: the fetch flags cleared, the progress bar off.
+    void CloseWaitBox();
 
     // State read by dialogs, handlers and the exchange component.
     uint16_t sequence() const { return sequence_; }
@@ -310,6 +330,7 @@ private:
 
     bool paramWait_ = false;
     int paramWaitTicks_ = 0;
+    int uploadSilentTicks_ = 0;
 
     std::unique_ptr<cfgx::ConfigExchangeHost> configHost_;
     std::unique_ptr<cfgx::ConfigExchange> configExchange_;

@@ -38,6 +38,9 @@ public:
         doc_.SendToCurrentPlayer(doc_.MakeRequest(proto::CMD_LOAD_STATE, 0, 0));
         doc_.loadStateOnFetch_ = 1;
         showWaitBox(doc_.text("Loading...", "正在加载..."));
+        // The frame's timer closes the box after its ticks and then opens
+        // the setup editor the fetch was for.
+        doc_.SetParamWait(true);
     }
     void showWaitBox(const QString& text) override
     {

@@ -81,7 +81,7 @@ uint8_t CvelunaDoc::playerChannels() const
 void CvelunaDoc::OnLayoutContextCommand(int id, uint16_t screen)
 {
     if (const core::CommandEntry* entry = core::findCommand(id)) {
-        if (entry->run && (!entry->enabled || entry->enabled(*this)))
+        if (core::IsCommandEnabled(*this, id))
             entry->run(*this);
         return;
     }

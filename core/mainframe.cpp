@@ -1,6 +1,7 @@
 #include "core/mainframe.h"
 
 #include "core/command_registry.h"
+#include "core/command_table.h"
 
 #include "core/about_dialog.h"
 #include "core/views_placeholder.h"
@@ -33,6 +34,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <vector>
 
 namespace {
 
@@ -129,6 +131,14 @@ void CMainFrame::SetDocument(FrameDocument* document)
 
 // ---------------------------------------------------------------- bars
 
+QAction* CMainFrame::AddCommand(QMenu* menu, int id)
+{
+    // Commands of the command table carry its labels.
+    const core::CommandRow* row = core::FindCommandRow(id);
+    Q_ASSERT(row);
+    return AddCommand(menu, id, row->english, row->chinese);
+}
+
 QAction* CMainFrame::AddCommand(QMenu* menu, int id, const char* english, const char* chinese)
 {
     QAction* action = nullptr;
@@ -159,16 +169,14 @@ void CMainFrame::BuildMenus()
     const bool chinese = language_ == platform::kLanguageChinese;
 
     QMenu* layout = bar->addMenu(Text("Layout", "布局"));
-    AddCommand(layout, 57600, "New Layout", "新建布局");
-    AddCommand(layout, 57601, "Open Layout", "打开布局");
-    AddCommand(layout, 57603, "Save Layout", "保存布局");
-    AddCommand(layout, 32770, "Save As Layout", "另存布局列表");
+    for (int id : {57600, 57601, 57603, 32770})
+        AddCommand(layout, id);
     layout->addSeparator();
     AddCommand(layout, kCmdExit, "Exit", "退出");
 
     QMenu* edit = bar->addMenu(Text("Edit", "编辑"));
-    AddCommand(edit, 32771, "Close Object", "删除对象");
-    AddCommand(edit, 32772, "Close All Object", "删除所有对象");
+    for (int id : {32771, 32772})
+        AddCommand(edit, id);
 
     QMenu* view = bar->addMenu(Text("View", "视图"));
     QAction* toolbar = AddCommand(view, kCmdToolbar, "Toolbar", "工具栏");
@@ -186,54 +194,35 @@ void CMainFrame::BuildMenus()
     }
 
     QMenu* connection = bar->addMenu(Text("Connection", "连接"));
-    AddCommand(connection, kCmdConnectionSettings, "Player Connection Settings", "播放器连接设置");
-    AddCommand(connection, 32777, "Player Network Parameter Configuration", "播放器网络参数配置");
-    AddCommand(connection, kCmdReconnect, "Connection", "重新连接");
+    for (int id : {kCmdConnectionSettings, 32777, kCmdReconnect})
+        AddCommand(connection, id);
 
     QMenu* configuration = bar->addMenu(Text("Configuration", "配置"));
-    AddCommand(configuration, 32778, "Output Resolution Setting", "输出分辨率设置");
-    AddCommand(configuration, 32779, "System Setup", "融合带设置");
+    for (int id : {32778, 32779})
+        AddCommand(configuration, id);
 
+    // The two languages' menus differ on purpose: three commands stand in
+    // the Chinese menus only.
     QMenu* video = bar->addMenu(Text("Video", "视频"));
-    AddCommand(video, 32781, "Video Source Settings", "视频源设置");
-    AddCommand(video, 32794, "Video Picture Window Setting", "视频图片开窗设置");
+    AddCommand(video, 32781);
     if (chinese)
-        AddCommand(video, 32812, "VideoPlayControl", "视频播放控制");
+        AddCommand(video, 32812);
 
     QMenu* picture = bar->addMenu(Text("Picture", "图片"));
-    AddCommand(picture, 32806, "Picture Manager", "图库管理");
-    AddCommand(picture, 32807, "Picture Play Control", "图片播放控制");
+    for (int id : {32806, 32807})
+        AddCommand(picture, id);
 
     QMenu* other = bar->addMenu(Text("Other Commands", "其他命令"));
-    AddCommand(other, 32782, "Zoom Out", "缩小视图");
-    AddCommand(other, 32783, "Zoom In", "放大视图");
-    AddCommand(other, 32784, "Grid Settings", "网格设定");
-    AddCommand(other, 32785, "Get Temperature", "查询温度");
-    AddCommand(other, 32796, "Get USART Commands", "查询串口命令");
-    AddCommand(other, 32786, "Scan for Devices", "搜索播放器");
-    AddCommand(other, 32787, "Parameter Import and Export", "参数备份恢复");
-    AddCommand(other, 32791, "Get Product Information", "查询产品信息");
-    AddCommand(other, 32793, "Cascading Settings", "级联设置");
-    AddCommand(other, kCmdReboot, "Reboot The Player", "重新启动播放器");
-    AddCommand(other, 32795, "Power", "开关机");
-    AddCommand(other, 32801, "QR Code", "二维码");
-    AddCommand(other, 32808, "Cloud Settings", "手机端设置");
-    AddCommand(other, 32804, "Layout Lock", "布局锁定")->setCheckable(true);
+    for (int id : {32782, 32783, 32784, 32785, 32796, 32786, 32787, 32791, 32793, int(kCmdReboot), 32795, 32801, 32808})
+        AddCommand(other, id);
+    AddCommand(other, 32804)->setCheckable(true);
     if (chinese) {
-        AddCommand(other, 32788, "Protocol File", "协议文件");
-        AddCommand(other, 32800, "Batch Send File", "批量发送");
+        AddCommand(other, 32788);
+        AddCommand(other, 32800);
     }
 
     QMenu* help = bar->addMenu(Text("Help", "帮助"));
     AddCommand(help, kCmdAbout, "About", "关于");
-
-    // Commands of the toolbar only.
-    AddCommand(nullptr, 57635, "Cut", "剪切");
-    AddCommand(nullptr, 57634, "Copy", "复制");
-    AddCommand(nullptr, 57637, "Paste", "粘贴");
-    AddCommand(nullptr, 32809, "Upgrade", "升级");
-    AddCommand(nullptr, 32805, "Lidar", "雷达");
-    AddCommand(nullptr, 32802, "Interactive Setup", "游戏设置");
 
     connect(Command(kCmdConnectionSettings), &QAction::triggered, this, [this] {
         if (document_)
@@ -265,28 +254,28 @@ void CMainFrame::BuildToolBar()
     toolBar_->setObjectName(QStringLiteral("59392"));
     toolBar_->setMovable(true);
     QStyle* st = style();
-    const std::pair<int, QStyle::StandardPixmap> icons[] = {
-        {57600, QStyle::SP_FileIcon},       {57601, QStyle::SP_DialogOpenButton},
-        {57603, QStyle::SP_DialogSaveButton}, {57635, QStyle::SP_CustomBase},
-        {57634, QStyle::SP_CustomBase},     {57637, QStyle::SP_CustomBase},
-        {32809, QStyle::SP_ArrowUp},        {kCmdAbout, QStyle::SP_MessageBoxQuestion},
+    // Groups of the toolbar, split by separators. Commands without an icon
+    // here show their labels: among them those that no menu holds.
+    const std::vector<std::vector<std::pair<int, QStyle::StandardPixmap>>> groups = {
+        {{57600, QStyle::SP_FileIcon}, {57601, QStyle::SP_DialogOpenButton}, {57603, QStyle::SP_DialogSaveButton}},
+        {{57635, QStyle::SP_CustomBase}, {57634, QStyle::SP_CustomBase}, {57637, QStyle::SP_CustomBase}},
+        {{32773, QStyle::SP_ArrowUp}, {32774, QStyle::SP_ArrowDown}, {32799, QStyle::SP_BrowserReload}},
+        {{32794, QStyle::SP_CustomBase}, {32803, QStyle::SP_CustomBase}},
+        {{32802, QStyle::SP_CustomBase}, {32805, QStyle::SP_CustomBase}},
+        {{32809, QStyle::SP_CustomBase}, {kCmdAbout, QStyle::SP_MessageBoxQuestion}},
     };
-    for (const auto& [id, pixmap] : icons) {
-        QAction* action = Command(id);
-        if (pixmap != QStyle::SP_CustomBase)
-            action->setIcon(st->standardIcon(pixmap));
-        toolBar_->addAction(action);
-        if (id == 57603 || id == 57637)
+    for (const auto& group : groups) {
+        if (!toolBar_->actions().isEmpty())
             toolBar_->addSeparator();
+        for (const auto& [id, pixmap] : group) {
+            QAction* action = Command(id) ? Command(id) : AddCommand(nullptr, id);
+            if (pixmap != QStyle::SP_CustomBase) {
+                action->setIcon(st->standardIcon(pixmap));
+                action->setToolTip(action->text());
+            }
+            toolBar_->addAction(action);
+        }
     }
-    // The interactive commands sit on the toolbar alone, shown by their labels.
-    toolBar_->addSeparator();
-    toolBar_->addAction(Command(32805));
-    toolBar_->addAction(Command(32802));
-
-    // "Video Control" stands in no menu: the tool bar carries it with its label.
-    toolBar_->addSeparator();
-    toolBar_->addAction(AddCommand(nullptr, 32803, "Video Control", "视频控制"));
 
     QAction* toggleBar = Command(kCmdToolbar);
     toggleBar->setChecked(true);
@@ -462,6 +451,7 @@ void CMainFrame::OnTimerDuties()
             platform::postMessage(main->handle(), platform::WM_OPEN_SETUP_EDITOR, 0, 0);
     }
     document_->StepConfigExchange();
+    document_->TickUploadPending();
     UpdateCommandUI();
 }
 
@@ -600,6 +590,11 @@ void CMainFrame::RelayoutSplitter()
     const int rest = std::max(10, w - handles - c.controls - c.content);
     if (sizes != QList<int>{c.controls, c.content, rest})
         splitter_->setSizes({c.controls, c.content, rest});
+    // The active canvas starts again from its top-left corner with scroll
+    // ranges for its new size.
+    if (contentTabView_)
+        if (auto* canvas = qobject_cast<CContentView*>(contentTabView_->currentWidget()))
+            canvas->ResetScroll(true);
 }
 
 void CMainFrame::ShowAbout()

@@ -6,6 +6,7 @@
 // document: link events and send requests are handed to the document, and
 // its one-second timer drives the document's slow jobs.
 
+#include "core/command_table.h"
 #include "platform/window.h"
 
 #include <QMainWindow>
@@ -38,6 +39,8 @@ public:
     // True on the tick that closes the wait box.
     virtual bool TickWaitBox() = 0;
     virtual void StepConfigExchange() = 0;
+    // After the exchange's step: a layout upload nobody answered expires.
+    virtual void TickUploadPending() {}
 
     virtual void ResetSequence() = 0;
     virtual void CloseAllLinks() = 0;
@@ -82,9 +85,9 @@ public:
     static constexpr int kPaneScroll = 59139;
 
     // Command ids wired here.
-    static constexpr int kCmdConnectionSettings = 32775;
-    static constexpr int kCmdReconnect = 32776;
-    static constexpr int kCmdReboot = 32792;
+    static constexpr int kCmdConnectionSettings = core::kCmdConnectionSettings;
+    static constexpr int kCmdReconnect = core::kCmdReconnect;
+    static constexpr int kCmdReboot = core::kCmdReboot;
     static constexpr int kCmdAbout = 57664;
     static constexpr int kCmdExit = 57665;
     static constexpr int kCmdToolbar = 59392;
@@ -160,6 +163,7 @@ private:
     void BuildStatusBar();
     void BuildSplitter();
     QAction* AddCommand(QMenu* menu, int id, const char* english, const char* chinese);
+    QAction* AddCommand(QMenu* menu, int id);
     void FinishClosing(bool askToSave);
     void BindMessages();
     QString Text(const char* english, const char* chinese) const;

@@ -77,10 +77,12 @@ PlayerInfoText BuildPlayerInfoText(unsigned language, const QString& ip, uint16_
 QString ApplyTitlePrefix(const QString& title, bool on)
 {
     static const QString kPrefix = QStringLiteral("QVE-");
-    if (on && !title.contains(kPrefix))
+    // Only a prefix at the start is ours: a title that holds the text
+    // elsewhere keeps it, and is never cut in the wrong place.
+    if (on && !title.startsWith(kPrefix))
         return kPrefix + title;
-    if (!on && title.contains(kPrefix))
-        return title.mid(4);
+    if (!on && title.startsWith(kPrefix))
+        return title.mid(kPrefix.size());
     return title;
 }
 

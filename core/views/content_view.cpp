@@ -1,5 +1,6 @@
 #include "core/views/content_view.h"
 
+#include "core/command_registry.h"
 #include "core/document.h"
 #include "core/mainframe.h"
 #include "platform/dialogs.h"
@@ -407,6 +408,8 @@ QMenu* CContentView::BuildContextMenu(QWidget* parent) const
     const uint16_t screen = screen_;
     auto* self = const_cast<CContentView*>(this);
     for (QAction* a : {close, mask}) {
+        // The menu asks the same rules as the menu bar and the toolbar.
+        a->setEnabled(doc && core::IsCommandEnabled(*doc, a->data().toInt()));
         QObject::connect(a, &QAction::triggered, self, [self, doc, screen, id = a->data().toInt()] {
             if (doc)
                 doc->OnLayoutContextCommand(id, screen);

@@ -2,6 +2,7 @@
 
 #include "common/controls/dialog_keys.h"
 #include "core/command_registry.h"
+#include "core/command_table.h"
 #include "core/document.h"
 #include "core/layout/layout_commands.h"
 #include "core/layout/layout_transfer.h"
@@ -11,6 +12,8 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
+
+#include <memory>
 
 CLayoutTreeView::CLayoutTreeView(unsigned language, QWidget* parent) : QTreeWidget(parent), language_(language)
 {
@@ -79,7 +82,7 @@ void CLayoutTreeView::RunCommand(int id)
     if (!document_)
         return;
     if (const core::CommandEntry* entry = core::findCommand(id)) {
-        if (entry->run && (!entry->enabled || entry->enabled(*document_)))
+        if (core::IsCommandEnabled(*document_, id))
             entry->run(*document_);
     }
 }
@@ -116,16 +119,21 @@ void CLayoutTreeView::mouseDoubleClickEvent(QMouseEvent* event)
     event->accept();
 }
 
+QMenu* CLayoutTreeView::BuildContextMenu(QWidget* parent)
+{
+    auto* menu = new QMenu(parent);
+    for (int id : {kImportCommand, kDeleteCommand}) {
+        const core::CommandRow* row = core::FindCommandRow(id);
+        QAction* a = menu->addAction(platform::pickText(language_, row->english, row->chinese));
+        a->setData(id);
+        a->setEnabled(document_ && core::IsCommandEnabled(*document_, id));
+        connect(a, &QAction::triggered, this, [this, id] { RunCommand(id); });
+    }
+    return menu;
+}
+
 void CLayoutTreeView::contextMenuEvent(QContextMenuEvent* event)
 {
-    QMenu menu(this);
-    auto add = [&](int id, const char* en, const char* zh) {
-        QAction* a = menu.addAction(platform::pickText(language_, en, zh));
-        const core::CommandEntry* entry = core::findCommand(id);
-        a->setEnabled(document_ && entry && (!entry->enabled || entry->enabled(*document_)));
-        connect(a, &QAction::triggered, this, [this, id] { RunCommand(id); });
-    };
-    add(kImportCommand, "ImPort", "导入布局");
-    add(kDeleteCommand, "Del Layout", "删除布局");
-    menu.exec(event->globalPos());
+    std::unique_ptr<QMenu> menu(BuildContextMenu(this));
+    menu->exec(event->globalPos());
 }

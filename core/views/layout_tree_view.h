@@ -8,6 +8,7 @@
 #include <QTreeWidget>
 
 class CvelunaDoc;
+class QMenu;
 
 class CLayoutTreeView : public QTreeWidget {
     Q_OBJECT
@@ -26,6 +27,9 @@ public:
     void OpenLayout(const QString& text);
     // The context menu's commands (run through the command table).
     void RunCommand(int id);
+    // The context menu "ImPort" / "Del Layout", enabled by the table's rules
+    // (the caller owns it).
+    QMenu* BuildContextMenu(QWidget* parent);
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

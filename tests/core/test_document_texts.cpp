@@ -96,6 +96,9 @@ TEST(PlayerInfo, TitlePrefix)
         EXPECT_EQ(ApplyTitlePrefix(title, true), "QVE-Name V1.0");
         EXPECT_EQ(ApplyTitlePrefix(title, false), "Name V1.0");
     }
+    // Only a prefix at the start counts: elsewhere the text stays whole.
+    EXPECT_EQ(ApplyTitlePrefix("Name QVE-1 V1.0", true), "QVE-Name QVE-1 V1.0");
+    EXPECT_EQ(ApplyTitlePrefix("Name QVE-1 V1.0", false), "Name QVE-1 V1.0");
     EXPECT_EQ(CaptionPrefix("QVE-Name V1.0"), "QVE-Name-");
     EXPECT_EQ(CaptionPrefix("Single"), "Single-");
 }

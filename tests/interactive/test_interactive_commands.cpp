@@ -21,7 +21,7 @@ TEST(InteractiveCommands, OnTheToolbarWithLabelsInNoMenuAndEnabledOnlyWhenConnec
         int id;
         const char* english;
         const char* chinese;
-    } rows[] = {{32805, "Lidar", "雷达"}, {32802, "Interactive Setup", "游戏设置"}};
+    } rows[] = {{32805, "Lidar", "雷达"}, {32802, "Interactive Setup", "游戏"}};
     for (unsigned language : {9u, 4u}) {
         CMainFrame frame(platform::appTitle(), language);
         QToolBar* bar = frame.findChild<QToolBar*>(QStringLiteral("59392"));
