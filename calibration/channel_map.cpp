@@ -2,9 +2,12 @@
 
 #include "transport/protocol.h"
 
-#include <algorithm>
 #include <immintrin.h>
+
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 
 namespace calib {
@@ -87,8 +90,82 @@ double roundHalfAway(double v)
     return roundHalf(v);
 }
 
+namespace {
+
+// Points of a quad within +-2^24 of the table make its spans plain integer
+// arithmetic: each edge's slope is then an integer of at most 2^25 and its
+// x_e = slope y + intercept an integer below 2^50, which the f64 formula
+// gives exactly. Rounding leaves such an x_e as it is, and it always lies
+// between its edge's end points' x (the slope, truncated toward zero, never
+// overshoots the far end), so that test always holds and x_e fits 32 bits;
+// ceil and trunc leave the integer bounds as they are. What is left is a
+// minimum and a maximum of integers per row.
+constexpr int32_t kPlainCorner = 1 << 24;
+
+bool plainQuad(const Quad& q)
+{
+    for (std::size_t i = 0; i < 4; ++i)
+        if (std::abs(q.x[i]) > kPlainCorner || std::abs(q.y[i]) > kPlainCorner)
+            return false;
+    return true;
+}
+
+void scanPlainQuad(const Quad& q, SpanTable& spans)
+{
+    // Edge by edge over its rows, rather than row by row over the edges:
+    // each loop is then a plain run of additions, minima and maxima.
+    static constexpr int kOrder[4][2] = {{0, 1}, {1, 3}, {3, 2}, {2, 0}};
+    const int32_t firstRow = spans.firstRow, lastRow = spans.lastRow;
+    int32_t* low = spans.firstX.data();
+    int32_t* high = spans.lastX.data();
+    for (int32_t y = firstRow; y <= lastRow; ++y) {
+        low[y] = 10000;
+        high[y] = 0;
+    }
+    for (const auto& ends : kOrder) {
+        const int32_t xa = q.x[std::size_t(ends[0])], ya = q.y[std::size_t(ends[0])];
+        const int32_t xb = q.x[std::size_t(ends[1])], yb = q.y[std::size_t(ends[1])];
+        if (ya == yb)
+            continue;
+        const int32_t slope = (xa - xb) / (ya - yb);
+        const int32_t from = std::max(std::min(ya, yb), firstRow), to = std::min(std::max(ya, yb), lastRow);
+        int32_t xe = xa + (from - ya) * slope;  // within the edge's x range for every row it spans
+        for (int32_t y = from; y <= to; ++y, xe += slope) {
+            low[y] = std::min(low[y], xe);
+            high[y] = std::max(high[y], xe);
+        }
+    }
+    // A flat edge on a row decides it alone, the first such edge in order.
+    for (int i = 3; i >= 0; --i) {
+        const int32_t xa = q.x[std::size_t(kOrder[i][0])], ya = q.y[std::size_t(kOrder[i][0])];
+        const int32_t xb = q.x[std::size_t(kOrder[i][1])], yb = q.y[std::size_t(kOrder[i][1])];
+        if (ya == yb && ya >= firstRow && ya <= lastRow) {
+            low[ya] = std::min(xa, xb);
+            high[ya] = std::max(xa, xb);
+        }
+    }
+    const int32_t firstColumn = spans.firstColumn, lastColumn = spans.lastColumn;
+    for (int32_t y = firstRow; y <= lastRow; ++y) {
+        low[y] = std::max(low[y], firstColumn);
+        high[y] = std::min(high[y], lastColumn);
+    }
+}
+
+}  // namespace
+
 void ScanQuad(const Quad& q, SpanTable& spans)
 {
+    const auto [minY, maxY] = std::minmax({q.y[0], q.y[1], q.y[2], q.y[3]});
+    const auto [minX, maxX] = std::minmax({q.x[0], q.x[1], q.x[2], q.x[3]});
+    spans.firstRow = std::max<int32_t>(0, minY);
+    spans.lastRow = std::min<int32_t>(SpanTable::kRows - 1, maxY);
+    spans.firstColumn = std::max<int32_t>(0, minX);
+    spans.lastColumn = std::min<int32_t>(ChannelMap::kOutputColumns - 1, maxX);
+    if (plainQuad(q)) [[likely]] {
+        scanPlainQuad(q, spans);
+        return;
+    }
+
     struct Edge {
         double slope = 0, intercept = 0;
         bool horizontal = false;
@@ -116,12 +193,6 @@ void ScanQuad(const Quad& q, SpanTable& spans)
             e.intercept = double(e.x1) - double(e.y1) * e.slope;
         }
     }
-    const auto [minY, maxY] = std::minmax({q.y[0], q.y[1], q.y[2], q.y[3]});
-    const auto [minX, maxX] = std::minmax({q.x[0], q.x[1], q.x[2], q.x[3]});
-    spans.firstRow = std::max<int32_t>(0, minY);
-    spans.lastRow = std::min<int32_t>(SpanTable::kRows - 1, maxY);
-    spans.firstColumn = std::max<int32_t>(0, minX);
-    spans.lastColumn = std::min<int32_t>(ChannelMap::kOutputColumns - 1, maxX);
     const double firstColumn = double(spans.firstColumn), lastColumn = double(spans.lastColumn);
 
     for (int32_t y = spans.firstRow; y <= spans.lastRow; ++y) {
@@ -279,32 +350,50 @@ namespace {
 // built with -ffp-contract=off), so each lane gives the scalar result bit
 // for bit.
 
+// How one axis of a quad is solved. Where the terms show that one root of a
+// quadratic axis can never fall within 0..extent over the whole quad, the
+// kernel leaves that root out: the choice "first root in range, else the
+// second, else 0" gives the same offsets without it.
+enum Solve { Linear, BothRoots, FirstRoot, SecondRoot };
+
 // What one quad's rows share, in plain numbers.
 struct RowAxis {
     double a4, k, b0, extent;
     int32_t extentPlusOne;
 };
 
-struct RowTerms {
+struct QuadTerms {
     RowAxis u, v;
     double ay, dy2, dy1;  // growth of D, C and C' per column
+    double ax, dx2, dx1;  // and per row
+    double x0, y0;        // corrected P0
     int32_t refX, refY;
+
+    // D, C and C' at (x, y), as QuadSolver::at gives them: the terms are
+    // integers far below 2^53 (corners are held within +-2^20), so that
+    // every product and sum here, and every step of them, is exact.
+    void at(int32_t x, int32_t y, double& d, double& cu, double& cv) const
+    {
+        const double dx = double(x) - x0, dy = double(y) - y0;
+        d = dx * ay - dy * ax;
+        cu = dy2 * dx - dx2 * dy;
+        cv = dy1 * dx - dx1 * dy;
+    }
 };
 
-// The pixels x0..x1 of one row; d, cu and cv are the terms at x0, integers
-// far below 2^53 (corners are held within +-2^20), so that stepping them as
-// doubles is exact. A kernel reads and writes up to three entries past x1
-// and leaves them as they were: a row has 2,048 entries and x1 is at most
-// 1,919.
-using RowFunction = void (*)(const RowTerms&, int32_t* out, int32_t x0, int32_t x1, double d, double cu, double cv);
+// Maps every span of one quad into the table. A kernel reads and writes up
+// to three entries past a row's last x and leaves them as they were: a row
+// has 2,048 entries and the last x is at most 1,919.
+using QuadFunction = void (*)(const QuadTerms&, const SpanTable&, ChannelMap&);
 
 // Both kernels follow the same steps:
 //  - quadratic axis: disc = b * b - (4 a) * c; s = sqrt(disc); the roots
 //    (-b - s) k and (s - b) k rounded half away from zero by truncating
 //    v + copysign(0.5, v); the first root within 0..extent, else the
-//    second, else 0. A negative disc gives NaN roots, which convert to
-//    INT32_MIN (as any value beyond 32 bits does) and so fail the range
-//    check: offset 0, as in the scalar path.
+//    second, else 0 (one root left out where it cannot be in range). A
+//    negative disc gives NaN roots, which convert to INT32_MIN (as any
+//    value beyond 32 bits does) and so fail the range check: offset 0, as
+//    in the scalar path.
 //  - linear axis: extent * -c / b rounded; b = 0 gives offset 0. A quotient
 //    beyond +-1e9, which the scalar path holds at +-1e9, lands outside the
 //    table either way (the reference corner is within +-2^20), so it needs
@@ -331,20 +420,35 @@ inline __m128d plusHalfAway(__m128d v)
     return _mm_add_pd(v, _mm_or_pd(_mm_set1_pd(0.5), _mm_and_pd(_mm_set1_pd(-0.0), v)));
 }
 
+// 0 <= i <= extent.
+inline __m128i inRange(const Sse2Axis& ax, __m128i i)
+{
+    return _mm_and_si128(_mm_cmpgt_epi32(i, _mm_set1_epi32(-1)), _mm_cmpgt_epi32(ax.extentPlusOne, i));
+}
+
 // Offsets of two pixels in the low two 32-bit lanes.
-template <bool Quadratic>
+template <Solve solve>
 inline __m128i solveTwo(const Sse2Axis& ax, __m128d d, __m128d c)
 {
     const __m128d b = _mm_add_pd(d, ax.b0);
-    if constexpr (Quadratic) {
+    if constexpr (solve != Linear) {
         const __m128d disc = _mm_sub_pd(_mm_mul_pd(b, b), _mm_mul_pd(ax.a4, c));
         const __m128d s = _mm_sqrt_pd(disc);
-        const __m128d nb = _mm_xor_pd(b, _mm_set1_pd(-0.0));
-        const __m128i i1 = _mm_cvttpd_epi32(plusHalfAway(_mm_mul_pd(_mm_sub_pd(nb, s), ax.k)));
-        const __m128i i2 = _mm_cvttpd_epi32(plusHalfAway(_mm_mul_pd(_mm_sub_pd(s, b), ax.k)));
-        const __m128i minusOne = _mm_set1_epi32(-1);
-        const __m128i in1 = _mm_and_si128(_mm_cmpgt_epi32(i1, minusOne), _mm_cmpgt_epi32(ax.extentPlusOne, i1));
-        const __m128i in2 = _mm_and_si128(_mm_cmpgt_epi32(i2, minusOne), _mm_cmpgt_epi32(ax.extentPlusOne, i2));
+        __m128i i1 = _mm_setzero_si128(), in1 = _mm_setzero_si128();
+        __m128i i2 = _mm_setzero_si128(), in2 = _mm_setzero_si128();
+        if constexpr (solve != SecondRoot) {
+            const __m128d nb = _mm_xor_pd(b, _mm_set1_pd(-0.0));
+            i1 = _mm_cvttpd_epi32(plusHalfAway(_mm_mul_pd(_mm_sub_pd(nb, s), ax.k)));
+            in1 = inRange(ax, i1);
+        }
+        if constexpr (solve != FirstRoot) {
+            i2 = _mm_cvttpd_epi32(plusHalfAway(_mm_mul_pd(_mm_sub_pd(s, b), ax.k)));
+            in2 = inRange(ax, i2);
+        }
+        if constexpr (solve == FirstRoot)
+            return _mm_and_si128(in1, i1);
+        if constexpr (solve == SecondRoot)
+            return _mm_and_si128(in2, i2);
         return _mm_or_si128(_mm_and_si128(in1, i1), _mm_andnot_si128(in1, _mm_and_si128(in2, i2)));
     } else {
         const __m128d q = _mm_div_pd(_mm_mul_pd(ax.extent, _mm_xor_pd(c, _mm_set1_pd(-0.0))), b);
@@ -354,23 +458,29 @@ inline __m128i solveTwo(const Sse2Axis& ax, __m128d d, __m128d c)
     }
 }
 
-template <bool QuadraticU, bool QuadraticV>
-void mapRowSse2(const RowTerms& t, int32_t* out, int32_t x0, int32_t x1, double d, double cu, double cv)
+template <Solve solveU, Solve solveV>
+void mapQuadSse2(const QuadTerms& t, const SpanTable& spans, ChannelMap& map)
 {
     const Sse2Axis axU(t.u), axV(t.v);
-    __m128d dLo = _mm_set_pd(d + t.ay, d), uLo = _mm_set_pd(cu + t.dy2, cu), vLo = _mm_set_pd(cv + t.dy1, cv);
-    __m128d dHi = _mm_add_pd(dLo, _mm_set1_pd(2 * t.ay));
-    __m128d uHi = _mm_add_pd(uLo, _mm_set1_pd(2 * t.dy2));
-    __m128d vHi = _mm_add_pd(vLo, _mm_set1_pd(2 * t.dy1));
+    const __m128d laneD = _mm_set_pd(t.ay, 0.0), laneU = _mm_set_pd(t.dy2, 0.0), laneV = _mm_set_pd(t.dy1, 0.0);
+    const __m128d pairD = _mm_set1_pd(2 * t.ay), pairU = _mm_set1_pd(2 * t.dy2), pairV = _mm_set1_pd(2 * t.dy1);
     const __m128d stepD = _mm_set1_pd(4 * t.ay), stepU = _mm_set1_pd(4 * t.dy2), stepV = _mm_set1_pd(4 * t.dy1);
     const __m128i refX = _mm_set1_epi32(t.refX), refY = _mm_set1_epi32(t.refY);
     const __m128i bias = _mm_set1_epi32(INT32_MIN);
     const __m128i columnLimit = _mm_set1_epi32(INT32_MIN + 1919);
     const __m128i rowLimit = _mm_set1_epi32(INT32_MIN + 1079);
     const __m128i lanes = _mm_set_epi32(3, 2, 1, 0);
+    for (int32_t y = spans.firstRow; y <= spans.lastRow; ++y) {
+    const int32_t x0 = spans.firstX[std::size_t(y)], x1 = spans.lastX[std::size_t(y)];
+    int32_t* out = map.row(y);
+    double d, cu, cv;
+    t.at(x0, y, d, cu, cv);
+    __m128d dLo = _mm_add_pd(_mm_set1_pd(d), laneD), uLo = _mm_add_pd(_mm_set1_pd(cu), laneU),
+            vLo = _mm_add_pd(_mm_set1_pd(cv), laneV);
+    __m128d dHi = _mm_add_pd(dLo, pairD), uHi = _mm_add_pd(uLo, pairU), vHi = _mm_add_pd(vLo, pairV);
     for (int32_t x = x0; x <= x1; x += 4) {
-        const __m128i u = _mm_unpacklo_epi64(solveTwo<QuadraticU>(axU, dLo, uLo), solveTwo<QuadraticU>(axU, dHi, uHi));
-        const __m128i v = _mm_unpacklo_epi64(solveTwo<QuadraticV>(axV, dLo, vLo), solveTwo<QuadraticV>(axV, dHi, vHi));
+        const __m128i u = _mm_unpacklo_epi64(solveTwo<solveU>(axU, dLo, uLo), solveTwo<solveU>(axU, dHi, uHi));
+        const __m128i v = _mm_unpacklo_epi64(solveTwo<solveV>(axV, dLo, vLo), solveTwo<solveV>(axV, dHi, vHi));
         const __m128i sx = _mm_add_epi32(refX, u);
         const __m128i sy = _mm_add_epi32(refY, v);
         __m128i store = _mm_and_si128(_mm_cmplt_epi32(_mm_xor_si128(sx, bias), columnLimit),
@@ -383,6 +493,7 @@ void mapRowSse2(const RowTerms& t, int32_t* out, int32_t x0, int32_t x1, double 
         dLo = _mm_add_pd(dLo, stepD), dHi = _mm_add_pd(dHi, stepD);
         uLo = _mm_add_pd(uLo, stepU), uHi = _mm_add_pd(uHi, stepU);
         vLo = _mm_add_pd(vLo, stepV), vHi = _mm_add_pd(vHi, stepV);
+    }
     }
 }
 
@@ -406,19 +517,34 @@ CHANNEL_MAP_AVX2 inline __m256d plusHalfAway4(__m256d v)
     return _mm256_add_pd(v, _mm256_or_pd(_mm256_set1_pd(0.5), _mm256_and_pd(_mm256_set1_pd(-0.0), v)));
 }
 
-template <bool Quadratic>
+// 0 <= i <= extent.
+CHANNEL_MAP_AVX2 inline __m128i inRange4(const Avx2Axis& ax, __m128i i)
+{
+    return _mm_and_si128(_mm_cmpgt_epi32(i, _mm_set1_epi32(-1)), _mm_cmpgt_epi32(ax.extentPlusOne, i));
+}
+
+template <Solve solve>
 CHANNEL_MAP_AVX2 inline __m128i solveFour(const Avx2Axis& ax, __m256d d, __m256d c)
 {
     const __m256d b = _mm256_add_pd(d, ax.b0);
-    if constexpr (Quadratic) {
+    if constexpr (solve != Linear) {
         const __m256d disc = _mm256_sub_pd(_mm256_mul_pd(b, b), _mm256_mul_pd(ax.a4, c));
         const __m256d s = _mm256_sqrt_pd(disc);
-        const __m256d nb = _mm256_xor_pd(b, _mm256_set1_pd(-0.0));
-        const __m128i i1 = _mm256_cvttpd_epi32(plusHalfAway4(_mm256_mul_pd(_mm256_sub_pd(nb, s), ax.k)));
-        const __m128i i2 = _mm256_cvttpd_epi32(plusHalfAway4(_mm256_mul_pd(_mm256_sub_pd(s, b), ax.k)));
-        const __m128i minusOne = _mm_set1_epi32(-1);
-        const __m128i in1 = _mm_and_si128(_mm_cmpgt_epi32(i1, minusOne), _mm_cmpgt_epi32(ax.extentPlusOne, i1));
-        const __m128i in2 = _mm_and_si128(_mm_cmpgt_epi32(i2, minusOne), _mm_cmpgt_epi32(ax.extentPlusOne, i2));
+        __m128i i1 = _mm_setzero_si128(), in1 = _mm_setzero_si128();
+        __m128i i2 = _mm_setzero_si128(), in2 = _mm_setzero_si128();
+        if constexpr (solve != SecondRoot) {
+            const __m256d nb = _mm256_xor_pd(b, _mm256_set1_pd(-0.0));
+            i1 = _mm256_cvttpd_epi32(plusHalfAway4(_mm256_mul_pd(_mm256_sub_pd(nb, s), ax.k)));
+            in1 = inRange4(ax, i1);
+        }
+        if constexpr (solve != FirstRoot) {
+            i2 = _mm256_cvttpd_epi32(plusHalfAway4(_mm256_mul_pd(_mm256_sub_pd(s, b), ax.k)));
+            in2 = inRange4(ax, i2);
+        }
+        if constexpr (solve == FirstRoot)
+            return _mm_and_si128(in1, i1);
+        if constexpr (solve == SecondRoot)
+            return _mm_and_si128(in2, i2);
         return _mm_blendv_epi8(_mm_and_si128(in2, i2), i1, in1);
     } else {
         const __m256d q = _mm256_div_pd(_mm256_mul_pd(ax.extent, _mm256_xor_pd(c, _mm256_set1_pd(-0.0))), b);
@@ -427,16 +553,15 @@ CHANNEL_MAP_AVX2 inline __m128i solveFour(const Avx2Axis& ax, __m256d d, __m256d
     }
 }
 
-template <bool QuadraticU, bool QuadraticV>
-CHANNEL_MAP_AVX2 void mapRowAvx2(const RowTerms& t, int32_t* out, int32_t x0, int32_t x1, double d, double cu,
-                                 double cv)
+template <Solve solveU, Solve solveV>
+CHANNEL_MAP_AVX2 void mapQuadAvx2(const QuadTerms& t, const SpanTable& spans, ChannelMap& map)
 {
     const Avx2Axis axU = avx2Axis(t.u), axV = avx2Axis(t.v);
     const __m256d lane = _mm256_set_pd(3.0, 2.0, 1.0, 0.0);
     // Lane i starts i columns on: the products are small integers, exact.
-    __m256d dd = _mm256_add_pd(_mm256_set1_pd(d), _mm256_mul_pd(lane, _mm256_set1_pd(t.ay)));
-    __m256d uu = _mm256_add_pd(_mm256_set1_pd(cu), _mm256_mul_pd(lane, _mm256_set1_pd(t.dy2)));
-    __m256d vv = _mm256_add_pd(_mm256_set1_pd(cv), _mm256_mul_pd(lane, _mm256_set1_pd(t.dy1)));
+    const __m256d laneD = _mm256_mul_pd(lane, _mm256_set1_pd(t.ay));
+    const __m256d laneU = _mm256_mul_pd(lane, _mm256_set1_pd(t.dy2));
+    const __m256d laneV = _mm256_mul_pd(lane, _mm256_set1_pd(t.dy1));
     const __m256d stepD = _mm256_set1_pd(4 * t.ay), stepU = _mm256_set1_pd(4 * t.dy2),
                   stepV = _mm256_set1_pd(4 * t.dy1);
     const __m128i refX = _mm_set1_epi32(t.refX), refY = _mm_set1_epi32(t.refY);
@@ -444,9 +569,17 @@ CHANNEL_MAP_AVX2 void mapRowAvx2(const RowTerms& t, int32_t* out, int32_t x0, in
     const __m128i columnLimit = _mm_set1_epi32(INT32_MIN + 1919);
     const __m128i rowLimit = _mm_set1_epi32(INT32_MIN + 1079);
     const __m128i lanes = _mm_set_epi32(3, 2, 1, 0);
+    for (int32_t y = spans.firstRow; y <= spans.lastRow; ++y) {
+    const int32_t x0 = spans.firstX[std::size_t(y)], x1 = spans.lastX[std::size_t(y)];
+    int32_t* out = map.row(y);
+    double d, cu, cv;
+    t.at(x0, y, d, cu, cv);
+    __m256d dd = _mm256_add_pd(_mm256_set1_pd(d), laneD);
+    __m256d uu = _mm256_add_pd(_mm256_set1_pd(cu), laneU);
+    __m256d vv = _mm256_add_pd(_mm256_set1_pd(cv), laneV);
     for (int32_t x = x0; x <= x1; x += 4) {
-        const __m128i sx = _mm_add_epi32(refX, solveFour<QuadraticU>(axU, dd, uu));
-        const __m128i sy = _mm_add_epi32(refY, solveFour<QuadraticV>(axV, dd, vv));
+        const __m128i sx = _mm_add_epi32(refX, solveFour<solveU>(axU, dd, uu));
+        const __m128i sy = _mm_add_epi32(refY, solveFour<solveV>(axV, dd, vv));
         __m128i store = _mm_and_si128(_mm_cmplt_epi32(_mm_xor_si128(sx, bias), columnLimit),
                                       _mm_cmplt_epi32(_mm_xor_si128(sy, bias), rowLimit));
         store = _mm_and_si128(store, _mm_cmplt_epi32(lanes, _mm_set1_epi32(x1 - x + 1)));  // lanes past x1
@@ -457,15 +590,61 @@ CHANNEL_MAP_AVX2 void mapRowAvx2(const RowTerms& t, int32_t* out, int32_t x0, in
         uu = _mm256_add_pd(uu, stepU);
         vv = _mm256_add_pd(vv, stepV);
     }
+    }
 }
 
 #undef CHANNEL_MAP_AVX2
 
-// Row kernels by [quadratic u][quadratic v].
-constexpr RowFunction kSse2Rows[2][2] = {{mapRowSse2<false, false>, mapRowSse2<false, true>},
-                                         {mapRowSse2<true, false>, mapRowSse2<true, true>}};
-constexpr RowFunction kAvx2Rows[2][2] = {{mapRowAvx2<false, false>, mapRowAvx2<false, true>},
-                                         {mapRowAvx2<true, false>, mapRowAvx2<true, true>}};
+// Quad kernels by [solve of u][solve of v].
+using KernelRow = std::array<QuadFunction, 4>;
+
+template <template <Solve, Solve> class Kernel, Solve u>
+constexpr KernelRow kernelRow()
+{
+    return {Kernel<u, Linear>::run, Kernel<u, BothRoots>::run, Kernel<u, FirstRoot>::run, Kernel<u, SecondRoot>::run};
+}
+
+template <template <Solve, Solve> class Kernel>
+constexpr std::array<KernelRow, 4> kernelTable()
+{
+    return {kernelRow<Kernel, Linear>(), kernelRow<Kernel, BothRoots>(), kernelRow<Kernel, FirstRoot>(),
+            kernelRow<Kernel, SecondRoot>()};
+}
+
+template <Solve u, Solve v>
+struct Sse2Kernel {
+    static void run(const QuadTerms& t, const SpanTable& s, ChannelMap& m) { mapQuadSse2<u, v>(t, s, m); }
+};
+template <Solve u, Solve v>
+struct Avx2Kernel {
+    static void run(const QuadTerms& t, const SpanTable& s, ChannelMap& m) { mapQuadAvx2<u, v>(t, s, m); }
+};
+constexpr auto kSse2Quads = kernelTable<Sse2Kernel>();
+constexpr auto kAvx2Quads = kernelTable<Avx2Kernel>();
+
+// The solve of one axis over a quad whose b = D + B0 lies within
+// bLow..bHigh at every pixel. With b <= 0 everywhere, s - b >= |b| whatever
+// s is, and every rounding step is monotonic, so the second root is at
+// least fl(|b| k) for k > 0 and at most fl(|b| k) for k < 0: beyond
+// extent + 1, or below -1, it never rounds into 0..extent. With b >= 0 the
+// same holds for the first root, -b - s <= -b. (A NaN root is out of range
+// anyway.)
+Solve solveOf(double a, double k, double extent, double bLow, double bHigh)
+{
+    if (!(std::fabs(a) > 0.5))
+        return Linear;
+    if (bHigh <= 0.0) {
+        const double bound = -bHigh * k;
+        if ((k > 0.0 && bound >= extent + 1.0) || (k < 0.0 && bound <= -1.0))
+            return FirstRoot;
+    }
+    if (bLow >= 0.0) {
+        const double bound = bLow * k;
+        if ((k > 0.0 && bound >= 1.0) || (k < 0.0 && bound <= -(extent + 1.0)))
+            return SecondRoot;
+    }
+    return BothRoots;
+}
 
 bool hasAvx2()
 {
@@ -478,10 +657,22 @@ bool hasAvx2()
 bool BuildChannelMap(const grid::WarpGrid& reference, const grid::WarpGrid& corrected,
                      const grid::OutputEntry& entry, ChannelMap& map, MapPath path)
 {
-    map.clear();
-    if (!reference.valid() || !corrected.valid())
+    if (!reference.valid() || !corrected.valid()) {
+        map.clear();
         return false;
-    const auto& rowKernels = path == MapPath::Fastest && hasAvx2() ? kAvx2Rows : kSse2Rows;
+    }
+    const auto& quadKernels = path == MapPath::Fastest && hasAvx2() ? kAvx2Quads : kSse2Quads;
+    // Each row is set to -1 just before its first pixel is mapped (and the
+    // rows no cell reaches at the end): the row is then in the cache for
+    // the cells that follow, where clearing the whole table first would
+    // send it through memory twice.
+    std::array<bool, ChannelMap::kRows> cleared{};
+    auto clearRow = [&](int32_t y) {
+        if (!cleared[std::size_t(y)]) {
+            std::fill(map.row(y), map.row(y) + ChannelMap::kColumns, -1);
+            cleared[std::size_t(y)] = true;
+        }
+    };
     std::size_t mapped = 0;
     const int columns = std::min<int>(entry.gridColumns, grid::WarpGrid::kColumns);
     const int rows = std::min<int>(entry.gridRows, grid::WarpGrid::kRows);
@@ -503,35 +694,54 @@ bool BuildChannelMap(const grid::WarpGrid& reference, const grid::WarpGrid& corr
             ScanQuad(cor, spans);
             if (spans.firstRow > spans.lastRow)
                 continue;
+            for (int32_t y = spans.firstRow; y <= spans.lastRow; ++y) {
+                const int32_t first = spans.firstX[std::size_t(y)], last = spans.lastX[std::size_t(y)];
+                if (first <= last) {
+                    mapped += std::size_t(last - first + 1);
+                    clearRow(y);
+                }
+            }
+            if (mapped > kMapPixelBudget) {
+                map.clear();
+                return false;
+            }
             const QuadSolver q(heldQuad(ref), heldQuad(cor));
             q.terms(cache);
             // The kernels need offsets that fit 32-bit lanes; other reference
             // cells (mirrored, flat or huge) go pixel by pixel.
-            const bool vector = q.wi > 0 && q.wi < (1 << 30) && q.hi > 0 && q.hi < (1 << 30);
-            const RowTerms terms{{4.0 * cache.a, cache.k, cache.b0, q.w, int32_t(q.wi + 1)},
-                                 {4.0 * cache.a2, cache.k2, cache.b02, q.h, int32_t(q.hi + 1)},
-                                 double(q.ay),
-                                 double(q.dy2),
-                                 double(q.dy1),
-                                 q.refX,
-                                 q.refY};
-            const RowFunction rowKernel = rowKernels[std::fabs(cache.a) > 0.5][std::fabs(cache.a2) > 0.5];
+            if (q.wi > 0 && q.wi < (1 << 30) && q.hi > 0 && q.hi < (1 << 30)) {
+                const QuadTerms terms{{4.0 * cache.a, cache.k, cache.b0, q.w, int32_t(q.wi + 1)},
+                                      {4.0 * cache.a2, cache.k2, cache.b02, q.h, int32_t(q.hi + 1)},
+                                      double(q.ay),
+                                      double(q.dy2),
+                                      double(q.dy1),
+                                      double(q.ax),
+                                      double(q.dx2),
+                                      double(q.dx1),
+                                      double(q.x0),
+                                      double(q.y0),
+                                      q.refX,
+                                      q.refY};
+                // b is linear in x and y: its extremes over the quad's
+                // pixels lie at the corners of the rows and columns spanned.
+                double bLowU = INFINITY, bHighU = -INFINITY, bLowV = INFINITY, bHighV = -INFINITY;
+                for (const int32_t x : {spans.firstColumn, spans.lastColumn})
+                    for (const int32_t y : {spans.firstRow, spans.lastRow}) {
+                        double d = 0, cu = 0, cv = 0;
+                        terms.at(x, y, d, cu, cv);
+                        bLowU = std::min(bLowU, d + cache.b0), bHighU = std::max(bHighU, d + cache.b0);
+                        bLowV = std::min(bLowV, d + cache.b02), bHighV = std::max(bHighV, d + cache.b02);
+                    }
+                const Solve solveU = solveOf(cache.a, cache.k, q.w, bLowU, bHighU);
+                const Solve solveV = solveOf(cache.a2, cache.k2, q.h, bLowV, bHighV);
+                quadKernels[std::size_t(solveU)][std::size_t(solveV)](terms, spans, map);
+                continue;
+            }
             for (int32_t y = spans.firstRow; y <= spans.lastRow; ++y) {
                 const int32_t x0 = spans.firstX[std::size_t(y)], x1 = spans.lastX[std::size_t(y)];
-                if (x0 > x1)
-                    continue;
-                mapped += std::size_t(x1 - x0 + 1);
-                if (mapped > kMapPixelBudget) {
-                    map.clear();
-                    return false;
-                }
                 int32_t* out = map.row(y);
                 int64_t d = 0, cu = 0, cv = 0;
                 q.at(x0, y, d, cu, cv);
-                if (vector) {
-                    rowKernel(terms, out, x0, x1, double(d), double(cu), double(cv));
-                    continue;
-                }
                 for (int32_t x = x0; x <= x1; ++x, d += q.ay, cu += q.dy2, cv += q.dy1) {
                     const SourcePixel s = q.map(cache, d, cu, cv);
                     if (uint32_t(s.x) < 1919u && uint32_t(s.y) < 1079u)
@@ -540,6 +750,8 @@ bool BuildChannelMap(const grid::WarpGrid& reference, const grid::WarpGrid& corr
             }
         }
     }
+    for (int32_t y = 0; y < ChannelMap::kRows; ++y)
+        clearRow(y);
     return true;
 }
 
