@@ -205,8 +205,8 @@ TEST(ChannelMapTable, FastBuildEqualsThePixelByPixelReferenceAtEveryEntry)
         auto m = calibtest::oneOutputModel();
         row.warp(*m);
         const std::vector<int32_t> want = referenceTable(*m);
-        for (const MapPath path : {MapPath::Fastest, MapPath::Baseline}) {
-            const char* pathName = path == MapPath::Fastest ? "fastest" : "baseline";
+        for (const MapPath path : {MapPath::Fastest, MapPath::Avx2, MapPath::Baseline}) {
+            const char* pathName = path == MapPath::Fastest ? "fastest" : path == MapPath::Avx2 ? "avx2" : "baseline";
             // The table starts dirty: every entry must be written or reset.
             for (int y = 0; y < ChannelMap::kRows; ++y)
                 std::fill(map.row(y), map.row(y) + ChannelMap::kColumns, 0x01230456);
