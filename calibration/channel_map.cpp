@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 
 namespace calib {
@@ -104,8 +103,9 @@ constexpr int32_t kPlainCorner = 1 << 24;
 
 bool plainQuad(const Quad& q)
 {
+    // Compared as a range: std::abs of INT32_MIN is no positive number.
     for (std::size_t i = 0; i < 4; ++i)
-        if (std::abs(q.x[i]) > kPlainCorner || std::abs(q.y[i]) > kPlainCorner)
+        if (q.x[i] < -kPlainCorner || q.x[i] > kPlainCorner || q.y[i] < -kPlainCorner || q.y[i] > kPlainCorner)
             return false;
     return true;
 }
@@ -223,7 +223,7 @@ void ScanQuad(const Quad& q, SpanTable& spans)
         // The columns are integers, so a bound beyond one of them gives the
         // column; within them, ceil and trunc are the integer conversion
         // (low is then above 0) and one step up where low has a fraction.
-        int32_t first = spans.firstColumn;
+        int32_t first = toInt(firstColumn);
         if (low > firstColumn) {
             if (low < kIntLimit) [[likely]] {
                 first = int32_t(low);
@@ -232,7 +232,7 @@ void ScanQuad(const Quad& q, SpanTable& spans)
                 first = toInt(std::ceil(low));
             }
         }
-        int32_t last = spans.lastColumn;
+        int32_t last = toInt(lastColumn);
         if (high < lastColumn)
             last = std::fabs(high) < kIntLimit ? int32_t(high) : toInt(std::trunc(high));
         spans.firstX[std::size_t(y)] = first;

@@ -180,6 +180,38 @@ TEST(ChannelMapTable, FastBuildEqualsThePixelByPixelReferenceAtEveryEntry)
              p.x = held(x + double(int(s >> 24) % 41 - 20));
              p.y = held(y + double(int((s >> 16) & 0xFF) % 29 - 14));
          })},
+        {"heavy random folding", everyPoint([](double x, double y, int c, int r, grid::GridPoint& p) {
+             // Points moved by up to two cells: twisted, folded and
+             // inside-out cells of every shape.
+             uint32_t s = uint32_t(c * 7919 + r * 104729 + 3);
+             for (int i = 0; i < 4; ++i)
+                 s = s * 1664525u + 1013904223u;
+             p.x = held(x + double(int(s >> 20) % 121 - 60));
+             p.y = held(y + double(int((s >> 8) & 0xFFF) % 81 - 40));
+         })},
+        {"rows collapsed onto their neighbours", [](CGeometricCorrection& m) {
+             // Cells whose four corners share one row: every edge is flat
+             // and the first one in order gives the span.
+             for (int c = 0; c < 65; ++c)
+                 for (int r = 1; r + 1 < 33; r += 4) {
+                     m.corrected(0).at(c, r).y = m.reference(0).at(c, r + 1).y;
+                     m.corrected(0).at(c, r).x -= 9;
+                     m.corrected(0).at(c, r + 1).x += 13 + c % 3;
+                 }
+         }},
+        {"flat cells alone", [](CGeometricCorrection& m) {
+             // Two cells, each with its four corners on row 500: the first
+             // flat edge in order (top) gives the span, not the bottom one.
+             m.config.outputs[0].gridColumns = 3;
+             m.config.outputs[0].gridRows = 2;
+             for (int c = 0; c < 3; ++c) {
+                 m.corrected(0).at(c, 0) = m.corrected(0).at(c, 1);
+                 m.corrected(0).at(c, 0).x = 100 + 600 * c;
+                 m.corrected(0).at(c, 0).y = 500;
+                 m.corrected(0).at(c, 1).x = 400 + 600 * c;
+                 m.corrected(0).at(c, 1).y = 500;
+             }
+         }},
         {"mirrored and flat reference cells", [](CGeometricCorrection& m) {
              // Reference cells of negative or zero size take the scalar way.
              for (int c = 0; c < 65; ++c)
@@ -222,6 +254,50 @@ TEST(ChannelMapTable, FastBuildEqualsThePixelByPixelReferenceAtEveryEntry)
                 }
             EXPECT_EQ(differ, 0) << row.name << ", " << pathName << ": first at " << firstX << "," << firstY;
             EXPECT_GT(filled, 0) << row.name;
+        }
+    }
+}
+
+TEST(ChannelMapTable, SpansEqualTheLiteralEdgeFormulasForRandomQuads)
+{
+    // Quads around the table at every scale: the integer path holds for
+    // points within +-2^24, the f64 formulas beyond.
+    const struct {
+        const char* name;
+        int32_t centre, spread;
+    } rows[] = {
+        {"cell sized", 600, 60},
+        {"table sized", 900, 2600},
+        {"near the integer limit", 0, 1 << 24},
+        {"beyond the integer limit", 0, 1 << 27},
+        {"far out", 0, 2000000000},
+    };
+    uint64_t seed = 99;
+    // A point within centre +- spread, held to 32 bits.
+    auto coordinate = [&](int64_t centre, int64_t spread) {
+        seed = seed * 6364136223846793005u + 1442695040888963407u;
+        const int64_t v = centre + int64_t((seed >> 11) % uint64_t(2 * spread + 1)) - spread;
+        return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX));
+    };
+    for (const auto& row : rows) {
+        for (int n = 0; n < 3000; ++n) {
+            Quad q;
+            for (std::size_t i = 0; i < 4; ++i) {
+                q.x[i] = coordinate(row.centre, row.spread);
+                q.y[i] = coordinate(row.centre / 2, row.spread);
+                if (n % 7 == 0 && i % 2 == 1)
+                    q.y[i] = q.y[i - 1];  // flat edges
+            }
+            SpanTable got, want;
+            ScanQuad(q, got);
+            literalSpans(q, want);
+            ASSERT_EQ(got.firstRow, want.firstRow) << row.name << " " << n;
+            ASSERT_EQ(got.lastRow, want.lastRow) << row.name << " " << n;
+            for (int y = want.firstRow; y <= want.lastRow; ++y) {
+                const std::size_t at = std::size_t(y);
+                ASSERT_EQ(got.firstX[at], want.firstX[at]) << row.name << " " << n << " row " << y;
+                ASSERT_EQ(got.lastX[at], want.lastX[at]) << row.name << " " << n << " row " << y;
+            }
         }
     }
 }
