@@ -346,9 +346,8 @@ namespace {
 
 // The map runs several pixels of a row at once in vector registers. Every
 // step is the same IEEE operation in the same order as the scalar solve
-// (no fused multiply-add: neither kernel's target has one, and the file is
-// built with -ffp-contract=off), so each lane gives the scalar result bit
-// for bit.
+// (no fused multiply-add: no kernel's target has one, and the file is built
+// with -ffp-contract=off), so each lane gives the scalar result bit for bit.
 
 // How one axis of a quad is solved. Where the terms show that one root of a
 // quadratic axis can never fall within 0..extent over the whole quad, the
@@ -381,12 +380,12 @@ struct QuadTerms {
     }
 };
 
-// Maps every span of one quad into the table. A kernel reads and writes up
-// to three entries past a row's last x and leaves them as they were: a row
-// has 2,048 entries and the last x is at most 1,919.
+// Maps every span of one quad into the table. The SSE2 and AVX2 kernels
+// read and write up to three entries past a row's last x and leave them as
+// they were: a row has 2,048 entries and the last x is at most 1,919.
 using QuadFunction = void (*)(const QuadTerms&, const SpanTable&, ChannelMap&);
 
-// Both kernels follow the same steps:
+// The kernels follow the same steps:
 //  - quadratic axis: disc = b * b - (4 a) * c; s = sqrt(disc); the roots
 //    (-b - s) k and (s - b) k rounded half away from zero by truncating
 //    v + copysign(0.5, v); the first root within 0..extent, else the
