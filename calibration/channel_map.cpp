@@ -129,6 +129,8 @@ void scanPlainQuad(const Quad& q, SpanTable& spans)
             continue;
         const int32_t slope = (xa - xb) / (ya - yb);
         const int32_t from = std::max(std::min(ya, yb), firstRow), to = std::min(std::max(ya, yb), lastRow);
+        if (from > to)
+            continue;  // the edge lies above or below the rows of the table
         int32_t xe = xa + (from - ya) * slope;  // within the edge's x range for every row it spans
         for (int32_t y = from; y <= to; ++y, xe += slope) {
             low[y] = std::min(low[y], xe);
