@@ -472,29 +472,29 @@ void mapQuadSse2(const QuadTerms& t, const SpanTable& spans, ChannelMap& map)
     const __m128i rowLimit = _mm_set1_epi32(INT32_MIN + 1079);
     const __m128i lanes = _mm_set_epi32(3, 2, 1, 0);
     for (int32_t y = spans.firstRow; y <= spans.lastRow; ++y) {
-    const int32_t x0 = spans.firstX[std::size_t(y)], x1 = spans.lastX[std::size_t(y)];
-    int32_t* out = map.row(y);
-    double d, cu, cv;
-    t.at(x0, y, d, cu, cv);
-    __m128d dLo = _mm_add_pd(_mm_set1_pd(d), laneD), uLo = _mm_add_pd(_mm_set1_pd(cu), laneU),
-            vLo = _mm_add_pd(_mm_set1_pd(cv), laneV);
-    __m128d dHi = _mm_add_pd(dLo, pairD), uHi = _mm_add_pd(uLo, pairU), vHi = _mm_add_pd(vLo, pairV);
-    for (int32_t x = x0; x <= x1; x += 4) {
-        const __m128i u = _mm_unpacklo_epi64(solveTwo<solveU>(axU, dLo, uLo), solveTwo<solveU>(axU, dHi, uHi));
-        const __m128i v = _mm_unpacklo_epi64(solveTwo<solveV>(axV, dLo, vLo), solveTwo<solveV>(axV, dHi, vHi));
-        const __m128i sx = _mm_add_epi32(refX, u);
-        const __m128i sy = _mm_add_epi32(refY, v);
-        __m128i store = _mm_and_si128(_mm_cmplt_epi32(_mm_xor_si128(sx, bias), columnLimit),
-                                      _mm_cmplt_epi32(_mm_xor_si128(sy, bias), rowLimit));
-        store = _mm_and_si128(store, _mm_cmplt_epi32(lanes, _mm_set1_epi32(x1 - x + 1)));  // lanes past x1
-        const __m128i packed = _mm_or_si128(_mm_slli_epi32(sx, 16), sy);
-        auto* p = reinterpret_cast<__m128i*>(out + x);
-        const __m128i old = _mm_loadu_si128(p);
-        _mm_storeu_si128(p, _mm_or_si128(_mm_and_si128(store, packed), _mm_andnot_si128(store, old)));
-        dLo = _mm_add_pd(dLo, stepD), dHi = _mm_add_pd(dHi, stepD);
-        uLo = _mm_add_pd(uLo, stepU), uHi = _mm_add_pd(uHi, stepU);
-        vLo = _mm_add_pd(vLo, stepV), vHi = _mm_add_pd(vHi, stepV);
-    }
+        const int32_t x0 = spans.firstX[std::size_t(y)], x1 = spans.lastX[std::size_t(y)];
+        int32_t* out = map.row(y);
+        double d, cu, cv;
+        t.at(x0, y, d, cu, cv);
+        __m128d dLo = _mm_add_pd(_mm_set1_pd(d), laneD), uLo = _mm_add_pd(_mm_set1_pd(cu), laneU),
+                vLo = _mm_add_pd(_mm_set1_pd(cv), laneV);
+        __m128d dHi = _mm_add_pd(dLo, pairD), uHi = _mm_add_pd(uLo, pairU), vHi = _mm_add_pd(vLo, pairV);
+        for (int32_t x = x0; x <= x1; x += 4) {
+            const __m128i u = _mm_unpacklo_epi64(solveTwo<solveU>(axU, dLo, uLo), solveTwo<solveU>(axU, dHi, uHi));
+            const __m128i v = _mm_unpacklo_epi64(solveTwo<solveV>(axV, dLo, vLo), solveTwo<solveV>(axV, dHi, vHi));
+            const __m128i sx = _mm_add_epi32(refX, u);
+            const __m128i sy = _mm_add_epi32(refY, v);
+            __m128i store = _mm_and_si128(_mm_cmplt_epi32(_mm_xor_si128(sx, bias), columnLimit),
+                                          _mm_cmplt_epi32(_mm_xor_si128(sy, bias), rowLimit));
+            store = _mm_and_si128(store, _mm_cmplt_epi32(lanes, _mm_set1_epi32(x1 - x + 1)));  // lanes past x1
+            const __m128i packed = _mm_or_si128(_mm_slli_epi32(sx, 16), sy);
+            auto* p = reinterpret_cast<__m128i*>(out + x);
+            const __m128i old = _mm_loadu_si128(p);
+            _mm_storeu_si128(p, _mm_or_si128(_mm_and_si128(store, packed), _mm_andnot_si128(store, old)));
+            dLo = _mm_add_pd(dLo, stepD), dHi = _mm_add_pd(dHi, stepD);
+            uLo = _mm_add_pd(uLo, stepU), uHi = _mm_add_pd(uHi, stepU);
+            vLo = _mm_add_pd(vLo, stepV), vHi = _mm_add_pd(vHi, stepV);
+        }
     }
 }
 
@@ -571,26 +571,26 @@ CHANNEL_MAP_AVX2 void mapQuadAvx2(const QuadTerms& t, const SpanTable& spans, Ch
     const __m128i rowLimit = _mm_set1_epi32(INT32_MIN + 1079);
     const __m128i lanes = _mm_set_epi32(3, 2, 1, 0);
     for (int32_t y = spans.firstRow; y <= spans.lastRow; ++y) {
-    const int32_t x0 = spans.firstX[std::size_t(y)], x1 = spans.lastX[std::size_t(y)];
-    int32_t* out = map.row(y);
-    double d, cu, cv;
-    t.at(x0, y, d, cu, cv);
-    __m256d dd = _mm256_add_pd(_mm256_set1_pd(d), laneD);
-    __m256d uu = _mm256_add_pd(_mm256_set1_pd(cu), laneU);
-    __m256d vv = _mm256_add_pd(_mm256_set1_pd(cv), laneV);
-    for (int32_t x = x0; x <= x1; x += 4) {
-        const __m128i sx = _mm_add_epi32(refX, solveFour<solveU>(axU, dd, uu));
-        const __m128i sy = _mm_add_epi32(refY, solveFour<solveV>(axV, dd, vv));
-        __m128i store = _mm_and_si128(_mm_cmplt_epi32(_mm_xor_si128(sx, bias), columnLimit),
-                                      _mm_cmplt_epi32(_mm_xor_si128(sy, bias), rowLimit));
-        store = _mm_and_si128(store, _mm_cmplt_epi32(lanes, _mm_set1_epi32(x1 - x + 1)));  // lanes past x1
-        const __m128i packed = _mm_or_si128(_mm_slli_epi32(sx, 16), sy);
-        auto* p = reinterpret_cast<__m128i*>(out + x);
-        _mm_storeu_si128(p, _mm_blendv_epi8(_mm_loadu_si128(p), packed, store));
-        dd = _mm256_add_pd(dd, stepD);
-        uu = _mm256_add_pd(uu, stepU);
-        vv = _mm256_add_pd(vv, stepV);
-    }
+        const int32_t x0 = spans.firstX[std::size_t(y)], x1 = spans.lastX[std::size_t(y)];
+        int32_t* out = map.row(y);
+        double d, cu, cv;
+        t.at(x0, y, d, cu, cv);
+        __m256d dd = _mm256_add_pd(_mm256_set1_pd(d), laneD);
+        __m256d uu = _mm256_add_pd(_mm256_set1_pd(cu), laneU);
+        __m256d vv = _mm256_add_pd(_mm256_set1_pd(cv), laneV);
+        for (int32_t x = x0; x <= x1; x += 4) {
+            const __m128i sx = _mm_add_epi32(refX, solveFour<solveU>(axU, dd, uu));
+            const __m128i sy = _mm_add_epi32(refY, solveFour<solveV>(axV, dd, vv));
+            __m128i store = _mm_and_si128(_mm_cmplt_epi32(_mm_xor_si128(sx, bias), columnLimit),
+                                          _mm_cmplt_epi32(_mm_xor_si128(sy, bias), rowLimit));
+            store = _mm_and_si128(store, _mm_cmplt_epi32(lanes, _mm_set1_epi32(x1 - x + 1)));  // lanes past x1
+            const __m128i packed = _mm_or_si128(_mm_slli_epi32(sx, 16), sy);
+            auto* p = reinterpret_cast<__m128i*>(out + x);
+            _mm_storeu_si128(p, _mm_blendv_epi8(_mm_loadu_si128(p), packed, store));
+            dd = _mm256_add_pd(dd, stepD);
+            uu = _mm256_add_pd(uu, stepU);
+            vv = _mm256_add_pd(vv, stepV);
+        }
     }
 }
 
