@@ -1,44 +1,39 @@
 // Time of the per-pixel map of one 1,920 x 1,080 output, against the plain
 // pass that only writes the 2,048 x 1,080 table (the memory-bound floor).
 //
-// Each round times the floor, then the map of an identity grid, then the map
-// of a strongly warped grid (keystone, bow and waves), one after the other on
-// one core, so that both see the same machine state. Times are the
-// thread's CPU time. The ratio is the map's
-// time as a percentage of the floor's in the same round.
+// The map of an identity grid and of a strongly warped grid (keystone, bow
+// and waves) are each timed in rounds that alternate with the floor pass,
+// on one core. Times are the thread's CPU time, per map (or per pass), each
+// the mean of `size` runs in a row. The ratio of a round is the map's time as
+// a percentage of the floor's in the same round. The warped map is timed
+// with the kernel the processor gets (Fastest) and, for machines without
+// the wider instructions, with the AVX2 and the SSE2 kernel.
+// Goal: under 10 ms per warped map.
 //
-// usage: bench_build_channel_map [rounds]   (default 9, at least 9)
+// usage: bench_build_channel_map [maps per measurement 1..100] [rounds 9..50]
 
+#include "bench/bench_support.h"
 #include "calibration/geometric_correction.h"
 
 #include <sched.h>
 
 #include <algorithm>
-#include <ctime>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
+#include <ctime>
 #include <memory>
 #include <numbers>
 #include <vector>
 
 namespace {
 
-// Thread CPU time: on a machine shared with other work, wall time would
-// mostly measure the neighbours.
-struct Clock {
-    using time_point = double;
-    static double now()
-    {
-        timespec ts{};
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-        return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-    }
-};
-
-double msSince(double start)
+// Thread CPU time in milliseconds: on a machine shared with other work,
+// wall time would mostly measure the neighbours.
+double nowMs()
 {
-    return Clock::now() - start;
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
 }
 
 std::unique_ptr<calib::CGeometricCorrection> outputModel()
@@ -85,17 +80,19 @@ void plainPass(std::vector<int32_t>& table)
             *p++ = x < 1919 && y < 1079 ? int32_t((uint32_t(x) << 16) | uint32_t(y)) : -1;
 }
 
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
+struct Figures {
+    std::vector<double> floorMs, mapMs;
+    bench::Ratios ratio;
+};
 
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    const int rounds = std::max(9, argc > 1 ? std::atoi(argv[1]) : 9);
+    bench::Args args;
+    if (!bench::parseArgs(argc, argv, 3, 100, "maps per measurement", &args))
+        return 2;
+    const int runs = int(args.size);
     // One core: the map is single-threaded by design.
     cpu_set_t set;
     CPU_ZERO(&set);
@@ -107,44 +104,69 @@ int main(int argc, char** argv)
     auto warped = outputModel();
     warp(*warped);
     std::vector<int32_t> table(std::size_t(2048) * 1080);
-
-    // One unmeasured run of each to fault the memory in.
-    plainPass(table);
-    identity->BuildChannelMap(0);
-    warped->BuildChannelMap(0);
-
-    std::vector<double> floorMs, identityMs, warpedMs, identityRatio, warpedRatio;
+    calib::ChannelMap map;
     int32_t sink = 0;
-    for (int i = 0; i < rounds; ++i) {
-        auto t = Clock::now();
-        plainPass(table);
-        floorMs.push_back(msSince(t));
-        sink ^= table[std::size_t(i) * 977];
-        t = Clock::now();
-        identity->BuildChannelMap(0);
-        identityMs.push_back(msSince(t));
-        t = Clock::now();
-        warped->BuildChannelMap(0);
-        warpedMs.push_back(msSince(t));
-        sink ^= warped->channelMap().at(i, i);
-        identityRatio.push_back(100.0 * identityMs.back() / floorMs.back());
-        warpedRatio.push_back(100.0 * warpedMs.back() / floorMs.back());
+
+    auto floorRun = [&] {
+        const double start = nowMs();
+        for (int i = 0; i < runs; ++i) {
+            plainPass(table);
+            sink ^= table[std::size_t(i) * 977];
+        }
+        return (nowMs() - start) / runs;
+    };
+    auto mapRun = [&](const calib::CGeometricCorrection& m, calib::MapPath path) {
+        const double start = nowMs();
+        bool built = true;
+        for (int i = 0; i < runs; ++i) {
+            built = calib::BuildChannelMap(m.reference(0), m.corrected(0), m.config.outputs[0], map, path) && built;
+            sink ^= map.at(i, i);
+        }
+        const double ms = (nowMs() - start) / runs;
+        return built ? ms : -1.0;  // a refused map ends the rounds
+    };
+    auto measure = [&](const calib::CGeometricCorrection& m, calib::MapPath path, Figures& f) {
+        f.ratio.higherIsBetter = false;
+        mapRun(m, path);  // faults the table in
+        const bool ran = bench::alternate(
+            args.rounds, floorRun, [&] { return mapRun(m, path); }, &f.floorMs, &f.mapMs);
+        for (std::size_t i = 0; i < f.mapMs.size(); ++i)
+            f.ratio.add(f.mapMs[i], f.floorMs[i]);
+        return ran;
+    };
+
+    floorRun();
+    Figures identityFigures, warpedFigures, avx2Figures, sse2Figures;
+    if (!measure(*identity, calib::MapPath::Fastest, identityFigures) ||
+        !measure(*warped, calib::MapPath::Fastest, warpedFigures) ||
+        !measure(*warped, calib::MapPath::Avx2, avx2Figures) ||
+        !measure(*warped, calib::MapPath::Baseline, sse2Figures)) {
+        std::fprintf(stderr, "a map was refused\n");
+        return 1;
     }
+    calib::BuildChannelMap(warped->reference(0), warped->corrected(0), warped->config.outputs[0], map);
     int filled = 0;
     for (int y = 0; y < 1080; ++y)
         for (int x = 0; x < 2048; ++x)
-            filled += warped->channelMap().at(x, y) != -1;
+            filled += map.at(x, y) != -1;
 
-    std::printf("BuildChannelMap, 1920 x 1080 output, %d rounds on cpu %d (sink %d)\n", rounds, cpu, int(sink & 1));
-    std::printf("floor (plain table pass) : best %.2f ms, median %.2f ms\n",
-                *std::min_element(floorMs.begin(), floorMs.end()), median(floorMs));
-    std::printf("identity map             : best %.2f ms, median %.2f ms\n",
-                *std::min_element(identityMs.begin(), identityMs.end()), median(identityMs));
-    std::printf("warped map               : best %.2f ms, median %.2f ms (%d pixels with a source)\n",
-                *std::min_element(warpedMs.begin(), warpedMs.end()), median(warpedMs), filled);
-    std::printf("identity ratio : best %.0f %%, median %.0f %%\n",
-                *std::min_element(identityRatio.begin(), identityRatio.end()), median(identityRatio));
-    std::printf("ratio : best %.0f %%, median %.0f %%\n",
-                *std::min_element(warpedRatio.begin(), warpedRatio.end()), median(warpedRatio));
+    auto line = [](const char* name, const std::vector<double>& ms) {
+        std::printf("%-26s: best %.2f ms, median %.2f ms\n", name, bench::best(ms, false), bench::median(ms));
+    };
+    std::printf("BuildChannelMap, 1920 x 1080 output, %d rounds of %d on cpu %d (sink %d)\n", args.rounds, runs, cpu,
+                int(sink & 1));
+    std::vector<double> floorMs = identityFigures.floorMs;
+    floorMs.insert(floorMs.end(), warpedFigures.floorMs.begin(), warpedFigures.floorMs.end());
+    line("floor (plain table pass)", floorMs);
+    line("identity map", identityFigures.mapMs);
+    line("warped map", warpedFigures.mapMs);
+    line("warped map, AVX2 kernel", avx2Figures.mapMs);
+    line("warped map, SSE2 kernel", sse2Figures.mapMs);
+    std::printf("warped map: %d pixels with a source; goal under 10 ms per map: %s\n", filled,
+                bench::median(warpedFigures.mapMs) < 10.0 ? "met" : "not met");
+    identityFigures.ratio.print("identity");
+    avx2Figures.ratio.print("warped AVX2");
+    sse2Figures.ratio.print("warped SSE2");
+    warpedFigures.ratio.print(std::string(), "warped map against the floor");
     return 0;
 }

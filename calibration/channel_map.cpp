@@ -2,8 +2,10 @@
 
 #include "transport/protocol.h"
 
+#include <immintrin.h>
+
 #include <algorithm>
-#include <emmintrin.h>
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -87,12 +89,91 @@ double roundHalfAway(double v)
     return roundHalf(v);
 }
 
+namespace {
+
+// Points of a quad within +-2^24 of the table make its spans plain integer
+// arithmetic: each edge's slope is then an integer of at most 2^25 and its
+// x_e = slope y + intercept an integer below 2^50, which the f64 formula
+// gives exactly. Rounding leaves such an x_e as it is, and it always lies
+// between its edge's end points' x (the slope, truncated toward zero, never
+// overshoots the far end), so that test always holds and x_e fits 32 bits;
+// ceil and trunc leave the integer bounds as they are. What is left is a
+// minimum and a maximum of integers per row.
+constexpr int32_t kPlainCorner = 1 << 24;
+
+bool plainQuad(const Quad& q)
+{
+    // Compared as a range: std::abs of INT32_MIN is no positive number.
+    for (std::size_t i = 0; i < 4; ++i)
+        if (q.x[i] < -kPlainCorner || q.x[i] > kPlainCorner || q.y[i] < -kPlainCorner || q.y[i] > kPlainCorner)
+            return false;
+    return true;
+}
+
+void scanPlainQuad(const Quad& q, SpanTable& spans)
+{
+    // Edge by edge over its rows, rather than row by row over the edges:
+    // each loop is then a plain run of additions, minima and maxima.
+    static constexpr int kOrder[4][2] = {{0, 1}, {1, 3}, {3, 2}, {2, 0}};
+    const int32_t firstRow = spans.firstRow, lastRow = spans.lastRow;
+    int32_t* low = spans.firstX.data();
+    int32_t* high = spans.lastX.data();
+    for (int32_t y = firstRow; y <= lastRow; ++y) {
+        low[y] = 10000;
+        high[y] = 0;
+    }
+    for (const auto& ends : kOrder) {
+        const int32_t xa = q.x[std::size_t(ends[0])], ya = q.y[std::size_t(ends[0])];
+        const int32_t xb = q.x[std::size_t(ends[1])], yb = q.y[std::size_t(ends[1])];
+        if (ya == yb)
+            continue;
+        const int32_t slope = (xa - xb) / (ya - yb);
+        const int32_t from = std::max(std::min(ya, yb), firstRow), to = std::min(std::max(ya, yb), lastRow);
+        if (from > to)
+            continue;  // the edge lies above or below the rows of the table
+        int32_t xe = xa + (from - ya) * slope;  // within the edge's x range for every row it spans
+        for (int32_t y = from; y <= to; ++y, xe += slope) {
+            low[y] = std::min(low[y], xe);
+            high[y] = std::max(high[y], xe);
+        }
+    }
+    // A flat edge on a row decides it alone, the first such edge in order.
+    for (int i = 3; i >= 0; --i) {
+        const int32_t xa = q.x[std::size_t(kOrder[i][0])], ya = q.y[std::size_t(kOrder[i][0])];
+        const int32_t xb = q.x[std::size_t(kOrder[i][1])], yb = q.y[std::size_t(kOrder[i][1])];
+        if (ya == yb && ya >= firstRow && ya <= lastRow) {
+            low[ya] = std::min(xa, xb);
+            high[ya] = std::max(xa, xb);
+        }
+    }
+    const int32_t firstColumn = spans.firstColumn, lastColumn = spans.lastColumn;
+    for (int32_t y = firstRow; y <= lastRow; ++y) {
+        low[y] = std::max(low[y], firstColumn);
+        high[y] = std::min(high[y], lastColumn);
+    }
+}
+
+}  // namespace
+
 void ScanQuad(const Quad& q, SpanTable& spans)
 {
+    const auto [minY, maxY] = std::minmax({q.y[0], q.y[1], q.y[2], q.y[3]});
+    const auto [minX, maxX] = std::minmax({q.x[0], q.x[1], q.x[2], q.x[3]});
+    spans.firstRow = std::max<int32_t>(0, minY);
+    spans.lastRow = std::min<int32_t>(SpanTable::kRows - 1, maxY);
+    spans.firstColumn = std::max<int32_t>(0, minX);
+    spans.lastColumn = std::min<int32_t>(ChannelMap::kOutputColumns - 1, maxX);
+    if (plainQuad(q)) [[likely]] {
+        scanPlainQuad(q, spans);
+        return;
+    }
+
     struct Edge {
         double slope = 0, intercept = 0;
         bool horizontal = false;
         int64_t x1, y1, x2, y2;
+        double lowX, highX;    // the end points' x range
+        int64_t lowY, highY;  // and y range
     };
     static constexpr int kOrder[4][2] = {{0, 1}, {1, 3}, {3, 2}, {2, 0}};
     Edge edges[4];
@@ -102,6 +183,10 @@ void ScanQuad(const Quad& q, SpanTable& spans)
         e.y1 = q.y[std::size_t(kOrder[i][0])];
         e.x2 = q.x[std::size_t(kOrder[i][1])];
         e.y2 = q.y[std::size_t(kOrder[i][1])];
+        e.lowX = double(std::min(e.x1, e.x2));
+        e.highX = double(std::max(e.x1, e.x2));
+        e.lowY = std::min(e.y1, e.y2);
+        e.highY = std::max(e.y1, e.y2);
         if (e.y1 == e.y2) {
             e.horizontal = true;
         } else {
@@ -110,43 +195,50 @@ void ScanQuad(const Quad& q, SpanTable& spans)
             e.intercept = double(e.x1) - double(e.y1) * e.slope;
         }
     }
-    const auto [minY, maxY] = std::minmax({q.y[0], q.y[1], q.y[2], q.y[3]});
-    const auto [minX, maxX] = std::minmax({q.x[0], q.x[1], q.x[2], q.x[3]});
-    spans.firstRow = std::max<int32_t>(0, minY);
-    spans.lastRow = std::min<int32_t>(SpanTable::kRows - 1, maxY);
-    spans.firstColumn = std::max<int32_t>(0, minX);
-    spans.lastColumn = std::min<int32_t>(ChannelMap::kOutputColumns - 1, maxX);
+    const double firstColumn = double(spans.firstColumn), lastColumn = double(spans.lastColumn);
 
     for (int32_t y = spans.firstRow; y <= spans.lastRow; ++y) {
         double low = 10000.0, high = 0.0;
         bool done = false;
         for (const Edge& e : edges) {
             if (e.horizontal && e.y1 == y) {
-                low = double(std::min(e.x1, e.x2));
-                high = double(std::max(e.x1, e.x2));
+                low = e.lowX;
+                high = e.highX;
                 done = true;
                 break;
             }
         }
         if (!done) {
             for (const Edge& e : edges) {
-                if (e.horizontal)
+                if (e.horizontal || y < e.lowY || y > e.highY)
                     continue;
                 const double xe = e.slope * double(y) + e.intercept;
-                const double r = roundHalfAway(xe);
-                if (r < double(std::min(e.x1, e.x2)) || r > double(std::max(e.x1, e.x2)))
-                    continue;
-                if (y < std::min(e.y1, e.y2) || y > std::max(e.y1, e.y2))
+                const double r = roundHalf(xe);
+                if (r < e.lowX || r > e.highX)
                     continue;
                 low = std::min(low, xe);
                 high = std::max(high, xe);
             }
         }
-        // Clamped to the table so that no pixel is ever written outside it.
-        const double first = std::max(std::ceil(low), double(spans.firstColumn));
-        const double last = std::min(std::trunc(high), double(spans.lastColumn));
-        spans.firstX[std::size_t(y)] = toInt(first);
-        spans.lastX[std::size_t(y)] = toInt(last);
+        // max(ceil(low), first column) and min(trunc(high), last column),
+        // clamped to the table so that no pixel is ever written outside it.
+        // The columns are integers, so a bound beyond one of them gives the
+        // column; within them, ceil and trunc are the integer conversion
+        // (low is then above 0) and one step up where low has a fraction.
+        int32_t first = toInt(firstColumn);
+        if (low > firstColumn) {
+            if (low < kIntLimit) [[likely]] {
+                first = int32_t(low);
+                first += double(first) < low;
+            } else {
+                first = toInt(std::ceil(low));
+            }
+        }
+        int32_t last = toInt(lastColumn);
+        if (high < lastColumn)
+            last = std::fabs(high) < kIntLimit ? int32_t(high) : toInt(std::trunc(high));
+        spans.firstX[std::size_t(y)] = first;
+        spans.lastX[std::size_t(y)] = last;
     }
 }
 
@@ -254,72 +346,441 @@ QByteArray ChannelMap::payload() const
 
 namespace {
 
-// Two neighbouring pixels of a row at once (SSE2, part of every x86-64).
-// Every step is the same IEEE operation in the same order as the scalar
-// solve, so each lane gives the scalar result; where a lane needs the
-// scalar path's clamping, the pair is mapped by the scalar path instead.
-struct PairAxis {
-    __m128d a4, k, b0, extent, minusExtent;
-    __m128i extentPlusOne;
-    bool quadratic;
+// The map runs several pixels of a row at once in vector registers. Every
+// step is the same IEEE operation in the same order as the scalar solve
+// (no fused multiply-add: no kernel's target has one, and the file is built
+// with -ffp-contract=off), so each lane gives the scalar result bit for bit.
 
-    PairAxis(double a, double kk, double b0v, double ext, int64_t extInt)
-        : a4(_mm_set1_pd(4.0 * a)), k(_mm_set1_pd(kk)), b0(_mm_set1_pd(b0v)), extent(_mm_set1_pd(ext)),
-          minusExtent(_mm_set1_pd(-ext)), extentPlusOne(_mm_set1_epi32(int32_t(extInt + 1))),
-          quadratic(std::fabs(a) > 0.5)
+// How one axis of a quad is solved. Where the terms show that one root of a
+// quadratic axis can never fall within 0..extent over the whole quad, the
+// kernel leaves that root out: the choice "first root in range, else the
+// second, else 0" gives the same offsets without it.
+enum Solve { Linear, BothRoots, FirstRoot, SecondRoot };
+
+// What one quad's rows share, in plain numbers.
+struct RowAxis {
+    double a4, k, b0, extent;
+    int32_t extentPlusOne;
+};
+
+struct QuadTerms {
+    RowAxis u, v;
+    double ay, dy2, dy1;  // growth of D, C and C' per column
+    double ax, dx2, dx1;  // and per row
+    double x0, y0;        // corrected P0
+    int32_t refX, refY;
+
+    // D, C and C' at (x, y), as QuadSolver::at gives them: the terms are
+    // integers far below 2^53 (corners are held within +-2^20), so that
+    // every product and sum here, and every step of them, is exact.
+    void at(int32_t x, int32_t y, double& d, double& cu, double& cv) const
+    {
+        const double dx = double(x) - x0, dy = double(y) - y0;
+        d = dx * ay - dy * ax;
+        cu = dy2 * dx - dx2 * dy;
+        cv = dy1 * dx - dx1 * dy;
+    }
+};
+
+// Maps every span of one quad into the table. The SSE2 and AVX2 kernels
+// read and write up to three entries past a row's last x and leave them as
+// they were: a row has 2,048 entries and the last x is at most 1,919.
+using QuadFunction = void (*)(const QuadTerms&, const SpanTable&, ChannelMap&);
+
+// The kernels follow the same steps:
+//  - quadratic axis: disc = b * b - (4 a) * c; s = sqrt(disc); the roots
+//    (-b - s) k and (s - b) k rounded half away from zero by truncating
+//    v + copysign(0.5, v); the first root within 0..extent, else the
+//    second, else 0 (one root left out where it cannot be in range). A
+//    negative disc gives NaN roots, which convert to INT32_MIN (as any
+//    value beyond 32 bits does) and so fail the range check: offset 0, as
+//    in the scalar path.
+//  - linear axis: extent * -c / b rounded; b = 0 gives offset 0. A quotient
+//    beyond +-1e9, which the scalar path holds at +-1e9, lands outside the
+//    table either way (the reference corner is within +-2^20), so it needs
+//    no holding here.
+//  - the entry is written when the source column is below 1,919 and the
+//    row below 1,079 as unsigned numbers (compared with the sign bit
+//    flipped), so that negative sources are never stored and the last
+//    source column and row stay -1 as players expect.
+
+// ---- SSE2 (every x86-64): two pixels per register, four per step.
+
+struct Sse2Axis {
+    __m128d a4, k, b0, extent;
+    __m128i extentPlusOne;
+    explicit Sse2Axis(const RowAxis& t)
+        : a4(_mm_set1_pd(t.a4)), k(_mm_set1_pd(t.k)), b0(_mm_set1_pd(t.b0)), extent(_mm_set1_pd(t.extent)),
+          extentPlusOne(_mm_set1_epi32(t.extentPlusOne))
     {
     }
 };
 
-inline __m128d withSignOf(__m128d half, __m128d v)
+inline __m128d plusHalfAway(__m128d v)
 {
-    const __m128d sign = _mm_set1_pd(-0.0);
-    return _mm_or_pd(half, _mm_and_pd(sign, v));
+    return _mm_add_pd(v, _mm_or_pd(_mm_set1_pd(0.5), _mm_and_pd(_mm_set1_pd(-0.0), v)));
 }
 
-// Offsets of the two lanes in the low two 32-bit lanes; false when the scalar
-// path must decide.
-inline bool solvePair(const PairAxis& ax, __m128d d, __m128d c, __m128i& out)
+// 0 <= i <= extent.
+inline __m128i inRange(const Sse2Axis& ax, __m128i i)
 {
-    const __m128d half = _mm_set1_pd(0.5);
+    return _mm_and_si128(_mm_cmpgt_epi32(i, _mm_set1_epi32(-1)), _mm_cmpgt_epi32(ax.extentPlusOne, i));
+}
+
+// Offsets of two pixels in the low two 32-bit lanes.
+template <Solve solve>
+inline __m128i solveTwo(const Sse2Axis& ax, __m128d d, __m128d c)
+{
     const __m128d b = _mm_add_pd(d, ax.b0);
-    if (ax.quadratic) {
-        // disc = b * b - (4 a) * c; a negative disc gives NaN roots, which
-        // convert to no valid offset, as in the scalar path.
+    if constexpr (solve != Linear) {
         const __m128d disc = _mm_sub_pd(_mm_mul_pd(b, b), _mm_mul_pd(ax.a4, c));
         const __m128d s = _mm_sqrt_pd(disc);
-        const __m128d nb = _mm_xor_pd(b, _mm_set1_pd(-0.0));
-        const __m128d r1 = _mm_mul_pd(_mm_sub_pd(nb, s), ax.k);
-        const __m128d r2 = _mm_mul_pd(_mm_sub_pd(s, b), ax.k);
-        const __m128i i1 = _mm_cvttpd_epi32(_mm_add_pd(r1, withSignOf(half, r1)));
-        const __m128i i2 = _mm_cvttpd_epi32(_mm_add_pd(r2, withSignOf(half, r2)));
-        const __m128i minusOne = _mm_set1_epi32(-1);
-        const __m128i in1 = _mm_and_si128(_mm_cmpgt_epi32(i1, minusOne), _mm_cmpgt_epi32(ax.extentPlusOne, i1));
-        const __m128i in2 = _mm_and_si128(_mm_cmpgt_epi32(i2, minusOne), _mm_cmpgt_epi32(ax.extentPlusOne, i2));
-        const __m128i second = _mm_andnot_si128(in1, _mm_and_si128(in2, i2));
-        out = _mm_or_si128(_mm_and_si128(in1, i1), second);
-        return true;
+        __m128i i1 = _mm_setzero_si128(), in1 = _mm_setzero_si128();
+        __m128i i2 = _mm_setzero_si128(), in2 = _mm_setzero_si128();
+        if constexpr (solve != SecondRoot) {
+            const __m128d nb = _mm_xor_pd(b, _mm_set1_pd(-0.0));
+            i1 = _mm_cvttpd_epi32(plusHalfAway(_mm_mul_pd(_mm_sub_pd(nb, s), ax.k)));
+            in1 = inRange(ax, i1);
+        }
+        if constexpr (solve != FirstRoot) {
+            i2 = _mm_cvttpd_epi32(plusHalfAway(_mm_mul_pd(_mm_sub_pd(s, b), ax.k)));
+            in2 = inRange(ax, i2);
+        }
+        if constexpr (solve == FirstRoot)
+            return _mm_and_si128(in1, i1);
+        if constexpr (solve == SecondRoot)
+            return _mm_and_si128(in2, i2);
+        return _mm_or_si128(_mm_and_si128(in1, i1), _mm_andnot_si128(in1, _mm_and_si128(in2, i2)));
+    } else {
+        const __m128d q = _mm_div_pd(_mm_mul_pd(ax.extent, _mm_xor_pd(c, _mm_set1_pd(-0.0))), b);
+        // b = 0: the quotient (infinite or NaN) becomes +0.
+        const __m128d held = _mm_andnot_pd(_mm_cmpeq_pd(b, _mm_setzero_pd()), q);
+        return _mm_cvttpd_epi32(plusHalfAway(held));
     }
-    // Linear: extent * -c / b, rounded; a lane whose quotient leaves the
-    // plain range (or whose b is 0) goes the scalar way.
-    const __m128d q = _mm_div_pd(_mm_mul_pd(ax.extent, _mm_xor_pd(c, _mm_set1_pd(-0.0))), b);
-    const __m128d limit = _mm_set1_pd(1.0e9);
-    const __m128d absQ = _mm_andnot_pd(_mm_set1_pd(-0.0), q);
-    const __m128d plain = _mm_and_pd(_mm_cmplt_pd(absQ, limit), _mm_cmpneq_pd(b, _mm_setzero_pd()));
-    if (_mm_movemask_pd(plain) != 3)
-        return false;
-    out = _mm_cvttpd_epi32(_mm_add_pd(q, withSignOf(half, q)));
-    return true;
+}
+
+template <Solve solveU, Solve solveV>
+void mapQuadSse2(const QuadTerms& t, const SpanTable& spans, ChannelMap& map)
+{
+    const Sse2Axis axU(t.u), axV(t.v);
+    const __m128d laneD = _mm_set_pd(t.ay, 0.0), laneU = _mm_set_pd(t.dy2, 0.0), laneV = _mm_set_pd(t.dy1, 0.0);
+    const __m128d pairD = _mm_set1_pd(2 * t.ay), pairU = _mm_set1_pd(2 * t.dy2), pairV = _mm_set1_pd(2 * t.dy1);
+    const __m128d stepD = _mm_set1_pd(4 * t.ay), stepU = _mm_set1_pd(4 * t.dy2), stepV = _mm_set1_pd(4 * t.dy1);
+    const __m128i refX = _mm_set1_epi32(t.refX), refY = _mm_set1_epi32(t.refY);
+    const __m128i bias = _mm_set1_epi32(INT32_MIN);
+    const __m128i columnLimit = _mm_set1_epi32(INT32_MIN + 1919);
+    const __m128i rowLimit = _mm_set1_epi32(INT32_MIN + 1079);
+    const __m128i lanes = _mm_set_epi32(3, 2, 1, 0);
+    for (int32_t y = spans.firstRow; y <= spans.lastRow; ++y) {
+        const int32_t x0 = spans.firstX[std::size_t(y)], x1 = spans.lastX[std::size_t(y)];
+        int32_t* out = map.row(y);
+        double d, cu, cv;
+        t.at(x0, y, d, cu, cv);
+        __m128d dLo = _mm_add_pd(_mm_set1_pd(d), laneD), uLo = _mm_add_pd(_mm_set1_pd(cu), laneU),
+                vLo = _mm_add_pd(_mm_set1_pd(cv), laneV);
+        __m128d dHi = _mm_add_pd(dLo, pairD), uHi = _mm_add_pd(uLo, pairU), vHi = _mm_add_pd(vLo, pairV);
+        for (int32_t x = x0; x <= x1; x += 4) {
+            const __m128i u = _mm_unpacklo_epi64(solveTwo<solveU>(axU, dLo, uLo), solveTwo<solveU>(axU, dHi, uHi));
+            const __m128i v = _mm_unpacklo_epi64(solveTwo<solveV>(axV, dLo, vLo), solveTwo<solveV>(axV, dHi, vHi));
+            const __m128i sx = _mm_add_epi32(refX, u);
+            const __m128i sy = _mm_add_epi32(refY, v);
+            __m128i store = _mm_and_si128(_mm_cmplt_epi32(_mm_xor_si128(sx, bias), columnLimit),
+                                          _mm_cmplt_epi32(_mm_xor_si128(sy, bias), rowLimit));
+            store = _mm_and_si128(store, _mm_cmplt_epi32(lanes, _mm_set1_epi32(x1 - x + 1)));  // lanes past x1
+            const __m128i packed = _mm_or_si128(_mm_slli_epi32(sx, 16), sy);
+            auto* p = reinterpret_cast<__m128i*>(out + x);
+            const __m128i old = _mm_loadu_si128(p);
+            _mm_storeu_si128(p, _mm_or_si128(_mm_and_si128(store, packed), _mm_andnot_si128(store, old)));
+            dLo = _mm_add_pd(dLo, stepD), dHi = _mm_add_pd(dHi, stepD);
+            uLo = _mm_add_pd(uLo, stepU), uHi = _mm_add_pd(uHi, stepU);
+            vLo = _mm_add_pd(vLo, stepV), vHi = _mm_add_pd(vHi, stepV);
+        }
+    }
+}
+
+// ---- AVX2 (taken when the processor has it): four pixels per register.
+
+#define CHANNEL_MAP_AVX2 __attribute__((target("avx2")))
+
+struct Avx2Axis {
+    __m256d a4, k, b0, extent;
+    __m128i extentPlusOne;
+};
+
+CHANNEL_MAP_AVX2 inline Avx2Axis avx2Axis(const RowAxis& t)
+{
+    return {_mm256_set1_pd(t.a4), _mm256_set1_pd(t.k), _mm256_set1_pd(t.b0), _mm256_set1_pd(t.extent),
+            _mm_set1_epi32(t.extentPlusOne)};
+}
+
+CHANNEL_MAP_AVX2 inline __m256d plusHalfAway4(__m256d v)
+{
+    return _mm256_add_pd(v, _mm256_or_pd(_mm256_set1_pd(0.5), _mm256_and_pd(_mm256_set1_pd(-0.0), v)));
+}
+
+// 0 <= i <= extent.
+CHANNEL_MAP_AVX2 inline __m128i inRange4(const Avx2Axis& ax, __m128i i)
+{
+    return _mm_and_si128(_mm_cmpgt_epi32(i, _mm_set1_epi32(-1)), _mm_cmpgt_epi32(ax.extentPlusOne, i));
+}
+
+template <Solve solve>
+CHANNEL_MAP_AVX2 inline __m128i solveFour(const Avx2Axis& ax, __m256d d, __m256d c)
+{
+    const __m256d b = _mm256_add_pd(d, ax.b0);
+    if constexpr (solve != Linear) {
+        const __m256d disc = _mm256_sub_pd(_mm256_mul_pd(b, b), _mm256_mul_pd(ax.a4, c));
+        const __m256d s = _mm256_sqrt_pd(disc);
+        __m128i i1 = _mm_setzero_si128(), in1 = _mm_setzero_si128();
+        __m128i i2 = _mm_setzero_si128(), in2 = _mm_setzero_si128();
+        if constexpr (solve != SecondRoot) {
+            const __m256d nb = _mm256_xor_pd(b, _mm256_set1_pd(-0.0));
+            i1 = _mm256_cvttpd_epi32(plusHalfAway4(_mm256_mul_pd(_mm256_sub_pd(nb, s), ax.k)));
+            in1 = inRange4(ax, i1);
+        }
+        if constexpr (solve != FirstRoot) {
+            i2 = _mm256_cvttpd_epi32(plusHalfAway4(_mm256_mul_pd(_mm256_sub_pd(s, b), ax.k)));
+            in2 = inRange4(ax, i2);
+        }
+        if constexpr (solve == FirstRoot)
+            return _mm_and_si128(in1, i1);
+        if constexpr (solve == SecondRoot)
+            return _mm_and_si128(in2, i2);
+        return _mm_blendv_epi8(_mm_and_si128(in2, i2), i1, in1);
+    } else {
+        const __m256d q = _mm256_div_pd(_mm256_mul_pd(ax.extent, _mm256_xor_pd(c, _mm256_set1_pd(-0.0))), b);
+        const __m256d held = _mm256_andnot_pd(_mm256_cmp_pd(b, _mm256_setzero_pd(), _CMP_EQ_OQ), q);
+        return _mm256_cvttpd_epi32(plusHalfAway4(held));
+    }
+}
+
+template <Solve solveU, Solve solveV>
+CHANNEL_MAP_AVX2 void mapQuadAvx2(const QuadTerms& t, const SpanTable& spans, ChannelMap& map)
+{
+    const Avx2Axis axU = avx2Axis(t.u), axV = avx2Axis(t.v);
+    const __m256d lane = _mm256_set_pd(3.0, 2.0, 1.0, 0.0);
+    // Lane i starts i columns on: the products are small integers, exact.
+    const __m256d laneD = _mm256_mul_pd(lane, _mm256_set1_pd(t.ay));
+    const __m256d laneU = _mm256_mul_pd(lane, _mm256_set1_pd(t.dy2));
+    const __m256d laneV = _mm256_mul_pd(lane, _mm256_set1_pd(t.dy1));
+    const __m256d stepD = _mm256_set1_pd(4 * t.ay), stepU = _mm256_set1_pd(4 * t.dy2),
+                  stepV = _mm256_set1_pd(4 * t.dy1);
+    const __m128i refX = _mm_set1_epi32(t.refX), refY = _mm_set1_epi32(t.refY);
+    const __m128i bias = _mm_set1_epi32(INT32_MIN);
+    const __m128i columnLimit = _mm_set1_epi32(INT32_MIN + 1919);
+    const __m128i rowLimit = _mm_set1_epi32(INT32_MIN + 1079);
+    const __m128i lanes = _mm_set_epi32(3, 2, 1, 0);
+    for (int32_t y = spans.firstRow; y <= spans.lastRow; ++y) {
+        const int32_t x0 = spans.firstX[std::size_t(y)], x1 = spans.lastX[std::size_t(y)];
+        int32_t* out = map.row(y);
+        double d, cu, cv;
+        t.at(x0, y, d, cu, cv);
+        __m256d dd = _mm256_add_pd(_mm256_set1_pd(d), laneD);
+        __m256d uu = _mm256_add_pd(_mm256_set1_pd(cu), laneU);
+        __m256d vv = _mm256_add_pd(_mm256_set1_pd(cv), laneV);
+        for (int32_t x = x0; x <= x1; x += 4) {
+            const __m128i sx = _mm_add_epi32(refX, solveFour<solveU>(axU, dd, uu));
+            const __m128i sy = _mm_add_epi32(refY, solveFour<solveV>(axV, dd, vv));
+            __m128i store = _mm_and_si128(_mm_cmplt_epi32(_mm_xor_si128(sx, bias), columnLimit),
+                                          _mm_cmplt_epi32(_mm_xor_si128(sy, bias), rowLimit));
+            store = _mm_and_si128(store, _mm_cmplt_epi32(lanes, _mm_set1_epi32(x1 - x + 1)));  // lanes past x1
+            const __m128i packed = _mm_or_si128(_mm_slli_epi32(sx, 16), sy);
+            auto* p = reinterpret_cast<__m128i*>(out + x);
+            _mm_storeu_si128(p, _mm_blendv_epi8(_mm_loadu_si128(p), packed, store));
+            dd = _mm256_add_pd(dd, stepD);
+            uu = _mm256_add_pd(uu, stepU);
+            vv = _mm256_add_pd(vv, stepV);
+        }
+    }
+}
+
+#undef CHANNEL_MAP_AVX2
+
+// ---- AVX-512 (taken when the processor has it): eight pixels per register;
+// compares give bit masks and the store writes only the lanes it must.
+
+#define CHANNEL_MAP_AVX512 __attribute__((target("avx512f,avx512dq,avx512vl")))
+
+// GCC 12 takes the deliberately undefined pass-through operand inside the
+// compiler's own AVX-512 intrinsics for an uninitialised variable.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+struct Avx512Axis {
+    __m512d a4, k, b0, extent;
+    __m256i extent32;
+};
+
+CHANNEL_MAP_AVX512 inline Avx512Axis avx512Axis(const RowAxis& t)
+{
+    return {_mm512_set1_pd(t.a4), _mm512_set1_pd(t.k), _mm512_set1_pd(t.b0), _mm512_set1_pd(t.extent),
+            _mm256_set1_epi32(t.extentPlusOne - 1)};
+}
+
+CHANNEL_MAP_AVX512 inline __m512d plusHalfAway8(__m512d v)
+{
+    return _mm512_add_pd(v, _mm512_or_pd(_mm512_set1_pd(0.5), _mm512_and_pd(_mm512_set1_pd(-0.0), v)));
+}
+
+template <Solve solve>
+CHANNEL_MAP_AVX512 inline __m256i solveEight(const Avx512Axis& ax, __m512d d, __m512d c)
+{
+    const __m512d b = _mm512_add_pd(d, ax.b0);
+    if constexpr (solve != Linear) {
+        const __m512d disc = _mm512_sub_pd(_mm512_mul_pd(b, b), _mm512_mul_pd(ax.a4, c));
+        const __m512d s = _mm512_sqrt_pd(disc);
+        __m256i i1 = _mm256_setzero_si256(), i2 = _mm256_setzero_si256();
+        __mmask8 in1 = 0, in2 = 0;
+        // 0 <= i <= extent as one unsigned compare.
+        if constexpr (solve != SecondRoot) {
+            const __m512d nb = _mm512_xor_pd(b, _mm512_set1_pd(-0.0));
+            i1 = _mm512_cvttpd_epi32(plusHalfAway8(_mm512_mul_pd(_mm512_sub_pd(nb, s), ax.k)));
+            in1 = _mm256_cmple_epu32_mask(i1, ax.extent32);
+        }
+        if constexpr (solve != FirstRoot) {
+            i2 = _mm512_cvttpd_epi32(plusHalfAway8(_mm512_mul_pd(_mm512_sub_pd(s, b), ax.k)));
+            in2 = _mm256_cmple_epu32_mask(i2, ax.extent32);
+        }
+        if constexpr (solve == FirstRoot)
+            return _mm256_maskz_mov_epi32(in1, i1);
+        if constexpr (solve == SecondRoot)
+            return _mm256_maskz_mov_epi32(in2, i2);
+        return _mm256_mask_mov_epi32(_mm256_maskz_mov_epi32(in2, i2), in1, i1);
+    } else {
+        const __m512d q = _mm512_div_pd(_mm512_mul_pd(ax.extent, _mm512_xor_pd(c, _mm512_set1_pd(-0.0))), b);
+        const __mmask8 nonzero = _mm512_cmp_pd_mask(b, _mm512_setzero_pd(), _CMP_NEQ_UQ);
+        return _mm512_cvttpd_epi32(plusHalfAway8(_mm512_maskz_mov_pd(nonzero, q)));
+    }
+}
+
+template <Solve solveU, Solve solveV>
+CHANNEL_MAP_AVX512 void mapQuadAvx512(const QuadTerms& t, const SpanTable& spans, ChannelMap& map)
+{
+    const Avx512Axis axU = avx512Axis(t.u), axV = avx512Axis(t.v);
+    const __m512d lane = _mm512_set_pd(7.0, 6.0, 5.0, 4.0, 3.0, 2.0, 1.0, 0.0);
+    // Lane i starts i columns on: the products are small integers, exact.
+    const __m512d laneD = _mm512_mul_pd(lane, _mm512_set1_pd(t.ay));
+    const __m512d laneU = _mm512_mul_pd(lane, _mm512_set1_pd(t.dy2));
+    const __m512d laneV = _mm512_mul_pd(lane, _mm512_set1_pd(t.dy1));
+    const __m512d stepD = _mm512_set1_pd(8 * t.ay), stepU = _mm512_set1_pd(8 * t.dy2),
+                  stepV = _mm512_set1_pd(8 * t.dy1);
+    const __m256i refX = _mm256_set1_epi32(t.refX), refY = _mm256_set1_epi32(t.refY);
+    const __m256i columnLimit = _mm256_set1_epi32(1919), rowLimit = _mm256_set1_epi32(1079);
+    for (int32_t y = spans.firstRow; y <= spans.lastRow; ++y) {
+        const int32_t x0 = spans.firstX[std::size_t(y)], x1 = spans.lastX[std::size_t(y)];
+        int32_t* out = map.row(y);
+        double d, cu, cv;
+        t.at(x0, y, d, cu, cv);
+        __m512d dd = _mm512_add_pd(_mm512_set1_pd(d), laneD);
+        __m512d uu = _mm512_add_pd(_mm512_set1_pd(cu), laneU);
+        __m512d vv = _mm512_add_pd(_mm512_set1_pd(cv), laneV);
+        for (int32_t x = x0; x <= x1; x += 8) {
+            const __m256i sx = _mm256_add_epi32(refX, solveEight<solveU>(axU, dd, uu));
+            const __m256i sy = _mm256_add_epi32(refY, solveEight<solveV>(axV, dd, vv));
+            // Lanes past x1 are not written at all.
+            const __mmask8 lanes = __mmask8(0xFFu >> (8 - std::min(x1 - x + 1, 8)));
+            const __mmask8 store = _mm256_mask_cmplt_epu32_mask(
+                _mm256_mask_cmplt_epu32_mask(lanes, sx, columnLimit), sy, rowLimit);
+            _mm256_mask_storeu_epi32(out + x, store, _mm256_or_si256(_mm256_slli_epi32(sx, 16), sy));
+            dd = _mm512_add_pd(dd, stepD);
+            uu = _mm512_add_pd(uu, stepU);
+            vv = _mm512_add_pd(vv, stepV);
+        }
+    }
+}
+
+#pragma GCC diagnostic pop
+#undef CHANNEL_MAP_AVX512
+
+// Quad kernels by [solve of u][solve of v].
+using KernelRow = std::array<QuadFunction, 4>;
+
+template <template <Solve, Solve> class Kernel, Solve u>
+constexpr KernelRow kernelRow()
+{
+    return {Kernel<u, Linear>::run, Kernel<u, BothRoots>::run, Kernel<u, FirstRoot>::run, Kernel<u, SecondRoot>::run};
+}
+
+template <template <Solve, Solve> class Kernel>
+constexpr std::array<KernelRow, 4> kernelTable()
+{
+    return {kernelRow<Kernel, Linear>(), kernelRow<Kernel, BothRoots>(), kernelRow<Kernel, FirstRoot>(),
+            kernelRow<Kernel, SecondRoot>()};
+}
+
+template <Solve u, Solve v>
+struct Sse2Kernel {
+    static void run(const QuadTerms& t, const SpanTable& s, ChannelMap& m) { mapQuadSse2<u, v>(t, s, m); }
+};
+template <Solve u, Solve v>
+struct Avx2Kernel {
+    static void run(const QuadTerms& t, const SpanTable& s, ChannelMap& m) { mapQuadAvx2<u, v>(t, s, m); }
+};
+template <Solve u, Solve v>
+struct Avx512Kernel {
+    static void run(const QuadTerms& t, const SpanTable& s, ChannelMap& m) { mapQuadAvx512<u, v>(t, s, m); }
+};
+constexpr auto kSse2Quads = kernelTable<Sse2Kernel>();
+constexpr auto kAvx2Quads = kernelTable<Avx2Kernel>();
+constexpr auto kAvx512Quads = kernelTable<Avx512Kernel>();
+
+// The solve of one axis over a quad whose b = D + B0 lies within
+// bLow..bHigh at every pixel. With b <= 0 everywhere, s - b >= |b| whatever
+// s is, and every rounding step is monotonic, so the second root is at
+// least fl(|b| k) for k > 0 and at most fl(|b| k) for k < 0: beyond
+// extent + 1, or below -1, it never rounds into 0..extent. With b >= 0 the
+// same holds for the first root, -b - s <= -b. (A NaN root is out of range
+// anyway.)
+Solve solveOf(double a, double k, double extent, double bLow, double bHigh)
+{
+    if (!(std::fabs(a) > 0.5))
+        return Linear;
+    if (bHigh <= 0.0) {
+        const double bound = -bHigh * k;
+        if ((k > 0.0 && bound >= extent + 1.0) || (k < 0.0 && bound <= -1.0))
+            return FirstRoot;
+    }
+    if (bLow >= 0.0) {
+        const double bound = bLow * k;
+        if ((k > 0.0 && bound >= 1.0) || (k < 0.0 && bound <= -(extent + 1.0)))
+            return SecondRoot;
+    }
+    return BothRoots;
+}
+
+const std::array<KernelRow, 4>& kernelsFor(MapPath path)
+{
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    static const bool avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+                               __builtin_cpu_supports("avx512vl");
+    if (path == MapPath::Fastest && avx512)
+        return kAvx512Quads;
+    if ((path == MapPath::Fastest || path == MapPath::Avx2) && avx2)
+        return kAvx2Quads;
+    return kSse2Quads;
 }
 
 }  // namespace
 
 bool BuildChannelMap(const grid::WarpGrid& reference, const grid::WarpGrid& corrected,
-                     const grid::OutputEntry& entry, ChannelMap& map)
+                     const grid::OutputEntry& entry, ChannelMap& map, MapPath path)
 {
-    map.clear();
-    if (!reference.valid() || !corrected.valid())
+    if (!reference.valid() || !corrected.valid()) {
+        map.clear();
         return false;
+    }
+    const auto& quadKernels = kernelsFor(path);
+    // Each row is set to -1 just before its first pixel is mapped (and the
+    // rows no cell reaches at the end): the row is then in the cache for
+    // the cells that follow, where clearing the whole table first would
+    // send it through memory twice.
+    std::array<bool, ChannelMap::kRows> cleared{};
+    auto clearRow = [&](int32_t y) {
+        if (!cleared[std::size_t(y)]) {
+            std::fill(map.row(y), map.row(y) + ChannelMap::kColumns, -1);
+            cleared[std::size_t(y)] = true;
+        }
+    };
     std::size_t mapped = 0;
     const int columns = std::min<int>(entry.gridColumns, grid::WarpGrid::kColumns);
     const int rows = std::min<int>(entry.gridRows, grid::WarpGrid::kRows);
@@ -341,59 +802,64 @@ bool BuildChannelMap(const grid::WarpGrid& reference, const grid::WarpGrid& corr
             ScanQuad(cor, spans);
             if (spans.firstRow > spans.lastRow)
                 continue;
+            for (int32_t y = spans.firstRow; y <= spans.lastRow; ++y) {
+                const int32_t first = spans.firstX[std::size_t(y)], last = spans.lastX[std::size_t(y)];
+                if (first <= last) {
+                    mapped += std::size_t(last - first + 1);
+                    clearRow(y);
+                }
+            }
+            if (mapped > kMapPixelBudget) {
+                map.clear();
+                return false;
+            }
             const QuadSolver q(heldQuad(ref), heldQuad(cor));
             q.terms(cache);
-            const PairAxis axisU(cache.a, cache.k, cache.b0, q.w, q.wi);
-            const PairAxis axisV(cache.a2, cache.k2, cache.b02, q.h, q.hi);
-            // Pairs need offsets that fit the 32-bit lanes.
-            const bool pairs = q.wi > 0 && q.wi < (1 << 30) && q.hi > 0 && q.hi < (1 << 30);
+            // The kernels need offsets that fit 32-bit lanes; other reference
+            // cells (mirrored, flat or huge) go pixel by pixel.
+            if (q.wi > 0 && q.wi < (1 << 30) && q.hi > 0 && q.hi < (1 << 30)) {
+                const QuadTerms terms{{4.0 * cache.a, cache.k, cache.b0, q.w, int32_t(q.wi + 1)},
+                                      {4.0 * cache.a2, cache.k2, cache.b02, q.h, int32_t(q.hi + 1)},
+                                      double(q.ay),
+                                      double(q.dy2),
+                                      double(q.dy1),
+                                      double(q.ax),
+                                      double(q.dx2),
+                                      double(q.dx1),
+                                      double(q.x0),
+                                      double(q.y0),
+                                      q.refX,
+                                      q.refY};
+                // b is linear in x and y: its extremes over the quad's
+                // pixels lie at the corners of the rows and columns spanned.
+                double bLowU = INFINITY, bHighU = -INFINITY, bLowV = INFINITY, bHighV = -INFINITY;
+                for (const int32_t x : {spans.firstColumn, spans.lastColumn})
+                    for (const int32_t y : {spans.firstRow, spans.lastRow}) {
+                        double d = 0, cu = 0, cv = 0;
+                        terms.at(x, y, d, cu, cv);
+                        bLowU = std::min(bLowU, d + cache.b0), bHighU = std::max(bHighU, d + cache.b0);
+                        bLowV = std::min(bLowV, d + cache.b02), bHighV = std::max(bHighV, d + cache.b02);
+                    }
+                const Solve solveU = solveOf(cache.a, cache.k, q.w, bLowU, bHighU);
+                const Solve solveV = solveOf(cache.a2, cache.k2, q.h, bLowV, bHighV);
+                quadKernels[std::size_t(solveU)][std::size_t(solveV)](terms, spans, map);
+                continue;
+            }
             for (int32_t y = spans.firstRow; y <= spans.lastRow; ++y) {
-                int32_t* out = map.row(y);
                 const int32_t x0 = spans.firstX[std::size_t(y)], x1 = spans.lastX[std::size_t(y)];
-                if (x0 > x1)
-                    continue;
+                int32_t* out = map.row(y);
                 int64_t d = 0, cu = 0, cv = 0;
                 q.at(x0, y, d, cu, cv);
-                // Unsigned compare: negative sources are never stored, and
-                // the last source column and row stay -1 as players expect.
-                auto store = [&](int32_t x, SourcePixel s) {
+                for (int32_t x = x0; x <= x1; ++x, d += q.ay, cu += q.dy2, cv += q.dy1) {
+                    const SourcePixel s = q.map(cache, d, cu, cv);
                     if (uint32_t(s.x) < 1919u && uint32_t(s.y) < 1079u)
                         out[x] = int32_t(((uint32_t(s.x) & 0xFFFu) << 16) | (uint32_t(s.y) & 0xFFFu));
-                };
-                mapped += std::size_t(x1 - x0 + 1);
-                if (mapped > kMapPixelBudget) {
-                    map.clear();
-                    return false;
                 }
-                int32_t x = x0;
-                if (pairs) {
-                    // The terms stay integers far below 2^53, so stepping them
-                    // as doubles is exact.
-                    __m128d dd = _mm_set_pd(double(d + q.ay), double(d));
-                    __m128d cuu = _mm_set_pd(double(cu + q.dy2), double(cu));
-                    __m128d cvv = _mm_set_pd(double(cv + q.dy1), double(cv));
-                    const __m128d stepD = _mm_set1_pd(double(2 * q.ay));
-                    const __m128d stepU = _mm_set1_pd(double(2 * q.dy2));
-                    const __m128d stepV = _mm_set1_pd(double(2 * q.dy1));
-                    for (; x + 1 <= x1; x += 2, d += 2 * q.ay, cu += 2 * q.dy2, cv += 2 * q.dy1,
-                                        dd = _mm_add_pd(dd, stepD), cuu = _mm_add_pd(cuu, stepU),
-                                        cvv = _mm_add_pd(cvv, stepV)) {
-                        __m128i u, v;
-                        if (solvePair(axisU, dd, cuu, u) && solvePair(axisV, dd, cvv, v)) {
-                            store(x, {addHeld(q.refX, _mm_cvtsi128_si32(u)), addHeld(q.refY, _mm_cvtsi128_si32(v))});
-                            store(x + 1, {addHeld(q.refX, _mm_cvtsi128_si32(_mm_srli_si128(u, 4))),
-                                          addHeld(q.refY, _mm_cvtsi128_si32(_mm_srli_si128(v, 4)))});
-                        } else {
-                            store(x, q.map(cache, d, cu, cv));
-                            store(x + 1, q.map(cache, d + q.ay, cu + q.dy2, cv + q.dy1));
-                        }
-                    }
-                }
-                for (; x <= x1; ++x, d += q.ay, cu += q.dy2, cv += q.dy1)
-                    store(x, q.map(cache, d, cu, cv));
             }
         }
     }
+    for (int32_t y = 0; y < ChannelMap::kRows; ++y)
+        clearRow(y);
     return true;
 }
 

@@ -88,8 +88,13 @@ private:
 // once; a grid folded so far that its cells would cover it more than
 // kMapPixelBudget / 2,073,600 times is refused: the table is left all -1 and
 // the result is false, so that a damaged grid cannot stall the program.
+// Every path gives the same table bit for bit. Fastest takes the widest
+// vector instructions the processor has (AVX-512, AVX2, else SSE2); Avx2
+// and Baseline (SSE2, in every x86-64 processor) stop short of it, so that
+// tests cover each kernel on a machine that has them.
 inline constexpr std::size_t kMapPixelBudget = std::size_t(8) * 1920 * 1080;
+enum class MapPath { Fastest, Avx2, Baseline };
 bool BuildChannelMap(const grid::WarpGrid& reference, const grid::WarpGrid& corrected,
-                     const grid::OutputEntry& entry, ChannelMap& map);
+                     const grid::OutputEntry& entry, ChannelMap& map, MapPath path = MapPath::Fastest);
 
 }  // namespace calib
