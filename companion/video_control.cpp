@@ -1,5 +1,6 @@
 #include "companion/video_control.h"
 
+#include "common/controls/dialog_keys.h"
 #include "companion/hub_records.h"
 #include "platform/app_identity.h"
 #include "platform/home.h"
@@ -85,7 +86,7 @@ CVideoControl::CVideoControl(const QString& folder, uint16_t pageIndex, const QS
                 b->hide();
     });
     for (const FixedLabel& l : kFixedLabels) {
-        QPushButton* b = MakeButton(QString::fromUtf8(l.text), l.control, modeGroup_);
+        QPushButton* b = controls::MakeButton(QString::fromUtf8(l.text), l.control, modeGroup_);
         const int control = l.control;
         QObject::connect(b, &QPushButton::clicked, this, [this, control] { OnControlButton(control); });
         controls_[l.control] = b;
@@ -112,7 +113,7 @@ CVideoControl::CVideoControl(const QString& folder, uint16_t pageIndex, const QS
     name_->setObjectName(QStringLiteral("2118"));
     name_->setAlignment(Qt::AlignCenter);
     for (int j = 0; j < remote::kMaxVideoButtons; ++j) {
-        videoButtons_[std::size_t(j)] = MakeButton(QString(), 5100 + j, videoGroup_);
+        videoButtons_[std::size_t(j)] = controls::MakeButton(QString(), 5100 + j, videoGroup_);
         videoButtons_[std::size_t(j)]->hide();
         QObject::connect(videoButtons_[std::size_t(j)], &QPushButton::clicked, this, [this, j] { OnVideoButton(j); });
     }
@@ -150,14 +151,6 @@ CVideoControl::CVideoControl(const QString& folder, uint16_t pageIndex, const QS
 CVideoControl::~CVideoControl()
 {
     Close();
-}
-
-QPushButton* CVideoControl::MakeButton(const QString& label, int id, QWidget* parent)
-{
-    auto* b = new QPushButton(label, parent);
-    b->setObjectName(QString::number(id));
-    b->setAutoDefault(false);
-    return b;
 }
 
 QPushButton* CVideoControl::button(int control) const
@@ -311,13 +304,13 @@ void CVideoControl::RebuildButtons()
     for (QPushButton* b : videoButtons_)
         b->hide();
     for (int i = 0; i < int(types_.size()) && i < remote::kMaxTypeButtons; ++i) {
-        QPushButton* b = MakeButton(types_[std::size_t(i)].name, 5000 + i, typeGroup_);
+        QPushButton* b = controls::MakeButton(types_[std::size_t(i)].name, 5000 + i, typeGroup_);
         QObject::connect(b, &QPushButton::clicked, this, [this, i] { OnTypeButton(i); });
         b->show();
         typeButtons_.push_back(b);
     }
     for (int i = 0; i < layouts_.size() && i < remote::kMaxLayoutButtons; ++i) {
-        QPushButton* b = MakeButton(layouts_[i] + QStringLiteral(".GFD"), 5200 + i, layoutGroup_);
+        QPushButton* b = controls::MakeButton(layouts_[i] + QStringLiteral(".GFD"), 5200 + i, layoutGroup_);
         QObject::connect(b, &QPushButton::clicked, this, [this, i] { OnLayoutButton(i); });
         b->show();
         layoutButtons_.push_back(b);

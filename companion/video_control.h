@@ -101,7 +101,6 @@ private:
     void OnControlReply(const QByteArray& payload);
     void RebuildButtons();
     void LayoutControls();
-    QPushButton* MakeButton(const QString& label, int id, QWidget* parent);
 
     unsigned language_;
     QString folder_;

@@ -1,5 +1,6 @@
 #include "content/video_control.h"
 
+#include "common/controls/dialog_keys.h"
 #include "common/text_coding.h"
 #include "core/reply_handlers.h"
 #include "platform/app_identity.h"
@@ -113,9 +114,8 @@ CVideoControl::~CVideoControl() = default;
 
 QPushButton* CVideoControl::MakeButton(const QString& label, int id, QWidget* parent)
 {
-    auto* b = new QPushButton(label, parent);
-    b->setObjectName(QString::number(id));
-    b->setAutoDefault(false);
+    // The page's own font: its grids are laid out from that font's metrics.
+    QPushButton* b = controls::MakeButton(label, id, parent);
     b->setFont(font());
     return b;
 }
