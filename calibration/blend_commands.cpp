@@ -19,11 +19,6 @@ QWidget* mainWindowWidget()
 
 }  // namespace
 
-bool CanOpenCalibrationDialog(const CvelunaDoc& doc)
-{
-    return doc.IsConnected();
-}
-
 void OpenOutputResolution(CvelunaDoc& doc)
 {
     CSetOutResoltion dialog(doc.titlePrefix(), doc.product(), mainWindowWidget());
@@ -38,8 +33,8 @@ void OpenCascading(CvelunaDoc& doc)
 
 void InstallBlendCommands()
 {
-    core::registerCommand(kCmdOutputResolution, {CanOpenCalibrationDialog, OpenOutputResolution});
-    core::registerCommand(kCmdCascading, {CanOpenCalibrationDialog, OpenCascading});
+    core::registerCommand(kCmdOutputResolution, {nullptr, OpenOutputResolution});
+    core::registerCommand(kCmdCascading, {nullptr, OpenCascading});
     InstallBlendTabPages();
 }
 

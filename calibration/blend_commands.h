@@ -17,8 +17,6 @@ void InstallBlendCommands();
 void InstallBlendTabPages();
 bool BlendTabPagesAvailable();
 
-// Both need a connected player.
-bool CanOpenCalibrationDialog(const CvelunaDoc& doc);
 void OpenOutputResolution(CvelunaDoc& doc);
 void OpenCascading(CvelunaDoc& doc);
 

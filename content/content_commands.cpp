@@ -65,16 +65,6 @@ uint32_t ScreenCount(const std::array<uint8_t, 108>& block)
     return count;
 }
 
-bool CanOpenVideoSource(const CvelunaDoc& doc)
-{
-    return doc.IsConnected();
-}
-
-bool CanOpenImportExport(const CvelunaDoc& doc)
-{
-    return doc.IsConnected() && doc.currentPlayer().version >= store::kBackupVersion;
-}
-
 void OpenVideoSource(CvelunaDoc& doc)
 {
     CSetMovConfTab dialog(doc.titlePrefix(), ScreenCount(doc.outputBlock()), doc.currentPlayer().version,
@@ -89,11 +79,6 @@ void OpenImportExport(CvelunaDoc& doc)
     dialog.progressRange = SetStatusProgressRange;
     dialog.progressPos = SetStatusProgressPos;
     dialog.exec();
-}
-
-bool CanOpenPlayerSettings(const CvelunaDoc& doc)
-{
-    return doc.IsConnected();
 }
 
 void OpenPicturePlayControl(CvelunaDoc& doc)
@@ -131,11 +116,6 @@ void OpenBatchSend(CvelunaDoc& doc)
     if (batchBeforeExec)
         batchBeforeExec(dialog);
     dialog.exec();
-}
-
-bool CanOpenRemote(const CvelunaDoc& doc)
-{
-    return doc.IsConnected();
 }
 
 std::function<void(const PlayerReply&)> LayoutListForwarder(CvelunaDoc& doc,
@@ -219,15 +199,15 @@ void SetStatusProgressPos(int percent)
 
 void InstallContentCommands()
 {
-    core::registerCommand(kCmdVideoSource, {CanOpenVideoSource, OpenVideoSource});
-    core::registerCommand(kCmdImportExport, {CanOpenImportExport, OpenImportExport});
-    core::registerCommand(kCmdPicturePlay, {CanOpenPlayerSettings, OpenPicturePlayControl});
-    core::registerCommand(kCmdVideoPlay, {CanOpenPlayerSettings, OpenVideoPlayControl});
-    core::registerCommand(kCmdMobile, {CanOpenPlayerSettings, OpenMobileSettings});
-    core::registerCommand(kCmdBatchSend, {[](const CvelunaDoc&) { return true; }, OpenBatchSend});
-    core::registerCommand(kCmdVideoControl, {CanOpenRemote, OpenVideoControl});
-    core::registerCommand(kCmdQrCode, {CanOpenRemote, OpenQrCode});
-    core::registerCommand(kCmdPictureManager, {CanOpenRemote, OpenPictureManager});
+    core::registerCommand(kCmdVideoSource, {nullptr, OpenVideoSource});
+    core::registerCommand(kCmdImportExport, {nullptr, OpenImportExport});
+    core::registerCommand(kCmdPicturePlay, {nullptr, OpenPicturePlayControl});
+    core::registerCommand(kCmdVideoPlay, {nullptr, OpenVideoPlayControl});
+    core::registerCommand(kCmdMobile, {nullptr, OpenMobileSettings});
+    core::registerCommand(kCmdBatchSend, {nullptr, OpenBatchSend});
+    core::registerCommand(kCmdVideoControl, {nullptr, OpenVideoControl});
+    core::registerCommand(kCmdQrCode, {nullptr, OpenQrCode});
+    core::registerCommand(kCmdPictureManager, {nullptr, OpenPictureManager});
 }
 
 }  // namespace content

@@ -29,16 +29,11 @@ void InstallContentCommands();
 // byte 4) whose width and height are both non-zero.
 uint32_t ScreenCount(const std::array<uint8_t, 108>& statusBlock);
 
-// Enable rules: connected; the backup also needs version 0x1500 or later.
-bool CanOpenVideoSource(const CvelunaDoc& doc);
-bool CanOpenImportExport(const CvelunaDoc& doc);
-
-// The openers (modal). `beforeExec` lets tests drive the open dialog.
+// The openers (modal); their enable rules are the command table's. The
+// play-mode editors and the mobile-app settings make the Temp folder when
+// it is missing.
 void OpenVideoSource(CvelunaDoc& doc);
 void OpenImportExport(CvelunaDoc& doc);
-// The play-mode editors and the mobile-app settings: enabled while
-// connected; the Temp folder is made when missing.
-bool CanOpenPlayerSettings(const CvelunaDoc& doc);
 void OpenPicturePlayControl(CvelunaDoc& doc);
 void OpenVideoPlayControl(CvelunaDoc& doc);
 void OpenMobileSettings(CvelunaDoc& doc);
@@ -49,7 +44,6 @@ extern void (*batchBeforeExec)(CBatchSendFileTab&);
 void OpenVideoControl(CvelunaDoc& doc);
 void OpenQrCode(CvelunaDoc& doc);
 void OpenPictureManager(CvelunaDoc& doc);
-bool CanOpenRemote(const CvelunaDoc& doc);  // connected
 
 // The layout list reply while "Video Control" is open: a locked list is
 // refused with a message; sub-code 0 goes to the dialog as text; anything

@@ -19,11 +19,6 @@ QWidget* mainWindowWidget()
 }
 }  // namespace
 
-bool CanOpenInteractive(const CvelunaDoc& doc)
-{
-    return doc.IsConnected();
-}
-
 void OpenGameSetup(CvelunaDoc& doc)
 {
     const auto& block = doc.outputBlock();
@@ -44,8 +39,8 @@ void OpenLidarWizard(CvelunaDoc& doc)
 
 void InstallInteractiveCommands()
 {
-    core::registerCommand(kCmdInteractiveSetup, {CanOpenInteractive, OpenGameSetup});
-    core::registerCommand(kCmdLidar, {CanOpenInteractive, OpenLidarWizard});
+    core::registerCommand(kCmdInteractiveSetup, {nullptr, OpenGameSetup});
+    core::registerCommand(kCmdLidar, {nullptr, OpenLidarWizard});
 }
 
 }  // namespace interactive

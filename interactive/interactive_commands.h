@@ -11,8 +11,6 @@ inline constexpr int kCmdLidar = 32805;             // "Lidar"
 
 void InstallInteractiveCommands();
 
-// Both need a connected player.
-bool CanOpenInteractive(const CvelunaDoc& doc);
 // The openers (modal).
 void OpenGameSetup(CvelunaDoc& doc);
 void OpenLidarWizard(CvelunaDoc& doc);

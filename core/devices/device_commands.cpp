@@ -28,17 +28,6 @@ QWidget* dialogParent()
     return QApplication::activeWindow();
 }
 
-bool connected(const CvelunaDoc& doc)
-{
-    return doc.IsConnected();
-}
-
-// Connected to a player of kind 3.
-bool connectedKind3(const CvelunaDoc& doc)
-{
-    return doc.IsConnected() && doc.product() == 3;
-}
-
 // Builds, opens and runs one device dialog modally.
 template <class Dialog, class... Args>
 void runModal(Args&&... args)
@@ -52,26 +41,26 @@ void runModal(Args&&... args)
 
 void InstallDeviceCommands()
 {
-    core::registerCommand(32777, {connected, [](CvelunaDoc& doc) {
+    core::registerCommand(32777, {nullptr, [](CvelunaDoc& doc) {
                                       runModal<CSetIpConf>(doc.titlePrefix(), dialogParent());
                                   }});
-    core::registerCommand(32795, {connected, [](CvelunaDoc& doc) {
+    core::registerCommand(32795, {nullptr, [](CvelunaDoc& doc) {
                                       runModal<CPower>(doc.titlePrefix(), dialogParent());
                                   }});
-    core::registerCommand(32785, {connected, [](CvelunaDoc& doc) {
+    core::registerCommand(32785, {nullptr, [](CvelunaDoc& doc) {
                                       runModal<CQueryTemperature>(doc.titlePrefix(), doc.playerFolder(),
                                                                   dialogParent());
                                   }});
-    core::registerCommand(32791, {connected, [](CvelunaDoc& doc) {
+    core::registerCommand(32791, {nullptr, [](CvelunaDoc& doc) {
                                       runModal<CQueryProductInformation>(doc.titlePrefix(), dialogParent());
                                   }});
-    core::registerCommand(32796, {connected, [](CvelunaDoc& doc) {
+    core::registerCommand(32796, {nullptr, [](CvelunaDoc& doc) {
                                       runModal<CQueryUsartCommand>(doc.titlePrefix(), dialogParent());
                                   }});
-    core::registerCommand(32788, {connectedKind3, [](CvelunaDoc& doc) {
+    core::registerCommand(32788, {nullptr, [](CvelunaDoc& doc) {
                                       runModal<CProtocolFile>(doc.titlePrefix(), dialogParent());
                                   }});
-    core::registerCommand(32794, {connected, [](CvelunaDoc& doc) {
+    core::registerCommand(32794, {nullptr, [](CvelunaDoc& doc) {
                                       if (cfgx::SupportsConfigExchange(doc.currentPlayer().version))
                                           doc.configExchange().StartFetch(5);  // opens when the file has come
                                       else

@@ -76,21 +76,6 @@ void putU16(QByteArray& b, int at, uint16_t v)
     proto::putU16(reinterpret_cast<uint8_t*>(b.data()) + at, v);
 }
 
-bool connected(const CvelunaDoc& d)
-{
-    return d.IsConnected();
-}
-
-bool selected(const CvelunaDoc& d)
-{
-    return connected(d) && d.imageManage().HasSelectionOnScreen(d.activeScreen());
-}
-
-bool idle(const CvelunaDoc& d)
-{
-    return connected(d) && !d.layoutBusy();
-}
-
 QString askLayoutPath(CvelunaDoc& doc, bool saveAs)
 {
     platform::FileDialogCall call;
@@ -390,39 +375,38 @@ void importLayouts(CvelunaDoc& doc)
 
 void InstallLayoutCommands()
 {
+    // Their enable rules are the command table's.
     using core::registerCommand;
-    registerCommand(57600, {connected, [](CvelunaDoc& d) { NewLayout(d); }});
-    registerCommand(57601, {connected, [](CvelunaDoc& d) { OpenLayout(d); }});
-    registerCommand(57603, {connected, [](CvelunaDoc& d) { SaveLayoutFile(d, false); }});
-    registerCommand(32770, {connected, [](CvelunaDoc& d) { SaveLayoutFile(d, true); }});
-    registerCommand(57635, {[](const CvelunaDoc& d) { return selected(d) && !d.layoutBusy(); },
-                            [](CvelunaDoc& d) { CopyWindow(d, true); }});
-    registerCommand(57634, {selected, [](CvelunaDoc& d) { CopyWindow(d, false); }});
-    registerCommand(57637, {[](const CvelunaDoc& d) { return idle(d) && d.clipboardHoldsWindow(); },
-                            [](CvelunaDoc& d) { PasteWindow(d); }});
-    registerCommand(32771, {[](const CvelunaDoc& d) { return selected(d) && !d.layoutBusy(); },
+    registerCommand(57600, {nullptr, [](CvelunaDoc& d) { NewLayout(d); }});
+    registerCommand(57601, {nullptr, [](CvelunaDoc& d) { OpenLayout(d); }});
+    registerCommand(57603, {nullptr, [](CvelunaDoc& d) { SaveLayoutFile(d, false); }});
+    registerCommand(32770, {nullptr, [](CvelunaDoc& d) { SaveLayoutFile(d, true); }});
+    registerCommand(57635, {nullptr, [](CvelunaDoc& d) { CopyWindow(d, true); }});
+    registerCommand(57634, {nullptr, [](CvelunaDoc& d) { CopyWindow(d, false); }});
+    registerCommand(57637, {nullptr, [](CvelunaDoc& d) { PasteWindow(d); }});
+    registerCommand(32771, {nullptr,
                             [](CvelunaDoc& d) {
                                 if (ask(d, "Are you sure you want to close it?", "确定要删除吗？"))
                                     d.RemoveSelectedWindow();
                             }});
-    registerCommand(32772, {idle, [](CvelunaDoc& d) {
+    registerCommand(32772, {nullptr, [](CvelunaDoc& d) {
                                 if (!ask(d, "Are you sure you want to close all?", "确定要删除所有蒙版吗？"))
                                     return;
                                 d.imageManage().ClearWindows();
                                 endEdit(d);
                             }});
-    registerCommand(32773, {idle, [](CvelunaDoc& d) {
+    registerCommand(32773, {nullptr, [](CvelunaDoc& d) {
                                 d.imageManage().BringForward();
                                 endEdit(d);
                             }});
-    registerCommand(32774, {idle, [](CvelunaDoc& d) {
+    registerCommand(32774, {nullptr, [](CvelunaDoc& d) {
                                 d.imageManage().SendBackward();
                                 endEdit(d);
                             }});
-    registerCommand(32782, {connected, [](CvelunaDoc& d) { zoom(d, false); }});
-    registerCommand(32783, {connected, [](CvelunaDoc& d) { zoom(d, true); }});
-    registerCommand(32784, {connected, [](CvelunaDoc& d) { gridSettings(d); }});
-    registerCommand(32804, {connected,
+    registerCommand(32782, {nullptr, [](CvelunaDoc& d) { zoom(d, false); }});
+    registerCommand(32783, {nullptr, [](CvelunaDoc& d) { zoom(d, true); }});
+    registerCommand(32784, {nullptr, [](CvelunaDoc& d) { gridSettings(d); }});
+    registerCommand(32804, {nullptr,
                             [](CvelunaDoc& d) {
                                 d.viewSettings().locked = !d.viewSettings().locked;
                                 if (d.viewSettingsChanged)
@@ -431,10 +415,9 @@ void InstallLayoutCommands()
                                 PushGridSettings(d);
                             },
                             [](const CvelunaDoc& d) { return d.viewSettings().locked; }});
-    auto unlocked = [](const CvelunaDoc& d) { return connected(d) && !d.viewSettings().locked; };
-    registerCommand(32797, {unlocked, [](CvelunaDoc& d) { importLayouts(d); }});
-    registerCommand(32798, {unlocked, [](CvelunaDoc& d) { DeleteSelectedLayout(d); }});
-    registerCommand(32799, {connected, [](CvelunaDoc& d) { d.layoutTransfer().RequestLayoutList(); }});
+    registerCommand(32797, {nullptr, [](CvelunaDoc& d) { importLayouts(d); }});
+    registerCommand(32798, {nullptr, [](CvelunaDoc& d) { DeleteSelectedLayout(d); }});
+    registerCommand(32799, {nullptr, [](CvelunaDoc& d) { d.layoutTransfer().RequestLayoutList(); }});
 }
 
 }  // namespace layout

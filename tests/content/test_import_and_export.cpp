@@ -152,9 +152,7 @@ TEST(ContentCommands, EnableRulesAndScreenCount)
 {
     core::clearCommands();
     content::InstallContentCommands();
-    const core::CommandEntry* store = core::findCommand(content::kCmdVideoSource);
-    const core::CommandEntry* backup = core::findCommand(content::kCmdImportExport);
-    ASSERT_TRUE(store && backup);
+    ASSERT_TRUE(core::findCommand(content::kCmdVideoSource) && core::findCommand(content::kCmdImportExport));
     const struct {
         uint16_t version;
         bool connect;
@@ -174,8 +172,8 @@ TEST(ContentCommands, EnableRulesAndScreenCount)
             h.doc->OnReconnect();
             ASSERT_TRUE(waitUntil([&] { return h.doc->IsConnected(); }));
         }
-        EXPECT_EQ(store->enabled(*h.doc), r.storeOn);
-        EXPECT_EQ(backup->enabled(*h.doc), r.backupOn);
+        EXPECT_EQ(core::IsCommandEnabled(*h.doc, content::kCmdVideoSource), r.storeOn);
+        EXPECT_EQ(core::IsCommandEnabled(*h.doc, content::kCmdImportExport), r.backupOn);
         if (r.connect) {
             // The status block the player sent gives the number of screens.
             ASSERT_TRUE(waitUntil([&] { return content::ScreenCount(h.doc->outputBlock()) == 4; }));

@@ -33,13 +33,12 @@ TEST(DeviceCommands, EnableRules)
         for (const Row& r : rows) {
             const core::CommandEntry* entry = core::findCommand(r.id);
             ASSERT_NE(entry, nullptr) << r.id;
-            EXPECT_EQ(!entry->enabled || entry->enabled(*offline.doc), r.offline) << r.id;
+            EXPECT_EQ(core::IsCommandEnabled(*offline.doc, r.id), r.offline) << r.id;
         }
     }
     DeviceHarness linked;
     for (const Row& r : rows) {
-        const core::CommandEntry* entry = core::findCommand(r.id);
-        EXPECT_EQ(!entry->enabled || entry->enabled(*linked.doc), r.connected) << r.id;
+        EXPECT_EQ(core::IsCommandEnabled(*linked.doc, r.id), r.connected) << r.id;
     }
     EXPECT_EQ(linked.doc->product(), 4);
     update::State().updateAvailable = true;
@@ -67,7 +66,7 @@ TEST(DeviceCommands, ProtocolFileNeedsAKind3Player)
     h.doc->OnReconnect();
     ASSERT_TRUE(testsupport::waitUntil([&] { return h.doc->IsConnected(); }));
     EXPECT_EQ(h.doc->product(), 3);
-    EXPECT_TRUE(core::findCommand(32788)->enabled(*h.doc));
+    EXPECT_TRUE(core::IsCommandEnabled(*h.doc, 32788));
     core::clearCommands();
 }
 
