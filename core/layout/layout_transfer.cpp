@@ -97,16 +97,18 @@ bool ChunkReader::open(const QString& path)
     return true;
 }
 
-bool ChunkReader::read(QByteArray& chunk)
+bool ChunkReader::read(QByteArray& packet)
 {
-    chunk.resize(qsizetype(proto::kChunkSize));
-    const qint64 n = file_.read(chunk.data(), qint64(proto::kChunkSize));
+    constexpr qsizetype room = qsizetype(proto::kHeaderSize);
+    // Uninitialised: the read fills the chunk and the header fills the room.
+    packet = QByteArray(room + qsizetype(proto::kChunkSize), Qt::Uninitialized);
+    const qint64 n = file_.read(packet.data() + room, qint64(proto::kChunkSize));
     if (n < 0) {
         file_.close();
-        chunk.clear();
+        packet.clear();
         return false;
     }
-    chunk.resize(qsizetype(n));
+    packet.resize(room + qsizetype(n));
     if (uint64_t(n) < proto::kChunkSize)
         file_.close();
     return true;
@@ -120,19 +122,20 @@ void ChunkReader::readAhead()
     pendingFailed_ = !read(pending_);
 }
 
-bool ChunkReader::next(QByteArray& chunk, bool& last)
+bool ChunkReader::next(QByteArray& packet, bool& last)
 {
     if (hasPending_) {
         hasPending_ = false;
         if (pendingFailed_)
             return false;
-        chunk = std::move(pending_);
+        packet = std::move(pending_);
         pending_ = QByteArray();
-    } else if (!file_.isOpen() || !read(chunk)) {
+    } else if (!file_.isOpen() || !read(packet)) {
         return false;
     }
-    sent_ += uint64_t(chunk.size());
-    last = uint64_t(chunk.size()) < proto::kChunkSize;
+    const uint64_t size = uint64_t(packet.size()) - proto::kHeaderSize;
+    sent_ += size;
+    last = size < proto::kChunkSize;
     return true;
 }
 
@@ -215,6 +218,14 @@ bool LayoutTransfer::sendLayoutPath(const QString& path, uint8_t subCode, uint16
     }
     const QByteArray payload = NameField(name) + f.readAll();
     return doc_.SendToCurrentPlayer(doc_.MakeRequest(proto::CMD_LAYOUT, subCode, count), payload);
+}
+
+bool LayoutTransfer::sendChunkPacket(const proto::PlayerPacketHeader& header, QByteArray&& packet)
+{
+    auto request = std::make_unique<SendRequest>();
+    if (!request->SetPacketInPlace(header, std::move(packet)))
+        return false;
+    return SendToMainWindow(request.release());
 }
 
 void LayoutTransfer::PushCurrentLayout()
@@ -436,7 +447,7 @@ void LayoutTransfer::sendMaterialChunk()
     setProgress(material_.percent());
     if (last)
         materials_.pop_front();
-    doc_.SendToCurrentPlayer(doc_.MakeRequest(proto::CMD_MATERIAL, last ? 2 : 1, 0), chunk);
+    sendChunkPacket(doc_.MakeRequest(proto::CMD_MATERIAL, last ? 2 : 1, 0), std::move(chunk));
     if (!last)
         material_.readAhead();
 }
@@ -540,7 +551,7 @@ void LayoutTransfer::OnWatermarkReply(const PlayerReply& r)
     }
     watermarkStage_ = last ? 2 : 1;
     setProgress(watermark_.percent());
-    doc_.SendToCurrentPlayer(doc_.MakeRequest(proto::CMD_PARAM_FILE, last ? 2 : 1, 0), chunk);
+    sendChunkPacket(doc_.MakeRequest(proto::CMD_PARAM_FILE, last ? 2 : 1, 0), std::move(chunk));
     if (!last)
         watermark_.readAhead();
 }

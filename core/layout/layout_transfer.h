@@ -54,9 +54,12 @@ public:
     void close();
     // True while a chunk is still to come (read ahead or in the file).
     bool hasMore() const { return file_.isOpen() || hasPending_; }
-    // The next chunk; `last` is set when it is shorter than a whole chunk
-    // (the file is then closed). False when reading fails.
-    bool next(QByteArray& chunk, bool& last);
+    // The next chunk as a packet to be: proto::kHeaderSize bytes of room for
+    // the header, then the chunk (SendRequest::SetPacketInPlace fills the
+    // room, so the chunk is read once and never copied). `last` is set when
+    // the chunk is shorter than a whole chunk (the file is then closed).
+    // False when reading fails.
+    bool next(QByteArray& packet, bool& last);
     // Reads the following chunk now, while the one just handed over is on
     // its way, so that the player's answer finds it ready.
     void readAhead();
@@ -114,6 +117,8 @@ public:
 
 private:
     bool sendLayoutPath(const QString& path, uint8_t subCode, uint16_t count);
+    // Sends a packet from ChunkReader::next to the current player.
+    bool sendChunkPacket(const proto::PlayerPacketHeader& header, QByteArray&& packet);
     void announceNextMaterial();
     void sendMaterialChunk();
     void finishMaterial();
