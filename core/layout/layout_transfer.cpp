@@ -77,68 +77,6 @@ std::vector<MaterialEntry> CollectMaterial(const QStringList& paths, const QStri
     return out;
 }
 
-void ChunkReader::close()
-{
-    file_.close();
-    pending_.clear();
-    hasPending_ = false;
-    pendingFailed_ = false;
-}
-
-bool ChunkReader::open(const QString& path)
-{
-    close();
-    file_.setFileName(path);
-    sent_ = 0;
-    length_ = 0;
-    if (!file_.open(QIODevice::ReadOnly))
-        return false;
-    length_ = uint64_t(std::max<qint64>(0, file_.size()));
-    return true;
-}
-
-bool ChunkReader::read(QByteArray& packet)
-{
-    constexpr qsizetype room = qsizetype(proto::kHeaderSize);
-    // Uninitialised: the read fills the chunk and the header fills the room.
-    packet = QByteArray(room + qsizetype(proto::kChunkSize), Qt::Uninitialized);
-    const qint64 n = file_.read(packet.data() + room, qint64(proto::kChunkSize));
-    if (n < 0) {
-        file_.close();
-        packet.clear();
-        return false;
-    }
-    packet.resize(room + qsizetype(n));
-    if (uint64_t(n) < proto::kChunkSize)
-        file_.close();
-    return true;
-}
-
-void ChunkReader::readAhead()
-{
-    if (hasPending_ || !file_.isOpen())
-        return;
-    hasPending_ = true;
-    pendingFailed_ = !read(pending_);
-}
-
-bool ChunkReader::next(QByteArray& packet, bool& last)
-{
-    if (hasPending_) {
-        hasPending_ = false;
-        if (pendingFailed_)
-            return false;
-        packet = std::move(pending_);
-        pending_ = QByteArray();
-    } else if (!file_.isOpen() || !read(packet)) {
-        return false;
-    }
-    const uint64_t size = uint64_t(packet.size()) - proto::kHeaderSize;
-    sent_ += size;
-    last = size < proto::kChunkSize;
-    return true;
-}
-
 LayoutTransfer::LayoutTransfer(CvelunaDoc& doc) : doc_(doc) {}
 LayoutTransfer::~LayoutTransfer() = default;
 

@@ -5,10 +5,10 @@
 // acknowledged before the next) and the watermark picture. All of it runs on
 // the UI thread, driven by the document's replies.
 
+#include "core/layout/chunk_reader.h"
 #include "transport/protocol.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QString>
 #include <QStringList>
 
@@ -45,38 +45,6 @@ QStringList SplitLayoutList(const QByteArray& payload);
 // video its file in <material>/Video. Names that are not plain file names
 // are skipped; a file that is not a layout adds nothing.
 std::vector<MaterialEntry> CollectMaterial(const QStringList& paths, const QString& materialFolder);
-
-// A file read in chunks of at most proto::kChunkSize bytes. A file whose
-// length is a multiple of the chunk ends with an empty last chunk.
-class ChunkReader {
-public:
-    bool open(const QString& path);
-    void close();
-    // True while a chunk is still to come (read ahead or in the file).
-    bool hasMore() const { return file_.isOpen() || hasPending_; }
-    // The next chunk as a packet to be: proto::kHeaderSize bytes of room for
-    // the header, then the chunk (SendRequest::SetPacketInPlace fills the
-    // room, so the chunk is read once and never copied). `last` is set when
-    // the chunk is shorter than a whole chunk (the file is then closed).
-    // False when reading fails.
-    bool next(QByteArray& packet, bool& last);
-    // Reads the following chunk now, while the one just handed over is on
-    // its way, so that the player's answer finds it ready.
-    void readAhead();
-    uint64_t length() const { return length_; }
-    uint64_t sent() const { return sent_; }
-    // Bytes sent / length x 100 (100 for an empty file).
-    int percent() const { return length_ == 0 ? 100 : int(sent_ * 100 / length_); }
-
-private:
-    bool read(QByteArray& chunk);
-    QFile file_;
-    QByteArray pending_;
-    bool hasPending_ = false;
-    bool pendingFailed_ = false;
-    uint64_t length_ = 0;
-    uint64_t sent_ = 0;
-};
 
 class LayoutTransfer {
 public:
