@@ -33,6 +33,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -42,8 +43,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -53,14 +52,18 @@ namespace {
 constexpr qint64 kTimeoutMs = 600000;  // every wait ends by itself
 constexpr int kSimulatedRounds = 3;
 
+// Runs the event loop as the program does, sleeping until an event comes
+// (a ticking timer lets the condition and the deadline be looked at).
 bool pumpUntil(const std::function<bool()>& done, qint64 timeoutMs)
 {
     QElapsedTimer t;
     t.start();
+    QTimer tick;
+    tick.start(10);
     while (!done()) {
         if (t.elapsed() > timeoutMs)
             return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
     return true;
 }
