@@ -85,7 +85,14 @@ void ChunkReader::work()
         want_ = false;
         lock.unlock();
         QByteArray packet;
-        const bool ok = read(*device_, packet);
+        bool ok = false;
+        try {
+            ok = read(*device_, packet);
+        } catch (...) {
+            // No memory for the chunk: it fails as a read does, and nothing
+            // escapes the thread (that would end the program).
+            packet = QByteArray();
+        }
         lock.lock();
         pending_ = std::move(packet);
         pendingOk_ = ok;
