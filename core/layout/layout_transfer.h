@@ -3,7 +3,8 @@
 // the layout list, fetch, upload (one layout or a batch), delete, the
 // material of uploaded layouts (announce with its MD5, then chunks each
 // acknowledged before the next) and the watermark picture. All of it runs on
-// the UI thread, driven by the document's replies.
+// the UI thread, driven by the document's replies; only the reading of the
+// next chunk runs on the chunk reader's own thread.
 
 #include "core/layout/chunk_reader.h"
 #include "transport/protocol.h"
