@@ -4,6 +4,7 @@
 #include <QFile>
 
 #include <array>
+#include <memory>
 
 namespace digest {
 
@@ -36,17 +37,20 @@ constexpr CrcTables kTables = makeTables();
 std::string Md5OfFile(const QString& path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // Unbuffered, in blocks of 1 MiB: the bytes go from the system straight
+    // into the block, a gigabyte of material in a thousand reads.
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return std::string();
     QCryptographicHash hash(QCryptographicHash::Md5);
-    char block[1024];
+    constexpr qint64 kBlock = 1 << 20;
+    const std::unique_ptr<char[]> block(new char[std::size_t(kBlock)]);
     for (;;) {
-        const qint64 n = file.read(block, sizeof block);
+        const qint64 n = file.read(block.get(), kBlock);
         if (n < 0)
             return std::string();  // a read error must not pass as a digest
         if (n == 0)
             break;
-        hash.addData(QByteArrayView(block, n));
+        hash.addData(QByteArrayView(block.get(), n));
     }
     return hash.result().toHex().toStdString();
 }

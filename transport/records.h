@@ -38,6 +38,11 @@ struct SendRequest {
     // Header (payloadLength set from the payload) followed by the payload.
     // False, leaving the request empty, when the packet would not fit.
     bool SetPacket(const proto::PlayerPacketHeader& header, const QByteArray& payload = QByteArray());
+    // The same for a payload already in place: `packet` holds kHeaderSize
+    // bytes of room, then the payload. The header is written into the room
+    // and the array is taken over, so a big chunk is never copied again.
+    // False, leaving the request empty, when the packet would not fit.
+    bool SetPacketInPlace(const proto::PlayerPacketHeader& header, QByteArray&& packet);
 };
 
 // Finds the main window by the application title and hands it the request

@@ -77,65 +77,6 @@ std::vector<MaterialEntry> CollectMaterial(const QStringList& paths, const QStri
     return out;
 }
 
-void ChunkReader::close()
-{
-    file_.close();
-    pending_.clear();
-    hasPending_ = false;
-    pendingFailed_ = false;
-}
-
-bool ChunkReader::open(const QString& path)
-{
-    close();
-    file_.setFileName(path);
-    sent_ = 0;
-    length_ = 0;
-    if (!file_.open(QIODevice::ReadOnly))
-        return false;
-    length_ = uint64_t(std::max<qint64>(0, file_.size()));
-    return true;
-}
-
-bool ChunkReader::read(QByteArray& chunk)
-{
-    chunk.resize(qsizetype(proto::kChunkSize));
-    const qint64 n = file_.read(chunk.data(), qint64(proto::kChunkSize));
-    if (n < 0) {
-        file_.close();
-        chunk.clear();
-        return false;
-    }
-    chunk.resize(qsizetype(n));
-    if (uint64_t(n) < proto::kChunkSize)
-        file_.close();
-    return true;
-}
-
-void ChunkReader::readAhead()
-{
-    if (hasPending_ || !file_.isOpen())
-        return;
-    hasPending_ = true;
-    pendingFailed_ = !read(pending_);
-}
-
-bool ChunkReader::next(QByteArray& chunk, bool& last)
-{
-    if (hasPending_) {
-        hasPending_ = false;
-        if (pendingFailed_)
-            return false;
-        chunk = std::move(pending_);
-        pending_ = QByteArray();
-    } else if (!file_.isOpen() || !read(chunk)) {
-        return false;
-    }
-    sent_ += uint64_t(chunk.size());
-    last = uint64_t(chunk.size()) < proto::kChunkSize;
-    return true;
-}
-
 LayoutTransfer::LayoutTransfer(CvelunaDoc& doc) : doc_(doc) {}
 LayoutTransfer::~LayoutTransfer() = default;
 
@@ -215,6 +156,14 @@ bool LayoutTransfer::sendLayoutPath(const QString& path, uint8_t subCode, uint16
     }
     const QByteArray payload = NameField(name) + f.readAll();
     return doc_.SendToCurrentPlayer(doc_.MakeRequest(proto::CMD_LAYOUT, subCode, count), payload);
+}
+
+bool LayoutTransfer::sendChunkPacket(const proto::PlayerPacketHeader& header, QByteArray&& packet)
+{
+    auto request = std::make_unique<SendRequest>();
+    if (!request->SetPacketInPlace(header, std::move(packet)))
+        return false;
+    return SendToMainWindow(request.release());
 }
 
 void LayoutTransfer::PushCurrentLayout()
@@ -436,7 +385,7 @@ void LayoutTransfer::sendMaterialChunk()
     setProgress(material_.percent());
     if (last)
         materials_.pop_front();
-    doc_.SendToCurrentPlayer(doc_.MakeRequest(proto::CMD_MATERIAL, last ? 2 : 1, 0), chunk);
+    sendChunkPacket(doc_.MakeRequest(proto::CMD_MATERIAL, last ? 2 : 1, 0), std::move(chunk));
     if (!last)
         material_.readAhead();
 }
@@ -540,7 +489,7 @@ void LayoutTransfer::OnWatermarkReply(const PlayerReply& r)
     }
     watermarkStage_ = last ? 2 : 1;
     setProgress(watermark_.percent());
-    doc_.SendToCurrentPlayer(doc_.MakeRequest(proto::CMD_PARAM_FILE, last ? 2 : 1, 0), chunk);
+    sendChunkPacket(doc_.MakeRequest(proto::CMD_PARAM_FILE, last ? 2 : 1, 0), std::move(chunk));
     if (!last)
         watermark_.readAhead();
 }

@@ -3,12 +3,13 @@
 // the layout list, fetch, upload (one layout or a batch), delete, the
 // material of uploaded layouts (announce with its MD5, then chunks each
 // acknowledged before the next) and the watermark picture. All of it runs on
-// the UI thread, driven by the document's replies.
+// the UI thread, driven by the document's replies; only the reading of the
+// next chunk runs on the chunk reader's own thread.
 
+#include "core/layout/chunk_reader.h"
 #include "transport/protocol.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QString>
 #include <QStringList>
 
@@ -45,35 +46,6 @@ QStringList SplitLayoutList(const QByteArray& payload);
 // video its file in <material>/Video. Names that are not plain file names
 // are skipped; a file that is not a layout adds nothing.
 std::vector<MaterialEntry> CollectMaterial(const QStringList& paths, const QString& materialFolder);
-
-// A file read in chunks of at most proto::kChunkSize bytes. A file whose
-// length is a multiple of the chunk ends with an empty last chunk.
-class ChunkReader {
-public:
-    bool open(const QString& path);
-    void close();
-    // True while a chunk is still to come (read ahead or in the file).
-    bool hasMore() const { return file_.isOpen() || hasPending_; }
-    // The next chunk; `last` is set when it is shorter than a whole chunk
-    // (the file is then closed). False when reading fails.
-    bool next(QByteArray& chunk, bool& last);
-    // Reads the following chunk now, while the one just handed over is on
-    // its way, so that the player's answer finds it ready.
-    void readAhead();
-    uint64_t length() const { return length_; }
-    uint64_t sent() const { return sent_; }
-    // Bytes sent / length x 100 (100 for an empty file).
-    int percent() const { return length_ == 0 ? 100 : int(sent_ * 100 / length_); }
-
-private:
-    bool read(QByteArray& chunk);
-    QFile file_;
-    QByteArray pending_;
-    bool hasPending_ = false;
-    bool pendingFailed_ = false;
-    uint64_t length_ = 0;
-    uint64_t sent_ = 0;
-};
 
 class LayoutTransfer {
 public:
@@ -114,6 +86,8 @@ public:
 
 private:
     bool sendLayoutPath(const QString& path, uint8_t subCode, uint16_t count);
+    // Sends a packet from ChunkReader::next to the current player.
+    bool sendChunkPacket(const proto::PlayerPacketHeader& header, QByteArray&& packet);
     void announceNextMaterial();
     void sendMaterialChunk();
     void finishMaterial();

@@ -13,6 +13,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -836,6 +837,35 @@ TEST(LayoutTransfer, MaterialAnswerNobodyWaitsForStartsNothing)
     ASSERT_EQ(h.player->sendToAll(stray), 1);
     waitUntil([] { return false; }, 400);
     EXPECT_TRUE(h.requests(proto::CMD_LAYOUT).empty());
+}
+
+TEST(LayoutTransfer, MaterialCutShortDuringTheUploadIsReportedAndTheNextFileStillGoes)
+{
+    Harness h;
+    h.setLayouts({{"L.GFD", layoutText({"cut.png", "next.png"})}}, 0);
+    const QString cut = h.materialFile("Image/cut.png", testsupport::randomBytes(std::size_t(3 * kChunk + 5), 11));
+    const QByteArray next = testsupport::randomBytes(70000, 12);
+    h.materialFile("Image/next.png", next);
+    ASSERT_TRUE(h.connect());
+    h.player->clearLog();
+    h.boxes.clear();
+    // Slow answers, so that the file is cut while its first chunks travel.
+    h.player->setFault(sim::Fault::Delay, 250, proto::CMD_MATERIAL);
+
+    h.doc->PushCurrentLayout();
+    ASSERT_TRUE(waitUntil([&] { return h.player->requestCount(proto::CMD_MATERIAL) >= 2; }, 10000));
+    ASSERT_TRUE(QFile::resize(cut, 2 * kChunk + 100));  // the third chunk can no longer be read whole
+    ASSERT_TRUE(waitUntil([&] { return !h.doc->layoutBusy(); }, 20000));
+
+    ASSERT_EQ(h.boxes.texts().size(), 1);
+    EXPECT_EQ(h.boxes.texts()[0], "Cannot read the material file: " + QDir::toNativeSeparators(cut));
+    const sim::LayoutStoreState store = h.store();
+    ASSERT_EQ(store.materials.size(), 2u);
+    EXPECT_FALSE(store.materials[0].complete);  // two whole chunks, no last one
+    EXPECT_EQ(store.materials[0].size, uint64_t(2 * kChunk));
+    EXPECT_EQ(store.materials[1].name, "next.png");
+    EXPECT_TRUE(store.materials[1].complete && store.materials[1].md5Matches);
+    EXPECT_EQ(store.materials[1].data, next);
 }
 
 }  // namespace
