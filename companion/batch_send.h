@@ -91,10 +91,15 @@ private:
     platform::LRESULT OnDocumentTaken();
     platform::LRESULT OnLinkClosed();
     void Send(uint8_t command, uint8_t subCode, uint16_t param, uint16_t arg, const QByteArray& payload = {});
+    // Either a copied payload or `inPlace`: a packet with the header's room
+    // at its start, sent without copying.
+    void SendPacket(uint8_t command, uint8_t subCode, uint16_t param, uint16_t arg, const QByteArray* payload,
+                    QByteArray* inPlace);
     void CloseLinks();
     void QueryCatalogue(uint16_t argument);
     void StartFile();
     void SendChunk();
+    void ReadAhead();
     void SendDocument();
     void NextPlayer();
     void StartCurrentPlayer();
@@ -111,6 +116,17 @@ private:
     int phase_ = 0;  // 0 announced, 1 chunks, 2 last chunk sent
     uint16_t askedCatalogue_ = 0;
     upload::ChunkReader reader_;
+    // Two chunk packets, reused from chunk to chunk: one on the wire, the
+    // next read into the other meanwhile.
+    QByteArray packets_[2];
+    struct Ahead {
+        int index = 0;  // the array it was read into
+        bool ready = false;
+        bool ok = false;
+        bool last = false;
+        uint16_t ordinal = 0;
+        int percent = 0;
+    } ahead_;
     PlayerCatalog catalogues_[2];
     bool stopped_ = true;
     bool closedDuringClose_ = false;

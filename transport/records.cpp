@@ -32,6 +32,20 @@ bool SendRequest::SetPacket(const proto::PlayerPacketHeader& header, const QByte
     return true;
 }
 
+bool SendRequest::SetPacketInPlace(const proto::PlayerPacketHeader& header, QByteArray& packet)
+{
+    if (std::size_t(packet.size()) < proto::kHeaderSize ||
+        std::size_t(packet.size()) - proto::kHeaderSize > proto::kMaxPayload) {
+        data.clear();
+        return false;
+    }
+    proto::PlayerPacketHeader h = header;
+    h.payloadLength = uint32_t(std::size_t(packet.size()) - proto::kHeaderSize);
+    h.pack(reinterpret_cast<uint8_t*>(packet.data()));
+    data = packet;
+    return true;
+}
+
 bool SendToMainWindow(SendRequest* request)
 {
     if (!request)

@@ -38,6 +38,10 @@ struct SendRequest {
     // Header (payloadLength set from the payload) followed by the payload.
     // False, leaving the request empty, when the packet would not fit.
     bool SetPacket(const proto::PlayerPacketHeader& header, const QByteArray& payload = QByteArray());
+    // The same for a packet built in place: `packet` holds room for the
+    // header in its first 16 bytes, then the payload. The header is written
+    // there and the array shared, not copied (8 MB chunks go out as read).
+    bool SetPacketInPlace(const proto::PlayerPacketHeader& header, QByteArray& packet);
 };
 
 // Finds the main window by the application title and hands it the request
