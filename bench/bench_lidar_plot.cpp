@@ -3,6 +3,7 @@
 // Prints frames per second of both and their ratio. Goal: at least 50
 // frames per second with points on one core (five times the poll rate).
 
+#include "bench/bench_support.h"
 #include "interactive/lidar_plot.h"
 
 #include <QGuiApplication>
@@ -43,9 +44,20 @@ int main(int argc, char** argv)
     const std::size_t count = (65507 - lidar::kReplyHeaderSize) / 8;  // 8,185
     for (std::size_t i = 0; i < count; ++i)
         points.push_back({float(i) * 360.f / float(count), 2000.f + 1500.f * std::sin(float(i) * 0.01f), 0});
-    const double with = framesPerSecond(points, 50, 1.0);
-    const double without = framesPerSecond({}, 50, 1.0);
-    std::printf("lidar plot 800x600: %zu points %.1f fps, no points %.1f fps, ratio %.2f (goal: >= 50 fps with points)\n",
-                count, with, without, without > 0 ? with / without : 0.0);
-    return with >= 50 ? 0 : 1;
+    bench::Args args;
+    if (!bench::parseArgs(argc, argv, 50, 10000, "frames per round at least", &args))
+        return 2;
+    const int frames = int(args.size);
+    std::vector<double> without, with;
+    if (!bench::alternate(
+            args.rounds, [&] { return framesPerSecond({}, frames, 0.3); },
+            [&] { return framesPerSecond(points, frames, 0.3); }, &without, &with))
+        return 1;
+    bench::Ratios ratio;
+    for (std::size_t i = 0; i < with.size(); ++i)
+        ratio.add(with[i], without[i]);
+    std::printf("lidar plot 800x600: %zu points best %.1f fps, median %.1f fps; no points best %.1f fps (goal: >= 50 fps with points)\n",
+                count, bench::best(with, true), bench::median(with), bench::best(without, true));
+    ratio.print(std::string(), "frames per second with points / without");
+    return bench::median(with) >= 50 ? 0 : 1;
 }

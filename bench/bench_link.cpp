@@ -10,6 +10,7 @@
 //
 // usage: bench_link [megabytes] [rounds]   (default 1024, i.e. 1 GiB, 3 rounds)
 
+#include "bench/bench_support.h"
 #include "platform/messages.h"
 #include "platform/window.h"
 #include "player/player_sim.h"
@@ -326,52 +327,38 @@ qint64 runPlain(const Plan& plan)
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    uint64_t megabytes = 1024;
-    int rounds = 3;
-    for (int i = 1; i < argc; ++i) {
-        char* end = nullptr;
-        const unsigned long long v = std::strtoull(argv[i], &end, 10);
-        const bool bad = !end || *end != '\0' || v == 0 || (i == 1 ? v > 65536 : v > 20) || i > 2;
-        if (bad) {
-            std::fprintf(stderr, "usage: %s [megabytes 1..65536] [rounds 1..20]\n", argv[0]);
-            return 2;
-        }
-        if (i == 1)
-            megabytes = v;
-        else
-            rounds = int(v);
-    }
-    const Plan plan = makePlan(megabytes * 1024 * 1024);
+    bench::Args args;
+    if (!bench::parseArgs(argc, argv, 1024, 65536, "megabytes", &args))
+        return 2;
+    const Plan plan = makePlan(args.size * 1024 * 1024);
     std::printf("payload %llu bytes in %zu packets of at most %zu payload bytes (%llu bytes on the wire), %d rounds\n",
                 static_cast<unsigned long long>(plan.totalPayload), plan.packets.size(), proto::kChunkSize,
-                static_cast<unsigned long long>(plan.wireBytes), rounds);
+                static_cast<unsigned long long>(plan.wireBytes), args.rounds);
 
-    // Rounds alternate between the two, so that load from elsewhere on the
-    // machine falls on both alike; the best round of each is compared.
+    // The order within a round turns with the round, so that load from
+    // elsewhere on the machine and warm caches fall on all three alike.
     std::vector<double> plain, link, bare;
-    for (int r = 0; r < rounds; ++r) {
-        const qint64 plainNs = runPlain(plan);
-        const qint64 linkNs = runLink(plan, Peer::SimulatedPlayer);
-        const qint64 bareNs = runLink(plan, Peer::Bare);
-        if (plainNs < 0 || linkNs < 0 || bareNs < 0)
-            return 1;
-        plain.push_back(mibPerSecond(plan.wireBytes, plainNs));
-        link.push_back(mibPerSecond(plan.wireBytes, linkNs));
-        bare.push_back(mibPerSecond(plan.wireBytes, bareNs));
+    bench::Ratios linkRatio, bareRatio;
+    for (int r = 0; r < args.rounds; ++r) {
+        qint64 ns[3] = {0, 0, 0};
+        for (int k = 0; k < 3; ++k) {
+            const int which = (k + r) % 3;
+            ns[which] = which == 0 ? runPlain(plan) : runLink(plan, which == 1 ? Peer::SimulatedPlayer : Peer::Bare);
+            if (ns[which] < 0)
+                return 1;
+        }
+        plain.push_back(mibPerSecond(plan.wireBytes, ns[0]));
+        link.push_back(mibPerSecond(plan.wireBytes, ns[1]));
+        bare.push_back(mibPerSecond(plan.wireBytes, ns[2]));
+        linkRatio.add(link.back(), plain.back());
+        bareRatio.add(bare.back(), plain.back());
         std::printf("round %d: plain socket %9.1f MiB/s, link to simulated player %9.1f MiB/s, link to bare peer %9.1f MiB/s\n",
                     r + 1, plain.back(), link.back(), bare.back());
     }
-    const auto best = [](const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); };
-    const auto median = [](std::vector<double> v) {
-        std::sort(v.begin(), v.end());
-        return v[v.size() / 2];
-    };
-    std::printf("plain socket : best %9.1f MiB/s, median %9.1f MiB/s\n", best(plain), median(plain));
-    std::printf("link, chunked: best %9.1f MiB/s, median %9.1f MiB/s\n", best(link), median(link));
-    std::printf("link, bare   : best %9.1f MiB/s, median %9.1f MiB/s\n", best(bare), median(bare));
-    std::printf("ratio        : best %9.1f %%, median %9.1f %% (link to simulated player / plain socket)\n",
-                100.0 * best(link) / best(plain), 100.0 * median(link) / median(plain));
-    std::printf("ratio, bare  : best %9.1f %%, median %9.1f %% (link to bare peer / plain socket)\n",
-                100.0 * best(bare) / best(plain), 100.0 * median(bare) / median(plain));
+    std::printf("plain socket : best %9.1f MiB/s, median %9.1f MiB/s\n", bench::best(plain, true), bench::median(plain));
+    std::printf("link, chunked: best %9.1f MiB/s, median %9.1f MiB/s\n", bench::best(link, true), bench::median(link));
+    std::printf("link, bare   : best %9.1f MiB/s, median %9.1f MiB/s\n", bench::best(bare, true), bench::median(bare));
+    linkRatio.print(std::string(), "link to simulated player / plain socket");
+    bareRatio.print("bare peer", "link to bare peer / plain socket");
     return 0;
 }

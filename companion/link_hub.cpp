@@ -252,7 +252,10 @@ void CLinkHub::DispatchReply(const ReplyAssembler& reply, uint16_t tag)
         auto record = std::make_unique<CascadeListRecord>();
         record->mode = h.subCode == 1 || h.subCode == 2 ? h.subCode : 0;
         record->count = uint8_t(std::min<int>(h.param, CascadeListRecord::kMaxItems));
-        std::memcpy(record->items.data(), reply.payload(), std::size_t(record->count) * 4);
+        // A player with no partners sends no payload: nothing to copy (and
+        // memcpy from a null pointer is undefined even for zero bytes).
+        if (record->count > 0)
+            std::memcpy(record->items.data(), reply.payload(), std::size_t(record->count) * 4);
         sendOwned(Find(kSetParamCaption), platform::WM_CASCADE_REPLY, 1, std::move(record));
         return;
     }
