@@ -159,13 +159,8 @@ void CBatchSend::ShowStatuses()
 
 // ------------------------------------------------------------ requests
 
-void CBatchSend::Send(uint8_t command, uint8_t subCode, uint16_t param, uint16_t arg, const QByteArray& payload)
-{
-    SendPacket(command, subCode, param, arg, &payload, nullptr);
-}
-
-void CBatchSend::SendPacket(uint8_t command, uint8_t subCode, uint16_t param, uint16_t arg, const QByteArray* payload,
-                            QByteArray* inPlace)
+void CBatchSend::Send(uint8_t command, uint8_t subCode, uint16_t param, uint16_t arg, const QByteArray& payload,
+                      std::shared_ptr<const void> bodyOwner)
 {
     BatchDevice* device = Current();
     if (!device)
@@ -177,7 +172,8 @@ void CBatchSend::SendPacket(uint8_t command, uint8_t subCode, uint16_t param, ui
     header.arg = arg;
     auto request = std::make_unique<SendRequest>();
     request->AddTarget(device->ip, device->portText.toUShort());
-    if (!(inPlace ? request->SetPacketInPlace(header, *inPlace) : request->SetPacket(header, *payload)))
+    if (!(bodyOwner ? request->SetPacketWithBody(header, payload, std::move(bodyOwner))
+                    : request->SetPacket(header, payload)))
         return;
     SendToMainWindow(request.release());
 }
@@ -326,50 +322,32 @@ void CBatchSend::StartFile()
     Send(proto::CMD_VIDEO_UPLOAD, 0, 0, file.act, payload);
 }
 
-void CBatchSend::ReadAhead()
-{
-    // Into the array that is not on the wire: the link still shares the one
-    // just sent, this one was written out a chunk ago and keeps its capacity.
-    Ahead& a = ahead_;
-    a.ok = reader_.Next(packets_[a.index], qsizetype(proto::kHeaderSize), a.last);
-    a.ordinal = upload::ChunkOrdinal(reader_.Sent());
-    a.percent = reader_.Percent();
-    a.ready = true;
-}
-
 void CBatchSend::SendChunk()
 {
     BatchDevice* device = Current();
     if (!device || device->filesSent >= device->files.size())
         return;
     const videoset::BatchFile& file = device->files[device->filesSent];
-    if (!ahead_.ready)
-        ReadAhead();
-    ahead_.ready = false;
-    const bool last = ahead_.last;
-    if (!ahead_.ok) {
-        // The file went away or cannot be read: it is passed over with a
-        // word in the status line rather than sent cut short.
+    QByteArray chunk;
+    std::shared_ptr<const void> owner;
+    bool last = true;
+    if (!reader_.Next(chunk, owner, last)) {
+        // The file went away, cannot be read or was cut short: it is passed
+        // over with a word in the status line rather than sent cut short.
         status_->setText(Text("Cannot read:", "无法读取：") + file.path);
         ++device->filesSent;
         ShowStatuses();
         StartFile();
         return;
     }
-    // The chunk was read behind the header's room and goes out as read: the
-    // link shares the array instead of copying 8 MB.
-    SendPacket(proto::CMD_VIDEO_UPLOAD, last ? 2 : 1, ahead_.ordinal, file.act, nullptr, &packets_[ahead_.index]);
-    progress_->SetPos(uint64_t(ahead_.percent));
+    Send(proto::CMD_VIDEO_UPLOAD, last ? 2 : 1, upload::ChunkOrdinal(reader_.Sent()), file.act, chunk,
+         std::move(owner));
+    progress_->SetPos(uint64_t(reader_.Percent()));
     phase_ = last ? 2 : 1;
     if (last) {
         ++device->filesSent;
         ShowStatuses();
-        return;
     }
-    // The next chunk is read while this one is on the wire; its reply only
-    // hands it over.
-    ahead_.index ^= 1;
-    ReadAhead();
 }
 
 void CBatchSend::SendDocument()
@@ -401,7 +379,6 @@ LRESULT CBatchSend::OnUploadReply(WPARAM, LPARAM lParam)
             StartFile();
             return 0;
         }
-        ahead_.ready = false;  // nothing read ahead belongs to this file
         progress_->SetRange(0, 100);
         progress_->SetPos(0);
         progress_->setVisible(true);
@@ -461,10 +438,6 @@ LRESULT CBatchSend::OnLinkClosed()
 
 void CBatchSend::Finish()
 {
-    // 16 MB are not kept for a batch that may never come again.
-    ahead_.ready = false;
-    packets_[0] = QByteArray();
-    packets_[1] = QByteArray();
     progress_->setVisible(false);
     MessageWindow::killTimer(kWatchdogTimer);
     sendButton_->setEnabled(true);

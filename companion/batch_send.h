@@ -21,7 +21,7 @@
 #include "companion/video_set_model.h"
 #include "platform/window.h"
 #include "transport/records.h"
-#include "transport/upload_chunks.h"
+#include "transport/mapped_chunks.h"
 
 #include <QString>
 #include <QWidget>
@@ -90,16 +90,14 @@ private:
     platform::LRESULT OnUploadReply(platform::WPARAM wParam, platform::LPARAM lParam);
     platform::LRESULT OnDocumentTaken();
     platform::LRESULT OnLinkClosed();
-    void Send(uint8_t command, uint8_t subCode, uint16_t param, uint16_t arg, const QByteArray& payload = {});
-    // Either a copied payload or `inPlace`: a packet with the header's room
-    // at its start, sent without copying.
-    void SendPacket(uint8_t command, uint8_t subCode, uint16_t param, uint16_t arg, const QByteArray* payload,
-                    QByteArray* inPlace);
+    // `bodyOwner` set: the payload is a mapped chunk, shared with the link
+    // rather than copied into the packet.
+    void Send(uint8_t command, uint8_t subCode, uint16_t param, uint16_t arg, const QByteArray& payload = {},
+              std::shared_ptr<const void> bodyOwner = nullptr);
     void CloseLinks();
     void QueryCatalogue(uint16_t argument);
     void StartFile();
     void SendChunk();
-    void ReadAhead();
     void SendDocument();
     void NextPlayer();
     void StartCurrentPlayer();
@@ -115,18 +113,9 @@ private:
     std::size_t current_ = 0;
     int phase_ = 0;  // 0 announced, 1 chunks, 2 last chunk sent
     uint16_t askedCatalogue_ = 0;
-    upload::ChunkReader reader_;
-    // Two chunk packets, reused from chunk to chunk: one on the wire, the
-    // next read into the other meanwhile.
-    QByteArray packets_[2];
-    struct Ahead {
-        int index = 0;  // the array it was read into
-        bool ready = false;
-        bool ok = false;
-        bool last = false;
-        uint16_t ordinal = 0;
-        int percent = 0;
-    } ahead_;
+    // Each chunk goes from the page cache to the socket without a copy in
+    // between; the next one is fetched from the disk meanwhile.
+    upload::MappedChunks reader_;
     PlayerCatalog catalogues_[2];
     bool stopped_ = true;
     bool closedDuringClose_ = false;

@@ -32,17 +32,21 @@ bool SendRequest::SetPacket(const proto::PlayerPacketHeader& header, const QByte
     return true;
 }
 
-bool SendRequest::SetPacketInPlace(const proto::PlayerPacketHeader& header, QByteArray& packet)
+bool SendRequest::SetPacketWithBody(const proto::PlayerPacketHeader& header, const QByteArray& payload,
+                                    std::shared_ptr<const void> owner)
 {
-    if (std::size_t(packet.size()) < proto::kHeaderSize ||
-        std::size_t(packet.size()) - proto::kHeaderSize > proto::kMaxPayload) {
+    body = QByteArray();
+    bodyOwner.reset();
+    if (std::size_t(payload.size()) > proto::kMaxPayload) {
         data.clear();
         return false;
     }
     proto::PlayerPacketHeader h = header;
-    h.payloadLength = uint32_t(std::size_t(packet.size()) - proto::kHeaderSize);
-    h.pack(reinterpret_cast<uint8_t*>(packet.data()));
-    data = packet;
+    h.payloadLength = uint32_t(payload.size());
+    data = QByteArray(qsizetype(proto::kHeaderSize), Qt::Uninitialized);
+    h.pack(reinterpret_cast<uint8_t*>(data.data()));
+    body = payload;
+    bodyOwner = std::move(owner);
     return true;
 }
 

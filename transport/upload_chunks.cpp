@@ -92,23 +92,20 @@ void ChunkReader::Close()
         file_.close();
 }
 
-bool ChunkReader::Next(QByteArray& buffer, qsizetype headroom, bool& last)
+bool ChunkReader::Next(QByteArray& chunk, bool& last)
 {
-    // resize() keeps the capacity of an array nobody else holds, where
-    // clear() would give it back and the next chunk would fault in fresh pages.
-    headroom = std::max<qsizetype>(0, headroom);
-    buffer.resize(headroom);
+    chunk.clear();
     last = true;
     if (!file_.isOpen())
         return false;
-    buffer.resize(headroom + qsizetype(kChunk));
-    const qint64 got = file_.read(buffer.data() + headroom, qint64(kChunk));
+    chunk.resize(qsizetype(kChunk));
+    const qint64 got = file_.read(chunk.data(), qint64(kChunk));
     if (got < 0) {
-        buffer.resize(headroom);
+        chunk.clear();
         Close();
         return false;
     }
-    buffer.resize(headroom + qsizetype(got));
+    chunk.resize(qsizetype(got));
     sent_ += uint64_t(got);
     last = uint64_t(got) < kChunk;
     if (last)

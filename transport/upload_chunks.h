@@ -49,14 +49,8 @@ public:
     bool IsOpen() const { return file_.isOpen(); }
     uint64_t Size() const { return size_; }
     uint64_t Sent() const { return sent_; }
-    // The next chunk; false on a read error (the file is closed, `chunk`
-    // empty). `chunk` keeps its capacity: an array reused from chunk to
-    // chunk costs no allocation (nor the page faults of a fresh 8 MB block).
-    bool Next(QByteArray& chunk, bool& last) { return Next(chunk, 0, last); }
-    // The same with the chunk read after `headroom` bytes of `buffer`, left
-    // as they are (room for a packet header: the chunk is not copied again).
-    // On a read error `buffer` is cut to `headroom`.
-    bool Next(QByteArray& buffer, qsizetype headroom, bool& last);
+    // The next chunk; false on a read error (the file is closed).
+    bool Next(QByteArray& chunk, bool& last);
     // Done x 100 / size (64-bit; 100 for an empty file).
     int Percent() const;
 
