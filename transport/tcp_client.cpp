@@ -46,12 +46,13 @@ bool parseIpv4(const QString& text, in_addr* out)
 // connection open but stops reading would block a plain send for ever: when
 // no byte at all leaves for `stallMs`, the write ends with ETIMEDOUT.
 // The packet is `head` then `body`, written as one stream of bytes (one
-// sendmsg over both: the wire sees them as if they were one array).
-int writeAll(int fd, const QByteArray& head, const QByteArray& body, int stallMs)
+// sendmsg over both: the wire sees them as if they were one array) from
+// `done` on, which counts what has been written. With `stallMs` 0 it
+// returns EAGAIN as soon as the socket takes no more instead of waiting.
+int writeAll(int fd, const QByteArray& head, const QByteArray& body, std::size_t& done, int stallMs)
 {
     const std::size_t headLength = std::size_t(head.size());
     const std::size_t length = headLength + std::size_t(body.size());
-    std::size_t done = 0;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(stallMs);
     while (done < length) {
         iovec parts[2];
@@ -73,6 +74,8 @@ int writeAll(int fd, const QByteArray& head, const QByteArray& body, int stallMs
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (stallMs == 0)
+                return EAGAIN;
             const auto left =
                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0)
@@ -121,6 +124,7 @@ struct CTCPClient::Impl {
         QByteArray head;
         QByteArray body;
         std::shared_ptr<const void> owner;
+        std::size_t done = 0;  // bytes already written
         std::size_t size() const { return std::size_t(head.size()) + std::size_t(body.size()); }
     };
     std::deque<Packet> queue;
@@ -177,9 +181,28 @@ struct CTCPClient::Impl {
     bool enqueue(Packet packet)
     {
         const std::size_t length = packet.size();
-        std::lock_guard<std::mutex> lock(mutex);
+        std::unique_lock<std::mutex> lock(mutex);
         if (!running || queuedBytes + length > kMaxQueuedBytes)
             return false;
+        if (queue.empty() && !writing && fd >= 0 && !shutDown) {
+            // Nothing ahead of it: the caller writes what the socket takes
+            // at once, without waiting (a packet that answers a reply then
+            // leaves without waking the sender first). The sender writes the
+            // rest, and meets and reports a failure the same way.
+            writing = true;
+            const int socket = fd;
+            lock.unlock();
+            const int err = writeAll(socket, packet.head, packet.body, packet.done, 0);
+            lock.lock();
+            writing = false;
+            if (err == 0) {
+                lock.unlock();
+                packet = Packet();  // the body's owner goes outside the lock
+                return true;
+            }
+            if (!running)
+                return false;
+        }
         queue.push_back(std::move(packet));
         queuedBytes += length;
         wake.notify_all();
@@ -304,7 +327,7 @@ struct CTCPClient::Impl {
             writing = true;
             lock.unlock();
 
-            const int err = writeAll(socket, packet.head, packet.body, sendStallMs.load());
+            const int err = writeAll(socket, packet.head, packet.body, packet.done, sendStallMs.load());
             // Written (or given up): the body's memory may go now.
             packet.body = QByteArray();
             packet.owner.reset();

@@ -65,7 +65,8 @@ public:
     void Close();
 
     // Hands one packet to the sender. Packets are queued and written whole,
-    // in order. False when the link is not running or the packet is empty
+    // in order; with nothing queued, the calling thread first writes what
+    // the socket takes at once without waiting, and the sender the rest. False when the link is not running or the packet is empty
     // or larger than the send buffer (10,485,760 bytes), or when the queue
     // already holds kMaxQueuedBytes. The QByteArray form shares the bytes
     // instead of copying them (the caller may go on using its array).
