@@ -4,6 +4,7 @@
 #include "companion/control_protocol.h"
 #include "companion/osd_dialog.h"
 #include "companion/tollivar_app.h"
+#include "companion/video_control_tab.h"
 #include "companion/video_set_wizard.h"
 
 #include <QApplication>
@@ -24,6 +25,7 @@ int main(int argc, char** argv)
     openers.videoSet = [](const tollivar::FeatureContext& context) {
         OpenVideoSetWizard(context.parent, context.titlePrefix, context.tempFolder);
     };
+    openers.videoControl = tollivar::OpenVideoControl;
     openers.osd = [](const tollivar::FeatureContext& context) { OpenOsd(context.parent, context.tempFolder); };
     tollivarApp.CreateMainDialog(std::move(openers));
     const int code = tollivarApp.Run();

@@ -265,16 +265,12 @@ void CVideoControl::keyPressEvent(QKeyEvent* event)
 
 void CVideoControl::LayoutControls()
 {
-    const int cx = width();
-    const int cy = height();
-    const int f = cy / 5;
-    const int g = 9 * (4 * f / 10);
-    auto span = [](QWidget* w, int l, int t, int r, int b) { w->setGeometry(l, t, std::max(0, r - l), std::max(0, b - t)); };
-    span(typeGroup_, 10, 10, cx - 20, 2 * f);
-    span(videoGroup_, 10, 2 * f + 10, cx - 20, g);
-    span(layoutGroup_, 10, g + 10, cx - 20, 4 * f);
-    span(modeGroup_, 10, 4 * f + 10, cx - 20, cy - 10);
-    videoCheck_->setGeometry(videoGroup_->x() + 20, videoGroup_->y() - 8, 100, 30);
+    const remote::PanelGeometry g = remote::PanelLayout(width(), height(), 4);
+    typeGroup_->setGeometry(g.type);
+    videoGroup_->setGeometry(g.video);
+    layoutGroup_->setGeometry(g.layout);
+    modeGroup_->setGeometry(g.mode);
+    videoCheck_->setGeometry(g.videoCheck);
     videoCheck_->raise();
 
     // Inside the frame, below the group's title, so no button covers it.
@@ -288,18 +284,14 @@ void CVideoControl::LayoutControls()
     for (int j = 0; j < remote::kMaxVideoButtons; ++j)
         videoButtons_[std::size_t(j)]->setGeometry(remote::GridCell(videoRect, j, 10, 30, 20));
 
-    const int u = typeGroup_->width() / 31;
-    const int h = modeGroup_->height();
-    const int row1 = h / 8, rowH = std::max(h * 2 / 8, 24), row2 = h * 5 / 8 - h / 16;
     for (int i = 0; i < 5; ++i)
-        modeButtons_[std::size_t(i)]->setGeometry((3 * i + 1) * u, row1, 2 * u, rowH);
+        modeButtons_[std::size_t(i)]->setGeometry(g.modes[std::size_t(i)]);
     QPushButton* second[4] = {play_, pause_, previous_, next_};
     for (int i = 0; i < 4; ++i)
-        second[i]->setGeometry((3 * i + 1) * u, row2, 2 * u, rowH);
-    const int right = modeGroup_->width() - u;
-    volume_->setGeometry(16 * u, row1 + rowH / 4, std::max(0, right - 16 * u - 80), rowH / 2);
-    volumeLabel_->setGeometry(right - 70, row1, 70, rowH);
-    time_->setGeometry(13 * u, row2, 3 * u, rowH / 2);
-    bar_->setGeometry(16 * u, row2 + rowH / 4 - 5, std::max(0, right - 16 * u), 10);
-    name_->setGeometry(16 * u, row2 + rowH / 4 + 8, std::max(0, right - 16 * u), rowH / 2);
+        second[i]->setGeometry(g.second[std::size_t(i)]);
+    volume_->setGeometry(g.volume);
+    volumeLabel_->setGeometry(g.volumeLabel);
+    time_->setGeometry(g.time);
+    bar_->setGeometry(g.bar);
+    name_->setGeometry(g.name);
 }

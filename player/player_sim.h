@@ -58,6 +58,7 @@ struct PlayModeState;    // player/play_mode_commands.h
 struct LayoutStoreState;  // player/layout_store.h
 struct InteractiveState;  // player/interactive_commands.h
 struct RemoteState;      // player/remote_commands.h
+struct CapabilityState;  // player/companion_remote.h
 
 // What the standard answers keep between requests. Read and change it only
 // while holding stateMutex().
@@ -77,6 +78,7 @@ struct PlayerState {
     std::shared_ptr<LayoutStoreState> layoutStore;  // player/layout_store.h
     std::shared_ptr<InteractiveState> interactive;  // player/interactive_commands.h
     std::shared_ptr<RemoteState> remote;          // player/remote_commands.h
+    std::shared_ptr<CapabilityState> capabilities;  // player/companion_remote.h
 };
 
 enum class Fault {

@@ -14,6 +14,7 @@
 #include "player/layout_store.h"
 #include "player/interactive_commands.h"
 #include "player/remote_commands.h"
+#include "player/companion_remote.h"
 #include "player/osd_commands.h"
 
 #include "transport/announcement.h"
@@ -244,6 +245,7 @@ void installStandardCommands(PlayerSim& sim)
     installInteractiveCommands(sim);
     installRemoteCommands(sim);
     installOsdCommands(sim);
+    installCompanionRemote(sim);
 }
 
 }  // namespace sim

@@ -55,7 +55,9 @@ bool SendToMainWindow(SendRequest* request)
     if (!request)
         return false;
     platform::MessageWindow* window = platform::findWindow(platform::appTitle());
-    if (!window) {
+    // A window of that caption that takes no requests (an unnamed child
+    // page while the title is still empty) would never free it.
+    if (!window || !window->handles(platform::WM_SEND_TO_PLAYER)) {
         delete request;
         return false;
     }

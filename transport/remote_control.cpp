@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
 #include <cstdint>
 
 namespace remote {
@@ -131,14 +132,23 @@ QString ProgressTimeText(int p, int t)
                              (t % 3600) / 60, t % 60);
 }
 
-std::optional<ProgressView> ReadProgressReply(const QByteArray& payload)
+namespace {
+
+// The checks every reply passes before its cmdId is looked at.
+bool parseReply(const QByteArray& payload, Json::Value& root)
 {
-    Json::Value root;
-    if (payload.isEmpty() || !jsonio::parsePlayerDocument(payload, root) || !root.isObject())
-        return std::nullopt;
-    const Json::Value& cmd = root["cmdId"];
-    const Json::Value& data = root["data"];
-    if (!cmd.isInt() || cmd.asInt() != kCmdProgress || !data.isObject())
+    return !payload.isEmpty() && jsonio::parsePlayerDocument(payload, root) && root.isObject() &&
+           root["cmdId"].isInt();
+}
+
+QString jsonText(const Json::Value& value)
+{
+    return text::DecodeUtf8OrCodePage(QByteArray::fromStdString(value.asString()));
+}
+
+std::optional<ProgressView> progressOf(const Json::Value& data)
+{
+    if (!data.isObject())
         return std::nullopt;
     const Json::Value& position = data["currentPosition"];
     const Json::Value& total = data["totalDuration"];
@@ -155,11 +165,73 @@ std::optional<ProgressView> ReadProgressReply(const QByteArray& payload)
     const Json::Value& video = data["videoName"];
     if (type.isString() && video.isString()) {
         view.hasName = true;
-        view.nameText = text::DecodeUtf8OrCodePage(QByteArray::fromStdString(type.asString())) +
-                        QStringLiteral("->") +
-                        text::DecodeUtf8OrCodePage(QByteArray::fromStdString(video.asString()));
+        view.nameText = jsonText(type) + QStringLiteral("->") + jsonText(video);
     }
     return view;
+}
+
+}  // namespace
+
+std::optional<ProgressView> ReadProgressReply(const QByteArray& payload)
+{
+    Json::Value root;
+    if (!parseReply(payload, root) || root["cmdId"].asInt() != kCmdProgress)
+        return std::nullopt;
+    return progressOf(root["data"]);
+}
+
+std::optional<ControlReply> ReadControlReply(const QByteArray& payload)
+{
+    Json::Value root;
+    if (!parseReply(payload, root))
+        return std::nullopt;
+    ControlReply reply;
+    reply.cmdId = root["cmdId"].asInt();
+    const Json::Value& data = root["data"];
+    if (reply.cmdId == kCmdCapabilities && data.isArray()) {
+        reply.hasCapabilityList = true;
+        for (const Json::Value& entry : data) {
+            if (!entry.isObject())
+                continue;
+            const Json::Value& label = entry["playMode"];
+            const Json::Value& type = entry["type"];
+            if (label.isString() && type.isInt())
+                reply.capabilities.push_back({type.asInt(), jsonText(label)});
+        }
+    } else if (reply.cmdId == kCmdProgress) {
+        reply.progress = progressOf(data);
+    }
+    return reply;
+}
+
+PanelGeometry PanelLayout(int cx, int cy, int secondRowButtons)
+{
+    PanelGeometry g;
+    const int f = cy / 5;
+    const int gy = 9 * (4 * f / 10);
+    auto span = [](int l, int t, int r, int b) { return QRect(l, t, std::max(0, r - l), std::max(0, b - t)); };
+    g.type = span(10, 10, cx - 20, 2 * f);
+    g.video = span(10, 2 * f + 10, cx - 20, gy);
+    g.layout = span(10, gy + 10, cx - 20, 4 * f);
+    g.mode = span(10, 4 * f + 10, cx - 20, cy - 10);
+    g.videoCheck = QRect(g.video.x() + 20, g.video.y() - 8, 100, 30);
+
+    const int u = g.type.width() / 31;
+    const int h = g.mode.height();
+    const int row1 = h / 8, rowH = std::max(h * 2 / 8, 24), row2 = h * 5 / 8 - h / 16;
+    for (int i = 0; i < 5; ++i)
+        g.modes.push_back(QRect((3 * i + 1) * u, row1, 2 * u, rowH));
+    for (int i = 0; i < secondRowButtons; ++i)
+        g.second.push_back(QRect((3 * i + 1) * u, row2, 2 * u, rowH));
+    const int right = g.mode.width() - u;
+    const int timeLeft = (3 * secondRowButtons + 1) * u;
+    const int barLeft = timeLeft + 3 * u;
+    g.volume = QRect(16 * u, row1 + rowH / 4, std::max(0, right - 16 * u - 80), rowH / 2);
+    g.volumeLabel = QRect(right - 70, row1, 70, rowH);
+    g.time = QRect(timeLeft, row2, 3 * u, rowH / 2);
+    g.bar = QRect(barLeft, row2 + rowH / 4 - 5, std::max(0, right - barLeft), 10);
+    g.name = QRect(barLeft, row2 + rowH / 4 + 8, std::max(0, right - barLeft), rowH / 2);
+    return g;
 }
 
 QRect GridCell(const QRect& group, int index, int perRow, int uDivisor, int vDivisor)

@@ -18,6 +18,7 @@
 namespace remote {
 
 // cmdIds of the document.
+inline constexpr int kCmdCapabilities = 3;  // Tollivar: the player labels the buttons
 inline constexpr int kCmdType = 2;
 inline constexpr int kCmdPlayMode = 4;
 inline constexpr int kCmdLayout = 6;
@@ -74,6 +75,39 @@ struct ProgressView {
 // with t >= 1.
 std::optional<ProgressView> ReadProgressReply(const QByteArray& payload);
 QString ProgressTimeText(int position, int total);
+
+// One entry of a capability reply: the player's own label for its button
+// of `type`.
+struct CapabilityEntry {
+    int type = 0;
+    QString label;
+};
+// A CMD_VIDEO_CONTROL reply that is not empty, passes the JSON checks and
+// carries an integer cmdId.
+struct ControlReply {
+    int cmdId = 0;
+    // cmdId 3: whether `data` is an array, and its entries whose `playMode`
+    // is a string and `type` an integer, in order.
+    bool hasCapabilityList = false;
+    std::vector<CapabilityEntry> capabilities;
+    // cmdId 10: what the screen shows, when the progress checks pass.
+    std::optional<ProgressView> progress;
+};
+std::optional<ControlReply> ReadControlReply(const QByteArray& payload);
+
+// Where the controls of a remote-control window of client size cx x cy go.
+// The four groups, and the "Video" check box on the video group's frame, in
+// window coordinates; the rest inside the mode group: the five mode buttons
+// in the first row with the volume slider and its label on their right, the
+// second row's `secondRowButtons` buttons, then the time text, the progress
+// bar and below it the name text.
+struct PanelGeometry {
+    QRect type, video, layout, mode, videoCheck;
+    std::vector<QRect> modes;   // five
+    std::vector<QRect> second;  // secondRowButtons
+    QRect volume, volumeLabel, time, bar, name;
+};
+PanelGeometry PanelLayout(int cx, int cy, int secondRowButtons);
 
 // Cell `index` of a grid of `perRow` buttons per row inside `group`: with
 // u = width / uDivisor and v = height / vDivisor, column c spans

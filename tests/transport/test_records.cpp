@@ -1,5 +1,9 @@
 #include "transport/records.h"
 
+#include "platform/app_identity.h"
+#include "platform/messages.h"
+#include "platform/window.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -210,6 +214,28 @@ TEST(SendRequestTest, TargetsAndPacket)
     EXPECT_EQ(proto::getU32(reinterpret_cast<const uint8_t*>(r.data.constData()) + 12), 3u);
     EXPECT_FALSE(r.SetPacket(h, QByteArray(qsizetype(proto::kMaxPayload) + 1, 'x')));
     EXPECT_EQ(r.length(), 0u);
+}
+
+TEST(SendRequestTest, HandedOnlyToAWindowThatTakesIt)
+{
+    const QString previous = platform::appTitle();
+    platform::setAppTitle(QStringLiteral("Handover test"));
+    int taken = 0;
+    {
+        // No window of the title, then one that takes no requests: the
+        // request is freed here (the address checker sees any leak).
+        EXPECT_FALSE(SendToMainWindow(new SendRequest));
+        platform::MessageWindow deaf(QStringLiteral("Handover test"));
+        EXPECT_FALSE(SendToMainWindow(new SendRequest));
+        deaf.onMessage(platform::WM_SEND_TO_PLAYER, [&taken](platform::WPARAM, platform::LPARAM l) {
+            delete reinterpret_cast<SendRequest*>(l);
+            ++taken;
+            return platform::LRESULT(0);
+        });
+        EXPECT_TRUE(SendToMainWindow(new SendRequest));
+    }
+    EXPECT_EQ(taken, 1);
+    platform::setAppTitle(previous);
 }
 
 }  // namespace

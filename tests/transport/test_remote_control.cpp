@@ -189,11 +189,85 @@ TEST(RemoteControlGrid, CellsOfTheThreeGrids)
         {QRect(0, 0, 310, 240), 63, 10, 31, 24, QRect(QPoint(100, 190), QPoint(119, 209))},
         // Video group 300 x 200 at (10, 50): u 10, v 10; truncated divisions.
         {QRect(10, 50, 305, 209), 11, 10, 30, 20, QRect(QPoint(50, 90), QPoint(69, 109))},
+        // Tollivar's grids: u = width / 32; v = height / 24, / 15 and / 4.
+        {QRect(0, 0, 320, 240), 9, 10, 32, 24, QRect(QPoint(280, 10), QPoint(299, 29))},
+        {QRect(0, 0, 320, 150), 49, 10, 32, 15, QRect(QPoint(280, 130), QPoint(299, 149))},
+        {QRect(0, 0, 320, 40), 3, 10, 32, 4, QRect(QPoint(100, 10), QPoint(119, 29))},
     };
     for (const auto& row : rows)
         EXPECT_EQ(remote::GridCell(row.group, row.index, row.perRow, row.uDiv, row.vDiv), row.expected)
             << row.index;
     EXPECT_EQ(remote::LayoutCell(QRect(0, 100, 310, 160), 2), QRect(QPoint(70, 110), QPoint(89, 189)));
+}
+
+TEST(RemoteControlReply, ReplyTable)
+{
+    struct Row {
+        const char* payload;
+        bool taken;
+        int cmdId;
+        bool list;
+        const char* labels;  // "type=label;..." of the capability entries kept
+        bool progress;
+    };
+    const Row rows[] = {
+        {R"({"cmdId":3,"data":[{"playMode":"On","type":6},{"playMode":"Off","type":7}]})", true, 3, true,
+         "6=On;7=Off;", false},
+        {R"({"cmdId":3,"data":[{"playMode":1,"type":6},{"playMode":"a","type":"6"},7,{"playMode":"b","type":99}]})",
+         true, 3, true, "99=b;", false},
+        {R"({"cmdId":3,"data":[{"playMode":"\u5faa\u73af","type":8}]})", true, 3, true, "8=循环;", false},
+        {R"({"cmdId":3,"data":{"playMode":"On","type":6}})", true, 3, false, "", false},
+        {R"({"cmdId":3})", true, 3, false, "", false},
+        {R"({"cmdId":10,"data":{"currentPosition":1,"totalDuration":2}})", true, 10, false, "", true},
+        {R"({"cmdId":10,"data":{"currentPosition":3,"totalDuration":2}})", true, 10, false, "", false},
+        {R"({"cmdId":4})", true, 4, false, "", false},
+        {R"({"cmdId":3.5,"data":[]})", false, 0, false, "", false},
+        {R"({"data":[]})", false, 0, false, "", false},
+        {R"([{"cmdId":3}])", false, 0, false, "", false},
+        {R"({"cmdId":3,"data":[})", false, 0, false, "", false},
+        {"", false, 0, false, "", false},
+    };
+    for (const auto& row : rows) {
+        const auto reply = remote::ReadControlReply(QByteArray(row.payload));
+        ASSERT_EQ(reply.has_value(), row.taken) << row.payload;
+        if (!reply)
+            continue;
+        EXPECT_EQ(reply->cmdId, row.cmdId) << row.payload;
+        EXPECT_EQ(reply->hasCapabilityList, row.list) << row.payload;
+        QString labels;
+        for (const auto& e : reply->capabilities)
+            labels += QString::number(e.type) + QLatin1Char('=') + e.label + QLatin1Char(';');
+        EXPECT_EQ(labels, QString::fromUtf8(row.labels)) << row.payload;
+        EXPECT_EQ(reply->progress.has_value(), row.progress) << row.payload;
+    }
+}
+
+TEST(RemoteControlPanel, GroupsAndTheSecondRow)
+{
+    // 1280 x 720: f = 144, g = 9 * (576 / 10) = 513; u = 1250 / 31 = 40.
+    const remote::PanelGeometry g = remote::PanelLayout(1280, 720, 4);
+    const struct { QRect actual, expected; } rows[] = {
+        {g.type, QRect(QPoint(10, 10), QPoint(1259, 287))},
+        {g.video, QRect(QPoint(10, 298), QPoint(1259, 512))},
+        {g.layout, QRect(QPoint(10, 523), QPoint(1259, 575))},
+        {g.mode, QRect(QPoint(10, 586), QPoint(1259, 709))},
+        {g.videoCheck, QRect(30, 290, 100, 30)},
+        {g.modes[4], QRect(13 * 40, g.modes[0].top(), 80, g.modes[0].height())},
+        {g.second[3], QRect(10 * 40, g.second[0].top(), 80, g.second[0].height())},
+        {g.time, QRect(13 * 40, g.second[0].top(), 120, g.time.height())},
+    };
+    for (const auto& r : rows)
+        EXPECT_EQ(r.actual, r.expected);
+    // Six buttons in the second row push the time text and the bar right.
+    const remote::PanelGeometry six = remote::PanelLayout(1280, 720, 6);
+    ASSERT_EQ(six.second.size(), 6u);
+    EXPECT_EQ(six.time.left(), 19 * 40);
+    EXPECT_EQ(six.bar.left(), 22 * 40);
+    EXPECT_GE(six.bar.width(), 0);
+    // A window too small for its groups gives empty rectangles, never negative ones.
+    const remote::PanelGeometry tiny = remote::PanelLayout(20, 20, 6);
+    for (const QRect& r : {tiny.type, tiny.video, tiny.layout, tiny.mode, tiny.bar, tiny.name, tiny.volume})
+        EXPECT_GE(r.width(), 0);
 }
 
 }  // namespace

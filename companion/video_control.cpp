@@ -1,0 +1,418 @@
+#include "companion/video_control.h"
+
+#include "companion/hub_records.h"
+#include "platform/app_identity.h"
+#include "platform/home.h"
+#include "platform/messages.h"
+#include "transport/records.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSlider>
+
+#include <iterator>
+#include <memory>
+
+namespace tollivar {
+
+namespace {
+
+struct FixedLabel {
+    int control;
+    const char* text;
+};
+// The play buttons at opening, the same in both languages.
+constexpr FixedLabel kFixedLabels[] = {
+    {CVideoControl::kTypeLoop, "类别循环"},  {CVideoControl::kSingleLoop, "单曲循环"},
+    {CVideoControl::kSinglePlay, "单曲播放"}, {CVideoControl::kTypeRandom, "类别随机"},
+    {CVideoControl::kAllRandom, "全部随机"}, {CVideoControl::kPlay, "播放"},
+    {CVideoControl::kPause, "暂停"},         {CVideoControl::kPrevious, "上一首"},
+    {CVideoControl::kNext, "下一首"},        {CVideoControl::kPowerOn, "开机"},
+    {CVideoControl::kPowerOff, "关机"},
+};
+
+// Rows of the dynamic grids: ten buttons a row, u = width / 32.
+constexpr int kPerRow = 10;
+constexpr int kColumnDivisor = 32;
+constexpr int kTypeRowDivisor = 24;
+constexpr int kVideoRowDivisor = 15;
+constexpr int kLayoutRowDivisor = 4;
+
+}  // namespace
+
+int CVideoControl::ControlOfCapability(int type)
+{
+    // The capability reply's types and the buttons they name.
+    static constexpr struct {
+        int type;
+        int control;
+    } kTable[] = {
+        {2, kSingleLoop}, {3, kPause},       {4, kPlay},        {5, kSinglePlay},
+        {6, kPowerOn},    {7, kPowerOff},    {8, kTypeLoop},    {9, kTypeRandom},
+        {10, kAllRandom}, {11, kPrevious},   {12, kNext},
+    };
+    for (const auto& row : kTable)
+        if (row.type == type)
+            return row.control;
+    return 0;
+}
+
+CVideoControl::CVideoControl(const QString& folder, uint16_t pageIndex, const QString& ip, uint16_t port,
+                             unsigned language, int tickMs, QWidget* parent)
+    : QWidget(parent), platform::MessageWindow(static_cast<QWidget*>(this)), language_(language),
+      folder_(folder), pageIndex_(pageIndex), ip_(ip), port_(port), tickMs_(tickMs)
+{
+    setObjectName(QStringLiteral("132"));
+    auto text = [this](const char* english, const char* chinese) {
+        return platform::pickText(language_, english, chinese);
+    };
+    typeGroup_ = new QGroupBox(text("Folder", "切换类别"), this);
+    typeGroup_->setObjectName(QStringLiteral("2101"));
+    videoGroup_ = new QGroupBox(this);
+    videoGroup_->setObjectName(QStringLiteral("2117"));
+    layoutGroup_ = new QGroupBox(text("Layout", "切换布局"), this);
+    layoutGroup_->setObjectName(QStringLiteral("2102"));
+    modeGroup_ = new QGroupBox(text("Mode", "播放模式"), this);
+    modeGroup_->setObjectName(QStringLiteral("2103"));
+    videoCheck_ = new QCheckBox(text("Video", "切换视频"), this);
+    videoCheck_->setObjectName(QStringLiteral("2119"));
+    QObject::connect(videoCheck_, &QCheckBox::toggled, this, [this](bool on) {
+        if (!on)
+            for (QPushButton* b : videoButtons_)
+                b->hide();
+    });
+    for (const FixedLabel& l : kFixedLabels) {
+        QPushButton* b = MakeButton(QString::fromUtf8(l.text), l.control, modeGroup_);
+        const int control = l.control;
+        QObject::connect(b, &QPushButton::clicked, this, [this, control] { OnControlButton(control); });
+        controls_[l.control] = b;
+    }
+    // Shown once the player has named them (capability reply).
+    controls_[kPowerOn]->hide();
+    controls_[kPowerOff]->hide();
+
+    volume_ = new QSlider(Qt::Horizontal, modeGroup_);
+    volume_->setObjectName(QStringLiteral("2111"));
+    volume_->setRange(0, 100);
+    volume_->setTickInterval(1);
+    QObject::connect(volume_, &QSlider::valueChanged, this, [this] { volumeChanged_ = true; });
+    volumeLabel_ = new QLabel(text("Volume", "音量"), modeGroup_);
+    volumeLabel_->setObjectName(QStringLiteral("2112"));
+    time_ = new QLabel(QStringLiteral("00:00/00:00"), modeGroup_);
+    time_->setObjectName(QStringLiteral("2116"));
+    bar_ = new QProgressBar(modeGroup_);
+    bar_->setObjectName(QStringLiteral("2115"));
+    bar_->setRange(0, 100);
+    bar_->setValue(0);
+    bar_->setTextVisible(false);
+    name_ = new QLabel(modeGroup_);
+    name_->setObjectName(QStringLiteral("2118"));
+    name_->setAlignment(Qt::AlignCenter);
+    for (int j = 0; j < remote::kMaxVideoButtons; ++j) {
+        videoButtons_[std::size_t(j)] = MakeButton(QString(), 5100 + j, videoGroup_);
+        videoButtons_[std::size_t(j)]->hide();
+        QObject::connect(videoButtons_[std::size_t(j)], &QPushButton::clicked, this, [this, j] { OnVideoButton(j); });
+    }
+
+    using platform::LPARAM;
+    using platform::WPARAM;
+    onMessage(platform::WM_VIDEO_LIST_REPLY, [this](WPARAM w, LPARAM l) -> platform::LRESULT {
+        std::unique_ptr<PlayerCatalog> catalog(reinterpret_cast<PlayerCatalog*>(l));
+        if (w == 0 && catalog)
+            OnCatalogue(*catalog);
+        return 0;
+    });
+    onMessage(platform::WM_TRACKBAR_VALUES_REPLY, [this](WPARAM w, LPARAM l) -> platform::LRESULT {
+        std::unique_ptr<ReplyStatusRecord> record(reinterpret_cast<ReplyStatusRecord*>(l));
+        // The catalogue reply's parameter at 8 is the player's volume; it
+        // is shown, not sent back.
+        if (w == 1 && record) {
+            const QSignalBlocker quiet(volume_);
+            volume_->setValue(record->param);
+        }
+        return 0;
+    });
+    onMessage(platform::WM_VIDEO_UPLOAD_REPLY, [this](WPARAM, LPARAM l) -> platform::LRESULT {
+        if (l)
+            OnLayoutList(*reinterpret_cast<const QString*>(l));
+        return 0;
+    });
+    onMessage(platform::WM_VIDEO_CONTROL_REPLY, [this](WPARAM w, LPARAM l) -> platform::LRESULT {
+        if (w == remote::kCmdProgress && l)
+            OnControlReply(*reinterpret_cast<const QByteArray*>(l));
+        return 0;
+    });
+}
+
+CVideoControl::~CVideoControl()
+{
+    Close();
+}
+
+QPushButton* CVideoControl::MakeButton(const QString& label, int id, QWidget* parent)
+{
+    auto* b = new QPushButton(label, parent);
+    b->setObjectName(QString::number(id));
+    b->setAutoDefault(false);
+    return b;
+}
+
+QPushButton* CVideoControl::button(int control) const
+{
+    const auto it = controls_.find(control);
+    return it != controls_.end() ? it->second : nullptr;
+}
+
+QString CVideoControl::label(int control) const
+{
+    const QPushButton* b = button(control);
+    return b ? b->text() : QString();
+}
+
+QString CVideoControl::timeText() const { return time_->text(); }
+QString CVideoControl::nameText() const { return name_->text(); }
+int CVideoControl::progress() const { return bar_->value(); }
+
+void CVideoControl::OnInitDialog()
+{
+    step_ = kWantCatalogue;
+    ticks_ = 0;
+    SendCatalogueRequest();
+    platform::MessageWindow::setTimer(kTimer, tickMs_);
+}
+
+void CVideoControl::Close()
+{
+    platform::MessageWindow::killTimer(kTimer);
+}
+
+// ------------------------------------------------------------------ sending
+
+void CVideoControl::SendPacket(uint8_t command, uint16_t param, const QByteArray& payload)
+{
+    auto request = std::make_unique<SendRequest>();
+    // The page index travels with the link, so the replies find this page.
+    request->AddTarget(ip_, port_, pageIndex_);
+    proto::PlayerPacketHeader h;
+    h.command = command;
+    h.param = param;
+    if (request->targets.empty() || !request->SetPacket(h, payload))
+        return;
+    SendToMainWindow(request.release());
+}
+
+void CVideoControl::SendCatalogueRequest()
+{
+    SendPacket(proto::CMD_VIDEO_LIST, 0, QByteArray());
+}
+
+void CVideoControl::SendLayoutRequest()
+{
+    SendPacket(proto::CMD_LAYOUT, 0, QByteArray());
+}
+
+void CVideoControl::SendControl(int cmdId, const QString& value)
+{
+    if (!platform::findWindow(platform::appTitle()))
+        return;
+    const QByteArray document = remote::WriteVideoControlDocument(folder_, cmdId, value);
+    // A document that cannot be written or would not fit is not sent.
+    if (remote::VideoControlPacket(cmdId, document).isEmpty())
+        return;
+    SendPacket(proto::CMD_VIDEO_CONTROL, uint16_t(cmdId), document);
+}
+
+void CVideoControl::EnterStep(Step step)
+{
+    step_ = step;
+    // Each step waits its own eleven ticks before asking again.
+    ticks_ = 0;
+}
+
+void CVideoControl::onTimer(unsigned id)
+{
+    if (id != kTimer)
+        return;
+    if (volumeChanged_) {
+        SendControl(remote::kCmdSound, QString::asprintf("%d", volume_->value()));
+        volumeChanged_ = false;
+    }
+    if (step_ == kPolling) {
+        SendControl(remote::kCmdProgress, QString());
+        return;
+    }
+    // A player that has not answered is asked again for the current step.
+    if (++ticks_ % kResendTicks != 0)
+        return;
+    switch (step_) {
+    case kWantCatalogue: SendCatalogueRequest(); break;
+    case kWantLayouts: SendLayoutRequest(); break;
+    case kWantCapabilities: SendControl(remote::kCmdCapabilities, QString()); break;
+    case kPolling: break;
+    }
+}
+
+// ---------------------------------------------------------------- receiving
+
+void CVideoControl::OnCatalogue(const PlayerCatalog& catalog)
+{
+    types_ = remote::TypesFromCatalog(catalog);
+    EnterStep(kWantLayouts);
+    SendLayoutRequest();
+}
+
+void CVideoControl::OnLayoutList(const QString& text)
+{
+    layouts_ = remote::SplitLayoutList(text);
+    RebuildButtons();
+    EnterStep(kWantCapabilities);
+    SendControl(remote::kCmdCapabilities, QString());
+}
+
+void CVideoControl::OnControlReply(const QByteArray& payload)
+{
+    const auto reply = remote::ReadControlReply(payload);
+    if (!reply)
+        return;
+    if (reply->cmdId == remote::kCmdCapabilities) {
+        controls_[kPowerOn]->hide();
+        controls_[kPowerOff]->hide();
+        for (const remote::CapabilityEntry& entry : reply->capabilities) {
+            const int control = ControlOfCapability(entry.type);
+            if (!control)
+                continue;
+            controls_[control]->setText(entry.label);
+            if (control == kPowerOn || control == kPowerOff)
+                controls_[control]->show();
+        }
+        // A reply without a list starts the polling all the same.
+        EnterStep(kPolling);
+    } else if (reply->cmdId == remote::kCmdProgress && reply->progress) {
+        bar_->setValue(reply->progress->percent);
+        time_->setText(reply->progress->timeText);
+        if (reply->progress->hasName)
+            name_->setText(reply->progress->nameText);
+    }
+}
+
+// ------------------------------------------------------------------ buttons
+
+void CVideoControl::RebuildButtons()
+{
+    // A list that comes again (a retried request) replaces the buttons.
+    qDeleteAll(typeButtons_);
+    typeButtons_.clear();
+    qDeleteAll(layoutButtons_);
+    layoutButtons_.clear();
+    selectedType_ = kNoType;
+    for (QPushButton* b : videoButtons_)
+        b->hide();
+    for (int i = 0; i < int(types_.size()) && i < remote::kMaxTypeButtons; ++i) {
+        QPushButton* b = MakeButton(types_[std::size_t(i)].name, 5000 + i, typeGroup_);
+        QObject::connect(b, &QPushButton::clicked, this, [this, i] { OnTypeButton(i); });
+        b->show();
+        typeButtons_.push_back(b);
+    }
+    for (int i = 0; i < layouts_.size() && i < remote::kMaxLayoutButtons; ++i) {
+        QPushButton* b = MakeButton(layouts_[i] + QStringLiteral(".GFD"), 5200 + i, layoutGroup_);
+        QObject::connect(b, &QPushButton::clicked, this, [this, i] { OnLayoutButton(i); });
+        b->show();
+        layoutButtons_.push_back(b);
+    }
+    LayoutControls();
+}
+
+void CVideoControl::OnControlButton(int control)
+{
+    // Every play button, play and pause included, sends its current label.
+    if (QPushButton* b = button(control))
+        SendControl(remote::kCmdPlayMode, b->text());
+}
+
+void CVideoControl::OnTypeButton(int i)
+{
+    if (i < 0 || i >= int(types_.size()))
+        return;
+    const remote::PlayTypeEntry& type = types_[std::size_t(i)];
+    if (!videoCheck_->isChecked()) {
+        SendControl(remote::kCmdType, type.name);
+        return;
+    }
+    selectedType_ = i;
+    const QRect group = videoGroup_->contentsRect();
+    for (int j = 0; j < remote::kMaxVideoButtons; ++j) {
+        QPushButton* b = videoButtons_[std::size_t(j)];
+        if (j < type.videos.size()) {
+            b->setText(type.videos[j]);
+            b->setGeometry(remote::GridCell(group, j, kPerRow, kColumnDivisor, kVideoRowDivisor));
+            b->show();
+        } else {
+            b->hide();
+        }
+    }
+}
+
+void CVideoControl::OnVideoButton(int j)
+{
+    if (selectedType_ == kNoType || selectedType_ >= int(types_.size()))
+        return;
+    const remote::PlayTypeEntry& type = types_[std::size_t(selectedType_)];
+    if (j < 0 || j >= type.videos.size())
+        return;
+    SendControl(remote::kCmdPlayName, type.name + QLatin1Char(':') + type.videos[j]);
+}
+
+void CVideoControl::OnLayoutButton(int i)
+{
+    if (i >= 0 && i < layouts_.size())
+        SendControl(remote::kCmdLayout, layouts_[i]);
+}
+
+// ------------------------------------------------------------------- layout
+
+void CVideoControl::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    LayoutControls();
+}
+
+void CVideoControl::LayoutControls()
+{
+    static constexpr int kSecondRow[] = {kPlay, kPause, kPrevious, kNext, kPowerOn, kPowerOff};
+    static constexpr int kFirstRow[] = {kTypeLoop, kSingleLoop, kSinglePlay, kTypeRandom, kAllRandom};
+    const remote::PanelGeometry g = remote::PanelLayout(width(), height(), int(std::size(kSecondRow)));
+    typeGroup_->setGeometry(g.type);
+    videoGroup_->setGeometry(g.video);
+    layoutGroup_->setGeometry(g.layout);
+    modeGroup_->setGeometry(g.mode);
+    videoCheck_->setGeometry(g.videoCheck);
+    videoCheck_->raise();
+
+    // The grids lie inside each group's frame, below its title.
+    const QRect typeRect = typeGroup_->contentsRect();
+    for (std::size_t i = 0; i < typeButtons_.size(); ++i)
+        typeButtons_[i]->setGeometry(remote::GridCell(typeRect, int(i), kPerRow, kColumnDivisor, kTypeRowDivisor));
+    const QRect layoutRect = layoutGroup_->contentsRect();
+    for (std::size_t i = 0; i < layoutButtons_.size(); ++i)
+        layoutButtons_[i]->setGeometry(
+            remote::GridCell(layoutRect, int(i), kPerRow, kColumnDivisor, kLayoutRowDivisor));
+    const QRect videoRect = videoGroup_->contentsRect();
+    for (int j = 0; j < remote::kMaxVideoButtons; ++j)
+        videoButtons_[std::size_t(j)]->setGeometry(
+            remote::GridCell(videoRect, j, kPerRow, kColumnDivisor, kVideoRowDivisor));
+
+    for (std::size_t i = 0; i < std::size(kFirstRow); ++i)
+        controls_[kFirstRow[i]]->setGeometry(g.modes[i]);
+    for (std::size_t i = 0; i < std::size(kSecondRow); ++i)
+        controls_[kSecondRow[i]]->setGeometry(g.second[i]);
+    volume_->setGeometry(g.volume);
+    volumeLabel_->setGeometry(g.volumeLabel);
+    time_->setGeometry(g.time);
+    bar_->setGeometry(g.bar);
+    name_->setGeometry(g.name);
+}
+
+}  // namespace tollivar
