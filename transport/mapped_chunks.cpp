@@ -14,8 +14,8 @@ namespace upload {
 
 namespace {
 
-// One chunk's mapping, undone when its last holder lets go (the page, or
-// the link thread once the chunk is written).
+// One window's mapping, undone when its last holder lets go (the reader, or
+// the link thread once the window's last chunk is written).
 struct Mapping {
     void* address = nullptr;
     std::size_t length = 0;
@@ -53,6 +53,33 @@ void MappedChunks::Close()
     if (fd_ >= 0)
         ::close(fd_);
     fd_ = -1;
+    window_.reset();
+    windowBase_ = nullptr;
+    windowStart_ = windowEnd_ = 0;
+}
+
+bool MappedChunks::MapWindow()
+{
+    window_.reset();
+    windowBase_ = nullptr;
+    // Windows start at multiples of 8,192,000 bytes, which pages of 4 and
+    // 64 KiB divide; anything else is read instead of mapped.
+    const long page = ::sysconf(_SC_PAGESIZE);
+    if (page <= 0 || sent_ % uint64_t(page) != 0)
+        return false;
+    const uint64_t length = std::min<uint64_t>(uint64_t(windowChunks_) * kChunk, size_ - sent_);
+    void* address = ::mmap(nullptr, std::size_t(length), PROT_READ, MAP_SHARED, fd_, off_t(sent_));
+    if (address == MAP_FAILED)
+        return false;
+    ::madvise(address, std::size_t(length), MADV_SEQUENTIAL);
+    auto mapping = std::make_shared<Mapping>();
+    mapping->address = address;
+    mapping->length = std::size_t(length);
+    windowBase_ = static_cast<const char*>(address);
+    windowStart_ = sent_;
+    windowEnd_ = sent_ + length;
+    window_ = std::move(mapping);
+    return true;
 }
 
 bool MappedChunks::ReadChunk(QByteArray& chunk, uint64_t length)
@@ -84,20 +111,12 @@ bool MappedChunks::Next(QByteArray& chunk, std::shared_ptr<const void>& owner, b
         return false;
     }
     if (length > 0) {
-        // Chunks start at multiples of 8,192,000 bytes, which pages of 4 and
-        // 64 KiB divide; anything else is read instead of mapped.
-        const long page = ::sysconf(_SC_PAGESIZE);
-        void* address = page > 0 && sent_ % uint64_t(page) == 0
-                            ? ::mmap(nullptr, std::size_t(length), PROT_READ, MAP_SHARED, fd_, off_t(sent_))
-                            : MAP_FAILED;
-        if (address != MAP_FAILED) {
-            auto mapping = std::make_shared<Mapping>();
-            mapping->address = address;
-            mapping->length = std::size_t(length);
+        const bool inWindow = window_ && sent_ >= windowStart_ && sent_ + length <= windowEnd_;
+        if (inWindow || MapWindow()) {
             // Only the kernel reads these bytes (the link's send): a file cut
             // short meanwhile fails that write instead of raising SIGBUS here.
-            chunk = QByteArray::fromRawData(static_cast<const char*>(address), qsizetype(length));
-            owner = std::move(mapping);
+            chunk = QByteArray::fromRawData(windowBase_ + (sent_ - windowStart_), qsizetype(length));
+            owner = window_;
         } else if (!ReadChunk(chunk, length)) {
             chunk = QByteArray();
             Close();

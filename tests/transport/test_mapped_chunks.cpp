@@ -69,44 +69,52 @@ TEST(MappedChunks, SameChunksAsTheReaderInOrder)
         {"two chunks and a tail", 2 * kChunk + 5, {kChunk, kChunk, 5}},
     };
     QTemporaryDir dir;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const QByteArray bytes = randomBytes(std::size_t(c.size), quint32(c.size));
-        const QString path = writeFile(dir, bytes);
+    // Windows of one and two chunks cross their ends within these files.
+    for (const int window : {1, 2, upload::MappedChunks::kWindowChunks}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.name);
+            SCOPED_TRACE(window);
+            const QByteArray bytes = randomBytes(std::size_t(c.size), quint32(c.size));
+            const QString path = writeFile(dir, bytes);
 
-        upload::MappedChunks mapped;
-        ASSERT_TRUE(mapped.Open(path));
-        EXPECT_EQ(mapped.Size(), uint64_t(c.size));
-        bool failed = true;
-        const std::vector<Chunk> got = allChunks(mapped, &failed);
-        EXPECT_FALSE(failed);
-        EXPECT_FALSE(mapped.IsOpen());  // closed after the last chunk
+            upload::MappedChunks mapped(window);
+            ASSERT_TRUE(mapped.Open(path));
+            EXPECT_EQ(mapped.Size(), uint64_t(c.size));
+            bool failed = true;
+            const std::vector<Chunk> got = allChunks(mapped, &failed);
+            EXPECT_FALSE(failed);
+            EXPECT_FALSE(mapped.IsOpen());  // closed after the last chunk
 
-        upload::ChunkReader reader;
-        ASSERT_TRUE(reader.Open(path));
-        ASSERT_EQ(got.size(), c.chunks.size());
-        qsizetype offset = 0;
-        for (std::size_t i = 0; i < got.size(); ++i) {
-            QByteArray expected;
-            bool expectedLast = false;
-            ASSERT_TRUE(reader.Next(expected, expectedLast));
-            EXPECT_EQ(got[i].bytes.size(), c.chunks[i]) << i;
-            EXPECT_TRUE(got[i].bytes == expected) << i;
-            EXPECT_TRUE(got[i].bytes == bytes.mid(offset, c.chunks[i])) << i;
-            EXPECT_EQ(got[i].last, expectedLast) << i;
-            EXPECT_EQ(got[i].sent, reader.Sent()) << i;
-            EXPECT_EQ(got[i].percent, reader.Percent()) << i;
-            // Mapped, not copied: every chunk with bytes comes with its owner.
-            EXPECT_EQ(got[i].owner != nullptr, !got[i].bytes.isEmpty()) << i;
-            offset += c.chunks[i];
+            upload::ChunkReader reader;
+            ASSERT_TRUE(reader.Open(path));
+            ASSERT_EQ(got.size(), c.chunks.size());
+            qsizetype offset = 0;
+            for (std::size_t i = 0; i < got.size(); ++i) {
+                QByteArray expected;
+                bool expectedLast = false;
+                ASSERT_TRUE(reader.Next(expected, expectedLast));
+                EXPECT_EQ(got[i].bytes.size(), c.chunks[i]) << i;
+                EXPECT_TRUE(got[i].bytes == expected) << i;
+                EXPECT_TRUE(got[i].bytes == bytes.mid(offset, c.chunks[i])) << i;
+                EXPECT_EQ(got[i].last, expectedLast) << i;
+                EXPECT_EQ(got[i].sent, reader.Sent()) << i;
+                EXPECT_EQ(got[i].percent, reader.Percent()) << i;
+                // Mapped, not copied: every chunk with bytes comes with its owner.
+                EXPECT_EQ(got[i].owner != nullptr, !got[i].bytes.isEmpty()) << i;
+                // Chunks of one window share its mapping; the next window is another.
+                if (i > 0 && got[i].owner && got[i - 1].owner) {
+                    EXPECT_EQ(got[i].owner == got[i - 1].owner, i % std::size_t(window) != 0) << i;
+                }
+                offset += c.chunks[i];
+            }
+            EXPECT_EQ(offset, c.size);
+            bool afterLast = false;
+            QByteArray none;
+            std::shared_ptr<const void> noOwner;
+            EXPECT_FALSE(mapped.Next(none, noOwner, afterLast));
+            EXPECT_TRUE(none.isEmpty());
+            EXPECT_TRUE(afterLast);
         }
-        EXPECT_EQ(offset, c.size);
-        bool afterLast = false;
-        QByteArray none;
-        std::shared_ptr<const void> noOwner;
-        EXPECT_FALSE(mapped.Next(none, noOwner, afterLast));
-        EXPECT_TRUE(none.isEmpty());
-        EXPECT_TRUE(afterLast);
     }
 }
 
