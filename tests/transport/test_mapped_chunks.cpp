@@ -4,6 +4,7 @@
 #include "transport/mapped_chunks.h"
 
 #include "tests/support/test_support.h"
+#include "transport/records.h"
 #include "transport/upload_chunks.h"
 
 #include <QFile>
@@ -199,6 +200,31 @@ TEST(MappedChunks, FileThatGrowsIsSentAtItsSizeWhenOpened)
     EXPECT_TRUE(got[0].last);
     EXPECT_TRUE(got[0].bytes == bytes);
     EXPECT_EQ(got[0].percent, 100);
+}
+
+// A request whose payload travels as a shared body puts the same bytes on
+// the wire as one built whole; a payload too large is refused as it is there.
+TEST(MappedChunks, RequestWithBodyMatchesThePacketBuiltWhole)
+{
+    proto::PlayerPacketHeader h;
+    h.command = proto::CMD_VIDEO_UPLOAD;
+    h.subCode = 1;
+    h.param = 3;
+    h.arg = 1;
+    const struct { qsizetype size; bool taken; } cases[] = {
+        {0, true}, {1, true}, {kChunk, true}, {qsizetype(proto::kMaxPayload), true},
+        {qsizetype(proto::kMaxPayload) + 1, false},
+    };
+    for (const auto& c : cases) {
+        const QByteArray payload(c.size, 'p');
+        SendRequest whole, split;
+        EXPECT_EQ(whole.SetPacket(h, payload), c.taken) << c.size;
+        auto owner = std::make_shared<int>(0);
+        EXPECT_EQ(split.SetPacketWithBody(h, payload, owner), c.taken) << c.size;
+        EXPECT_EQ(split.length(), whole.length()) << c.size;
+        EXPECT_TRUE(split.data + split.body == whole.data) << c.size;
+        EXPECT_EQ(split.bodyOwner == owner, c.taken) << c.size;
+    }
 }
 
 }  // namespace
