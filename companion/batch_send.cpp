@@ -159,7 +159,8 @@ void CBatchSend::ShowStatuses()
 
 // ------------------------------------------------------------ requests
 
-void CBatchSend::Send(uint8_t command, uint8_t subCode, uint16_t param, uint16_t arg, const QByteArray& payload)
+void CBatchSend::Send(uint8_t command, uint8_t subCode, uint16_t param, uint16_t arg, const QByteArray& payload,
+                      std::shared_ptr<const void> bodyOwner)
 {
     BatchDevice* device = Current();
     if (!device)
@@ -171,7 +172,8 @@ void CBatchSend::Send(uint8_t command, uint8_t subCode, uint16_t param, uint16_t
     header.arg = arg;
     auto request = std::make_unique<SendRequest>();
     request->AddTarget(device->ip, device->portText.toUShort());
-    if (!request->SetPacket(header, payload))
+    if (!(bodyOwner ? request->SetPacketWithBody(header, payload, std::move(bodyOwner))
+                    : request->SetPacket(header, payload)))
         return;
     SendToMainWindow(request.release());
 }
@@ -327,17 +329,19 @@ void CBatchSend::SendChunk()
         return;
     const videoset::BatchFile& file = device->files[device->filesSent];
     QByteArray chunk;
-    bool last = false;
-    if (!reader_.Next(chunk, last)) {
-        // The file went away or cannot be read: it is passed over with a
-        // word in the status line rather than sent cut short.
+    std::shared_ptr<const void> owner;
+    bool last = true;
+    if (!reader_.Next(chunk, owner, last)) {
+        // The file went away, cannot be read or was cut short: it is passed
+        // over with a word in the status line rather than sent cut short.
         status_->setText(Text("Cannot read:", "无法读取：") + file.path);
         ++device->filesSent;
         ShowStatuses();
         StartFile();
         return;
     }
-    Send(proto::CMD_VIDEO_UPLOAD, last ? 2 : 1, upload::ChunkOrdinal(reader_.Sent()), file.act, chunk);
+    Send(proto::CMD_VIDEO_UPLOAD, last ? 2 : 1, upload::ChunkOrdinal(reader_.Sent()), file.act, chunk,
+         std::move(owner));
     progress_->SetPos(uint64_t(reader_.Percent()));
     phase_ = last ? 2 : 1;
     if (last) {

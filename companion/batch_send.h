@@ -21,7 +21,7 @@
 #include "companion/video_set_model.h"
 #include "platform/window.h"
 #include "transport/records.h"
-#include "transport/upload_chunks.h"
+#include "transport/mapped_chunks.h"
 
 #include <QString>
 #include <QWidget>
@@ -90,7 +90,10 @@ private:
     platform::LRESULT OnUploadReply(platform::WPARAM wParam, platform::LPARAM lParam);
     platform::LRESULT OnDocumentTaken();
     platform::LRESULT OnLinkClosed();
-    void Send(uint8_t command, uint8_t subCode, uint16_t param, uint16_t arg, const QByteArray& payload = {});
+    // `bodyOwner` set: the payload is a mapped chunk, shared with the link
+    // rather than copied into the packet.
+    void Send(uint8_t command, uint8_t subCode, uint16_t param, uint16_t arg, const QByteArray& payload = {},
+              std::shared_ptr<const void> bodyOwner = nullptr);
     void CloseLinks();
     void QueryCatalogue(uint16_t argument);
     void StartFile();
@@ -110,7 +113,9 @@ private:
     std::size_t current_ = 0;
     int phase_ = 0;  // 0 announced, 1 chunks, 2 last chunk sent
     uint16_t askedCatalogue_ = 0;
-    upload::ChunkReader reader_;
+    // Each chunk goes from the page cache to the socket without a copy in
+    // between; the next one is fetched from the disk meanwhile.
+    upload::MappedChunks reader_;
     PlayerCatalog catalogues_[2];
     bool stopped_ = true;
     bool closedDuringClose_ = false;

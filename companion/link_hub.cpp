@@ -115,7 +115,7 @@ void CLinkHub::SendToPlayers(const SendRequest& request)
         }
         // The link queues the packet: a second request before the first has
         // been written waits its turn instead of overwriting it.
-        links_[std::size_t(index)]->Send(request.data);
+        links_[std::size_t(index)]->Send(request.data, request.body, request.bodyOwner);
     }
 }
 

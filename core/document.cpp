@@ -108,7 +108,7 @@ void CvelunaDoc::SendToPlayers(const SendRequest& request)
         }
         // A packet the link refuses (its queue full, the link gone meanwhile)
         // would be lost without a word: it fails as a connection does.
-        if (request.length() > 0 && !slots_[std::size_t(index)]->Send(request.data))
+        if (request.length() > 0 && !slots_[std::size_t(index)]->Send(request.data, request.body, request.bodyOwner))
             reportLinkFailure();
     }
 }

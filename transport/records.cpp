@@ -24,6 +24,8 @@ void SendRequest::AddTarget(const QString& ip, uint16_t port, uint16_t tag)
 
 bool SendRequest::SetPacket(const proto::PlayerPacketHeader& header, const QByteArray& payload)
 {
+    body = QByteArray();
+    bodyOwner.reset();
     if (std::size_t(payload.size()) > proto::kMaxPayload) {
         data.clear();
         return false;
@@ -34,6 +36,8 @@ bool SendRequest::SetPacket(const proto::PlayerPacketHeader& header, const QByte
 
 bool SendRequest::SetPacketInPlace(const proto::PlayerPacketHeader& header, QByteArray&& packet)
 {
+    body = QByteArray();
+    bodyOwner.reset();
     const std::size_t size = std::size_t(packet.size());
     if (size < proto::kHeaderSize || size - proto::kHeaderSize > proto::kMaxPayload) {
         data.clear();
@@ -44,6 +48,24 @@ bool SendRequest::SetPacketInPlace(const proto::PlayerPacketHeader& header, QByt
     data = std::move(packet);
     packet = QByteArray();
     h.pack(reinterpret_cast<uint8_t*>(data.data()));
+    return true;
+}
+
+bool SendRequest::SetPacketWithBody(const proto::PlayerPacketHeader& header, const QByteArray& payload,
+                                    std::shared_ptr<const void> owner)
+{
+    body = QByteArray();
+    bodyOwner.reset();
+    if (std::size_t(payload.size()) > proto::kMaxPayload) {
+        data.clear();
+        return false;
+    }
+    proto::PlayerPacketHeader h = header;
+    h.payloadLength = uint32_t(payload.size());
+    data = QByteArray(qsizetype(proto::kHeaderSize), Qt::Uninitialized);
+    h.pack(reinterpret_cast<uint8_t*>(data.data()));
+    body = payload;
+    bodyOwner = std::move(owner);
     return true;
 }
 

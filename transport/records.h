@@ -29,8 +29,13 @@ struct SendRequest {
     // them names nobody and must not go to the current player instead.
     uint32_t refusedTargets = 0;
     QByteArray data;                  // header at 0, payload from 16; at most proto::kBufferSize bytes
+    // A payload that follows `data` on the wire without being copied into
+    // it (a mapped file chunk), and what keeps its memory; the link holds
+    // both until the packet is written. Empty for most packets.
+    QByteArray body;
+    std::shared_ptr<const void> bodyOwner;
 
-    uint32_t length() const { return uint32_t(data.size()); }
+    uint32_t length() const { return uint32_t(data.size() + body.size()); }
     // Ignores (and counts in refusedTargets) an empty IP and a port below
     // 1025. `tag` goes into the target's slot field: Tollivar's links report
     // it with every event of the link opened for this target.
@@ -43,6 +48,10 @@ struct SendRequest {
     // and the array is taken over, so a big chunk is never copied again.
     // False, leaving the request empty, when the packet would not fit.
     bool SetPacketInPlace(const proto::PlayerPacketHeader& header, QByteArray&& packet);
+    // The same with the payload as `body` (shared, not copied, with what
+    // keeps its memory): `data` becomes the 16-byte header alone.
+    bool SetPacketWithBody(const proto::PlayerPacketHeader& header, const QByteArray& payload,
+                           std::shared_ptr<const void> owner);
 };
 
 // Finds the main window by the application title and hands it the request

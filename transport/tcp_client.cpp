@@ -9,6 +9,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -44,12 +45,27 @@ bool parseIpv4(const QString& text, in_addr* out)
 // connection must not end the program with SIGPIPE. A peer that keeps the
 // connection open but stops reading would block a plain send for ever: when
 // no byte at all leaves for `stallMs`, the write ends with ETIMEDOUT.
-int writeAll(int fd, const char* data, std::size_t length, int stallMs)
+// The packet is `head` then `body`, written as one stream of bytes (one
+// sendmsg over both: the wire sees them as if they were one array) from
+// `done` on, which counts what has been written. With `stallMs` 0 it
+// returns EAGAIN as soon as the socket takes no more instead of waiting.
+int writeAll(int fd, const QByteArray& head, const QByteArray& body, std::size_t& done, int stallMs)
 {
-    std::size_t done = 0;
+    const std::size_t headLength = std::size_t(head.size());
+    const std::size_t length = headLength + std::size_t(body.size());
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(stallMs);
     while (done < length) {
-        const ssize_t n = ::send(fd, data + done, length - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+        iovec parts[2];
+        int count = 0;
+        if (done < headLength)
+            parts[count++] = {const_cast<char*>(head.constData()) + done, headLength - done};
+        const std::size_t bodyDone = done > headLength ? done - headLength : 0;
+        if (std::size_t(body.size()) > bodyDone)
+            parts[count++] = {const_cast<char*>(body.constData()) + bodyDone, std::size_t(body.size()) - bodyDone};
+        msghdr message{};
+        message.msg_iov = parts;
+        message.msg_iovlen = std::size_t(count);
+        const ssize_t n = ::sendmsg(fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
             done += std::size_t(n);
             deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(stallMs);
@@ -58,6 +74,8 @@ int writeAll(int fd, const char* data, std::size_t length, int stallMs)
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (stallMs == 0)
+                return EAGAIN;
             const auto left =
                 std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0)
@@ -100,7 +118,16 @@ struct CTCPClient::Impl {
     bool failed = false;    // one thread is reporting the loss; the other stays quiet
     QString peer;
     uint16_t port = 0;
-    std::deque<QByteArray> queue;
+    // One packet: its bytes, or a head and a body shared with whoever
+    // handed it over; `owner` keeps the body's memory until it is written.
+    struct Packet {
+        QByteArray head;
+        QByteArray body;
+        std::shared_ptr<const void> owner;
+        std::size_t done = 0;  // bytes already written
+        std::size_t size() const { return std::size_t(head.size()) + std::size_t(body.size()); }
+    };
+    std::deque<Packet> queue;
     std::size_t queuedBytes = 0;
     bool writing = false;
     QByteArray spare;  // a written buffer kept for the next copied packet
@@ -151,12 +178,31 @@ struct CTCPClient::Impl {
     }
 
     // Queues one packet; the sender writes the queue in order.
-    bool enqueue(QByteArray packet)
+    bool enqueue(Packet packet)
     {
-        const std::size_t length = std::size_t(packet.size());
-        std::lock_guard<std::mutex> lock(mutex);
+        const std::size_t length = packet.size();
+        std::unique_lock<std::mutex> lock(mutex);
         if (!running || queuedBytes + length > kMaxQueuedBytes)
             return false;
+        if (queue.empty() && !writing && fd >= 0 && !shutDown) {
+            // Nothing ahead of it: the caller writes what the socket takes
+            // at once, without waiting (a packet that answers a reply then
+            // leaves without waking the sender first). The sender writes the
+            // rest, and meets and reports a failure the same way.
+            writing = true;
+            const int socket = fd;
+            lock.unlock();
+            const int err = writeAll(socket, packet.head, packet.body, packet.done, 0);
+            lock.lock();
+            writing = false;
+            if (err == 0) {
+                lock.unlock();
+                packet = Packet();  // the body's owner goes outside the lock
+                return true;
+            }
+            if (!running)
+                return false;
+        }
         queue.push_back(std::move(packet));
         queuedBytes += length;
         wake.notify_all();
@@ -275,20 +321,23 @@ struct CTCPClient::Impl {
             }
             if (!running)
                 break;
-            QByteArray packet = std::move(queue.front());
+            Packet packet = std::move(queue.front());
             queue.pop_front();
-            queuedBytes -= std::size_t(packet.size());
+            queuedBytes -= packet.size();
             writing = true;
             lock.unlock();
 
-            const int err = writeAll(socket, packet.constData(), std::size_t(packet.size()), sendStallMs.load());
+            const int err = writeAll(socket, packet.head, packet.body, packet.done, sendStallMs.load());
+            // Written (or given up): the body's memory may go now.
+            packet.body = QByteArray();
+            packet.owner.reset();
 
             lock.lock();
             writing = false;
             // Keep the buffer for the next copied packet when nobody else
             // holds it any more: no allocation per chunk in a long transfer.
-            if (packet.isDetached() && packet.capacity() > spare.capacity())
-                spare = std::move(packet);
+            if (packet.head.isDetached() && packet.head.capacity() > spare.capacity())
+                spare = std::move(packet.head);
             if (err != 0) {
                 if (claimFailure(lock, false)) {
                     sendEvent.error = uint16_t(err);
@@ -478,15 +527,20 @@ bool CTCPClient::Send(const uint8_t* data, std::size_t length)
     else
         buffer = QByteArray(qsizetype(length), Qt::Uninitialized);
     std::memcpy(buffer.data(), data, length);
-    return d->enqueue(std::move(buffer));
+    return d->enqueue({std::move(buffer), QByteArray(), nullptr});
 }
 
 bool CTCPClient::Send(const QByteArray& packet)
 {
-    const std::size_t length = std::size_t(packet.size());
+    return Send(packet, QByteArray(), nullptr);
+}
+
+bool CTCPClient::Send(const QByteArray& head, const QByteArray& body, std::shared_ptr<const void> owner)
+{
+    const std::size_t length = std::size_t(head.size()) + std::size_t(body.size());
     if (length == 0 || length > kBufferSize)
         return false;
-    return d->enqueue(packet);
+    return d->enqueue({head, body, std::move(owner)});
 }
 
 bool CTCPClient::IsConnected() const

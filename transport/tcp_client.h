@@ -65,12 +65,18 @@ public:
     void Close();
 
     // Hands one packet to the sender. Packets are queued and written whole,
-    // in order. False when the link is not running or the packet is empty
+    // in order; with nothing queued, the calling thread first writes what
+    // the socket takes at once without waiting, and the sender the rest. False when the link is not running or the packet is empty
     // or larger than the send buffer (10,485,760 bytes), or when the queue
     // already holds kMaxQueuedBytes. The QByteArray form shares the bytes
     // instead of copying them (the caller may go on using its array).
     bool Send(const uint8_t* data, std::size_t length);
     bool Send(const QByteArray& packet);
+    // One packet in two parts, written as if they were one array: `body`
+    // may refer to memory that `owner` keeps (a mapped file chunk), held
+    // until the packet has been written or dropped. The same limits apply
+    // to the two parts together.
+    bool Send(const QByteArray& head, const QByteArray& body, std::shared_ptr<const void> owner);
 
     // A write during which no byte leaves for this long ends the connection
     // with kLinkShortSend (error ETIMEDOUT): the player keeps the connection

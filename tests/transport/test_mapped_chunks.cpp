@@ -1,0 +1,230 @@
+// The mapped chunks of one file: the same chunks, in the same order, as the
+// chunk reader gives, valid for as long as their owner is held, and a file
+// that changed under them refused rather than sent cut short.
+#include "transport/mapped_chunks.h"
+
+#include "tests/support/test_support.h"
+#include "transport/records.h"
+#include "transport/upload_chunks.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+using testsupport::randomBytes;
+
+constexpr qsizetype kChunk = qsizetype(upload::kChunk);
+
+QString writeFile(const QTemporaryDir& dir, const QByteArray& bytes)
+{
+    const QString path = dir.filePath(QStringLiteral("v.mp4"));
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    EXPECT_EQ(f.write(bytes), bytes.size());
+    return path;
+}
+
+struct Chunk {
+    QByteArray bytes;
+    std::shared_ptr<const void> owner;
+    bool last = false;
+    uint64_t sent = 0;
+    int percent = 0;
+};
+
+// Every chunk until the last (at most `limit`), or until Next fails.
+std::vector<Chunk> allChunks(upload::MappedChunks& chunks, bool* failed, int limit = 10)
+{
+    std::vector<Chunk> out;
+    *failed = false;
+    for (int i = 0; i < limit; ++i) {
+        Chunk c;
+        if (!chunks.Next(c.bytes, c.owner, c.last)) {
+            *failed = true;
+            break;
+        }
+        c.sent = chunks.Sent();
+        c.percent = chunks.Percent();
+        out.push_back(std::move(c));
+        if (out.back().last)
+            break;
+    }
+    return out;
+}
+
+TEST(MappedChunks, SameChunksAsTheReaderInOrder)
+{
+    const struct { const char* name; qsizetype size; std::vector<qsizetype> chunks; } cases[] = {
+        {"empty file: one empty last chunk", 0, {0}},
+        {"one byte", 1, {1}},
+        {"one byte short of a chunk", kChunk - 1, {kChunk - 1}},
+        {"exactly one chunk: an empty last one follows", kChunk, {kChunk, 0}},
+        {"one byte over", kChunk + 1, {kChunk, 1}},
+        {"exactly two chunks", 2 * kChunk, {kChunk, kChunk, 0}},
+        {"two chunks and a tail", 2 * kChunk + 5, {kChunk, kChunk, 5}},
+    };
+    QTemporaryDir dir;
+    // Windows of one and two chunks cross their ends within these files.
+    for (const int window : {1, 2, upload::MappedChunks::kWindowChunks}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.name);
+            SCOPED_TRACE(window);
+            const QByteArray bytes = randomBytes(std::size_t(c.size), quint32(c.size));
+            const QString path = writeFile(dir, bytes);
+
+            upload::MappedChunks mapped(window);
+            ASSERT_TRUE(mapped.Open(path));
+            EXPECT_EQ(mapped.Size(), uint64_t(c.size));
+            bool failed = true;
+            const std::vector<Chunk> got = allChunks(mapped, &failed);
+            EXPECT_FALSE(failed);
+            EXPECT_FALSE(mapped.IsOpen());  // closed after the last chunk
+
+            upload::ChunkReader reader;
+            ASSERT_TRUE(reader.Open(path));
+            ASSERT_EQ(got.size(), c.chunks.size());
+            qsizetype offset = 0;
+            for (std::size_t i = 0; i < got.size(); ++i) {
+                QByteArray expected;
+                bool expectedLast = false;
+                ASSERT_TRUE(reader.Next(expected, expectedLast));
+                EXPECT_EQ(got[i].bytes.size(), c.chunks[i]) << i;
+                EXPECT_TRUE(got[i].bytes == expected) << i;
+                EXPECT_TRUE(got[i].bytes == bytes.mid(offset, c.chunks[i])) << i;
+                EXPECT_EQ(got[i].last, expectedLast) << i;
+                EXPECT_EQ(got[i].sent, reader.Sent()) << i;
+                EXPECT_EQ(got[i].percent, reader.Percent()) << i;
+                // Mapped, not copied: every chunk with bytes comes with its owner.
+                EXPECT_EQ(got[i].owner != nullptr, !got[i].bytes.isEmpty()) << i;
+                // Chunks of one window share its mapping; the next window is another.
+                if (i > 0 && got[i].owner && got[i - 1].owner) {
+                    EXPECT_EQ(got[i].owner == got[i - 1].owner, i % std::size_t(window) != 0) << i;
+                }
+                offset += c.chunks[i];
+            }
+            EXPECT_EQ(offset, c.size);
+            bool afterLast = false;
+            QByteArray none;
+            std::shared_ptr<const void> noOwner;
+            EXPECT_FALSE(mapped.Next(none, noOwner, afterLast));
+            EXPECT_TRUE(none.isEmpty());
+            EXPECT_TRUE(afterLast);
+        }
+    }
+}
+
+// The link may still be writing a chunk when the page has moved on, closed
+// the file or gone: the bytes live as long as the owner.
+TEST(MappedChunks, ChunkOutlivesTheReaderWhileItsOwnerIsHeld)
+{
+    QTemporaryDir dir;
+    const QByteArray bytes = randomBytes(std::size_t(kChunk) + 100, 11);
+    const QString path = writeFile(dir, bytes);
+    QByteArray first;
+    std::shared_ptr<const void> owner;
+    std::weak_ptr<const void> watch;
+    {
+        upload::MappedChunks mapped;
+        ASSERT_TRUE(mapped.Open(path));
+        bool last = true;
+        ASSERT_TRUE(mapped.Next(first, owner, last));
+        EXPECT_FALSE(last);
+        watch = owner;
+        mapped.Close();
+    }
+    EXPECT_TRUE(first == bytes.left(kChunk));
+    first = QByteArray();
+    owner.reset();
+    EXPECT_TRUE(watch.expired());
+}
+
+TEST(MappedChunks, FileThatCannotBeReadOrWasCutShortIsRefused)
+{
+    QTemporaryDir dir;
+    upload::MappedChunks mapped;
+    EXPECT_FALSE(mapped.Open(dir.filePath(QStringLiteral("missing.mp4"))));
+    EXPECT_FALSE(mapped.Open(dir.path()));  // a folder is no video
+    EXPECT_FALSE(mapped.IsOpen());
+
+    // Cut short after the first chunk: the second chunk's header would
+    // promise bytes the file no longer has.
+    const struct { const char* name; qsizetype cutTo; } cuts[] = {
+        {"inside the second chunk", kChunk + 10},
+        {"at the first chunk's end", kChunk},
+        {"to nothing", 0},
+    };
+    for (const auto& c : cuts) {
+        SCOPED_TRACE(c.name);
+        const QByteArray bytes = randomBytes(std::size_t(2 * kChunk) + 100, 12);
+        const QString path = writeFile(dir, bytes);
+        ASSERT_TRUE(mapped.Open(path));
+        QByteArray chunk;
+        std::shared_ptr<const void> owner;
+        bool last = true;
+        ASSERT_TRUE(mapped.Next(chunk, owner, last));
+        EXPECT_TRUE(chunk.left(64) == bytes.left(64));
+        chunk = QByteArray();
+        owner.reset();
+        ASSERT_TRUE(QFile::resize(path, c.cutTo));
+        EXPECT_FALSE(mapped.Next(chunk, owner, last));
+        EXPECT_TRUE(chunk.isEmpty());
+        EXPECT_FALSE(owner);
+        EXPECT_TRUE(last);
+        EXPECT_FALSE(mapped.IsOpen());
+    }
+}
+
+// A file that grows after it was opened is sent at the size it had: the
+// chunks stay those of the listing the batch checked.
+TEST(MappedChunks, FileThatGrowsIsSentAtItsSizeWhenOpened)
+{
+    QTemporaryDir dir;
+    const QByteArray bytes = randomBytes(1000, 13);
+    const QString path = writeFile(dir, bytes);
+    upload::MappedChunks mapped;
+    ASSERT_TRUE(mapped.Open(path));
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::Append));
+    f.write(QByteArray(5000, 'x'));
+    f.close();
+    bool failed = true;
+    const std::vector<Chunk> got = allChunks(mapped, &failed);
+    EXPECT_FALSE(failed);
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_TRUE(got[0].last);
+    EXPECT_TRUE(got[0].bytes == bytes);
+    EXPECT_EQ(got[0].percent, 100);
+}
+
+// A request whose payload travels as a shared body puts the same bytes on
+// the wire as one built whole; a payload too large is refused as it is there.
+TEST(MappedChunks, RequestWithBodyMatchesThePacketBuiltWhole)
+{
+    proto::PlayerPacketHeader h;
+    h.command = proto::CMD_VIDEO_UPLOAD;
+    h.subCode = 1;
+    h.param = 3;
+    h.arg = 1;
+    const struct { qsizetype size; bool taken; } cases[] = {
+        {0, true}, {1, true}, {kChunk, true}, {qsizetype(proto::kMaxPayload), true},
+        {qsizetype(proto::kMaxPayload) + 1, false},
+    };
+    for (const auto& c : cases) {
+        const QByteArray payload(c.size, 'p');
+        SendRequest whole, split;
+        EXPECT_EQ(whole.SetPacket(h, payload), c.taken) << c.size;
+        auto owner = std::make_shared<int>(0);
+        EXPECT_EQ(split.SetPacketWithBody(h, payload, owner), c.taken) << c.size;
+        EXPECT_EQ(split.length(), whole.length()) << c.size;
+        EXPECT_TRUE(split.data + split.body == whole.data) << c.size;
+        EXPECT_EQ(split.bodyOwner == owner, c.taken) << c.size;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,146 @@
+#include "transport/mapped_chunks.h"
+
+#include <QFile>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace upload {
+
+namespace {
+
+// One window's mapping, undone when its last holder lets go (the reader, or
+// the link thread once the window's last chunk is written).
+struct Mapping {
+    void* address = nullptr;
+    std::size_t length = 0;
+    ~Mapping() { ::munmap(address, length); }
+};
+
+}  // namespace
+
+MappedChunks::~MappedChunks()
+{
+    Close();
+}
+
+bool MappedChunks::Open(const QString& path)
+{
+    Close();
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    // A regular file only: a pipe or a device has no size to cut chunks from.
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    fd_ = fd;
+    size_ = uint64_t(std::max<off_t>(0, st.st_size));
+    sent_ = 0;
+    return true;
+}
+
+void MappedChunks::Close()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = -1;
+    window_.reset();
+    windowBase_ = nullptr;
+    windowStart_ = windowEnd_ = 0;
+}
+
+bool MappedChunks::MapWindow()
+{
+    window_.reset();
+    windowBase_ = nullptr;
+    // Windows start at multiples of 8,192,000 bytes, which pages of 4 and
+    // 64 KiB divide; anything else is read instead of mapped.
+    const long page = ::sysconf(_SC_PAGESIZE);
+    if (page <= 0 || sent_ % uint64_t(page) != 0)
+        return false;
+    const uint64_t length = std::min<uint64_t>(uint64_t(windowChunks_) * kChunk, size_ - sent_);
+    void* address = ::mmap(nullptr, std::size_t(length), PROT_READ, MAP_SHARED, fd_, off_t(sent_));
+    if (address == MAP_FAILED)
+        return false;
+    ::madvise(address, std::size_t(length), MADV_SEQUENTIAL);
+    auto mapping = std::make_shared<Mapping>();
+    mapping->address = address;
+    mapping->length = std::size_t(length);
+    windowBase_ = static_cast<const char*>(address);
+    windowStart_ = sent_;
+    windowEnd_ = sent_ + length;
+    window_ = std::move(mapping);
+    return true;
+}
+
+bool MappedChunks::ReadChunk(QByteArray& chunk, uint64_t length)
+{
+    chunk = QByteArray(qsizetype(length), Qt::Uninitialized);
+    uint64_t done = 0;
+    while (done < length) {
+        const ssize_t n = ::pread(fd_, chunk.data() + done, std::size_t(length - done), off_t(sent_ + done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += uint64_t(n);
+    }
+    return true;
+}
+
+bool MappedChunks::Next(QByteArray& chunk, std::shared_ptr<const void>& owner, bool& last)
+{
+    chunk = QByteArray();
+    owner.reset();
+    last = true;
+    if (fd_ < 0)
+        return false;
+    const uint64_t length = std::min<uint64_t>(kChunk, size_ - sent_);
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0 || uint64_t(std::max<off_t>(0, st.st_size)) < sent_ + length) {
+        Close();
+        return false;
+    }
+    if (length > 0) {
+        const bool inWindow = window_ && sent_ >= windowStart_ && sent_ + length <= windowEnd_;
+        if (inWindow || MapWindow()) {
+            // Only the kernel reads these bytes (the link's send): a file cut
+            // short meanwhile fails that write instead of raising SIGBUS here.
+            chunk = QByteArray::fromRawData(windowBase_ + (sent_ - windowStart_), qsizetype(length));
+            owner = window_;
+        } else if (!ReadChunk(chunk, length)) {
+            chunk = QByteArray();
+            Close();
+            return false;
+        }
+    }
+    sent_ += length;
+    last = length < kChunk;
+    if (last) {
+        Close();
+    } else {
+        // The next chunk comes from the disk while this one is on the wire.
+        ::posix_fadvise(fd_, off_t(sent_), off_t(kChunk), POSIX_FADV_WILLNEED);
+    }
+    return true;
+}
+
+int MappedChunks::Percent() const
+{
+    if (size_ == 0)
+        return 100;
+    // 128-bit: bytes x 100 must not wrap for any file size.
+    const auto percent = static_cast<unsigned __int128>(sent_) * 100u / size_;
+    return int(std::min<unsigned __int128>(percent, 100));
+}
+
+}  // namespace upload
