@@ -196,14 +196,19 @@ struct CTCPClient::Impl {
             lock.lock();
             writing = false;
             if (err == 0) {
+                wake.notify_all();  // a packet queued meanwhile by another thread may go now
                 lock.unlock();
                 packet = Packet();  // the body's owner goes outside the lock
                 return true;
             }
             if (!running)
                 return false;
+            // Its first bytes are on the wire: whatever another thread
+            // queued meanwhile must follow the rest of it, not cut into it.
+            queue.push_front(std::move(packet));
+        } else {
+            queue.push_back(std::move(packet));
         }
-        queue.push_back(std::move(packet));
         queuedBytes += length;
         wake.notify_all();
         return true;
@@ -309,7 +314,9 @@ struct CTCPClient::Impl {
         std::unique_lock<std::mutex> lock(mutex);
         for (;;) {
             try {
-                wake.wait(lock, [this] { return !running || !queue.empty(); });
+                // Not while a caller writes a packet directly: the bytes of two
+                // packets must never mix on the wire.
+                wake.wait(lock, [this] { return !running || (!queue.empty() && !writing); });
             } catch (...) {
                 if (claimFailure(lock, false)) {
                     lock.unlock();

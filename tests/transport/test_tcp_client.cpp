@@ -514,3 +514,35 @@ TEST_F(TcpClientTest, PacketInTwoPartsArrivesWholeAndLetsItsOwnerGo)
 }
 
 }  // namespace
+
+namespace {
+
+// Two threads sending at once (the UI thread writing directly while another
+// packet waits for the sender): each packet reaches the peer whole, never
+// cut into by the other's bytes.
+TEST_F(TcpClientTest, PacketsSentFromTwoThreadsAtOnceArriveWhole)
+{
+    connectPeer();
+    constexpr int kPerThread = 20;
+    constexpr qsizetype kSize = 1000 * 1000;  // larger than the socket takes at once
+    auto send = [this](char fill) {
+        for (int i = 0; i < kPerThread; ++i)
+            ASSERT_TRUE(link.Send(QByteArray(kSize, fill)));
+    };
+    std::thread a(send, 'a'), b(send, 'b');
+    const QByteArray all = peer->read(std::size_t(2 * kPerThread * kSize), 30000);
+    a.join();
+    b.join();
+    ASSERT_EQ(all.size(), 2 * kPerThread * kSize);
+    int counts[2] = {0, 0};
+    for (qsizetype at = 0; at < all.size(); at += kSize) {
+        const char fill = all[at];
+        ASSERT_TRUE(fill == 'a' || fill == 'b') << at;
+        EXPECT_EQ(all.mid(at, kSize).count(fill), kSize) << "packet at " << at << " mixed";
+        ++counts[fill - 'a'];
+    }
+    EXPECT_EQ(counts[0], kPerThread);
+    EXPECT_EQ(counts[1], kPerThread);
+}
+
+}  // namespace
