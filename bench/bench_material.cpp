@@ -18,6 +18,7 @@
 //
 // usage: bench_material [megabytes] [rounds]   (default 1024, i.e. 1 GiB, 9 rounds)
 
+#include "bench/bench_sockets.h"
 #include "bench/bench_support.h"
 #include "common/digest.h"
 #include "core/document.h"
@@ -36,9 +37,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -70,90 +68,6 @@ bool pumpUntil(const std::function<bool()>& done, qint64 timeoutMs)
     return true;
 }
 
-bool writeBigFile(const QString& path, qint64 bytes)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly))
-        return false;
-    QByteArray block(1 << 20, '\0');
-    for (int i = 0; i < block.size(); ++i)
-        block[i] = char((i * 131 + 7) & 0xFF);
-    for (qint64 left = bytes; left > 0;) {
-        const qint64 n = std::min<qint64>(left, block.size());
-        if (f.write(block.constData(), n) != n)
-            return false;
-        left -= n;
-    }
-    return true;
-}
-
-// Reads the file and writes it to a loopback socket whose other end only
-// reads: in 8,192,000-byte blocks, each read then written, or (`zeroCopy`)
-// with sendfile, which moves the bytes from the page cache into the socket
-// without passing them through the program at all.
-qint64 plainSend(const QString& path, bool zeroCopy = false)
-{
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (listener < 0 || ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listener, 1) != 0 ||
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-        if (listener >= 0)
-            ::close(listener);
-        return -1;
-    }
-    const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (client < 0 || ::connect(client, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        if (client >= 0)
-            ::close(client);
-        ::close(listener);
-        return -1;
-    }
-    const int server = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-    ::close(listener);
-    if (server < 0) {
-        ::close(client);
-        return -1;
-    }
-    std::thread reader([server] {
-        std::vector<char> buf(proto::kChunkSize);
-        while (::recv(server, buf.data(), buf.size(), 0) > 0) {
-        }
-    });
-    QElapsedTimer t;
-    t.start();
-    QFile f(path);
-    bool ok = f.open(QIODevice::ReadOnly);
-    while (ok && zeroCopy) {
-        const ssize_t w = ::sendfile(client, f.handle(), nullptr, proto::kChunkSize);
-        if (w == 0)
-            break;
-        ok = w > 0;
-    }
-    std::vector<char> buf(zeroCopy ? 0 : proto::kChunkSize);
-    while (ok && !zeroCopy) {
-        const qint64 n = f.read(buf.data(), qint64(buf.size()));
-        if (n <= 0)
-            break;
-        for (qint64 sent = 0; sent < n;) {
-            const ssize_t w = ::send(client, buf.data() + sent, std::size_t(n - sent), MSG_NOSIGNAL);
-            if (w <= 0) {
-                ok = false;
-                break;
-            }
-            sent += w;
-        }
-    }
-    const qint64 ns = t.nsecsElapsed();
-    ::shutdown(client, SHUT_WR);
-    reader.join();
-    ::close(client);
-    ::close(server);
-    return ok ? ns : -1;
-}
-
 // A peer that answers the handshake as a player of the given version and
 // every other packet with a bare acknowledgement. Each packet is read into one
 // buffer; of the material it keeps only the announced MD5 text and the number
@@ -164,15 +78,9 @@ public:
     ~BarePeer() { stop(); }
     bool start(const char* address)
     {
-        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        socklen_t len = sizeof a;
-        if (listener_ < 0 || ::inet_pton(AF_INET, address, &a.sin_addr) != 1 ||
-            ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listener_, 4) != 0 ||
-            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) != 0)
+        listener_ = bench::listenOn(address, port_);
+        if (listener_ < 0)
             return false;
-        port_ = ntohs(a.sin_port);
         thread_ = std::thread([this] { serve(); });
         return true;
     }
@@ -203,17 +111,6 @@ public:
     }
 
 private:
-    static bool readFull(int fd, uint8_t* p, std::size_t n)
-    {
-        while (n > 0) {
-            const ssize_t r = ::recv(fd, p, n, 0);
-            if (r <= 0)
-                return false;
-            p += r;
-            n -= std::size_t(r);
-        }
-        return true;
-    }
     void serve()
     {
         std::vector<uint8_t> buffer(proto::kBufferSize);
@@ -226,10 +123,10 @@ private:
                 client_ = fd;
             }
             uint8_t head[proto::kHeaderSize];
-            while (readFull(fd, head, sizeof head)) {
+            while (bench::readFull(fd, head, sizeof head)) {
                 const auto h = proto::PlayerPacketHeader::fromBytes(head);
                 if (h.magic != proto::kMagic || h.payloadLength > proto::kMaxPayload ||
-                    !readFull(fd, buffer.data(), h.payloadLength))
+                    !bench::readFull(fd, buffer.data(), h.payloadLength))
                     break;
                 proto::PlayerPacketHeader ack;
                 ack.command = uint8_t(h.command | proto::kReplyBit);
@@ -347,7 +244,7 @@ int main(int argc, char** argv)
     };
 
     const QString picture = doc->materialFolder() + QStringLiteral("/Image/big.png");
-    if (!QDir().mkpath(doc->materialFolder() + QStringLiteral("/Image")) || !writeBigFile(picture, bytes)) {
+    if (!QDir().mkpath(doc->materialFolder() + QStringLiteral("/Image")) || !bench::writePatternFile(picture, bytes)) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(picture));
         return 1;
     }
@@ -390,8 +287,8 @@ int main(int argc, char** argv)
     const bool ran = bench::alternate(
         args.rounds,
         [&] {
-            const qint64 plain = plainSend(picture);
-            const qint64 zeroCopy = plainSend(picture, true);
+            const qint64 plain = bench::plainFileSend(picture);
+            const qint64 zeroCopy = bench::plainFileSend(picture, true);
             QElapsedTimer t;
             t.start();
             const std::string md5 = digest::Md5OfFile(picture);
@@ -451,7 +348,7 @@ int main(int argc, char** argv)
             sim::layoutStore(player).materials.clear();  // no "already have it"
         }
         qint64 transfer = 0, whole = 0;
-        const qint64 plain = plainSend(picture);
+        const qint64 plain = bench::plainFileSend(picture);
         if (plain <= 0 || !upload(&transfer, &whole)) {
             std::fprintf(stderr, "the upload to the simulated player did not finish\n");
             return 1;
