@@ -12,9 +12,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <functional>
 #include <numbers>
+#include <string>
 #include <vector>
 
 using namespace calib;
@@ -132,12 +134,16 @@ constexpr double kPi = std::numbers::pi;
 
 }  // namespace
 
-TEST(ChannelMapTable, FastBuildEqualsThePixelByPixelReferenceAtEveryEntry)
+struct WarpRow {
+    const char* name;
+    Warp warp;
+};
+
+// One test a grid, so that each stays short under the address and thread
+// checkers, which slow the per-pixel reference many times over.
+const std::vector<WarpRow>& warpRows()
 {
-    const struct {
-        const char* name;
-        Warp warp;
-    } rows[] = {
+    static const std::vector<WarpRow> rows = {
         {"identity", [](CGeometricCorrection&) {}},
         {"keystone, bow and waves", everyPoint([](double x, double y, int, int, grid::GridPoint& p) {
              const double u = x / 1919.0, v = y / 1079.0;
@@ -232,8 +238,16 @@ TEST(ChannelMapTable, FastBuildEqualsThePixelByPixelReferenceAtEveryEntry)
              m.corrected(0).at(1, 1).x = 20;
          }},
     };
+    return rows;
+}
+
+class ChannelMapTable : public ::testing::TestWithParam<std::size_t> {};
+
+TEST_P(ChannelMapTable, FastBuildEqualsThePixelByPixelReferenceAtEveryEntry)
+{
     ChannelMap map;
-    for (const auto& row : rows) {
+    {
+        const WarpRow& row = warpRows()[GetParam()];
         auto m = calibtest::oneOutputModel();
         row.warp(*m);
         const std::vector<int32_t> want = referenceTable(*m);
@@ -258,7 +272,15 @@ TEST(ChannelMapTable, FastBuildEqualsThePixelByPixelReferenceAtEveryEntry)
     }
 }
 
-TEST(ChannelMapTable, SpansEqualTheLiteralEdgeFormulasForRandomQuads)
+INSTANTIATE_TEST_SUITE_P(Grids, ChannelMapTable, ::testing::Range(std::size_t(0), warpRows().size()),
+                         [](const ::testing::TestParamInfo<std::size_t>& info) {
+                             std::string name;
+                             for (const char* c = warpRows()[info.param].name; *c; ++c)
+                                 name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+                             return std::to_string(info.param) + "_" + name;
+                         });
+
+TEST(ChannelMapSpans, SpansEqualTheLiteralEdgeFormulasForRandomQuads)
 {
     // Quads around the table at every scale: the integer path holds for
     // points within +-2^24, the f64 formulas beyond.
