@@ -6,11 +6,11 @@
 #include "core/devices/update_check.h"
 #include "platform/app_identity.h"
 #include "platform/dialogs.h"
+#include "platform/home.h"
 #include "platform/messages.h"
 #include "transport/records.h"
 
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -306,7 +306,7 @@ void CPictureManager::OnBatchAddPic()
         return;
     platform::FileDialogCall call;
     call.kind = platform::FileDialogKind::Folder;
-    call.folder = lastBatchFolder_.isEmpty() ? QCoreApplication::applicationDirPath() : lastBatchFolder_;
+    call.folder = lastBatchFolder_.isEmpty() ? platform::homeFolder() : lastBatchFolder_;
     const QString chosen = platform::fileDialog(call, this);
     if (chosen.isEmpty())
         return;
