@@ -12,6 +12,7 @@
 
 #include <QComboBox>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -116,8 +117,23 @@ void CPictureManager::OnInitDialog()
 
 bool CPictureManager::Download(const QString& url, const QString& path)
 {
+    if (closed_)
+        return false;
     ++downloading_;
-    const bool ok = update::DownloadUrlToFile(url, path);
+    update::UrlDownload download;
+    running_.push_back(&download);
+    QEventLoop loop;
+    bool finished = false;
+    bool ok = false;
+    if (download.Start(url, path, {}, [&](bool success, const QString&) {
+            finished = true;
+            ok = success;
+            loop.quit();
+        })) {
+        if (!finished)
+            loop.exec();
+    }
+    running_.pop_back();
     --downloading_;
     // Held acknowledgements run from the event loop, after the code that
     // asked for this download has finished.
@@ -129,7 +145,7 @@ bool CPictureManager::Download(const QString& url, const QString& path)
                 OnGalleryReply(op);
             }
         });
-    return ok;
+    return ok && !closed_;
 }
 
 bool CPictureManager::Send(uint16_t op, uint16_t arg, const QByteArray& payload)
@@ -151,7 +167,8 @@ void CPictureManager::Refresh()
     combo_->clear();
     thumbs_->clear();
     if (!Download(gallery::ListUrl(ip_), listPath)) {
-        platform::messageBox(T(Msg::ConnectFailed));
+        if (!closed_)
+            platform::messageBox(T(Msg::ConnectFailed));
     } else {
         QFile file(listPath);
         const auto parsed = file.open(QIODevice::ReadOnly) ? gallery::ParseList(file.readAll(), ip_) : std::nullopt;
@@ -198,6 +215,8 @@ void CPictureManager::ShowFolder(int k, bool selectionChanged)
     for (int j = 0; j < n; ++j) {
         const QString name = gallery::UrlFileName(folder.pictures[std::size_t(j)].thumbUrl);
         names << name;
+        if (closed_)
+            return;
         if (safeFolder && gallery::IsSafeLocalName(name))
             Download(folder.pictures[std::size_t(j)].thumbUrl, QDir(local).filePath(name));
         bar_->SetPos(uint64_t(j));
@@ -230,6 +249,8 @@ void CPictureManager::OnPreview(int i)
     const bool ok = Download(url, path);
     bar_->SetPos(1);
     bar_->setVisible(false);
+    if (closed_)
+        return;
     if (!ok) {
         platform::messageBox(T(Msg::ConnectFailed));
         return;
@@ -436,6 +457,8 @@ void CPictureManager::StopUpload(const QString& message)
 
 void CPictureManager::OnGalleryReply(uint16_t operation)
 {
+    if (closed_)
+        return;
     switch (operation) {
     case gallery::kNewFolder:
     case gallery::kDeleteFolder:
@@ -459,6 +482,13 @@ void CPictureManager::OnGalleryReply(uint16_t operation)
 void CPictureManager::reject()
 {
     if (platform::messageBox(T(Msg::ConfirmExit), QString(), platform::MsgButtons::YesNo,
-                             platform::MsgIcon::Question) == platform::MsgResult::Yes)
-        QDialog::reject();
+                             platform::MsgIcon::Question) != platform::MsgResult::Yes)
+        return;
+    // Closing ends the loading: every download waiting below is aborted, and
+    // the code it returns to sees closed_ and opens nothing.
+    closed_ = true;
+    heldReplies_.clear();
+    for (update::UrlDownload* d : running_)
+        d->Abort();
+    QDialog::reject();
 }
