@@ -13,6 +13,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QPushButton>
 #include <QRadioButton>
@@ -108,6 +109,23 @@ TEST(LidarWizardSim, SelectionAsksModelsThenConfigurationOnEveryActivation)
         w.selectPage()->OnAddLidar();
     EXPECT_EQ(w.selectPage()->lidars().size(), 4u);
     EXPECT_TRUE(h.boxTexts().contains("There are enough lidar to add!"));
+}
+
+TEST(LidarWizardSim, AReplyOfTenThousandLidarsShowsFour)
+{
+    Harness h;
+    ASSERT_TRUE(h.started);
+    QByteArray config = R"({"Msg":"Lidar Config","Lidar":[)";
+    for (int i = 0; i < 10000; ++i)
+        config += (i ? "," : "") + kOneLidar.mid(kOneLidar.indexOf("[{") + 1).chopped(2);
+    config += "]}";
+    QElapsedTimer clock;
+    clock.start();
+    WizardFixture f(h, config);
+    ASSERT_TRUE(waitUntil([&] { return !f.wizard->selectPage()->lidars().empty(); }, 5000));
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_EQ(f.wizard->selectPage()->lidars().size(), 4u);
+    EXPECT_EQ(f.wizard->selectPage()->tree()->topLevelItem(0)->childCount(), 4);
 }
 
 TEST(LidarWizardSim, UnsupportedPlayerLeavesOnlyCancel)
