@@ -2,6 +2,7 @@
 
 #include "common/controls/dialog_keys.h"
 #include "common/controls/folder_edit.h"
+#include "common/controls/tab_order.h"
 #include "common/controls/text_progress_ctrl.h"
 #include "core/devices/update_check.h"
 #include "platform/app_identity.h"
@@ -86,6 +87,8 @@ CPictureManager::CPictureManager(const QString& titlePrefix, const QString& fold
     grid->addWidget(del, 3, 2);
     grid->addWidget(exit, 3, 5);
     resize(860, 560);
+
+    controls::SetReadingOrder({combo_, name_, newFolder, delFolder, thumbs_, addPic, batch, del, exit});
 
     connect(combo_, &QComboBox::activated, this, [this](int k) { ShowFolder(k, true); });
     connect(thumbs_, &QListWidget::itemDoubleClicked, this,

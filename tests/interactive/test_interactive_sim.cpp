@@ -128,6 +128,24 @@ TEST(LidarWizardSim, AReplyOfTenThousandLidarsShowsFour)
     EXPECT_EQ(f.wizard->selectPage()->tree()->topLevelItem(0)->childCount(), 4);
 }
 
+// The page opens on its first control and Tab walks the page, then the
+// wizard's buttons (Back is off on the first page), in both languages.
+TEST(LidarWizardSim, SelectPageOpensOnItsFirstControlAndTabWalksIt)
+{
+    if (testsupport::kUnderThreadChecker)
+        GTEST_SKIP() << "shown and painted: Qt paints on threads the thread checker cannot follow";
+    const QStringList expected = QString("5001 5002 5003 5004 propertyTree 12324 2 5001").split(' ');
+    for (unsigned language : {9u, 4u}) {
+        SCOPED_TRACE(language);
+        Harness h(language);
+        ASSERT_TRUE(h.started);
+        WizardFixture f(h);
+        ASSERT_TRUE(waitUntil([&] { return f.wizard->selectPage()->lidars().size() == 1; }));
+        EXPECT_EQ(contenttest::TabWalk(*f.wizard, int(expected.size()) - 1), expected);
+        screenshot(*f.wizard, language == 4 ? "keyboard_lidar_select_zh" : "keyboard_lidar_select_en");
+    }
+}
+
 TEST(LidarWizardSim, UnsupportedPlayerLeavesOnlyCancel)
 {
     Harness h;
