@@ -5,6 +5,7 @@
 #include "common/controls/folder_edit.h"
 #include "common/text_coding.h"
 #include "platform/dialogs.h"
+#include "platform/home.h"
 #include "player/gallery_http.h"
 #include "player/remote_commands.h"
 
@@ -351,6 +352,28 @@ TEST(PictureManager, ClosedWhileLoadingStaysClosed)
         EXPECT_EQ(g.server.requestLines().size(), requestsAtClose);
         EXPECT_EQ(h.boxTexts(), QStringList{"Do you really want to exit?"});
     }
+}
+
+}  // namespace
+
+namespace {
+
+// "Batch Add Pic" first offers the home folder (beside the program), then
+// the folder chosen last.
+TEST(PictureManager, BatchAddPicStartsInTheHomeFolder)
+{
+    Harness h;
+    CPictureManager dialog(h.doc->titlePrefix(), h.doc->tempFolder(), QStringLiteral("127.0.0.9"));
+    QTemporaryDir chosen;
+    QStringList offered;
+    platform::setFileDialogAnswerer([&](const platform::FileDialogCall& call) {
+        offered << call.folder;
+        return chosen.path();
+    });
+    dialog.OnBatchAddPic();
+    dialog.OnBatchAddPic();
+    platform::setFileDialogAnswerer(nullptr);
+    EXPECT_EQ(offered, (QStringList{platform::homeFolder(), chosen.path()}));
 }
 
 }  // namespace
