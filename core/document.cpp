@@ -145,14 +145,8 @@ void CvelunaDoc::OnLinkEvent(const LinkEvent& event)
     // The current player's link is gone: the reply that would clear the
     // upload-pending flag cannot come, so editing is not kept blocked.
     if (event.type != kLinkData && event.type != kLinkReceiverEnded && event.peerAddress == target_.ip &&
-        event.port == target_.port) {
+        event.port == target_.port)
         layoutBusy_ = 0;
-        // A firmware transfer waits for acknowledgements on this link: it
-        // ends now, with the reason, instead of waiting forever.
-        platform::MessageWindow* upgrade = findDialog(replies::kUpgrade);
-        if (upgrade && upgrade->handles(platform::WM_LINK_CLOSED))
-            platform::sendMessage(upgrade, platform::WM_LINK_CLOSED, event.type, event.error);
-    }
     switch (event.type) {
     case kLinkReceiveException:
     case kLinkShortSend:
@@ -190,6 +184,15 @@ void CvelunaDoc::OnLinkEvent(const LinkEvent& event)
         break;
     default:
         break;
+    }
+    // A firmware transfer waits for acknowledgements on the current link:
+    // when that link goes it ends now, with the reason, instead of waiting
+    // forever.
+    if (event.type != kLinkData && event.type != kLinkReceiverEnded && event.peerAddress == target_.ip &&
+        event.port == target_.port) {
+        platform::MessageWindow* upgrade = findDialog(replies::kUpgrade);
+        if (upgrade && upgrade->handles(platform::WM_LINK_CLOSED))
+            platform::sendMessage(upgrade, platform::WM_LINK_CLOSED, event.type, event.error);
     }
 }
 
