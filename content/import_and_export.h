@@ -14,6 +14,7 @@
 #include <memory>
 
 class QFile;
+class QKeyEvent;
 class QSaveFile;
 class ReplyAssembler;
 
@@ -40,6 +41,7 @@ public:
 
 protected:
     void done(int result) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void OnBackupReply(uint16_t state, const QByteArray& payload);
