@@ -370,6 +370,8 @@ void CBlanding::LoadChannelConfig(const BlendArrangement& arrangement)
         channelCombo_->setCurrentIndex(index);
     }
     OnChannelChange(index);
+    graphAsRead_ = graph_.data().toBytes();
+    gammaAsRead_ = gamma_.toBytes();
 }
 
 void CBlanding::refillChannels()
@@ -536,12 +538,24 @@ void CBlanding::OnSave()
     StartSend();
 }
 
-bool CBlanding::SaveFiles() const
+bool CBlanding::SaveFiles()
 {
     if (playerFolder_.isEmpty())
         return false;
-    const bool graphSaved = graph_.Save();
-    return gamma_.Save(playerFolder_) && graphSaved;
+    const QByteArray graph = graph_.data().toBytes(), gamma = gamma_.toBytes();
+    bool saved = true;
+    if (graph != graphAsRead_) {
+        saved = graph_.Save();
+        if (saved)
+            graphAsRead_ = graph;
+    }
+    if (gamma != gammaAsRead_) {
+        const bool gammaSaved = gamma_.Save(playerFolder_);
+        if (gammaSaved)
+            gammaAsRead_ = gamma;
+        saved = gammaSaved && saved;
+    }
+    return saved;
 }
 
 // ---------------------------------------------------------------- keys and mouse

@@ -231,16 +231,28 @@ void CWarpGeometricPage::ApplyWarpSettings(const WarpSettings& settings)
     model_->baseFolder = playerFolder;
     model_->config = config;
     model_->newShapeFormat = version >= 0x2600;
+    // The shape canvas is reloaded with the files: whatever set was shown
+    // has been stored and saved on leaving the page.
+    shapeSet_ = 0;
+    // The shapes are sized from the screens before their file is read: the
+    // reader compares each record's size with the shape it replaces.
     model_->ResetGrids(config.layoutCode);
     const FileLoad grids = model_->LoadJunctionPoints();
+    model_->ResetShapes();
     const FileLoad shapes = model_->LoadCustomShapes();
-    if (grids == FileLoad::Refused)
-        platform::messageBox(refusedFileMessage(QStringLiteral("JunctionPoint.QVE"), language_), QString(),
-                             platform::MsgButtons::Ok, platform::MsgIcon::Warning, this);
-    if (shapes == FileLoad::Refused)
-        platform::messageBox(refusedFileMessage(QStringLiteral("CustomShapesPoint.QVE"), language_), QString(),
-                             platform::MsgButtons::Ok, platform::MsgIcon::Warning, this);
+    model_->MarkFilesUnedited();
+    warnIfRefused(grids, cfgx::kJunctionPointFile);
+    warnIfRefused(shapes, model_->shapeFile());
     update();
+}
+
+void CWarpGeometricPage::warnIfRefused(FileLoad outcome, uint8_t file)
+{
+    // Once a run: going back to step 1 and on again reads the same file.
+    if (outcome != FileLoad::Refused || !warned_.insert(file).second)
+        return;
+    platform::messageBox(refusedFileMessage(cfgx::configFileName(file), language_), QString(), platform::MsgButtons::Ok,
+                         platform::MsgIcon::Warning, this);
 }
 
 int CWarpGeometricPage::FirstActiveChannel() const
@@ -495,8 +507,20 @@ void CWarpGeometricPage::OnNextChannel()
 
 bool CWarpGeometricPage::SaveJunctionPoints()
 {
-    const bool shapes = model_->SaveCustomShapes();
-    return model_->SaveJunctionPoints() && shapes;
+    // An edit still on the shape canvas belongs to its shape.
+    if (shapeSet_ != 0)
+        model_->StoreShape(shapeSet_ - 1, model_->shapeSet(shapeSet_ - 1).current);
+    // A file is rewritten only when the user changed what it holds, so that
+    // the upload that follows never replaces the player's copy with defaults
+    // or with a file this program could not read.
+    bool saved = true;
+    if (model_->ShapesEdited())
+        saved = model_->SaveCustomShapes();
+    if (model_->JunctionEdited())
+        saved = model_->SaveJunctionPoints() && saved;
+    if (saved)
+        model_->MarkFilesUnedited();
+    return saved;
 }
 
 void CWarpGeometricPage::notifyWizard(uint8_t step)
@@ -661,7 +685,12 @@ bool CWarpGeometricPage::OnKey(int key, Qt::KeyboardModifiers m, bool pressed, b
     if (key == Qt::Key_R) {
         setStatus("Init Param...", "初始化参数...");
         if (model_->shapeMode) {
+            const int set = shapeSet_;
             model_->ResetShapes();
+            shapeSet_ = 0;  // nothing of the old canvas is stored back
+            showShapeSet(set);
+            if (!busy_)
+                SendShapePoints();
         } else {
             model_->ResetGrids(model_->config.layoutCode);
             if (!busy_) {
@@ -717,8 +746,22 @@ void CWarpGeometricPage::EnterShapes(int set)
 {
     if (busy_ || set < 1 || set > 2)
         return;
+    showShapeSet(set);
+    SendShapePoints();
+    update();
+}
+
+void CWarpGeometricPage::showShapeSet(int set)
+{
+    if (set < 1 || set > 2)
+        return;
     if (shapeSet_ != 0)
         model_->StoreShape(shapeSet_ - 1, model_->shapeSet(shapeSet_ - 1).current);
+    // The shapes the model holds are shown as they are, read from the player
+    // or edited; only shapes never sized from the screens are made afresh.
+    const ShapeSet& held = model_->shapeSet(set - 1);
+    if (std::any_of(held.shapes.begin(), held.shapes.end(), [](const CustomShape& c) { return c.width == 0; }))
+        model_->ResetShapes();
     shapeSet_ = set;
     model_->currentSet = uint16_t(set - 1);
     model_->shapeMode = true;
@@ -738,7 +781,6 @@ void CWarpGeometricPage::EnterShapes(int set)
     shapeNext_->setEnabled(fresh);
     shapeFlag_->setEnabled(fresh);
     showShapeLabel();
-    SendShapePoints();
     update();
 }
 

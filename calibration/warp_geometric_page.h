@@ -11,6 +11,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <set>
 #include <vector>
 
 class QComboBox;
@@ -88,6 +89,9 @@ protected:
 
 private:
     void showShapeLabel();
+    // Shape set 1 or 2 on the canvas, without sending.
+    void showShapeSet(int set);
+    void warnIfRefused(FileLoad outcome, uint8_t file);
     bool send(uint8_t command, uint8_t subCode, uint16_t param, uint16_t arg, const QByteArray& payload,
               const std::vector<SendTarget>& to, int expected = 1);
     std::vector<SendTarget> allTargets() const;
@@ -130,6 +134,7 @@ private:
     QComboBox* shapeFlag_ = nullptr;
     QSlider* alpha_ = nullptr;
     int shapeSet_ = 0;  // 0 none, 1 or 2
+    std::set<uint8_t> warned_;  // files whose refusal was shown this run
     QTimer* timer_ = nullptr;
 };
 

@@ -11,6 +11,8 @@
 #include <QSlider>
 #include <QTemporaryDir>
 
+#include <QFileInfo>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -366,6 +368,10 @@ TEST(BlendingPage, GammaFileIsReadOnlyWhenWholeAndSavedByTheSaveStep)
     const QByteArray gamma = testsupport::readFile(h.home.path() + u"/player/config/Gamma.QVE"_s);
     ASSERT_EQ(gamma.size(), 288);
     EXPECT_EQ(proto::getU16(reinterpret_cast<const uint8_t*>(gamma.constData()) + 2 * 32 + 16 + 6), 111);
+    // The curves were not touched: their file is left as it was (none).
+    EXPECT_FALSE(QFileInfo::exists(h.home.path() + u"/player/config/ProjectorGraph.QVE"_s));
+    p.page.graph().data().channels[0].luminance = 0.5;
+    ASSERT_TRUE(p.page.SaveFiles());
     EXPECT_EQ(testsupport::readFile(h.home.path() + u"/player/config/ProjectorGraph.QVE"_s).size(),
               qsizetype(calib::BlendGraphData::kSize));
 }
