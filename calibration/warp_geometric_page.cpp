@@ -2,6 +2,7 @@
 // edit sent to the player as point data, a channel's per-pixel map sent when
 // it is left. One request in flight: while busy, edits are drawn but not
 // sent; the next send carries the whole state.
+#include "calibration/player_requests.h"
 #include "calibration/warp_main.h"
 #include "common/controls/dialog_keys.h"
 
@@ -266,17 +267,19 @@ int CWarpGeometricPage::FirstActiveChannel() const
 
 std::vector<SendTarget> CWarpGeometricPage::allTargets() const
 {
-    return singleChannel ? targets : std::vector<SendTarget>{};
+    return singleChannel ? DevicesOf(targets) : std::vector<SendTarget>{};
 }
 
 std::vector<SendTarget> CWarpGeometricPage::currentTarget() const
 {
     if (!singleChannel)
         return {};
-    // The list holds one player per checked channel: a channel past its end
-    // has no player, and nothing is sent rather than to the wrong one.
+    // The list holds one entry per cell: a channel without a device (or past
+    // the list) gets nothing rather than another channel's player.
     const std::size_t i = model_->currentOutput;
-    return i < targets.size() ? std::vector<SendTarget>{targets[i]} : std::vector<SendTarget>{};
+    if (i >= targets.size() || targets[i].ip.isEmpty())
+        return {};
+    return {targets[i]};
 }
 
 std::vector<SendTarget> CWarpGeometricPage::otherTargets() const
@@ -285,7 +288,7 @@ std::vector<SendTarget> CWarpGeometricPage::otherTargets() const
     if (!singleChannel)
         return out;
     for (std::size_t i = 0; i < targets.size(); ++i)
-        if (i != model_->currentOutput)
+        if (i != model_->currentOutput && !targets[i].ip.isEmpty())
             out.push_back(targets[i]);
     return out;
 }
@@ -357,7 +360,10 @@ void CWarpGeometricPage::EnterAdjustment()
 
 void CWarpGeometricPage::LeaveAdjustment()
 {
-    busy_ = send(proto::CMD_ADJUST_MODE, 1, 0, 0, QByteArray(), allTargets(), 1);
+    // Every player answers: the next step waits for all of them, so that one
+    // reply each does not start the step once per player.
+    const auto all = allTargets();
+    busy_ = send(proto::CMD_ADJUST_MODE, 1, 0, 0, QByteArray(), all, int(all.size()));
     if (busy_)
         inAdjustment_ = false;
 }
@@ -365,7 +371,7 @@ void CWarpGeometricPage::LeaveAdjustment()
 void CWarpGeometricPage::SendBlendSwitch(uint8_t on)
 {
     const auto all = allTargets();
-    busy_ = send(proto::CMD_BLEND_SWITCH, on, 0, 0, QByteArray(), all, on == 0 ? int(all.size()) : 1);
+    busy_ = send(proto::CMD_BLEND_SWITCH, on, 0, 0, QByteArray(), all, int(all.size()));
 }
 
 void CWarpGeometricPage::Leave(uint8_t step)

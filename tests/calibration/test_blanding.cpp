@@ -163,6 +163,30 @@ TEST(BlendingPage, OnePlayerPerChannelSendsToThatPlayerOnly)
     EXPECT_EQ(h.sent.size(), before);
 }
 
+TEST(BlendingPage, AChannelWithoutADeviceSendsNothingAndTheNextFindsItsOwn)
+{
+    // One entry per cell, the middle one without a device (its box left
+    // unchecked): its ramps reach no player, never the next channel's.
+    Harness h;
+    Page p(h, 3);
+    const SendTarget player{h.player->options().address, {}, h.player->tcpPort(), 0};
+    p.page.players = {player, SendTarget{}, player};
+    const struct {
+        int channel;
+        std::size_t sent;
+    } rows[] = {{1, 0}, {2, 1}};
+    for (const auto& r : rows) {
+        p.page.OnChannelChange(r.channel);
+        p.page.OnEdge(calib::kBlendLeft);
+        const std::size_t before = h.sent.size();
+        p.page.OnGammaReleased(130 + r.channel);
+        ASSERT_TRUE(waitUntil([&] { return !p.page.busy(); }));
+        ASSERT_EQ(h.sent.size() - before, r.sent) << r.channel;
+        if (r.sent)
+            EXPECT_EQ(h.sent.back().targets.size(), 1u);
+    }
+}
+
 TEST(BlendingPage, AdjustStartThenWhiteAndResetKey)
 {
     Harness h;

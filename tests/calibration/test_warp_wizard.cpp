@@ -539,9 +539,12 @@ TEST(WarpWizard, BackFromStepTwoWaitsForThePlayerAndQuitFromStepThreeLeavesStepT
     b.answerChain(seen);
     ASSERT_EQ(b.wizard->step(), 3);
     ASSERT_TRUE(b.wizard->geometricPage().inAdjustment());
+    b.blending->seq = uint16_t(b.wizard->geometricPage().sequence + 5);  // step 3 counted on
+    const uint16_t largest = b.blending->seq;
     b.wizard->OnQuit();
     EXPECT_EQ(b.frame.packets.back().h.command, 12);
     EXPECT_EQ(b.frame.packets.back().h.subCode, 1) << "quitting step 3 leaves the adjustment step 2 entered";
+    EXPECT_EQ(b.frame.packets.back().h.sequence, largest) << "the count runs on, never back";
     EXPECT_FALSE(b.wizard->closed());
     b.answerChain(seen);
     EXPECT_TRUE(b.wizard->closed());
