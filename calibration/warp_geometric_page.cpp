@@ -63,6 +63,49 @@ unsigned mouseFlags(Qt::KeyboardModifiers m)
 
 }  // namespace
 
+const std::vector<ShortcutKey>& ShortcutKeys()
+{
+    static const std::vector<ShortcutKey> keys = {
+        {"Tab / Shift+Tab", "next / previous channel", "下一通道 / 上一通道"},
+        {"Ctrl+Tab / Ctrl+Shift+Tab", "next step / previous step", "下一步 / 上一步"},
+        {"\u2190 \u2191 \u2192 \u2193", "move the selected points (held: faster)", "移动选中的点（按住加速）"},
+        {"Shift+\u2190\u2191\u2192\u2193", "select the next point that way", "选择该方向的下一个点"},
+        {"Ctrl+\u2190\u2191\u2192\u2193", "add the next point that way", "加选该方向的下一个点"},
+        {"Home / H", "select the point, its row, its column, all", "依次选择该点、该行、该列、全部点"},
+        {"Shift+drag", "select the points in a rectangle", "框选点", "Shift+拖动"},
+        {"Backspace", "clear the selection", "取消选择"},
+        {"+ / \u2212", "fewer / more control points", "减少 / 增加控制点"},
+        {", / .", "fewer / more reference points", "减少 / 增加参考点"},
+        {"Wheel", "fewer / more control points", "减少 / 增加控制点", "鼠标滚轮"},
+        {"R", "reset the grid (the shapes when adjusting them)", "复位网格（异形边框调整时复位边框）"},
+        {"F5", "redraw", "刷新"},
+        {"Esc", "quit the wizard", "退出向导"},
+    };
+    return keys;
+}
+
+QString ShortcutKeyName(const ShortcutKey& k, int language)
+{
+    return QString::fromUtf8(language == 4 && k.keyChinese ? k.keyChinese : k.key);
+}
+
+QString ShortcutKeysText(int language)
+{
+    // Three columns of "key  what it does", row by row.
+    constexpr int kColumns = 3;
+    const auto& keys = ShortcutKeys();
+    QString html = QStringLiteral("<table cellspacing=\"0\" cellpadding=\"1\">");
+    for (std::size_t i = 0; i < keys.size(); i += kColumns) {
+        html += QStringLiteral("<tr>");
+        for (std::size_t k = i; k < std::min(keys.size(), i + kColumns); ++k)
+            html += QStringLiteral("<td><b>%1</b></td><td>&nbsp;%2&nbsp;&nbsp;&nbsp;&nbsp;</td>")
+                        .arg(ShortcutKeyName(keys[k], language).toHtmlEscaped(),
+                             tr2(language, keys[k].english, keys[k].chinese).toHtmlEscaped());
+        html += QStringLiteral("</tr>");
+    }
+    return html + QStringLiteral("</table>");
+}
+
 int ArrowStepForTicks(int ticks)
 {
     // Ticks 1-2 step 1, 3-4 step 2 ... 17-18 step 9; held past that, 10.
@@ -143,6 +186,10 @@ CWarpGeometricPage::CWarpGeometricPage(QWidget* parent) : QWidget(parent), model
     alpha_->setFocusPolicy(Qt::NoFocus);
     buttons->addWidget(alpha_);
     v->addLayout(buttons);
+    keys_ = new QLabel(ShortcutKeysText(language_));
+    keys_->setObjectName(QStringLiteral("shortcutKeys"));
+    keys_->setTextFormat(Qt::RichText);
+    v->addWidget(keys_);
     shapeStop_->setEnabled(false);
     shapeBack_->setEnabled(false);
     shapeNext_->setEnabled(false);
@@ -186,7 +233,9 @@ CWarpGeometricPage::~CWarpGeometricPage() = default;
 
 void CWarpGeometricPage::layoutCanvas()
 {
-    const int top = 40, bottom = std::max(top + 60, height() - 50);
+    // Above the button row and the list of keys.
+    const int keysHeight = keys_ ? keys_->sizeHint().height() + 6 : 0;
+    const int top = 40, bottom = std::max(top + 60, height() - 50 - keysHeight);
     model_->canvas = {10, top, std::max(20, width() - 10), bottom};
     const double xs = model_->canvas.width() / 1920.0, ys = model_->canvas.height() / 1080.0;
     model_->xScale.fill(xs);

@@ -4,6 +4,7 @@
 
 #include "calibration/calibration_feature.h"
 #include "calibration/warp_main.h"
+#include "calibration/warp_param_page.h"
 #include "core/config_exchange.h"
 #include "core/document.h"
 #include "core/editor_hooks.h"
@@ -20,7 +21,12 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QLabel>
 #include <QPushButton>
+#include <QApplication>
+#include <QRadioButton>
+#include <QTimer>
+#include <QDialog>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -314,6 +320,84 @@ TEST(WarpWizard, StepMessagesOutOfRangeAreIgnoredAndChineseTexts)
     b.answerChain(seen);
     EXPECT_EQ(b.wizard->geometricPage().status(), QStringLiteral("调整完成,可以继续操作"));
     EXPECT_TRUE(testsupport::saveScreenshot(*b.wizard, "warp_wizard_step2_zh"));
+}
+
+TEST(WarpParamPage, BandNumbersStayClearOfEachOtherAndOfTheLines)
+{
+    for (unsigned language : {9u, 4u}) {
+        Bench b(language);
+        CWarpParamPage& page = b.wizard->paramPage();
+        QFont font(QStringLiteral("Arial"));
+        font.setPointSize(7);
+        const QFontMetrics metrics(font);
+        BlendBands widest;
+        widest.left = widest.right = 960;
+        widest.top = widest.bottom = 540;
+        std::vector<QRect> labels;
+        std::vector<int> columnsX, rowsY;  // every cell line
+        for (int r = 0; r < 9; ++r)
+            for (int c = 0; c < 9; ++c) {
+                const QRect cell = page.cellRect(0, r, c);
+                columnsX.insert(columnsX.end(), {cell.left(), cell.right()});
+                rowsY.insert(rowsY.end(), {cell.top(), cell.bottom()});
+                for (const QRect& l : CWarpParamPage::BandLabelRects(cell, c == 0, c == 8, r == 0, r == 8, metrics, widest)) {
+                    EXPECT_TRUE(cell.contains(l)) << r << "," << c;
+                    labels.push_back(l);
+                }
+            }
+        for (std::size_t i = 0; i < labels.size(); ++i) {
+            for (std::size_t j = i + 1; j < labels.size(); ++j)
+                ASSERT_FALSE(labels[i].intersects(labels[j])) << i << " and " << j;
+            for (int x : columnsX)
+                ASSERT_FALSE(labels[i].left() <= x && x <= labels[i].right()) << i << " crosses a column line";
+            for (int y : rowsY)
+                ASSERT_FALSE(labels[i].top() <= y && y <= labels[i].bottom()) << i << " crosses a row line";
+        }
+        // Two screens of 3 x 3 to look at.
+        b.child<QComboBox>("3101")->setCurrentIndex(1);
+        for (const char* id : {"3102", "3103", "3104", "3105"})
+            b.child<QComboBox>(id)->setCurrentIndex(2);
+        EXPECT_TRUE(testsupport::saveScreenshot(*b.wizard, language == 4 ? "warp_wizard_step1_grid_zh" : "warp_wizard_step1_grid"));
+    }
+}
+
+TEST(WarpParamPage, WidthDialogOpensWithSingleAndLeft)
+{
+    for (unsigned language : {9u, 4u}) {
+        Bench b(language);
+        CWarpParamPage& page = b.wizard->paramPage();
+        QStringList checked;
+        QTimer::singleShot(0, [&] {
+            QWidget* dialog = QApplication::activeModalWidget();
+            if (!dialog)
+                return;
+            for (int id = 3701; id <= 3709; ++id)
+                if (auto* radio = dialog->findChild<QRadioButton*>(QString::number(id)); radio && radio->isChecked())
+                    checked << radio->text();
+            static_cast<QDialog*>(dialog)->reject();
+        });
+        QTest::mouseDClick(&page, Qt::LeftButton, {}, page.cellRect(0, 0, 0).center());
+        EXPECT_EQ(checked, language == 4 ? QStringList({"单条", "左部"}) : QStringList({"Single", "Left"}));
+    }
+}
+
+TEST(WarpGeometricPage, ListsItsShortcutKeysInBothLanguages)
+{
+    for (unsigned language : {9u, 4u}) {
+        Bench b(language);
+        auto* keys = b.wizard->geometricPage().findChild<QLabel*>("shortcutKeys");
+        ASSERT_TRUE(keys);
+        for (const ShortcutKey& k : ShortcutKeys()) {
+            EXPECT_TRUE(keys->text().contains(ShortcutKeyName(k, int(language)).toHtmlEscaped())) << k.key;
+            EXPECT_TRUE(keys->text().contains(QString::fromUtf8(language == 4 ? k.chinese : k.english))) << k.english;
+        }
+    }
+    // Every key the page reacts to is listed.
+    QStringList listed;
+    for (const ShortcutKey& k : ShortcutKeys())
+        listed << QString::fromUtf8(k.key);
+    for (const char* key : {"Tab", "Ctrl+Tab", "Home", "Backspace", "R", "F5", "Esc", ",", "+"})
+        EXPECT_TRUE(listed.join(' ').contains(QString::fromLatin1(key))) << key;
 }
 
 TEST(WarpWizardEndToEnd, OpenAdjustAndQuitAgainstThePlayer)
