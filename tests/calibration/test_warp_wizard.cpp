@@ -633,3 +633,36 @@ TEST(WarpWizard, BackFromStepTwoWaitsForThePlayerAndQuitFromStepThreeLeavesStepT
     b.answerChain(seen);
     EXPECT_TRUE(b.wizard->closed());
 }
+
+TEST(WarpGeometricPage, ARefusedShapeFileIsNamedOnceAndKeptAndRResetsTheShownShapes)
+{
+    Bench b;
+    const QString config = b.home.path() + "/127.0.0.2-A1B2C3D4E5F6-5005/config/";
+    const QByteArray damaged(4608420, '\x07');  // the right length, nonsense records
+    ASSERT_TRUE(testsupport::writeFile(config + "CustomShapesPointNew.QVE", damaged));
+    b.twoChannels();
+    std::size_t seen = 0;
+    for (int run = 0; run < 2; ++run) {  // Next, Back, Next: the same file read twice
+        b.wizard->OnNext();
+        b.answerChain(seen);
+        if (run == 0) {
+            b.wizard->OnBack();
+            b.answerChain(seen);
+        }
+    }
+    ASSERT_EQ(b.wizard->step(), 2);
+    const QStringList refused = b.boxes.texts().filter("damaged");
+    ASSERT_EQ(refused.size(), 1) << refused.join('|').toStdString();
+    EXPECT_TRUE(refused[0].contains("CustomShapesPointNew.QVE"));
+    EXPECT_EQ(testsupport::readFile(config + "CustomShapesPointNew.QVE"), damaged) << "not edited: not rewritten";
+
+    CWarpGeometricPage& g = b.wizard->geometricPage();
+    g.EnterShapes(1);
+    b.answerChain(seen);
+    g.model().shapeCanvas().at(0, 0).x = 40;
+    g.OnKey(Qt::Key_R, Qt::NoModifier, true, false);
+    EXPECT_TRUE(g.model().shapeMode) << "the set is shown again";
+    EXPECT_EQ(g.shapeSet(), 1);
+    EXPECT_EQ(g.model().shapeCanvas().at(0, 0).x, 0);
+    EXPECT_EQ(g.model().shapeCanvas().columnsInUse, 1800) << "half the 3,600-pixel screen";
+}
