@@ -125,10 +125,11 @@ void CWarpMain::OnNext()
         if (!param_->ValidateAndSave())
             return;
         const WarpSettings settings = param_->settings();
+        const WarpForm f = param_->form();
         // One entry per cell, so that every page finds a channel's own player
         // at the channel's index, also when the checked channels have gaps.
-        const std::vector<SendTarget> targets = TargetsByCell(param_->settings(), param_->targets());
-        const WarpForm f = param_->form();
+        const std::vector<SendTarget> targets =
+            f.singleChannel ? TargetsByCell(param_->settings(), param_->targets()) : std::vector<SendTarget>{};
         geometric_->singleChannel = f.singleChannel;
         geometric_->horizontalCurved = f.horizontalCurved;
         geometric_->verticalCurved = f.verticalCurved;
