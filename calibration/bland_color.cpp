@@ -70,7 +70,7 @@ void CBlandColor::SendTestColour(calib::ColourRef colour)
         return;
     // Busy only when the request went out: a page whose request was dropped
     // would otherwise wait for a reply that cannot come.
-    if (!calib::SendPacket(calib::BuildSolidColourPacket(sequence_, colour), players))
+    if (!calib::SendPacket(calib::BuildSolidColourPacket(sequence_, colour), calib::DevicesOf(players)))
         return;
     busy_ = true;
     waiting_ = true;
@@ -79,7 +79,7 @@ void CBlandColor::SendTestColour(calib::ColourRef colour)
 
 void CBlandColor::SendAdjustEnd()
 {
-    calib::SendPacket(calib::BuildAdjustModePacket(sequence_, 1), players);
+    calib::SendPacket(calib::BuildAdjustModePacket(sequence_, 1), calib::DevicesOf(players));
     sequence_ = 0;
     waiting_ = false;
 }

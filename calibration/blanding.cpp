@@ -370,6 +370,8 @@ void CBlanding::LoadChannelConfig(const BlendArrangement& arrangement)
         channelCombo_->setCurrentIndex(index);
     }
     OnChannelChange(index);
+    graphAsRead_ = graph_.data().toBytes();
+    gammaAsRead_ = gamma_.toBytes();
 }
 
 void CBlanding::refillChannels()
@@ -536,12 +538,24 @@ void CBlanding::OnSave()
     StartSend();
 }
 
-bool CBlanding::SaveFiles() const
+bool CBlanding::SaveFiles()
 {
     if (playerFolder_.isEmpty())
         return false;
-    const bool graphSaved = graph_.Save();
-    return gamma_.Save(playerFolder_) && graphSaved;
+    const QByteArray graph = graph_.data().toBytes(), gamma = gamma_.toBytes();
+    bool saved = true;
+    if (graph != graphAsRead_) {
+        saved = graph_.Save();
+        if (saved)
+            graphAsRead_ = graph;
+    }
+    if (gamma != gammaAsRead_) {
+        const bool gammaSaved = gamma_.Save(playerFolder_);
+        if (gammaSaved)
+            gammaAsRead_ = gamma;
+        saved = gammaSaved && saved;
+    }
+    return saved;
 }
 
 // ---------------------------------------------------------------- keys and mouse
@@ -783,9 +797,10 @@ void CBlanding::finishSequence(bool completed)
 
 bool CBlanding::sendToAll(const QByteArray& packet)
 {
-    if (!calib::SendPacket(packet, players))
+    const std::vector<SendTarget> devices = calib::DevicesOf(players);
+    if (!calib::SendPacket(packet, devices))
         return false;
-    begin(uint16_t(players.empty() ? 1 : players.size()));
+    begin(uint16_t(devices.empty() ? 1 : devices.size()));
     return true;
 }
 
@@ -833,7 +848,7 @@ void CBlanding::SendMarker()
     if (!players.empty()) {
         // One player per channel: only the current channel's player, and
         // nothing when the list holds no player for it.
-        if (std::size_t(channel_) >= players.size())
+        if (std::size_t(channel_) >= players.size() || players[std::size_t(channel_)].ip.isEmpty())
             return;
         target.push_back(players[std::size_t(channel_)]);
     }
@@ -933,6 +948,10 @@ void CBlanding::SendNextFile()
 
 bool CBlanding::WriteAndSendBlendFile(const QByteArray& bytes, int entry, int kind)
 {
+    // One player per channel: a channel without a device gets no file, and
+    // never another channel's player.
+    if (!players.empty() && (std::size_t(entry) >= players.size() || players[std::size_t(entry)].ip.isEmpty()))
+        return false;
     const int fileIndex = players.empty() ? std::min<int>(arrangement_.channels[std::size_t(entry)].channel, 8) : 0;
     const int n = kind == calib::kRampVertical ? fileIndex + 9 : fileIndex;
     if (playerFolder_.isEmpty() || !calib::WriteRampFile(playerFolder_, fileIndex, kind, bytes)) {
@@ -945,11 +964,8 @@ bool CBlanding::WriteAndSendBlendFile(const QByteArray& bytes, int entry, int ki
     h.subCode = uint8_t(calib::kRampSubCodeBase + n);
     h.sequence = sequence_;
     std::vector<SendTarget> target;
-    if (!players.empty()) {
-        if (std::size_t(entry) >= players.size())
-            return false;
+    if (!players.empty())
         target.push_back(players[std::size_t(entry)]);
-    }
     if (!calib::SendPacket(proto::buildPacket(h, bytes), target))
         return false;
     begin(1);

@@ -71,7 +71,10 @@ public:
     void OnBlendReply(uint8_t command, uint8_t status);
     void StartSend();
     // Writes ProjectorGraph.QVE and Gamma.QVE (the wizard's save step).
-    bool SaveFiles() const;
+    // A file is written only when what it holds changed since it was read
+    // (or set up, when it could not be read): the upload after leaving the
+    // wizard must not replace the player's copy with one nobody edited.
+    bool SaveFiles();
 
     // The controls' handlers.
     void OnChannelChange(int index);
@@ -118,6 +121,7 @@ protected:
     void keyReleaseEvent(QKeyEvent* event) override;
 
 private:
+    QByteArray graphAsRead_, gammaAsRead_;
     struct EntryFlags {
         bool left = false, right = false, top = false, bottom = false;  // synchronised bands
         bool horizontal = false, vertical = false;                      // files to send

@@ -91,14 +91,29 @@ double roundHalfAway(double v)
 
 namespace {
 
-// Points of a quad within +-2^24 of the table make its spans plain integer
-// arithmetic: each edge's slope is then an integer of at most 2^25 and its
-// x_e = slope y + intercept an integer below 2^50, which the f64 formula
-// gives exactly. Rounding leaves such an x_e as it is, and it always lies
-// between its edge's end points' x (the slope, truncated toward zero, never
-// overshoots the far end), so that test always holds and x_e fits 32 bits;
-// ceil and trunc leave the integer bounds as they are. What is left is a
-// minimum and a maximum of integers per row.
+// Which pixels a cell owns. Pixel (x, y) is the point (x, y); a cell owns
+// the pixels inside its outline, and one on its outline only when it lies
+// on a left or top side: with each edge taken over its rows ya <= y < yb and
+// a row's pixels from the first crossing (inclusive) to the last (exclusive),
+// two cells that share an edge split the pixels on it between them, so that
+// neighbouring cells meet with neither gap nor overlap. The crossing is the
+// edge's exact x on the row, a fraction, never a slope rounded to an integer
+// (that left whole wedges between cells uncovered). A cell that is not
+// convex (folded) gets the span from its leftmost to its rightmost crossing,
+// which holds every pixel it covers.
+//
+// An edge is always taken from its upper to its lower point, so that both
+// cells that share it compute the same crossings.
+template <class Wide>
+inline Wide floorDiv(Wide a, Wide b)  // b > 0
+{
+    Wide q = a / b;
+    if (a % b != 0 && a < 0)
+        --q;
+    return q;
+}
+
+// Points of a quad within +-2^24 keep every product of the walk below 2^51.
 constexpr int32_t kPlainCorner = 1 << 24;
 
 bool plainQuad(const Quad& q)
@@ -110,46 +125,62 @@ bool plainQuad(const Quad& q)
     return true;
 }
 
-void scanPlainQuad(const Quad& q, SpanTable& spans)
+// Crossings far outside the table are held just beyond its columns: the
+// clamp to the quad's columns gives the same span, and nothing overflows.
+constexpr int64_t kHeldColumn = 4096;
+
+template <class Wide>
+void scanEdges(const Quad& q, SpanTable& spans)
 {
-    // Edge by edge over its rows, rather than row by row over the edges:
-    // each loop is then a plain run of additions, minima and maxima.
     static constexpr int kOrder[4][2] = {{0, 1}, {1, 3}, {3, 2}, {2, 0}};
     const int32_t firstRow = spans.firstRow, lastRow = spans.lastRow;
     int32_t* low = spans.firstX.data();
     int32_t* high = spans.lastX.data();
     for (int32_t y = firstRow; y <= lastRow; ++y) {
-        low[y] = 10000;
-        high[y] = 0;
+        low[y] = INT32_MAX;
+        high[y] = INT32_MIN;
     }
     for (const auto& ends : kOrder) {
-        const int32_t xa = q.x[std::size_t(ends[0])], ya = q.y[std::size_t(ends[0])];
-        const int32_t xb = q.x[std::size_t(ends[1])], yb = q.y[std::size_t(ends[1])];
-        if (ya == yb)
-            continue;
-        const int32_t slope = (xa - xb) / (ya - yb);
-        const int32_t from = std::max(std::min(ya, yb), firstRow), to = std::min(std::max(ya, yb), lastRow);
-        if (from > to)
-            continue;  // the edge lies above or below the rows of the table
-        int32_t xe = xa + (from - ya) * slope;  // within the edge's x range for every row it spans
-        for (int32_t y = from; y <= to; ++y, xe += slope) {
-            low[y] = std::min(low[y], xe);
-            high[y] = std::max(high[y], xe);
+        int64_t xt = q.x[std::size_t(ends[0])], yt = q.y[std::size_t(ends[0])];
+        int64_t xb = q.x[std::size_t(ends[1])], yb = q.y[std::size_t(ends[1])];
+        if (yt == yb)
+            continue;  // a flat edge bounds no row by itself
+        if (yt > yb) {
+            std::swap(xt, xb);
+            std::swap(yt, yb);
         }
-    }
-    // A flat edge on a row decides it alone, the first such edge in order.
-    for (int i = 3; i >= 0; --i) {
-        const int32_t xa = q.x[std::size_t(kOrder[i][0])], ya = q.y[std::size_t(kOrder[i][0])];
-        const int32_t xb = q.x[std::size_t(kOrder[i][1])], yb = q.y[std::size_t(kOrder[i][1])];
-        if (ya == yb && ya >= firstRow && ya <= lastRow) {
-            low[ya] = std::min(xa, xb);
-            high[ya] = std::max(xa, xb);
+        const int64_t from = std::max<int64_t>(yt, firstRow), to = std::min<int64_t>(yb - 1, lastRow);
+        if (from > to)
+            continue;
+        const Wide dy = Wide(yb - yt), dx = Wide(xb - xt);
+        // ceil(xt + (y - yt) dx / dy) as xt + quotient + (remainder > 0),
+        // the quotient and remainder walked one row at a time.
+        const Wide num = Wide(from - yt) * dx;
+        Wide quotient = floorDiv(num, dy);
+        Wide remainder = num - quotient * dy;
+        const Wide stepQuotient = floorDiv(dx, dy);
+        const Wide stepRemainder = dx - stepQuotient * dy;
+        for (int64_t y = from; y <= to; ++y) {
+            const Wide crossing = Wide(xt) + quotient + (remainder > 0 ? 1 : 0);
+            const int32_t c = int32_t(std::clamp<Wide>(crossing, Wide(-kHeldColumn), Wide(kHeldColumn)));
+            low[y] = std::min(low[y], c);
+            high[y] = std::max(high[y], c - 1);
+            quotient += stepQuotient;
+            remainder += stepRemainder;
+            if (remainder >= dy) {
+                remainder -= dy;
+                ++quotient;
+            }
         }
     }
     const int32_t firstColumn = spans.firstColumn, lastColumn = spans.lastColumn;
     for (int32_t y = firstRow; y <= lastRow; ++y) {
         low[y] = std::max(low[y], firstColumn);
         high[y] = std::min(high[y], lastColumn);
+        if (low[y] > high[y]) {  // no pixel of this row lies inside
+            low[y] = firstColumn;
+            high[y] = firstColumn - 1;
+        }
     }
 }
 
@@ -163,83 +194,10 @@ void ScanQuad(const Quad& q, SpanTable& spans)
     spans.lastRow = std::min<int32_t>(SpanTable::kRows - 1, maxY);
     spans.firstColumn = std::max<int32_t>(0, minX);
     spans.lastColumn = std::min<int32_t>(ChannelMap::kOutputColumns - 1, maxX);
-    if (plainQuad(q)) [[likely]] {
-        scanPlainQuad(q, spans);
-        return;
-    }
-
-    struct Edge {
-        double slope = 0, intercept = 0;
-        bool horizontal = false;
-        int64_t x1, y1, x2, y2;
-        double lowX, highX;    // the end points' x range
-        int64_t lowY, highY;  // and y range
-    };
-    static constexpr int kOrder[4][2] = {{0, 1}, {1, 3}, {3, 2}, {2, 0}};
-    Edge edges[4];
-    for (int i = 0; i < 4; ++i) {
-        Edge& e = edges[i];
-        e.x1 = q.x[std::size_t(kOrder[i][0])];
-        e.y1 = q.y[std::size_t(kOrder[i][0])];
-        e.x2 = q.x[std::size_t(kOrder[i][1])];
-        e.y2 = q.y[std::size_t(kOrder[i][1])];
-        e.lowX = double(std::min(e.x1, e.x2));
-        e.highX = double(std::max(e.x1, e.x2));
-        e.lowY = std::min(e.y1, e.y2);
-        e.highY = std::max(e.y1, e.y2);
-        if (e.y1 == e.y2) {
-            e.horizontal = true;
-        } else {
-            // The integer quotient is what the player's maps were made with.
-            e.slope = double((e.x1 - e.x2) / (e.y1 - e.y2));
-            e.intercept = double(e.x1) - double(e.y1) * e.slope;
-        }
-    }
-    const double firstColumn = double(spans.firstColumn), lastColumn = double(spans.lastColumn);
-
-    for (int32_t y = spans.firstRow; y <= spans.lastRow; ++y) {
-        double low = 10000.0, high = 0.0;
-        bool done = false;
-        for (const Edge& e : edges) {
-            if (e.horizontal && e.y1 == y) {
-                low = e.lowX;
-                high = e.highX;
-                done = true;
-                break;
-            }
-        }
-        if (!done) {
-            for (const Edge& e : edges) {
-                if (e.horizontal || y < e.lowY || y > e.highY)
-                    continue;
-                const double xe = e.slope * double(y) + e.intercept;
-                const double r = roundHalf(xe);
-                if (r < e.lowX || r > e.highX)
-                    continue;
-                low = std::min(low, xe);
-                high = std::max(high, xe);
-            }
-        }
-        // max(ceil(low), first column) and min(trunc(high), last column),
-        // clamped to the table so that no pixel is ever written outside it.
-        // The columns are integers, so a bound beyond one of them gives the
-        // column; within them, ceil and trunc are the integer conversion
-        // (low is then above 0) and one step up where low has a fraction.
-        int32_t first = toInt(firstColumn);
-        if (low > firstColumn) {
-            if (low < kIntLimit) [[likely]] {
-                first = int32_t(low);
-                first += double(first) < low;
-            } else {
-                first = toInt(std::ceil(low));
-            }
-        }
-        int32_t last = toInt(lastColumn);
-        if (high < lastColumn)
-            last = std::fabs(high) < kIntLimit ? int32_t(high) : toInt(std::trunc(high));
-        spans.firstX[std::size_t(y)] = first;
-        spans.lastX[std::size_t(y)] = last;
-    }
+    if (plainQuad(q)) [[likely]]
+        scanEdges<int64_t>(q, spans);
+    else
+        scanEdges<__int128>(q, spans);
 }
 
 namespace {

@@ -46,9 +46,12 @@ struct SourcePixel {
 // Rounds half away from zero: floor(v + 0.5) above 0, else ceil(v - 0.5).
 double roundHalfAway(double v);
 
-// Fills the span table for one corrected quad. Edge slopes are integer
-// quotients, as the player's own tables were built with them; spans are
-// clamped to columns 0..1,919 and rows 0..1,079.
+// Fills the span table for one corrected quad: per row, the pixels from its
+// leftmost edge crossing (inclusive) to its rightmost (exclusive), each edge
+// over its rows from its upper point (inclusive) to its lower (exclusive),
+// crossings exact. Cells that share an edge so meet without a gap, and a
+// pixel on the shared edge belongs to one of them. Spans are clamped to
+// columns 0..1,919 and rows 0..1,079; a row with no pixel has first > last.
 void ScanQuad(const Quad& corrected, SpanTable& spans);
 
 // Maps output pixel (x, y) inside the corrected quad back to the reference

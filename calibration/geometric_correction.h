@@ -154,6 +154,15 @@ public:
     FileLoad ApplyShapeBytes(const QByteArray& bytes);
     QByteArray JunctionBytes() const;
     QByteArray ShapeBytes() const;
+    // Remembers what the grids and the shapes hold now (as read, or as reset
+    // when their file could not be read). The wizard writes a file back only
+    // when what it holds has changed since: a player's file is never
+    // replaced by defaults or by a rewrite the user did not ask for.
+    void MarkFilesUnedited();
+    bool JunctionEdited() const { return JunctionBytes() != junctionAsRead_; }
+    bool ShapesEdited() const { return ShapeBytes() != shapesAsRead_; }
+    // The file the shapes are read from and written to (4 or 7).
+    uint8_t shapeFile() const;
 
     // --- per-pixel map and payloads ---
     // False (table all -1) for a grid folded beyond any sound use.
@@ -223,6 +232,7 @@ private:
     std::array<std::unique_ptr<grid::WarpGrid>, kOutputs> reference_;
     std::array<std::unique_ptr<grid::WarpGrid>, kOutputs> corrected_;
     std::array<ShapeSet, kSets> sets_;
+    QByteArray junctionAsRead_, shapesAsRead_;
     std::unique_ptr<grid::PixelMap> canvas_;
     grid::WarpGrid view_;
     grid::WarpGrid snapshot_;

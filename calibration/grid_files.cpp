@@ -209,9 +209,20 @@ QByteArray CGeometricCorrection::ShapeBytes() const
     return out;
 }
 
+uint8_t CGeometricCorrection::shapeFile() const
+{
+    return newShapeFormat ? cfgx::kCustomShapesNewFile : cfgx::kCustomShapesFile;
+}
+
+void CGeometricCorrection::MarkFilesUnedited()
+{
+    junctionAsRead_ = JunctionBytes();
+    shapesAsRead_ = ShapeBytes();
+}
+
 FileLoad CGeometricCorrection::LoadCustomShapes()
 {
-    const uint8_t file = newShapeFormat ? cfgx::kCustomShapesNewFile : cfgx::kCustomShapesFile;
+    const uint8_t file = shapeFile();
     QByteArray bytes;
     bool missing = false;
     if (!readWhole(configPath(baseFolder, file), bytes, missing)) {
@@ -223,9 +234,8 @@ FileLoad CGeometricCorrection::LoadCustomShapes()
 
 bool CGeometricCorrection::SaveCustomShapes() const
 {
-    const uint8_t file = newShapeFormat ? cfgx::kCustomShapesNewFile : cfgx::kCustomShapesFile;
     const QByteArray bytes = ShapeBytes();
-    return cfgx::WriteFileAtomically(configPath(baseFolder, file), bytesOf(bytes), std::size_t(bytes.size()));
+    return cfgx::WriteFileAtomically(configPath(baseFolder, shapeFile()), bytesOf(bytes), std::size_t(bytes.size()));
 }
 
 }  // namespace calib

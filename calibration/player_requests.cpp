@@ -19,4 +19,13 @@ bool SendPacket(const QByteArray& packet, const std::vector<SendTarget>& targets
     return SendToMainWindow(request.release());
 }
 
+std::vector<SendTarget> DevicesOf(const std::vector<SendTarget>& byCell)
+{
+    std::vector<SendTarget> out;
+    for (const SendTarget& t : byCell)
+        if (!t.ip.isEmpty())
+            out.push_back(t);
+    return out;
+}
+
 }  // namespace calib

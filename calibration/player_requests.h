@@ -14,4 +14,8 @@ namespace calib {
 // were given and none of them is a usable address.
 bool SendPacket(const QByteArray& packet, const std::vector<SendTarget>& targets = {});
 
+// The players of a list kept one entry per cell, where a cell without a
+// device has an entry with no address.
+std::vector<SendTarget> DevicesOf(const std::vector<SendTarget>& byCell);
+
 }  // namespace calib

@@ -2,6 +2,7 @@
 // edit sent to the player as point data, a channel's per-pixel map sent when
 // it is left. One request in flight: while busy, edits are drawn but not
 // sent; the next send carries the whole state.
+#include "calibration/player_requests.h"
 #include "calibration/warp_main.h"
 #include "common/controls/dialog_keys.h"
 
@@ -61,6 +62,49 @@ unsigned mouseFlags(Qt::KeyboardModifiers m)
 }
 
 }  // namespace
+
+const std::vector<ShortcutKey>& ShortcutKeys()
+{
+    static const std::vector<ShortcutKey> keys = {
+        {"Tab / Shift+Tab", "next / previous channel", "下一通道 / 上一通道"},
+        {"Ctrl+Tab / Ctrl+Shift+Tab", "next step / previous step", "下一步 / 上一步"},
+        {"\u2190 \u2191 \u2192 \u2193", "move the selected points (held: faster)", "移动选中的点（按住加速）"},
+        {"Shift+\u2190\u2191\u2192\u2193", "select the next point that way", "选择该方向的下一个点"},
+        {"Ctrl+\u2190\u2191\u2192\u2193", "add the next point that way", "加选该方向的下一个点"},
+        {"Home / H", "select the point, its row, its column, all", "依次选择该点、该行、该列、全部点"},
+        {"Shift+drag", "select the points in a rectangle", "框选点", "Shift+拖动"},
+        {"Backspace", "clear the selection", "取消选择"},
+        {"+ / \u2212", "fewer / more control points", "减少 / 增加控制点"},
+        {", / .", "fewer / more reference points", "减少 / 增加参考点"},
+        {"Wheel", "fewer / more control points", "减少 / 增加控制点", "鼠标滚轮"},
+        {"R", "reset the grid (the shapes when adjusting them)", "复位网格（异形边框调整时复位边框）"},
+        {"F5", "redraw", "刷新"},
+        {"Esc", "quit the wizard", "退出向导"},
+    };
+    return keys;
+}
+
+QString ShortcutKeyName(const ShortcutKey& k, int language)
+{
+    return QString::fromUtf8(language == 4 && k.keyChinese ? k.keyChinese : k.key);
+}
+
+QString ShortcutKeysText(int language)
+{
+    // Three columns of "key  what it does", row by row.
+    constexpr int kColumns = 3;
+    const auto& keys = ShortcutKeys();
+    QString html = QStringLiteral("<table cellspacing=\"0\" cellpadding=\"1\">");
+    for (std::size_t i = 0; i < keys.size(); i += kColumns) {
+        html += QStringLiteral("<tr>");
+        for (std::size_t k = i; k < std::min(keys.size(), i + kColumns); ++k)
+            html += QStringLiteral("<td><b>%1</b></td><td>&nbsp;%2&nbsp;&nbsp;&nbsp;&nbsp;</td>")
+                        .arg(ShortcutKeyName(keys[k], language).toHtmlEscaped(),
+                             tr2(language, keys[k].english, keys[k].chinese).toHtmlEscaped());
+        html += QStringLiteral("</tr>");
+    }
+    return html + QStringLiteral("</table>");
+}
 
 int ArrowStepForTicks(int ticks)
 {
@@ -142,6 +186,10 @@ CWarpGeometricPage::CWarpGeometricPage(QWidget* parent) : QWidget(parent), model
     alpha_->setFocusPolicy(Qt::NoFocus);
     buttons->addWidget(alpha_);
     v->addLayout(buttons);
+    keys_ = new QLabel(ShortcutKeysText(language_));
+    keys_->setObjectName(QStringLiteral("shortcutKeys"));
+    keys_->setTextFormat(Qt::RichText);
+    v->addWidget(keys_);
     shapeStop_->setEnabled(false);
     shapeBack_->setEnabled(false);
     shapeNext_->setEnabled(false);
@@ -185,7 +233,9 @@ CWarpGeometricPage::~CWarpGeometricPage() = default;
 
 void CWarpGeometricPage::layoutCanvas()
 {
-    const int top = 40, bottom = std::max(top + 60, height() - 50);
+    // Above the button row and the list of keys.
+    const int keysHeight = keys_ ? keys_->sizeHint().height() + 6 : 0;
+    const int top = 40, bottom = std::max(top + 60, height() - 50 - keysHeight);
     model_->canvas = {10, top, std::max(20, width() - 10), bottom};
     const double xs = model_->canvas.width() / 1920.0, ys = model_->canvas.height() / 1080.0;
     model_->xScale.fill(xs);
@@ -231,16 +281,28 @@ void CWarpGeometricPage::ApplyWarpSettings(const WarpSettings& settings)
     model_->baseFolder = playerFolder;
     model_->config = config;
     model_->newShapeFormat = version >= 0x2600;
+    // The shape canvas is reloaded with the files: whatever set was shown
+    // has been stored and saved on leaving the page.
+    shapeSet_ = 0;
+    // The shapes are sized from the screens before their file is read: the
+    // reader compares each record's size with the shape it replaces.
     model_->ResetGrids(config.layoutCode);
     const FileLoad grids = model_->LoadJunctionPoints();
+    model_->ResetShapes();
     const FileLoad shapes = model_->LoadCustomShapes();
-    if (grids == FileLoad::Refused)
-        platform::messageBox(refusedFileMessage(QStringLiteral("JunctionPoint.QVE"), language_), QString(),
-                             platform::MsgButtons::Ok, platform::MsgIcon::Warning, this);
-    if (shapes == FileLoad::Refused)
-        platform::messageBox(refusedFileMessage(QStringLiteral("CustomShapesPoint.QVE"), language_), QString(),
-                             platform::MsgButtons::Ok, platform::MsgIcon::Warning, this);
+    model_->MarkFilesUnedited();
+    warnIfRefused(grids, cfgx::kJunctionPointFile);
+    warnIfRefused(shapes, model_->shapeFile());
     update();
+}
+
+void CWarpGeometricPage::warnIfRefused(FileLoad outcome, uint8_t file)
+{
+    // Once a run: going back to step 1 and on again reads the same file.
+    if (outcome != FileLoad::Refused || !warned_.insert(file).second)
+        return;
+    platform::messageBox(refusedFileMessage(cfgx::configFileName(file), language_), QString(), platform::MsgButtons::Ok,
+                         platform::MsgIcon::Warning, this);
 }
 
 int CWarpGeometricPage::FirstActiveChannel() const
@@ -254,17 +316,19 @@ int CWarpGeometricPage::FirstActiveChannel() const
 
 std::vector<SendTarget> CWarpGeometricPage::allTargets() const
 {
-    return singleChannel ? targets : std::vector<SendTarget>{};
+    return singleChannel ? DevicesOf(targets) : std::vector<SendTarget>{};
 }
 
 std::vector<SendTarget> CWarpGeometricPage::currentTarget() const
 {
     if (!singleChannel)
         return {};
-    // The list holds one player per checked channel: a channel past its end
-    // has no player, and nothing is sent rather than to the wrong one.
+    // The list holds one entry per cell: a channel without a device (or past
+    // the list) gets nothing rather than another channel's player.
     const std::size_t i = model_->currentOutput;
-    return i < targets.size() ? std::vector<SendTarget>{targets[i]} : std::vector<SendTarget>{};
+    if (i >= targets.size() || targets[i].ip.isEmpty())
+        return {};
+    return {targets[i]};
 }
 
 std::vector<SendTarget> CWarpGeometricPage::otherTargets() const
@@ -273,7 +337,7 @@ std::vector<SendTarget> CWarpGeometricPage::otherTargets() const
     if (!singleChannel)
         return out;
     for (std::size_t i = 0; i < targets.size(); ++i)
-        if (i != model_->currentOutput)
+        if (i != model_->currentOutput && !targets[i].ip.isEmpty())
             out.push_back(targets[i]);
     return out;
 }
@@ -345,7 +409,10 @@ void CWarpGeometricPage::EnterAdjustment()
 
 void CWarpGeometricPage::LeaveAdjustment()
 {
-    busy_ = send(proto::CMD_ADJUST_MODE, 1, 0, 0, QByteArray(), allTargets(), 1);
+    // Every player answers: the next step waits for all of them, so that one
+    // reply each does not start the step once per player.
+    const auto all = allTargets();
+    busy_ = send(proto::CMD_ADJUST_MODE, 1, 0, 0, QByteArray(), all, int(all.size()));
     if (busy_)
         inAdjustment_ = false;
 }
@@ -353,7 +420,7 @@ void CWarpGeometricPage::LeaveAdjustment()
 void CWarpGeometricPage::SendBlendSwitch(uint8_t on)
 {
     const auto all = allTargets();
-    busy_ = send(proto::CMD_BLEND_SWITCH, on, 0, 0, QByteArray(), all, on == 0 ? int(all.size()) : 1);
+    busy_ = send(proto::CMD_BLEND_SWITCH, on, 0, 0, QByteArray(), all, int(all.size()));
 }
 
 void CWarpGeometricPage::Leave(uint8_t step)
@@ -495,8 +562,20 @@ void CWarpGeometricPage::OnNextChannel()
 
 bool CWarpGeometricPage::SaveJunctionPoints()
 {
-    const bool shapes = model_->SaveCustomShapes();
-    return model_->SaveJunctionPoints() && shapes;
+    // An edit still on the shape canvas belongs to its shape.
+    if (shapeSet_ != 0)
+        model_->StoreShape(shapeSet_ - 1, model_->shapeSet(shapeSet_ - 1).current);
+    // A file is rewritten only when the user changed what it holds, so that
+    // the upload that follows never replaces the player's copy with defaults
+    // or with a file this program could not read.
+    bool saved = true;
+    if (model_->ShapesEdited())
+        saved = model_->SaveCustomShapes();
+    if (model_->JunctionEdited())
+        saved = model_->SaveJunctionPoints() && saved;
+    if (saved)
+        model_->MarkFilesUnedited();
+    return saved;
 }
 
 void CWarpGeometricPage::notifyWizard(uint8_t step)
@@ -661,7 +740,12 @@ bool CWarpGeometricPage::OnKey(int key, Qt::KeyboardModifiers m, bool pressed, b
     if (key == Qt::Key_R) {
         setStatus("Init Param...", "初始化参数...");
         if (model_->shapeMode) {
+            const int set = shapeSet_;
             model_->ResetShapes();
+            shapeSet_ = 0;  // nothing of the old canvas is stored back
+            showShapeSet(set);
+            if (!busy_)
+                SendShapePoints();
         } else {
             model_->ResetGrids(model_->config.layoutCode);
             if (!busy_) {
@@ -717,8 +801,22 @@ void CWarpGeometricPage::EnterShapes(int set)
 {
     if (busy_ || set < 1 || set > 2)
         return;
+    showShapeSet(set);
+    SendShapePoints();
+    update();
+}
+
+void CWarpGeometricPage::showShapeSet(int set)
+{
+    if (set < 1 || set > 2)
+        return;
     if (shapeSet_ != 0)
         model_->StoreShape(shapeSet_ - 1, model_->shapeSet(shapeSet_ - 1).current);
+    // The shapes the model holds are shown as they are, read from the player
+    // or edited; only shapes never sized from the screens are made afresh.
+    const ShapeSet& held = model_->shapeSet(set - 1);
+    if (std::any_of(held.shapes.begin(), held.shapes.end(), [](const CustomShape& c) { return c.width == 0; }))
+        model_->ResetShapes();
     shapeSet_ = set;
     model_->currentSet = uint16_t(set - 1);
     model_->shapeMode = true;
@@ -738,7 +836,6 @@ void CWarpGeometricPage::EnterShapes(int set)
     shapeNext_->setEnabled(fresh);
     shapeFlag_->setEnabled(fresh);
     showShapeLabel();
-    SendShapePoints();
     update();
 }
 

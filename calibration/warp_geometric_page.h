@@ -11,6 +11,7 @@
 #include <QWidget>
 
 #include <memory>
+#include <set>
 #include <vector>
 
 class QComboBox;
@@ -23,6 +24,17 @@ namespace calib {
 
 // Hands a request to the main window with the page's sequence number at
 // header offset 6. False when no main window took it.
+// The keys of the geometry step and what each does, as the page lists them.
+struct ShortcutKey {
+    const char* key;
+    const char* english;
+    const char* chinese;
+    const char* keyChinese = nullptr;  // where the key has a Chinese name
+};
+const std::vector<ShortcutKey>& ShortcutKeys();
+QString ShortcutKeyName(const ShortcutKey& key, int language);
+QString ShortcutKeysText(int language);
+
 bool SendWarpRequest(uint8_t command, uint8_t subCode, uint16_t param, uint16_t arg, uint16_t sequence,
                      const QByteArray& payload, const std::vector<SendTarget>& targets);
 
@@ -88,6 +100,9 @@ protected:
 
 private:
     void showShapeLabel();
+    // Shape set 1 or 2 on the canvas, without sending.
+    void showShapeSet(int set);
+    void warnIfRefused(FileLoad outcome, uint8_t file);
     bool send(uint8_t command, uint8_t subCode, uint16_t param, uint16_t arg, const QByteArray& payload,
               const std::vector<SendTarget>& to, int expected = 1);
     std::vector<SendTarget> allTargets() const;
@@ -129,7 +144,9 @@ private:
     QPushButton* shapeNext_ = nullptr;
     QComboBox* shapeFlag_ = nullptr;
     QSlider* alpha_ = nullptr;
+    QLabel* keys_ = nullptr;  // the shortcut keys and what they do
     int shapeSet_ = 0;  // 0 none, 1 or 2
+    std::set<uint8_t> warned_;  // files whose refusal was shown this run
     QTimer* timer_ = nullptr;
 };
 

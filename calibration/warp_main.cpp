@@ -20,6 +20,8 @@
 #include <QStackedLayout>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace calib {
 
 namespace {
@@ -123,8 +125,11 @@ void CWarpMain::OnNext()
         if (!param_->ValidateAndSave())
             return;
         const WarpSettings settings = param_->settings();
-        const std::vector<SendTarget> targets = param_->targets();
         const WarpForm f = param_->form();
+        // One entry per cell, so that every page finds a channel's own player
+        // at the channel's index, also when the checked channels have gaps.
+        const std::vector<SendTarget> targets =
+            f.singleChannel ? TargetsByCell(param_->settings(), param_->targets()) : std::vector<SendTarget>{};
         geometric_->singleChannel = f.singleChannel;
         geometric_->horizontalCurved = f.horizontalCurved;
         geometric_->verticalCurved = f.verticalCurved;
@@ -196,6 +201,13 @@ void CWarpMain::OnQuit()
         else
             geometric_->Leave(2);  // blend on, leave, then step 0
     } else if (step_ == 3) {
+        // The requests that end the run count on from the largest sequence
+        // any page has used, never from a page that fell behind.
+        const uint16_t largest =
+            std::max({geometric_->sequence, setup_->blending().sequence(), setup_->colours().sequence()});
+        setup_->blending().setSequence(largest);
+        setup_->colours().setSequence(largest);
+        geometric_->sequence = largest;
         setup_->StopAdjusting();
         // Adjustment mode is tracked for the whole run: a step-2 entry that
         // was never left is left now, and the wizard closes on its reply.

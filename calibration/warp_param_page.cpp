@@ -7,6 +7,7 @@
 #include "platform/dialogs.h"
 #include "platform/messages.h"
 
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -39,8 +40,10 @@ W* named(W* w, int id)
 }
 
 constexpr int kGridTop = 150;       // grid areas below the controls row
-constexpr int kGridWidth = 470;
-constexpr int kGridHeight = 200;
+// Nine cells each way, each holding three lines of its 7-point widths and,
+// on its middle line, two of them side by side with room between.
+constexpr int kGridWidth = 600;
+constexpr int kGridHeight = 290;
 
 }  // namespace
 
@@ -105,10 +108,16 @@ public:
         setWindowTitle(tr2(language, "Edge Blending Width Adjustment", "融合带宽度调整"));
         auto* v = new QVBoxLayout(this);
         auto* types = new QHBoxLayout;
+        // Kind and side are two choices: radios of one parent would otherwise
+        // exclude each other across both rows, and checking "Left" would
+        // clear "Single".
+        auto* typeGroup = new QButtonGroup(this);
+        auto* sideGroup = new QButtonGroup(this);
         const char* typeTexts[4][2] = {{"Clear all around", "四周清零"}, {"Row", "整行"}, {"Column", "整列"}, {"Single", "单条"}};
         for (int i = 0; i < 4; ++i) {
             type_[i] = named(new QRadioButton(tr2(language, typeTexts[i][0], typeTexts[i][1])), 3701 + i);
             types->addWidget(type_[i]);
+            typeGroup->addButton(type_[i]);
             connect(type_[i], &QRadioButton::clicked, this, [this, i] { setType(i); });
         }
         auto* sides = new QHBoxLayout;
@@ -116,6 +125,7 @@ public:
         for (int i = 0; i < 4; ++i) {
             side_[i] = named(new QRadioButton(tr2(language, sideTexts[i][0], sideTexts[i][1])), 3706 + i);
             sides->addWidget(side_[i]);
+            sideGroup->addButton(side_[i]);
             connect(side_[i], &QRadioButton::clicked, this, [this, i] {
                 side = i;
                 fill(i < 2);
@@ -212,6 +222,8 @@ CWarpParamPage::CWarpParamPage(Inputs inputs, QWidget* parent) : QWidget(parent)
     });
     top->addLayout(screens);
     top->addSpacing(kGridHeight + 10);
+    // Both screens' grids side by side, whatever width the texts need.
+    setMinimumWidth(2 * (kGridWidth + 20) + 10);
 
     auto* colours = new QGridLayout;
     const char* colourTexts[5][2] = {{"Cursor Color", "光标颜色"},
@@ -452,6 +464,21 @@ QRect CWarpParamPage::cellRect(int screen, int row, int column) const
     return QRect(a.left() + column * (w - 5), a.top() + row * (h - 5), w, h);
 }
 
+std::array<QRect, 4> CWarpParamPage::BandLabelRects(const QRect& cell, bool firstColumn, bool lastColumn, bool firstRow,
+                                                    bool lastRow, const QFontMetrics& metrics, const BlendBands& b)
+{
+    // Neighbouring cells overlap by 5 pixels: a side shared with a neighbour
+    // keeps its number clear of the neighbour's; the row lines stay clear.
+    const QRect in = cell.adjusted(firstColumn ? 2 : 7, firstRow ? 2 : 6, lastColumn ? -2 : -7, lastRow ? -2 : -6);
+    auto sized = [&](uint16_t v) { return metrics.boundingRect(QString::number(v)).size(); };
+    const QSize l = sized(b.left), t = sized(b.top), r = sized(b.right), bo = sized(b.bottom);
+    const int midY = in.center().y();
+    return {QRect(QPoint(in.left(), midY - l.height() / 2), l),
+            QRect(QPoint(in.center().x() - t.width() / 2, in.top()), t),
+            QRect(QPoint(in.right() - r.width() + 1, midY - r.height() / 2), r),
+            QRect(QPoint(in.center().x() - bo.width() / 2, in.bottom() - bo.height() + 1), bo)};
+}
+
 void CWarpParamPage::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
@@ -468,11 +495,11 @@ void CWarpParamPage::paintEvent(QPaintEvent*)
                 p.setBrush(Qt::NoBrush);
                 p.drawRect(cell);
                 const BlendBands& b = L.band(r, c);
-                const QRect in = cell.adjusted(1, 1, -1, -1);
-                p.drawText(in, Qt::AlignLeft | Qt::AlignVCenter, QString::number(b.left));
-                p.drawText(in, Qt::AlignHCenter | Qt::AlignTop, QString::number(b.top));
-                p.drawText(in, Qt::AlignRight | Qt::AlignVCenter, QString::number(b.right));
-                p.drawText(in, Qt::AlignHCenter | Qt::AlignBottom, QString::number(b.bottom));
+                const int columns = f.columns[std::size_t(s)], rows = f.rows[std::size_t(s)];
+                const auto at = BandLabelRects(cell, c == 0, c + 1 == columns, r == 0, r + 1 == rows, p.fontMetrics(), b);
+                const uint16_t values[4] = {b.left, b.top, b.right, b.bottom};
+                for (std::size_t i = 0; i < 4; ++i)
+                    p.drawText(at[i], Qt::AlignCenter, QString::number(values[i]));
             }
     }
 }

@@ -7,8 +7,10 @@
 #include "transport/announcement.h"
 #include "transport/records.h"
 
+#include <QFontMetrics>
 #include <QWidget>
 
+#include <array>
 #include <vector>
 
 class QCheckBox;
@@ -44,6 +46,13 @@ public:
     WarpForm form() const;  // what the controls hold
     void setForm(const WarpForm& form);
     bool skipGeometry() const;
+    // A cell of a screen's grid (9 x 9 cells, neighbours overlapping by 5).
+    QRect cellRect(int screen, int row, int column) const;
+    // Where a cell's four widths are written (left, top, right, bottom) in
+    // the painter's font: clear of each other, of the cell's lines and of
+    // the neighbouring cells' numbers.
+    static std::array<QRect, 4> BandLabelRects(const QRect& cell, bool firstColumn, bool lastColumn, bool firstRow,
+                                               bool lastRow, const QFontMetrics& metrics, const BlendBands& bands);
 
 protected:
     void paintEvent(QPaintEvent*) override;
@@ -53,7 +62,6 @@ private:
     void updateChannelChecks();
     void paintSwatch(int colour);
     QRect gridArea(int screen) const;
-    QRect cellRect(int screen, int row, int column) const;
     void sendToWizard(int command);
 
     Inputs in_;

@@ -22,6 +22,20 @@ int WarpSettings::totalCells() const
     return n;
 }
 
+std::vector<SendTarget> TargetsByCell(const WarpSettings& settings, const std::vector<SendTarget>& checked)
+{
+    std::vector<SendTarget> out;
+    std::size_t next = 0;
+    for (int s = 0; s < std::min<int>(settings.recordsInUse, 2); ++s) {
+        const ScreenLayout& screen = settings.screens[std::size_t(s)];
+        for (int k = 0; k < std::min<int>(screen.slotCount, ScreenLayout::kMaxCells); ++k) {
+            const bool withPlayer = screen.channelSlots[std::size_t(k)].selected && next < checked.size();
+            out.push_back(withPlayer ? checked[next++] : SendTarget{});
+        }
+    }
+    return out;
+}
+
 QByteArray WarpSettings::toBytes() const
 {
     QByteArray bytes(int(kSize), '\0');

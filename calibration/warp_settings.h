@@ -72,6 +72,12 @@ struct WarpSettings {
     bool operator==(const WarpSettings&) const = default;
 };
 
+// Single-channel mode: the step-1 check lists the players of the checked
+// cells in cell order; spread over every cell in use, so that cell (output)
+// i finds its own player at index i, and a cell that was not checked gets an
+// entry with no address (no device: nothing is sent for it).
+std::vector<SendTarget> TargetsByCell(const WarpSettings& settings, const std::vector<SendTarget>& checked);
+
 // The widths the band dialog offers (index 5 is the default).
 inline constexpr std::array<uint16_t, 9> kHorizontalBandWidths{0, 30, 60, 120, 180, 240, 360, 480, 960};
 inline constexpr std::array<uint16_t, 7> kVerticalBandWidths{0, 34, 68, 135, 202, 270, 540};

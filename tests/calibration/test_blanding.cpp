@@ -11,6 +11,8 @@
 #include <QSlider>
 #include <QTemporaryDir>
 
+#include <QFileInfo>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -159,6 +161,30 @@ TEST(BlendingPage, OnePlayerPerChannelSendsToThatPlayerOnly)
     p.page.OnGammaReleased(130);
     EXPECT_FALSE(p.page.busy());
     EXPECT_EQ(h.sent.size(), before);
+}
+
+TEST(BlendingPage, AChannelWithoutADeviceSendsNothingAndTheNextFindsItsOwn)
+{
+    // One entry per cell, the middle one without a device (its box left
+    // unchecked): its ramps reach no player, never the next channel's.
+    Harness h;
+    Page p(h, 3);
+    const SendTarget player{h.player->options().address, {}, h.player->tcpPort(), 0};
+    p.page.players = {player, SendTarget{}, player};
+    const struct {
+        int channel;
+        std::size_t sent;
+    } rows[] = {{1, 0}, {2, 1}};
+    for (const auto& r : rows) {
+        p.page.OnChannelChange(r.channel);
+        p.page.OnEdge(calib::kBlendLeft);
+        const std::size_t before = h.sent.size();
+        p.page.OnGammaReleased(130 + r.channel);
+        ASSERT_TRUE(waitUntil([&] { return !p.page.busy(); }));
+        ASSERT_EQ(h.sent.size() - before, r.sent) << r.channel;
+        if (r.sent)
+            EXPECT_EQ(h.sent.back().targets.size(), 1u);
+    }
 }
 
 TEST(BlendingPage, AdjustStartThenWhiteAndResetKey)
@@ -366,6 +392,10 @@ TEST(BlendingPage, GammaFileIsReadOnlyWhenWholeAndSavedByTheSaveStep)
     const QByteArray gamma = testsupport::readFile(h.home.path() + u"/player/config/Gamma.QVE"_s);
     ASSERT_EQ(gamma.size(), 288);
     EXPECT_EQ(proto::getU16(reinterpret_cast<const uint8_t*>(gamma.constData()) + 2 * 32 + 16 + 6), 111);
+    // The curves were not touched: their file is left as it was (none).
+    EXPECT_FALSE(QFileInfo::exists(h.home.path() + u"/player/config/ProjectorGraph.QVE"_s));
+    p.page.graph().data().channels[0].luminance = 0.5;
+    ASSERT_TRUE(p.page.SaveFiles());
     EXPECT_EQ(testsupport::readFile(h.home.path() + u"/player/config/ProjectorGraph.QVE"_s).size(),
               qsizetype(calib::BlendGraphData::kSize));
 }

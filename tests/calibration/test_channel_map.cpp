@@ -1,5 +1,5 @@
-// The per-pixel map: identity, the linear (parallelogram) case, the integer
-// edge slope, degenerate cells and points pushed far outside the table.
+// The per-pixel map: identity, the linear (parallelogram) case, exact edge
+// crossings, degenerate cells and points pushed far outside the table.
 
 #include "calibration/channel_map.h"
 #include "calibration_fixtures.h"
@@ -115,14 +115,15 @@ TEST(ChannelMap, DegenerateCellGivesTheCellOriginNotADivisionByZero)
     EXPECT_EQ(s.y, 50);
 }
 
-TEST(ChannelMap, ScanQuadKeepsTheIntegerEdgeSlopeAndClampsToTheTable)
+TEST(ChannelMap, ScanQuadTakesTheExactEdgeAndClampsToTheTable)
 {
     SpanTable spans;
-    // Right edge from (10,0) down to (13,2): slope 3/2 truncates to 1.
+    // Right edge from (10,0) down to (13,2): x = 11.5 on row 1, whose pixels
+    // up to 11 lie left of it; the bottom row belongs to the cell below.
     ScanQuad(quad({0, 0, 10, 0, 0, 2, 13, 2}), spans);
     EXPECT_EQ(spans.firstRow, 0);
     EXPECT_EQ(spans.lastRow, 2);
-    const struct { int y, first, last; } rows[] = {{0, 0, 10}, {1, 0, 11}, {2, 0, 13}};
+    const struct { int y, first, last; } rows[] = {{0, 0, 9}, {1, 0, 11}, {2, 0, -1}};
     for (const auto& r : rows) {
         EXPECT_EQ(spans.firstX[std::size_t(r.y)], r.first) << r.y;
         EXPECT_EQ(spans.lastX[std::size_t(r.y)], r.last) << r.y;

@@ -1,5 +1,5 @@
 // The whole table of one output, built the fast way, against a plain
-// reference build: spans scanned literally from the edge formulas and every
+// reference build: spans scanned row by row from the ownership rule and every
 // pixel mapped on its own by MapPixelInverseBilinear (itself held to the
 // literal formulas). Every entry of the 2,048 x 1,080 table is compared, for
 // grids that take every path of the fast build: identity, strong warps,
@@ -23,61 +23,39 @@ using namespace calib;
 
 namespace {
 
-// Spans of one quad as the edge formulas state them, with floor, ceil and
-// trunc calls and no shortcuts.
+// Spans of one quad straight from the ownership rule, pixel row by row and
+// edge by edge with one exact division each: a crossing at x = xt + (y - yt)
+// dx / dy for ya <= y < yb, the row from the smallest ceil(crossing) to the
+// largest ceil(crossing) - 1.
 void literalSpans(const Quad& q, SpanTable& spans)
 {
-    auto rnd = [](double v) { return v > 0 ? std::floor(v + 0.5) : std::ceil(v - 0.5); };
     static constexpr int kOrder[4][2] = {{0, 1}, {1, 3}, {3, 2}, {2, 0}};
-    struct Edge {
-        bool horizontal = false;
-        double slope = 0, intercept = 0;
-        int64_t xa = 0, ya = 0, xb = 0, yb = 0;
-    } edges[4];
-    for (int i = 0; i < 4; ++i) {
-        Edge& e = edges[i];
-        e.xa = q.x[std::size_t(kOrder[i][0])];
-        e.ya = q.y[std::size_t(kOrder[i][0])];
-        e.xb = q.x[std::size_t(kOrder[i][1])];
-        e.yb = q.y[std::size_t(kOrder[i][1])];
-        e.horizontal = e.ya == e.yb;
-        if (!e.horizontal) {
-            e.slope = double((e.xa - e.xb) / (e.ya - e.yb));
-            e.intercept = double(e.xa) - double(e.ya) * e.slope;
-        }
-    }
     spans.firstRow = std::max(0, std::min({q.y[0], q.y[1], q.y[2], q.y[3]}));
     spans.lastRow = std::min(1079, std::max({q.y[0], q.y[1], q.y[2], q.y[3]}));
     spans.firstColumn = std::max(0, std::min({q.x[0], q.x[1], q.x[2], q.x[3]}));
     spans.lastColumn = std::min(1919, std::max({q.x[0], q.x[1], q.x[2], q.x[3]}));
     for (int y = spans.firstRow; y <= spans.lastRow; ++y) {
-        double low = 10000.0, high = 0.0;
-        const Edge* flat = nullptr;
-        for (const Edge& e : edges)
-            if (e.horizontal && e.ya == y) {
-                flat = &e;
-                break;
+        __int128 low = INT64_MAX, high = INT64_MIN;
+        for (const auto& ends : kOrder) {
+            __int128 xt = q.x[std::size_t(ends[0])], yt = q.y[std::size_t(ends[0])];
+            __int128 xb = q.x[std::size_t(ends[1])], yb = q.y[std::size_t(ends[1])];
+            if (yt > yb) {
+                std::swap(xt, xb);
+                std::swap(yt, yb);
             }
-        if (flat) {
-            low = double(std::min(flat->xa, flat->xb));
-            high = double(std::max(flat->xa, flat->xb));
-        } else {
-            for (const Edge& e : edges) {
-                if (e.horizontal)
-                    continue;
-                const double xe = e.slope * y + e.intercept;
-                const double r = rnd(xe);
-                if (r >= double(std::min(e.xa, e.xb)) && r <= double(std::max(e.xa, e.xb)) &&
-                    y >= std::min(e.ya, e.yb) && y <= std::max(e.ya, e.yb)) {
-                    low = std::min(low, xe);
-                    high = std::max(high, xe);
-                }
-            }
+            if (!(yt <= y && y < yb))
+                continue;
+            const __int128 num = xt * (yb - yt) + (y - yt) * (xb - xt), den = yb - yt;
+            const __int128 ceiling = num / den + (num % den > 0 ? 1 : 0);  // C++ truncates toward zero
+            low = std::min(low, ceiling);
+            high = std::max(high, ceiling - 1);
         }
-        const double first = std::max(std::ceil(low), double(spans.firstColumn));
-        const double last = std::min(std::trunc(high), double(spans.lastColumn));
-        spans.firstX[std::size_t(y)] = int32_t(std::clamp(first, -1.0e9, 1.0e9));
-        spans.lastX[std::size_t(y)] = int32_t(std::clamp(last, -1.0e9, 1.0e9));
+        low = std::max<__int128>(low, spans.firstColumn);
+        high = std::min<__int128>(high, spans.lastColumn);
+        if (low > high)  // an empty row, written one way
+            low = spans.firstColumn, high = spans.firstColumn - 1;
+        spans.firstX[std::size_t(y)] = int32_t(low);
+        spans.lastX[std::size_t(y)] = int32_t(high);
     }
 }
 
@@ -206,8 +184,8 @@ const std::vector<WarpRow>& warpRows()
                  }
          }},
         {"flat cells alone", [](CGeometricCorrection& m) {
-             // Two cells, each with its four corners on row 500: the first
-             // flat edge in order (top) gives the span, not the bottom one.
+             // Two cells, each with its four corners on row 500: cells with
+             // no area own no pixel, so the table stays all -1.
              m.config.outputs[0].gridColumns = 3;
              m.config.outputs[0].gridRows = 2;
              for (int c = 0; c < 3; ++c) {
@@ -267,7 +245,10 @@ TEST_P(ChannelMapTable, FastBuildEqualsThePixelByPixelReferenceAtEveryEntry)
                         firstX = x, firstY = y;
                 }
             EXPECT_EQ(differ, 0) << row.name << ", " << pathName << ": first at " << firstX << "," << firstY;
-            EXPECT_GT(filled, 0) << row.name;
+            if (std::string(row.name) == "flat cells alone")
+                EXPECT_EQ(filled, 0);
+            else
+                EXPECT_GT(filled, 0) << row.name;
         }
     }
 }

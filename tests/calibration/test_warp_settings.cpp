@@ -349,3 +349,28 @@ TEST(WarpSetupArrangement, PlacementsFromTheSettings)
         EXPECT_EQ(a.channels[1].channel, 0) << r.what;
     }
 }
+
+TEST(WarpSettings, TargetsSpreadOverTheCellsInUse)
+{
+    const SendTarget a{QStringLiteral("127.0.0.2"), {}, 5005, 0}, b{QStringLiteral("127.0.0.4"), {}, 5005, 0};
+    const struct {
+        const char* name;
+        std::vector<int> selected;  // per cell of one 1 x n screen
+        std::vector<QString> want;  // "" where the cell has no player
+    } rows[] = {
+        {"a gap", {1, 0, 1}, {"127.0.0.2", "", "127.0.0.4"}},
+        {"no gap", {1, 1, 0}, {"127.0.0.2", "127.0.0.4", ""}},
+        {"more checked than players", {1, 1, 1}, {"127.0.0.2", "127.0.0.4", ""}},
+    };
+    for (const auto& r : rows) {
+        WarpSettings w;
+        w.screens[0].columns = uint16_t(r.selected.size());
+        w.screens[0].slotCount = uint16_t(r.selected.size());
+        for (std::size_t k = 0; k < r.selected.size(); ++k)
+            w.screens[0].channelSlots[k] = {uint16_t(k), uint8_t(r.selected[k])};
+        const auto got = TargetsByCell(w, {a, b});
+        ASSERT_EQ(got.size(), r.want.size()) << r.name;
+        for (std::size_t k = 0; k < got.size(); ++k)
+            EXPECT_EQ(got[k].ip, r.want[k]) << r.name << " " << k;
+    }
+}

@@ -4,6 +4,7 @@
 
 #include "calibration/calibration_feature.h"
 #include "calibration/warp_main.h"
+#include "calibration/warp_param_page.h"
 #include "core/config_exchange.h"
 #include "core/document.h"
 #include "core/editor_hooks.h"
@@ -20,7 +21,12 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QLabel>
 #include <QPushButton>
+#include <QApplication>
+#include <QRadioButton>
+#include <QTimer>
+#include <QDialog>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -258,6 +264,7 @@ TEST(WarpWizard, QuitFromStepTwoLeavesAdjustmentBeforeClosing)
     std::size_t seen = 0;
     b.answerChain(seen);
     ASSERT_TRUE(b.wizard->geometricPage().inAdjustment());
+    b.wizard->geometricPage().model().corrected(0).at(0, 0).x += 3;  // an edit, so the grids are saved
     b.wizard->OnQuit();  // answered Yes
     EXPECT_FALSE(b.wizard->closed()) << "waits for the player";
     EXPECT_TRUE(QFileInfo::exists(b.home.path() + "/127.0.0.2-A1B2C3D4E5F6-5005/config/JunctionPoint.QVE"));
@@ -313,6 +320,84 @@ TEST(WarpWizard, StepMessagesOutOfRangeAreIgnoredAndChineseTexts)
     b.answerChain(seen);
     EXPECT_EQ(b.wizard->geometricPage().status(), QStringLiteral("调整完成,可以继续操作"));
     EXPECT_TRUE(testsupport::saveScreenshot(*b.wizard, "warp_wizard_step2_zh"));
+}
+
+TEST(WarpParamPage, BandNumbersStayClearOfEachOtherAndOfTheLines)
+{
+    for (unsigned language : {9u, 4u}) {
+        Bench b(language);
+        CWarpParamPage& page = b.wizard->paramPage();
+        QFont font(QStringLiteral("Arial"));
+        font.setPointSize(7);
+        const QFontMetrics metrics(font);
+        BlendBands widest;
+        widest.left = widest.right = 960;
+        widest.top = widest.bottom = 540;
+        std::vector<QRect> labels;
+        std::vector<int> columnsX, rowsY;  // every cell line
+        for (int r = 0; r < 9; ++r)
+            for (int c = 0; c < 9; ++c) {
+                const QRect cell = page.cellRect(0, r, c);
+                columnsX.insert(columnsX.end(), {cell.left(), cell.right()});
+                rowsY.insert(rowsY.end(), {cell.top(), cell.bottom()});
+                for (const QRect& l : CWarpParamPage::BandLabelRects(cell, c == 0, c == 8, r == 0, r == 8, metrics, widest)) {
+                    EXPECT_TRUE(cell.contains(l)) << r << "," << c;
+                    labels.push_back(l);
+                }
+            }
+        for (std::size_t i = 0; i < labels.size(); ++i) {
+            for (std::size_t j = i + 1; j < labels.size(); ++j)
+                ASSERT_FALSE(labels[i].intersects(labels[j])) << i << " and " << j;
+            for (int x : columnsX)
+                ASSERT_FALSE(labels[i].left() <= x && x <= labels[i].right()) << i << " crosses a column line";
+            for (int y : rowsY)
+                ASSERT_FALSE(labels[i].top() <= y && y <= labels[i].bottom()) << i << " crosses a row line";
+        }
+        // Two screens of 3 x 3 to look at.
+        b.child<QComboBox>("3101")->setCurrentIndex(1);
+        for (const char* id : {"3102", "3103", "3104", "3105"})
+            b.child<QComboBox>(id)->setCurrentIndex(2);
+        EXPECT_TRUE(testsupport::saveScreenshot(*b.wizard, language == 4 ? "warp_wizard_step1_grid_zh" : "warp_wizard_step1_grid"));
+    }
+}
+
+TEST(WarpParamPage, WidthDialogOpensWithSingleAndLeft)
+{
+    for (unsigned language : {9u, 4u}) {
+        Bench b(language);
+        CWarpParamPage& page = b.wizard->paramPage();
+        QStringList checked;
+        QTimer::singleShot(0, [&] {
+            QWidget* dialog = QApplication::activeModalWidget();
+            if (!dialog)
+                return;
+            for (int id = 3701; id <= 3709; ++id)
+                if (auto* radio = dialog->findChild<QRadioButton*>(QString::number(id)); radio && radio->isChecked())
+                    checked << radio->text();
+            static_cast<QDialog*>(dialog)->reject();
+        });
+        QTest::mouseDClick(&page, Qt::LeftButton, {}, page.cellRect(0, 0, 0).center());
+        EXPECT_EQ(checked, language == 4 ? QStringList({"单条", "左部"}) : QStringList({"Single", "Left"}));
+    }
+}
+
+TEST(WarpGeometricPage, ListsItsShortcutKeysInBothLanguages)
+{
+    for (unsigned language : {9u, 4u}) {
+        Bench b(language);
+        auto* keys = b.wizard->geometricPage().findChild<QLabel*>("shortcutKeys");
+        ASSERT_TRUE(keys);
+        for (const ShortcutKey& k : ShortcutKeys()) {
+            EXPECT_TRUE(keys->text().contains(ShortcutKeyName(k, int(language)).toHtmlEscaped())) << k.key;
+            EXPECT_TRUE(keys->text().contains(QString::fromUtf8(language == 4 ? k.chinese : k.english))) << k.english;
+        }
+    }
+    // Every key the page reacts to is listed.
+    QStringList listed;
+    for (const ShortcutKey& k : ShortcutKeys())
+        listed << QString::fromUtf8(k.key);
+    for (const char* key : {"Tab", "Ctrl+Tab", "Home", "Backspace", "R", "F5", "Esc", ",", "+"})
+        EXPECT_TRUE(listed.join(' ').contains(QString::fromLatin1(key))) << key;
 }
 
 TEST(WarpWizardEndToEnd, OpenAdjustAndQuitAgainstThePlayer)
@@ -379,10 +464,9 @@ TEST(WarpWizardEndToEnd, OpenAdjustAndQuitAgainstThePlayer)
     ASSERT_TRUE(waitUntil([&] { return store->file(cfgx::kWarpFile).has_value(); }, 5000));
     EXPECT_EQ(store->file(cfgx::kWarpFile).value(),
               testsupport::readFile(doc->playerFolder() + "/config/Warp.QVE"));
-    // The grids saved on quitting step 2 follow in the same upload.
-    ASSERT_TRUE(waitUntil([&] { return store->file(cfgx::kJunctionPointFile).has_value(); }, 5000));
-    EXPECT_EQ(store->file(cfgx::kJunctionPointFile).value(),
-              testsupport::readFile(doc->playerFolder() + "/config/JunctionPoint.QVE"));
+    // Grids nobody edited are neither written nor pushed over the player's.
+    ASSERT_TRUE(waitUntil([&] { return doc->configExchange().mode() != cfgx::ConfigExchange::Upload; }, 5000));
+    EXPECT_FALSE(store->file(cfgx::kJunctionPointFile).has_value());
 
     core::registerSetupEditor(1, {});
     core::registerSetupEditor(3, {});
@@ -539,10 +623,46 @@ TEST(WarpWizard, BackFromStepTwoWaitsForThePlayerAndQuitFromStepThreeLeavesStepT
     b.answerChain(seen);
     ASSERT_EQ(b.wizard->step(), 3);
     ASSERT_TRUE(b.wizard->geometricPage().inAdjustment());
+    b.blending->seq = uint16_t(b.wizard->geometricPage().sequence + 5);  // step 3 counted on
+    const uint16_t largest = b.blending->seq;
     b.wizard->OnQuit();
     EXPECT_EQ(b.frame.packets.back().h.command, 12);
     EXPECT_EQ(b.frame.packets.back().h.subCode, 1) << "quitting step 3 leaves the adjustment step 2 entered";
+    EXPECT_EQ(b.frame.packets.back().h.sequence, largest) << "the count runs on, never back";
     EXPECT_FALSE(b.wizard->closed());
     b.answerChain(seen);
     EXPECT_TRUE(b.wizard->closed());
+}
+
+TEST(WarpGeometricPage, ARefusedShapeFileIsNamedOnceAndKeptAndRResetsTheShownShapes)
+{
+    Bench b;
+    const QString config = b.home.path() + "/127.0.0.2-A1B2C3D4E5F6-5005/config/";
+    const QByteArray damaged(4608420, '\x07');  // the right length, nonsense records
+    ASSERT_TRUE(testsupport::writeFile(config + "CustomShapesPointNew.QVE", damaged));
+    b.twoChannels();
+    std::size_t seen = 0;
+    for (int run = 0; run < 2; ++run) {  // Next, Back, Next: the same file read twice
+        b.wizard->OnNext();
+        b.answerChain(seen);
+        if (run == 0) {
+            b.wizard->OnBack();
+            b.answerChain(seen);
+        }
+    }
+    ASSERT_EQ(b.wizard->step(), 2);
+    const QStringList refused = b.boxes.texts().filter("damaged");
+    ASSERT_EQ(refused.size(), 1) << refused.join('|').toStdString();
+    EXPECT_TRUE(refused[0].contains("CustomShapesPointNew.QVE"));
+    EXPECT_EQ(testsupport::readFile(config + "CustomShapesPointNew.QVE"), damaged) << "not edited: not rewritten";
+
+    CWarpGeometricPage& g = b.wizard->geometricPage();
+    g.EnterShapes(1);
+    b.answerChain(seen);
+    g.model().shapeCanvas().at(0, 0).x = 40;
+    g.OnKey(Qt::Key_R, Qt::NoModifier, true, false);
+    EXPECT_TRUE(g.model().shapeMode) << "the set is shown again";
+    EXPECT_EQ(g.shapeSet(), 1);
+    EXPECT_EQ(g.model().shapeCanvas().at(0, 0).x, 0);
+    EXPECT_EQ(g.model().shapeCanvas().columnsInUse, 1800) << "half the 3,600-pixel screen";
 }
