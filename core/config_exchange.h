@@ -159,6 +159,7 @@ private:
     uint16_t ticks_ = 0;
     uint8_t active_ = 0;
     int repeats_ = 0;  // repeats of the step in flight
+    bool writeFailureShown_ = false;  // in the fetch that runs
 };
 
 // Rewrites an older JunctionPoint.QVE (23,593,349 bytes) in the current form

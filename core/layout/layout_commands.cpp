@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMimeData>
@@ -295,7 +296,11 @@ bool PushGridSettings(CvelunaDoc& doc)
         return false;
     QString error;
     if (!WriteGridFile(path, doc.viewSettings(), &error)) {
-        platform::messageBox(error, QString(), platform::MsgButtons::Ok, platform::MsgIcon::Warning);
+        // The old file stays and nothing is sent: the player keeps what the
+        // file on disk says.
+        platform::messageBox(t(doc, "Cannot write %1", "无法写入 %1").arg(QDir::toNativeSeparators(path)) + u'\n' +
+                                 error,
+                             QString(), platform::MsgButtons::Ok, platform::MsgIcon::Warning);
         return false;
     }
     return doc.configExchange().UploadConfigFile(cfgx::kGridFile);
