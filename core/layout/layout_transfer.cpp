@@ -168,6 +168,13 @@ bool LayoutTransfer::sendChunkPacket(const proto::PlayerPacketHeader& header, QB
 
 void LayoutTransfer::PushCurrentLayout()
 {
+    // One upload at a time: edits made while one is on its way are merged
+    // and go as soon as it is answered (pushIfChanged).
+    if (doc_.layoutBusy_) {
+        pushDeferred_ = true;
+        return;
+    }
+    pushDeferred_ = false;
     doc_.layoutBusy_ = 1;
     layoutNames_.clear();
     QString path = doc_.currentLayoutPath_;
@@ -181,6 +188,7 @@ void LayoutTransfer::PushCurrentLayout()
         platform::messageBox(error);
         return;
     }
+    lastPushed_ = doc_.imageManage().LayoutText();
     layoutNames_.push_back(path);
     setProgress(0);
     if (!sendLayoutPath(path, 2, uint16_t(layoutNames_.size()))) {
@@ -364,10 +372,21 @@ void LayoutTransfer::finishMaterial()
     if (materialBatch_) {
         materialBatch_ = false;
         stopWithProgressOff();
+        pushIfChanged();
     } else {
         doc_.layoutBusy_ = 0;
         RequestLayoutList();
     }
+}
+
+void LayoutTransfer::pushIfChanged()
+{
+    // The player must end up holding what the screen shows: the newest
+    // state goes whenever it differs from the one last sent.
+    const bool deferred = pushDeferred_;
+    pushDeferred_ = false;
+    if (deferred && doc_.IsConnected() && doc_.imageManage().LayoutText() != lastPushed_)
+        PushCurrentLayout();
 }
 
 void LayoutTransfer::sendMaterialChunk()

@@ -17,6 +17,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 class CvelunaDoc;
@@ -91,6 +92,9 @@ private:
     void announceNextMaterial();
     void sendMaterialChunk();
     void finishMaterial();
+    // After an upload of the open layout is answered: uploads again when an
+    // edit was held back meanwhile and the layout is no longer the one sent.
+    void pushIfChanged();
     void stopWithProgressOff();
     void setProgress(int percent);
     bool nameBytes(const QString& name, QByteArray& out);
@@ -104,6 +108,8 @@ private:
     uint8_t materialStage_ = 0;
     bool materialRunning_ = false;  // an announce or chunk awaits its answer
     bool materialBatch_ = false;
+    std::string lastPushed_;     // the layout text of the last upload
+    bool pushDeferred_ = false;  // an edit came while an upload was pending
 
     ChunkReader watermark_;
     QString watermarkPath_;
