@@ -165,6 +165,11 @@ bool PasteClip(CImageManage& model, const WindowClip& clip)
     w.viewIndex = clip.screen;
     w.channel = kPictureChannel;
     w.index = clip.number;
+    // As a dropped picture: the frame colour of its library slot; a slot
+    // left empty on this page still stands for a library picture.
+    w.frameColor = clip.number < kSlotCount ? model.slot(clip.number).frameColor : 0;
+    if (w.frameColor == 0)
+        w.frameColor = kSlotFrameColor;
     w.wag = clip.option1;
     w.videoImageSync = clip.option2;
     return model.AddWindowRecord(w);
