@@ -513,4 +513,26 @@ void LayoutTransfer::OnWatermarkReply(const PlayerReply& r)
         watermark_.readAhead();
 }
 
+bool LayoutTransfer::OnLinkLost(bool tell)
+{
+    const bool running = doc_.layoutBusy_ || materialRunning_ || watermarkActive_ || !layoutNames_.empty();
+    layoutNames_.clear();
+    materials_.clear();
+    material_.close();
+    materialRunning_ = false;
+    materialBatch_ = false;
+    watermark_.close();
+    watermarkActive_ = false;
+    pushDeferred_ = false;
+    if (!running)
+        return false;
+    // No answer can come on a closed link: the transfer ends here rather
+    // than looking alive, and the next edit or upload starts afresh.
+    stopWithProgressOff();
+    if (tell)
+        doc_.showMessage(QStringLiteral("The upload did not finish: the player closed the connection."),
+                         QStringLiteral("上传未完成：播放器断开了连接。"), int(platform::MsgIcon::Warning));
+    return true;
+}
+
 }  // namespace layout

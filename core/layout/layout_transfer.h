@@ -70,6 +70,10 @@ public:
     void OnLayoutReply(const PlayerReply& r);
     void OnMaterialReply(const PlayerReply& r);
     void OnWatermarkReply(const PlayerReply& r);
+    // The current player's link went: any layout, material or watermark
+    // transfer ends with the progress off and, when `tell`, a message that
+    // it did not finish. True when one was running.
+    bool OnLinkLost(bool tell);
 
     // The player's layouts as the last list gave them, and the one marked current.
     const QStringList& names() const { return names_; }
