@@ -237,8 +237,6 @@ bool ConfigExchange::RequestConfigFile(uint8_t file)
 
 void ConfigExchange::StartFetch(uint8_t file)
 {
-    if (mode_ != Fetch)
-        writeFailureShown_ = false;
     mode_ = Fetch;
     file_ = file;
     repeats_ = 0;
@@ -414,6 +412,7 @@ void ConfigExchange::handleFetchReply(const uint8_t* payload, std::size_t size)
 
 void ConfigExchange::goIdle(bool stopExchange)
 {
+    writeFailureShown_ = false;  // the next exchange may say it again
     if (stopExchange)
         active_ = 0;
     mode_ = Idle;

@@ -154,12 +154,12 @@ private:
     QString text(const char* english, const char* chinese) const;
 
     ConfigExchangeHost& host_;
+    bool writeFailureShown_ = false;  // in the exchange that runs
     uint16_t mode_ = Idle;
     uint16_t file_ = 0;
     uint16_t ticks_ = 0;
     uint8_t active_ = 0;
     int repeats_ = 0;  // repeats of the step in flight
-    bool writeFailureShown_ = false;  // in the fetch that runs
 };
 
 // Rewrites an older JunctionPoint.QVE (23,593,349 bytes) in the current form
