@@ -1,6 +1,8 @@
 #include "content/video_control.h"
 
+#include "common/controls/button_row.h"
 #include "common/controls/dialog_keys.h"
+#include "common/controls/tab_order.h"
 #include "common/text_coding.h"
 #include "core/reply_handlers.h"
 #include "platform/app_identity.h"
@@ -40,6 +42,7 @@ CVideoControl::CVideoControl(const QString& titlePrefix, const QString& folder, 
     layoutGroup_ = new QGroupBox(tr2(language_, "Layout", "切换布局"), this);
     modeGroup_ = new QGroupBox(tr2(language_, "Mode", "播放模式"), this);
     videoCheck_ = new QCheckBox(tr2(language_, "Video", "切换视频"), this);
+    videoCheck_->setObjectName(QStringLiteral("4919"));
     connect(videoCheck_, &QCheckBox::toggled, this, [this](bool on) {
         if (!on)
             for (QPushButton* b : videoButtons_)
@@ -108,6 +111,26 @@ CVideoControl::CVideoControl(const QString& titlePrefix, const QString& folder, 
         return platform::LRESULT(0);
     });
     resize(1280, 720);
+    UpdateTabOrder();
+}
+
+void CVideoControl::UpdateTabOrder()
+{
+    // Panels from the top: types, the video check and its videos, layouts,
+    // then the mode row, the volume and the second row.
+    std::vector<QWidget*> chain(typeButtons_.begin(), typeButtons_.end());
+    chain.push_back(videoCheck_);
+    chain.insert(chain.end(), videoButtons_.begin(), videoButtons_.end());
+    chain.insert(chain.end(), layoutButtons_.begin(), layoutButtons_.end());
+    chain.insert(chain.end(), modeButtons_.begin(), modeButtons_.end());
+    for (QWidget* w : std::initializer_list<QWidget*>{volume_, play_, pause_, previous_, next_})
+        chain.push_back(w);
+    // The focus moves to the new first control only while it is still where
+    // the dialog put it: never away from where the user took it.
+    const bool untouched = !focusWidget() || focusWidget() == startFocus_;
+    controls::SetReadingOrder(chain, untouched);
+    if (untouched)
+        startFocus_ = controls::FirstReachable(chain);
 }
 
 CVideoControl::~CVideoControl() = default;
@@ -181,6 +204,7 @@ void CVideoControl::OnLayoutList(const QString& text)
             layoutButtons_.push_back(b);
         }
         LayoutControls();
+        UpdateTabOrder();
     }
     polling_ = true;
 }
@@ -196,43 +220,11 @@ void CVideoControl::OnProgressReply(const QByteArray& payload)
         name_->setText(view->nameText);
 }
 
-void CVideoControl::OnTypeButton(int i)
+void CVideoControl::OnListButton(remote::ListButton button, int index)
 {
-    if (i < 0 || i >= int(types_.size()))
-        return;
-    const remote::PlayTypeEntry& type = types_[std::size_t(i)];
-    if (!videoCheck_->isChecked()) {
-        Send(remote::kCmdType, type.name);
-        return;
-    }
-    selectedType_ = i;
-    const QRect group = videoGroup_->contentsRect();
-    for (int j = 0; j < remote::kMaxVideoButtons; ++j) {
-        QPushButton* b = videoButtons_[std::size_t(j)];
-        if (j < type.videos.size()) {
-            b->setText(type.videos[j]);
-            b->setGeometry(remote::GridCell(group, j, 10, 30, 20));
-            b->show();
-        } else {
-            b->hide();
-        }
-    }
-}
-
-void CVideoControl::OnVideoButton(int j)
-{
-    if (selectedType_ == kNoType || selectedType_ >= int(types_.size()))
-        return;
-    const remote::PlayTypeEntry& type = types_[std::size_t(selectedType_)];
-    if (j < 0 || j >= type.videos.size())
-        return;
-    Send(remote::kCmdPlayName, type.name + QLatin1Char(':') + type.videos[j]);
-}
-
-void CVideoControl::OnLayoutButton(int i)
-{
-    if (i >= 0 && i < layouts_.size())
-        Send(remote::kCmdLayout, layouts_[i]);
+    remote::PressListButton(button, index, types_, layouts_, videoCheck_->isChecked(), selectedType_,
+                            [this](int cmdId, const QString& value) { Send(cmdId, value); },
+                            [this](const QStringList& videos) { ListVideos(videos); });
 }
 
 void CVideoControl::OnModeButton(remote::PlayMode mode)
@@ -248,6 +240,13 @@ void CVideoControl::OnPlay(bool play)
 QString CVideoControl::timeText() const { return time_->text(); }
 QString CVideoControl::nameText() const { return name_->text(); }
 int CVideoControl::progress() const { return bar_->value(); }
+
+void CVideoControl::ListVideos(const QStringList& videos)
+{
+    // The same cells the video row is laid out in.
+    const QRect group = videoGroup_->contentsRect();
+    controls::ShowButtonRow(videoButtons_, videos, [&group](int j) { return remote::GridCell(group, j, 10, 30, 20); });
+}
 
 void CVideoControl::resizeEvent(QResizeEvent* event)
 {

@@ -35,9 +35,9 @@ public:
     void OnInitDialog();
     void onTimer(unsigned id) override;
 
-    void OnTypeButton(int i);
-    void OnVideoButton(int j);
-    void OnLayoutButton(int i);
+    void OnTypeButton(int i) { OnListButton(remote::ListButton::Type, i); }
+    void OnVideoButton(int j) { OnListButton(remote::ListButton::Video, j); }
+    void OnLayoutButton(int i) { OnListButton(remote::ListButton::Layout, i); }
     void OnModeButton(remote::PlayMode mode);
     void OnPlay(bool play);
 
@@ -58,8 +58,12 @@ protected:
 private:
     void Send(int cmdId, const QString& value);
     void OnLayoutList(const QString& text);
+    void OnListButton(remote::ListButton button, int index);
+    void ListVideos(const QStringList& videos);
     void OnProgressReply(const QByteArray& payload);
     void LayoutControls();
+    // Tab walks the panels as they are read; built buttons join the walk.
+    void UpdateTabOrder();
     QPushButton* MakeButton(const QString& label, int id, QWidget* parent);
 
     int language_;
@@ -89,4 +93,5 @@ private:
     QLabel* time_ = nullptr;
     QProgressBar* bar_ = nullptr;
     QLabel* name_ = nullptr;
+    QWidget* startFocus_ = nullptr;  // where the dialog put the focus
 };
