@@ -157,6 +157,7 @@ private:
     QString text(const char* english, const char* chinese) const;
 
     ConfigExchangeHost& host_;
+    bool writeFailureShown_ = false;  // in the exchange that runs
     uint16_t mode_ = Idle;
     uint16_t file_ = 0;
     uint16_t ticks_ = 0;

@@ -17,6 +17,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 class CvelunaDoc;
@@ -69,6 +70,10 @@ public:
     void OnLayoutReply(const PlayerReply& r);
     void OnMaterialReply(const PlayerReply& r);
     void OnWatermarkReply(const PlayerReply& r);
+    // The current player's link went: any layout, material or watermark
+    // transfer ends with the progress off and, when `tell`, a message that
+    // it did not finish. True when one was running.
+    bool OnLinkLost(bool tell);
 
     // The player's layouts as the last list gave them, and the one marked current.
     const QStringList& names() const { return names_; }
@@ -91,6 +96,9 @@ private:
     void announceNextMaterial();
     void sendMaterialChunk();
     void finishMaterial();
+    // After an upload of the open layout is answered: uploads again when an
+    // edit was held back meanwhile and the layout is no longer the one sent.
+    void pushIfChanged();
     void stopWithProgressOff();
     void setProgress(int percent);
     bool nameBytes(const QString& name, QByteArray& out);
@@ -104,6 +112,8 @@ private:
     uint8_t materialStage_ = 0;
     bool materialRunning_ = false;  // an announce or chunk awaits its answer
     bool materialBatch_ = false;
+    std::string lastPushed_;     // the layout text of the last upload
+    bool pushDeferred_ = false;  // an edit came while an upload was pending
 
     ChunkReader watermark_;
     QString watermarkPath_;
