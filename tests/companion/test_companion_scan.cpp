@@ -86,34 +86,6 @@ TEST(ScanCompanionModel, TickLimit)
     EXPECT_EQ(CheckTickedPlayers(rows, {}, platform::kLanguageChinese).refusal, QStringLiteral("请勾选设备！"));
 }
 
-TEST(ScanCompanionModel, RoundsOfEachRule)
-{
-    using scan::RoundRule;
-    struct Row {
-        RoundRule rule;
-        int tick;
-        bool empty, broadcast;
-        int countdown;
-        bool stop;
-    };
-    const Row rows[] = {
-        {RoundRule::FiveRounds, 1, false, true, 4, false},      {RoundRule::FiveRounds, 4, false, true, 1, false},
-        {RoundRule::FiveRounds, 5, false, false, 0, true},      {RoundRule::FiveFreshRounds, 1, true, true, 4, false},
-        {RoundRule::FiveFreshRounds, 4, true, true, 1, false},  {RoundRule::FiveFreshRounds, 5, false, false, 0, true},
-        {RoundRule::FiveFreshRounds, 9, false, false, 0, true}, {RoundRule::Endless, 5, true, true, 0, false},
-        {RoundRule::Endless, 500, true, true, 0, false},
-    };
-    for (const Row& r : rows) {
-        const scan::RoundStep step = scan::StepAtTick(r.rule, r.tick);
-        EXPECT_EQ(step.emptyList, r.empty) << r.tick;
-        EXPECT_EQ(step.broadcast, r.broadcast) << r.tick;
-        EXPECT_EQ(step.countdown, r.countdown) << r.tick;
-        EXPECT_EQ(step.stop, r.stop) << r.tick;
-    }
-    EXPECT_TRUE(scan::StopClosesEndpoint(RoundRule::FiveFreshRounds));
-    EXPECT_FALSE(scan::StopClosesEndpoint(RoundRule::FiveRounds));
-}
-
 TEST(ScanCompanionModel, DescriptionTable)
 {
     const struct {
