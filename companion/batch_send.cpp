@@ -209,6 +209,7 @@ void CBatchSend::StartCurrentPlayer()
     // by the catalogue check, the rest is sent from the beginning.
     device->files = videoset::BatchFilesOf(setups_[current_]);
     device->filesSent = 0;
+    device->filesPassedOver = 0;
     device->tries = 0;
     device->seconds = 0;
     device->status = BatchDevice::kSending;
@@ -226,6 +227,7 @@ void CBatchSend::OnSend()
         device.tries = 0;
         device.seconds = 0;
         device.filesSent = 0;
+        device.filesPassedOver = 0;
         device.files = videoset::BatchFilesOf(setups_[i]);
     }
     ShowStatuses();
@@ -249,6 +251,11 @@ void CBatchSend::OnStop()
     CloseLinks();
     sendButton_->setEnabled(true);
     stopButton_->setEnabled(false);
+}
+
+uint64_t CBatchSend::Progress() const
+{
+    return progress_->GetPos();
 }
 
 void CBatchSend::Shutdown()
@@ -302,11 +309,11 @@ void CBatchSend::StartFile()
     BatchDevice* device = Current();
     if (!device)
         return;
-    if (device->filesSent >= device->files.size()) {
+    if (device->FileIndex() >= device->files.size()) {
         SendDocument();
         return;
     }
-    const videoset::BatchFile& file = device->files[device->filesSent];
+    const videoset::BatchFile& file = device->files[device->FileIndex()];
     QByteArray payload;
     if (!upload::VideoBeginPayload(file.category, file.SentName(), payload)) {
         // Never a shortened name: the batch stops with the reason.
@@ -325,9 +332,11 @@ void CBatchSend::StartFile()
 void CBatchSend::SendChunk()
 {
     BatchDevice* device = Current();
-    if (!device || device->filesSent >= device->files.size())
+    // An acknowledgement that comes after the file was closed (by a resend,
+    // a time-out or Stop) has no chunk to answer: the watchdog goes on.
+    if (!device || device->FileIndex() >= device->files.size() || !reader_.IsOpen())
         return;
-    const videoset::BatchFile& file = device->files[device->filesSent];
+    const videoset::BatchFile& file = device->files[device->FileIndex()];
     QByteArray chunk;
     std::shared_ptr<const void> owner;
     bool last = true;
@@ -335,7 +344,7 @@ void CBatchSend::SendChunk()
         // The file went away, cannot be read or was cut short: it is passed
         // over with a word in the status line rather than sent cut short.
         status_->setText(Text("Cannot read:", "无法读取：") + file.path);
-        ++device->filesSent;
+        ++device->filesPassedOver;
         ShowStatuses();
         StartFile();
         return;
@@ -371,10 +380,12 @@ LRESULT CBatchSend::OnUploadReply(WPARAM, LPARAM lParam)
     Accepted();
     switch (phase_) {
     case 0: {
-        const videoset::BatchFile& file = device->files[device->filesSent];
+        if (device->FileIndex() >= device->files.size())
+            return 0;
+        const videoset::BatchFile& file = device->files[device->FileIndex()];
         if (!reader_.Open(file.path)) {
             status_->setText(Text("Cannot read:", "无法读取：") + file.path);
-            ++device->filesSent;
+            ++device->filesPassedOver;
             ShowStatuses();
             StartFile();
             return 0;
@@ -480,6 +491,9 @@ void CBatchSend::onTimer(unsigned id)
         return;
     }
     device->status = BatchDevice::kTimeOut;
+    // Nothing is awaited until the player is started again: a late
+    // acknowledgement must not move a file that is closed.
+    device->lastCommand = 0;
     ShowStatuses();
     reader_.Close();
     CloseLinks();

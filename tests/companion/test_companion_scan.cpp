@@ -3,6 +3,7 @@
 // players. Everything is sent to 127.0.0.0/8 only.
 
 #include "companion/scan_for_devices.h"
+#include "companion/video_set_wizard.h"
 #include "platform/app_identity.h"
 #include "platform/messages.h"
 #include "player/player_sim.h"
@@ -12,14 +13,20 @@
 
 #include <QClipboard>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QTableWidget>
+#include <QTemporaryDir>
+#include <QNetworkDatagram>
+#include <QUdpSocket>
 
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -244,8 +251,15 @@ TEST_F(ScanCompanionLoopback, AutomaticScanRoundsAndPlayersFound)
         EXPECT_EQ(ours, 2);
         EXPECT_TRUE(Button(dialog, "2005")->isEnabled());
         EXPECT_TRUE(Button(dialog, "1")->isEnabled());
+        // A description longer than the column's opening width.
+        Feed(dialog, AnnouncementBytes("127.0.0.250", "0A:0B:0C:0D:0E:0F", "id0000000250", 0x1230, 5, 71));
         saveScreenshot(dialog, lang == platform::kLanguageChinese ? QStringLiteral("tollivar_scan_zh")
                                                                     : QStringLiteral("tollivar_scan_en"));
+        if (dialog.isVisible()) {
+            // Every column whole, the last one too: nothing behind a scroll bar.
+            QTableWidget* list = List(dialog);
+            EXPECT_LE(list->columnViewportPosition(5) + list->columnWidth(5), list->viewport()->width());
+        }
         dialog.reject();
         EXPECT_TRUE(boxes.texts().isEmpty());
     }
@@ -281,6 +295,79 @@ TEST_F(ScanCompanionLoopback, ReceiveErrorKeepsButtonCounterAndFlagConsistent)
     EXPECT_FALSE(dialog.hasTimer(scan::kScanTimerId));
     EXPECT_EQ(dialog.ScanButtonText(), QStringLiteral("Scan"));
     EXPECT_TRUE(boxes.texts().isEmpty());
+}
+
+// The wizard's device page: five rounds a second apart, each one emptying
+// the list, then the scan ends by itself with the tick boxes offered; one
+// press of Stop ends it at any time.
+TEST_F(ScanCompanionLoopback, WizardPageScansFiveRoundsThenOffersTicks)
+{
+    sim::SimOptions options;
+    options.address = QStringLiteral("127.0.0.2");
+    options.mac = QStringLiteral("02%1").arg(QRandomGenerator::global()->generate64() & 0xFFFFFFFFFFull, 10, 16,
+                                             QLatin1Char('0')).toUpper();
+    options.udpDiscovery = true;
+    sim::PlayerSim player(options);
+    QString error;
+    if (!player.start(&error))
+        GTEST_SKIP() << "simulated player cannot start: " << error.toStdString();
+    QTemporaryDir temp;
+    ScopedLanguage language(platform::kLanguageEnglish);
+    MessageBoxRecorder boxes;
+
+    // Our requests, told from other programs' by their source: the scan's
+    // endpoint (127.0.0.1:6001), which nothing else holds while it is open.
+    QUdpSocket requests;
+    ASSERT_TRUE(requests.bind(QHostAddress::AnyIPv4, scan::kPlayerPort,
+                              QUdpSocket::ShareAddress | QUdpSocket::ReuseAddressHint));
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<qint64> rounds;
+    QStringList texts;
+
+    CVideoSetWizard wizard(QStringLiteral("Tollivar-"), temp.path() + QLatin1Char('/'));
+    CScanForDevices& page = *wizard.SelectPage();
+    ASSERT_TRUE(page.IsScanning());
+    EXPECT_FALSE(Button(page, "2005")->isEnabled());
+    const auto watch = [&] {
+        for (int i = 0; i < 64 && requests.hasPendingDatagrams(); ++i) {
+            const QNetworkDatagram d = requests.receiveDatagram(256);
+            if (d.senderAddress() == QHostAddress::LocalHost && d.senderPort() == scan::kLocalPort)
+                rounds.push_back(clock.elapsed());
+        }
+        if (texts.isEmpty() || texts.back() != page.ScanButtonText())
+            texts << page.ScanButtonText();
+    };
+    ASSERT_TRUE(waitUntil([&] { watch(); return !page.IsScanning(); }, 10000));
+    waitUntil([&] { watch(); return false; }, 1500);  // nothing more is sent
+    EXPECT_EQ(texts, (QStringList{"Stop", "Stop(4)", "Stop(3)", "Stop(2)", "Stop(1)", "Scan"}));
+    ASSERT_EQ(rounds.size(), 5u);
+    for (std::size_t i = 1; i < rounds.size(); ++i) {
+        EXPECT_GT(rounds[i] - rounds[i - 1], 700) << i;
+        EXPECT_LT(rounds[i] - rounds[i - 1], 2500) << i;
+    }
+    EXPECT_FALSE(page.IsEndpointOpen());
+    EXPECT_TRUE(Button(page, "2005")->isEnabled());
+    EXPECT_TRUE(Button(page, "2006")->isEnabled());
+    // The last round's answer, once (other players on loopback may answer too).
+    const auto& rows = page.Rows();
+    EXPECT_EQ(std::count_if(rows.begin(), rows.end(),
+                            [&](const PlayerRow& r) { return scan::MacWithoutColons(r.mac) == options.mac; }),
+              1);
+    page.OnTickAll();
+    EXPECT_EQ(page.Ticks(), std::vector<bool>(rows.size(), true));
+
+    // Back on the page: a new scan; one press of Stop ends it.
+    wizard.EnterParamPage({{QStringLiteral("127.0.0.2"), QString::number(player.tcpPort())}});
+    wizard.OnBack();
+    ASSERT_TRUE(page.IsScanning());
+    EXPECT_TRUE(page.Rows().empty());
+    page.OnScanButton();
+    EXPECT_FALSE(page.IsScanning());
+    EXPECT_FALSE(page.IsEndpointOpen());
+    EXPECT_EQ(page.ScanButtonText(), QStringLiteral("Scan"));
+    EXPECT_TRUE(Button(page, "2005")->isEnabled());
+    EXPECT_FALSE(page.hasTimer(scan::kScanTimerId));
 }
 
 }  // namespace
