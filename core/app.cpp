@@ -96,7 +96,7 @@ bool CvelunaApp::InitInstance(const DocumentFactory& makeDocument)
     }
 
     frame_ = std::make_unique<CMainFrame>(title_, language_);
-    // SIGTERM and SIGINT close as Exit does, without its questions.
+    // SIGTERM, SIGINT and SIGHUP close as Exit does, without its questions.
     CMainFrame* frame = frame_.get();
     platform::installTerminationHandler([frame] { frame->CloseWithoutQuestions(); });
     if (makeDocument) {
