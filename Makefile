@@ -38,7 +38,7 @@ sanitize: deps
 
 FUZZ_SECONDS ?= 60
 fuzz: deps
-	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELUNA_FUZZ=ON >/dev/null
+	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELUNA_FUZZ=ON -DVELUNA_BENCH=OFF >/dev/null
 	@cmake --build build-fuzz -j $(JOBS) --target fuzz_all
 	@set -e; for src in fuzz/fuzz_*.cpp; do \
 	  name=$$(basename $$src .cpp); name=$${name#fuzz_}; \
