@@ -1,12 +1,16 @@
-# make run   - install what is missing, build, start a simulated player on
-#              loopback and open veluna connected to it
+# make run   - install what is missing, build the programs (only what the
+#              run needs), start a simulated player on loopback and open
+#              veluna connected to it
 # make test  - install what is missing, build, run every test
 # make fuzz  - build the fuzz targets with clang in build-fuzz and run each
 #              for FUZZ_SECONDS, starting from a copy of its saved corpus
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test run sanitize fuzz clean
+# What `make run` needs; `make test` and `make build` build everything else.
+RUN_TARGETS = veluna Tollivar player-sim
+
+.PHONY: all deps configure build build-run test run sanitize fuzz clean
 
 all: build
 
@@ -22,7 +26,10 @@ build: configure
 test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
 
-run: build
+build-run: configure
+	@cmake --build $(BUILD) -j $(JOBS) --target $(RUN_TARGETS)
+
+run: build-run
 	@bash scripts/run.sh $(BUILD)/bin
 
 # The link and dispatch code under AddressSanitizer+UBSan and ThreadSanitizer.
@@ -31,7 +38,7 @@ sanitize: deps
 
 FUZZ_SECONDS ?= 60
 fuzz: deps
-	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELUNA_FUZZ=ON >/dev/null
+	@CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELUNA_FUZZ=ON -DVELUNA_BENCH=OFF >/dev/null
 	@cmake --build build-fuzz -j $(JOBS) --target fuzz_all
 	@set -e; for src in fuzz/fuzz_*.cpp; do \
 	  name=$$(basename $$src .cpp); name=$${name#fuzz_}; \

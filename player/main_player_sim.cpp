@@ -3,8 +3,14 @@
 // interrupted (SIGINT or SIGTERM).
 
 #include "player/config_store.h"
+#include "player/gallery_http.h"
 #include "player/player_sim.h"
+#include "player/remote_commands.h"
 
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QImage>
+#include <QMetaObject>
 #include <QString>
 #include <QStringList>
 
@@ -12,6 +18,7 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <thread>
 
 namespace {
 
@@ -20,9 +27,10 @@ void usage()
     std::fprintf(stderr,
                  "usage: player-sim [--address A] [--port P] [--mac 12HEX] [--id TEXT12] [--version WORD]\n"
                  "                  [--channel CODE] [--fpga N] [--no-android] [--build TEXT] [--udp]\n"
-                 "                  [--config-seed FOLDER] [--verbose]\n"
+                 "                  [--config-seed FOLDER] [--gallery] [--verbose]\n"
                  "                  [--fault silent|notsupported|split[:n]|coalesce[:ms]|delay:<ms>[@code]]\n"
-                 "numbers take decimal or 0x-prefixed hexadecimal\n");
+                 "numbers take decimal or 0x-prefixed hexadecimal; --gallery also serves the picture\n"
+                 "gallery over HTTP on port 23333 of the address, with a few sample pictures\n");
 }
 
 std::optional<uint32_t> number(const QString& text, uint32_t max)
@@ -75,6 +83,32 @@ std::optional<FaultArg> parseFault(QString text)
     return f;
 }
 
+QByteArray samplePicture(int w, int h, Qt::GlobalColor colour)
+{
+    QImage image(w, h, QImage::Format_RGB32);
+    image.fill(colour);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+// Something to look at in Picture Manager on a first run.
+void seedGallery(sim::PlayerSim& player)
+{
+    std::lock_guard lock(player.stateMutex());
+    sim::RemoteState& s = sim::remoteState(player);
+    const struct {
+        const char* name;
+        Qt::GlobalColor colour;
+    } samples[] = {{"red.png", Qt::red}, {"green.png", Qt::darkGreen}, {"blue.png", Qt::blue}};
+    for (const auto& sample : samples) {
+        s.gallery["Samples"].push_back(sample.name);
+        s.pictureData[QByteArray("Samples:") + sample.name] = samplePicture(640, 360, sample.colour);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -82,6 +116,7 @@ int main(int argc, char** argv)
     sim::SimOptions o;
     o.verbose = true;
     std::optional<FaultArg> fault;
+    bool gallery = false;
 
     QStringList args;
     for (int i = 1; i < argc; ++i)
@@ -102,6 +137,8 @@ int main(int argc, char** argv)
         if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
             usage();
             return 0;
+        } else if (a == QLatin1String("--gallery")) {
+            gallery = true;
         } else if (a == QLatin1String("--udp")) {
             o.udpDiscovery = true;
         } else if (a == QLatin1String("--no-android")) {
@@ -179,12 +216,38 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "player-sim: %s\n", error.toLocal8Bit().constData());
         return 1;
     }
-    std::printf("player-sim listening on %s:%u%s\n", o.address.toLatin1().constData(), unsigned(player.tcpPort()),
-                o.udpDiscovery ? " (discovery on udp 6000 and 7656)" : "");
+    // The gallery server lives on this thread's event loop; the stop signals
+    // are then awaited on a thread of their own that ends the loop.
+    std::unique_ptr<QCoreApplication> app;
+    std::unique_ptr<sim::GalleryHttpServer> http;
+    if (gallery) {
+        app = std::make_unique<QCoreApplication>(argc, argv);
+        http = std::make_unique<sim::GalleryHttpServer>(player);
+        if (!http->start(&error)) {
+            std::fprintf(stderr, "player-sim: gallery on %s:%u: %s\n", o.address.toLatin1().constData(),
+                         unsigned(sim::GalleryHttpServer::kPort), error.toLocal8Bit().constData());
+            player.stop();
+            return 1;
+        }
+        seedGallery(player);
+    }
+    std::printf("player-sim listening on %s:%u%s%s\n", o.address.toLatin1().constData(), unsigned(player.tcpPort()),
+                o.udpDiscovery ? " (discovery on udp 6000 and 7656)" : "",
+                gallery ? " (gallery on http port 23333)" : "");
     std::fflush(stdout);
 
     int sig = 0;
-    sigwait(&stopSignals, &sig);
+    if (app) {
+        std::thread waiter([&] {
+            sigwait(&stopSignals, &sig);
+            QMetaObject::invokeMethod(app.get(), [] { QCoreApplication::quit(); }, Qt::QueuedConnection);
+        });
+        app->exec();
+        waiter.join();
+        http.reset();
+    } else {
+        sigwait(&stopSignals, &sig);
+    }
     std::fprintf(stderr, "player-sim: stopping (%s)\n", sig == SIGINT ? "SIGINT" : "SIGTERM");
     player.stop();
     return 0;

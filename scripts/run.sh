@@ -3,13 +3,25 @@
 # first; closing veluna stops them. PLAYERS=n (1..9) starts n players on
 # 127.0.0.2, 127.0.0.3 ... instead of one on 127.0.0.1; every player answers
 # the scan dialog (Player Connection Settings), which lists loopback here.
+# Each player also serves its picture gallery (HTTP port 23333 of its
+# address) and reports PLAYER_VERSION (default 0x1500: System Setup opens
+# the warp wizard; 0x1501 opens the rotation editor).
 # PROGRAM=Tollivar opens the companion program instead; it finds the players
 # with its own scan (each feature button scans first).
 set -euo pipefail
 bin="${1:-build/bin}"
 port="${VELUNA_RUN_PORT:-5005}"
 players="${PLAYERS:-1}"
+version="${PLAYER_VERSION:-0x1500}"
 home="${VELUNA_HOME:-$PWD/build/home}"
+program="${PROGRAM:-veluna}"
+
+# Qt aborts without a display; say what to do instead.
+if [ -z "${QT_QPA_PLATFORM:-}" ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  echo "$program needs a graphical session (no DISPLAY or WAYLAND_DISPLAY here): run it in one, or without one as" \
+       "'QT_QPA_PLATFORM=offscreen make run' (nothing shown) or 'xvfb-run -a make run'" >&2
+  exit 1
+fi
 mkdir -p "$home"
 
 pids=()
@@ -23,17 +35,18 @@ first=""
 for i in $(seq 1 "$players"); do
   if [ "$players" -eq 1 ]; then address=127.0.0.1; else address="127.0.0.$((i + 1))"; fi
   mac=$(printf 'A1B2C3D4E5%02X' "$i")
-  "$bin/player-sim" --address "$address" --port "$port" --mac "$mac" --id "$(printf 'SIM%09d' "$i")" --udp &
+  "$bin/player-sim" --address "$address" --port "$port" --mac "$mac" --id "$(printf 'SIM%09d' "$i")" \
+    --version "$version" --udp --gallery &
   pids+=($!)
   [ -n "$first" ] || first="$address $mac"
 done
 sleep 0.5
 
 set -- $first
-if [ "${PROGRAM:-veluna}" = "Tollivar" ]; then
+if [ "$program" = "Tollivar" ]; then
   echo "Tollivar scans for the simulated players on loopback (port $port)"
   VELUNA_HOME="$home" VELUNA_SCAN_LOOPBACK=1 "$bin/Tollivar"
 else
-  echo "veluna connects to the simulated player at $1:$port"
+  echo "veluna connects to the simulated player at $1:$port (version $version, gallery on http port 23333)"
   VELUNA_HOME="$home" VELUNA_SCAN_LOOPBACK=1 "$bin/veluna" "-$1" "-$port" "-$2"
 fi
