@@ -204,7 +204,7 @@ void CBatchSend::StartCurrentPlayer()
     BatchDevice* device = Current();
     if (!device || stopped_)
         return;
-    reader_.Close();
+    upload_.Reset();
     // Started again from its catalogue: what it took meanwhile is left out
     // by the catalogue check, the rest is sent from the beginning.
     device->files = videoset::BatchFilesOf(setups_[current_]);
@@ -245,7 +245,7 @@ void CBatchSend::OnStop()
     // Stopped before the links close: their announcements find nothing to do.
     stopped_ = true;
     ++pauseGeneration_;
-    reader_.Close();
+    upload_.Reset();
     CloseLinks();
     sendButton_->setEnabled(true);
     stopButton_->setEnabled(false);
@@ -316,38 +316,38 @@ void CBatchSend::StartFile()
         return;
     }
     status_->setText(Text("Sending video:", "正在发送视频：") + file.SentName());
-    phase_ = 0;
+    upload_.Announced(file.path);
     device->lastCommand = proto::CMD_VIDEO_UPLOAD;
     device->seconds = 0;
     Send(proto::CMD_VIDEO_UPLOAD, 0, 0, file.act, payload);
 }
 
-void CBatchSend::SendChunk()
+void CBatchSend::SendChunk(upload::Upload::Chunk&& chunk)
 {
     BatchDevice* device = Current();
     if (!device || device->filesSent >= device->files.size())
         return;
     const videoset::BatchFile& file = device->files[device->filesSent];
-    QByteArray chunk;
-    std::shared_ptr<const void> owner;
-    bool last = true;
-    if (!reader_.Next(chunk, owner, last)) {
-        // The file went away, cannot be read or was cut short: it is passed
-        // over with a word in the status line rather than sent cut short.
-        status_->setText(Text("Cannot read:", "无法读取：") + file.path);
-        ++device->filesSent;
-        ShowStatuses();
-        StartFile();
-        return;
-    }
-    Send(proto::CMD_VIDEO_UPLOAD, last ? 2 : 1, upload::ChunkOrdinal(reader_.Sent()), file.act, chunk,
-         std::move(owner));
-    progress_->SetPos(uint64_t(reader_.Percent()));
-    phase_ = last ? 2 : 1;
+    const bool last = chunk.last;
+    progress_->SetPos(uint64_t(chunk.percent));
+    Send(proto::CMD_VIDEO_UPLOAD, last ? 2 : 1, chunk.ordinal, file.act, chunk.bytes, std::move(chunk.owner));
     if (last) {
         ++device->filesSent;
         ShowStatuses();
     }
+}
+
+void CBatchSend::FileUnreadable()
+{
+    BatchDevice* device = Current();
+    if (!device || device->filesSent >= device->files.size())
+        return;
+    // Gone, unreadable or cut short: passed over with a word in the status
+    // line rather than sent cut short.
+    status_->setText(upload::ReadFailureMessage(device->files[device->filesSent].path, int(language_)));
+    ++device->filesSent;
+    ShowStatuses();
+    StartFile();
 }
 
 void CBatchSend::SendDocument()
@@ -369,29 +369,27 @@ LRESULT CBatchSend::OnUploadReply(WPARAM, LPARAM lParam)
     if (stopped_ || lParam != 0 || !device || device->lastCommand != proto::CMD_VIDEO_UPLOAD)
         return 0;
     Accepted();
-    switch (phase_) {
-    case 0: {
-        const videoset::BatchFile& file = device->files[device->filesSent];
-        if (!reader_.Open(file.path)) {
-            status_->setText(Text("Cannot read:", "无法读取：") + file.path);
-            ++device->filesSent;
-            ShowStatuses();
-            StartFile();
-            return 0;
+    const bool first = upload_.stage() == upload::Upload::Stage::kAnnounced;
+    upload::Upload::Chunk chunk;
+    switch (upload_.Acknowledged(chunk)) {
+    case upload::Upload::Step::kChunk:
+        if (first) {
+            progress_->SetRange(0, 100);
+            progress_->SetPos(0);
+            progress_->setVisible(true);
         }
-        progress_->SetRange(0, 100);
-        progress_->SetPos(0);
-        progress_->setVisible(true);
-        SendChunk();
+        SendChunk(std::move(chunk));
         return 0;
-    }
-    case 1:
-        SendChunk();
+    case upload::Upload::Step::kOpenFailed:
+    case upload::Upload::Step::kReadFailed:
+        FileUnreadable();
         return 0;
-    default:
+    case upload::Upload::Step::kEnd:
+    case upload::Upload::Step::kNone:
         StartFile();
         return 0;
     }
+    return 0;
 }
 
 LRESULT CBatchSend::OnDocumentTaken()
@@ -467,7 +465,7 @@ void CBatchSend::onTimer(unsigned id)
             QueryCatalogue(0);
             break;
         case proto::CMD_VIDEO_UPLOAD:
-            reader_.Close();
+            upload_.Reset();
             StartFile();
             break;
         case proto::CMD_PARAM_FILE:
@@ -481,7 +479,7 @@ void CBatchSend::onTimer(unsigned id)
     }
     device->status = BatchDevice::kTimeOut;
     ShowStatuses();
-    reader_.Close();
+    upload_.Reset();
     CloseLinks();
     if (!closedDuringClose_) {
         // No link was ever made to it: it keeps "Time Out" and the batch

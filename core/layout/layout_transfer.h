@@ -3,10 +3,10 @@
 // the layout list, fetch, upload (one layout or a batch), delete, the
 // material of uploaded layouts (announce with its MD5, then chunks each
 // acknowledged before the next) and the watermark picture. All of it runs on
-// the UI thread, driven by the document's replies; only the reading of the
-// next chunk runs on the chunk reader's own thread.
+// the UI thread, driven by the document's replies; the chunks are shared
+// with the link, never copied.
 
-#include "core/layout/chunk_reader.h"
+#include "transport/chunk_source.h"
 #include "transport/protocol.h"
 
 #include <QByteArray>
@@ -86,10 +86,10 @@ public:
 
 private:
     bool sendLayoutPath(const QString& path, uint8_t subCode, uint16_t count);
-    // Sends a packet from ChunkReader::next to the current player.
-    bool sendChunkPacket(const proto::PlayerPacketHeader& header, QByteArray&& packet);
+    // Sends one chunk, shared with the link, to the current player.
+    bool sendChunkPacket(const proto::PlayerPacketHeader& header, upload::Upload::Chunk&& chunk);
     void announceNextMaterial();
-    void sendMaterialChunk();
+    void sendMaterialChunk(upload::Upload::Chunk&& chunk);
     void finishMaterial();
     void stopWithProgressOff();
     void setProgress(int percent);
@@ -100,15 +100,11 @@ private:
     std::deque<QString> layoutNames_;
     uint32_t batchSent_ = 0;
     std::deque<MaterialEntry> materials_;
-    ChunkReader material_;
-    uint8_t materialStage_ = 0;
+    upload::Upload material_;
     bool materialRunning_ = false;  // an announce or chunk awaits its answer
     bool materialBatch_ = false;
 
-    ChunkReader watermark_;
-    QString watermarkPath_;
-    uint8_t watermarkStage_ = 0;
-    bool watermarkActive_ = false;
+    upload::Upload watermark_;
 
     QStringList names_;
     int currentIndex_ = -1;

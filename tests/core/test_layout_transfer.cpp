@@ -858,7 +858,7 @@ TEST(LayoutTransfer, MaterialCutShortDuringTheUploadIsReportedAndTheNextFileStil
     ASSERT_TRUE(waitUntil([&] { return !h.doc->layoutBusy(); }, 20000));
 
     ASSERT_EQ(h.boxes.texts().size(), 1);
-    EXPECT_EQ(h.boxes.texts()[0], "Cannot read the material file: " + QDir::toNativeSeparators(cut));
+    EXPECT_EQ(h.boxes.texts()[0], "Cannot read the file: " + QDir::toNativeSeparators(cut));
     const sim::LayoutStoreState store = h.store();
     ASSERT_EQ(store.materials.size(), 2u);
     EXPECT_FALSE(store.materials[0].complete);  // two whole chunks, no last one
