@@ -231,6 +231,7 @@ void CBatchSend::OnSend()
     ShowStatuses();
     current_ = 0;
     stopped_ = false;
+    passedOver_.clear();
     ++pauseGeneration_;
     sendButton_->setEnabled(false);
     stopButton_->setEnabled(true);
@@ -344,7 +345,8 @@ void CBatchSend::FileUnreadable()
         return;
     // Gone, unreadable or cut short: passed over with a word in the status
     // line rather than sent cut short.
-    status_->setText(upload::ReadFailureMessage(device->files[device->filesSent].path, int(language_)));
+    passedOver_ << upload::ReadFailureMessage(device->files[device->filesSent].path, int(language_));
+    status_->setText(passedOver_.back());
     ++device->filesSent;
     ShowStatuses();
     StartFile();
@@ -440,7 +442,10 @@ void CBatchSend::Finish()
     MessageWindow::killTimer(kWatchdogTimer);
     sendButton_->setEnabled(true);
     stopButton_->setEnabled(false);
-    status_->setText(Text("Batch Send OK!", "批量发送完成！"));
+    // A file passed over stays said when the batch is done.
+    status_->setText(passedOver_.isEmpty() ? Text("Batch Send OK!", "批量发送完成！")
+                                           : Text("Batch Send OK!", "批量发送完成！") + QLatin1Char(' ') +
+                                                 passedOver_.join(QLatin1Char(' ')));
     stopped_ = true;
 }
 

@@ -117,6 +117,7 @@ private:
     // Each chunk goes from the page cache to the socket without a copy in
     // between; the next one is fetched from the disk meanwhile.
     upload::Upload upload_;
+    QStringList passedOver_;  // read-failure messages of this batch
     PlayerCatalog catalogues_[2];
     bool stopped_ = true;
     bool closedDuringClose_ = false;

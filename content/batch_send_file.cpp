@@ -425,6 +425,7 @@ void CBatchSendFile::OnSend()
 {
     if (!idle_ || scanning_)
         return;
+    passedOver_.clear();
     std::vector<Target> targets;
     std::vector<bool> ticked(std::size_t(RowCount()), false);
     for (int r = 0; r < RowCount(); ++r) {
@@ -614,7 +615,9 @@ void CBatchSendFile::PlayerFinished()
     progress_->setVisible(false);
     idle_ = true;
     EnableControls(true);
-    SetStatusLine(T(texts::kBatchOk));
+    // A file passed over stays said when the batch is done.
+    SetStatusLine(passedOver_.isEmpty() ? T(texts::kBatchOk)
+                                        : T(texts::kBatchOk) + QLatin1Char(' ') + passedOver_.join(QLatin1Char(' ')));
 }
 
 void CBatchSendFile::OnTcpEvent(const LinkEvent& event)
@@ -800,7 +803,8 @@ void CBatchSendFile::SendVideoChunk(upload::Upload::Chunk&& chunk)
 
 void CBatchSendFile::VideoUnreadable()
 {
-    SetStatusLine(upload::ReadFailureMessage(videos_[videoInFlight_].path, int(language_)));
+    passedOver_ << upload::ReadFailureMessage(videos_[videoInFlight_].path, int(language_));
+    SetStatusLine(passedOver_.back());
     videoCursor_ = videoInFlight_ + 1;
     NextVideo();
 }
@@ -872,7 +876,8 @@ void CBatchSendFile::SendMaterialChunk(upload::Upload::Chunk&& chunk)
 
 void CBatchSendFile::MaterialUnreadable()
 {
-    SetStatusLine(upload::ReadFailureMessage(material_[materialInFlight_].path, int(language_)));
+    passedOver_ << upload::ReadFailureMessage(material_[materialInFlight_].path, int(language_));
+    SetStatusLine(passedOver_.back());
     NextMaterial();
 }
 

@@ -183,6 +183,7 @@ private:
     std::size_t layoutInFlight_ = 0;
     std::size_t materialInFlight_ = 0;
     upload::Upload materialFile_;
+    QStringList passedOver_;  // read-failure messages of this batch
 
     // Controls.
     QTableWidget* list_ = nullptr;

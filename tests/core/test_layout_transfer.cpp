@@ -379,6 +379,30 @@ TEST(LayoutTransfer, WatermarkReportsBothResults)
     }
 }
 
+// A watermark cut short after its first chunk is said, in the interface's
+// language, instead of the upload stopping without a word.
+TEST(LayoutTransfer, WatermarkCutShortIsSaidAndSendsNoHalfChunk)
+{
+    Harness h;
+    ASSERT_TRUE(h.connect());
+    const QString path = h.materialFile("mark.png", testsupport::randomBytes(std::size_t(2 * kChunk) + 5, 4));
+    const sim::CommandHandler store = h.player->commandHandler(proto::CMD_PARAM_FILE);
+    h.player->registerCommand(proto::CMD_PARAM_FILE, [store, path](sim::PlayerSim& p, const sim::Request& r) {
+        if (r.header.subCode == 1)
+            QFile::resize(path, kChunk + 3);
+        return store(p, r);
+    });
+    h.player->clearLog();
+    h.boxes.clear();
+    ASSERT_TRUE(h.doc->layoutTransfer().SendWatermarkFile(path));
+    ASSERT_TRUE(waitUntil([&] { return !h.boxes.calls().empty(); }, 10000));
+    EXPECT_EQ(h.boxes.texts(), QStringList{"Cannot read the file: " + QDir::toNativeSeparators(path)});
+    const auto sent = h.requests(proto::CMD_PARAM_FILE);
+    ASSERT_EQ(sent.size(), 2u);  // the announce and the one whole chunk
+    EXPECT_EQ(sent[1].header.payloadLength, uint32_t(kChunk));
+    EXPECT_FALSE(h.store().watermark.md5Matches);
+}
+
 }  // namespace
 
 // ------------------------------------------------------------ layout commands
