@@ -331,6 +331,7 @@ void LayoutTransfer::OnLayoutReply(const PlayerReply& r)
 
 void LayoutTransfer::announceNextMaterial()
 {
+    materialMd5_.Cancel();
     while (!materials_.empty()) {
         const MaterialEntry& e = materials_.front();
         QByteArray name;
@@ -338,25 +339,44 @@ void LayoutTransfer::announceNextMaterial()
             materials_.pop_front();
             continue;
         }
-        const std::string md5 = digest::Md5OfFile(e.path);
-        if (md5.size() != 32) {
-            // Reported, and the chain goes on with the next file.
-            platform::messageBox(doc_.text("Cannot open the material file: ", "无法打开素材文件：") +
-                                 QDir::toNativeSeparators(e.path));
-            materials_.pop_front();
-            continue;
-        }
-        material_.Announced(e.path);
+        // A gigabyte takes seconds to digest: the window keeps answering
+        // meanwhile, and the announce, which carries the digest, waits.
+        material_.Reset();
         materialRunning_ = true;
-        doc_.SendToCurrentPlayer(doc_.MakeRequest(proto::CMD_MATERIAL, 0, e.kind),
-                                 NameField(name) + QByteArray::fromStdString(md5));
+        const QString path = e.path;
+        materialMd5_.Start(
+            path,
+            [this](int percent) {
+                if (doc_.setStatusPaneText)
+                    doc_.setStatusPaneText(kProgressPane, QStringLiteral("MD5 %1%").arg(percent));
+            },
+            [this, path, name](const std::string& md5) { announceMaterial(path, name, md5); });
         return;
     }
     finishMaterial();
 }
 
+void LayoutTransfer::announceMaterial(const QString& path, const QByteArray& name, const std::string& md5)
+{
+    // The chain was ended or started again while the digest was worked out.
+    if (materials_.empty() || materials_.front().path != path)
+        return;
+    if (md5.size() != 32) {
+        // Reported, and the chain goes on with the next file.
+        platform::messageBox(doc_.text("Cannot open the material file: ", "无法打开素材文件：") +
+                             QDir::toNativeSeparators(path));
+        materials_.pop_front();
+        announceNextMaterial();
+        return;
+    }
+    material_.Announced(path);
+    doc_.SendToCurrentPlayer(doc_.MakeRequest(proto::CMD_MATERIAL, 0, materials_.front().kind),
+                             NameField(name) + QByteArray::fromStdString(md5));
+}
+
 void LayoutTransfer::finishMaterial()
 {
+    materialMd5_.Cancel();
     material_.Reset();
     materialRunning_ = false;
     if (materialBatch_) {

@@ -3,9 +3,11 @@
 // the layout list, fetch, upload (one layout or a batch), delete, the
 // material of uploaded layouts (announce with its MD5, then chunks each
 // acknowledged before the next) and the watermark picture. All of it runs on
-// the UI thread, driven by the document's replies; the chunks are shared
-// with the link, never copied.
+// the UI thread, driven by the document's replies; the material's MD5 is
+// worked out on a thread of its own, and the chunks are shared with the
+// link, never copied.
 
+#include "common/digest.h"
 #include "transport/chunk_source.h"
 #include "transport/protocol.h"
 
@@ -82,13 +84,17 @@ public:
     std::function<void()> listChanged;
 
     const std::deque<MaterialEntry>& materials() const { return materials_; }
+    // The MD5 pass of a material file is under way.
+    bool hashing() const { return materialMd5_.Running(); }
     bool materialBatch() const { return materialBatch_; }
 
 private:
     bool sendLayoutPath(const QString& path, uint8_t subCode, uint16_t count);
     // Sends one chunk, shared with the link, to the current player.
     bool sendChunkPacket(const proto::PlayerPacketHeader& header, upload::Upload::Chunk&& chunk);
+    // Works out the next file's MD5 off the UI thread; its announce follows.
     void announceNextMaterial();
+    void announceMaterial(const QString& path, const QByteArray& name, const std::string& md5);
     void sendMaterialChunk(upload::Upload::Chunk&& chunk);
     void finishMaterial();
     void stopWithProgressOff();
@@ -101,6 +107,7 @@ private:
     uint32_t batchSent_ = 0;
     std::deque<MaterialEntry> materials_;
     upload::Upload material_;
+    digest::BackgroundMd5 materialMd5_;
     bool materialRunning_ = false;  // an announce or chunk awaits its answer
     bool materialBatch_ = false;
 

@@ -1,5 +1,6 @@
 // Layouts and material between the document and a simulated player, end to
 // end over loopback, bytes compared.
+#include "common/digest.h"
 #include "common/text_coding.h"
 #include "core/document.h"
 #include "core/layout/layout_transfer.h"
@@ -12,12 +13,17 @@
 #include "tests/support/test_support.h"
 
 #include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QPaintEvent>
+#include <QWidget>
 #include <QDir>
 #include <QFile>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
+#include <set>
 
 namespace {
 
@@ -401,6 +407,52 @@ TEST(LayoutTransfer, WatermarkCutShortIsSaidAndSendsNoHalfChunk)
     ASSERT_EQ(sent.size(), 2u);  // the announce and the one whole chunk
     EXPECT_EQ(sent[1].header.payloadLength, uint32_t(kChunk));
     EXPECT_FALSE(h.store().watermark.md5Matches);
+}
+
+// While a large material file is digested the window keeps painting, the
+// status pane shows how far the digest is, and the announce waits for it.
+TEST(LayoutTransfer, MaterialDigestLeavesTheWindowAnswering)
+{
+    Harness h;
+    h.setLayouts({{"L.GFD", layoutText({"big.png"})}}, 0);
+    const QString big = h.materialFile("Image/big.png", QByteArray());
+    ASSERT_TRUE(QFile::resize(big, qint64(768) << 20));  // sparse: the digest's work, not the disk's
+    ASSERT_TRUE(h.connect());
+    h.player->clearLog();
+
+    struct Painted : QWidget {
+        int paints = 0;
+        void paintEvent(QPaintEvent*) override { ++paints; }
+    } window;
+    window.resize(80, 40);
+    window.show();
+    std::set<QString> panes;
+    h.doc->setStatusPaneText = [&](int pane, const QString& text) {
+        if (pane == layout::kProgressPane)
+            panes.insert(text);
+    };
+    h.doc->PushCurrentLayout();
+    ASSERT_TRUE(waitUntil([&] { return h.doc->layoutTransfer().hashing(); }, 8000));
+    qint64 slowest = 0;
+    int rounds = 0;
+    while (h.doc->layoutTransfer().hashing() && rounds < 200) {
+        const int before = window.paints;
+        QElapsedTimer clock;
+        clock.start();
+        window.update();
+        ASSERT_TRUE(waitUntil([&] { return window.paints > before; }, 2000));
+        slowest = std::max(slowest, clock.elapsed());
+        ++rounds;
+        if (h.doc->layoutTransfer().hashing())
+            EXPECT_TRUE(h.requests(proto::CMD_MATERIAL).empty());  // no announce before the digest
+    }
+    EXPECT_GT(rounds, 1);
+    EXPECT_LT(slowest, 100) << rounds << " repaints";
+    EXPECT_TRUE(std::any_of(panes.begin(), panes.end(), [](const QString& t) { return t.startsWith("MD5 "); }));
+    ASSERT_TRUE(waitUntil([&] { return !h.requests(proto::CMD_MATERIAL).empty(); }, 8000));
+    const auto announce = h.requests(proto::CMD_MATERIAL).front();
+    EXPECT_EQ(announce.payload.mid(256), QByteArray::fromStdString(digest::Md5OfFile(big)));
+    h.doc->setStatusPaneText = nullptr;
 }
 
 }  // namespace
