@@ -1,5 +1,6 @@
 #include "companion/video_control.h"
 
+#include "common/controls/button_row.h"
 #include "common/controls/dialog_keys.h"
 #include "companion/hub_records.h"
 #include "platform/app_identity.h"
@@ -325,43 +326,11 @@ void CVideoControl::OnControlButton(int control)
         SendControl(remote::kCmdPlayMode, b->text());
 }
 
-void CVideoControl::OnTypeButton(int i)
+void CVideoControl::OnListButton(remote::ListButton button, int index)
 {
-    if (i < 0 || i >= int(types_.size()))
-        return;
-    const remote::PlayTypeEntry& type = types_[std::size_t(i)];
-    if (!videoCheck_->isChecked()) {
-        SendControl(remote::kCmdType, type.name);
-        return;
-    }
-    selectedType_ = i;
-    const QRect group = videoGroup_->contentsRect();
-    for (int j = 0; j < remote::kMaxVideoButtons; ++j) {
-        QPushButton* b = videoButtons_[std::size_t(j)];
-        if (j < type.videos.size()) {
-            b->setText(type.videos[j]);
-            b->setGeometry(remote::GridCell(group, j, kPerRow, kColumnDivisor, kVideoRowDivisor));
-            b->show();
-        } else {
-            b->hide();
-        }
-    }
-}
-
-void CVideoControl::OnVideoButton(int j)
-{
-    if (selectedType_ == kNoType || selectedType_ >= int(types_.size()))
-        return;
-    const remote::PlayTypeEntry& type = types_[std::size_t(selectedType_)];
-    if (j < 0 || j >= type.videos.size())
-        return;
-    SendControl(remote::kCmdPlayName, type.name + QLatin1Char(':') + type.videos[j]);
-}
-
-void CVideoControl::OnLayoutButton(int i)
-{
-    if (i >= 0 && i < layouts_.size())
-        SendControl(remote::kCmdLayout, layouts_[i]);
+    remote::PressListButton(button, index, types_, layouts_, videoCheck_->isChecked(), selectedType_,
+                            [this](int cmdId, const QString& value) { SendControl(cmdId, value); },
+                            [this](const QStringList& videos) { ListVideos(videos); });
 }
 
 // ------------------------------------------------------------------- layout
@@ -370,6 +339,15 @@ void CVideoControl::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     LayoutControls();
+}
+
+void CVideoControl::ListVideos(const QStringList& videos)
+{
+    // The same cells the video row is laid out in.
+    const QRect group = videoGroup_->contentsRect();
+    controls::ShowButtonRow(videoButtons_, videos, [&group](int j) {
+        return remote::GridCell(group, j, kPerRow, kColumnDivisor, kVideoRowDivisor);
+    });
 }
 
 void CVideoControl::LayoutControls()

@@ -69,9 +69,9 @@ public:
     void onTimer(unsigned id) override;
 
     void OnControlButton(int control);
-    void OnTypeButton(int i);
-    void OnVideoButton(int j);
-    void OnLayoutButton(int i);
+    void OnTypeButton(int i) { OnListButton(remote::ListButton::Type, i); }
+    void OnVideoButton(int j) { OnListButton(remote::ListButton::Video, j); }
+    void OnLayoutButton(int i) { OnListButton(remote::ListButton::Layout, i); }
 
     uint16_t pageIndex() const { return pageIndex_; }
     QString ip() const { return ip_; }
@@ -98,6 +98,8 @@ private:
     void EnterStep(Step step);
     void OnCatalogue(const PlayerCatalog& catalog);
     void OnLayoutList(const QString& text);
+    void OnListButton(remote::ListButton button, int index);
+    void ListVideos(const QStringList& videos);
     void OnControlReply(const QByteArray& payload);
     void RebuildButtons();
     void LayoutControls();

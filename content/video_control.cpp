@@ -1,5 +1,6 @@
 #include "content/video_control.h"
 
+#include "common/controls/button_row.h"
 #include "common/controls/dialog_keys.h"
 #include "common/text_coding.h"
 #include "core/reply_handlers.h"
@@ -196,43 +197,11 @@ void CVideoControl::OnProgressReply(const QByteArray& payload)
         name_->setText(view->nameText);
 }
 
-void CVideoControl::OnTypeButton(int i)
+void CVideoControl::OnListButton(remote::ListButton button, int index)
 {
-    if (i < 0 || i >= int(types_.size()))
-        return;
-    const remote::PlayTypeEntry& type = types_[std::size_t(i)];
-    if (!videoCheck_->isChecked()) {
-        Send(remote::kCmdType, type.name);
-        return;
-    }
-    selectedType_ = i;
-    const QRect group = videoGroup_->contentsRect();
-    for (int j = 0; j < remote::kMaxVideoButtons; ++j) {
-        QPushButton* b = videoButtons_[std::size_t(j)];
-        if (j < type.videos.size()) {
-            b->setText(type.videos[j]);
-            b->setGeometry(remote::GridCell(group, j, 10, 30, 20));
-            b->show();
-        } else {
-            b->hide();
-        }
-    }
-}
-
-void CVideoControl::OnVideoButton(int j)
-{
-    if (selectedType_ == kNoType || selectedType_ >= int(types_.size()))
-        return;
-    const remote::PlayTypeEntry& type = types_[std::size_t(selectedType_)];
-    if (j < 0 || j >= type.videos.size())
-        return;
-    Send(remote::kCmdPlayName, type.name + QLatin1Char(':') + type.videos[j]);
-}
-
-void CVideoControl::OnLayoutButton(int i)
-{
-    if (i >= 0 && i < layouts_.size())
-        Send(remote::kCmdLayout, layouts_[i]);
+    remote::PressListButton(button, index, types_, layouts_, videoCheck_->isChecked(), selectedType_,
+                            [this](int cmdId, const QString& value) { Send(cmdId, value); },
+                            [this](const QStringList& videos) { ListVideos(videos); });
 }
 
 void CVideoControl::OnModeButton(remote::PlayMode mode)
@@ -248,6 +217,13 @@ void CVideoControl::OnPlay(bool play)
 QString CVideoControl::timeText() const { return time_->text(); }
 QString CVideoControl::nameText() const { return name_->text(); }
 int CVideoControl::progress() const { return bar_->value(); }
+
+void CVideoControl::ListVideos(const QStringList& videos)
+{
+    // The same cells the video row is laid out in.
+    const QRect group = videoGroup_->contentsRect();
+    controls::ShowButtonRow(videoButtons_, videos, [&group](int j) { return remote::GridCell(group, j, 10, 30, 20); });
+}
 
 void CVideoControl::resizeEvent(QResizeEvent* event)
 {

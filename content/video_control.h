@@ -35,9 +35,9 @@ public:
     void OnInitDialog();
     void onTimer(unsigned id) override;
 
-    void OnTypeButton(int i);
-    void OnVideoButton(int j);
-    void OnLayoutButton(int i);
+    void OnTypeButton(int i) { OnListButton(remote::ListButton::Type, i); }
+    void OnVideoButton(int j) { OnListButton(remote::ListButton::Video, j); }
+    void OnLayoutButton(int i) { OnListButton(remote::ListButton::Layout, i); }
     void OnModeButton(remote::PlayMode mode);
     void OnPlay(bool play);
 
@@ -58,6 +58,8 @@ protected:
 private:
     void Send(int cmdId, const QString& value);
     void OnLayoutList(const QString& text);
+    void OnListButton(remote::ListButton button, int index);
+    void ListVideos(const QStringList& videos);
     void OnProgressReply(const QByteArray& payload);
     void LayoutControls();
     QPushButton* MakeButton(const QString& label, int id, QWidget* parent);

@@ -4,10 +4,10 @@
 #include "core/command_table.h"
 
 #include "core/about_dialog.h"
-#include "core/views_placeholder.h"
 #include "core/views/content_view.h"
 #include "core/views/controls_view.h"
 #include "core/views/layout_tree_view.h"
+#include "core/views/pane_names.h"
 #include "platform/app_identity.h"
 #include "platform/dialogs.h"
 #include "platform/home.h"

@@ -126,6 +126,31 @@ QStringList SplitLayoutList(const QString& text)
     return layouts;
 }
 
+void PressListButton(ListButton button, int index, const std::vector<PlayTypeEntry>& types,
+                     const QStringList& layouts, bool videoBox, int& listedType,
+                     const std::function<void(int cmdId, const QString& value)>& send,
+                     const std::function<void(const QStringList& videos)>& listVideos)
+{
+    const auto typeAt = [&types](int i) { return i >= 0 && i < int(types.size()) ? &types[std::size_t(i)] : nullptr; };
+    switch (button) {
+    case ListButton::Type:
+        if (!typeAt(index))
+            return;
+        if (!videoBox)
+            return send(kCmdType, typeAt(index)->name);
+        listedType = index;
+        return listVideos(typeAt(index)->videos);
+    case ListButton::Video:
+        if (const PlayTypeEntry* type = typeAt(listedType); type && index >= 0 && index < type->videos.size())
+            send(kCmdPlayName, type->name + QLatin1Char(':') + type->videos[index]);
+        return;
+    case ListButton::Layout:
+        if (index >= 0 && index < layouts.size())
+            send(kCmdLayout, layouts[index]);
+        return;
+    }
+}
+
 QString ProgressTimeText(int p, int t)
 {
     return QString::asprintf("%02d:%02d:%02d/%02d:%02d:%02d", p / 3600, (p % 3600) / 60, p % 60, t / 3600,

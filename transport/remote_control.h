@@ -12,6 +12,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -63,6 +64,20 @@ std::vector<PlayTypeEntry> TypesFromCatalog(const PlayerCatalog& catalog);
 // characters (a piece shorter than that is kept whole); text after the last
 // '?' is dropped.
 QStringList SplitLayoutList(const QString& text);
+
+// The three rows of buttons the catalogue and the layout list fill.
+enum class ListButton { Type, Video, Layout };
+// A press of button `index` of its row, the same on both programs' pages.
+// `listedType` is the type the video row lists (any value outside `types`:
+// none yet) and `videoBox` whether "Video" is ticked. A type button sends
+// the type's name (cmdId 2), or with the box ticked becomes the listed type
+// and hands its videos to `listVideos` instead; a video button sends
+// "type:video" (cmdId 11); a layout button its layout (cmdId 6). A button
+// past its list does nothing.
+void PressListButton(ListButton button, int index, const std::vector<PlayTypeEntry>& types,
+                     const QStringList& layouts, bool videoBox, int& listedType,
+                     const std::function<void(int cmdId, const QString& value)>& send,
+                     const std::function<void(const QStringList& videos)>& listVideos);
 
 // What the screen shows of a progress reply.
 struct ProgressView {

@@ -6,6 +6,7 @@
 #include "platform/messages.h"
 #include "player/config_store.h"
 #include "player/player_sim.h"
+#include "tests/support/frame_harness.h"
 #include "tests/support/test_support.h"
 
 #include <QDir>
@@ -28,33 +29,17 @@ std::unique_ptr<sim::PlayerSim> startPlayer(const QString& address)
 {
     sim::SimOptions o;
     o.address = address;
-    auto player = std::make_unique<sim::PlayerSim>(o);
-    sim::installStandardCommands(*player);
-    sim::installConfigStore(*player);
-    QString error;
-    EXPECT_TRUE(player->start(&error)) << error.toStdString();
-    return player;
+    return testsupport::StartPlayerWithConfigStore(o);
 }
 
-// A stand-in for the main frame: relays requests and link events to the
-// document, as the real frame does.
+// The document behind the shared frame stand-in, which relays requests and
+// link events to it as the real frame does.
 struct Harness {
     explicit Harness(const QStringList& arguments = QStringList())
     {
         platform::setAppTitle(kTitle);
         platform::setAppLanguage(platform::kLanguageEnglish);
-        frame = std::make_unique<platform::MessageWindow>(kTitle);
-        frame->onMessage(platform::WM_SEND_TO_PLAYER, [this](WPARAM, LPARAM l) {
-            std::unique_ptr<SendRequest> request(reinterpret_cast<SendRequest*>(l));
-            if (doc)
-                doc->SendToPlayers(*request);
-            return platform::LRESULT(0);
-        });
-        frame->onMessage(platform::WM_TCP_EVENT, [this](WPARAM, LPARAM l) {
-            if (doc)
-                doc->OnLinkEvent(*reinterpret_cast<const LinkEvent*>(l));
-            return platform::LRESULT(0);
-        });
+        frame = testsupport::RelayFrame(kTitle, doc);
         doc = std::make_unique<CvelunaDoc>(frame.get(), arguments);
         doc->setStatusPaneText = [this](int pane, const QString& text) {
             if (pane == CvelunaDoc::kPlayerInfoPane)
@@ -71,10 +56,7 @@ struct Harness {
     sim::PlayerSim& target()
     {
         player = startPlayer(QStringLiteral("127.0.0.3"));
-        doc->setTarget(player->options().address, player->tcpPort());
-        doc->currentPlayer().ip = player->options().address;
-        doc->currentPlayer().portText = QString::number(player->tcpPort());
-        doc->currentPlayer().mac = player->options().mac;
+        testsupport::AimAt(*doc, *player);
         return *player;
     }
 

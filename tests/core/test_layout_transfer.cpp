@@ -10,6 +10,7 @@
 #include "player/config_store.h"
 #include "player/layout_store.h"
 #include "player/player_sim.h"
+#include "tests/support/frame_harness.h"
 #include "tests/support/test_support.h"
 
 #include <QCryptographicHash>
@@ -27,8 +28,6 @@
 
 namespace {
 
-using platform::LPARAM;
-using platform::WPARAM;
 using testsupport::waitUntil;
 
 const QString kTitle = QStringLiteral("veluna V9.1.5");
@@ -50,31 +49,15 @@ struct Harness {
     {
         platform::setAppTitle(kTitle);
         platform::setAppLanguage(platform::kLanguageEnglish);
-        frame = std::make_unique<platform::MessageWindow>(kTitle);
-        frame->onMessage(platform::WM_SEND_TO_PLAYER, [this](WPARAM, LPARAM l) {
-            std::unique_ptr<SendRequest> request(reinterpret_cast<SendRequest*>(l));
-            if (doc)
-                doc->SendToPlayers(*request);
-            return platform::LRESULT(0);
-        });
-        frame->onMessage(platform::WM_TCP_EVENT, [this](WPARAM, LPARAM l) {
-            if (doc)
-                doc->OnLinkEvent(*reinterpret_cast<const LinkEvent*>(l));
-            return platform::LRESULT(0);
-        });
+        frame = testsupport::RelayFrame(kTitle, doc);
         doc = std::make_unique<CvelunaDoc>(frame.get(), QStringList());
         doc->setStatusPaneText = [this](int pane, const QString& text) { panes[pane] = text; };
         sim::SimOptions o;
         o.address = QStringLiteral("127.0.0.3");
         o.version = version;  // product 1: material travels
-        player = std::make_unique<sim::PlayerSim>(o);
-        sim::installStandardCommands(*player);
-        sim::installConfigStore(*player);
-        EXPECT_TRUE(player->start());
-        doc->setTarget(o.address, player->tcpPort());
-        doc->currentPlayer().ip = o.address;
-        doc->currentPlayer().portText = QString::number(player->tcpPort());
-        doc->currentPlayer().mac = o.mac;
+        player = testsupport::StartPlayerWithConfigStore(o);
+        if (player)
+            testsupport::AimAt(*doc, *player);
     }
     ~Harness()
     {
@@ -96,14 +79,7 @@ struct Harness {
         waitUntil([] { return false; }, 400);  // the fetch that follows the list
         return listed;
     }
-    std::vector<sim::LogEntry> requests(uint8_t code) const
-    {
-        std::vector<sim::LogEntry> out;
-        for (const sim::LogEntry& e : player->log())
-            if (e.incoming && e.header.command == code)
-                out.push_back(e);
-        return out;
-    }
+    std::vector<sim::LogEntry> requests(uint8_t code) const { return testsupport::RequestsOf(*player, code); }
     sim::LayoutStoreState store() const
     {
         std::lock_guard lk(player->stateMutex());

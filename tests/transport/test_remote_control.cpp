@@ -200,6 +200,53 @@ TEST(RemoteControlGrid, CellsOfTheThreeGrids)
     EXPECT_EQ(remote::LayoutCell(QRect(0, 100, 310, 160), 2), QRect(QPoint(70, 110), QPoint(89, 189)));
 }
 
+TEST(RemoteControlButtons, PressTable)
+{
+    using remote::ListButton;
+    const std::vector<remote::PlayTypeEntry> types = {{"Ads", {"a.mp4", "b.mp4"}}, {"News", {}}};
+    const QStringList layouts = {"hall", "lobby"};
+    constexpr int kNone = 9999;
+    struct Row {
+        ListButton button;
+        int index;
+        bool videoBox;
+        int listedBefore;
+        const char* sent;  // "cmdId value", empty: nothing sent
+        int listedAfter;
+        int videosListed;  // how many videos the row is handed; -1: not handed any
+    };
+    const Row rows[] = {
+        {ListButton::Type, 0, false, kNone, "2 Ads", kNone, -1},
+        {ListButton::Type, 0, true, kNone, "", 0, 2},
+        {ListButton::Type, 1, true, 0, "", 1, 0},  // a type without videos empties the row
+        {ListButton::Type, 2, true, 0, "", 0, -1},
+        {ListButton::Type, -1, false, 0, "", 0, -1},
+        {ListButton::Video, 1, true, 0, "11 Ads:b.mp4", 0, -1},
+        {ListButton::Video, 1, false, 0, "11 Ads:b.mp4", 0, -1},  // unticked since: the list stays
+        {ListButton::Video, 2, true, 0, "", 0, -1},
+        {ListButton::Video, -1, true, 0, "", 0, -1},
+        {ListButton::Video, 0, true, kNone, "", kNone, -1},
+        {ListButton::Video, 0, true, 1, "", 1, -1},
+        {ListButton::Video, 0, true, -1, "", -1, -1},
+        {ListButton::Layout, 1, true, 0, "6 lobby", 0, -1},
+        {ListButton::Layout, 2, false, 0, "", 0, -1},
+        {ListButton::Layout, -1, false, 0, "", 0, -1},
+    };
+    for (const auto& row : rows) {
+        int listed = row.listedBefore;
+        QStringList sent;
+        int videosListed = -1;
+        remote::PressListButton(
+            row.button, row.index, types, layouts, row.videoBox, listed,
+            [&sent](int cmdId, const QString& value) { sent << QString::number(cmdId) + QLatin1Char(' ') + value; },
+            [&videosListed](const QStringList& videos) { videosListed = int(videos.size()); });
+        const QString where = QStringLiteral("button %1 index %2").arg(int(row.button)).arg(row.index);
+        EXPECT_EQ(sent.join(QLatin1Char('|')), QString::fromUtf8(row.sent)) << where.toStdString();
+        EXPECT_EQ(listed, row.listedAfter) << where.toStdString();
+        EXPECT_EQ(videosListed, row.videosListed) << where.toStdString();
+    }
+}
+
 TEST(RemoteControlReply, ReplyTable)
 {
     struct Row {
