@@ -5,13 +5,13 @@
 #include "common/digest.h"
 #include "common/text_coding.h"
 #include "platform/dialogs.h"
+#include "platform/home.h"
 #include "platform/messages.h"
 #include "transport/announcement.h"
 #include "transport/tcp_client.h"
 #include "transport/udp_server.h"
 
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -54,7 +54,6 @@ CBatchSendFile::CBatchSendFile(int pageIndex, const QString& titlePrefix, unsign
       titlePrefix_(titlePrefix),
       language_(language),
       host_(host),
-      materialFolder_(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("Material"))),
       link_(std::make_unique<CTCPClient>()),
       endpoint_(std::make_unique<CUDPServer>()),
       udpReceiver_(std::make_unique<platform::MessageWindow>(QString())),
@@ -441,8 +440,11 @@ void CBatchSendFile::OnSend()
         platform::messageBox(T(texts::kNoChoiceIp));
         return;
     }
-    QDir().mkpath(materialFolder_);
-    Collection c = Collect(folders_[0]->text(), folders_[1]->text(), folders_[2]->text(), materialFolder_, language_);
+    // Material is only read here: a missing folder means no material, and
+    // nothing is made beside the program, which may be read-only.
+    const QString material =
+        materialFolder_.isEmpty() ? platform::homePath(QStringLiteral("Material")) : materialFolder_;
+    Collection c = Collect(folders_[0]->text(), folders_[1]->text(), folders_[2]->text(), material, language_);
     if (!c.ok()) {
         platform::messageBox(c.error);
         return;

@@ -63,8 +63,8 @@ public:
     void OnWatchdogTick();
     void OnScanTick();
 
-    // Folders and material (the material folder defaults to "Material"
-    // beside the program).
+    // Folders and material (an empty material folder means "Material" of the
+    // home folder, looked up at each send).
     void SetFolders(const QString& firstAct, const QString& secondAct, const QString& layouts);
     void SetMaterialFolder(const QString& folder) { materialFolder_ = folder; }
     // The watchdog's clock: one tick every `tickMs`, a step repeated after

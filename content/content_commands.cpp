@@ -174,7 +174,9 @@ void OpenPictureManager(CvelunaDoc& doc)
     CPictureManager dialog(doc.titlePrefix(), doc.tempFolder(), doc.currentPlayer().ip, mainWindowWidget());
     dialog.show();
     dialog.OnInitDialog();
-    dialog.exec();
+    // Closed while it was loading: it stays closed.
+    if (!dialog.closed())
+        dialog.exec();
 }
 
 void SetStatusProgressRange(int range)

@@ -2,16 +2,18 @@
 
 #include "common/controls/dialog_keys.h"
 #include "common/controls/folder_edit.h"
+#include "common/controls/tab_order.h"
 #include "common/controls/text_progress_ctrl.h"
 #include "core/devices/update_check.h"
 #include "platform/app_identity.h"
 #include "platform/dialogs.h"
+#include "platform/home.h"
 #include "platform/messages.h"
 #include "transport/records.h"
 
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -86,6 +88,8 @@ CPictureManager::CPictureManager(const QString& titlePrefix, const QString& fold
     grid->addWidget(exit, 3, 5);
     resize(860, 560);
 
+    controls::SetReadingOrder({combo_, name_, newFolder, delFolder, thumbs_, addPic, batch, del, exit});
+
     connect(combo_, &QComboBox::activated, this, [this](int k) { ShowFolder(k, true); });
     connect(thumbs_, &QListWidget::itemDoubleClicked, this,
             [this](QListWidgetItem* item) { OnPreview(thumbs_->row(item)); });
@@ -116,8 +120,23 @@ void CPictureManager::OnInitDialog()
 
 bool CPictureManager::Download(const QString& url, const QString& path)
 {
+    if (closed_)
+        return false;
     ++downloading_;
-    const bool ok = update::DownloadUrlToFile(url, path);
+    update::UrlDownload download;
+    running_.push_back(&download);
+    QEventLoop loop;
+    bool finished = false;
+    bool ok = false;
+    if (download.Start(url, path, {}, [&](bool success, const QString&) {
+            finished = true;
+            ok = success;
+            loop.quit();
+        })) {
+        if (!finished)
+            loop.exec();
+    }
+    running_.pop_back();
     --downloading_;
     // Held acknowledgements run from the event loop, after the code that
     // asked for this download has finished.
@@ -129,7 +148,7 @@ bool CPictureManager::Download(const QString& url, const QString& path)
                 OnGalleryReply(op);
             }
         });
-    return ok;
+    return ok && !closed_;
 }
 
 bool CPictureManager::Send(uint16_t op, uint16_t arg, const QByteArray& payload)
@@ -151,7 +170,8 @@ void CPictureManager::Refresh()
     combo_->clear();
     thumbs_->clear();
     if (!Download(gallery::ListUrl(ip_), listPath)) {
-        platform::messageBox(T(Msg::ConnectFailed));
+        if (!closed_)
+            platform::messageBox(T(Msg::ConnectFailed));
     } else {
         QFile file(listPath);
         const auto parsed = file.open(QIODevice::ReadOnly) ? gallery::ParseList(file.readAll(), ip_) : std::nullopt;
@@ -198,6 +218,8 @@ void CPictureManager::ShowFolder(int k, bool selectionChanged)
     for (int j = 0; j < n; ++j) {
         const QString name = gallery::UrlFileName(folder.pictures[std::size_t(j)].thumbUrl);
         names << name;
+        if (closed_)
+            return;
         if (safeFolder && gallery::IsSafeLocalName(name))
             Download(folder.pictures[std::size_t(j)].thumbUrl, QDir(local).filePath(name));
         bar_->SetPos(uint64_t(j));
@@ -230,6 +252,8 @@ void CPictureManager::OnPreview(int i)
     const bool ok = Download(url, path);
     bar_->SetPos(1);
     bar_->setVisible(false);
+    if (closed_)
+        return;
     if (!ok) {
         platform::messageBox(T(Msg::ConnectFailed));
         return;
@@ -306,7 +330,7 @@ void CPictureManager::OnBatchAddPic()
         return;
     platform::FileDialogCall call;
     call.kind = platform::FileDialogKind::Folder;
-    call.folder = lastBatchFolder_.isEmpty() ? QCoreApplication::applicationDirPath() : lastBatchFolder_;
+    call.folder = lastBatchFolder_.isEmpty() ? platform::homeFolder() : lastBatchFolder_;
     const QString chosen = platform::fileDialog(call, this);
     if (chosen.isEmpty())
         return;
@@ -450,6 +474,8 @@ void CPictureManager::StopUpload(const QString& message)
 
 void CPictureManager::OnGalleryReply(uint16_t operation)
 {
+    if (closed_)
+        return;
     switch (operation) {
     case gallery::kNewFolder:
     case gallery::kDeleteFolder:
@@ -470,6 +496,13 @@ void CPictureManager::OnGalleryReply(uint16_t operation)
 void CPictureManager::reject()
 {
     if (platform::messageBox(T(Msg::ConfirmExit), QString(), platform::MsgButtons::YesNo,
-                             platform::MsgIcon::Question) == platform::MsgResult::Yes)
-        QDialog::reject();
+                             platform::MsgIcon::Question) != platform::MsgResult::Yes)
+        return;
+    // Closing ends the loading: every download waiting below is aborted, and
+    // the code it returns to sees closed_ and opens nothing.
+    closed_ = true;
+    heldReplies_.clear();
+    for (update::UrlDownload* d : running_)
+        d->Abort();
+    QDialog::reject();
 }

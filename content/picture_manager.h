@@ -21,6 +21,9 @@ class CTextProgressCtrl;
 class QComboBox;
 class QFile;
 class QListWidget;
+namespace update {
+class UrlDownload;
+}
 
 class CPictureDisplay : public QDialog {
 public:
@@ -51,6 +54,9 @@ public:
     void OnGalleryReply(uint16_t operation);
 
     bool busy() const { return busy_; }
+    // True once the user closed the dialog: its requests are ended and it
+    // never shows again.
+    bool closed() const { return closed_; }
     const gallery::GalleryList& list() const { return list_; }
     QComboBox* folders() const { return combo_; }
     QListWidget* thumbnails() const { return thumbs_; }
@@ -80,6 +86,8 @@ private:
     QString current_;
     bool busy_ = false;
     int downloading_ = 0;  // downloads waiting (they may nest)
+    std::vector<update::UrlDownload*> running_;  // those downloads, innermost last
+    bool closed_ = false;
     std::deque<uint16_t> heldReplies_;  // acknowledgements that came during a download
     std::vector<gallery::GalleryUpload> queue_;
     upload::Upload file_;

@@ -1,5 +1,6 @@
 #include "content/qr_code.h"
 
+#include "common/controls/tab_order.h"
 #include "core/reply_handlers.h"
 #include "platform/app_identity.h"
 #include "platform/dialogs.h"
@@ -9,6 +10,8 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QGridLayout>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -55,6 +58,13 @@ protected:
         QGroupBox::paintEvent(e);
         QPainter painter(this);
         owner_->PaintMap(painter);
+        if (hasFocus()) {
+            // The map takes keys: show when it has them, as a control does.
+            QStyleOptionFocusRect focus;
+            focus.initFrom(this);
+            focus.rect = rect().adjusted(1, 1, -1, -1);
+            style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+        }
     }
     void mousePressEvent(QMouseEvent* e) override
     {
@@ -141,8 +151,16 @@ CQRCode::CQRCode(const QString& titlePrefix, const QString& folder, const std::a
     top->addLayout(right);
     resize(980, 420);
 
-    connect(radios_[0], &QRadioButton::clicked, this, [this] { SelectScreen(0); });
-    connect(radios_[1], &QRadioButton::clicked, this, [this] { SelectScreen(1); });
+    for (std::size_t k = 0; k < 2; ++k) {
+        // Each screen is a Tab stop of its own (the arrows that would walk an
+        // exclusive group are taken by this dialog), kept exclusive here.
+        radios_[k]->setAutoExclusive(false);
+        connect(radios_[k], &QRadioButton::clicked, this, [this, k] {
+            radios_[k]->setChecked(true);
+            radios_[1 - k]->setChecked(false);
+            SelectScreen(int(k));
+        });
+    }
     connect(apply, &QPushButton::clicked, this, [this] { OnApply(); });
     connect(cancel, &QPushButton::clicked, this, &CQRCode::reject);
     connect(getPicture, &QPushButton::clicked, this, &CQRCode::OnGetPicture);
@@ -154,6 +172,8 @@ CQRCode::CQRCode(const QString& titlePrefix, const QString& folder, const std::a
     installEventFilter(this);
     for (QWidget* child : findChildren<QWidget*>())
         child->installEventFilter(this);
+    controls::SetReadingOrder({map_, radios_[0], radios_[1], edits_[0], edits_[1], edits_[2], edits_[3], checks_[0],
+                               checks_[1], checks_[2], checks_[3], checks_[4], getPicture, apply, cancel});
 }
 
 CQRCode::~CQRCode() = default;

@@ -2,6 +2,7 @@
 
 #include "common/controls/button_row.h"
 #include "common/controls/dialog_keys.h"
+#include "common/controls/tab_order.h"
 #include "common/text_coding.h"
 #include "core/reply_handlers.h"
 #include "platform/app_identity.h"
@@ -41,6 +42,7 @@ CVideoControl::CVideoControl(const QString& titlePrefix, const QString& folder, 
     layoutGroup_ = new QGroupBox(tr2(language_, "Layout", "切换布局"), this);
     modeGroup_ = new QGroupBox(tr2(language_, "Mode", "播放模式"), this);
     videoCheck_ = new QCheckBox(tr2(language_, "Video", "切换视频"), this);
+    videoCheck_->setObjectName(QStringLiteral("4919"));
     connect(videoCheck_, &QCheckBox::toggled, this, [this](bool on) {
         if (!on)
             for (QPushButton* b : videoButtons_)
@@ -109,6 +111,26 @@ CVideoControl::CVideoControl(const QString& titlePrefix, const QString& folder, 
         return platform::LRESULT(0);
     });
     resize(1280, 720);
+    UpdateTabOrder();
+}
+
+void CVideoControl::UpdateTabOrder()
+{
+    // Panels from the top: types, the video check and its videos, layouts,
+    // then the mode row, the volume and the second row.
+    std::vector<QWidget*> chain(typeButtons_.begin(), typeButtons_.end());
+    chain.push_back(videoCheck_);
+    chain.insert(chain.end(), videoButtons_.begin(), videoButtons_.end());
+    chain.insert(chain.end(), layoutButtons_.begin(), layoutButtons_.end());
+    chain.insert(chain.end(), modeButtons_.begin(), modeButtons_.end());
+    for (QWidget* w : std::initializer_list<QWidget*>{volume_, play_, pause_, previous_, next_})
+        chain.push_back(w);
+    // The focus moves to the new first control only while it is still where
+    // the dialog put it: never away from where the user took it.
+    const bool untouched = !focusWidget() || focusWidget() == startFocus_;
+    controls::SetReadingOrder(chain, untouched);
+    if (untouched)
+        startFocus_ = controls::FirstReachable(chain);
 }
 
 CVideoControl::~CVideoControl() = default;
@@ -182,6 +204,7 @@ void CVideoControl::OnLayoutList(const QString& text)
             layoutButtons_.push_back(b);
         }
         LayoutControls();
+        UpdateTabOrder();
     }
     polling_ = true;
 }

@@ -62,6 +62,8 @@ private:
     void ListVideos(const QStringList& videos);
     void OnProgressReply(const QByteArray& payload);
     void LayoutControls();
+    // Tab walks the panels as they are read; built buttons join the walk.
+    void UpdateTabOrder();
     QPushButton* MakeButton(const QString& label, int id, QWidget* parent);
 
     int language_;
@@ -91,4 +93,5 @@ private:
     QLabel* time_ = nullptr;
     QProgressBar* bar_ = nullptr;
     QLabel* name_ = nullptr;
+    QWidget* startFocus_ = nullptr;  // where the dialog put the focus
 };

@@ -250,6 +250,8 @@ bool ConfigExchange::RequestConfigFile(uint8_t file)
 
 void ConfigExchange::StartFetch(uint8_t file)
 {
+    if (mode_ != Fetch || file_ != file)
+        windowFileTicks_ = 0;  // a repeat of the same fetch keeps its count
     mode_ = Fetch;
     file_ = file;
     repeats_ = 0;
@@ -551,6 +553,16 @@ void ConfigExchange::giveUp()
 
 void ConfigExchange::FetchParamsStep()
 {
+    // The window file is asked for by its menu command, often outside a
+    // running exchange: a silent player is named, and the fetch ends so that
+    // the command can be given again (a late answer then opens nothing).
+    if (mode_ == Fetch && file_ == kVideoPicWindowFile && ++windowFileTicks_ >= kWindowFileNoAnswerTicks) {
+        goIdle(true);
+        platform::messageBox(text("The player did not answer; the video and picture windows could not be read.",
+                                  "播放器无应答，无法读取视频图片开窗设置。"),
+                             QString(), platform::MsgButtons::Ok, platform::MsgIcon::Warning);
+        return;
+    }
     if (!active_)
         return;
     if (ticks_ < 0xFFFF)

@@ -60,6 +60,9 @@ inline constexpr std::size_t kMaxUploadFileSize = proto::kChunkSize;
 // before the exchange gives up.
 inline constexpr uint16_t kRepeatAfterTicks = 3;
 inline constexpr int kMaxRepeats = 10;
+// Ticks (seconds) the window file may take before the user is told that the
+// player did not answer.
+inline constexpr uint16_t kWindowFileNoAnswerTicks = 10;
 
 // What the exchange needs from the document.
 struct ConfigExchangeHost {
@@ -159,6 +162,7 @@ private:
     uint16_t ticks_ = 0;
     uint8_t active_ = 0;
     int repeats_ = 0;  // repeats of the step in flight
+    uint16_t windowFileTicks_ = 0;  // ticks since the window file was asked for
 };
 
 // Rewrites an older JunctionPoint.QVE (23,593,349 bytes) in the current form

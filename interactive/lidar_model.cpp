@@ -180,7 +180,10 @@ bool ParseLidarConfig(const QByteArray& payload, std::vector<LidarSettings>& lid
     if (!list.isArray())
         return true;
     LidarSettings work;  // values a later element lacks come from the one before
-    for (const Json::Value& e : list) {
+    // A player has at most four lidars: whatever else the list holds is not read.
+    const Json::ArrayIndex count = std::min<Json::ArrayIndex>(list.size(), Json::ArrayIndex(kMaxLidars));
+    for (Json::ArrayIndex i = 0; i < count; ++i) {
+        const Json::Value& e = list[i];
         const Json::Value& el = e.isObject() ? e : Json::Value::nullSingleton();
         auto get = [&](const std::string& key) -> const Json::Value& {
             return el.isObject() ? el[key] : Json::Value::nullSingleton();
@@ -314,7 +317,10 @@ DatagramResult ParseLidarDatagram(const QString& sender, const QString& playerIp
         LidarPoint pt;
         pt.distance = getF32(p);
         pt.angle = getF32(p + 4);
-        if (!std::isfinite(pt.distance) || !std::isfinite(pt.angle) || pt.distance < 0 || pt.angle < 0)
+        // The distance is shown and picked as an int: one that cannot be one
+        // is dropped here, before anything converts it.
+        if (!std::isfinite(pt.distance) || !std::isfinite(pt.angle) || pt.distance < 0 || pt.angle < 0 ||
+            pt.distance >= kDistanceLimit)
             continue;
         r.points.push_back(pt);
     }

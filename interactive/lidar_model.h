@@ -29,6 +29,8 @@ struct LidarCorner {
 enum CornerIndex : uint16_t { kTopLeft = 0, kTopRight = 1, kBottomRight = 2, kBottomLeft = 3 };
 inline constexpr std::size_t kCornerCount = 4;
 inline constexpr std::size_t kMaxLidars = 4;
+// Distances from 2^31 up do not fit the int the view shows and picks.
+inline constexpr float kDistanceLimit = 2147483648.f;
 // JSON key prefixes in storage order.
 inline constexpr const char* kCornerKeys[kCornerCount] = {"leftTop", "rightTop", "rightBottom", "leftBottom"};
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace lidar {
 
@@ -38,31 +39,47 @@ void DrawLidarPlot(QPainter& p, int w, int h, float zoom, const std::vector<Lida
         p.setPen(QColor(90, 90, 90));
         centred(cx, cy - r, QString::asprintf("%.1f", r / scale));
     }
-    // Points: one pass that also finds the nearest bearing.
+    // Points: one pass that also finds the nearest bearing. A point whose
+    // position does not fit an int is neither drawn nor picked; the test is
+    // made on the double, before any conversion.
     const QColor cyan(0, 255, 255);
+    auto position = [&](const LidarPoint& pt, QPoint& at) {
+        if (!(pt.distance >= 0 && pt.distance < kDistanceLimit))  // NaN fails too
+            return false;
+        const double th = double(pt.angle) * M_PI / 180;
+        const double r = double(pt.distance) * scale;
+        const double x = cx + std::sin(th) * r, y = cy - std::cos(th) * r;
+        constexpr double kLimit = double(std::numeric_limits<int>::max()) - 2;  // room for the 2 x 2 square
+        if (!(std::fabs(x) <= kLimit) || !(std::fabs(y) <= kLimit))
+            return false;
+        at = QPoint(int(x), int(y));
+        return true;
+    };
     int best = -1;
     double bestDiff = 100;
+    QPoint bestAt;
     for (std::size_t i = 0; i < points.size(); ++i) {
         const LidarPoint& pt = points[i];
-        const double th = double(pt.angle) * M_PI / 180;
-        const int x = int(cx + std::sin(th) * pt.distance * scale), y = int(cy - std::cos(th) * pt.distance * scale);
-        p.fillRect(x - 1, y - 1, 2, 2, pt.highlighted ? QColor(Qt::red) : cyan);
-        const double diff = std::fabs(th - bearing);
+        QPoint at;
+        if (!position(pt, at))
+            continue;
+        p.fillRect(at.x() - 1, at.y() - 1, 2, 2, pt.highlighted ? QColor(Qt::red) : cyan);
+        const double diff = std::fabs(double(pt.angle) * M_PI / 180 - bearing);
         if (diff < bestDiff) {
             bestDiff = diff;
             best = int(i);
+            bestAt = at;
         }
     }
     if (best < 0)
         return;
     const LidarPoint& pt = points[std::size_t(best)];
-    const double th = double(pt.angle) * M_PI / 180;
-    const int x = int(cx + std::sin(th) * pt.distance * scale), y = int(cy - std::cos(th) * pt.distance * scale);
+    const int x = bestAt.x(), y = bestAt.y();
     p.setPen(QPen(QColor(129, 10, 16), 1));
     p.drawLine(cx, cy, x, y);
     p.fillRect(x - 1, y - 1, 2, 2, Qt::red);
     p.setPen(Qt::red);
-    const int distance = int(pt.distance);
+    const int distance = int(pt.distance);  // below 2^31: checked above
     const QString label = language == 4 ? QString::asprintf("当前: %d 角度: %.2f", distance, double(pt.angle))
                                         : QString::asprintf("Current: %d Deg: %.2f", distance, double(pt.angle));
     // Centred on x 90 as the view has always placed it, but never cut at the left edge.

@@ -2,6 +2,7 @@
 
 #include "common/controls/dialog_keys.h"
 #include "common/controls/property_grid.h"
+#include "common/controls/tab_order.h"
 #include "core/reply_handlers.h"
 #include "platform/app_identity.h"
 #include "platform/dialogs.h"
@@ -97,7 +98,9 @@ CLidarSelect::CLidarSelect(CLidarWizard* sheet) : CLidarPage(sheet, "Select Rada
     combo_ = new QComboBox(group);
     combo_->setObjectName(QStringLiteral("5001"));
     add_ = new QPushButton(T("Add"), group);
+    add_->setObjectName(QStringLiteral("5002"));
     del_ = new QPushButton(T("Del"), group);
+    del_->setObjectName(QStringLiteral("5003"));
     tree_ = new QTreeWidget(group);
     tree_->setHeaderHidden(true);
     tree_->setObjectName(QStringLiteral("5004"));
@@ -137,6 +140,8 @@ CLidarSelect::CLidarSelect(CLidarWizard* sheet) : CLidarPage(sheet, "Select Rada
 void CLidarSelect::OnSetActive()
 {
     sheet_->SetWizardButtons(kWizNext);
+    controls::SetReadingOrder({combo_, add_, del_, tree_, grid_->tree(), sheet_->backButton(), sheet_->nextButton(),
+                               sheet_->finishButton(), sheet_->cancelButton()});
     SendLidar(LIDAR_OP_QUERY_MODELS);
 }
 
@@ -832,6 +837,10 @@ CLidarWizard::CLidarWizard(QWidget* parent) : QDialog(parent), platform::Message
     next_ = new QPushButton(language == 4 ? QString::fromUtf8("下一步(&N) >") : QStringLiteral("&Next >"), this);
     finish_ = new QPushButton(language == 4 ? QString::fromUtf8("完成") : QStringLiteral("Finish"), this);
     cancel_ = new QPushButton(language == 4 ? QString::fromUtf8("取消") : QStringLiteral("Cancel"), this);
+    back_->setObjectName(QStringLiteral("12323"));
+    next_->setObjectName(QStringLiteral("12324"));
+    finish_->setObjectName(QStringLiteral("12325"));
+    cancel_->setObjectName(QStringLiteral("2"));
     for (QPushButton* b : {back_, next_, finish_, cancel_})
         b->setAutoDefault(false);
     auto* buttons = new QHBoxLayout;

@@ -223,6 +223,7 @@ public:
     QPushButton* backButton() const { return back_; }
     QPushButton* nextButton() const { return next_; }
     QPushButton* finishButton() const { return finish_; }
+    QPushButton* cancelButton() const { return cancel_; }
 
 protected:
     void reject() override;

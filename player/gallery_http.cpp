@@ -7,6 +7,7 @@
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QUrl>
 
 namespace sim {
@@ -134,8 +135,17 @@ void GalleryHttpServer::serve(QTcpSocket* socket)
     }
     QByteArray reply = found ? "HTTP/1.1 200 OK\r\n" : "HTTP/1.1 404 Not Found\r\n";
     reply += "Content-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
-    socket->write(reply);
-    socket->disconnectFromHost();
+    if (replyDelayMs <= 0) {
+        socket->write(reply);
+        socket->disconnectFromHost();
+        return;
+    }
+    // The socket is the timer's context: a client that gave up meanwhile
+    // takes the pending answer with it.
+    QTimer::singleShot(replyDelayMs, socket, [socket, reply] {
+        socket->write(reply);
+        socket->disconnectFromHost();
+    });
 }
 
 }  // namespace sim

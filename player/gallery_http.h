@@ -34,6 +34,8 @@ public:
     std::vector<QByteArray> requestLines() const;
     // Called with each request line before it is answered (UI thread).
     std::function<void(const QByteArray& line)> onRequest;
+    // Each answer is held this long before it is written (a slow gallery).
+    int replyDelayMs = 0;
 
 private:
     void onConnection();

@@ -11,7 +11,9 @@
 #include "tests/support/frame_harness.h"
 #include "tests/support/test_support.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -72,5 +74,25 @@ struct Harness {
 };
 
 using testsupport::screenshotPath;
+
+// Shows `dialog` as the active window and names the focused control at
+// opening and after each of `steps` Tab presses ("-" when none has focus).
+inline QStringList TabWalk(QWidget& dialog, int steps)
+{
+    dialog.show();
+    dialog.activateWindow();
+    (void)QTest::qWaitForWindowActive(&dialog, 2000);
+    auto focused = [] {
+        const QWidget* f = QApplication::focusWidget();
+        return f ? f->objectName() : QStringLiteral("-");
+    };
+    QStringList names{focused()};
+    for (int i = 0; i < steps; ++i) {
+        QWidget* f = QApplication::focusWidget();
+        QTest::keyClick(f ? f : &dialog, Qt::Key_Tab);
+        names << focused();
+    }
+    return names;
+}
 
 }  // namespace contenttest

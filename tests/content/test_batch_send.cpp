@@ -8,6 +8,7 @@
 #include "content/content_commands.h"
 #include "tests/content/test_harness_batch.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QTabWidget>
 
@@ -110,6 +111,45 @@ TEST(BatchSend, ContentSetsReachEveryPlayer)
             EXPECT_EQ(b.page->Cell(int(i), CBatchSendFile::kColLayout), QString::fromUtf8(c.layoutColumn));
         }
     }
+}
+
+// Material is looked up in the home folder only; the program's own folder
+// is never written, and the material counts towards the space needed.
+TEST(BatchSend, MaterialComesFromTheHomeFolder)
+{
+    const QByteArray picture = testsupport::randomBytes(2 << 20, 3), clip = testsupport::randomBytes(1 << 20, 4);
+    const QDir beside(QCoreApplication::applicationDirPath());
+    const QStringList besideBefore = beside.entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    const struct {
+        const char* name;
+        uint32_t freeMB;
+        const char* layoutColumn;
+        int announced;
+    } rows[] = {
+        {"room for all", 100, "OK", 2},
+        {"material fills the disk", 3, "Small disk surplus", 0},  // 3 MB of material alone
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        Bench b(1);
+        ASSERT_TRUE(b.started);
+        b.write({{"L/w.GFD", -1}}, kGfd);
+        b.writeMaterial("Image/p.png", picture);
+        b.writeMaterial("Video/m.mp4", clip);
+        b.setFree(*b.players[0], r.freeMB);
+        b.send();
+        ASSERT_TRUE(b.waitDone());
+        EXPECT_EQ(b.page->Cell(0, CBatchSendFile::kColLayout), QString::fromUtf8(r.layoutColumn));
+        std::lock_guard lock(b.players[0]->stateMutex());
+        const auto& stored = sim::layoutStore(*b.players[0]).materials;
+        ASSERT_EQ(int(stored.size()), r.announced);
+        for (const auto& m : stored) {
+            SCOPED_TRACE(m.name.toStdString());
+            EXPECT_EQ(m.announcedMd5, md5(m.kind == 0 ? picture : clip));
+            EXPECT_TRUE(m.complete && m.md5Matches);
+        }
+    }
+    EXPECT_EQ(beside.entryList(QDir::AllEntries | QDir::NoDotAndDotDot), besideBefore);
 }
 
 TEST(BatchSend, BytesArriveWholeAndASecondRunSkipsThem)

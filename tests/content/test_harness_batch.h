@@ -51,7 +51,6 @@ struct Bench {
         }
         tab = std::make_unique<CBatchSendFileTab>(QStringLiteral("Pre-"));
         page = tab->page(0);
-        page->SetMaterialFolder(root.filePath(QStringLiteral("Material")));
         page->SetFolders(root.filePath(QStringLiteral("A1")), root.filePath(QStringLiteral("A2")),
                          root.filePath(QStringLiteral("L")));
         if (!unreachableFirst.isEmpty()) {
@@ -89,10 +88,12 @@ struct Bench {
             testsupport::writeFile(path, f.size < 0 ? layout : testsupport::randomBytes(std::size_t(f.size), seed++));
         }
     }
+    // Material lives in the home folder's "Material", as the program reads it.
     void writeMaterial(const QString& relative, const QByteArray& data)
     {
-        write({{QStringLiteral("Material/") + relative, 0}}, QByteArray());
-        testsupport::writeFile(root.filePath(QStringLiteral("Material/") + relative), data);
+        const QString path = QDir(home.path()).filePath(QStringLiteral("Material/") + relative);
+        QDir().mkpath(QFileInfo(path).path());
+        testsupport::writeFile(path, data);
     }
 
     void setStatus(sim::PlayerSim& p, bool secondAct)
@@ -145,6 +146,7 @@ struct Bench {
     }
 
     unsigned language_;
+    testsupport::TempHome home;
     testsupport::MessageBoxRecorder boxes{platform::MsgResult::Yes};
     QTemporaryDir tmp;
     QDir root;

@@ -1,17 +1,24 @@
 #include "content/picture_manager.h"
+#include "content/content_commands.h"
 #include "tests/content/content_harness.h"
 
 #include "common/controls/folder_edit.h"
 #include "common/text_coding.h"
 #include "platform/dialogs.h"
+#include "platform/home.h"
 #include "player/gallery_http.h"
 #include "player/remote_commands.h"
 
+#include <QApplication>
 #include <QBuffer>
+#include <QElapsedTimer>
 #include <QComboBox>
 #include <QImage>
 #include <QListWidget>
+#include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -276,6 +283,97 @@ TEST(PictureManager, AcknowledgementDuringADownloadWaitsForIt)
                              [](const QByteArray& l) { return l.contains("/image/names"); }) == 2;
     }));
     g.server.onRequest = nullptr;
+}
+
+}  // namespace
+
+namespace {
+
+CPictureManager* openManager()
+{
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* m = qobject_cast<CPictureManager*>(w))
+            return m;
+    return nullptr;
+}
+
+// Exit and Yes while a slow gallery is still answering: the dialog stays
+// closed, asks for nothing more and opens no window of its own.
+TEST(PictureManager, ClosedWhileLoadingStaysClosed)
+{
+    if (testsupport::kUnderThreadChecker)
+        GTEST_SKIP() << "downloads run on Qt's network threads, which the thread checker cannot follow";
+    const struct {
+        const char* name;
+        const char* closeOn;  // the request during which Exit is pressed
+        int occurrence;
+    } rows[] = {
+        {"during the list", "/image/names", 1},
+        {"during the thumbnails", "/thumb/", 2},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        Harness h;
+        Gallery g(h);
+        START_GALLERY(g);
+        g.server.replyDelayMs = 400;
+        int seen = 0;
+        std::size_t requestsAtClose = 0;
+        bool closed = false, reappeared = false;
+        QElapsedTimer sinceClose;
+        g.server.onRequest = [&](const QByteArray& line) {
+            if (!line.contains(r.closeOn) || ++seen != r.occurrence)
+                return;
+            QTimer::singleShot(0, [&] {
+                CPictureManager* m = openManager();
+                ASSERT_NE(m, nullptr);
+                requestsAtClose = g.server.requestLines().size();
+                sinceClose.start();
+                closed = true;
+                m->findChild<QPushButton*>(QStringLiteral("2"))->click();  // Exit; the recorder answers Yes
+            });
+        };
+        QTimer guard;
+        QObject::connect(&guard, &QTimer::timeout, [&] {
+            CPictureManager* m = openManager();
+            if (closed && m && m->isVisible()) {
+                reappeared = true;
+                m->done(QDialog::Rejected);
+            }
+        });
+        guard.start(20);
+        content::OpenPictureManager(*h.doc);
+        ASSERT_TRUE(closed);
+        EXPECT_LT(sinceClose.elapsed(), 300);  // the answer pending was not waited for
+        QTest::qWait(600);                     // a thumbnail would have been asked for by now
+        guard.stop();
+        g.server.onRequest = nullptr;
+        EXPECT_FALSE(reappeared);
+        EXPECT_EQ(g.server.requestLines().size(), requestsAtClose);
+        EXPECT_EQ(h.boxTexts(), QStringList{"Do you really want to exit?"});
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// "Batch Add Pic" first offers the home folder (beside the program), then
+// the folder chosen last.
+TEST(PictureManager, BatchAddPicStartsInTheHomeFolder)
+{
+    Harness h;
+    CPictureManager dialog(h.doc->titlePrefix(), h.doc->tempFolder(), QStringLiteral("127.0.0.9"));
+    QTemporaryDir chosen;
+    QStringList offered;
+    platform::setFileDialogAnswerer([&](const platform::FileDialogCall& call) {
+        offered << call.folder;
+        return chosen.path();
+    });
+    dialog.OnBatchAddPic();
+    dialog.OnBatchAddPic();
+    platform::setFileDialogAnswerer(nullptr);
+    EXPECT_EQ(offered, (QStringList{platform::homeFolder(), chosen.path()}));
 }
 
 }  // namespace

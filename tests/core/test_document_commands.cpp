@@ -240,6 +240,40 @@ TEST(VideoPictureWindow, NewerPlayersFetchFileFiveAndThenPostTheOpener)
     core::clearCommands();
 }
 
+// A player that never sends the window file: after ten ticks the user is
+// told, in the interface's language, and the command works again.
+TEST(VideoPictureWindow, SilentPlayerIsNamedAndTheCommandStaysUsable)
+{
+    const struct {
+        unsigned language;
+        const char* text;
+    } rows[] = {
+        {platform::kLanguageEnglish, "The player did not answer; the video and picture windows could not be read."},
+        {platform::kLanguageChinese, "播放器无应答，无法读取视频图片开窗设置。"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.language);
+        core::clearCommands();
+        InstallDeviceCommands();
+        SetupHarness h(0x1520, 41, r.language);
+        h.player->setFault(sim::Fault::Silent, 0, proto::CMD_CONFIG_FILE);
+        core::findCommand(core::kCmdVideoPicWindow)->run(*h.doc);
+        ASSERT_TRUE(h.waitRequests(proto::CMD_CONFIG_FILE, 1));
+        for (uint16_t tick = 1; tick < cfgx::kWindowFileNoAnswerTicks; ++tick)
+            h.doc->StepConfigExchange();
+        EXPECT_TRUE(h.boxes.calls.empty());
+        h.doc->StepConfigExchange();
+        EXPECT_EQ(h.boxes.texts(), QStringList{QString::fromUtf8(r.text)});
+        EXPECT_EQ(h.doc->configExchange().mode(), cfgx::ConfigExchange::Idle);
+        h.player->setFault(sim::Fault::None);
+        ASSERT_TRUE(core::IsCommandEnabled(*h.doc, core::kCmdVideoPicWindow));
+        core::findCommand(core::kCmdVideoPicWindow)->run(*h.doc);
+        EXPECT_TRUE(waitUntil([&] { return h.videoPicWindowPosts == 1; }));
+        EXPECT_EQ(h.boxes.calls.size(), 1u);
+        core::clearCommands();
+    }
+}
+
 // ---------------------------------------------------------------- upload pending
 
 TEST(UploadPending, ExpiresWithAMessageWhenThePlayerNeverAnswers)

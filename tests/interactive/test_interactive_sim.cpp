@@ -13,6 +13,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QPushButton>
 #include <QRadioButton>
@@ -108,6 +109,41 @@ TEST(LidarWizardSim, SelectionAsksModelsThenConfigurationOnEveryActivation)
         w.selectPage()->OnAddLidar();
     EXPECT_EQ(w.selectPage()->lidars().size(), 4u);
     EXPECT_TRUE(h.boxTexts().contains("There are enough lidar to add!"));
+}
+
+TEST(LidarWizardSim, AReplyOfTenThousandLidarsShowsFour)
+{
+    Harness h;
+    ASSERT_TRUE(h.started);
+    QByteArray config = R"({"Msg":"Lidar Config","Lidar":[)";
+    for (int i = 0; i < 10000; ++i)
+        config += (i ? "," : "") + kOneLidar.mid(kOneLidar.indexOf("[{") + 1).chopped(2);
+    config += "]}";
+    QElapsedTimer clock;
+    clock.start();
+    WizardFixture f(h, config);
+    ASSERT_TRUE(waitUntil([&] { return !f.wizard->selectPage()->lidars().empty(); }, 5000));
+    EXPECT_LT(clock.elapsed(), 1000);
+    EXPECT_EQ(f.wizard->selectPage()->lidars().size(), 4u);
+    EXPECT_EQ(f.wizard->selectPage()->tree()->topLevelItem(0)->childCount(), 4);
+}
+
+// The page opens on its first control and Tab walks the page, then the
+// wizard's buttons (Back is off on the first page), in both languages.
+TEST(LidarWizardSim, SelectPageOpensOnItsFirstControlAndTabWalksIt)
+{
+    if (testsupport::kUnderThreadChecker)
+        GTEST_SKIP() << "shown and painted: Qt paints on threads the thread checker cannot follow";
+    const QStringList expected = QString("5001 5002 5003 5004 propertyTree 12324 2 5001").split(' ');
+    for (unsigned language : {9u, 4u}) {
+        SCOPED_TRACE(language);
+        Harness h(language);
+        ASSERT_TRUE(h.started);
+        WizardFixture f(h);
+        ASSERT_TRUE(waitUntil([&] { return f.wizard->selectPage()->lidars().size() == 1; }));
+        EXPECT_EQ(contenttest::TabWalk(*f.wizard, int(expected.size()) - 1), expected);
+        screenshot(*f.wizard, language == 4 ? "keyboard_lidar_select_zh" : "keyboard_lidar_select_en");
+    }
 }
 
 TEST(LidarWizardSim, UnsupportedPlayerLeavesOnlyCancel)

@@ -1,8 +1,12 @@
 #include "common/json_coding.h"
 #include <QTimeZone>
 #include "interactive/lidar_model.h"
+#include "interactive/lidar_plot.h"
 #include "transport/protocol.h"
 
+#include <QElapsedTimer>
+#include <QImage>
+#include <QPainter>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -323,4 +327,58 @@ TEST(LidarPlot, MouseBearingAndZoom)
                  {100, -1, 100}, {8000, -3, 7999}};
     for (const Zoom& z : zooms)
         EXPECT_EQ(WheelZoom(z.zoom, z.delta), z.expected) << z.zoom << " " << z.delta;
+}
+
+// A reply listing far more lidars than a player can have: the first four
+// are read at once, the rest ignored.
+TEST(LidarDocuments, ParseLidarConfigReadsAtMostFour)
+{
+    QByteArray doc = R"({"Msg":"Lidar Config","Lidar":[)";
+    for (int i = 0; i < 10000; ++i)
+        doc += (i ? "," : "") + QByteArray(R"({"lidarModel":"M)") + QByteArray::number(i) +
+               R"(","leftTopX":0.1,"rightTopX":0.9,"port":20108,"ip":"10.0.0.9"})";
+    doc += "]}";
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<LidarSettings> out;
+    ASSERT_TRUE(ParseLidarConfig(doc, out));
+    EXPECT_LT(clock.elapsed(), 1000);
+    ASSERT_EQ(out.size(), kMaxLidars);
+    EXPECT_EQ(out[3].lidarModel, "M3");
+}
+
+// A distance that cannot be an int is dropped where the datagram is read,
+// and a point whose place in the plot cannot be one is neither drawn nor
+// picked; the others stay.
+TEST(LidarPlot, PointsBeyondAnIntAreDropped)
+{
+    const struct {
+        float distance;
+        bool taken;
+    } reads[] = {{3e9f, false}, {2147483648.f, false}, {1e38f, false}, {2147483520.f, true}, {0.f, true}};
+    for (const auto& r : reads) {
+        QByteArray d = datagram(8, 1);
+        std::memcpy(d.data() + 25, &r.distance, 4);
+        const DatagramResult res =
+            ParseLidarDatagram("127.0.0.2", "127.0.0.2", reinterpret_cast<const uint8_t*>(d.data()), std::size_t(d.size()));
+        EXPECT_EQ(res.points.size(), r.taken ? 1u : 0u) << r.distance;
+    }
+    // Drawn directly, as a page could: 3e9 at 10 degrees, 1e9 at 90 (its
+    // place fits an int only when zoomed far out), 500 at 200.
+    const std::vector<LidarPoint> points{{10.f, 3e9f, 0}, {90.f, 1e9f, 0}, {200.f, 500.f, 0}};
+    const struct {
+        float zoom;
+        double bearingDeg;
+        uint32_t picked;
+    } draws[] = {
+        {kZoomMin, 10, 500}, {kZoomMin, 90, 500}, {kZoomMax, 90, 1000000000}, {kZoomMax, 10, 1000000000},
+    };
+    for (const auto& r : draws) {
+        QImage image(800, 600, QImage::Format_RGB32);
+        QPainter painter(&image);
+        PickedPoint picked;
+        DrawLidarPlot(painter, 800, 600, r.zoom, points, r.bearingDeg * M_PI / 180, &picked);
+        ASSERT_TRUE(picked.present) << r.zoom << " " << r.bearingDeg;
+        EXPECT_EQ(picked.distance, r.picked) << r.zoom << " " << r.bearingDeg;
+    }
 }
