@@ -1,8 +1,7 @@
 #include "common/json_coding.h"
 
+#include "common/file_commit.h"
 #include "common/text_coding.h"
-
-#include <QSaveFile>
 
 #include <algorithm>
 #include <exception>
@@ -538,19 +537,7 @@ bool writeFile(const QString& path, const Json::Value& value, bool crlf, QString
         }
         text.swap(converted);
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
-    if (file.write(text.data(), qint64(text.size())) != qint64(text.size()) || !file.commit()) {
-        if (error)
-            *error = file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    return true;
+    return filecommit::replaceFile(path, text.data(), qint64(text.size()), error);
 }
 
 }  // namespace jsonio

@@ -1,6 +1,7 @@
 #include "core/config_exchange.h"
 
 #include "common/digest.h"
+#include "common/file_commit.h"
 #include "core/output_config.h"
 #include "platform/dialogs.h"
 #include "platform/home.h"
@@ -9,7 +10,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <vector>
@@ -77,20 +77,7 @@ bool WriteFileAtomically(const QString& path, const uint8_t* data, std::size_t s
     const QFileInfo info(path);
     if (!platform::ensureFolder(info.absolutePath()))
         return false;
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    const char* bytes = reinterpret_cast<const char*>(data);
-    std::size_t written = 0;
-    while (written < size) {
-        const qint64 n = out.write(bytes + written, qint64(size - written));
-        if (n <= 0) {
-            out.cancelWriting();
-            return false;
-        }
-        written += std::size_t(n);
-    }
-    return out.commit();
+    return filecommit::replaceFile(path, reinterpret_cast<const char*>(data), qint64(size));
 }
 
 // ---------------------------------------------------------------------------
@@ -252,6 +239,8 @@ void ConfigExchange::StartFetch(uint8_t file)
 {
     if (mode_ != Fetch || file_ != file)
         windowFileTicks_ = 0;  // a repeat of the same fetch keeps its count
+    if (mode_ != Fetch)
+        writeFailureShown_ = false;
     mode_ = Fetch;
     file_ = file;
     repeats_ = 0;
@@ -352,6 +341,11 @@ bool ConfigExchange::writeConfigFile(uint8_t file, const uint8_t* data, std::siz
         return false;
     if (WriteFileAtomically(path, data, size))
         return true;
+    // The old file stays. Said once per fetch: on a full disk every file of
+    // the chain would fail in turn.
+    if (writeFailureShown_)
+        return false;
+    writeFailureShown_ = true;
     platform::messageBox(text("Cannot write %1", "无法写入 %1").arg(QDir::toNativeSeparators(path)), QString(),
                          platform::MsgButtons::Ok, platform::MsgIcon::Warning);
     return false;

@@ -163,6 +163,7 @@ private:
     uint8_t active_ = 0;
     int repeats_ = 0;  // repeats of the step in flight
     uint16_t windowFileTicks_ = 0;  // ticks since the window file was asked for
+    bool writeFailureShown_ = false;  // in the fetch that runs
 };
 
 // Rewrites an older JunctionPoint.QVE (23,593,349 bytes) in the current form

@@ -142,10 +142,21 @@ void CvelunaDoc::resetAllAssemblers()
 void CvelunaDoc::OnLinkEvent(const LinkEvent& event)
 {
     const int index = event.linkIndex < kSlotCount ? int(event.linkIndex) : -1;
+    const bool currentLink = event.peerAddress == target_.ip && event.port == target_.port;
+    if (currentLink && (event.type == kLinkPeerClosed || event.type == kLinkReceiveError ||
+                        event.type == kLinkReceiveException || event.type == kLinkShortSend)) {
+        // The player is gone: a transfer on its way ends and says so (a
+        // short send has its own message below), and the status bar stops
+        // showing a player that is no longer there.
+        if (onCurrentLinkLost)
+            onCurrentLinkLost(event.type != kLinkShortSend);
+        connected_ = {0, 0, 0};
+        if (setStatusPaneText)
+            setStatusPaneText(kPlayerInfoPane, text("Disconnected player", "未连接播放器"));
+    }
     // The current player's link is gone: the reply that would clear the
     // upload-pending flag cannot come, so editing is not kept blocked.
-    if (event.type != kLinkData && event.type != kLinkReceiverEnded && event.peerAddress == target_.ip &&
-        event.port == target_.port)
+    if (event.type != kLinkData && event.type != kLinkReceiverEnded && currentLink)
         layoutBusy_ = 0;
     switch (event.type) {
     case kLinkReceiveException:

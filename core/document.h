@@ -228,6 +228,8 @@ public:
     // pushLayout (the layout transfer fills it; empty: nothing is sent).
     void PushCurrentLayout();
     std::function<void()> pushLayout;
+    // The current player's link went; `tell`: say that a transfer did not finish.
+    std::function<bool(bool tell)> onCurrentLinkLost;
     // The picture panel's pick: placing library slot `slot` starts on the
     // active screen; refused with a message when nine windows exist.
     bool AddPictureWindow(int slot);

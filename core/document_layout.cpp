@@ -40,6 +40,7 @@ void CvelunaDoc::InstallLayoutTransfer()
     onMaterialReply = [&t](const PlayerReply& r) { t.OnMaterialReply(r); };
     onWatermarkReply = [&t](const PlayerReply& r) { t.OnWatermarkReply(r); };
     pushLayout = [&t] { t.PushCurrentLayout(); };
+    onCurrentLinkLost = [&t](bool tell) { return t.OnLinkLost(tell); };
     sendWatermark = [&t] { t.SendWatermark(); };
     saveLayout = [this] { layout::SaveLayoutFile(*this, false); };
 }

@@ -3,6 +3,7 @@
 
 #include "core/reply_handlers.h"
 
+#include "common/file_commit.h"
 #include "common/text_coding.h"
 #include "core/document.h"
 #include "core/layout/layout_transfer.h"
@@ -12,7 +13,6 @@
 #include "platform/messages.h"
 
 #include <QDir>
-#include <QSaveFile>
 
 #include <algorithm>
 
@@ -469,8 +469,7 @@ void CvelunaDoc::onQrCodeReply(const PlayerReply& r)
     if (path.isEmpty())
         return;
     const QByteArray picture = r.bytes();
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(picture) != picture.size() || !file.commit()) {
+    if (!filecommit::replaceFile(path, picture)) {
         platform::messageBox(text("Cannot write the file: ", "无法写入文件：") + QDir::toNativeSeparators(path),
                              QString(), platform::MsgButtons::Ok, MsgIcon::Warning);
         return;

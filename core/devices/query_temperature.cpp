@@ -1,5 +1,6 @@
 #include "core/devices/query_temperature.h"
 
+#include "common/file_commit.h"
 #include "platform/home.h"
 #include "platform/messages.h"
 
@@ -62,16 +63,7 @@ bool AppendSample(const QString& folder, const TemperatureSample& sample)
 {
     if (!platform::ensureFolder(folder))
         return false;
-    QFile file(QDir(folder).filePath(LogFileName(sample)));
-    if (!file.open(QIODevice::ReadWrite))
-        return false;
-    const qint64 before = file.size();
-    const QByteArray bytes = sample.pack();
-    if (!file.seek(before) || file.write(bytes) != bytes.size() || !file.flush()) {
-        file.resize(before);
-        return false;
-    }
-    return true;
+    return filecommit::appendRecord(QDir(folder).filePath(LogFileName(sample)), sample.pack());
 }
 
 void TemperatureHistory::add(const TemperatureSample& sample)

@@ -1,6 +1,7 @@
 #include "core/devices/video_pic_window.h"
 
 #include "common/controls/dialog_keys.h"
+#include "common/file_commit.h"
 #include "platform/home.h"
 #include "platform/messages.h"
 
@@ -15,7 +16,6 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSaveFile>
 
 #include <memory>
 
@@ -663,9 +663,7 @@ void CVideoPicWindow::FinishSave()
     unsent_ = false;
     const bool sent = SendToPlayer(Header(proto::CMD_VIDEO_PIC_WINDOW, 64, 0, background_->isChecked() ? 1 : 0, 0),
                                    vpw::StatePayload(block_));
-    QSaveFile file(BlockPath());
-    const QByteArray bytes = block_.pack();
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+    if (!filecommit::replaceFile(BlockPath(), block_.pack()))
         Message(Text("Cannot write the file: ", "无法写入文件：") + QDir::toNativeSeparators(BlockPath()),
                 platform::MsgIcon::Warning);
     if (!sent)

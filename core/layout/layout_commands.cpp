@@ -14,6 +14,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QMimeData>
@@ -164,6 +165,11 @@ bool PasteClip(CImageManage& model, const WindowClip& clip)
     w.viewIndex = clip.screen;
     w.channel = kPictureChannel;
     w.index = clip.number;
+    // As a dropped picture: the frame colour of its library slot; a slot
+    // left empty on this page still stands for a library picture.
+    w.frameColor = clip.number < kSlotCount ? model.slot(clip.number).frameColor : 0;
+    if (w.frameColor == 0)
+        w.frameColor = kSlotFrameColor;
     w.wag = clip.option1;
     w.videoImageSync = clip.option2;
     return model.AddWindowRecord(w);
@@ -295,7 +301,11 @@ bool PushGridSettings(CvelunaDoc& doc)
         return false;
     QString error;
     if (!WriteGridFile(path, doc.viewSettings(), &error)) {
-        platform::messageBox(error, QString(), platform::MsgButtons::Ok, platform::MsgIcon::Warning);
+        // The old file stays and nothing is sent: the player keeps what the
+        // file on disk says.
+        platform::messageBox(t(doc, "Cannot write %1", "无法写入 %1").arg(QDir::toNativeSeparators(path)) + u'\n' +
+                                 error,
+                             QString(), platform::MsgButtons::Ok, platform::MsgIcon::Warning);
         return false;
     }
     return doc.configExchange().UploadConfigFile(cfgx::kGridFile);

@@ -166,6 +166,13 @@ bool LayoutTransfer::sendChunkPacket(const proto::PlayerPacketHeader& header, up
 
 void LayoutTransfer::PushCurrentLayout()
 {
+    // One upload at a time: edits made while one is on its way are merged
+    // and go as soon as it is answered (pushIfChanged).
+    if (doc_.layoutBusy_) {
+        pushDeferred_ = true;
+        return;
+    }
+    pushDeferred_ = false;
     doc_.layoutBusy_ = 1;
     layoutNames_.clear();
     QString path = doc_.currentLayoutPath_;
@@ -179,6 +186,7 @@ void LayoutTransfer::PushCurrentLayout()
         platform::messageBox(error);
         return;
     }
+    lastPushed_ = doc_.imageManage().LayoutText();
     layoutNames_.push_back(path);
     setProgress(0);
     if (!sendLayoutPath(path, 2, uint16_t(layoutNames_.size()))) {
@@ -382,10 +390,21 @@ void LayoutTransfer::finishMaterial()
     if (materialBatch_) {
         materialBatch_ = false;
         stopWithProgressOff();
+        pushIfChanged();
     } else {
         doc_.layoutBusy_ = 0;
         RequestLayoutList();
     }
+}
+
+void LayoutTransfer::pushIfChanged()
+{
+    // The player must end up holding what the screen shows: the newest
+    // state goes whenever it differs from the one last sent.
+    const bool deferred = pushDeferred_;
+    pushDeferred_ = false;
+    if (deferred && doc_.IsConnected() && doc_.imageManage().LayoutText() != lastPushed_)
+        PushCurrentLayout();
 }
 
 void LayoutTransfer::sendMaterialChunk(upload::Upload::Chunk&& chunk)
@@ -503,6 +522,29 @@ void LayoutTransfer::OnWatermarkReply(const PlayerReply& r)
         return;
     }
     }
+}
+
+bool LayoutTransfer::OnLinkLost(bool tell)
+{
+    const bool running = doc_.layoutBusy_ || materialRunning_ ||
+                         watermark_.stage() != upload::Upload::Stage::kIdle || !layoutNames_.empty();
+    layoutNames_.clear();
+    materials_.clear();
+    materialMd5_.Cancel();
+    material_.Reset();
+    materialRunning_ = false;
+    materialBatch_ = false;
+    watermark_.Reset();
+    pushDeferred_ = false;
+    if (!running)
+        return false;
+    // No answer can come on a closed link: the transfer ends here rather
+    // than looking alive, and the next edit or upload starts afresh.
+    stopWithProgressOff();
+    if (tell)
+        doc_.showMessage(QStringLiteral("The upload did not finish: the player closed the connection."),
+                         QStringLiteral("上传未完成：播放器断开了连接。"), int(platform::MsgIcon::Warning));
+    return true;
 }
 
 }  // namespace layout

@@ -19,6 +19,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 class CvelunaDoc;
@@ -71,6 +72,10 @@ public:
     void OnLayoutReply(const PlayerReply& r);
     void OnMaterialReply(const PlayerReply& r);
     void OnWatermarkReply(const PlayerReply& r);
+    // The current player's link went: any layout, material or watermark
+    // transfer ends with the progress off and, when `tell`, a message that
+    // it did not finish. True when one was running.
+    bool OnLinkLost(bool tell);
 
     // The player's layouts as the last list gave them, and the one marked current.
     const QStringList& names() const { return names_; }
@@ -97,6 +102,9 @@ private:
     void announceMaterial(const QString& path, const QByteArray& name, const std::string& md5);
     void sendMaterialChunk(upload::Upload::Chunk&& chunk);
     void finishMaterial();
+    // After an upload of the open layout is answered: uploads again when an
+    // edit was held back meanwhile and the layout is no longer the one sent.
+    void pushIfChanged();
     void stopWithProgressOff();
     void setProgress(int percent);
     bool nameBytes(const QString& name, QByteArray& out);
@@ -110,6 +118,8 @@ private:
     digest::BackgroundMd5 materialMd5_;
     bool materialRunning_ = false;  // an announce or chunk awaits its answer
     bool materialBatch_ = false;
+    std::string lastPushed_;     // the layout text of the last upload
+    bool pushDeferred_ = false;  // an edit came while an upload was pending
 
     upload::Upload watermark_;
 

@@ -364,7 +364,8 @@ void CContentView::OnLButtonUp()
         if (m->DropDragPicture(screen_, channel, index))
             AfterEdit(false);
     }
-    if (trackerChanged_ && !busy)
+    // While an upload is pending the move is kept and goes with the next one.
+    if (trackerChanged_)
         AfterEdit(true);
     trackerChanged_ = 0;
     RefreshSelection(false);
@@ -390,8 +391,7 @@ void CContentView::mouseDoubleClickEvent(QMouseEvent* event)
     if (snapped.height() < layout::kMinSide)
         snapped.bottom = snapped.top + layout::kMinSide;
     m->SetSelectedRect(screen_, screen_ == 0 ? snapped : snapped.translated(-area.left, -area.top));
-    if (!(document_ && document_->layoutBusy()))
-        AfterEdit(true);
+    AfterEdit(true);
     RefreshSelection(false);
 }
 

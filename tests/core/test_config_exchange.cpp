@@ -5,11 +5,13 @@
 
 #include "common/digest.h"
 #include "core/config_exchange.h"
+#include "core/layout/view_settings.h"
 #include "core/output_config.h"
 #include "platform/messages.h"
 #include "player/config_store.h"
 #include "player/player_sim.h"
 #include "transport/records.h"
+#include "tests/core/full_disk.h"
 #include "tests/support/test_support.h"
 
 #include <QDir>
@@ -245,6 +247,63 @@ TEST_F(ConfigExchangeTest, SingleFileFetches)
     EXPECT_FALSE(QFile::exists(local(18)));
     EXPECT_EQ(host.gridRead.size(), 1);
     EXPECT_EQ(host.statusRequests(), 3);
+}
+
+TEST_F(ConfigExchangeTest, FullDiskKeepsEveryGoodFileAndSaysSoOnce)
+{
+    testsupport::FullDisk disk;
+    if (!disk.mounted())
+        GTEST_SKIP() << disk.reason().toStdString();
+    host.folder = disk.path();
+    const QByteArray goodWarp = randomBytes(cfgx::kWarpSize, 41);
+    const QByteArray goodGrid("{\"Msg\":\"Grid config\",\"ViewOneGridWidth\":3}");
+    ASSERT_TRUE(writeFile(local(cfgx::kWarpFile), goodWarp));
+    ASSERT_TRUE(writeFile(local(cfgx::kGridFile), goodGrid));
+    for (auto [file, size] : kBlendFiles)
+        store.setFile(file, randomBytes(size, 200 + file));
+    // Small files: their bytes sit in the write buffer until the flush.
+    store.setFile(cfgx::kGridFile, QByteArray("{\"Msg\":\"Grid config\",\"ViewOneGridWidth\":5}"));
+    disk.fill();
+
+    // The setup's fetch chain, then the connection's grid fetch.
+    const struct {
+        uint8_t start;
+        int statusRequests, fetchEnded;
+    } rows[] = {
+        {cfgx::kWarpFile, 0, 1},
+        {cfgx::kGridFile, 1, 1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(int(row.start));
+        boxes.clear();
+        exchange.StartFetch(row.start);
+        pump();
+        EXPECT_EQ(boxes.calls().size(), 1u) << boxes.texts().join('|').toStdString();
+        EXPECT_TRUE(boxes.texts().value(0).startsWith("Cannot write")) << boxes.texts().join('|').toStdString();
+        EXPECT_EQ(host.statusRequests(), row.statusRequests);
+        EXPECT_EQ(host.fetchEnded, row.fetchEnded);
+        EXPECT_EQ(exchange.mode(), ConfigExchange::Idle);
+    }
+    EXPECT_EQ(readFile(local(cfgx::kWarpFile)), goodWarp);
+    EXPECT_EQ(readFile(local(cfgx::kGridFile)), goodGrid);
+    EXPECT_TRUE(host.gridRead.isEmpty());  // the old settings stay in force
+
+    // Zoom, grid or lock changes write the same file through the JSON writer.
+    QString error;
+    layout::ViewSettings settings;
+    settings.columns = {7, 7};
+    EXPECT_FALSE(layout::WriteGridFile(local(cfgx::kGridFile), settings, &error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_EQ(readFile(local(cfgx::kGridFile)), goodGrid);
+    EXPECT_EQ(QDir(disk.path() + "/config").entryList(QDir::Files),
+              (QStringList{"Grid.QVE", "Warp.QVE"}));  // no temporary file left
+
+    // Once space is back the next fetch writes the file.
+    disk.release();
+    exchange.StartFetch(cfgx::kGridFile);
+    pump();
+    EXPECT_EQ(readFile(local(cfgx::kGridFile)), *store.file(cfgx::kGridFile));
+    EXPECT_EQ(host.gridRead.size(), 1);
 }
 
 TEST_F(ConfigExchangeTest, LateDuplicateIsNeverTakenForTheNextFile)

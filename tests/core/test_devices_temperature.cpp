@@ -1,7 +1,9 @@
 #include "core/devices/query_temperature.h"
 #include "tests/core/device_harness.h"
+#include "tests/core/full_disk.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QImage>
 #include <QLineEdit>
 #include <QPainter>
@@ -143,6 +145,43 @@ TEST(TemperatureMonitor, AFailedLogWriteIsReportedOnceAndPollingGoesOn)
     ASSERT_TRUE(waitUntil([&] { return dialog.History().size() == 2; }, 4000));
     ASSERT_EQ(h.boxes.calls.size(), 1u);
     EXPECT_TRUE(h.boxes.calls[0].text.startsWith(QStringLiteral("Cannot write the temperature log: ")));
+}
+
+TEST(TemperatureMonitor, LogHoldsOnlyWholeRecordsOnAFullDisk)
+{
+    testsupport::FullDisk disk;
+    if (!disk.mounted())
+        GTEST_SKIP() << disk.reason().toStdString();
+    const TemperatureSample sample = temperature::MakeSample(QDateTime(QDate(2026, 12, 9), QTime(7, 0)), 45, 50, 55);
+    const QString folder = disk.path() + QStringLiteral("/TemperatureData");
+    const QString log = folder + u'/' + temperature::LogFileName(sample);
+    constexpr qint64 kRecord = TemperatureSample::kSize;
+    // 215 records leave 11 bytes in the file's last 4 KB page (a short
+    // write); 214 leave 30 (room for one more).
+    const struct {
+        int records, tornBytes;
+        bool full, written;
+    } rows[] = {
+        {215, 0, true, false},  // 11 bytes of room: nothing of the record stays
+        {214, 0, true, true},   // room for exactly one whole record
+        {215, 11, false, true}, // a torn tail from before is cut, then the record follows
+        {0, 0, false, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.records * 100 + row.tornBytes);
+        disk.release();
+        QByteArray before;
+        for (int i = 0; i < row.records; ++i)
+            before += sample.pack();
+        before += sample.pack().left(row.tornBytes);
+        ASSERT_TRUE(testsupport::writeFile(log, before));
+        if (row.full)
+            disk.fill();
+        EXPECT_EQ(temperature::AppendSample(folder, sample), row.written);
+        const qint64 size = QFileInfo(log).size();
+        EXPECT_EQ(size % kRecord, 0);
+        EXPECT_EQ(size, (row.records + (row.written ? 1 : 0)) * kRecord);
+    }
 }
 
 TEST(TemperatureMonitor, PlaybackDrawsEveryRecordAndAShortLastOne)

@@ -1,6 +1,7 @@
 // The layout model, the .GFD reader and writer, the tracker and the
 // position checks: plain C++, no widgets.
 #include "core/layout/image_manage.h"
+#include "core/layout/layout_commands.h"
 #include "core/layout/image_param.h"
 #include "core/layout/image_rect_tracker.h"
 #include "tests/support/test_support.h"
@@ -132,6 +133,42 @@ TEST(LayoutModel, AddRemoveAndReorderKeepTheRecordsInOrder)
     }
     m.ClearSelection();
     EXPECT_FALSE(m.BringForward());
+}
+
+TEST(LayoutModel, PastedWindowTakesItsSlotsFrameColourAsADroppedOneDoes)
+{
+    Library lib;
+    lib.pictures(2);
+    CImageManage m(lib.material());
+    withScreen(m);
+    ASSERT_TRUE(m.BeginPlacing(1, 0));
+    uint16_t channel = 0, index = 0;
+    ASSERT_TRUE(m.DropDragPicture(0, channel, index));
+    const uint32_t dropped = m.window(0).frameColor;
+    EXPECT_EQ(dropped, layout::kSlotFrameColor);
+
+    const struct {
+        const char* why;
+        uint16_t slot;
+        uint32_t ownColour;  // the copied window's colour, from a file
+    } rows[] = {
+        {"dropped window copied", 1, layout::kSlotFrameColor},
+        {"window read from a file with another colour", 0, 255},
+        {"slot empty on this page", 7, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.why);
+        PictureWindow w;
+        w.rect = {100, 100, 400, 300};
+        w.name = QStringLiteral("p00.png");
+        w.index = row.slot;
+        w.frameColor = row.ownColour;
+        ASSERT_TRUE(m.AddWindowRecord(w));
+        layout::WindowClip clip;
+        ASSERT_TRUE(layout::ClipOfSelection(m, clip));
+        ASSERT_TRUE(layout::PasteClip(m, clip));
+        EXPECT_EQ(m.window(m.windowCount() - 1).frameColor, dropped);
+    }
 }
 
 TEST(LayoutModel, PagingMovesForwardAndStopsAtTheLastSixteen)

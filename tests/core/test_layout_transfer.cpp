@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <set>
 
@@ -45,10 +46,10 @@ QByteArray layoutText(const QStringList& pictures, const QStringList& videos = {
 }
 
 struct Harness {
-    explicit Harness(uint16_t version = 0x1520)
+    explicit Harness(uint16_t version = 0x1520, unsigned language = platform::kLanguageEnglish)
     {
         platform::setAppTitle(kTitle);
-        platform::setAppLanguage(platform::kLanguageEnglish);
+        platform::setAppLanguage(language);
         frame = testsupport::RelayFrame(kTitle, doc);
         doc = std::make_unique<CvelunaDoc>(frame.get(), QStringList());
         doc->setStatusPaneText = [this](int pane, const QString& text) { panes[pane] = text; };
@@ -246,6 +247,52 @@ TEST(LayoutTransfer, EditUploadsTheLayoutThenItsMaterialInAcknowledgedChunks)
     EXPECT_EQ(again[0].header.subCode, 0);
     EXPECT_EQ(again[1].header.subCode, 0);
     EXPECT_EQ(h.store().skipped, (std::vector<QByteArray>{"logo.png", "logo.bmp"}));
+}
+
+TEST(LayoutTransfer, LinkClosedAfterTheFirstMaterialChunkEndsTheUploadAndSaysSo)
+{
+    const struct {
+        unsigned language;
+        const char* told;
+        const char* disconnected;
+    } rows[] = {
+        {platform::kLanguageEnglish, "The upload did not finish", "Disconnected player"},
+        {platform::kLanguageChinese, "上传未完成", "未连接播放器"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.told);
+        Harness h(0x1520, row.language);
+        h.setLayouts({{"L.GFD", layoutText({"big.png"})}}, 0);
+        h.materialFile("Image/big.png", testsupport::randomBytes(20000000, 9));
+        ASSERT_TRUE(h.connect());
+        ASSERT_TRUE(h.doc->IsConnected());
+        h.panes[CvelunaDoc::kPlayerInfoPane] = QStringLiteral("player 127.0.0.3");
+        // The player takes the first chunk and closes instead of answering.
+        std::atomic<bool> firstChunk{false};
+        const sim::CommandHandler material = h.player->commandHandler(proto::CMD_MATERIAL);
+        h.player->registerCommand(proto::CMD_MATERIAL, [&](sim::PlayerSim& p, const sim::Request& r) {
+            if (r.header.subCode == 1) {
+                firstChunk = true;
+                return std::vector<sim::Reply>();
+            }
+            return material(p, r);
+        });
+        h.boxes.clear();
+
+        h.doc->PushCurrentLayout();
+        ASSERT_TRUE(waitUntil([&] { return firstChunk.load(); }, 10000));
+        h.player->dropConnections();
+        ASSERT_TRUE(waitUntil([&] { return !h.doc->layoutBusy(); }, 5000));
+        waitUntil([] { return false; }, 200);
+
+        EXPECT_EQ(h.panes[layout::kProgressPane], " ");
+        EXPECT_EQ(h.panes[CvelunaDoc::kPlayerInfoPane], QString::fromUtf8(row.disconnected));
+        EXPECT_FALSE(h.doc->IsConnected());
+        EXPECT_TRUE(h.doc->layoutTransfer().materials().empty());
+        ASSERT_EQ(h.boxes.calls().size(), 1u) << h.boxes.texts().join('|').toStdString();
+        EXPECT_TRUE(h.boxes.texts()[0].startsWith(QString::fromUtf8(row.told))) << h.boxes.texts()[0].toStdString();
+        EXPECT_EQ(h.requests(proto::CMD_MATERIAL).size(), 2u);  // the announce and one chunk, nothing after
+    }
 }
 
 TEST(LayoutTransfer, ProductsWithoutMaterialAndEmptyFilesNeverStall)

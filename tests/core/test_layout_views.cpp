@@ -6,6 +6,7 @@
 #include "core/views/controls_view.h"
 #include "core/views/image_param_dialog.h"
 #include "core/views/layout_views.h"
+#include "core/layout/layout_transfer.h"
 #include "common/controls/num_edit.h"
 #include "platform/app_identity.h"
 #include "platform/home.h"
@@ -218,6 +219,55 @@ TEST(LayoutViews, ClickSelectsTopmostThenDragMovesAndOutsideClears)
     v.canvas()->SetZoom(0.1);
     QTest::mouseClick(v.canvasPort(), Qt::LeftButton, {}, v.at(3000, 100));
     EXPECT_EQ(v.canvas()->selection(), (LayoutRect{-1, -1, -1, -1}));
+}
+
+TEST(LayoutViews, QuickDragsAgainstASlowPlayerEndWithThePlayerHoldingTheScreen)
+{
+    Views v;
+    v.doc->pushLayout = [&v] { v.doc->layoutTransfer().PushCurrentLayout(); };
+    v.connectPlayer();
+    // The connection lists the player's (empty) layouts; then the canvas is filled.
+    ASSERT_TRUE(waitUntil([&] { return v.player->requestCount(proto::CMD_LAYOUT) >= 1 && !v.doc->layoutBusy(); },
+                          5000));
+    loadThreeWindows(v.model());
+    v.canvas()->SetZoom(0.5);
+    QTest::mouseClick(v.canvasPort(), Qt::LeftButton, {}, v.at(300, 700));
+    v.player->setFault(sim::Fault::Delay, 200);
+    v.player->clearLog();
+
+    // 50 drags of 2 device pixels (4 model pixels) each, far quicker than
+    // the player answers.
+    for (int i = 0; i < 50; ++i) {
+        const QPoint from = v.at(480 + 4 * i, 800);
+        QTest::mousePress(v.canvasPort(), Qt::LeftButton, {}, from);
+        moveTo(v.canvasPort(), from + QPoint(1, 0), Qt::LeftButton);
+        QTest::mouseRelease(v.canvasPort(), Qt::LeftButton, {}, from + QPoint(2, 0));
+        waitUntil([] { return false; }, 10);
+    }
+    ASSERT_EQ(v.model().window(2).rect.left, 400);
+
+    // Settled: nothing pending, and no further upload within a second.
+    auto uploads = [&] {
+        std::vector<QByteArray> out;
+        for (const sim::LogEntry& e : v.player->log())
+            if (e.incoming && e.header.command == proto::CMD_LAYOUT && e.header.subCode == 2)
+                out.push_back(e.payload.mid(layout::kNameFieldSize));
+        return out;
+    };
+    std::size_t count = 0;
+    for (int round = 0; round < 40; ++round) {
+        waitUntil([] { return false; }, 1000);
+        const std::size_t now = uploads().size();
+        if (!v.doc->layoutBusy() && now == count)
+            break;
+        count = now;
+    }
+    const auto sent = uploads();
+    ASSERT_FALSE(sent.empty());
+    EXPECT_LT(sent.size(), 50u);  // edits made while one was pending were merged
+    const QString onScreen = v.home.path() + QStringLiteral("/on-screen.GFD");
+    ASSERT_TRUE(v.model().SaveLayout(onScreen));
+    EXPECT_EQ(sent.back(), testsupport::readFile(onScreen));
 }
 
 TEST(LayoutViews, DoubleClickSnapsTheSelectedWindowToItsCells)

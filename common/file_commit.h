@@ -1,0 +1,29 @@
+#pragma once
+// Writing files so that a failure never leaves a damaged one behind: a file
+// is replaced only once its new contents are complete on disk, and a record
+// is appended whole or not at all. A full disk often shows only when the
+// buffered bytes are flushed, so every write, the flush and the commit are
+// checked.
+
+#include <QByteArray>
+#include <QString>
+
+namespace filecommit {
+
+// Replaces `path` with `size` bytes through a temporary file beside it and a
+// rename. The folder must exist. On failure the old file (if any) stays as it
+// was, no temporary file remains, and `error` (when given) says why.
+bool replaceFile(const QString& path, const char* data, qint64 size, QString* error = nullptr);
+inline bool replaceFile(const QString& path, const QByteArray& bytes, QString* error = nullptr)
+{
+    return replaceFile(path, bytes.constData(), bytes.size(), error);
+}
+
+// Appends one fixed-size record to `path` (created when missing). A file
+// whose length is not a whole number of records (an earlier write torn by a
+// crash) is first cut back to its last whole record. When the record cannot
+// be written completely, the file is cut back to its length before, so no
+// partial record stays.
+bool appendRecord(const QString& path, const QByteArray& record, QString* error = nullptr);
+
+}  // namespace filecommit
