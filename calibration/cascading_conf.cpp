@@ -10,6 +10,7 @@
 
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -125,4 +126,11 @@ void CCascadingConf::OnOk()
         platform::MsgResult::Yes)
         return;
     calib::SendPacket(calib::BuildCascadeSet(mode_, check.addresses));
+}
+
+// Enter and Esc close nothing: the dialog is left through its buttons.
+void CCascadingConf::keyPressEvent(QKeyEvent* event)
+{
+    if (!controls::SwallowEnterEsc(event))
+        QDialog::keyPressEvent(event);
 }

@@ -10,6 +10,7 @@
 #include <array>
 
 class CIPAddressCtrl;
+class QKeyEvent;
 class QRadioButton;
 
 namespace replies {
@@ -29,6 +30,9 @@ public:
 
     calib::CascadeMode mode() const { return mode_; }
     CIPAddressCtrl* address(int index) const { return addresses_[std::size_t(index)]; }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     unsigned language_;

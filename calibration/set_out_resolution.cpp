@@ -11,6 +11,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -210,4 +211,11 @@ void CSetOutResoltion::OnOutputModeReply(platform::WPARAM output, OutputTiming* 
         OnVgaPreset(index);
     }
     update();
+}
+
+// Enter and Esc close nothing: the dialog is left through its buttons.
+void CSetOutResoltion::keyPressEvent(QKeyEvent* event)
+{
+    if (!controls::SwallowEnterEsc(event))
+        QDialog::keyPressEvent(event);
 }

@@ -12,6 +12,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QKeyEvent;
 class QPushButton;
 class QSpinBox;
 
@@ -32,6 +33,9 @@ public:
 
     calib::OutputTiming hdmiFields() const;
     const calib::OutputTiming& vgaTiming() const { return vga_; }
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void showFields(const calib::OutputTiming& t);

@@ -10,6 +10,7 @@
 
 #include <QFile>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QSaveFile>
 
@@ -226,4 +227,11 @@ void CImportAndExport::OnRecoveryReply(uint16_t state)
         SetRange(-1);
         Inform(store::Text(texts::kImportCompleted, language_));
     }
+}
+
+// Enter and Esc close nothing: the dialog is left through its buttons.
+void CImportAndExport::keyPressEvent(QKeyEvent* event)
+{
+    if (!controls::SwallowEnterEsc(event))
+        QDialog::keyPressEvent(event);
 }

@@ -15,6 +15,7 @@
 #include <memory>
 
 class QFile;
+class QKeyEvent;
 class QSaveFile;
 class ReplyAssembler;
 
@@ -41,6 +42,7 @@ public:
 
 protected:
     void done(int result) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void OnBackupReply(uint16_t state, const QByteArray& payload);

@@ -196,6 +196,22 @@ void CvelunaDoc::OnLinkEvent(const LinkEvent& event)
     default:
         break;
     }
+    if (event.type != kLinkData && event.type != kLinkReceiverEnded && event.peerAddress == target_.ip &&
+        event.port == target_.port) {
+        // The link stops itself on its own threads; closed here as well, the
+        // next packet for this player opens a new connection at once instead
+        // of going into the one that is ending and being lost there.
+        if (index >= 0) {
+            CTCPClient& s = *slots_[std::size_t(index)];
+            if (s.PeerAddress() == event.peerAddress && s.Port() == event.port)
+                s.Close();
+        }
+        // A firmware transfer waits for acknowledgements on this link: it
+        // ends now, with the reason, instead of waiting forever.
+        platform::MessageWindow* upgrade = findDialog(replies::kUpgrade);
+        if (upgrade && upgrade->handles(platform::WM_LINK_CLOSED))
+            platform::sendMessage(upgrade, platform::WM_LINK_CLOSED, event.type, event.error);
+    }
 }
 
 // --------------------------------------------------------------- dispatch

@@ -408,6 +408,20 @@ void PlayerSim::dropConnections()
             ::shutdown(c->fd, SHUT_RDWR);
 }
 
+void PlayerSim::resetConnections()
+{
+    std::lock_guard<std::mutex> lk(d->connMutex);
+    for (auto& c : d->conns) {
+        if (c->fd < 0)
+            continue;
+        // Its own thread sees the end of input and closes the socket; with a
+        // zero linger that close sends a reset instead of an orderly end.
+        const linger abortive{1, 0};
+        ::setsockopt(c->fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
+        ::shutdown(c->fd, SHUT_RD);
+    }
+}
+
 uint64_t PlayerSim::bytesReceived() const
 {
     return d->bytesReceived.load();

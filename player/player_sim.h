@@ -133,6 +133,9 @@ public:
     // Closes the open connections from the player's side (the tool sees the
     // peer close); the service keeps listening.
     void dropConnections();
+    // Resets the open connections (the tool's next receive fails with
+    // ECONNRESET, as when a player restarts); the service keeps listening.
+    void resetConnections();
 
     // Number of bytes the connections have read since start().
     uint64_t bytesReceived() const;

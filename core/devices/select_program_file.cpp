@@ -3,7 +3,9 @@
 #include "common/controls/text_progress_ctrl.h"
 #include "common/text_coding.h"
 #include "platform/app_identity.h"
+#include "platform/home.h"
 #include "platform/messages.h"
+#include "transport/tcp_client.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -16,7 +18,10 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QVBoxLayout>
+
+#include <cerrno>
 
 namespace firmware {
 
@@ -135,6 +140,31 @@ FirmwareTransfer::Step FirmwareTransfer::OnReply(uint8_t code, uint16_t arg, Pac
     return Step::None;
 }
 
+bool FirmwareTransfer::Abort()
+{
+    const bool running = state_ != kIdle;
+    file_.Reset();
+    state_ = kIdle;
+    staleReplies_ = 0;
+    lastSend_.invalidate();
+    return running;
+}
+
+QString LinkLossText(uint16_t linkEvent, int error, unsigned language)
+{
+    auto t = [language](const char* english, const char* chinese) {
+        return platform::pickText(language, english, chinese);
+    };
+    if (linkEvent == kLinkPeerClosed)
+        return t("the player closed the connection", "播放器关闭了连接");
+    if (error == ECONNRESET || error == EPIPE)
+        return t("the player reset the connection", "播放器重置了连接");
+    if (linkEvent == kLinkShortSend && error == ETIMEDOUT)
+        return t("the player stopped taking data", "播放器不再接收数据");
+    const QString lost = t("the connection to the player was lost", "与播放器的连接已断开");
+    return error == 0 ? lost : lost + t(" (error %1)", "（错误 %1）").arg(error);
+}
+
 int FirmwareTransfer::Percent() const
 {
     return file_.percent();
@@ -212,6 +242,7 @@ CSelectProgramFile::CSelectProgramFile(uint8_t kind, const QString& playerIp, co
     connect(update, &QPushButton::clicked, this, [this] { OnUpdate(); });
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     onMessage(platform::WM_UPGRADE_REPLY, [this](platform::WPARAM w, platform::LPARAM l) { return OnReply(w, l); });
+    onMessage(platform::WM_LINK_CLOSED, [this](platform::WPARAM w, platform::LPARAM l) { return OnLinkClosed(w, l); });
 }
 
 void CSelectProgramFile::OnBrowse()
@@ -301,5 +332,17 @@ platform::LRESULT CSelectProgramFile::OnReply(platform::WPARAM, platform::LPARAM
     case Step::None:
         break;
     }
+    return 0;
+}
+
+platform::LRESULT CSelectProgramFile::OnLinkClosed(platform::WPARAM linkEvent, platform::LPARAM error)
+{
+    if (!transfer_.Abort())
+        return 0;
+    progress_->hide();
+    const QString text = Text("The update of the program file failed: ", "程序文件更新失败：") +
+                         firmware::LinkLossText(uint16_t(linkEvent), int(error), language_) + Text(".", "。");
+    // Told after the link's event is done: the link thread waits for it.
+    QTimer::singleShot(0, this, [this, text] { Message(text, platform::MsgIcon::Warning); });
     return 0;
 }

@@ -45,6 +45,9 @@ public:
     std::optional<Packet> Begin(const QString& path, uint8_t subCode);
     // One acknowledgement. `packet` is filled when the next chunk goes out.
     Step OnReply(uint8_t code, uint16_t arg, Packet* packet);
+    // The link went: no reply of this transfer can come any more, so the
+    // next Begin waits for none. True when a transfer was running.
+    bool Abort();
 
     State state() const { return state_; }
     uint16_t counter() const { return counter_; }
@@ -66,6 +69,10 @@ private:
     // than staleWindowMs has lost its reply, and none is waited for.
     QElapsedTimer lastSend_;
 };
+
+// Why a transfer ended when the link to the player went (`linkEvent` and
+// `error` as the link reported them), in the interface's language.
+QString LinkLossText(uint16_t linkEvent, int error, unsigned language);
 
 // Where the server upgrade's script lies: beside the program, in "adb".
 QString ScriptPath();
@@ -92,6 +99,8 @@ public:
 
 private:
     platform::LRESULT OnReply(platform::WPARAM, platform::LPARAM lParam);
+    // WM_LINK_CLOSED: wParam the link's event type, lParam its error code.
+    platform::LRESULT OnLinkClosed(platform::WPARAM linkEvent, platform::LPARAM error);
 
     uint8_t kind_;
     QString playerIp_;

@@ -3,6 +3,7 @@
 #include "common/json_coding.h"
 #include "common/text_coding.h"
 #include "core/app.h"
+#include "platform/app_identity.h"
 #include "platform/dialogs.h"
 #include "platform/home.h"
 
@@ -121,7 +122,64 @@ QString LastComponent(const QString& address)
 
 // ------------------------------------------------------------ UrlDownload
 
-UrlDownload::UrlDownload() : manager_(std::make_unique<QNetworkAccessManager>()) {}
+QString DownloadFailureText(DownloadFailure failure, int httpStatus, unsigned language)
+{
+    auto t = [language](const char* english, const char* chinese) {
+        return platform::pickText(language, english, chinese);
+    };
+    switch (failure) {
+    case DownloadFailure::None:
+        return QString();
+    case DownloadFailure::Cancelled:
+        return t("cancelled", "已取消");
+    case DownloadFailure::Busy:
+        return t("another download is running", "已有下载正在进行");
+    case DownloadFailure::AddressTooLong:
+        return t("the address is too long", "地址太长");
+    case DownloadFailure::NotHttp:
+        return t("not an HTTP address", "不是HTTP地址");
+    case DownloadFailure::LocalFile:
+        return t("the file cannot be written on this computer", "无法在本机写入文件");
+    case DownloadFailure::NoAnswer:
+        return t("the server did not answer", "服务器没有应答");
+    case DownloadFailure::HttpStatus:
+        return httpStatus == 404 ? t("the server does not have this file (HTTP 404)", "服务器上没有这个文件（HTTP 404）")
+                                 : t("the server refused the request (HTTP %1)", "服务器拒绝了请求（HTTP %1）").arg(httpStatus);
+    case DownloadFailure::Unreachable:
+        return t("the server cannot be reached", "无法连接服务器");
+    case DownloadFailure::BrokenOff:
+        return t("the connection to the server broke off", "与服务器的连接中断");
+    }
+    return QString();
+}
+
+namespace {
+
+DownloadFailure failureOf(QNetworkReply::NetworkError error)
+{
+    switch (error) {
+    case QNetworkReply::OperationCanceledError:  // the transfer timeout aborts this way
+    case QNetworkReply::TimeoutError:
+        return DownloadFailure::NoAnswer;
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::HostNotFoundError:
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::NetworkSessionFailedError:
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyNotFoundError:
+    case QNetworkReply::ProxyTimeoutError:
+        return DownloadFailure::Unreachable;
+    default:
+        return DownloadFailure::BrokenOff;
+    }
+}
+
+}  // namespace
+
+UrlDownload::UrlDownload(unsigned language)
+    : language_(language), manager_(std::make_unique<QNetworkAccessManager>())
+{
+}
 
 UrlDownload::~UrlDownload()
 {
@@ -129,35 +187,45 @@ UrlDownload::~UrlDownload()
     Abort();
 }
 
+bool UrlDownload::Fail(DownloadFailure failure, int httpStatus)
+{
+    // The first reason stands: an abort that follows a failed write is not
+    // the user's cancel.
+    if (failure_ == DownloadFailure::None) {
+        failure_ = failure;
+        httpStatus_ = httpStatus;
+    }
+    return false;
+}
+
 bool UrlDownload::Start(const QString& address, const QString& localPath, Progress progress, Done done, int timeoutMs,
                         QString* error)
 {
-    auto refuse = [&](const QString& why) {
+    auto refuse = [&](DownloadFailure why) {
         if (error)
-            *error = why;
+            *error = DownloadFailureText(why, 0, language_);
         return false;
     };
     if (reply_)
-        return refuse(QStringLiteral("a download is running"));
+        return refuse(DownloadFailure::Busy);
+    failure_ = DownloadFailure::None;
+    httpStatus_ = 0;
     const QString busted = WithCacheBuster(address, QDateTime::currentSecsSinceEpoch());
     if (busted.size() > kMaxAddressLength)
-        return refuse(QStringLiteral("the address is too long"));
+        return refuse(DownloadFailure::AddressTooLong);
     const QByteArray encoded = PercentEncode(busted);
     if (encoded.isEmpty())
-        return refuse(QStringLiteral("the address is too long"));
+        return refuse(DownloadFailure::AddressTooLong);
     const QUrl url = QUrl::fromEncoded(encoded, QUrl::StrictMode);
     if (!url.isValid() || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https")))
-        return refuse(QStringLiteral("not an HTTP address: ") + address);
+        return refuse(DownloadFailure::NotHttp);
     file_ = std::make_unique<QSaveFile>(localPath);
     if (!file_->open(QIODevice::WriteOnly)) {
-        const QString why = file_->errorString();
         file_.reset();
-        return refuse(why);
+        return refuse(DownloadFailure::LocalFile);
     }
     progress_ = std::move(progress);
     done_ = std::move(done);
-    failed_ = false;
-    failure_.clear();
 
     QNetworkRequest request(url);
     // Always the server's copy: the cache must never hand back an old list.
@@ -166,12 +234,11 @@ bool UrlDownload::Start(const QString& address, const QString& localPath, Progre
     request.setTransferTimeout(timeoutMs);
     reply_ = manager_->get(request);
     connect(reply_, &QNetworkReply::readyRead, this, [this] {
-        if (!reply_ || failed_)
+        if (!reply_ || failure_ != DownloadFailure::None)
             return;
         const QByteArray chunk = reply_->readAll();
         if (file_->write(chunk) != chunk.size()) {
-            failed_ = true;
-            failure_ = file_->errorString();
+            Fail(DownloadFailure::LocalFile);
             reply_->abort();
         }
     });
@@ -184,24 +251,18 @@ bool UrlDownload::Start(const QString& address, const QString& localPath, Progre
             return;
         QNetworkReply* reply = reply_;
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        if (!failed_ && reply->error() == QNetworkReply::NoError && status >= 200 && status < 300) {
+        // A status that says no (404 comes with an error of its own) is told as
+        // the server's answer, before any transport reason.
+        if (status >= 300)
+            Fail(DownloadFailure::HttpStatus, status);
+        else if (reply->error() != QNetworkReply::NoError)
+            Fail(failureOf(reply->error()));
+        if (failure_ == DownloadFailure::None) {
             const QByteArray rest = reply->readAll();
-            if (file_->write(rest) != rest.size()) {
-                failed_ = true;
-                failure_ = file_->errorString();
-            }
-        } else if (!failed_) {
-            failed_ = true;
-            failure_ = reply->error() == QNetworkReply::OperationCanceledError
-                           ? QStringLiteral("no answer from the server")
-                           : (reply->error() != QNetworkReply::NoError ? reply->errorString()
-                                                                       : QStringLiteral("HTTP %1").arg(status));
+            if (file_->write(rest) != rest.size() || !file_->commit())
+                Fail(DownloadFailure::LocalFile);
         }
-        if (!failed_ && !file_->commit()) {
-            failed_ = true;
-            failure_ = file_->errorString();
-        }
-        Finish(!failed_, failure_);
+        Finish();
     });
     return true;
 }
@@ -210,14 +271,13 @@ void UrlDownload::Abort()
 {
     if (!reply_)
         return;
-    failed_ = true;
-    if (failure_.isEmpty())
-        failure_ = QStringLiteral("cancelled");
+    Fail(DownloadFailure::Cancelled);
     reply_->abort();  // finished runs now and ends the download
 }
 
-void UrlDownload::Finish(bool ok, const QString& error)
+void UrlDownload::Finish()
 {
+    const bool ok = failure_ == DownloadFailure::None;
     if (file_ && !ok)
         file_->cancelWriting();
     file_.reset();
@@ -229,13 +289,13 @@ void UrlDownload::Finish(bool ok, const QString& error)
     Done done = std::move(done_);
     done_ = nullptr;
     if (done)
-        done(ok, error);
+        done(ok, DownloadFailureText(failure_, httpStatus_, language_));
 }
 
 bool DownloadUrlToFile(const QString& address, const QString& localPath, const UrlDownload::Progress& progress,
                        int timeoutMs, QString* error)
 {
-    UrlDownload download;
+    UrlDownload download(platform::appLanguage());
     QEventLoop loop;
     bool finished = false;
     bool result = false;
@@ -329,7 +389,7 @@ bool CheckForUpdate(const QString& tempFolder, const QString& title, unsigned la
     if (background && background->IsRunning())
         return true;
     delete background;
-    background = new UrlDownload;
+    background = new UrlDownload(language);
     return background->Start(
         address, local, {},
         [local, title](bool ok, const QString&) {

@@ -61,6 +61,23 @@ QByteArray PercentEncode(const QString& address);
 // The last path component of an address (after the last '/' or '\').
 QString LastComponent(const QString& address);
 
+// Why a download failed, told in our own words rather than the network
+// library's (which speak English only).
+enum class DownloadFailure {
+    None,
+    Cancelled,
+    Busy,            // another download of the same object runs
+    AddressTooLong,
+    NotHttp,         // not an http:// or https:// address
+    LocalFile,       // the file on this computer could not be written
+    NoAnswer,        // the server stopped answering
+    HttpStatus,      // the server answered with an error status
+    Unreachable,     // no connection to the server
+    BrokenOff,       // the connection failed during the transfer
+};
+// The reason in the interface's language (`httpStatus` for HttpStatus).
+QString DownloadFailureText(DownloadFailure failure, int httpStatus, unsigned language);
+
 // One HTTP(S) GET into a file, on the UI thread's event loop. The file
 // appears whole or not at all (temporary file, then rename); a server that
 // stops answering for `timeoutMs` fails the download.
@@ -69,29 +86,35 @@ public:
     using Progress = std::function<void(qint64 received, qint64 total)>;
     using Done = std::function<void(bool ok, const QString& error)>;
 
-    UrlDownload();
+    // `language` picks the language of the failure texts.
+    explicit UrlDownload(unsigned language);
     ~UrlDownload() override;
 
     // False (and `done` not called) when the address is refused before
-    // anything is sent; `error` then says why.
+    // anything is sent; `error` then says why. `done`'s error is the text of
+    // Failure().
     bool Start(const QString& address, const QString& localPath, Progress progress, Done done,
                int timeoutMs = kDefaultTimeoutMs, QString* error = nullptr);
     bool IsRunning() const { return reply_ != nullptr; }
     void Abort();
+    DownloadFailure Failure() const { return failure_; }
 
 private:
-    void Finish(bool ok, const QString& error);
+    bool Fail(DownloadFailure failure, int httpStatus = 0);
+    void Finish();
 
+    unsigned language_;
     std::unique_ptr<QNetworkAccessManager> manager_;
     QNetworkReply* reply_ = nullptr;
     std::unique_ptr<QSaveFile> file_;
     Progress progress_;
     Done done_;
-    bool failed_ = false;
-    QString failure_;
+    DownloadFailure failure_ = DownloadFailure::None;
+    int httpStatus_ = 0;
 };
 
-// DownloadUrlToFile: the same, waiting for the end while the event loop runs.
+// DownloadUrlToFile: the same, waiting for the end while the event loop runs;
+// the error text is in the program's language.
 bool DownloadUrlToFile(const QString& address, const QString& localPath,
                        const UrlDownload::Progress& progress = {}, int timeoutMs = kDefaultTimeoutMs,
                        QString* error = nullptr);

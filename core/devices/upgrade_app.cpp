@@ -131,21 +131,21 @@ void CUpgradeApp::OnDownload(int type)
     progress_->show();
     pcButton_->setEnabled(false);
     appButton_->setEnabled(false);
-    download_ = std::make_unique<update::UrlDownload>();
+    download_ = std::make_unique<update::UrlDownload>(language_);
     auto progress = [this](qint64 received, qint64 total) {
         if (total > 0) {
             progress_->SetRange(0, uint64_t(total));
             progress_->SetPos(uint64_t(received));
         }
     };
-    auto done = [this, path](bool ok, const QString& error) {
+    auto done = [this, url](bool ok, const QString& error) {
         progress_->hide();
         pcButton_->setEnabled(true);
         appButton_->setEnabled(true);
         if (ok)
             Message("DownLoad OK!", "下载完成！", platform::MsgIcon::Warning);
-        else if (error != QLatin1String("cancelled"))
-            Message(Text("DownLoad failed: ", "下载失败：") + error, platform::MsgIcon::Warning);
+        else if (download_->Failure() != update::DownloadFailure::Cancelled)
+            Message(Text("DownLoad failed: ", "下载失败：") + error + QLatin1Char('\n') + url, platform::MsgIcon::Warning);
     };
     QString error;
     if (!download_->Start(url, path, progress, done, update::kDefaultTimeoutMs, &error))

@@ -1,12 +1,14 @@
 #include "core/views/set_display_grid.h"
 
+#include "common/controls/dialog_keys.h"
 #include "common/controls/num_edit.h"
 #include "core/layout/view_settings.h"
 #include "platform/dialogs.h"
 #include "platform/home.h"
 
-#include <QDialogButtonBox>
 #include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -68,10 +70,13 @@ CSetDisplayGrid::CSetDisplayGrid(unsigned language, QWidget* parent) : QDialog(p
         grid->addWidget(up, i, 2);
         grid->addWidget(down, i, 3);
     }
-    auto* buttons = new QDialogButtonBox(this);
-    QPushButton* ok = buttons->addButton(t("OK", "应用"), QDialogButtonBox::AcceptRole);
-    QPushButton* cancel = buttons->addButton(t("Cancel", "关闭"), QDialogButtonBox::RejectRole);
-    ok->setDefault(true);
+    // Plain buttons: Enter must not apply the grid (and upload it) by itself.
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    QPushButton* ok = controls::MakeButton(t("OK", "应用"), 1, this);
+    QPushButton* cancel = controls::MakeButton(t("Cancel", "关闭"), 2, this);
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
     connect(ok, &QPushButton::clicked, this, [this] {
         if (TryAccept())
             accept();
@@ -79,7 +84,7 @@ CSetDisplayGrid::CSetDisplayGrid(unsigned language, QWidget* parent) : QDialog(p
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(group);
-    layout->addWidget(buttons);
+    layout->addLayout(buttons);
 }
 
 void CSetDisplayGrid::InitControls()
@@ -111,4 +116,10 @@ int CSetDisplayGrid::exec()
 {
     InitControls();
     return QDialog::exec();
+}
+
+void CSetDisplayGrid::keyPressEvent(QKeyEvent* event)
+{
+    if (!controls::SwallowEnterEsc(event))
+        QDialog::keyPressEvent(event);
 }

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 class CNumEdit;
+class QKeyEvent;
 
 namespace layout {
 // The message for columns and rows typed, or empty when both are 1..8.
@@ -31,6 +32,9 @@ public:
     bool TryAccept();
     CNumEdit* edit(int id) const;
     int exec() override;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     unsigned language_;

@@ -4,6 +4,9 @@
 #include "tests/core/device_harness.h"
 
 #include <QDir>
+
+#include <atomic>
+#include <cerrno>
 #include <QFile>
 #include <QLineEdit>
 
@@ -108,10 +111,40 @@ TEST(FirmwareTransfer, NamesLatestVersionStaleRepliesAndVanishedFiles)
     ASSERT_TRUE(w.Begin(path, 0));
     EXPECT_EQ(w.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, &p), Step::Sent);
 
+    // The link went: the replies still due to the old transfer never come.
+    FirmwareTransfer x;
+    ASSERT_TRUE(x.Begin(path, 0));
+    EXPECT_TRUE(x.Abort());
+    EXPECT_FALSE(x.Abort());
+    ASSERT_TRUE(x.Begin(path, 0));
+    EXPECT_EQ(x.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, &p), Step::Sent);
+
     FirmwareTransfer v;
     ASSERT_TRUE(v.Begin(path, 0));
     ASSERT_TRUE(QFile::remove(path));
     EXPECT_EQ(v.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, &p), Step::OpenFailed);
+}
+
+TEST(FirmwareTransfer, WhyTheLinkWentInBothLanguages)
+{
+    using platform::kLanguageChinese;
+    using platform::kLanguageEnglish;
+    const struct {
+        uint16_t event;
+        int error;
+        unsigned language;
+        const char* text;
+    } rows[] = {
+        {kLinkPeerClosed, 0, kLanguageEnglish, "the player closed the connection"},
+        {kLinkReceiveError, ECONNRESET, kLanguageChinese, "播放器重置了连接"},
+        {kLinkShortSend, EPIPE, kLanguageEnglish, "the player reset the connection"},
+        {kLinkShortSend, ETIMEDOUT, kLanguageChinese, "播放器不再接收数据"},
+        {kLinkReceiveError, ETIMEDOUT, kLanguageEnglish, "the connection to the player was lost (error 110)"},
+        {kLinkReceiveError, EHOSTUNREACH, kLanguageChinese, "与播放器的连接已断开（错误 113）"},
+        {kLinkReceiveException, 0, kLanguageChinese, "与播放器的连接已断开"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(firmware::LinkLossText(row.event, row.error, row.language), QString::fromUtf8(row.text)) << row.text;
 }
 
 TEST(FirmwareUpgrade, FpgaImageAgainstThePlayer)
@@ -142,6 +175,65 @@ TEST(FirmwareUpgrade, FpgaImageAgainstThePlayer)
     EXPECT_EQ(h.boxes.calls[1].text,
               QStringLiteral("The program file is the latest version and does not need to be upgraded。"));
     EXPECT_EQ(h.requests(proto::CMD_PROGRAM_UPGRADE).size(), 4u);
+}
+
+// The link goes while the first chunk awaits its acknowledgement: the
+// dialog says why at once, and Update again in the same dialog sends the
+// file from its beginning over a new connection.
+TEST(FirmwareUpgrade, LinkLossIsToldAndARetryInTheSameDialogCompletes)
+{
+    using platform::kLanguageChinese;
+    using platform::kLanguageEnglish;
+    const struct {
+        unsigned language;
+        bool reset;  // else the player closes the connection in order
+        const char* failure;
+        const char* completed;
+    } rows[] = {
+        {kLanguageEnglish, false, "The update of the program file failed: the player closed the connection.",
+         "The update of the program file is completed。"},
+        {kLanguageEnglish, true, "The update of the program file failed: the player reset the connection.",
+         "The update of the program file is completed。"},
+        {kLanguageChinese, false, "程序文件更新失败：播放器关闭了连接。", "程序文件更新完成。"},
+        {kLanguageChinese, true, "程序文件更新失败：播放器重置了连接。", "程序文件更新完成。"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.failure);
+        DeviceHarness h(row.language);
+        auto answerChunks = std::make_shared<std::atomic<bool>>(false);
+        const sim::CommandHandler upgrade = h.player->commandHandler(proto::CMD_PROGRAM_UPGRADE);
+        h.player->registerCommand(proto::CMD_PROGRAM_UPGRADE, [upgrade, answerChunks](sim::PlayerSim& s,
+                                                                                     const sim::Request& req) {
+            std::vector<sim::Reply> replies = upgrade(s, req);
+            return req.header.param == 0 || *answerChunks ? replies : std::vector<sim::Reply>();
+        });
+        const QString path = h.home.path() + QStringLiteral("/cpu.bin");
+        const QByteArray image = testsupport::randomBytes(10000000, 13);
+        ASSERT_TRUE(testsupport::writeFile(path, image));
+        CSelectProgramFile dialog(firmware::kCpu, h.doc->currentPlayer().ip, h.doc->titlePrefix());
+        dialog.PathEdit()->setText(path);
+        dialog.OnUpdate();
+        ASSERT_TRUE(h.waitRequests(proto::CMD_PROGRAM_UPGRADE, 2));
+        if (row.reset)
+            h.player->resetConnections();
+        else
+            h.player->dropConnections();
+        ASSERT_TRUE(waitUntil([&] { return h.boxes.calls.size() >= 2; }));
+        EXPECT_EQ(h.boxes.calls[1].text, QString::fromUtf8(row.failure));
+        EXPECT_EQ(dialog.Transfer().state(), FirmwareTransfer::kIdle);
+        EXPECT_FALSE(dialog.Progress()->isVisibleTo(&dialog));
+
+        *answerChunks = true;
+        h.player->clearLog();
+        dialog.OnUpdate();
+        ASSERT_TRUE(waitUntil([&] { return h.boxes.calls.size() >= 4; }, 15000)) << h.boxes.texts().join('|').toStdString();
+        EXPECT_EQ(h.boxes.calls[3].text, QString::fromUtf8(row.completed));
+        const auto sent = h.requests(proto::CMD_PROGRAM_UPGRADE);
+        ASSERT_EQ(sent.size(), 3u);
+        EXPECT_EQ(sent[0].payload, QByteArray("cpu.bin"));
+        EXPECT_EQ(sent[1].payload, image.left(8192000));
+        EXPECT_TRUE(h.withStore<bool>([&](sim::DeviceStore& s) { return s.upgrades[0].data == image && s.upgrades[0].complete; }));
+    }
 }
 
 TEST(FirmwareUpgrade, RefusalsBeforeAnythingIsSent)

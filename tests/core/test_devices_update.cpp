@@ -150,11 +150,13 @@ TEST(UpdateCheck, DownloadsStoreWholeFilesOrNothing)
     // Missing file: false, and no file left; an earlier copy stays as it was.
     EXPECT_FALSE(update::DownloadUrlToFile(server.base() + QStringLiteral("/missing.bin"),
                                            home.path() + QStringLiteral("/missing.bin"), {}, 5000, &error));
+    EXPECT_EQ(error, QStringLiteral("the server does not have this file (HTTP 404)"));
     EXPECT_FALSE(QFile::exists(home.path() + QStringLiteral("/missing.bin")));
     server.silent = true;
     QElapsedTimer clock;
     clock.start();
     EXPECT_FALSE(update::DownloadUrlToFile(server.base() + QStringLiteral("/files/a%20b.bin"), target, {}, 700, &error));
+    EXPECT_EQ(error, QStringLiteral("the server did not answer"));
     EXPECT_LT(clock.elapsed(), 5000);
     EXPECT_EQ(testsupport::readFile(target), body);
     EXPECT_TRUE(QDir(home.path()).entryList(QDir::Files).size() == 1) << QDir(home.path()).entryList().join(' ').toStdString();
@@ -228,6 +230,45 @@ TEST(UpdateCheck, DialogDownloadsTheChosenReleaseWithProgress)
     EXPECT_EQ(h.boxes.texts(), QStringList{QStringLiteral("DownLoad OK!")});
     EXPECT_EQ(testsupport::readFile(saveAs), app);
     EXPECT_FALSE(dialog.Progress()->isVisibleTo(&dialog));
+}
+
+// A failed download is told in the interface's language, never in the
+// network library's English, with the address after the reason.
+TEST(UpdateCheck, FailedDownloadsAreToldInTheInterfaceLanguage)
+{
+    DEVTEST_SKIP_UNDER_THREAD_CHECKER();
+    HttpServer server;
+    QTcpServer closed;  // a port that nobody listens on any more
+    ASSERT_TRUE(closed.listen(QHostAddress(QStringLiteral("127.0.0.1")), 0));
+    const QString nowhere = QStringLiteral("http://127.0.0.1:%1/files/app.bin").arg(closed.serverPort());
+    closed.close();
+    const QString missing = server.base() + QStringLiteral("/files/gone.bin");
+    const struct {
+        unsigned language;
+        QString url;
+        const char* text;  // the address follows on the next line
+    } rows[] = {
+        {platform::kLanguageEnglish, missing, "DownLoad failed: the server does not have this file (HTTP 404)"},
+        {platform::kLanguageChinese, missing, "下载失败：服务器上没有这个文件（HTTP 404）"},
+        {platform::kLanguageEnglish, nowhere, "DownLoad failed: the server cannot be reached"},
+        {platform::kLanguageChinese, nowhere, "下载失败：无法连接服务器"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        DeviceHarness h(row.language, false);
+        update::VersionInfo info;
+        info.history = {{QStringLiteral("veluna-"), 2, QStringLiteral("A1"), row.url}};
+        CUpgradeApp dialog(h.doc->titlePrefix(), h.home.path(), info, true);
+        const QString saveAs = h.home.path() + QStringLiteral("/app.bin");
+        platform::setFileDialogAnswerer([&](const platform::FileDialogCall&) { return saveAs; });
+        dialog.List(2)->setCurrentItem(dialog.List(2)->topLevelItem(0));
+        dialog.OnDownload(2);
+        platform::setFileDialogAnswerer({});
+        ASSERT_TRUE(waitUntil([&] { return !h.boxes.calls.empty(); }, 10000));
+        EXPECT_EQ(h.boxes.texts(), QStringList{QString::fromUtf8(row.text) + QLatin1Char('\n') + row.url});
+        EXPECT_FALSE(QFile::exists(saveAs));
+        EXPECT_FALSE(dialog.IsDownloading());
+    }
 }
 
 TEST(UpdateCheck, UnansweredCheckFailsWithTheMessageOnlyWhenAsked)

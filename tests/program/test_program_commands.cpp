@@ -16,6 +16,8 @@
 #include <QMenuBar>
 #include <QTabWidget>
 #include <QDialog>
+#include <QPointer>
+#include <QTest>
 #include <QTimer>
 #include <QToolBar>
 
@@ -381,6 +383,92 @@ TEST(ProgramCommands, ContextMenusFollowTheRules)
 
     p.doc().viewSettings().locked = true;
     EXPECT_EQ(enabled(tree->BuildContextMenu(nullptr)), (Items{{import, false}, {del, false}}));
+}
+
+}  // namespace
+
+namespace {
+
+// The small dialogs are left only through their buttons: Enter (main or
+// keypad) and Esc, sent to the control that has the focus and to the dialog
+// itself, neither close one nor make it send anything to the player.
+TEST(ProgramCommands, SmallDialogsIgnoreEnterAndEsc)
+{
+    DEVTEST_SKIP_UNDER_THREAD_CHECKER();
+    const struct {
+        int id;
+        const char* name;
+    } cases[] = {
+        {32784, "grid_settings"},
+        {32778, "output_resolution"},
+        {32793, "cascading"},
+        {32787, "import_and_export"},
+        {57664, "about"},
+    };
+    for (unsigned language : {platform::kLanguageEnglish, platform::kLanguageChinese}) {
+        Program p(language);
+        p.choosePlayer();
+        p.frame->Command(core::kCmdReconnect)->trigger();
+        ASSERT_TRUE(waitUntil([&] { return p.doc().IsConnected(); }));
+        waitUntil([] { return false; }, 300);
+        const QString suffix = language == platform::kLanguageChinese ? QStringLiteral("_zh") : QStringLiteral("_en");
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.name);
+            p.boxes.clear();
+            int ticks = 0;
+            std::size_t sentBefore = 0, sentAfter = 0;
+            bool keysSent = false, openAfterKeys = false;
+            QPointer<QDialog> dialog;
+            QTimer watcher;
+            watcher.setInterval(50);
+            QObject::connect(&watcher, &QTimer::timeout, [&] {
+                if (!dialog) {
+                    if (keysSent)
+                        return;  // closed by a key
+                    for (QWidget* w : QApplication::topLevelWidgets())
+                        if (auto* d = qobject_cast<QDialog*>(w); d && d->isVisible())
+                            dialog = d;
+                    return;
+                }
+                ++ticks;
+                if (ticks == 6) {  // what opening asks has been answered
+                    sentBefore = p.player->log().size();
+                    if (!testsupport::kUnderThreadChecker)
+                        dialog->grab().save(devtest::screenshotPath(QStringLiteral("keys_") +
+                                                                    QString::fromLatin1(c.name) + suffix));
+                    // Each key only while the dialog still shows: a later key must
+                    // not mask what an earlier one did.
+                    for (QWidget* target : {dialog->focusWidget(), static_cast<QWidget*>(dialog.data())})
+                        for (int key : {int(Qt::Key_Return), int(Qt::Key_Enter), int(Qt::Key_Escape)})
+                            if (target && dialog->isVisible())
+                                QTest::keyClick(target, Qt::Key(key),
+                                                key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+                    keysSent = true;
+                } else if (ticks == 12) {
+                    openAfterKeys = dialog->isVisible();
+                    sentAfter = p.player->log().size();
+                    dialog->reject();
+                }
+            });
+            watcher.start();
+            p.frame->UpdateCommandUI();
+            ASSERT_TRUE(p.frame->Command(c.id)->isEnabled());
+            p.frame->Command(c.id)->trigger();
+            waitUntil([&] { return ticks >= 12 || (keysSent && !dialog); }, 3000);
+            watcher.stop();
+            if (keysSent && !openAfterKeys) {  // closed by a key: what did it send meanwhile?
+                waitUntil([] { return false; }, 500);
+                sentAfter = p.player->log().size();
+            }
+            EXPECT_TRUE(keysSent);
+            EXPECT_TRUE(openAfterKeys);
+            EXPECT_EQ(sentAfter, sentBefore);
+            EXPECT_TRUE(p.boxes.calls.empty()) << p.boxes.texts().join('|').toStdString();
+            if (dialog)
+                dialog->reject();
+            waitUntil([] { return false; }, 100);
+        }
+    }
 }
 
 }  // namespace
