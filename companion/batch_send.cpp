@@ -209,6 +209,7 @@ void CBatchSend::StartCurrentPlayer()
     // by the catalogue check, the rest is sent from the beginning.
     device->files = videoset::BatchFilesOf(setups_[current_]);
     device->filesSent = 0;
+    device->filesPassedOver = 0;
     device->tries = 0;
     device->seconds = 0;
     device->status = BatchDevice::kSending;
@@ -226,6 +227,7 @@ void CBatchSend::OnSend()
         device.tries = 0;
         device.seconds = 0;
         device.filesSent = 0;
+        device.filesPassedOver = 0;
         device.files = videoset::BatchFilesOf(setups_[i]);
     }
     ShowStatuses();
@@ -250,6 +252,11 @@ void CBatchSend::OnStop()
     CloseLinks();
     sendButton_->setEnabled(true);
     stopButton_->setEnabled(false);
+}
+
+uint64_t CBatchSend::Progress() const
+{
+    return progress_->GetPos();
 }
 
 void CBatchSend::Shutdown()
@@ -303,11 +310,11 @@ void CBatchSend::StartFile()
     BatchDevice* device = Current();
     if (!device)
         return;
-    if (device->filesSent >= device->files.size()) {
+    if (device->FileIndex() >= device->files.size()) {
         SendDocument();
         return;
     }
-    const videoset::BatchFile& file = device->files[device->filesSent];
+    const videoset::BatchFile& file = device->files[device->FileIndex()];
     QByteArray payload;
     if (!upload::VideoBeginPayload(file.category, file.SentName(), payload)) {
         // Never a shortened name: the batch stops with the reason.
@@ -326,9 +333,11 @@ void CBatchSend::StartFile()
 void CBatchSend::SendChunk(upload::Upload::Chunk&& chunk)
 {
     BatchDevice* device = Current();
-    if (!device || device->filesSent >= device->files.size())
+    // An acknowledgement that comes after the file was closed (by a resend,
+    // a time-out or Stop) has no chunk to answer: the watchdog goes on.
+    if (!device || device->FileIndex() >= device->files.size())
         return;
-    const videoset::BatchFile& file = device->files[device->filesSent];
+    const videoset::BatchFile& file = device->files[device->FileIndex()];
     const bool last = chunk.last;
     progress_->SetPos(uint64_t(chunk.percent));
     Send(proto::CMD_VIDEO_UPLOAD, last ? 2 : 1, chunk.ordinal, file.act, chunk.bytes, std::move(chunk.owner));
@@ -341,13 +350,13 @@ void CBatchSend::SendChunk(upload::Upload::Chunk&& chunk)
 void CBatchSend::FileUnreadable()
 {
     BatchDevice* device = Current();
-    if (!device || device->filesSent >= device->files.size())
+    if (!device || device->FileIndex() >= device->files.size())
         return;
     // Gone, unreadable or cut short: passed over with a word in the status
     // line rather than sent cut short.
-    passedOver_ << upload::ReadFailureMessage(device->files[device->filesSent].path, int(language_));
+    passedOver_ << upload::ReadFailureMessage(device->files[device->FileIndex()].path, int(language_));
     status_->setText(passedOver_.back());
-    ++device->filesSent;
+    ++device->filesPassedOver;
     ShowStatuses();
     StartFile();
 }
@@ -387,8 +396,11 @@ LRESULT CBatchSend::OnUploadReply(WPARAM, LPARAM lParam)
         FileUnreadable();
         return 0;
     case upload::Upload::Step::kEnd:
-    case upload::Upload::Step::kNone:
         StartFile();
+        return 0;
+    case upload::Upload::Step::kNone:
+        // After the file was closed (by a resend, a time-out or Stop) there
+        // is no chunk to answer: the watchdog goes on.
         return 0;
     }
     return 0;
@@ -483,6 +495,9 @@ void CBatchSend::onTimer(unsigned id)
         return;
     }
     device->status = BatchDevice::kTimeOut;
+    // Nothing is awaited until the player is started again: a late
+    // acknowledgement must not move a file that is closed.
+    device->lastCommand = 0;
     ShowStatuses();
     upload_.Reset();
     CloseLinks();

@@ -46,7 +46,12 @@ struct BatchDevice {
     uint8_t seconds = 0;
     uint8_t lastCommand = 0;  // 19, 20 or 3
     std::vector<BatchFile> files;
+    // Files whose last chunk went out: only these count as sent.
     uint32_t filesSent = 0;
+    // Files that could not be read and were passed over unsent.
+    uint32_t filesPassedOver = 0;
+    // The file being sent, counted from 0.
+    std::size_t FileIndex() const { return std::size_t(filesSent) + filesPassedOver; }
 };
 
 // The text of the "Update Video" column.
@@ -78,6 +83,8 @@ public:
     }
 
     const std::vector<videoset::BatchDevice>& Devices() const { return devices_; }
+    // Where the progress bar stands (0-100).
+    uint64_t Progress() const;
     bool IsStopped() const { return stopped_; }
     QString StatusLine() const;
     QTableWidget* List() const { return list_; }

@@ -86,6 +86,7 @@ private:
     void BuildGrids();
     void BuildHostGrid();
     void BuildSerialGrid();
+    void FitSerialNameColumn();
     void BuildFolderGrid();
     void BuildLayoutGrid();
     void BuildSwitchGrid(PropertyGrid* grid, const std::array<SwitchCommand, 64>& entries, const QString& groupLabel,

@@ -4,6 +4,7 @@
 #include "platform/messages.h"
 
 #include <QByteArray>
+#include <QTimer>
 
 #include <algorithm>
 #include <cstring>
@@ -45,7 +46,13 @@ CLinkHub::CLinkHub(platform::MessageWindow& window, const QString& titlePrefix, 
         // The link reports its own position, so that its chunks are rebuilt
         // apart from every other link's; the opener's tag is kept here.
         links_[std::size_t(i)]->SetLinkIndex(uint16_t(i));
+        assemblers_[std::size_t(i)].setIncompleteLimit(kIncompleteReplyLimit);
     }
+    // Replies are small here; one whose length field lies must not keep the
+    // link deaf. Nothing else may arrive on that link, so a timer asks.
+    expiryTimer_ = std::make_unique<QTimer>();
+    expiryTimer_->setInterval(kExpiryCheckMs);
+    QObject::connect(expiryTimer_.get(), &QTimer::timeout, [this] { ExpireIncompleteReplies(); });
     window_.onMessage(platform::WM_SEND_TO_PLAYER, [this](WPARAM, LPARAM l) -> platform::LRESULT {
         // The receiver owns the request from here on.
         std::unique_ptr<SendRequest> request(reinterpret_cast<SendRequest*>(l));
@@ -200,11 +207,31 @@ void CLinkHub::OnLinkEvent(const LinkEvent& event)
         assembler.feed(event.peerAddress, event.port, tag, event.data, event.length,
                        [this, tag](const ReplyAssembler& r) { DispatchReply(r, tag); });
         delivering_ = outer;
+        if (assembler.awaitsExpiry() && !expiryTimer_->isActive())
+            expiryTimer_->start();
         break;
     }
     default:
         break;
     }
+}
+
+void CLinkHub::ExpireIncompleteReplies()
+{
+    bool waiting = false;
+    for (int i = 0; i < kLinkCount; ++i) {
+        ReplyAssembler& assembler = assemblers_[std::size_t(i)];
+        if (!assembler.awaitsExpiry())
+            continue;
+        const int outer = delivering_;
+        delivering_ = i;
+        const uint16_t tag = tags_[std::size_t(i)];
+        assembler.expireIncomplete([this, tag](const ReplyAssembler& r) { DispatchReply(r, tag); });
+        delivering_ = outer;
+        waiting = waiting || assembler.awaitsExpiry();
+    }
+    if (!waiting)
+        expiryTimer_->stop();
 }
 
 // -------------------------------------------------------------- dispatching

@@ -17,13 +17,20 @@
 #include <QString>
 
 #include <array>
+#include <chrono>
 #include <memory>
+
+class QTimer;
 
 namespace tollivar {
 
 class CLinkHub {
 public:
     static constexpr int kLinkCount = 9;
+    // A reply still incomplete this long after its header is dropped and the
+    // bytes after it are searched again.
+    static constexpr std::chrono::milliseconds kIncompleteReplyLimit{2000};
+    static constexpr int kExpiryCheckMs = 250;
 
     // Binds WM_SEND_TO_PLAYER and WM_TCP_EVENT of `window` (the main dialog,
     // whose caption is the application title); the links report to it.
@@ -57,6 +64,7 @@ private:
     void DispatchReply(const ReplyAssembler& reply, uint16_t tag);
     void OnProtocolFileReply(const ReplyAssembler& reply);
     void OnCatalogueReply(const ReplyAssembler& reply, uint16_t tag);
+    void ExpireIncompleteReplies();
     void NotifyLinkClosed();
     void SendReboot();
     void ShowMessage(const char* english, const char* chinese, platform::MsgIcon icon) const;
@@ -70,6 +78,7 @@ private:
     std::array<ReplyAssembler, kLinkCount> assemblers_;
     std::array<uint16_t, kLinkCount> tags_{};
     int delivering_ = -1;  // the link whose event is being handled
+    std::unique_ptr<QTimer> expiryTimer_;
 };
 
 }  // namespace tollivar

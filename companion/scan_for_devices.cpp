@@ -16,6 +16,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -52,6 +53,7 @@ CScanForDevices::CScanForDevices(const QString& titlePrefix, bool automatic, boo
       language_(platform::appLanguage() == platform::kLanguageChinese ? platform::kLanguageChinese
                                                                        : platform::kLanguageEnglish),
       titlePrefix_(titlePrefix), automatic_(automatic), tickBoxes_(tickBoxes),
+      rule_(automatic ? scan::RoundRule::FiveRounds : scan::RoundRule::Endless),
       endpoint_(std::make_unique<CUDPServer>())
 {
     sender_ = std::make_unique<scan::DiscoverySender>(*endpoint_);
@@ -79,6 +81,7 @@ CScanForDevices::CScanForDevices(const QString& titlePrefix, bool automatic, boo
     list_->setShowGrid(true);
     list_->setTabKeyNavigation(false);
     list_->setWordWrap(false);
+    list_->setTextElideMode(Qt::ElideNone);
     list_->verticalHeader()->setVisible(false);
     list_->setContextMenuPolicy(Qt::CustomContextMenu);
     list_->setHorizontalHeaderLabels(language_ == platform::kLanguageChinese
@@ -86,8 +89,6 @@ CScanForDevices::CScanForDevices(const QString& titlePrefix, bool automatic, boo
                       QStringLiteral("TCP端口号"), QStringLiteral("ID号"), QStringLiteral("版本信息")}
         : QStringList{QStringLiteral("SN"), QStringLiteral("IP"), QStringLiteral("MAC"), QStringLiteral("TCP Port"),
                       QStringLiteral("ID"), QStringLiteral("Ver")});
-    for (int c = 0; c < kColumnCount; ++c)
-        list_->setColumnWidth(c, scan::kListColumnWidths[c]);
     auto* listBox = new QVBoxLayout(listGroup);
     listBox->addWidget(list_);
 
@@ -122,6 +123,7 @@ CScanForDevices::CScanForDevices(const QString& titlePrefix, bool automatic, boo
                      [this](const QPoint&) { OnListRightClick(); });
 
     OnUpdateCards();
+    FitColumns();
     endpoint_->setOwner(handle());
     onMessage(platform::WM_UDP_EVENT, [this](platform::WPARAM w, platform::LPARAM l) { return OnUdpEvent(w, l); });
 }
@@ -145,6 +147,7 @@ QString CScanForDevices::ScanButtonText() const
 void CScanForDevices::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
+    FitColumns();
     if (!initialised_)
         OnInitDialog();
 }
@@ -161,8 +164,9 @@ void CScanForDevices::OnInitDialog()
     if (initialised_)
         return;
     initialised_ = true;
-    scanning_ = false;
-    if (automatic_) {
+    // A scan already started (the wizard starts its page's scan before the
+    // page is first shown) goes on.
+    if (automatic_ && !scanning_) {
         connectButton_->setVisible(true);
         StartScanning();
     }
@@ -261,6 +265,8 @@ void CScanForDevices::StopScanning()
 {
     scanning_ = false;
     MessageWindow::killTimer(scan::kScanTimerId);
+    if (scan::StopClosesEndpoint(rule_))
+        CloseEndpoint();
     scanButton_->setText(Text("Scan", "查找设备"));
     cardCombo_->setEnabled(true);
     updateButton_->setEnabled(true);
@@ -281,21 +287,23 @@ void CScanForDevices::Broadcast()
 
 void CScanForDevices::onTimer(unsigned id)
 {
-    if (id != scan::kScanTimerId)
+    if (id != scan::kScanTimerId || !scanning_)
         return;
-    if (automatic_) {
-        ++rounds_;
-        if (rounds_ < scan::kAutoRounds) {
-            Broadcast();
-            scanButton_->setText(Text("Stop(%1)", "停止查找(%1)").arg(scan::kAutoRounds - rounds_));
-        } else {
-            StopScanning();
-        }
-    } else {
-        rows_.clear();
-        RebuildList();
-        Broadcast();
+    ++rounds_;
+    const scan::RoundStep step = scan::StepAtTick(rule_, rounds_);
+    if (step.stop) {
+        StopScanning();
+        return;
     }
+    if (step.emptyList) {
+        rows_.clear();
+        records_.clear();
+        RebuildList();
+    }
+    if (step.broadcast)
+        Broadcast();
+    if (step.countdown > 0)
+        scanButton_->setText(Text("Stop(%1)", "停止查找(%1)").arg(step.countdown));
 }
 
 platform::LRESULT CScanForDevices::OnUdpEvent(platform::WPARAM, platform::LPARAM lParam)
@@ -304,6 +312,9 @@ platform::LRESULT CScanForDevices::OnUdpEvent(platform::WPARAM, platform::LPARAM
     if (!event)
         return 0;
     if (event->type == kUdpDatagram) {
+        // An answer still on its way when such a scan stopped is not shown.
+        if (!scanning_ && scan::StopClosesEndpoint(rule_))
+            return 0;
         // The socket hears every card; answers for another card are not ours.
         if (!scan::AnswerIsForCard(event->localAddress, openCard_))
             return 0;
@@ -374,10 +385,30 @@ void CScanForDevices::UpdateRowItem(int index)
         if (first->data(Qt::CheckStateRole).isNull())
             first->setCheckState(Qt::Unchecked);
     }
+    FitColumns();
+}
+
+void CScanForDevices::FitColumns()
+{
+    int total = 0;
     for (int c = 0; c < kColumnCount; ++c) {
+        // Header text and every row's text, with the cell's own margins.
         list_->resizeColumnToContents(c);
-        list_->setColumnWidth(c, std::max(scan::kListColumnWidths[c], list_->columnWidth(c)));
+        const int width = std::max(scan::kListColumnWidths[c], list_->columnWidth(c));
+        list_->setColumnWidth(c, width);
+        total += width;
     }
+    // A dialog of its own grows (never shrinks) to show every column whole,
+    // as far as the screen allows; beyond that the list scrolls sideways.
+    // Embedded as a page, its window decides. Before it is shown its children
+    // have no sizes yet: showing it fits it again.
+    if (!isWindow() || !isVisible())
+        return;
+    int wanted = total + width() - list_->viewport()->width();
+    if (const QScreen* screen = this->screen())
+        wanted = std::min(wanted, screen->availableGeometry().width());
+    if (wanted > width())
+        resize(wanted, height());
 }
 
 void CScanForDevices::RebuildList()

@@ -61,6 +61,10 @@ public:
     // A receive error of the endpoint.
     void OnReceiveError();
 
+    // How timer 4 runs the scan (from the constructor: five rounds when
+    // automatic, else until stopped). Set before the scan starts.
+    void SetRoundRule(scan::RoundRule rule) { rule_ = rule; }
+
     bool IsScanning() const { return scanning_; }
     int RoundCounter() const { return rounds_; }
     bool IsEndpointOpen() const;
@@ -82,6 +86,7 @@ private:
     void Broadcast();
     void ShowTickBoxes(bool on);
     void RebuildList();
+    void FitColumns();
     void UpdateRowItem(int index);
     std::vector<int> SelectedRows() const;
     QString Text(const char* english, const char* chinese) const;
@@ -90,6 +95,7 @@ private:
     QString titlePrefix_;
     bool automatic_;
     bool tickBoxes_;
+    scan::RoundRule rule_;
     bool initialised_ = false;
     bool scanning_ = false;
     int rounds_ = 0;

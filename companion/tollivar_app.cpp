@@ -4,6 +4,8 @@
 #include "platform/app_identity.h"
 #include "platform/dialogs.h"
 #include "platform/home.h"
+#include "platform/qt_translations.h"
+#include "platform/termination.h"
 
 #include <QApplication>
 #include <QFile>
@@ -42,6 +44,8 @@ bool CTollivarApp::InitInstance()
     platform::setAppTitle(title_);
     language_ = platform::languageCode();
     platform::setAppLanguage(language_);
+    // Qt's own buttons (Yes, No, OK) speak the program's language.
+    platform::installQtTranslations(language_);
 
     lock_ = std::make_unique<QLockFile>(InstanceLockFolder() + QLatin1Char('/') + InstanceLockName(title_));
     // Only a lock whose process has gone counts as stale, never an old one.
@@ -101,19 +105,38 @@ void CTollivarApp::BringForward()
 CTollivarDlg& CTollivarApp::CreateMainDialog(FeatureOpeners openers)
 {
     dialog_ = std::make_unique<CTollivarDlg>(title_, language_, std::move(openers));
+    CloseOnSignals(dialog_.get());
     return *dialog_;
+}
+
+void CloseOnSignals(CTollivarDlg* dialog)
+{
+    if (dialog)
+        platform::installTerminationHandler([dialog] { dialog->CloseWithoutQuestions(); });
+    else
+        platform::installTerminationHandler(nullptr);
+}
+
+void RunMainDialog(CTollivarDlg& dialog)
+{
+    dialog.exec();
+    if (dialog.IsClosingBySignal())
+        dialog.EndAfterSignal();
 }
 
 int CTollivarApp::Run()
 {
     if (!dialog_)
         return 1;
-    dialog_->exec();
+    RunMainDialog(*dialog_);
     return 0;
 }
 
 void CTollivarApp::ExitInstance()
 {
+    // The dialog goes below: a signal from now on changes nothing more.
+    if (dialog_)
+        CloseOnSignals(nullptr);
     dialog_.reset();  // joins the link threads
     if (activation_) {
         activation_->close();

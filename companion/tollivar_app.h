@@ -23,6 +23,12 @@ QString BuildTitle();
 // forward: a socket beside the instance lock, named by the title's digest.
 QString ActivationSocketPath(const QString& title);
 
+// SIGTERM, SIGINT and SIGHUP close `dialog` without questions (see
+// CTollivarDlg::CloseWithoutQuestions); a null dialog undoes it.
+void CloseOnSignals(CTollivarDlg* dialog);
+// Runs the main dialog modally, finishing a close a signal began.
+void RunMainDialog(CTollivarDlg& dialog);
+
 class CTollivarApp {
 public:
     CTollivarApp();

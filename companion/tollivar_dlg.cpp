@@ -7,6 +7,7 @@
 #include "platform/home.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -227,6 +228,23 @@ void CTollivarDlg::reject()
         QDialog::reject();
     });
     fade->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+void CTollivarDlg::CloseWithoutQuestions()
+{
+    if (signalled_)
+        return;
+    signalled_ = true;
+    closing_ = true;
+    QCoreApplication::exit(0);
+}
+
+void CTollivarDlg::EndAfterSignal()
+{
+    hide();
+    hub_->CloseAllLinks();
+    // Whether every file could go does not stop the end.
+    DeleteFolderTree(QDir::cleanPath(tempFolder_));
 }
 
 }  // namespace tollivar

@@ -81,6 +81,15 @@ public:
     void OnAbout();
     // Exit: asks, deletes the Temp folder, fades the window out and closes.
     void reject() override;
+    // A signal (SIGTERM, SIGINT, SIGHUP) ends the program as Exit does but
+    // asks nothing: every open loop ends now (a feature window and a
+    // question waiting for its answer included; each feature window stops
+    // its work and closes its links in order on its way out). Once the
+    // dialog's own loop has returned, EndAfterSignal closes what links are
+    // left and deletes the Temp folder.
+    void CloseWithoutQuestions();
+    bool IsClosingBySignal() const { return signalled_; }
+    void EndAfterSignal();
 
     CLinkHub& hub() { return *hub_; }
     QString titlePrefix() const { return titlePrefix_; }
@@ -107,6 +116,7 @@ private:
     std::unique_ptr<CLinkHub> hub_;
     QPushButton* buttons_[4] = {};
     bool closing_ = false;  // Exit confirmed: the window is fading out
+    bool signalled_ = false;
 };
 
 }  // namespace tollivar

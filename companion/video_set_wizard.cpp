@@ -22,6 +22,7 @@ CVideoSetWizard::CVideoSetWizard(const QString& titlePrefix, const QString& temp
                                                                        : platform::kLanguageEnglish;
     stack_ = new QStackedWidget(this);
     select_ = new tollivar::CScanForDevices(titlePrefix, false, true, stack_);
+    select_->SetRoundRule(scan::RoundRule::FiveFreshRounds);
     // Embedded as a page: its own Connect and Close give way to the wizard's buttons.
     select_->setWindowFlags(Qt::Widget);
     for (const char* id : {"1", "2"})
@@ -93,17 +94,10 @@ void CVideoSetWizard::StartScan()
     if (select_->IsScanning())
         select_->OnScanButton();
     select_->OnScanButton();
-    const quint64 generation = ++scanGeneration_;
-    QPointer<CVideoSetWizard> self(this);
-    QTimer::singleShot(kScanRoundsMs, this, [self, generation] {
-        if (self && generation == self->scanGeneration_ && self->ActivePage() == 0 && self->select_->IsScanning())
-            self->select_->OnScanButton();
-    });
 }
 
 void CVideoSetWizard::StopPages()
 {
-    ++scanGeneration_;
     if (select_ && select_->IsScanning())
         select_->OnScanButton();
     if (param_)
@@ -114,7 +108,6 @@ void CVideoSetWizard::StopPages()
 
 void CVideoSetWizard::EnterParamPage(const std::vector<tollivar::TickedPlayer>& ticked)
 {
-    ++scanGeneration_;
     if (select_->IsScanning())
         select_->OnScanButton();
     ticked_ = ticked;

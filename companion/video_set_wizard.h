@@ -1,7 +1,7 @@
 #pragma once
 // CVideoSetWizard ("Video Set"): three pages in a row. Page 1 scans the
 // network and takes the ticked players (the companion scan, in tick-box
-// mode, five rounds each time the page is entered); page 2, "Set Param",
+// mode, five fresh rounds each time the page is entered); page 2, "Set Param",
 // learns the players' roles and takes their acts and video types; page 3,
 // "Batch Send", sends the videos and the video-type document.
 //
@@ -27,8 +27,6 @@ class CScanForDevices;
 
 class CVideoSetWizard : public QDialog {
 public:
-    static constexpr int kScanRoundsMs = 5000;  // page 1 scans five one-second rounds
-
     CVideoSetWizard(const QString& titlePrefix, const QString& tempFolder, QWidget* parent = nullptr);
     ~CVideoSetWizard() override;
 
@@ -61,7 +59,6 @@ private:
     QPushButton* nextButton_ = nullptr;
     QPushButton* finishButton_ = nullptr;
     QPushButton* cancelButton_ = nullptr;
-    quint64 scanGeneration_ = 0;
 };
 
 // Opens the wizard modally over `parent` (the main dialog's button 1001).

@@ -123,7 +123,7 @@ bool CPictureManager::Download(const QString& url, const QString& path)
     if (closed_)
         return false;
     ++downloading_;
-    update::UrlDownload download;
+    update::UrlDownload download{unsigned(language_)};
     running_.push_back(&download);
     QEventLoop loop;
     bool finished = false;

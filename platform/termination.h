@@ -1,7 +1,8 @@
 #pragma once
-// SIGTERM and SIGINT (a session logging out, a service manager, Ctrl+C) end
-// the program through its own closing path instead of killing it: links are
-// closed in order and temporary folders removed.
+// SIGTERM, SIGINT and SIGHUP (a service manager, Ctrl+C, a closed terminal
+// or a session logging out) end the program through its own closing path
+// instead of killing it: links are closed in order and temporary folders
+// removed.
 //
 // The signal handler only writes one byte to a pipe (async-signal-safe); a
 // QSocketNotifier on the UI thread reads it and runs the callback there.
@@ -10,7 +11,7 @@
 
 namespace platform {
 
-// Installs the handlers for SIGTERM and SIGINT; `onTerminate` runs once, on
+// Installs the handlers for SIGTERM, SIGINT and SIGHUP; `onTerminate` runs once, on
 // the UI thread, at the first of them. A second signal while the program is
 // still closing ends it at once, as the signal would have without us. A later
 // call replaces the callback. False when the pipe or a handler cannot be set

@@ -87,7 +87,7 @@ bool canBeginHeader(const uint8_t* bytes, std::size_t n)
 
 }  // namespace
 
-ReplyAssembler::ReplyAssembler()
+ReplyAssembler::ReplyAssembler() : now_([] { return Clock::now(); })
 {
     pending_.reserve(proto::kHeaderSize);
 }
@@ -100,6 +100,27 @@ void ReplyAssembler::reset()
     state = kIdle;
 }
 
+void ReplyAssembler::setIncompleteLimit(std::chrono::milliseconds limit, std::function<Clock::time_point()> now)
+{
+    limit_ = limit.count() > 0 ? limit : std::chrono::milliseconds(0);
+    now_ = now ? std::move(now) : [] { return Clock::now(); };
+}
+
+bool ReplyAssembler::expireIncomplete(const Completion& done)
+{
+    if (!awaitsExpiry() || now_() - headerAt_ < limit_)
+        return false;
+    ++dropped_;
+    // The announced length was a lie: what came after the header may hold
+    // whole replies. Search it again from its first byte.
+    std::vector<uint8_t> after(buffer_.begin(), buffer_.begin() + received);
+    state = kIdle;
+    received = 0;
+    pending_.clear();
+    feed(lastPeer_, lastPort_, lastLink_, after.data(), after.size(), done);
+    return true;
+}
+
 QByteArray ReplyAssembler::payloadBytes() const
 {
     return QByteArray(reinterpret_cast<const char*>(buffer_.data()), qsizetype(received));
@@ -110,6 +131,15 @@ void ReplyAssembler::feed(const QString& peer, uint16_t peerPort, uint16_t link,
 {
     if (!data || length == 0)
         return;
+    if (awaitsExpiry()) {
+        const uint64_t before = generation_;
+        expireIncomplete(done);
+        if (generation_ != before)
+            return;  // reset while handling a reply found again
+    }
+    lastPeer_ = peer;
+    lastPort_ = peerPort;
+    lastLink_ = link;
     const uint64_t generation = generation_;
 
     // A chunk that begins with a full header signature while no payload is
@@ -173,6 +203,8 @@ void ReplyAssembler::feed(const QString& peer, uint16_t peerPort, uint16_t link,
         if (buffer_.size() < header.payloadLength)
             buffer_.resize(header.payloadLength);
         state = kCollecting;
+        if (limit_.count() > 0)
+            headerAt_ = now_();
         if (header.payloadLength == 0 && !complete())
             return;
     }

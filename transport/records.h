@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -67,6 +68,12 @@ bool SendToMainWindow(SendRequest* request);
 // they come, even when they look like a header. A reply announcing more
 // payload than the 10 MB buffer holds is dropped and the assembler looks for
 // the next header.
+//
+// A length field larger than what follows would keep the assembler inside
+// one reply for ever, taking every later reply as its payload. With an
+// incomplete-reply limit set, a reply still incomplete that long after its
+// header is dropped and the bytes that came after that header are searched
+// again for headers, so the complete replies among them are handed on.
 class ReplyAssembler {
 public:
     enum State : uint8_t {
@@ -83,6 +90,18 @@ public:
     using Completion = std::function<void(const ReplyAssembler&)>;
 
     ReplyAssembler();
+
+    using Clock = std::chrono::steady_clock;
+    // How long a reply may stay incomplete after its header; zero (the
+    // default) waits as long as it takes. `now` replaces the clock (tests).
+    void setIncompleteLimit(std::chrono::milliseconds limit, std::function<Clock::time_point()> now = {});
+    // Whether a reply is being collected under a limit (its owner then
+    // calls expireIncomplete now and then, as nothing else may arrive).
+    bool awaitsExpiry() const { return limit_.count() > 0 && state == kCollecting; }
+    // Drops a reply incomplete for longer than the limit and searches the
+    // bytes after its header again, handing every complete reply among them
+    // to `done`. True when one was dropped. feed() calls it first.
+    bool expireIncomplete(const Completion& done);
 
     // Address, port and link index of the player whose reply is complete.
     QString peerIp;
@@ -109,6 +128,13 @@ private:
     std::vector<uint8_t> pending_;  // first bytes of a header
     uint64_t generation_ = 0;       // bumped by reset()
     uint32_t dropped_ = 0;
+    std::chrono::milliseconds limit_{0};
+    std::function<Clock::time_point()> now_;
+    Clock::time_point headerAt_{};  // when the reply being collected began
+    // Where the last bytes came from, for the replies found again on expiry.
+    QString lastPeer_;
+    uint16_t lastPort_ = 0;
+    uint16_t lastLink_ = 0;
 };
 
 // One player as the user chose it; also the document's current player.

@@ -246,6 +246,29 @@ void SortRecordsByIpText(std::vector<DeviceRecord>& records)
                      [](const DeviceRecord& a, const DeviceRecord& b) { return a.ip < b.ip; });
 }
 
+RoundStep StepAtTick(RoundRule rule, int counter)
+{
+    RoundStep step;
+    if (rule == RoundRule::Endless) {
+        step.emptyList = true;
+        step.broadcast = true;
+        return step;
+    }
+    if (counter >= kAutoRounds) {
+        step.stop = true;
+        return step;
+    }
+    step.emptyList = rule == RoundRule::FiveFreshRounds;
+    step.broadcast = true;
+    step.countdown = kAutoRounds - std::max(counter, 0);
+    return step;
+}
+
+bool StopClosesEndpoint(RoundRule rule)
+{
+    return rule == RoundRule::FiveFreshRounds;
+}
+
 QString IdCopyText(const std::vector<PlayerRow>& rows, const std::vector<int>& selectedRows)
 {
     if (!selectedRows.empty()) {

@@ -37,6 +37,24 @@ inline constexpr int kScanTimerMs = 1000;
 inline constexpr int kAutoRounds = 5;              // broadcasts of an automatic scan
 inline constexpr int kMaxEndpointReopens = 3;      // receive errors in a row before giving up
 
+// How timer 4 drives a scan. An automatic scan broadcasts five rounds and
+// keeps every player that answered any of them; the Video Set wizard's page
+// empties the list before each of its five rounds, so that it ends showing
+// only the players that answered the last request, and closes its endpoint
+// when it stops; a scan started by hand empties and broadcasts until stopped.
+enum class RoundRule { Endless, FiveRounds, FiveFreshRounds };
+struct RoundStep {
+    bool emptyList = false;
+    bool broadcast = false;
+    int countdown = 0;  // the button reads "Stop(countdown)" when above 0
+    bool stop = false;  // the scan ends as "Stop" ends it
+};
+// What tick `counter` (1 at the first tick after the start) does.
+RoundStep StepAtTick(RoundRule rule, int counter);
+// Whether stopping a scan of this rule also closes the endpoint (later
+// answers are then not heard).
+bool StopClosesEndpoint(RoundRule rule);
+
 // The request: a player header (command 1) whose length field says whether
 // it went to one player (1) or to a broadcast address (0), then 30 zeros.
 QByteArray BuildDiscoveryRequest(bool unicast);

@@ -9,18 +9,22 @@
 #include "player/player_sim.h"
 #include "player/video_store.h"
 #include "platform/app_identity.h"
+#include "platform/messages.h"
 #include "tests/support/test_support.h"
 #include "transport/protocol.h"
 #include "transport/upload_chunks.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QFile>
 #include <QTableWidget>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 
 namespace {
@@ -532,6 +536,101 @@ TEST(CompanionBatchSend, WatchdogCountsFromTheLastReplyAndResendsOnlyTheDocument
         }
         EXPECT_EQ(announcements(p), 3u) << c.name;
         EXPECT_EQ(uploadsOf(p).size(), 3u) << c.name;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A player that stops reading in the middle of its only video: after "Time
+// Out" the batch starts it again, and its row counts the video as sent only
+// once the video's last chunk has gone out, also when an acknowledgement of
+// the stalled chunk comes late, while the player waits to be started again.
+TEST(CompanionBatchSend, RowAfterATimeOutRestartCountsOnlyFilesWhoseLastChunkWent)
+{
+    const qsizetype chunk = qsizetype(upload::kChunk);
+    struct Row {
+        const char* name;
+        qsizetype size;
+        int stallAt;    // the data chunk (from 0) the player stops reading at
+        bool lateAck;   // an acknowledgement reaches the page after "Time Out"
+    };
+    const Row rows[] = {
+        {"one full chunk, stalled on it", chunk, 0, false},
+        {"one full chunk, late acknowledgement", chunk, 0, true},
+        {"two chunks and a short one, stalled on the second", 2 * chunk + 1000, 1, true},
+        {"short file, late acknowledgement", 5000, 0, true},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        BatchFixture f;
+        // A pause long enough for the late acknowledgement to come inside it,
+        // shorter than a watchdog round (30 ticks).
+        f.page->SetClock(20, r.lateAck ? 300 : 20);
+        QTemporaryDir videos;
+        const QByteArray bytes = pattern(r.size, 4);
+        makeFile(videos.filePath(u"Pop/a.mp4"_s), bytes);
+        sim::PlayerSim& player = f.addPlayer(2);
+        struct Stall {
+            std::atomic<bool> release{false};
+            std::atomic<int> count{0};
+        };
+        // Shared with the player's connection thread, which may outlive this scope.
+        const auto stall = std::make_shared<Stall>();
+        const sim::CommandHandler store = player.commandHandler(proto::CMD_VIDEO_UPLOAD);
+        const int stallAt = r.stallAt;
+        player.registerCommand(proto::CMD_VIDEO_UPLOAD, [stall, store, stallAt](sim::PlayerSim& p, const sim::Request& q) {
+            if (q.header.subCode != 0 && stall->count++ == stallAt) {
+                QElapsedTimer stalled;
+                stalled.start();
+                while (!stall->release.load() && stalled.elapsed() < 30000)
+                    QThread::msleep(5);
+                return std::vector<sim::Reply>{};
+            }
+            return store(p, q);
+        });
+        std::vector<DeviceSetup> setups{BatchFixture::setupFor(player, videos.path())};
+        ASSERT_EQ(videoset::ListVideos(setups, 9), QString());
+        f.page->SetDevices(setups);
+        f.page->OnSend();
+        bool timedOut = false, lateAckSent = false;
+        std::vector<std::pair<QString, uint64_t>> seen;  // row text, bar position
+        const auto row = [&] { return videoset::StatusText(f.page->Devices()[0], platform::kLanguageEnglish); };
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                timedOut = timedOut || f.page->Devices()[0].status == BatchDevice::kTimeOut;
+                if (timedOut && r.lateAck && !lateAckSent) {
+                    lateAckSent = true;
+                    platform::sendMessage(f.page.get(), platform::WM_VIDEO_UPLOAD_REPLY, 0, 0);
+                }
+                const std::pair<QString, uint64_t> now{row(), f.page->Progress()};
+                if (seen.empty() || seen.back() != now)
+                    seen.push_back(now);
+                return f.page->IsStopped();
+            },
+            60000));
+        stall->release = true;
+        EXPECT_TRUE(timedOut);
+        // "1/1" only once the bar is full: the last chunk went out.
+        for (const auto& [text, bar] : seen)
+            if (text == u"1/1"_s)
+                EXPECT_EQ(bar, 100u);
+        EXPECT_EQ(f.page->Devices()[0].status, uint32_t(BatchDevice::kDone));
+        // The document follows the video's last chunk, never a video cut short.
+        bool lastChunkSeen = false;
+        for (const auto& e : player.log()) {
+            if (!e.incoming)
+                continue;
+            if (e.header.command == proto::CMD_VIDEO_UPLOAD && e.header.subCode == 2)
+                lastChunkSeen = true;
+            if (e.header.command == proto::CMD_PARAM_FILE)
+                EXPECT_TRUE(lastChunkSeen) << "the document went before the video's last chunk";
+        }
+        const auto uploads = uploadsOf(player);
+        ASSERT_FALSE(uploads.empty());
+        EXPECT_TRUE(uploads.back().complete);
+        EXPECT_TRUE(uploads.back().data == bytes);
     }
 }
 

@@ -3,6 +3,7 @@
 // players. Everything is sent to 127.0.0.0/8 only.
 
 #include "companion/scan_for_devices.h"
+#include "companion/video_set_wizard.h"
 #include "platform/app_identity.h"
 #include "platform/messages.h"
 #include "player/player_sim.h"
@@ -12,10 +13,12 @@
 
 #include <QClipboard>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QTableWidget>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -77,6 +80,34 @@ TEST(ScanCompanionModel, TickLimit)
     EXPECT_EQ(one.players[0].ip, QStringLiteral("127.0.0.3"));
     EXPECT_EQ(one.players[0].portText, QStringLiteral("5001"));
     EXPECT_EQ(CheckTickedPlayers(rows, {}, platform::kLanguageChinese).refusal, QStringLiteral("请勾选设备！"));
+}
+
+TEST(ScanCompanionModel, RoundsOfEachRule)
+{
+    using scan::RoundRule;
+    struct Row {
+        RoundRule rule;
+        int tick;
+        bool empty, broadcast;
+        int countdown;
+        bool stop;
+    };
+    const Row rows[] = {
+        {RoundRule::FiveRounds, 1, false, true, 4, false},      {RoundRule::FiveRounds, 4, false, true, 1, false},
+        {RoundRule::FiveRounds, 5, false, false, 0, true},      {RoundRule::FiveFreshRounds, 1, true, true, 4, false},
+        {RoundRule::FiveFreshRounds, 4, true, true, 1, false},  {RoundRule::FiveFreshRounds, 5, false, false, 0, true},
+        {RoundRule::FiveFreshRounds, 9, false, false, 0, true}, {RoundRule::Endless, 5, true, true, 0, false},
+        {RoundRule::Endless, 500, true, true, 0, false},
+    };
+    for (const Row& r : rows) {
+        const scan::RoundStep step = scan::StepAtTick(r.rule, r.tick);
+        EXPECT_EQ(step.emptyList, r.empty) << r.tick;
+        EXPECT_EQ(step.broadcast, r.broadcast) << r.tick;
+        EXPECT_EQ(step.countdown, r.countdown) << r.tick;
+        EXPECT_EQ(step.stop, r.stop) << r.tick;
+    }
+    EXPECT_TRUE(scan::StopClosesEndpoint(RoundRule::FiveFreshRounds));
+    EXPECT_FALSE(scan::StopClosesEndpoint(RoundRule::FiveRounds));
 }
 
 TEST(ScanCompanionModel, DescriptionTable)
@@ -244,8 +275,15 @@ TEST_F(ScanCompanionLoopback, AutomaticScanRoundsAndPlayersFound)
         EXPECT_EQ(ours, 2);
         EXPECT_TRUE(Button(dialog, "2005")->isEnabled());
         EXPECT_TRUE(Button(dialog, "1")->isEnabled());
+        // A description longer than the column's opening width.
+        Feed(dialog, AnnouncementBytes("127.0.0.250", "0A:0B:0C:0D:0E:0F", "id0000000250", 0x1230, 5, 71));
         saveScreenshot(dialog, lang == platform::kLanguageChinese ? QStringLiteral("tollivar_scan_zh")
                                                                     : QStringLiteral("tollivar_scan_en"));
+        if (dialog.isVisible()) {
+            // Every column whole, the last one too: nothing behind a scroll bar.
+            QTableWidget* list = List(dialog);
+            EXPECT_LE(list->columnViewportPosition(5) + list->columnWidth(5), list->viewport()->width());
+        }
         dialog.reject();
         EXPECT_TRUE(boxes.texts().isEmpty());
     }
@@ -281,6 +319,71 @@ TEST_F(ScanCompanionLoopback, ReceiveErrorKeepsButtonCounterAndFlagConsistent)
     EXPECT_FALSE(dialog.hasTimer(scan::kScanTimerId));
     EXPECT_EQ(dialog.ScanButtonText(), QStringLiteral("Scan"));
     EXPECT_TRUE(boxes.texts().isEmpty());
+}
+
+// The wizard's device page: five rounds a second apart, each one emptying
+// the list, then the scan ends by itself with the tick boxes offered; one
+// press of Stop ends it at any time.
+TEST_F(ScanCompanionLoopback, WizardPageScansFiveRoundsThenOffersTicks)
+{
+    sim::SimOptions options;
+    options.address = QStringLiteral("127.0.0.2");
+    options.udpDiscovery = true;
+    sim::PlayerSim player(options);
+    QString error;
+    if (!player.start(&error))
+        GTEST_SKIP() << "simulated player cannot start: " << error.toStdString();
+    QTemporaryDir temp;
+    ScopedLanguage language(platform::kLanguageEnglish);
+    MessageBoxRecorder boxes;
+
+    CVideoSetWizard wizard(QStringLiteral("Tollivar-"), temp.path() + QLatin1Char('/'));
+    CScanForDevices& page = *wizard.SelectPage();
+    ASSERT_TRUE(page.IsScanning());
+    EXPECT_FALSE(Button(page, "2005")->isEnabled());
+    // Each round reaches the player on both of its ports: one burst of
+    // answers per round.
+    QElapsedTimer clock;
+    clock.start();
+    std::vector<qint64> bursts;
+    std::size_t seen = 0;
+    QStringList texts;
+    const auto watch = [&] {
+        const std::size_t now = player.discoveryAnswers();
+        if (now > seen && (bursts.empty() || clock.elapsed() - bursts.back() > 400))
+            bursts.push_back(clock.elapsed());
+        seen = now;
+        if (texts.isEmpty() || texts.back() != page.ScanButtonText())
+            texts << page.ScanButtonText();
+    };
+    ASSERT_TRUE(waitUntil([&] { watch(); return !page.IsScanning(); }, 10000));
+    waitUntil([&] { watch(); return false; }, 1500);  // nothing more is sent
+    EXPECT_EQ(texts, (QStringList{"Stop", "Stop(4)", "Stop(3)", "Stop(2)", "Stop(1)", "Scan"}));
+    ASSERT_EQ(bursts.size(), 5u);
+    for (std::size_t i = 1; i < bursts.size(); ++i) {
+        EXPECT_GT(bursts[i] - bursts[i - 1], 700) << i;
+        EXPECT_LT(bursts[i] - bursts[i - 1], 2500) << i;
+    }
+    EXPECT_FALSE(page.IsEndpointOpen());
+    EXPECT_TRUE(Button(page, "2005")->isEnabled());
+    EXPECT_TRUE(Button(page, "2006")->isEnabled());
+    ASSERT_EQ(page.Rows().size(), 1u);  // the last round's answer, once
+    page.OnTickAll();
+    EXPECT_EQ(page.Ticks(), std::vector<bool>{true});
+
+    // Back on the page: a new scan; one press of Stop ends it.
+    wizard.EnterParamPage({{QStringLiteral("127.0.0.2"), QString::number(player.tcpPort())}});
+    wizard.OnBack();
+    ASSERT_TRUE(page.IsScanning());
+    EXPECT_TRUE(page.Rows().empty());
+    page.OnScanButton();
+    EXPECT_FALSE(page.IsScanning());
+    EXPECT_FALSE(page.IsEndpointOpen());
+    EXPECT_EQ(page.ScanButtonText(), QStringLiteral("Scan"));
+    EXPECT_TRUE(Button(page, "2005")->isEnabled());
+    const std::size_t afterStop = player.discoveryAnswers();
+    waitUntil([] { return false; }, 1500);
+    EXPECT_EQ(player.discoveryAnswers(), afterStop);
 }
 
 }  // namespace

@@ -19,6 +19,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <QTreeWidget>
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -557,8 +559,19 @@ TEST(ControlProtocolDialog, ScreenshotsInBothLanguages)
         EXPECT_EQ(StandInMain::dialog(), static_cast<platform::MessageWindow*>(f.dialog.get()));
         EXPECT_EQ(f.dialog->Grid(kHost)->isVisibleTo(f.dialog.get()), c.hostShown);
         EXPECT_EQ(f.dialog->Grid(kFolders)->nameColumnWidth(), 120);
-        EXPECT_EQ(f.dialog->Grid(kSerial)->nameColumnWidth(), 150);
         QApplication::processEvents();
+        // Every serial label whole, with the value column's room beside it.
+        QTreeWidget* serial = f.dialog->Grid(kSerial)->tree();
+        EXPECT_GE(serial->columnWidth(0), 150);
+        EXPECT_GE(serial->columnWidth(1), 150);
+        for (int g = 0; g < serial->topLevelItemCount(); ++g) {
+            for (int r = 0; r < serial->topLevelItem(g)->childCount(); ++r) {
+                const QTreeWidgetItem* row = serial->topLevelItem(g)->child(r);
+                EXPECT_LE(2 * serial->indentation() + QFontMetrics(row->font(0)).horizontalAdvance(row->text(0)),
+                          serial->columnWidth(0))
+                    << row->text(0).toStdString();
+            }
+        }
         EXPECT_TRUE(f.dialog->grab().save(folder + u"/"_s + QString::fromLatin1(c.file)));
     }
 }

@@ -11,6 +11,8 @@
 #include "player/player_sim.h"
 #include "tests/support/test_support.h"
 
+#include <QElapsedTimer>
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -425,6 +427,61 @@ TEST(CompanionHub, SplitAndCoalescedRepliesAreEachDeliveredOnce)
         EXPECT_EQ(setParam.got[0].bytes, QByteArray("\x7F\0\0\x03\x7F\0\0\x04", 8));
         EXPECT_EQ(setParam.got[1].id, platform::WM_USART_DATA_REPLY);
         EXPECT_EQ(setParam.got[1].bytes, QByteArray("\xAA\x55", 2));
+    }
+}
+
+// A reply whose length field promises 5,000 bytes and brings 10 must not
+// swallow the replies after it: each is handed on within 3 s of its sending,
+// however the stream is cut.
+TEST(CompanionHub, ALyingLengthDoesNotDeafenTheLink)
+{
+    proto::PlayerPacketHeader lie;
+    lie.command = uint8_t(50 | proto::kReplyBit);
+    lie.payloadLength = 5000;
+    const QByteArray liar = lie.toBytes() + QByteArray(10, '\x11');
+    std::vector<QByteArray> replies;
+    for (int i = 1; i <= 5; ++i) {
+        proto::PlayerPacketHeader h;
+        h.command = uint8_t(50 | proto::kReplyBit);
+        replies.push_back(proto::buildPacket(h, "reply " + QByteArray::number(i)));
+    }
+    const QByteArray all = replies[0] + replies[1] + replies[2] + replies[3] + replies[4];
+    struct Row {
+        const char* name;
+        std::vector<QByteArray> writes;  // 50 ms apart
+    };
+    const std::vector<Row> rows = {
+        {"everything in one write", {liar + all}},
+        {"the lie, then each reply alone", {liar, replies[0], replies[1], replies[2], replies[3], replies[4]}},
+        {"the lie cut, its tail with the replies", {liar.left(7), liar.mid(7) + all.left(30), all.mid(30)}},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        Harness h;
+        testsupport::TcpListener player;
+        ASSERT_NE(player.port(), 0);
+        Page uart(kSetupUartCaption.english);
+        auto request = std::make_unique<SendRequest>();
+        request->AddTarget(QStringLiteral("127.0.0.1"), player.port(), 0);
+        proto::PlayerPacketHeader query;
+        query.command = proto::CMD_USART_DATA;
+        request->SetPacket(query, QByteArray());
+        SendToMainWindow(request.release());
+        const std::unique_ptr<testsupport::TcpPeer> link = player.accept(5000);
+        ASSERT_TRUE(link);
+        QElapsedTimer clock;
+        clock.start();
+        for (const QByteArray& bytes : r.writes) {
+            ASSERT_TRUE(link->send(bytes));
+            waitUntil([] { return false; }, 50);
+        }
+        ASSERT_TRUE(waitUntil([&] { return uart.countOf(platform::WM_USART_DATA_REPLY) == 5; }, 4000))
+            << uart.got.size();
+        EXPECT_LT(clock.elapsed(), 3000 + 50 * qint64(r.writes.size()));
+        for (int i = 0; i < 5; ++i)
+            EXPECT_EQ(uart.got[std::size_t(i)].bytes, "reply " + QByteArray::number(i + 1));
+        EXPECT_EQ(h.hub->ConnectedCount(), 1);
+        EXPECT_TRUE(h.boxes.texts().isEmpty());
     }
 }
 

@@ -5,20 +5,30 @@
 #include "common/text_coding.h"
 #include "companion/tollivar_app.h"
 #include "companion/tollivar_dlg.h"
+#include "companion/batch_send.h"
+#include "companion/set_param.h"
+#include "companion/video_set_wizard.h"
+#include "platform/qt_translations.h"
 #include "platform/app_identity.h"
 #include "platform/home.h"
 #include "player/player_sim.h"
 #include "tests/support/test_support.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QPushButton>
+#include <QMessageBox>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 namespace {
 
@@ -266,6 +276,97 @@ TEST(TollivarDialog, ScanThenFeatureWithEveryLinkClosedBeforeAndAfter)
     EXPECT_TRUE(h.boxes.texts().isEmpty());
 }
 
+// Qt draws the message box's buttons: in the Chinese interface they are
+// Qt's own Chinese texts, loaded at start-up.
+TEST(TollivarDialog, ChineseExitQuestionHasChineseButtons)
+{
+    if (testsupport::kUnderThreadChecker)
+        GTEST_SKIP() << "a shown widget is drawn by Qt's own pooled threads, which the thread checker cannot follow";
+    testsupport::TempHome home;
+    QTemporaryDir run;
+    testsupport::ScopedEnv runtime("XDG_RUNTIME_DIR", run.path().toUtf8());
+    testsupport::ScopedEnv language("VELUNA_LANGUAGE", "zh_CN");
+    testsupport::ScopedEnv noAutoAnswer("VELUNA_AUTO_ANSWER", QByteArray());
+    const QString previousTitle = platform::appTitle();
+    CTollivarApp app;
+    ASSERT_TRUE(app.InitInstance());
+    CTollivarDlg& dialog = app.CreateMainDialog({});
+    QStringList buttons;
+    QString question;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        question = box->text();
+        for (QAbstractButton* b : box->buttons())
+            buttons << b->text();
+        box->button(QMessageBox::No)->click();
+    });
+    poll.start(20);
+    dialog.reject();
+    poll.stop();
+    app.ExitInstance();
+    platform::installQtTranslations(platform::kLanguageEnglish);
+    platform::setAppLanguage(platform::kLanguageEnglish);
+    platform::setAppTitle(previousTitle);
+    EXPECT_EQ(question, u"【真的要退出程序吗?】"_qs);
+    ASSERT_EQ(buttons.size(), 2);
+    buttons.sort();
+    EXPECT_TRUE(buttons.join(u' ').contains(u"是"_qs)) << buttons.join(u' ').toStdString();
+    EXPECT_TRUE(buttons.join(u' ').contains(u"否"_qs)) << buttons.join(u' ').toStdString();
+}
+
+// A signal in the middle of a batch: the wizard's loop and the dialog's end,
+// the batch stops and closes its link in order, Temp goes, nothing is asked.
+TEST(TollivarDialog, SigtermDuringABatchEndsInOrder)
+{
+    if (testsupport::kUnderThreadChecker)
+        GTEST_SKIP() << "a shown widget is drawn by Qt's own pooled threads, which the thread checker cannot follow";
+    testsupport::TcpListener player;
+    ASSERT_NE(player.port(), 0);
+    std::vector<std::unique_ptr<testsupport::TcpPeer>> links;
+    bool batchRan = false;
+    FeatureOpeners openers;
+    openers.videoSet = [&](const FeatureContext& context) {
+        CVideoSetWizard wizard(context.titlePrefix, context.tempFolder, context.parent);
+        QTimer::singleShot(0, &wizard, [&] {
+            wizard.EnterParamPage({{u"127.0.0.1"_qs, QString::number(player.port())}});
+            wizard.ParamPage()->Leave();
+            wizard.BatchPage()->SetDevices(wizard.ParamPage()->Devices());
+            wizard.BatchPage()->OnSend();
+            batchRan = !wizard.BatchPage()->IsStopped();
+            while (links.size() < 4) {
+                std::unique_ptr<testsupport::TcpPeer> link = player.accept(links.empty() ? 5000 : 500);
+                if (!link)
+                    break;
+                links.push_back(std::move(link));
+            }
+            ::raise(SIGTERM);
+        });
+        wizard.exec();
+    };
+    DialogHarness h(platform::kLanguageEnglish, std::move(openers));
+    CTollivarDlg& d = *h.dialog;
+    const QString temp = d.tempFolder();
+    ASSERT_TRUE(QFileInfo(temp).isDir());
+    CloseOnSignals(&d);
+    QTimer::singleShot(0, &d, [&] { d.OnVideoSet(); });
+    RunMainDialog(d);
+    CloseOnSignals(nullptr);
+    // The loops a signal ended leave the application able to run loops again.
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+    QCoreApplication::exec();
+
+    EXPECT_TRUE(batchRan);
+    EXPECT_TRUE(d.IsClosingBySignal());
+    ASSERT_FALSE(links.empty());
+    for (const auto& link : links)
+        EXPECT_EQ(link->waitForEnd(3000), testsupport::TcpPeer::End::Orderly);
+    EXPECT_FALSE(QFileInfo::exists(temp));
+    EXPECT_FALSE(h.boxes.texts().join(u' ').contains(u"Do you really"_qs)) << h.boxes.texts().join(u'|').toStdString();
+}
+
 // ------------------------------------------------------------- the program
 
 class TollivarProgram : public ::testing::Test {
@@ -334,6 +435,26 @@ TEST_F(TollivarProgram, SecondStartIsRefusedAndTheFirstIsAskedForward)
     EXPECT_EQ(second->exitCode(), 0);
     EXPECT_TRUE(QString::fromUtf8(second->readAllStandardError()).contains(u"There is an running instance already!"_qs));
     EXPECT_EQ(first->state(), QProcess::Running);
+}
+
+TEST_F(TollivarProgram, SignalsEndItAsExitDoesWithoutQuestions)
+{
+    const QString temp = dir.filePath(u"home/Tollivar/Temp"_qs);
+    for (int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(signalNumber);
+        QProcess* tollivar = start();
+        ASSERT_TRUE(waitUntil([&] { return QFileInfo(temp).isDir() || tollivar->state() == QProcess::NotRunning; },
+                              20000));
+        ASSERT_EQ(tollivar->state(), QProcess::Running) << tollivar->readAllStandardError().toStdString();
+        // The handlers are in place once the main dialog exists; give it a moment.
+        waitUntil([] { return false; }, 300);
+        ::kill(pid_t(tollivar->processId()), signalNumber);
+        ASSERT_TRUE(tollivar->waitForFinished(10000));
+        EXPECT_EQ(tollivar->exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(tollivar->exitCode(), 0);
+        EXPECT_FALSE(QFileInfo::exists(temp));
+        EXPECT_FALSE(QString::fromUtf8(tollivar->readAllStandardError()).contains(u"Do you really"_qs));
+    }
 }
 
 }  // namespace

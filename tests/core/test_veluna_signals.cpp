@@ -1,4 +1,4 @@
-// SIGTERM and SIGINT end the whole program as Exit does, without its
+// SIGTERM, SIGINT and SIGHUP end the whole program as Exit does, without its
 // questions: the player sees its connection end in order (not a reset) and
 // the Temp folder is gone.
 #include "tests/core/program_run.h"
@@ -21,7 +21,7 @@ TEST(VelunaSignals, EndTheProgramAsExitDoes)
         GTEST_SKIP() << "veluna is not built";
     if (testsupport::kUnderThreadChecker)
         GTEST_SKIP() << testsupport::kNoChildProcessesUnderThreadChecker;
-    for (int signalNumber : {SIGTERM, SIGINT}) {
+    for (int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
         // A player that takes the connection and the handshake request.
         TcpListener player;
         ASSERT_NE(player.port(), 0);

@@ -165,6 +165,56 @@ TEST(ReplyAssemblerTest, LargestPayloadFitsAndIsNotOverrun)
     EXPECT_EQ(a.droppedReplies(), 0u);
 }
 
+// A header whose length field is larger than what follows: under a limit the
+// link hears again once the limit has passed, and nothing complete is lost.
+TEST(ReplyAssemblerTest, IncompleteReplyExpiresAndItsBytesAreSearchedAgain)
+{
+    PlayerPacketHeader lie;
+    lie.command = 0x93;
+    lie.sequence = 1;
+    lie.payloadLength = 5000;
+    const QByteArray liar = lie.toBytes() + QByteArray(10, 'q');
+    lie.sequence = 2;
+    const QByteArray liar2 = lie.toBytes();
+    struct Step {
+        int atMs;
+        QByteArray chunk;  // empty: the owner's expiry check at that time
+    };
+    struct Row {
+        const char* name;
+        int limitMs;
+        std::vector<Step> steps;
+        std::vector<uint16_t> sequences;
+    };
+    const std::vector<Row> rows = {
+        {"lie then replies in one chunk", 2000, {{0, liar + kB + kZero + kA}, {2000, {}}}, {8, 9, 7}},
+        {"lie and replies split anyhow", 2000, {{0, liar.left(9)}, {10, liar.mid(9) + kA.left(30)}, {20, kA.mid(30) + kB}, {2009, {}}, {2010, {}}}, {7, 8}},
+        {"not yet at the limit", 2000, {{0, liar + kB}, {1999, {}}}, {}},
+        {"a reply after the limit passes the stale one", 2000, {{0, liar}, {2500, kB}}, {8}},
+        {"a slow true reply is kept", 2000, {{0, kA.left(20)}, {1900, kA.mid(20)}, {3000, {}}}, {7}},
+        {"a lie inside a lie", 2000, {{0, liar + liar2 + kB}, {2000, {}}, {3999, {}}, {4000, {}}}, {8}},
+        {"a reply cut by the expiry ends later", 2000, {{0, liar + kA.left(40)}, {2000, {}}, {2100, kA.mid(40)}}, {7}},
+        {"coalesced after expiry", 2000, {{0, liar + kB.left(5)}, {2000, {}}, {2001, kB.mid(5) + kZero}}, {8, 9}},
+        {"no limit waits for ever", 0, {{0, liar + kB}, {600000, {}}}, {}},
+    };
+    for (const Row& r : rows) {
+        ReplyAssembler a;
+        ReplyAssembler::Clock::time_point now{};
+        a.setIncompleteLimit(std::chrono::milliseconds(r.limitMs), [&] { return now; });
+        std::vector<uint16_t> sequences;
+        const auto done = [&](const ReplyAssembler& reply) { sequences.push_back(reply.header.sequence); };
+        for (const Step& step : r.steps) {
+            now = ReplyAssembler::Clock::time_point{} + std::chrono::milliseconds(step.atMs);
+            if (step.chunk.isEmpty())
+                a.expireIncomplete(done);
+            else
+                a.feed(QString(), 0, 0, reinterpret_cast<const uint8_t*>(step.chunk.constData()),
+                       std::size_t(step.chunk.size()), done);
+        }
+        EXPECT_EQ(sequences, r.sequences) << r.name;
+    }
+}
+
 TEST(PlayerCatalogTest, LayoutAndLengthCheck)
 {
     static_assert(PlayerCatalog::kSize == 207496);
