@@ -1,5 +1,7 @@
 #include "common/digest.h"
 
+#include "platform/window.h"
+
 #include <atomic>
 
 #include <QCryptographicHash>
@@ -134,22 +136,22 @@ void BackgroundMd5::Start(const QString& path, Progress progress, Done done)
             const int percent = size == 0 ? 100 : int(doneBytes * 100 / size);
             if (percent != shown && progress) {
                 shown = percent;
-                QMetaObject::invokeMethod(context, [=] {
+                platform::postCall(context, [=] {
                     if (current())
                         progress(percent);
-                }, Qt::QueuedConnection);
+                });
             }
             return true;
         });
         if (shared->cancelled.load() >= generation)
             return;
-        QMetaObject::invokeMethod(context, [=] {
+        platform::postCall(context, [=] {
             if (!current())
                 return;
             running_ = false;
             if (done)
                 done(md5);
-        }, Qt::QueuedConnection);
+        });
     });
 }
 
