@@ -1,5 +1,9 @@
 #include "common/digest.h"
 
+#include "platform/window.h"
+
+#include <atomic>
+
 #include <QCryptographicHash>
 #include <QFile>
 
@@ -36,6 +40,11 @@ constexpr CrcTables kTables = makeTables();
 
 std::string Md5OfFile(const QString& path)
 {
+    return Md5OfFile(path, nullptr);
+}
+
+std::string Md5OfFile(const QString& path, const std::function<bool(uint64_t done, uint64_t size)>& progress)
+{
     QFile file(path);
     // Unbuffered, in blocks of 1 MiB: the bytes go from the system straight
     // into the block, a gigabyte of material in a thousand reads.
@@ -44,6 +53,8 @@ std::string Md5OfFile(const QString& path)
     QCryptographicHash hash(QCryptographicHash::Md5);
     constexpr qint64 kBlock = 1 << 20;
     const std::unique_ptr<char[]> block(new char[std::size_t(kBlock)]);
+    const uint64_t size = uint64_t(std::max<qint64>(0, file.size()));
+    uint64_t done = 0;
     for (;;) {
         const qint64 n = file.read(block.get(), kBlock);
         if (n < 0)
@@ -51,6 +62,9 @@ std::string Md5OfFile(const QString& path)
         if (n == 0)
             break;
         hash.addData(QByteArrayView(block.get(), n));
+        done += uint64_t(n);
+        if (progress && !progress(done, size))
+            return std::string();
     }
     return hash.result().toHex().toStdString();
 }
@@ -81,6 +95,64 @@ void AppendCrcTrailer(QByteArray& data)
         Crc16Modbus(reinterpret_cast<const uint8_t*>(data.constData()), std::size_t(data.size()));
     data.append(char(crc & 0xFF));
     data.append(char(crc >> 8));
+}
+
+// ------------------------------------------------------------ BackgroundMd5
+
+struct BackgroundMd5::Shared {
+    std::atomic<uint64_t> cancelled{0};  // the generation cancelled last
+};
+
+BackgroundMd5::BackgroundMd5() : shared_(std::make_shared<Shared>()), context_(std::make_unique<QObject>()) {}
+
+BackgroundMd5::~BackgroundMd5()
+{
+    Cancel();
+}
+
+void BackgroundMd5::Cancel()
+{
+    shared_->cancelled = generation_;
+    if (thread_.joinable())
+        thread_.join();
+    running_ = false;
+}
+
+void BackgroundMd5::Start(const QString& path, Progress progress, Done done)
+{
+    Cancel();
+    const uint64_t generation = ++generation_;
+    running_ = true;
+    std::shared_ptr<Shared> shared = shared_;
+    QObject* context = context_.get();
+    // What the thread posts runs on this thread, and only while this pass is
+    // the current one: a cancelled pass's last posts are dropped here.
+    auto current = [this, generation] { return generation_ == generation && running_; };
+    thread_ = std::thread([=]() {
+        int shown = -1;
+        const std::string md5 = Md5OfFile(path, [&](uint64_t doneBytes, uint64_t size) {
+            if (shared->cancelled.load() >= generation)
+                return false;
+            const int percent = size == 0 ? 100 : int(doneBytes * 100 / size);
+            if (percent != shown && progress) {
+                shown = percent;
+                platform::postCall(context, [=] {
+                    if (current())
+                        progress(percent);
+                });
+            }
+            return true;
+        });
+        if (shared->cancelled.load() >= generation)
+            return;
+        platform::postCall(context, [=] {
+            if (!current())
+                return;
+            running_ = false;
+            if (done)
+                done(md5);
+        });
+    });
 }
 
 }  // namespace digest

@@ -3,16 +3,50 @@
 // files that travel to and from the player.
 
 #include <QByteArray>
+#include <QObject>
 #include <QString>
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
+#include <thread>
 
 namespace digest {
 
 // 32 lower-case hexadecimal characters, or empty when the file cannot be read.
 std::string Md5OfFile(const QString& path);
+// The same, telling `progress` the bytes done and the file's size after
+// every block; it returns false to stop (the result is empty then).
+std::string Md5OfFile(const QString& path, const std::function<bool(uint64_t done, uint64_t size)>& progress);
+
+// A file's MD5 worked out on a thread of its own, so that the window goes on
+// answering while a large file is read. The callbacks run on the thread that
+// started the pass (it must run an event loop), never after Cancel or the
+// destructor; a new Start cancels the pass before it.
+class BackgroundMd5 {
+public:
+    using Progress = std::function<void(int percent)>;
+    using Done = std::function<void(const std::string& md5)>;  // empty when unreadable
+
+    BackgroundMd5();
+    ~BackgroundMd5();  // cancels, and waits for the thread to stop
+    BackgroundMd5(const BackgroundMd5&) = delete;
+    BackgroundMd5& operator=(const BackgroundMd5&) = delete;
+
+    void Start(const QString& path, Progress progress, Done done);
+    void Cancel();
+    bool Running() const { return running_; }
+
+private:
+    struct Shared;
+    std::shared_ptr<Shared> shared_;
+    std::unique_ptr<QObject> context_;  // the starting thread's end of the posts
+    std::thread thread_;
+    uint64_t generation_ = 0;
+    bool running_ = false;
+};
 
 // CRC-16/MODBUS (reflected polynomial 0xA001, initial 0xFFFF, no final XOR).
 uint16_t Crc16Modbus(const uint8_t* data, std::size_t length);

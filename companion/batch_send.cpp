@@ -204,7 +204,7 @@ void CBatchSend::StartCurrentPlayer()
     BatchDevice* device = Current();
     if (!device || stopped_)
         return;
-    reader_.Close();
+    upload_.Reset();
     // Started again from its catalogue: what it took meanwhile is left out
     // by the catalogue check, the rest is sent from the beginning.
     device->files = videoset::BatchFilesOf(setups_[current_]);
@@ -233,6 +233,7 @@ void CBatchSend::OnSend()
     ShowStatuses();
     current_ = 0;
     stopped_ = false;
+    passedOver_.clear();
     ++pauseGeneration_;
     sendButton_->setEnabled(false);
     stopButton_->setEnabled(true);
@@ -247,7 +248,7 @@ void CBatchSend::OnStop()
     // Stopped before the links close: their announcements find nothing to do.
     stopped_ = true;
     ++pauseGeneration_;
-    reader_.Close();
+    upload_.Reset();
     CloseLinks();
     sendButton_->setEnabled(true);
     stopButton_->setEnabled(false);
@@ -323,40 +324,41 @@ void CBatchSend::StartFile()
         return;
     }
     status_->setText(Text("Sending video:", "正在发送视频：") + file.SentName());
-    phase_ = 0;
+    upload_.Announced(file.path);
     device->lastCommand = proto::CMD_VIDEO_UPLOAD;
     device->seconds = 0;
     Send(proto::CMD_VIDEO_UPLOAD, 0, 0, file.act, payload);
 }
 
-void CBatchSend::SendChunk()
+void CBatchSend::SendChunk(upload::Upload::Chunk&& chunk)
 {
     BatchDevice* device = Current();
     // An acknowledgement that comes after the file was closed (by a resend,
     // a time-out or Stop) has no chunk to answer: the watchdog goes on.
-    if (!device || device->FileIndex() >= device->files.size() || !reader_.IsOpen())
+    if (!device || device->FileIndex() >= device->files.size())
         return;
     const videoset::BatchFile& file = device->files[device->FileIndex()];
-    QByteArray chunk;
-    std::shared_ptr<const void> owner;
-    bool last = true;
-    if (!reader_.Next(chunk, owner, last)) {
-        // The file went away, cannot be read or was cut short: it is passed
-        // over with a word in the status line rather than sent cut short.
-        status_->setText(Text("Cannot read:", "无法读取：") + file.path);
-        ++device->filesPassedOver;
-        ShowStatuses();
-        StartFile();
-        return;
-    }
-    Send(proto::CMD_VIDEO_UPLOAD, last ? 2 : 1, upload::ChunkOrdinal(reader_.Sent()), file.act, chunk,
-         std::move(owner));
-    progress_->SetPos(uint64_t(reader_.Percent()));
-    phase_ = last ? 2 : 1;
+    const bool last = chunk.last;
+    progress_->SetPos(uint64_t(chunk.percent));
+    Send(proto::CMD_VIDEO_UPLOAD, last ? 2 : 1, chunk.ordinal, file.act, chunk.bytes, std::move(chunk.owner));
     if (last) {
         ++device->filesSent;
         ShowStatuses();
     }
+}
+
+void CBatchSend::FileUnreadable()
+{
+    BatchDevice* device = Current();
+    if (!device || device->FileIndex() >= device->files.size())
+        return;
+    // Gone, unreadable or cut short: passed over with a word in the status
+    // line rather than sent cut short.
+    passedOver_ << upload::ReadFailureMessage(device->files[device->FileIndex()].path, int(language_));
+    status_->setText(passedOver_.back());
+    ++device->filesPassedOver;
+    ShowStatuses();
+    StartFile();
 }
 
 void CBatchSend::SendDocument()
@@ -378,31 +380,30 @@ LRESULT CBatchSend::OnUploadReply(WPARAM, LPARAM lParam)
     if (stopped_ || lParam != 0 || !device || device->lastCommand != proto::CMD_VIDEO_UPLOAD)
         return 0;
     Accepted();
-    switch (phase_) {
-    case 0: {
-        if (device->FileIndex() >= device->files.size())
-            return 0;
-        const videoset::BatchFile& file = device->files[device->FileIndex()];
-        if (!reader_.Open(file.path)) {
-            status_->setText(Text("Cannot read:", "无法读取：") + file.path);
-            ++device->filesPassedOver;
-            ShowStatuses();
-            StartFile();
-            return 0;
+    const bool first = upload_.stage() == upload::Upload::Stage::kAnnounced;
+    upload::Upload::Chunk chunk;
+    switch (upload_.Acknowledged(chunk)) {
+    case upload::Upload::Step::kChunk:
+        if (first) {
+            progress_->SetRange(0, 100);
+            progress_->SetPos(0);
+            progress_->setVisible(true);
         }
-        progress_->SetRange(0, 100);
-        progress_->SetPos(0);
-        progress_->setVisible(true);
-        SendChunk();
+        SendChunk(std::move(chunk));
         return 0;
-    }
-    case 1:
-        SendChunk();
+    case upload::Upload::Step::kOpenFailed:
+    case upload::Upload::Step::kReadFailed:
+        FileUnreadable();
         return 0;
-    default:
+    case upload::Upload::Step::kEnd:
         StartFile();
         return 0;
+    case upload::Upload::Step::kNone:
+        // After the file was closed (by a resend, a time-out or Stop) there
+        // is no chunk to answer: the watchdog goes on.
+        return 0;
     }
+    return 0;
 }
 
 LRESULT CBatchSend::OnDocumentTaken()
@@ -453,7 +454,10 @@ void CBatchSend::Finish()
     MessageWindow::killTimer(kWatchdogTimer);
     sendButton_->setEnabled(true);
     stopButton_->setEnabled(false);
-    status_->setText(Text("Batch Send OK!", "批量发送完成！"));
+    // A file passed over stays said when the batch is done.
+    status_->setText(passedOver_.isEmpty() ? Text("Batch Send OK!", "批量发送完成！")
+                                           : Text("Batch Send OK!", "批量发送完成！") + QLatin1Char(' ') +
+                                                 passedOver_.join(QLatin1Char(' ')));
     stopped_ = true;
 }
 
@@ -478,7 +482,7 @@ void CBatchSend::onTimer(unsigned id)
             QueryCatalogue(0);
             break;
         case proto::CMD_VIDEO_UPLOAD:
-            reader_.Close();
+            upload_.Reset();
             StartFile();
             break;
         case proto::CMD_PARAM_FILE:
@@ -495,7 +499,7 @@ void CBatchSend::onTimer(unsigned id)
     // acknowledgement must not move a file that is closed.
     device->lastCommand = 0;
     ShowStatuses();
-    reader_.Close();
+    upload_.Reset();
     CloseLinks();
     if (!closedDuringClose_) {
         // No link was ever made to it: it keeps "Time Out" and the batch

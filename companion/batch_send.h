@@ -21,7 +21,7 @@
 #include "companion/video_set_model.h"
 #include "platform/window.h"
 #include "transport/records.h"
-#include "transport/mapped_chunks.h"
+#include "transport/chunk_source.h"
 
 #include <QString>
 #include <QWidget>
@@ -104,7 +104,9 @@ private:
     void CloseLinks();
     void QueryCatalogue(uint16_t argument);
     void StartFile();
-    void SendChunk();
+    void SendChunk(upload::Upload::Chunk&& chunk);
+    // The file in flight cannot be read whole: said, and the next one goes.
+    void FileUnreadable();
     void SendDocument();
     void NextPlayer();
     void StartCurrentPlayer();
@@ -118,11 +120,11 @@ private:
     std::vector<videoset::DeviceSetup> setups_;
     std::vector<videoset::BatchDevice> devices_;
     std::size_t current_ = 0;
-    int phase_ = 0;  // 0 announced, 1 chunks, 2 last chunk sent
     uint16_t askedCatalogue_ = 0;
     // Each chunk goes from the page cache to the socket without a copy in
     // between; the next one is fetched from the disk meanwhile.
-    upload::MappedChunks reader_;
+    upload::Upload upload_;
+    QStringList passedOver_;  // read-failure messages of this batch
     PlayerCatalog catalogues_[2];
     bool stopped_ = true;
     bool closedDuringClose_ = false;

@@ -178,8 +178,7 @@ bool HasSecondAct(const QByteArray& status)
 
 namespace {
 
-QByteArray packet(uint8_t command, uint8_t sub, uint16_t sequence, uint16_t param, uint16_t arg,
-                  const QByteArray& payload = QByteArray())
+proto::PlayerPacketHeader header(uint8_t command, uint8_t sub, uint16_t sequence, uint16_t param, uint16_t arg)
 {
     proto::PlayerPacketHeader h;
     h.command = command;
@@ -187,7 +186,13 @@ QByteArray packet(uint8_t command, uint8_t sub, uint16_t sequence, uint16_t para
     h.sequence = sequence;
     h.param = param;
     h.arg = arg;
-    return proto::buildPacket(h, payload);
+    return h;
+}
+
+QByteArray packet(uint8_t command, uint8_t sub, uint16_t sequence, uint16_t param, uint16_t arg,
+                  const QByteArray& payload = QByteArray())
+{
+    return proto::buildPacket(header(command, sub, sequence, param, arg), payload);
 }
 
 }  // namespace
@@ -208,9 +213,9 @@ QByteArray VideoBegin(uint16_t sequence, const VideoEntry& video)
                   upload::Field(video.categoryBytes, kCategoryBytes) + video.nameBytes);
 }
 
-QByteArray VideoChunk(uint16_t sequence, uint16_t ordinal, bool last, uint16_t act, const QByteArray& data)
+proto::PlayerPacketHeader VideoChunkHeader(uint16_t sequence, uint16_t ordinal, bool last, uint16_t act)
 {
-    return packet(proto::CMD_VIDEO_UPLOAD, last ? 2 : 1, sequence, ordinal, act, data);
+    return header(proto::CMD_VIDEO_UPLOAD, last ? 2 : 1, sequence, ordinal, act);
 }
 
 QByteArray LayoutPacket(uint16_t sequence, uint16_t remaining, const QByteArray& nameBytes, const QByteArray& file)
@@ -224,9 +229,9 @@ QByteArray MaterialAnnounce(uint16_t sequence, uint16_t kind, const QByteArray& 
                   upload::Field(nameBytes, proto::kNameFieldSize) + md5.left(32));
 }
 
-QByteArray MaterialChunk(uint16_t sequence, bool last, const QByteArray& data)
+proto::PlayerPacketHeader MaterialChunkHeader(uint16_t sequence, bool last)
 {
-    return packet(proto::CMD_MATERIAL, last ? 2 : 1, sequence, 0, 0, data);
+    return header(proto::CMD_MATERIAL, last ? 2 : 1, sequence, 0, 0);
 }
 
 }  // namespace batch

@@ -85,10 +85,11 @@ bool HasSecondAct(const QByteArray& statusPayload);
 QByteArray CatalogQuery(uint16_t sequence, uint16_t act);
 QByteArray StatusQuery(uint16_t sequence);
 QByteArray VideoBegin(uint16_t sequence, const VideoEntry& video);
-QByteArray VideoChunk(uint16_t sequence, uint16_t ordinal, bool last, uint16_t act, const QByteArray& data);
+// Chunk headers: the chunk itself travels as the packet's shared body.
+proto::PlayerPacketHeader VideoChunkHeader(uint16_t sequence, uint16_t ordinal, bool last, uint16_t act);
 QByteArray LayoutPacket(uint16_t sequence, uint16_t remaining, const QByteArray& nameBytes, const QByteArray& file);
 QByteArray MaterialAnnounce(uint16_t sequence, uint16_t kind, const QByteArray& nameBytes, const QByteArray& md5);
-QByteArray MaterialChunk(uint16_t sequence, bool last, const QByteArray& data);
+proto::PlayerPacketHeader MaterialChunkHeader(uint16_t sequence, bool last);
 
 namespace texts {
 inline constexpr Message kCaption{"Bach Send", "批量发送"};

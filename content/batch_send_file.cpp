@@ -324,8 +324,8 @@ void CBatchSendFile::EndBatchQuietly()
 {
     ++generation_;
     finishScheduled_ = false;
-    video_.Close();
-    materialFile_.Close();
+    video_.Reset();
+    materialFile_.Reset();
     videos_.clear();
     layouts_.clear();
     layoutNames_.clear();
@@ -424,6 +424,7 @@ void CBatchSendFile::OnSend()
 {
     if (!idle_ || scanning_)
         return;
+    passedOver_.clear();
     std::vector<Target> targets;
     std::vector<bool> ticked(std::size_t(RowCount()), false);
     for (int r = 0; r < RowCount(); ++r) {
@@ -519,6 +520,19 @@ void CBatchSendFile::Shutdown()
 
 bool CBatchSendFile::Request(const QByteArray& packet, uint8_t command)
 {
+    return Request(packet, QByteArray(), nullptr, command);
+}
+
+bool CBatchSendFile::RequestChunk(const proto::PlayerPacketHeader& header, upload::Upload::Chunk&& chunk,
+                                  uint8_t command)
+{
+    const std::unique_ptr<SendRequest> request = upload::ChunkRequest(header, std::move(chunk));
+    return request && Request(request->data, request->body, request->bodyOwner, command);
+}
+
+bool CBatchSendFile::Request(const QByteArray& head, const QByteArray& body, std::shared_ptr<const void> owner,
+                             uint8_t command)
+{
     if (idle_ || current_ >= targets_.size())
         return false;
     Target& t = targets_[current_];
@@ -535,7 +549,7 @@ bool CBatchSendFile::Request(const QByteArray& packet, uint8_t command)
         EndPlayer();
         return false;
     }
-    if (!link_->Send(packet)) {
+    if (!(body.isEmpty() && !owner ? link_->Send(head) : link_->Send(head, body, std::move(owner)))) {
         EndPlayer();
         return false;
     }
@@ -553,8 +567,6 @@ void CBatchSendFile::StartPlayer()
     layoutCursor_ = 0;
     layoutInFlight_ = 0;
     materialInFlight_ = 0;
-    uploadState_ = 0;
-    materialState_ = 0;
     sequence_ = 0;
     assembler_->reset();
     Request(CatalogQuery(sequence_, 0), proto::CMD_VIDEO_LIST);
@@ -568,8 +580,8 @@ void CBatchSendFile::EndPlayer()
     sequence_ = 0;
     link_->Close();
     assembler_->reset();
-    video_.Close();
-    materialFile_.Close();
+    video_.Reset();
+    materialFile_.Reset();
     if (idle_ || finishScheduled_)
         return;
     finishScheduled_ = true;
@@ -605,7 +617,9 @@ void CBatchSendFile::PlayerFinished()
     progress_->setVisible(false);
     idle_ = true;
     EnableControls(true);
-    SetStatusLine(T(texts::kBatchOk));
+    // A file passed over stays said when the batch is done.
+    SetStatusLine(passedOver_.isEmpty() ? T(texts::kBatchOk)
+                                        : T(texts::kBatchOk) + QLatin1Char(' ') + passedOver_.join(QLatin1Char(' ')));
 }
 
 void CBatchSendFile::OnTcpEvent(const LinkEvent& event)
@@ -676,19 +690,27 @@ void CBatchSendFile::OnReply(const ReplyAssembler& reply)
             Request(CatalogQuery(sequence_, 1), proto::CMD_VIDEO_LIST);
         return;
     }
-    case proto::CMD_VIDEO_UPLOAD:
+    case proto::CMD_VIDEO_UPLOAD: {
         accept();
-        if (uploadState_ == 0) {
-            if (!video_.Open(videos_[videoInFlight_].path))
-                return;  // nothing sent: the watchdog repeats the step
-            Progress(0, 100, 0, true);
-            SendVideoChunk();
-        } else if (uploadState_ == 1) {
-            SendVideoChunk();
-        } else {
+        const bool first = video_.stage() == upload::Upload::Stage::kAnnounced;
+        upload::Upload::Chunk chunk;
+        switch (video_.Acknowledged(chunk)) {
+        case upload::Upload::Step::kChunk:
+            if (first)
+                Progress(0, 100, 0, true);
+            SendVideoChunk(std::move(chunk));
+            return;
+        case upload::Upload::Step::kOpenFailed:
+        case upload::Upload::Step::kReadFailed:
+            VideoUnreadable();
+            return;
+        case upload::Upload::Step::kEnd:
+        case upload::Upload::Step::kNone:
             NextVideo();
+            return;
         }
         return;
+    }
     case proto::CMD_LAYOUT:
         if (reply.header.subCode != 4)
             return;
@@ -698,23 +720,32 @@ void CBatchSendFile::OnReply(const ReplyAssembler& reply)
         else
             AfterLayouts();
         return;
-    case proto::CMD_MATERIAL:
+    case proto::CMD_MATERIAL: {
         accept();
-        if (materialState_ == 0) {
-            if (reply.header.arg != 0) {
-                NextMaterial();
-                return;
-            }
-            if (!materialFile_.Open(material_[materialInFlight_].path))
-                return;
-            Progress(0, 100, 0, true);
-            SendMaterialChunk();
-        } else if (materialState_ == 1) {
-            SendMaterialChunk();
-        } else {
+        const bool first = materialFile_.stage() == upload::Upload::Stage::kAnnounced;
+        if (first && reply.header.arg != 0) {
+            materialFile_.Reset();  // the player has it already
             NextMaterial();
+            return;
+        }
+        upload::Upload::Chunk chunk;
+        switch (materialFile_.Acknowledged(chunk)) {
+        case upload::Upload::Step::kChunk:
+            if (first)
+                Progress(0, 100, 0, true);
+            SendMaterialChunk(std::move(chunk));
+            return;
+        case upload::Upload::Step::kOpenFailed:
+        case upload::Upload::Step::kReadFailed:
+            MaterialUnreadable();
+            return;
+        case upload::Upload::Step::kEnd:
+        case upload::Upload::Step::kNone:
+            NextMaterial();
+            return;
         }
         return;
+    }
     case proto::CMD_VIDEO_LIST_CHANGED:
         // A notice the player pushes by itself after a change, not a reply
         // to a step: the step in flight goes on.
@@ -753,31 +784,31 @@ void CBatchSendFile::NextVideo()
 void CBatchSendFile::SendVideo(std::size_t index, bool again)
 {
     Target& t = targets_[current_];
-    video_.Close();
+    video_.Announced(videos_[index].path);
     videoInFlight_ = index;
     videoCursor_ = index;
     t.videoOrdinal = uint32_t(index + 1);
-    uploadState_ = 0;
     SetStatusLine(T(again ? texts::kResendingVideo : texts::kSendingVideo) + fileNameOf(videos_[index].path));
     RefreshColumns();
     Request(VideoBegin(sequence_, videos_[index]), proto::CMD_VIDEO_UPLOAD);
 }
 
-void CBatchSendFile::SendVideoChunk()
+void CBatchSendFile::SendVideoChunk(upload::Upload::Chunk&& chunk)
 {
-    QByteArray chunk;
-    bool last = true;
-    if (!video_.Next(chunk, last))
-        return;  // a read error: the watchdog sends the video again
-    const uint16_t ordinal = upload::ChunkOrdinal(video_.Sent());
-    if (last) {
-        uploadState_ = 2;
+    if (chunk.last)
         videoCursor_ = videoInFlight_ + 1;
-    } else {
-        uploadState_ = 1;
-    }
-    progress_->SetPos(uint64_t(video_.Percent()));
-    Request(VideoChunk(sequence_, ordinal, last, videos_[videoInFlight_].act, chunk), proto::CMD_VIDEO_UPLOAD);
+    progress_->SetPos(uint64_t(chunk.percent));
+    const proto::PlayerPacketHeader h =
+        VideoChunkHeader(sequence_, chunk.ordinal, chunk.last, videos_[videoInFlight_].act);
+    RequestChunk(h, std::move(chunk), proto::CMD_VIDEO_UPLOAD);
+}
+
+void CBatchSendFile::VideoUnreadable()
+{
+    passedOver_ << upload::ReadFailureMessage(videos_[videoInFlight_].path, int(language_));
+    SetStatusLine(passedOver_.back());
+    videoCursor_ = videoInFlight_ + 1;
+    NextVideo();
 }
 
 void CBatchSendFile::StartLayouts()
@@ -824,9 +855,8 @@ void CBatchSendFile::AfterLayouts()
 void CBatchSendFile::AnnounceMaterial(std::size_t index)
 {
     Target& t = targets_[current_];
-    materialFile_.Close();
+    materialFile_.Reset();
     materialInFlight_ = index;
-    materialState_ = 0;
     const MaterialEntry& m = material_[index];
     SetStatusLine(T(texts::kSendingMaterial) + fileNameOf(m.path));
     t.lastCommand = proto::CMD_MATERIAL;
@@ -834,19 +864,23 @@ void CBatchSendFile::AnnounceMaterial(std::size_t index)
     const std::string md5 = digest::Md5OfFile(m.path);
     if (md5.empty())
         return;  // unreadable: the watchdog repeats the step
+    materialFile_.Announced(m.path);
     Request(MaterialAnnounce(sequence_, m.kind, materialNames_[index], QByteArray::fromStdString(md5)),
             proto::CMD_MATERIAL);
 }
 
-void CBatchSendFile::SendMaterialChunk()
+void CBatchSendFile::SendMaterialChunk(upload::Upload::Chunk&& chunk)
 {
-    QByteArray chunk;
-    bool last = true;
-    if (!materialFile_.Next(chunk, last))
-        return;
-    materialState_ = last ? 2 : 1;
-    progress_->SetPos(uint64_t(materialFile_.Percent()));
-    Request(MaterialChunk(sequence_, last, chunk), proto::CMD_MATERIAL);
+    progress_->SetPos(uint64_t(chunk.percent));
+    const proto::PlayerPacketHeader h = MaterialChunkHeader(sequence_, chunk.last);
+    RequestChunk(h, std::move(chunk), proto::CMD_MATERIAL);
+}
+
+void CBatchSendFile::MaterialUnreadable()
+{
+    passedOver_ << upload::ReadFailureMessage(material_[materialInFlight_].path, int(language_));
+    SetStatusLine(passedOver_.back());
+    NextMaterial();
 }
 
 void CBatchSendFile::NextMaterial()

@@ -11,6 +11,7 @@
 #include "platform/window.h"
 #include "transport/records.h"
 #include "transport/scan_engine.h"
+#include "transport/chunk_source.h"
 #include "transport/upload_chunks.h"
 
 #include <QWidget>
@@ -115,18 +116,25 @@ private:
 
     // Transfer.
     bool Request(const QByteArray& packet, uint8_t command);
+    bool Request(const QByteArray& head, const QByteArray& body, std::shared_ptr<const void> owner, uint8_t command);
+    // A chunk as the body of its packet, shared with the link.
+    bool RequestChunk(const proto::PlayerPacketHeader& header, upload::Upload::Chunk&& chunk, uint8_t command);
     void StartPlayer();
     void EndPlayer();
     void PlayerFinished();
     void OnReply(const ReplyAssembler& reply);
     void NextVideo();
     void SendVideo(std::size_t index, bool again);
-    void SendVideoChunk();
+    void SendVideoChunk(upload::Upload::Chunk&& chunk);
+    // The video or material file in flight cannot be read whole: said in
+    // the status line, and the batch goes on with the next file.
+    void VideoUnreadable();
+    void MaterialUnreadable();
     void StartLayouts();
     void SendLayout(std::size_t index);
     void AfterLayouts();
     void AnnounceMaterial(std::size_t index);
-    void SendMaterialChunk();
+    void SendMaterialChunk(upload::Upload::Chunk&& chunk);
     void NextMaterial();
     void RefreshColumns();
     void Progress(uint64_t lower, uint64_t upper, uint64_t pos, bool visible);
@@ -170,13 +178,12 @@ private:
     std::unique_ptr<std::array<PlayerCatalog, 2>> catalogs_;
     std::size_t videoCursor_ = 0;
     std::size_t videoInFlight_ = 0;
-    int uploadState_ = 0;
-    upload::ChunkReader video_;
+    upload::Upload video_;
     std::size_t layoutCursor_ = 0;
     std::size_t layoutInFlight_ = 0;
     std::size_t materialInFlight_ = 0;
-    int materialState_ = 0;
-    upload::ChunkReader materialFile_;
+    upload::Upload materialFile_;
+    QStringList passedOver_;  // read-failure messages of this batch
 
     // Controls.
     QTableWidget* list_ = nullptr;

@@ -68,10 +68,10 @@ void CImportAndExport::onTimer(unsigned /*id*/)
 void CImportAndExport::done(int result)
 {
     platform::MessageWindow::killTimer(kIdleTimer);
-    if (backupFile_ || recoveryFile_)
+    if (backupFile_ || recovery_.stage() == upload::Upload::Stage::kChunks)
         SetRange(-1);
     backupFile_.reset();  // an unfinished backup leaves no file behind
-    recoveryFile_.reset();
+    recovery_.Reset();
     QDialog::done(result);
 }
 
@@ -113,7 +113,7 @@ void CImportAndExport::OnRecovery()
     if (path.isEmpty())
         return;
     recoveryPath_ = path;
-    recoveryFile_.reset();
+    recovery_.Reset();
     SetRange(-1);
     sendPacket(store::ParamFilePacket(ParamKind::Recovery, 0));
 }
@@ -182,19 +182,33 @@ void CImportAndExport::OnBackupReply(uint16_t state, const QByteArray& payload)
 
 void CImportAndExport::SendRecoveryChunk()
 {
-    const QByteArray data = recoveryFile_->read(qint64(store::kChunk));
-    if (recoveryFile_->error() != QFileDevice::NoError) {
-        recoveryFile_.reset();
-        SetRange(-1);
-        Inform(store::Text(texts::kCannotRead, language_) + recoveryPath_);
+    const bool first = recovery_.stage() == upload::Upload::Stage::kAnnounced;
+    upload::Upload::Chunk chunk;
+    switch (recovery_.Acknowledged(chunk)) {
+    case upload::Upload::Step::kChunk: {
+        if (first) {
+            SetRange(100);
+            SetPos(0);
+            total_ = recovery_.size();
+        }
+        done_ = recovery_.sent();
+        const store::Packet p = store::ParamFilePacket(ParamKind::Recovery, chunk.last ? 2 : 1);
+        if (auto request = upload::ChunkRequest(p.header, std::move(chunk)))
+            SendToMainWindow(request.release());
+        SetPos(store::Percent(done_, total_));
         return;
     }
-    const bool last = uint64_t(data.size()) < store::kChunk;
-    if (last)
-        recoveryFile_.reset();
-    sendPacket(store::ParamFilePacket(ParamKind::Recovery, last ? 2 : 1, data));
-    done_ += uint64_t(data.size());
-    SetPos(store::Percent(done_, total_));
+    case upload::Upload::Step::kOpenFailed:
+    case upload::Upload::Step::kReadFailed:
+        // Unreadable or cut short: nothing of the chunk goes out.
+        if (!first)
+            SetRange(-1);
+        Inform(upload::ReadFailureMessage(recoveryPath_, int(language_)));
+        return;
+    case upload::Upload::Step::kEnd:
+    case upload::Upload::Step::kNone:
+        return;
+    }
 }
 
 void CImportAndExport::OnRecoveryReply(uint16_t state)
@@ -202,23 +216,14 @@ void CImportAndExport::OnRecoveryReply(uint16_t state)
     if (state == 0) {
         if (recoveryPath_.isEmpty())
             return;
-        recoveryFile_ = std::make_unique<QFile>(recoveryPath_);
-        if (!recoveryFile_->open(QIODevice::ReadOnly)) {
-            recoveryFile_.reset();
-            Inform(store::Text(texts::kCannotRead, language_) + recoveryPath_);
-            return;
-        }
-        SetRange(100);
-        SetPos(0);
-        total_ = uint64_t(recoveryFile_->size());
-        done_ = 0;
+        recovery_.Announced(recoveryPath_);  // the file from its start
         SendRecoveryChunk();
     } else if (state == 1) {
         // After the last chunk the file is closed: nothing more is read or sent.
-        if (recoveryFile_)
+        if (recovery_.stage() == upload::Upload::Stage::kChunks)
             SendRecoveryChunk();
     } else if (state == 2) {
-        recoveryFile_.reset();
+        recovery_.Reset();
         SetRange(-1);
         Inform(store::Text(texts::kImportCompleted, language_));
     }

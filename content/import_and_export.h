@@ -5,6 +5,7 @@
 // packet per reply. Progress goes to pane 2 of the main window's status bar.
 
 #include "platform/window.h"
+#include "transport/chunk_source.h"
 
 #include <QDialog>
 #include <QString>
@@ -59,7 +60,7 @@ private:
     QString recoveryPath_;
     std::unique_ptr<QSaveFile> backupFile_;
     bool backupFailed_ = false;
-    std::unique_ptr<QFile> recoveryFile_;
+    upload::Upload recovery_;
     uint64_t total_ = 0;
     uint64_t done_ = 0;
 };

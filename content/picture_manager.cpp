@@ -411,46 +411,60 @@ void CPictureManager::Announce()
         StopUpload(why);
         return;
     }
-    step_ = 0;
+    file_.Announced(entry.files.front());
     if (!Send(gallery::kPicture, gallery::kAnnounce, folder + ':' + name))
         StopUpload(QString());
 }
 
-void CPictureManager::SendChunk()
+void CPictureManager::DropFirstFile()
 {
-    if (queue_.empty())
+    gallery::GalleryUpload& entry = queue_.front();
+    entry.files.removeFirst();
+    if (entry.files.isEmpty())
+        queue_.erase(queue_.begin());
+}
+
+void CPictureManager::OnPictureAcknowledged()
+{
+    if (queue_.empty() && file_.stage() != upload::Upload::Stage::kLastSent)
         return;
-    if (!file_) {
-        file_ = std::make_unique<QFile>(queue_.front().files.front());
-        if (!file_->open(QIODevice::ReadOnly)) {
-            const QString path = file_->fileName();
-            file_.reset();
-            StopUpload(T(Msg::OpenFailed) + QDir::toNativeSeparators(path));
-            return;
-        }
+    const QString path = file_.path();
+    upload::Upload::Chunk chunk;
+    switch (file_.Acknowledged(chunk)) {
+    case upload::Upload::Step::kChunk:
+        break;
+    case upload::Upload::Step::kOpenFailed:
+        StopUpload(T(Msg::OpenFailed) + QDir::toNativeSeparators(path));
+        return;
+    case upload::Upload::Step::kReadFailed:
+        // Unreadable or cut short: said, and the chain goes on with the next picture.
+        platform::messageBox(upload::ReadFailureMessage(path, int(language_)));
+        DropFirstFile();
+        Announce();
+        return;
+    case upload::Upload::Step::kEnd:
+    case upload::Upload::Step::kNone:
+        Announce();
+        return;
     }
-    const QByteArray chunk = file_->read(gallery::kChunkSize);
-    const uint16_t arg = gallery::ChunkArgument(chunk.size());
-    if (arg == gallery::kLastChunk) {
-        step_ = 2;
-        file_.reset();
-        gallery::GalleryUpload& entry = queue_.front();
-        entry.files.removeFirst();
-        if (entry.files.isEmpty())
-            queue_.erase(queue_.begin());
-    } else {
-        step_ = 1;
-    }
-    sent_ += uint64_t(chunk.size());
+    const uint16_t arg = gallery::ChunkArgument(chunk.bytes.size());
+    if (chunk.last)
+        DropFirstFile();
+    sent_ += uint64_t(chunk.bytes.size());
     bar_->SetPos(sent_);
-    if (!Send(gallery::kPicture, arg, chunk))
+    proto::PlayerPacketHeader h;
+    h.command = proto::CMD_GALLERY;
+    h.param = gallery::kPicture;
+    h.arg = arg;
+    auto request = upload::ChunkRequest(h, std::move(chunk));
+    if (!request || !SendToMainWindow(request.release()))
         StopUpload(QString());
 }
 
 void CPictureManager::StopUpload(const QString& message)
 {
     // The chain stops and the dialog takes changes again.
-    file_.reset();
+    file_.Reset();
     queue_.clear();
     bar_->setVisible(false);
     busy_ = false;
@@ -472,10 +486,7 @@ void CPictureManager::OnGalleryReply(uint16_t operation)
     case gallery::kPicture:
         if (!busy_)
             break;
-        if (step_ == 2)
-            Announce();
-        else
-            SendChunk();
+        OnPictureAcknowledged();
         break;
     default:
         break;

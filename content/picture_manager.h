@@ -7,6 +7,7 @@
 
 #include "content/gallery_model.h"
 #include "platform/window.h"
+#include "transport/chunk_source.h"
 
 #include <QDialog>
 #include <QString>
@@ -73,7 +74,9 @@ private:
     int SelectedFolder() const;
     void StartUpload();
     void Announce();
-    void SendChunk();
+    // The announce or a chunk was acknowledged: the next chunk, or the next picture.
+    void OnPictureAcknowledged();
+    void DropFirstFile();
     void StopUpload(const QString& message);
 
     int language_;
@@ -87,8 +90,7 @@ private:
     bool closed_ = false;
     std::deque<uint16_t> heldReplies_;  // acknowledgements that came during a download
     std::vector<gallery::GalleryUpload> queue_;
-    std::unique_ptr<QFile> file_;
-    int step_ = 0;
+    upload::Upload file_;
     uint64_t total_ = 0;
     uint64_t sent_ = 0;
     QString lastBatchFolder_;

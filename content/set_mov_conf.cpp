@@ -604,9 +604,8 @@ void CSetMovConf::OnSendFolder()
 
 void CSetMovConf::StartUpload(bool keepBusy)
 {
-    file_.reset();
+    file_.Reset();
     sent_ = 0;
-    sentOfFile_ = 0;
     progress_->SetRange(0, total_);
     progress_->SetPos(0);
     progress_->setVisible(true);
@@ -628,7 +627,7 @@ bool CSetMovConf::SendBegin()
         FailUpload(queue_.isEmpty() ? QString() : text::unencodableNameMessage(queue_.first(), int(language_)));
         return false;
     }
-    state_ = 0;
+    file_.Announced(queue_.first());
     if (!Send(begin)) {
         StopUpload();
         return false;
@@ -636,44 +635,38 @@ bool CSetMovConf::SendBegin()
     return true;
 }
 
-bool CSetMovConf::SendChunk(bool first)
+bool CSetMovConf::SendChunk(bool first, upload::Upload::Chunk&& chunk)
 {
-    if (first) {
-        file_ = std::make_unique<QFile>(queue_.first());
-        sentOfFile_ = 0;
-        if (!file_->open(QIODevice::ReadOnly)) {
-            FailUpload(T(texts::kCannotRead) + queue_.first());
-            return false;
-        }
-    }
-    if (!file_) {
-        FailUpload(QString());
-        return false;
-    }
-    const QByteArray data = file_->read(qint64(store::kChunk));
-    if (file_->error() != QFileDevice::NoError) {
-        FailUpload(T(texts::kCannotRead) + queue_.first());
-        return false;
-    }
-    const bool last = uint64_t(data.size()) < store::kChunk;
-    if (last) {
-        file_.reset();
+    const bool last = chunk.last;
+    const uint64_t size = uint64_t(chunk.bytes.size());
+    if (last)
         queue_.removeFirst();
-    }
-    state_ = last ? 2 : 1;
-    if (!Send(store::UploadChunkPacket(first, last, data, counter_, act_))) {
+    const store::Packet p = store::UploadChunkPacket(first, last, QByteArray(), counter_, act_);
+    auto request = upload::ChunkRequest(p.header, std::move(chunk));
+    if (!request || !SendToMainWindow(request.release())) {
         StopUpload();
         return false;
     }
-    sent_ += uint64_t(data.size());
-    sentOfFile_ += uint64_t(data.size());
+    sent_ += size;
     progress_->SetPos(sent_);
     return true;
 }
 
+void CSetMovConf::NextFileOrDone()
+{
+    if (!queue_.isEmpty()) {
+        SendBegin();
+        return;
+    }
+    file_.Reset();
+    uploading_ = false;
+    progress_->setVisible(false);
+    OnRefresh();  // the catalogue's arrival frees the page
+}
+
 void CSetMovConf::StopUpload()
 {
-    file_.reset();
+    file_.Reset();
     uploading_ = false;
     keepBusy_ = false;
     busy_ = false;
@@ -698,22 +691,23 @@ void CSetMovConf::OnUploadReply(LPARAM lParam)
         Inform(T(texts::kLocked));
         return;
     }
-    switch (state_) {
-    case 0:
-        SendChunk(true);
+    const bool first = file_.stage() == upload::Upload::Stage::kAnnounced;
+    upload::Upload::Chunk chunk;
+    switch (file_.Acknowledged(chunk)) {
+    case upload::Upload::Step::kChunk:
+        SendChunk(first, std::move(chunk));
         return;
-    case 1:
-        SendChunk(false);
+    case upload::Upload::Step::kOpenFailed:
+    case upload::Upload::Step::kReadFailed:
+        // Unreadable or cut short: said, and the folder goes on with the
+        // next file instead of sending this one cut short.
+        Inform(upload::ReadFailureMessage(queue_.first(), int(language_)));
+        queue_.removeFirst();
+        NextFileOrDone();
         return;
-    default:
-        if (!queue_.isEmpty()) {
-            SendBegin();
-            return;
-        }
-        file_.reset();
-        uploading_ = false;
-        progress_->setVisible(false);
-        OnRefresh();  // the catalogue's arrival frees the page
+    case upload::Upload::Step::kEnd:
+    case upload::Upload::Step::kNone:
+        NextFileOrDone();
         return;
     }
 }

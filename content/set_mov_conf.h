@@ -7,6 +7,7 @@
 
 #include "content/video_store_model.h"
 #include "platform/window.h"
+#include "transport/chunk_source.h"
 #include "transport/records.h"
 
 #include <QString>
@@ -82,7 +83,8 @@ private:
     // Uploads.
     void StartUpload(bool keepBusy);
     bool SendBegin();
-    bool SendChunk(bool first);
+    bool SendChunk(bool first, upload::Upload::Chunk&& chunk);
+    void NextFileOrDone();
     void StopUpload();
     void FailUpload(const QString& message);
 
@@ -106,11 +108,9 @@ private:
     // Upload state.
     QStringList queue_;
     QString targetCategory_;
-    std::unique_ptr<QFile> file_;
+    upload::Upload file_;
     uint64_t total_ = 0;
     uint64_t sent_ = 0;
-    uint64_t sentOfFile_ = 0;
-    uint8_t state_ = 0;  // 0 begin sent, 1 chunk sent, 2 last chunk sent
     bool uploading_ = false;
     bool keepBusy_ = false;
     QString lastFolder_;

@@ -57,7 +57,6 @@ inline constexpr Message kExportFilter{"File list parameter(*.DAT)|*.DAT||", "�
 inline constexpr Message kExportDone{"File list parameter export completed!", "文件列表参数导出完成!"};
 inline constexpr Message kNothingToExport{"No file list has been received yet", "尚未收到文件列表"};
 inline constexpr Message kCannotWrite{"Cannot write the file ", "无法写入文件"};
-inline constexpr Message kCannotRead{"Cannot read the file ", "无法读取文件"};
 
 // Uploads.
 inline constexpr Message kSelectVideoTitle{"Select the Video file", "选择视频文件"};

@@ -425,6 +425,8 @@ void CGame::ContinueUpload()
     QString message;
     const QByteArray packet = upload_.NextPacket(language_, &message);
     if (!packet.isEmpty()) {
+        if (!message.isEmpty())
+            Inform(message);  // a file passed over; the chain goes on
         Send(packet);
         progress_->SetPos(upload_.sent());
         return;

@@ -248,7 +248,7 @@ bool ApkUpload::Start(const QStringList& paths, unsigned language, QString* mess
 
 void ApkUpload::Stop()
 {
-    file_.reset();
+    file_.Reset();
     paths_.clear();
     active_ = false;
     finished_ = true;
@@ -282,44 +282,30 @@ QByteArray ApkUpload::nameOrEnd(unsigned language, QString* message)
         return {};
     }
     step_ = kNameSent;
+    file_.Announced(paths_.front());
     return GamePacket(GAME_OP_INSTALL, 0, 0, name);
 }
 
 QByteArray ApkUpload::chunk(unsigned language, QString* message)
 {
-    if (step_ == kNameSent) {
-        file_ = std::make_unique<QFile>(paths_.front());
-        if (!file_->open(QIODevice::ReadOnly)) {
-            if (message)
-                *message = GameText("The game file cannot be read: ", language) + paths_.front();
-            Stop();
-            return {};
-        }
-    }
-    if (!file_) {
-        Stop();
-        return {};
-    }
-    QByteArray data(int(proto::kChunkSize), Qt::Uninitialized);
-    const qint64 got = file_->read(data.data(), qint64(proto::kChunkSize));
-    if (got < 0) {
+    upload::Upload::Chunk data;
+    if (file_.Acknowledged(data) != upload::Upload::Step::kChunk) {
+        // Unreadable, gone or cut short: no part of the chunk goes out.
         if (message)
-            *message = GameText("The game file cannot be read: ", language) + paths_.front();
-        Stop();
-        return {};
+            *message = upload::ReadFailureMessage(paths_.front(), int(language));
+        paths_.removeFirst();
+        return nameOrEnd(language, message);
     }
-    data.truncate(int(got));
     uint8_t sub = 1;
     uint16_t arg = 0;
-    if (std::size_t(got) < proto::kChunkSize) {
+    if (data.last) {
         sub = 2;
         arg = uint16_t(paths_.size() - 1);
-        file_.reset();
         paths_.removeFirst();
     }
     step_ = sub;
-    sent_ += uint64_t(got);
-    return GamePacket(GAME_OP_INSTALL, sub, arg, data);
+    sent_ += uint64_t(data.bytes.size());
+    return GamePacket(GAME_OP_INSTALL, sub, arg, data.bytes);
 }
 
 namespace {
@@ -345,7 +331,6 @@ const TextPair kTexts[] = {
     {"game File(*.APK)", "游戏文件(*.APK)"},
     {"game file name is too long", "游戏文件名太长"},
     {"The selected files have no content", "选择的文件没有内容"},
-    {"The game file cannot be read: ", "无法读取游戏文件："},
     {"Game name is too long", "游戏名太长"},
 };
 }  // namespace

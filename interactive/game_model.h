@@ -4,6 +4,7 @@
 // the map arithmetic and the APK upload chain. No widgets.
 
 #include "common/hit_test.h"
+#include "transport/chunk_source.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -102,7 +103,8 @@ public:
     bool Start(const QStringList& paths, unsigned language, QString* message);
     // The next packet after the player's acknowledgement, by step. Empty and
     // finished() when the chain is over (the caller asks for the list);
-    // empty with `message` when a file cannot be read.
+    // `message` set when a file cannot be read or was cut short: that file
+    // ends there and the chain goes on with the next one (empty when none).
     QByteArray NextPacket(unsigned language, QString* message);
     bool finished() const { return finished_; }
     bool active() const { return active_; }
@@ -115,7 +117,7 @@ private:
     QByteArray nameOrEnd(unsigned language, QString* message);
     QByteArray chunk(unsigned language, QString* message);
     QStringList paths_;
-    std::unique_ptr<QFile> file_;
+    upload::Upload file_;
     uint64_t total_ = 0, sent_ = 0;
     int step_ = kNameSent;
     bool finished_ = false, active_ = false;

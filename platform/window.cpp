@@ -210,6 +210,21 @@ bool postMessage(WindowHandle window, unsigned id, WPARAM wParam, LPARAM lParam)
     return true;
 }
 
+bool postCall(QObject* context, std::function<void()> call)
+{
+    if (!context)
+        return false;
+    std::lock_guard<std::mutex> handoff(handoffMutex());
+    QMetaObject::invokeMethod(
+        context,
+        [call = std::move(call)] {
+            acquireHandoff();
+            call();
+        },
+        Qt::QueuedConnection);
+    return true;
+}
+
 // One cross-thread send. `state` moves pending -> running -> done, or
 // pending -> cancelled when the gate closes first.
 struct SendGate::Call {

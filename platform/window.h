@@ -89,6 +89,10 @@ LRESULT sendMessage(const QString& caption, unsigned id, WPARAM wParam, LPARAM l
 // Dropped when the window has gone by then. Returns false when no
 // application object exists to queue to.
 bool postMessage(WindowHandle window, unsigned id, WPARAM wParam, LPARAM lParam);
+// A call from any thread run later on `context`'s thread, in order; dropped
+// when `context` is gone by then. What the caller wrote before posting is
+// seen by the call (the hand-off is one the thread checker understands).
+bool postCall(QObject* context, std::function<void()> call);
 
 // A gate that a worker thread sends through. The owner on the UI thread
 // closes it before it stops the worker: every call waiting in the gate

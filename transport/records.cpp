@@ -34,23 +34,6 @@ bool SendRequest::SetPacket(const proto::PlayerPacketHeader& header, const QByte
     return true;
 }
 
-bool SendRequest::SetPacketInPlace(const proto::PlayerPacketHeader& header, QByteArray&& packet)
-{
-    body = QByteArray();
-    bodyOwner.reset();
-    const std::size_t size = std::size_t(packet.size());
-    if (size < proto::kHeaderSize || size - proto::kHeaderSize > proto::kMaxPayload) {
-        data.clear();
-        return false;
-    }
-    proto::PlayerPacketHeader h = header;
-    h.payloadLength = uint32_t(size - proto::kHeaderSize);
-    data = std::move(packet);
-    packet = QByteArray();
-    h.pack(reinterpret_cast<uint8_t*>(data.data()));
-    return true;
-}
-
 bool SendRequest::SetPacketWithBody(const proto::PlayerPacketHeader& header, const QByteArray& payload,
                                     std::shared_ptr<const void> owner)
 {

@@ -44,13 +44,9 @@ struct SendRequest {
     // Header (payloadLength set from the payload) followed by the payload.
     // False, leaving the request empty, when the packet would not fit.
     bool SetPacket(const proto::PlayerPacketHeader& header, const QByteArray& payload = QByteArray());
-    // The same for a payload already in place: `packet` holds kHeaderSize
-    // bytes of room, then the payload. The header is written into the room
-    // and the array is taken over, so a big chunk is never copied again.
-    // False, leaving the request empty, when the packet would not fit.
-    bool SetPacketInPlace(const proto::PlayerPacketHeader& header, QByteArray&& packet);
     // The same with the payload as `body` (shared, not copied, with what
-    // keeps its memory): `data` becomes the 16-byte header alone.
+    // keeps its memory, which may be null for an array that owns its bytes):
+    // `data` becomes the 16-byte header alone. Every file chunk goes so.
     bool SetPacketWithBody(const proto::PlayerPacketHeader& header, const QByteArray& payload,
                            std::shared_ptr<const void> owner);
 };

@@ -2,6 +2,8 @@
 
 #include "common/text_coding.h"
 
+#include <QDir>
+
 #include <algorithm>
 
 namespace upload {
@@ -75,51 +77,10 @@ bool IsOnPlayer(const PlayerCatalog& catalog, const QString& category, const QSt
     return IsOnPlayer(catalog, c, n, size);
 }
 
-bool ChunkReader::Open(const QString& path)
+QString ReadFailureMessage(const QString& path, int language)
 {
-    Close();
-    file_.setFileName(path);
-    if (!file_.open(QIODevice::ReadOnly))
-        return false;
-    size_ = uint64_t(std::max<qint64>(0, file_.size()));
-    sent_ = 0;
-    return true;
-}
-
-void ChunkReader::Close()
-{
-    if (file_.isOpen())
-        file_.close();
-}
-
-bool ChunkReader::Next(QByteArray& chunk, bool& last)
-{
-    chunk.clear();
-    last = true;
-    if (!file_.isOpen())
-        return false;
-    chunk.resize(qsizetype(kChunk));
-    const qint64 got = file_.read(chunk.data(), qint64(kChunk));
-    if (got < 0) {
-        chunk.clear();
-        Close();
-        return false;
-    }
-    chunk.resize(qsizetype(got));
-    sent_ += uint64_t(got);
-    last = uint64_t(got) < kChunk;
-    if (last)
-        Close();
-    return true;
-}
-
-int ChunkReader::Percent() const
-{
-    if (size_ == 0)
-        return 100;
-    // 128-bit: bytes x 100 must not wrap for any file size.
-    const auto percent = static_cast<unsigned __int128>(sent_) * 100u / size_;
-    return int(std::min<unsigned __int128>(percent, 100));
+    return (language == 4 ? QStringLiteral("无法读取文件：") : QStringLiteral("Cannot read the file: ")) +
+           QDir::toNativeSeparators(path);
 }
 
 }  // namespace upload

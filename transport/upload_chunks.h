@@ -1,13 +1,12 @@
 #pragma once
 // The pieces every file upload to a player is made of, shared by both
-// programs: the chunk reader, the chunk ordinal, the video begin payload and
+// programs: the chunk ordinal, the read-failure message, the video begin payload and
 // the match of a local video against the player's catalogue.
 
 #include "transport/protocol.h"
 #include "transport/records.h"
 
 #include <QByteArray>
-#include <QFile>
 #include <QString>
 
 #include <cstdint>
@@ -39,25 +38,8 @@ bool IsOnPlayer(const PlayerCatalog& catalog, const QByteArray& category, const 
 // The same with the names encoded first; false for a name that cannot be.
 bool IsOnPlayer(const PlayerCatalog& catalog, const QString& category, const QString& fileName, uint64_t size);
 
-// Reads one file in chunks of at most 8,192,000 bytes. A chunk is the last
-// when fewer bytes than that could be read; the file is closed then, so a
-// file of exactly 8,192,000 bytes ends with an empty chunk.
-class ChunkReader {
-public:
-    bool Open(const QString& path);  // false when it cannot be opened
-    void Close();
-    bool IsOpen() const { return file_.isOpen(); }
-    uint64_t Size() const { return size_; }
-    uint64_t Sent() const { return sent_; }
-    // The next chunk; false on a read error (the file is closed).
-    bool Next(QByteArray& chunk, bool& last);
-    // Done x 100 / size (64-bit; 100 for an empty file).
-    int Percent() const;
-
-private:
-    QFile file_;
-    uint64_t size_ = 0;
-    uint64_t sent_ = 0;
-};
+// The message of an upload that ends because its file cannot be read or is
+// now shorter than when it was opened (`language` 4: Chinese).
+QString ReadFailureMessage(const QString& path, int language);
 
 }  // namespace upload

@@ -32,12 +32,13 @@ proto::PlayerPacketHeader CDeviceDialog::Header(uint8_t command, uint8_t subCode
     return header;
 }
 
-bool CDeviceDialog::SendToPlayer(const proto::PlayerPacketHeader& header, const QByteArray& payload)
+bool CDeviceDialog::SendToPlayer(const proto::PlayerPacketHeader& header, const QByteArray& payload,
+                                 std::shared_ptr<const void> owner)
 {
     if (!platform::findWindow(platform::appTitle()))
         return false;
     auto request = std::make_unique<SendRequest>();
-    if (!request->SetPacket(header, payload))
+    if (!(owner ? request->SetPacketWithBody(header, payload, std::move(owner)) : request->SetPacket(header, payload)))
         return false;
     return SendToMainWindow(request.release());
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <memory>
 // The common ground of the small device dialogs: a modal dialog found by its
 // caption (the document's prefix + its own caption in the current language),
 // that swallows Enter and Esc so that it closes only through its buttons, and
@@ -26,7 +27,10 @@ public:
                                             uint16_t param = 0, uint16_t arg = 0);
     // Hands one packet for the current player to the main window found by
     // the application title; false when it is missing or the packet too big.
-    static bool SendToPlayer(const proto::PlayerPacketHeader& header, const QByteArray& payload = QByteArray());
+    // `owner` keeps a payload that is a shared file chunk: sent as the
+    // packet's body, never copied.
+    static bool SendToPlayer(const proto::PlayerPacketHeader& header, const QByteArray& payload = QByteArray(),
+                             std::shared_ptr<const void> owner = nullptr);
 
     platform::MsgResult Message(const char* english, const char* chinese, platform::MsgIcon icon,
                                 platform::MsgButtons buttons = platform::MsgButtons::Ok);

@@ -70,12 +70,10 @@ std::optional<Packet> FirmwareTransfer::Begin(const QString& path, uint8_t subCo
     // this name message went out: that reply is not ours.
     if (state_ != kIdle && lastSend_.isValid() && lastSend_.elapsed() < staleWindowMs)
         ++staleReplies_;
-    file_.reset();
+    file_.Announced(path);
     path_ = path;
     subCode_ = subCode;
     state_ = kNameSent;
-    total_ = 0;
-    sent_ = 0;
     Packet p;
     p.header.command = proto::CMD_PROGRAM_UPGRADE;
     p.header.subCode = subCode;
@@ -85,24 +83,31 @@ std::optional<Packet> FirmwareTransfer::Begin(const QString& path, uint8_t subCo
     return p;
 }
 
-Packet FirmwareTransfer::Chunk()
+FirmwareTransfer::Step FirmwareTransfer::Chunk(Packet* packet)
 {
+    upload::Upload::Chunk chunk;
+    switch (file_.Acknowledged(chunk)) {
+    case upload::Upload::Step::kChunk:
+        break;
+    case upload::Upload::Step::kOpenFailed:
+        state_ = kIdle;
+        return Step::OpenFailed;
+    default:
+        // Unreadable or cut short: no part of the chunk goes out.
+        state_ = kIdle;
+        return Step::ReadFailed;
+    }
     Packet p;
     p.header.command = proto::CMD_PROGRAM_UPGRADE;
     p.header.subCode = subCode_;
     p.header.sequence = counter_;
-    p.payload = file_->read(qint64(proto::kChunkSize));
-    sent_ += p.payload.size();
+    p.header.param = chunk.last ? 2 : 1;
+    state_ = chunk.last ? kLastSent : kSending;
+    p.payload = std::move(chunk.bytes);
+    p.owner = std::move(chunk.owner);
     lastSend_.start();
-    if (p.payload.size() < qsizetype(proto::kChunkSize)) {
-        p.header.param = 2;
-        state_ = kLastSent;
-        file_.reset();
-    } else {
-        p.header.param = 1;
-        state_ = kSending;
-    }
-    return p;
+    *packet = std::move(p);
+    return Step::Sent;
 }
 
 FirmwareTransfer::Step FirmwareTransfer::OnReply(uint8_t code, uint16_t arg, Packet* packet)
@@ -117,23 +122,16 @@ FirmwareTransfer::Step FirmwareTransfer::OnReply(uint8_t code, uint16_t arg, Pac
     switch (state_) {
     case kNameSent: {
         if (arg != 0) {
+            file_.Reset();
             state_ = kIdle;
             return Step::LatestVersion;
         }
-        file_ = std::make_unique<QFile>(path_);
-        if (!file_->open(QIODevice::ReadOnly)) {
-            file_.reset();
-            state_ = kIdle;
-            return Step::OpenFailed;
-        }
-        total_ = file_->size();
-        *packet = Chunk();
-        return Step::Sent;
+        return Chunk(packet);
     }
     case kSending:
-        *packet = Chunk();
-        return Step::Sent;
+        return Chunk(packet);
     case kLastSent:
+        file_.Reset();
         state_ = kIdle;
         return Step::Completed;
     case kIdle:
@@ -145,7 +143,7 @@ FirmwareTransfer::Step FirmwareTransfer::OnReply(uint8_t code, uint16_t arg, Pac
 bool FirmwareTransfer::Abort()
 {
     const bool running = state_ != kIdle;
-    file_.reset();
+    file_.Reset();
     state_ = kIdle;
     staleReplies_ = 0;
     lastSend_.invalidate();
@@ -169,9 +167,7 @@ QString LinkLossText(uint16_t linkEvent, int error, unsigned language)
 
 int FirmwareTransfer::Percent() const
 {
-    if (total_ <= 0)
-        return 100;
-    return int(sent_ * 100 / total_);
+    return file_.percent();
 }
 
 QString ScriptPath()
@@ -313,7 +309,7 @@ platform::LRESULT CSelectProgramFile::OnReply(platform::WPARAM, platform::LPARAM
             progress_->SetPos(0);
             progress_->show();
         }
-        SendToPlayer(packet.header, packet.payload);
+        SendToPlayer(packet.header, packet.payload, std::move(packet.owner));
         progress_->SetPos(uint64_t(transfer_.Percent()));
         break;
     case Step::LatestVersion:
@@ -328,6 +324,10 @@ platform::LRESULT CSelectProgramFile::OnReply(platform::WPARAM, platform::LPARAM
         Message(Text("Cannot open the program file: ", "无法打开程序文件：") +
                     QDir::toNativeSeparators(transfer_.path()),
                 platform::MsgIcon::Warning);
+        break;
+    case Step::ReadFailed:
+        progress_->hide();
+        Message(upload::ReadFailureMessage(transfer_.path(), int(language_)), platform::MsgIcon::Warning);
         break;
     case Step::None:
         break;

@@ -5,6 +5,7 @@
 // bridge and our script.
 
 #include "core/devices/device_dialog.h"
+#include "transport/chunk_source.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -26,6 +27,7 @@ enum Kind : uint8_t { kCpu = 1, kFpga = 2, kServer = 3 };
 struct Packet {
     proto::PlayerPacketHeader header;
     QByteArray payload;
+    std::shared_ptr<const void> owner;  // keeps a payload that is a shared file chunk
 };
 
 // The CPU and FPGA transfer: name message, then chunks of at most
@@ -33,7 +35,7 @@ struct Packet {
 class FirmwareTransfer {
 public:
     enum State { kNameSent = 0, kSending = 1, kLastSent = 2, kIdle = 3 };
-    enum class Step { None, Sent, LatestVersion, Completed, OpenFailed };
+    enum class Step { None, Sent, LatestVersion, Completed, OpenFailed, ReadFailed };
     static constexpr int kStaleWindowMs = 30000;
     int staleWindowMs = kStaleWindowMs;
 
@@ -54,15 +56,13 @@ public:
     QString path() const { return path_; }
 
 private:
-    Packet Chunk();
+    Step Chunk(Packet* packet);
 
     uint16_t counter_ = 0;
     uint8_t subCode_ = 0;
     State state_ = kIdle;
     QString path_;
-    std::unique_ptr<QFile> file_;
-    qint64 total_ = 0;
-    qint64 sent_ = 0;
+    upload::Upload file_;
     // Replies still due to an earlier transfer that a new one replaced.
     int staleReplies_ = 0;
     // Since the last packet went out: an earlier transfer silent for longer

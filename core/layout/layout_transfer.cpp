@@ -158,12 +158,10 @@ bool LayoutTransfer::sendLayoutPath(const QString& path, uint8_t subCode, uint16
     return doc_.SendToCurrentPlayer(doc_.MakeRequest(proto::CMD_LAYOUT, subCode, count), payload);
 }
 
-bool LayoutTransfer::sendChunkPacket(const proto::PlayerPacketHeader& header, QByteArray&& packet)
+bool LayoutTransfer::sendChunkPacket(const proto::PlayerPacketHeader& header, upload::Upload::Chunk&& chunk)
 {
-    auto request = std::make_unique<SendRequest>();
-    if (!request->SetPacketInPlace(header, std::move(packet)))
-        return false;
-    return SendToMainWindow(request.release());
+    auto request = upload::ChunkRequest(header, std::move(chunk));
+    return request && SendToMainWindow(request.release());
 }
 
 void LayoutTransfer::PushCurrentLayout()
@@ -211,7 +209,7 @@ bool LayoutTransfer::UploadLayouts(const QStringList& paths)
     }
     // A batch ends by listing the layouts again, so the new ones show.
     materialBatch_ = false;
-    materialStage_ = 0;
+    material_.Reset();
     const QString first = layoutNames_.front();
     const uint16_t count = uint16_t(std::min<std::size_t>(layoutNames_.size(), 0xFFFF));
     layoutNames_.pop_front();
@@ -341,6 +339,7 @@ void LayoutTransfer::OnLayoutReply(const PlayerReply& r)
 
 void LayoutTransfer::announceNextMaterial()
 {
+    materialMd5_.Cancel();
     while (!materials_.empty()) {
         const MaterialEntry& e = materials_.front();
         QByteArray name;
@@ -348,26 +347,45 @@ void LayoutTransfer::announceNextMaterial()
             materials_.pop_front();
             continue;
         }
-        const std::string md5 = digest::Md5OfFile(e.path);
-        if (md5.size() != 32) {
-            // Reported, and the chain goes on with the next file.
-            platform::messageBox(doc_.text("Cannot open the material file: ", "无法打开素材文件：") +
-                                 QDir::toNativeSeparators(e.path));
-            materials_.pop_front();
-            continue;
-        }
-        materialStage_ = 0;
+        // A gigabyte takes seconds to digest: the window keeps answering
+        // meanwhile, and the announce, which carries the digest, waits.
+        material_.Reset();
         materialRunning_ = true;
-        doc_.SendToCurrentPlayer(doc_.MakeRequest(proto::CMD_MATERIAL, 0, e.kind),
-                                 NameField(name) + QByteArray::fromStdString(md5));
+        const QString path = e.path;
+        materialMd5_.Start(
+            path,
+            [this](int percent) {
+                if (doc_.setStatusPaneText)
+                    doc_.setStatusPaneText(kProgressPane, QStringLiteral("MD5 %1%").arg(percent));
+            },
+            [this, path, name](const std::string& md5) { announceMaterial(path, name, md5); });
         return;
     }
     finishMaterial();
 }
 
+void LayoutTransfer::announceMaterial(const QString& path, const QByteArray& name, const std::string& md5)
+{
+    // The chain was ended or started again while the digest was worked out.
+    if (materials_.empty() || materials_.front().path != path)
+        return;
+    if (md5.size() != 32) {
+        // Reported, and the chain goes on with the next file.
+        platform::messageBox(doc_.text("Cannot open the material file: ", "无法打开素材文件：") +
+                             QDir::toNativeSeparators(path));
+        materials_.pop_front();
+        announceNextMaterial();
+        return;
+    }
+    material_.Announced(path);
+    doc_.SendToCurrentPlayer(doc_.MakeRequest(proto::CMD_MATERIAL, 0, materials_.front().kind),
+                             NameField(name) + QByteArray::fromStdString(md5));
+}
+
 void LayoutTransfer::finishMaterial()
 {
-    material_.close();
+    materialMd5_.Cancel();
+    material_.Reset();
     materialRunning_ = false;
     if (materialBatch_) {
         materialBatch_ = false;
@@ -389,24 +407,13 @@ void LayoutTransfer::pushIfChanged()
         PushCurrentLayout();
 }
 
-void LayoutTransfer::sendMaterialChunk()
+void LayoutTransfer::sendMaterialChunk(upload::Upload::Chunk&& chunk)
 {
-    QByteArray chunk;
-    bool last = false;
-    if (!material_.next(chunk, last)) {
-        platform::messageBox(doc_.text("Cannot read the material file: ", "无法读取素材文件：") +
-                             QDir::toNativeSeparators(materials_.front().path));
-        materials_.pop_front();
-        announceNextMaterial();
-        return;
-    }
-    materialStage_ = last ? 2 : 1;
-    setProgress(material_.percent());
+    const bool last = chunk.last;
+    setProgress(chunk.percent);
     if (last)
         materials_.pop_front();
     sendChunkPacket(doc_.MakeRequest(proto::CMD_MATERIAL, last ? 2 : 1, 0), std::move(chunk));
-    if (!last)
-        material_.readAhead();
 }
 
 void LayoutTransfer::OnMaterialReply(const PlayerReply& r)
@@ -414,32 +421,38 @@ void LayoutTransfer::OnMaterialReply(const PlayerReply& r)
     // An answer nothing waits for (a late one after a reconnection) starts nothing.
     if (!fromCurrentPlayer(r) || !materialRunning_)
         return;
-    switch (materialStage_) {
-    case 0:
-        if (materials_.empty())
-            return;
-        if (r.header.arg != 0) {
-            // The player has this file already: it is not even opened.
-            materials_.pop_front();
-            announceNextMaterial();
-            return;
-        }
-        if (!material_.open(materials_.front().path)) {
-            platform::messageBox(doc_.text("Cannot open the material file: ", "无法打开素材文件：") +
-                                 QDir::toNativeSeparators(materials_.front().path));
-            materials_.pop_front();
-            announceNextMaterial();
-            return;
-        }
-        sendMaterialChunk();
+    using Stage = upload::Upload::Stage;
+    if (material_.stage() != Stage::kLastSent && materials_.empty())
         return;
-    case 1:
-        if (materials_.empty() || !material_.hasMore())
-            return;
-        sendMaterialChunk();
-        return;
-    default:
+    if (material_.stage() == Stage::kAnnounced && r.header.arg != 0) {
+        // The player has this file already: it is not even opened.
+        material_.Reset();
+        materials_.pop_front();
         announceNextMaterial();
+        return;
+    }
+    upload::Upload::Chunk chunk;
+    switch (material_.Acknowledged(chunk)) {
+    case upload::Upload::Step::kChunk:
+        sendMaterialChunk(std::move(chunk));
+        return;
+    case upload::Upload::Step::kOpenFailed:
+        platform::messageBox(doc_.text("Cannot open the material file: ", "无法打开素材文件：") +
+                             QDir::toNativeSeparators(materials_.front().path));
+        materials_.pop_front();
+        announceNextMaterial();
+        return;
+    case upload::Upload::Step::kReadFailed:
+        // Unreadable, or shorter than when it was opened: no part of the
+        // chunk went out, and the chain goes on with the next file.
+        platform::messageBox(upload::ReadFailureMessage(materials_.front().path, int(doc_.language())));
+        materials_.pop_front();
+        announceNextMaterial();
+        return;
+    case upload::Upload::Step::kEnd:
+        announceNextMaterial();
+        return;
+    case upload::Upload::Step::kNone:
         return;
     }
 }
@@ -469,10 +482,7 @@ bool LayoutTransfer::SendWatermarkFile(const QString& path)
                              QDir::toNativeSeparators(path));
         return false;
     }
-    watermark_.close();
-    watermarkPath_ = path;
-    watermarkStage_ = 0;
-    watermarkActive_ = true;
+    watermark_.Announced(path);
     // The watermark's name field is in the system code page.
     return doc_.SendToCurrentPlayer(doc_.MakeRequest(proto::CMD_PARAM_FILE, 0, 0),
                                     NameField(text::stringToLocal(fileName)) + QByteArray::fromStdString(md5));
@@ -480,10 +490,14 @@ bool LayoutTransfer::SendWatermarkFile(const QString& path)
 
 void LayoutTransfer::OnWatermarkReply(const PlayerReply& r)
 {
-    if (!fromCurrentPlayer(r) || !watermarkActive_)
+    if (!fromCurrentPlayer(r))
         return;
-    if (watermarkStage_ == 2) {
-        watermarkActive_ = false;
+    const QString path = watermark_.path();
+    upload::Upload::Chunk chunk;
+    switch (watermark_.Acknowledged(chunk)) {
+    case upload::Upload::Step::kNone:
+        return;
+    case upload::Upload::Step::kEnd:
         setProgress(-1);
         if (r.header.arg != 0)
             doc_.showMessage(QStringLiteral("WaterMark picture saving error,Please resend！"),
@@ -492,37 +506,35 @@ void LayoutTransfer::OnWatermarkReply(const PlayerReply& r)
             doc_.showMessage(QStringLiteral("WaterMark picture saving completed！"), QStringLiteral("水印图片保存完成！"),
                              int(platform::MsgIcon::Information));
         return;
-    }
-    if (watermarkStage_ == 0 && !watermark_.open(watermarkPath_)) {
-        watermarkActive_ = false;
+    case upload::Upload::Step::kOpenFailed:
         platform::messageBox(doc_.text("Cannot open the material file: ", "无法打开素材文件：") +
-                             QDir::toNativeSeparators(watermarkPath_));
+                             QDir::toNativeSeparators(path));
         return;
-    }
-    QByteArray chunk;
-    bool last = false;
-    if (!watermark_.next(chunk, last)) {
-        watermarkActive_ = false;
+    case upload::Upload::Step::kReadFailed:
+        // Never silent: the user learns the watermark did not go.
         setProgress(-1);
+        platform::messageBox(upload::ReadFailureMessage(path, int(doc_.language())));
+        return;
+    case upload::Upload::Step::kChunk: {
+        const bool last = chunk.last;
+        setProgress(chunk.percent);
+        sendChunkPacket(doc_.MakeRequest(proto::CMD_PARAM_FILE, last ? 2 : 1, 0), std::move(chunk));
         return;
     }
-    watermarkStage_ = last ? 2 : 1;
-    setProgress(watermark_.percent());
-    sendChunkPacket(doc_.MakeRequest(proto::CMD_PARAM_FILE, last ? 2 : 1, 0), std::move(chunk));
-    if (!last)
-        watermark_.readAhead();
+    }
 }
 
 bool LayoutTransfer::OnLinkLost(bool tell)
 {
-    const bool running = doc_.layoutBusy_ || materialRunning_ || watermarkActive_ || !layoutNames_.empty();
+    const bool running = doc_.layoutBusy_ || materialRunning_ ||
+                         watermark_.stage() != upload::Upload::Stage::kIdle || !layoutNames_.empty();
     layoutNames_.clear();
     materials_.clear();
-    material_.close();
+    materialMd5_.Cancel();
+    material_.Reset();
     materialRunning_ = false;
     materialBatch_ = false;
-    watermark_.close();
-    watermarkActive_ = false;
+    watermark_.Reset();
     pushDeferred_ = false;
     if (!running)
         return false;

@@ -3,10 +3,12 @@
 // the layout list, fetch, upload (one layout or a batch), delete, the
 // material of uploaded layouts (announce with its MD5, then chunks each
 // acknowledged before the next) and the watermark picture. All of it runs on
-// the UI thread, driven by the document's replies; only the reading of the
-// next chunk runs on the chunk reader's own thread.
+// the UI thread, driven by the document's replies; the material's MD5 is
+// worked out on a thread of its own, and the chunks are shared with the
+// link, never copied.
 
-#include "core/layout/chunk_reader.h"
+#include "common/digest.h"
+#include "transport/chunk_source.h"
 #include "transport/protocol.h"
 
 #include <QByteArray>
@@ -87,14 +89,18 @@ public:
     std::function<void()> listChanged;
 
     const std::deque<MaterialEntry>& materials() const { return materials_; }
+    // The MD5 pass of a material file is under way.
+    bool hashing() const { return materialMd5_.Running(); }
     bool materialBatch() const { return materialBatch_; }
 
 private:
     bool sendLayoutPath(const QString& path, uint8_t subCode, uint16_t count);
-    // Sends a packet from ChunkReader::next to the current player.
-    bool sendChunkPacket(const proto::PlayerPacketHeader& header, QByteArray&& packet);
+    // Sends one chunk, shared with the link, to the current player.
+    bool sendChunkPacket(const proto::PlayerPacketHeader& header, upload::Upload::Chunk&& chunk);
+    // Works out the next file's MD5 off the UI thread; its announce follows.
     void announceNextMaterial();
-    void sendMaterialChunk();
+    void announceMaterial(const QString& path, const QByteArray& name, const std::string& md5);
+    void sendMaterialChunk(upload::Upload::Chunk&& chunk);
     void finishMaterial();
     // After an upload of the open layout is answered: uploads again when an
     // edit was held back meanwhile and the layout is no longer the one sent.
@@ -108,17 +114,14 @@ private:
     std::deque<QString> layoutNames_;
     uint32_t batchSent_ = 0;
     std::deque<MaterialEntry> materials_;
-    ChunkReader material_;
-    uint8_t materialStage_ = 0;
+    upload::Upload material_;
+    digest::BackgroundMd5 materialMd5_;
     bool materialRunning_ = false;  // an announce or chunk awaits its answer
     bool materialBatch_ = false;
     std::string lastPushed_;     // the layout text of the last upload
     bool pushDeferred_ = false;  // an edit came while an upload was pending
 
-    ChunkReader watermark_;
-    QString watermarkPath_;
-    uint8_t watermarkStage_ = 0;
-    bool watermarkActive_ = false;
+    upload::Upload watermark_;
 
     QStringList names_;
     int currentIndex_ = -1;

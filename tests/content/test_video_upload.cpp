@@ -260,3 +260,40 @@ TEST(VideoUpload, VideoNamedLikeItsCategoryAndOneUploadAtATime)
 }
 
 }  // namespace
+
+namespace {
+
+// A file cut short between two chunks ends with the read-failure message and
+// no part of the chunk it no longer holds; the next file still goes whole.
+TEST(VideoUpload, FileCutShortIsSaidAndTheNextFileGoesWhole)
+{
+    Harness h;
+    withCategory(h);
+    Upload u(h);
+    const QByteArray next = testsupport::randomBytes(300, 5);
+    const QStringList paths =
+        u.files({{u"cut.mp4"_s, testsupport::randomBytes(std::size_t(2 * kChunk) + 9, 4)}, {u"next.mp4"_s, next}});
+    const QString cut = paths[0];
+    const sim::CommandHandler store = h.player->commandHandler(proto::CMD_VIDEO_UPLOAD);
+    h.player->registerCommand(proto::CMD_VIDEO_UPLOAD, [store, cut](sim::PlayerSim& p, const sim::Request& r) {
+        if (r.header.subCode == 1)
+            QFile::resize(cut, kChunk + 4);
+        return store(p, r);
+    });
+    ASSERT_TRUE(u.page->SelectPath({u"A"_s}));
+    u.page->OnSendFiles();
+    ASSERT_TRUE(u.finished());
+    EXPECT_EQ(h.boxTexts(), QStringList{u"Cannot read the file: "_s + QDir::toNativeSeparators(cut)});
+    std::vector<std::pair<int, int>> sent;  // sub-code, payload size
+    for (const auto& e : h.requests(proto::CMD_VIDEO_UPLOAD))
+        sent.emplace_back(e.header.subCode, int(e.payload.size()));
+    const std::vector<std::pair<int, int>> expected = {{0, 8 + 7}, {1, kChunk}, {0, 8 + 8}, {2, 300}};
+    EXPECT_EQ(sent, expected);
+    h.store([&](sim::VideoStoreState& s) {
+        ASSERT_EQ(s.uploads.size(), 2u);
+        EXPECT_FALSE(s.uploads[0].complete);
+        EXPECT_EQ(s.uploads[1].data, next);
+    });
+}
+
+}  // namespace

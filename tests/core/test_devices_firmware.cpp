@@ -309,3 +309,30 @@ TEST(FirmwareUpgrade, OpenerChecksTheBridgeAndTheConnection)
 }
 
 }  // namespace
+
+namespace {
+
+// A program file cut short while its chunks travel: the transfer ends with a
+// read failure before any part of the chunk it can no longer read whole.
+TEST(FirmwareTransfer, FileCutShortEndsBeforeAHalfChunk)
+{
+    testsupport::TempHome home;
+    const struct { qint64 cutTo; } rows[] = {{8192000 + 10}, {8192000}, {0}};
+    for (const auto& row : rows) {
+        const QString path = home.path() + QStringLiteral("/fw.bin");
+        ASSERT_TRUE(testsupport::writeFile(path, testsupport::randomBytes(2 * 8192000 + 7, 4)));
+        FirmwareTransfer t;
+        firmware::Packet p;
+        ASSERT_TRUE(t.Begin(path, 0));
+        ASSERT_EQ(t.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, &p), Step::Sent);
+        EXPECT_EQ(p.payload.size(), 8192000);
+        ASSERT_TRUE(QFile::resize(path, row.cutTo));
+        firmware::Packet none;
+        EXPECT_EQ(t.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, &none), Step::ReadFailed) << row.cutTo;
+        EXPECT_TRUE(none.payload.isEmpty());
+        EXPECT_EQ(t.state(), FirmwareTransfer::kIdle);
+        EXPECT_EQ(t.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, &none), Step::None);
+    }
+}
+
+}  // namespace

@@ -1,5 +1,6 @@
 // Layouts and material between the document and a simulated player, end to
 // end over loopback, bytes compared.
+#include "common/digest.h"
 #include "common/text_coding.h"
 #include "core/document.h"
 #include "core/layout/layout_transfer.h"
@@ -13,13 +14,18 @@
 #include "tests/support/test_support.h"
 
 #include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QPaintEvent>
+#include <QWidget>
 #include <QDir>
 #include <QFile>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
+#include <set>
 
 namespace {
 
@@ -400,6 +406,76 @@ TEST(LayoutTransfer, WatermarkReportsBothResults)
         EXPECT_EQ(store.watermark.name, "mark.png");
         EXPECT_TRUE(store.watermark.md5Matches);
     }
+}
+
+// A watermark cut short after its first chunk is said, in the interface's
+// language, instead of the upload stopping without a word.
+TEST(LayoutTransfer, WatermarkCutShortIsSaidAndSendsNoHalfChunk)
+{
+    Harness h;
+    ASSERT_TRUE(h.connect());
+    const QString path = h.materialFile("mark.png", testsupport::randomBytes(std::size_t(2 * kChunk) + 5, 4));
+    const sim::CommandHandler store = h.player->commandHandler(proto::CMD_PARAM_FILE);
+    h.player->registerCommand(proto::CMD_PARAM_FILE, [store, path](sim::PlayerSim& p, const sim::Request& r) {
+        if (r.header.subCode == 1)
+            QFile::resize(path, kChunk + 3);
+        return store(p, r);
+    });
+    h.player->clearLog();
+    h.boxes.clear();
+    ASSERT_TRUE(h.doc->layoutTransfer().SendWatermarkFile(path));
+    ASSERT_TRUE(waitUntil([&] { return !h.boxes.calls().empty(); }, 10000));
+    EXPECT_EQ(h.boxes.texts(), QStringList{"Cannot read the file: " + QDir::toNativeSeparators(path)});
+    const auto sent = h.requests(proto::CMD_PARAM_FILE);
+    ASSERT_EQ(sent.size(), 2u);  // the announce and the one whole chunk
+    EXPECT_EQ(sent[1].header.payloadLength, uint32_t(kChunk));
+    EXPECT_FALSE(h.store().watermark.md5Matches);
+}
+
+// While a large material file is digested the window keeps painting, the
+// status pane shows how far the digest is, and the announce waits for it.
+TEST(LayoutTransfer, MaterialDigestLeavesTheWindowAnswering)
+{
+    Harness h;
+    h.setLayouts({{"L.GFD", layoutText({"big.png"})}}, 0);
+    const QString big = h.materialFile("Image/big.png", QByteArray());
+    ASSERT_TRUE(QFile::resize(big, qint64(768) << 20));  // sparse: the digest's work, not the disk's
+    ASSERT_TRUE(h.connect());
+    h.player->clearLog();
+
+    struct Painted : QWidget {
+        int paints = 0;
+        void paintEvent(QPaintEvent*) override { ++paints; }
+    } window;
+    window.resize(80, 40);
+    window.show();
+    std::set<QString> panes;
+    h.doc->setStatusPaneText = [&](int pane, const QString& text) {
+        if (pane == layout::kProgressPane)
+            panes.insert(text);
+    };
+    h.doc->PushCurrentLayout();
+    ASSERT_TRUE(waitUntil([&] { return h.doc->layoutTransfer().hashing(); }, 8000));
+    qint64 slowest = 0;
+    int rounds = 0;
+    while (h.doc->layoutTransfer().hashing() && rounds < 200) {
+        const int before = window.paints;
+        QElapsedTimer clock;
+        clock.start();
+        window.update();
+        ASSERT_TRUE(waitUntil([&] { return window.paints > before; }, 2000));
+        slowest = std::max(slowest, clock.elapsed());
+        ++rounds;
+        if (h.doc->layoutTransfer().hashing())
+            EXPECT_TRUE(h.requests(proto::CMD_MATERIAL).empty());  // no announce before the digest
+    }
+    EXPECT_GT(rounds, 1);
+    EXPECT_LT(slowest, 100) << rounds << " repaints";
+    EXPECT_TRUE(std::any_of(panes.begin(), panes.end(), [](const QString& t) { return t.startsWith("MD5 "); }));
+    ASSERT_TRUE(waitUntil([&] { return !h.requests(proto::CMD_MATERIAL).empty(); }, 8000));
+    const auto announce = h.requests(proto::CMD_MATERIAL).front();
+    EXPECT_EQ(announce.payload.mid(256), QByteArray::fromStdString(digest::Md5OfFile(big)));
+    h.doc->setStatusPaneText = nullptr;
 }
 
 }  // namespace
@@ -881,7 +957,7 @@ TEST(LayoutTransfer, MaterialCutShortDuringTheUploadIsReportedAndTheNextFileStil
     ASSERT_TRUE(waitUntil([&] { return !h.doc->layoutBusy(); }, 20000));
 
     ASSERT_EQ(h.boxes.texts().size(), 1);
-    EXPECT_EQ(h.boxes.texts()[0], "Cannot read the material file: " + QDir::toNativeSeparators(cut));
+    EXPECT_EQ(h.boxes.texts()[0], "Cannot read the file: " + QDir::toNativeSeparators(cut));
     const sim::LayoutStoreState store = h.store();
     ASSERT_EQ(store.materials.size(), 2u);
     EXPECT_FALSE(store.materials[0].complete);  // two whole chunks, no last one

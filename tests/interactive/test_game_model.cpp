@@ -2,6 +2,7 @@
 #include "interactive/game_model.h"
 #include "transport/protocol.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -238,3 +239,37 @@ TEST(GameModel, UploadRefusalsAndUnreadableFile)
     EXPECT_TRUE(up.finished());
     EXPECT_FALSE(message.isEmpty());
 }
+
+namespace {
+
+// A package cut short while its chunks travel is passed over with the
+// read-failure message; the next package of the chain still goes whole.
+TEST(GameModel, PackageCutShortIsPassedOverAndTheNextGoes)
+{
+    QTemporaryDir dir;
+    const QString cut = dir.filePath("cut.apk"), next = dir.filePath("next.apk");
+    for (const auto& [path, size] : {std::pair{cut, 8192000 + 50}, std::pair{next, 30}}) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.resize(size);
+    }
+    ApkUpload up;
+    QString message;
+    ASSERT_TRUE(up.Start({cut, next}, 4, &message));
+    ASSERT_EQ(headerOf(up.NextPacket(4, &message)).subCode, 0);  // the name
+    ASSERT_EQ(headerOf(up.NextPacket(4, &message)).payloadLength, 8192000u);
+    ASSERT_TRUE(QFile::resize(cut, 8192000 + 10));
+    const QByteArray name = up.NextPacket(4, &message);
+    EXPECT_EQ(message, QStringLiteral("无法读取文件：") + QDir::toNativeSeparators(cut));
+    ASSERT_EQ(headerOf(name).subCode, 0);  // the next package's name, no half chunk
+    EXPECT_TRUE(name.endsWith("next.apk"));
+    message.clear();
+    const QByteArray last = up.NextPacket(4, &message);
+    EXPECT_EQ(headerOf(last).subCode, 2);
+    EXPECT_EQ(headerOf(last).payloadLength, 30u);
+    EXPECT_TRUE(up.NextPacket(4, &message).isEmpty());
+    EXPECT_TRUE(up.finished());
+    EXPECT_TRUE(message.isEmpty());
+}
+
+}  // namespace

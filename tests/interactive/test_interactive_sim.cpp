@@ -605,5 +605,5 @@ TEST(GameSim, UnreadableApkStopsTheUploadWithAMessage)
     EXPECT_EQ(gameRequests(h, 2).size(), 1u);  // the name only
     EXPECT_TRUE(g.progress()->isHidden());
     ASSERT_FALSE(h.boxTexts().isEmpty());
-    EXPECT_TRUE(h.boxTexts().back().startsWith("The game file cannot be read: "));
+    EXPECT_TRUE(h.boxTexts().back().startsWith("Cannot read the file: "));
 }

@@ -288,42 +288,4 @@ TEST(SendRequestTest, HandedOnlyToAWindowThatTakesIt)
     platform::setAppTitle(previous);
 }
 
-// A payload already behind its header room comes out as SetPacket builds it,
-// and the array is taken over rather than copied.
-TEST(SendRequestTest, PacketInPlaceMatchesBuiltPacket)
-{
-    PlayerPacketHeader h;
-    h.command = proto::CMD_MATERIAL;
-    h.subCode = 1;
-    h.sequence = 7;
-    struct Row {
-        qsizetype payload;
-        bool ok;
-    };
-    const Row rows[] = {
-        {0, true},
-        {5, true},
-        {qsizetype(proto::kMaxPayload), true},
-        {qsizetype(proto::kMaxPayload) + 1, false},
-    };
-    for (const Row& row : rows) {
-        QByteArray payload(row.payload, 'p');
-        QByteArray packet = QByteArray(qsizetype(proto::kHeaderSize), '\xEE') + payload;
-        const char* bytes = packet.constData();
-        SendRequest built, inPlace;
-        inPlace.data = "stale";
-        EXPECT_EQ(inPlace.SetPacketInPlace(h, std::move(packet)), row.ok) << row.payload;
-        if (!row.ok) {
-            EXPECT_EQ(inPlace.length(), 0u);
-            continue;
-        }
-        ASSERT_TRUE(built.SetPacket(h, payload));
-        EXPECT_EQ(inPlace.data, built.data) << row.payload;
-        EXPECT_EQ(inPlace.data.constData(), bytes) << "copied, size " << row.payload;
-    }
-    SendRequest tooShort;
-    EXPECT_FALSE(tooShort.SetPacketInPlace(h, QByteArray(qsizetype(proto::kHeaderSize) - 1, 'x')));
-    EXPECT_EQ(tooShort.length(), 0u);
-}
-
 }  // namespace

@@ -1,7 +1,7 @@
-// The mapped chunks of one file: the same chunks, in the same order, as the
-// chunk reader gives, valid for as long as their owner is held, and a file
-// that changed under them refused rather than sent cut short.
-#include "transport/mapped_chunks.h"
+// The chunks of one file in order, valid for as long as their owner is
+// held, a file that changed under them refused rather than sent cut short,
+// and the announce-chunk-end sequence every upload runs through.
+#include "transport/chunk_source.h"
 
 #include "tests/support/test_support.h"
 #include "transport/records.h"
@@ -39,7 +39,7 @@ struct Chunk {
 };
 
 // Every chunk until the last (at most `limit`), or until Next fails.
-std::vector<Chunk> allChunks(upload::MappedChunks& chunks, bool* failed, int limit = 10)
+std::vector<Chunk> allChunks(upload::ChunkSource& chunks, bool* failed, int limit = 10)
 {
     std::vector<Chunk> out;
     *failed = false;
@@ -58,7 +58,7 @@ std::vector<Chunk> allChunks(upload::MappedChunks& chunks, bool* failed, int lim
     return out;
 }
 
-TEST(MappedChunks, SameChunksAsTheReaderInOrder)
+TEST(ChunkSource, ChunksInOrderTheLastShortOrEmpty)
 {
     const struct { const char* name; qsizetype size; std::vector<qsizetype> chunks; } cases[] = {
         {"empty file: one empty last chunk", 0, {0}},
@@ -71,14 +71,14 @@ TEST(MappedChunks, SameChunksAsTheReaderInOrder)
     };
     QTemporaryDir dir;
     // Windows of one and two chunks cross their ends within these files.
-    for (const int window : {1, 2, upload::MappedChunks::kWindowChunks}) {
+    for (const int window : {1, 2, upload::ChunkSource::kWindowChunks}) {
         for (const auto& c : cases) {
             SCOPED_TRACE(c.name);
             SCOPED_TRACE(window);
             const QByteArray bytes = randomBytes(std::size_t(c.size), quint32(c.size));
             const QString path = writeFile(dir, bytes);
 
-            upload::MappedChunks mapped(window);
+            upload::ChunkSource mapped(window);
             ASSERT_TRUE(mapped.Open(path));
             EXPECT_EQ(mapped.Size(), uint64_t(c.size));
             bool failed = true;
@@ -86,20 +86,14 @@ TEST(MappedChunks, SameChunksAsTheReaderInOrder)
             EXPECT_FALSE(failed);
             EXPECT_FALSE(mapped.IsOpen());  // closed after the last chunk
 
-            upload::ChunkReader reader;
-            ASSERT_TRUE(reader.Open(path));
             ASSERT_EQ(got.size(), c.chunks.size());
             qsizetype offset = 0;
             for (std::size_t i = 0; i < got.size(); ++i) {
-                QByteArray expected;
-                bool expectedLast = false;
-                ASSERT_TRUE(reader.Next(expected, expectedLast));
                 EXPECT_EQ(got[i].bytes.size(), c.chunks[i]) << i;
-                EXPECT_TRUE(got[i].bytes == expected) << i;
                 EXPECT_TRUE(got[i].bytes == bytes.mid(offset, c.chunks[i])) << i;
-                EXPECT_EQ(got[i].last, expectedLast) << i;
-                EXPECT_EQ(got[i].sent, reader.Sent()) << i;
-                EXPECT_EQ(got[i].percent, reader.Percent()) << i;
+                EXPECT_EQ(got[i].last, i + 1 == got.size()) << i;
+                EXPECT_EQ(got[i].sent, uint64_t(offset + c.chunks[i])) << i;
+                EXPECT_EQ(got[i].percent, c.size == 0 ? 100 : int((offset + c.chunks[i]) * 100 / c.size)) << i;
                 // Mapped, not copied: every chunk with bytes comes with its owner.
                 EXPECT_EQ(got[i].owner != nullptr, !got[i].bytes.isEmpty()) << i;
                 // Chunks of one window share its mapping; the next window is another.
@@ -121,7 +115,7 @@ TEST(MappedChunks, SameChunksAsTheReaderInOrder)
 
 // The link may still be writing a chunk when the page has moved on, closed
 // the file or gone: the bytes live as long as the owner.
-TEST(MappedChunks, ChunkOutlivesTheReaderWhileItsOwnerIsHeld)
+TEST(ChunkSource, ChunkOutlivesTheReaderWhileItsOwnerIsHeld)
 {
     QTemporaryDir dir;
     const QByteArray bytes = randomBytes(std::size_t(kChunk) + 100, 11);
@@ -130,7 +124,7 @@ TEST(MappedChunks, ChunkOutlivesTheReaderWhileItsOwnerIsHeld)
     std::shared_ptr<const void> owner;
     std::weak_ptr<const void> watch;
     {
-        upload::MappedChunks mapped;
+        upload::ChunkSource mapped;
         ASSERT_TRUE(mapped.Open(path));
         bool last = true;
         ASSERT_TRUE(mapped.Next(first, owner, last));
@@ -144,10 +138,10 @@ TEST(MappedChunks, ChunkOutlivesTheReaderWhileItsOwnerIsHeld)
     EXPECT_TRUE(watch.expired());
 }
 
-TEST(MappedChunks, FileThatCannotBeReadOrWasCutShortIsRefused)
+TEST(ChunkSource, FileThatCannotBeReadOrWasCutShortIsRefused)
 {
     QTemporaryDir dir;
-    upload::MappedChunks mapped;
+    upload::ChunkSource mapped;
     EXPECT_FALSE(mapped.Open(dir.filePath(QStringLiteral("missing.mp4"))));
     EXPECT_FALSE(mapped.Open(dir.path()));  // a folder is no video
     EXPECT_FALSE(mapped.IsOpen());
@@ -182,12 +176,12 @@ TEST(MappedChunks, FileThatCannotBeReadOrWasCutShortIsRefused)
 
 // A file that grows after it was opened is sent at the size it had: the
 // chunks stay those of the listing the batch checked.
-TEST(MappedChunks, FileThatGrowsIsSentAtItsSizeWhenOpened)
+TEST(ChunkSource, FileThatGrowsIsSentAtItsSizeWhenOpened)
 {
     QTemporaryDir dir;
     const QByteArray bytes = randomBytes(1000, 13);
     const QString path = writeFile(dir, bytes);
-    upload::MappedChunks mapped;
+    upload::ChunkSource mapped;
     ASSERT_TRUE(mapped.Open(path));
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::Append));
@@ -204,7 +198,7 @@ TEST(MappedChunks, FileThatGrowsIsSentAtItsSizeWhenOpened)
 
 // A request whose payload travels as a shared body puts the same bytes on
 // the wire as one built whole; a payload too large is refused as it is there.
-TEST(MappedChunks, RequestWithBodyMatchesThePacketBuiltWhole)
+TEST(ChunkSource, RequestWithBodyMatchesThePacketBuiltWhole)
 {
     proto::PlayerPacketHeader h;
     h.command = proto::CMD_VIDEO_UPLOAD;
@@ -225,6 +219,90 @@ TEST(MappedChunks, RequestWithBodyMatchesThePacketBuiltWhole)
         EXPECT_TRUE(split.data + split.body == whole.data) << c.size;
         EXPECT_EQ(split.bodyOwner == owner, c.taken) << c.size;
     }
+}
+
+// The steps an upload goes through as acknowledgements come: each row a
+// file, the steps its acknowledgements bring, the ordinals of its chunks.
+TEST(Upload, AcknowledgementsBringChunksThenTheEnd)
+{
+    using Step = upload::Upload::Step;
+    using Stage = upload::Upload::Stage;
+    const struct {
+        const char* name;
+        qsizetype size;
+        std::vector<uint16_t> ordinals;
+    } cases[] = {
+        {"empty file", 0, {1}},
+        {"one chunk less a byte", kChunk - 1, {1}},
+        {"one whole chunk: an empty last", kChunk, {1, 1}},
+        {"one byte over", kChunk + 1, {1, 2}},
+    };
+    QTemporaryDir dir;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QByteArray bytes = randomBytes(std::size_t(c.size), 21);
+        const QString path = writeFile(dir, bytes);
+        upload::Upload up(1);
+        upload::Upload::Chunk chunk;
+        EXPECT_EQ(up.Acknowledged(chunk), Step::kNone);  // a late answer starts nothing
+        up.Announced(path);
+        EXPECT_EQ(up.stage(), Stage::kAnnounced);
+        QByteArray sent;
+        for (std::size_t i = 0; i < c.ordinals.size(); ++i) {
+            ASSERT_EQ(up.Acknowledged(chunk), Step::kChunk) << i;
+            EXPECT_EQ(chunk.ordinal, c.ordinals[i]) << i;
+            EXPECT_EQ(chunk.last, i + 1 == c.ordinals.size()) << i;
+            EXPECT_EQ(up.stage(), chunk.last ? Stage::kLastSent : Stage::kChunks) << i;
+            sent += chunk.bytes;
+        }
+        EXPECT_TRUE(sent == bytes);
+        EXPECT_EQ(up.Acknowledged(chunk), Step::kEnd);
+        EXPECT_EQ(up.stage(), Stage::kIdle);
+        EXPECT_EQ(up.Acknowledged(chunk), Step::kNone);
+    }
+}
+
+TEST(Upload, MissingOrShrunkFileEndsTheUploadBeforeAnyOfTheChunk)
+{
+    using Step = upload::Upload::Step;
+    QTemporaryDir dir;
+    upload::Upload up;
+    upload::Upload::Chunk chunk;
+    up.Announced(dir.filePath(QStringLiteral("gone.mp4")));
+    EXPECT_EQ(up.Acknowledged(chunk), Step::kOpenFailed);
+    EXPECT_EQ(up.stage(), upload::Upload::Stage::kIdle);
+
+    const QString path = writeFile(dir, randomBytes(std::size_t(kChunk) + 10, 22));
+    up.Announced(path);
+    ASSERT_EQ(up.Acknowledged(chunk), Step::kChunk);
+    chunk = upload::Upload::Chunk();
+    ASSERT_TRUE(QFile::resize(path, kChunk + 5));
+    EXPECT_EQ(up.Acknowledged(chunk), Step::kReadFailed);
+    EXPECT_TRUE(chunk.bytes.isEmpty());
+    EXPECT_EQ(up.stage(), upload::Upload::Stage::kIdle);
+}
+
+// The request carries the chunk as its body: the header says how long, and
+// the mapping stays held by the request.
+TEST(Upload, ChunkRequestSharesTheChunk)
+{
+    QTemporaryDir dir;
+    const QByteArray bytes = randomBytes(5000, 23);
+    upload::Upload up;
+    ASSERT_TRUE(up.Open(writeFile(dir, bytes)));
+    upload::Upload::Chunk chunk;
+    ASSERT_EQ(up.Next(chunk), upload::Upload::Step::kChunk);
+    const char* where = chunk.bytes.constData();
+    proto::PlayerPacketHeader h;
+    h.command = proto::CMD_MATERIAL;
+    h.subCode = 2;
+    auto request = upload::ChunkRequest(h, std::move(chunk));
+    ASSERT_TRUE(request);
+    EXPECT_EQ(request->body.constData(), where);
+    EXPECT_TRUE(request->bodyOwner);
+    SendRequest whole;
+    ASSERT_TRUE(whole.SetPacket(h, bytes));
+    EXPECT_TRUE(request->data + request->body == whole.data);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "transport/mapped_chunks.h"
+#include "transport/chunk_source.h"
 
 #include <QFile>
 
@@ -24,12 +24,12 @@ struct Mapping {
 
 }  // namespace
 
-MappedChunks::~MappedChunks()
+ChunkSource::~ChunkSource()
 {
     Close();
 }
 
-bool MappedChunks::Open(const QString& path)
+bool ChunkSource::Open(const QString& path)
 {
     Close();
     const QByteArray name = QFile::encodeName(path);
@@ -48,7 +48,7 @@ bool MappedChunks::Open(const QString& path)
     return true;
 }
 
-void MappedChunks::Close()
+void ChunkSource::Close()
 {
     if (fd_ >= 0)
         ::close(fd_);
@@ -58,7 +58,7 @@ void MappedChunks::Close()
     windowStart_ = windowEnd_ = 0;
 }
 
-bool MappedChunks::MapWindow()
+bool ChunkSource::MapWindow()
 {
     window_.reset();
     windowBase_ = nullptr;
@@ -82,7 +82,7 @@ bool MappedChunks::MapWindow()
     return true;
 }
 
-bool MappedChunks::ReadChunk(QByteArray& chunk, uint64_t length)
+bool ChunkSource::ReadChunk(QByteArray& chunk, uint64_t length)
 {
     chunk = QByteArray(qsizetype(length), Qt::Uninitialized);
     uint64_t done = 0;
@@ -97,7 +97,7 @@ bool MappedChunks::ReadChunk(QByteArray& chunk, uint64_t length)
     return true;
 }
 
-bool MappedChunks::Next(QByteArray& chunk, std::shared_ptr<const void>& owner, bool& last)
+bool ChunkSource::Next(QByteArray& chunk, std::shared_ptr<const void>& owner, bool& last)
 {
     chunk = QByteArray();
     owner.reset();
@@ -134,13 +134,85 @@ bool MappedChunks::Next(QByteArray& chunk, std::shared_ptr<const void>& owner, b
     return true;
 }
 
-int MappedChunks::Percent() const
+int ChunkSource::Percent() const
 {
     if (size_ == 0)
         return 100;
     // 128-bit: bytes x 100 must not wrap for any file size.
     const auto percent = static_cast<unsigned __int128>(sent_) * 100u / size_;
     return int(std::min<unsigned __int128>(percent, 100));
+}
+
+void Upload::Announced(const QString& path)
+{
+    source_.Close();
+    path_ = path;
+    stage_ = Stage::kAnnounced;
+}
+
+bool Upload::Open(const QString& path)
+{
+    Reset();
+    path_ = path;
+    if (!source_.Open(path))
+        return false;
+    stage_ = Stage::kChunks;
+    return true;
+}
+
+void Upload::Reset()
+{
+    source_.Close();
+    stage_ = Stage::kIdle;
+}
+
+Upload::Step Upload::Next(Chunk& chunk)
+{
+    chunk = Chunk();
+    if (!source_.IsOpen()) {
+        Reset();
+        return Step::kReadFailed;
+    }
+    if (!source_.Next(chunk.bytes, chunk.owner, chunk.last)) {
+        chunk = Chunk();
+        Reset();
+        return Step::kReadFailed;
+    }
+    chunk.ordinal = ChunkOrdinal(source_.Sent());
+    chunk.percent = source_.Percent();
+    stage_ = chunk.last ? Stage::kLastSent : Stage::kChunks;
+    return Step::kChunk;
+}
+
+Upload::Step Upload::Acknowledged(Chunk& chunk)
+{
+    chunk = Chunk();
+    switch (stage_) {
+    case Stage::kIdle:
+        return Step::kNone;
+    case Stage::kAnnounced:
+        if (!source_.Open(path_)) {
+            Reset();
+            return Step::kOpenFailed;
+        }
+        return Next(chunk);
+    case Stage::kChunks:
+        return Next(chunk);
+    case Stage::kLastSent:
+        Reset();
+        return Step::kEnd;
+    }
+    return Step::kNone;
+}
+
+std::unique_ptr<SendRequest> ChunkRequest(const proto::PlayerPacketHeader& header, Upload::Chunk&& chunk)
+{
+    auto request = std::make_unique<SendRequest>();
+    const bool taken = request->SetPacketWithBody(header, chunk.bytes, std::move(chunk.owner));
+    chunk = Upload::Chunk();
+    if (!taken)
+        return nullptr;
+    return request;
 }
 
 }  // namespace upload

@@ -1,0 +1,130 @@
+#pragma once
+// The one source of every file upload's chunks, and the sequence of
+// announce, chunks and end every upload to a player runs through.
+//
+// Chunks are handed out without copying them: each is part of a read-only
+// mapping of the file, shared with the link that writes it, so the bytes go
+// from the page cache into the socket in one copy instead of being read into
+// a buffer first. The file is mapped a window of chunks at a time: one
+// mapping and its undoing for many chunks, while the page tables of a long
+// video stay bounded.
+//
+// Chunks are at most 8,192,000 bytes, the last one shorter (a file of whole
+// chunks ends with an empty one), cut from the size the file had when it was
+// opened. Where the system cannot map the file, the chunk is read into an
+// array of its own instead. A file now shorter than the chunk to come is
+// refused before any of that chunk goes out.
+
+#include "transport/records.h"
+#include "transport/upload_chunks.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+
+namespace upload {
+
+class ChunkSource {
+public:
+    static constexpr int kWindowChunks = 32;  // 262,144,000 bytes a mapping
+
+    explicit ChunkSource(int windowChunks = kWindowChunks) : windowChunks_(windowChunks < 1 ? 1 : windowChunks) {}
+    ~ChunkSource();
+    ChunkSource(const ChunkSource&) = delete;
+    ChunkSource& operator=(const ChunkSource&) = delete;
+
+    bool Open(const QString& path);  // false when it cannot be opened
+    // Chunks handed out stay valid for as long as their owners are held.
+    void Close();
+    bool IsOpen() const { return fd_ >= 0; }
+    uint64_t Size() const { return size_; }
+    uint64_t Sent() const { return sent_; }
+
+    // The next chunk. `chunk` refers to a mapping, which `owner` keeps;
+    // whoever uses the bytes holds `owner` until done (the array must not be
+    // changed: a change would copy it). Read instead of mapped, `chunk` owns
+    // its bytes and `owner` is empty. False, with the file closed, `chunk`
+    // empty and `last` true, when the file is now shorter than the chunk to come or
+    // cannot be read: it has changed since it was opened, and a chunk cut
+    // short would not be the one its header announces.
+    bool Next(QByteArray& chunk, std::shared_ptr<const void>& owner, bool& last);
+    // Done x 100 / size (100 for an empty file).
+    int Percent() const;
+
+private:
+    bool ReadChunk(QByteArray& chunk, uint64_t length);
+    bool MapWindow();
+
+    int windowChunks_;
+    std::shared_ptr<const void> window_;  // the mapping the next chunk is in
+    const char* windowBase_ = nullptr;
+    uint64_t windowStart_ = 0;
+    uint64_t windowEnd_ = 0;
+    int fd_ = -1;
+    uint64_t size_ = 0;
+    uint64_t sent_ = 0;
+};
+
+// One file's upload, whatever the path: the announce goes out, the player's
+// acknowledgement of it opens the file and brings the first chunk, each
+// further acknowledgement the next, and the acknowledgement of the last
+// chunk ends the file. The path builds its own announce and headers (their
+// sub-codes, ordinals and arguments are its own); this holds where the file
+// is and hands out the chunks.
+class Upload {
+public:
+    enum class Stage : uint8_t {
+        kIdle = 0,       // nothing announced
+        kAnnounced = 1,  // the announce awaits its acknowledgement
+        kChunks = 2,     // a chunk awaits its acknowledgement, more to come
+        kLastSent = 3,   // the last chunk awaits its acknowledgement
+    };
+    enum class Step : uint8_t {
+        kNone,         // idle: nothing awaited an acknowledgement
+        kChunk,        // `chunk` is the next to send
+        kEnd,          // the last chunk was acknowledged: the file is done
+        kOpenFailed,   // the file could not be opened: nothing was sent
+        kReadFailed,   // unreadable or shorter than when opened: no part of the chunk was sent
+    };
+    struct Chunk {
+        QByteArray bytes;                    // refers to `owner`'s memory when mapped
+        std::shared_ptr<const void> owner;   // keeps the bytes; the link holds it until written
+        bool last = true;
+        uint16_t ordinal = 1;                // ChunkOrdinal of the bytes sent with this one
+        int percent = 100;
+    };
+
+    explicit Upload(int windowChunks = ChunkSource::kWindowChunks) : source_(windowChunks) {}
+
+    // The announce of `path` went out (the file is not opened yet: a player
+    // that has it already never makes us read it).
+    void Announced(const QString& path);
+    // Starts at the first chunk without an announce (paths whose first
+    // chunk goes out unasked). False when the file cannot be opened.
+    bool Open(const QString& path);
+    // What the acknowledgement of the packet last sent brings. After kEnd,
+    // kOpenFailed and kReadFailed the upload is idle and the file closed.
+    Step Acknowledged(Chunk& chunk);
+    // The next chunk at once (after Open, or to send without waiting).
+    Step Next(Chunk& chunk);
+    void Reset();
+
+    Stage stage() const { return stage_; }
+    const QString& path() const { return path_; }
+    uint64_t size() const { return source_.Size(); }
+    uint64_t sent() const { return source_.Sent(); }
+    int percent() const { return source_.Percent(); }
+
+private:
+    ChunkSource source_;
+    QString path_;
+    Stage stage_ = Stage::kIdle;
+};
+
+// The request for one chunk: the header with its payload length, the chunk
+// as the shared body (never copied). Null when the chunk cannot travel.
+std::unique_ptr<SendRequest> ChunkRequest(const proto::PlayerPacketHeader& header, Upload::Chunk&& chunk);
+
+}  // namespace upload
