@@ -314,31 +314,8 @@ void CControlProtocol::BuildSerialGrid()
     PropertyItem* control = grid->addGroup(nullptr, Text("Serial Control", "串口控制"), kSerialControlGroup);
     for (std::size_t i = 0; i < SerialSettings::kCommandCount; ++i)
         grid->addText(control, Text(kCommandLabels[i].english, kCommandLabels[i].chinese), serial.commands[i], i);
-    FitSerialNameColumn();
-}
-
-void CControlProtocol::FitSerialNameColumn()
-{
-    // Every label whole: the name column grows past its usual width when the
-    // longest label needs it, and the grid grows with it (a vertical scroll
-    // bar included), so that the value column keeps its room beside it.
-    constexpr int kUsualNameWidth = 150, kValueRoom = 150, kPadding = 12;
-    PropertyGrid* grid = grids_[kSerialGrid];
-    QTreeWidget* tree = grid->tree();
-    int widest = 0;
-    for (int g = 0; g < tree->topLevelItemCount(); ++g) {
-        QTreeWidgetItem* group = tree->topLevelItem(g);
-        widest = std::max(widest, QFontMetrics(group->font(0)).horizontalAdvance(group->text(0)));
-        for (int c = 0; c < group->childCount(); ++c) {
-            QTreeWidgetItem* row = group->child(c);
-            widest = std::max(widest, tree->indentation() +
-                                          QFontMetrics(row->font(0)).horizontalAdvance(row->text(0)));
-        }
-    }
-    const int nameWidth = std::max(kUsualNameWidth, widest + tree->indentation() + kPadding);
-    grid->setNameColumnWidth(nameWidth);
-    tree->setMinimumWidth(nameWidth + kValueRoom + tree->frameWidth() * 2 +
-                          tree->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
+    // Every label whole; the value column keeps its room beside it.
+    grid->fitNameColumnToLabels(150, 150);
 }
 
 void CControlProtocol::BuildFolderGrid()

@@ -86,7 +86,6 @@ private:
     void BuildGrids();
     void BuildHostGrid();
     void BuildSerialGrid();
-    void FitSerialNameColumn();
     void BuildFolderGrid();
     void BuildLayoutGrid();
     void BuildSwitchGrid(PropertyGrid* grid, const std::array<SwitchCommand, 64>& entries, const QString& groupLabel,

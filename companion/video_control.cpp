@@ -36,12 +36,11 @@ constexpr FixedLabel kFixedLabels[] = {
     {CVideoControl::kPowerOff, "关机"},
 };
 
-// Rows of the dynamic grids: ten buttons a row, u = width / 32.
-constexpr int kPerRow = 10;
-constexpr int kColumnDivisor = 32;
-constexpr int kTypeRowDivisor = 24;
-constexpr int kVideoRowDivisor = 15;
-constexpr int kLayoutRowDivisor = 4;
+// The mode group's two rows.
+constexpr int kFirstRow[] = {CVideoControl::kTypeLoop, CVideoControl::kSingleLoop, CVideoControl::kSinglePlay,
+                             CVideoControl::kTypeRandom, CVideoControl::kAllRandom};
+constexpr int kSecondRow[] = {CVideoControl::kPlay,     CVideoControl::kPause,   CVideoControl::kPrevious,
+                              CVideoControl::kNext,     CVideoControl::kPowerOn, CVideoControl::kPowerOff};
 
 }  // namespace
 
@@ -71,23 +70,23 @@ CVideoControl::CVideoControl(const QString& folder, uint16_t pageIndex, const QS
     auto text = [this](const char* english, const char* chinese) {
         return platform::pickText(language_, english, chinese);
     };
-    typeGroup_ = new QGroupBox(text("Folder", "切换类别"), this);
-    typeGroup_->setObjectName(QStringLiteral("2101"));
-    videoGroup_ = new QGroupBox(this);
-    videoGroup_->setObjectName(QStringLiteral("2117"));
-    layoutGroup_ = new QGroupBox(text("Layout", "切换布局"), this);
-    layoutGroup_->setObjectName(QStringLiteral("2102"));
-    modeGroup_ = new QGroupBox(text("Mode", "播放模式"), this);
-    modeGroup_->setObjectName(QStringLiteral("2103"));
-    videoCheck_ = new QCheckBox(text("Video", "切换视频"), this);
-    videoCheck_->setObjectName(QStringLiteral("2119"));
-    QObject::connect(videoCheck_, &QCheckBox::toggled, this, [this](bool on) {
+    panel_.typeGroup = new QGroupBox(text("Folder", "切换类别"), this);
+    panel_.typeGroup->setObjectName(QStringLiteral("2101"));
+    panel_.videoGroup = new QGroupBox(this);
+    panel_.videoGroup->setObjectName(QStringLiteral("2117"));
+    panel_.layoutGroup = new QGroupBox(text("Layout", "切换布局"), this);
+    panel_.layoutGroup->setObjectName(QStringLiteral("2102"));
+    panel_.modeGroup = new QGroupBox(text("Mode", "播放模式"), this);
+    panel_.modeGroup->setObjectName(QStringLiteral("2103"));
+    panel_.videoCheck = new QCheckBox(text("Video", "切换视频"), this);
+    panel_.videoCheck->setObjectName(QStringLiteral("2119"));
+    QObject::connect(panel_.videoCheck, &QCheckBox::toggled, this, [this](bool on) {
         if (!on)
-            for (QPushButton* b : videoButtons_)
+            for (QPushButton* b : panel_.videoButtons)
                 b->hide();
     });
     for (const FixedLabel& l : kFixedLabels) {
-        QPushButton* b = controls::MakeButton(QString::fromUtf8(l.text), l.control, modeGroup_);
+        QPushButton* b = controls::MakeButton(QString::fromUtf8(l.text), l.control, panel_.modeGroup);
         const int control = l.control;
         QObject::connect(b, &QPushButton::clicked, this, [this, control] { OnControlButton(control); });
         controls_[l.control] = b;
@@ -96,27 +95,36 @@ CVideoControl::CVideoControl(const QString& folder, uint16_t pageIndex, const QS
     controls_[kPowerOn]->hide();
     controls_[kPowerOff]->hide();
 
-    volume_ = new QSlider(Qt::Horizontal, modeGroup_);
-    volume_->setObjectName(QStringLiteral("2111"));
-    volume_->setRange(0, 100);
-    volume_->setTickInterval(1);
-    QObject::connect(volume_, &QSlider::valueChanged, this, [this] { volumeChanged_ = true; });
-    volumeLabel_ = new QLabel(text("Volume", "音量"), modeGroup_);
-    volumeLabel_->setObjectName(QStringLiteral("2112"));
-    time_ = new QLabel(QStringLiteral("00:00/00:00"), modeGroup_);
-    time_->setObjectName(QStringLiteral("2116"));
-    bar_ = new QProgressBar(modeGroup_);
-    bar_->setObjectName(QStringLiteral("2115"));
-    bar_->setRange(0, 100);
-    bar_->setValue(0);
-    bar_->setTextVisible(false);
-    name_ = new QLabel(modeGroup_);
-    name_->setObjectName(QStringLiteral("2118"));
-    name_->setAlignment(Qt::AlignCenter);
+    panel_.volume = new QSlider(Qt::Horizontal, panel_.modeGroup);
+    panel_.volume->setObjectName(QStringLiteral("2111"));
+    panel_.volume->setRange(0, 100);
+    panel_.volume->setTickInterval(1);
+    QObject::connect(panel_.volume, &QSlider::valueChanged, this, [this] { volumeChanged_ = true; });
+    panel_.volumeLabel = new QLabel(text("Volume", "音量"), panel_.modeGroup);
+    panel_.volumeLabel->setObjectName(QStringLiteral("2112"));
+    panel_.time = new QLabel(QStringLiteral("00:00/00:00"), panel_.modeGroup);
+    panel_.time->setObjectName(QStringLiteral("2116"));
+    panel_.bar = new QProgressBar(panel_.modeGroup);
+    panel_.bar->setObjectName(QStringLiteral("2115"));
+    panel_.bar->setRange(0, 100);
+    panel_.bar->setValue(0);
+    panel_.bar->setTextVisible(false);
+    panel_.name = new QLabel(panel_.modeGroup);
+    panel_.name->setObjectName(QStringLiteral("2118"));
+    panel_.name->setAlignment(Qt::AlignCenter);
+    for (int control : kFirstRow)
+        panel_.firstRow.push_back(controls_[control]);
+    for (int control : kSecondRow)
+        panel_.secondRow.push_back(controls_[control]);
+    // Rows of the dynamic grids: ten buttons a row, u = width / 32.
+    panel_.typeGrid = {10, 32, 24};
+    panel_.videoGrid = {10, 32, 15};
+    panel_.layoutGrid = {10, 32, 4};
+    panel_.videoButtons.resize(remote::kMaxVideoButtons);
     for (int j = 0; j < remote::kMaxVideoButtons; ++j) {
-        videoButtons_[std::size_t(j)] = controls::MakeButton(QString(), 5100 + j, videoGroup_);
-        videoButtons_[std::size_t(j)]->hide();
-        QObject::connect(videoButtons_[std::size_t(j)], &QPushButton::clicked, this, [this, j] { OnVideoButton(j); });
+        panel_.videoButtons[std::size_t(j)] = controls::MakeButton(QString(), 5100 + j, panel_.videoGroup);
+        panel_.videoButtons[std::size_t(j)]->hide();
+        QObject::connect(panel_.videoButtons[std::size_t(j)], &QPushButton::clicked, this, [this, j] { OnVideoButton(j); });
     }
 
     using platform::LPARAM;
@@ -132,8 +140,8 @@ CVideoControl::CVideoControl(const QString& folder, uint16_t pageIndex, const QS
         // The catalogue reply's parameter at 8 is the player's volume; it
         // is shown, not sent back.
         if (w == 1 && record) {
-            const QSignalBlocker quiet(volume_);
-            volume_->setValue(record->param);
+            const QSignalBlocker quiet(panel_.volume);
+            panel_.volume->setValue(record->param);
         }
         return 0;
     });
@@ -166,9 +174,9 @@ QString CVideoControl::label(int control) const
     return b ? b->text() : QString();
 }
 
-QString CVideoControl::timeText() const { return time_->text(); }
-QString CVideoControl::nameText() const { return name_->text(); }
-int CVideoControl::progress() const { return bar_->value(); }
+QString CVideoControl::timeText() const { return panel_.time->text(); }
+QString CVideoControl::nameText() const { return panel_.name->text(); }
+int CVideoControl::progress() const { return panel_.bar->value(); }
 
 void CVideoControl::OnInitDialog()
 {
@@ -231,7 +239,7 @@ void CVideoControl::onTimer(unsigned id)
     if (id != kTimer)
         return;
     if (volumeChanged_) {
-        SendControl(remote::kCmdSound, QString::asprintf("%d", volume_->value()));
+        SendControl(remote::kCmdSound, QString::asprintf("%d", panel_.volume->value()));
         volumeChanged_ = false;
     }
     if (step_ == kPolling) {
@@ -285,10 +293,10 @@ void CVideoControl::OnControlReply(const QByteArray& payload)
         // A reply without a list starts the polling all the same.
         EnterStep(kPolling);
     } else if (reply->cmdId == remote::kCmdProgress && reply->progress) {
-        bar_->setValue(reply->progress->percent);
-        time_->setText(reply->progress->timeText);
+        panel_.bar->setValue(reply->progress->percent);
+        panel_.time->setText(reply->progress->timeText);
         if (reply->progress->hasName)
-            name_->setText(reply->progress->nameText);
+            panel_.name->setText(reply->progress->nameText);
     }
 }
 
@@ -297,24 +305,24 @@ void CVideoControl::OnControlReply(const QByteArray& payload)
 void CVideoControl::RebuildButtons()
 {
     // A list that comes again (a retried request) replaces the buttons.
-    qDeleteAll(typeButtons_);
-    typeButtons_.clear();
-    qDeleteAll(layoutButtons_);
-    layoutButtons_.clear();
+    qDeleteAll(panel_.typeButtons);
+    panel_.typeButtons.clear();
+    qDeleteAll(panel_.layoutButtons);
+    panel_.layoutButtons.clear();
     selectedType_ = kNoType;
-    for (QPushButton* b : videoButtons_)
+    for (QPushButton* b : panel_.videoButtons)
         b->hide();
     for (int i = 0; i < int(types_.size()) && i < remote::kMaxTypeButtons; ++i) {
-        QPushButton* b = controls::MakeButton(types_[std::size_t(i)].name, 5000 + i, typeGroup_);
+        QPushButton* b = controls::MakeButton(types_[std::size_t(i)].name, 5000 + i, panel_.typeGroup);
         QObject::connect(b, &QPushButton::clicked, this, [this, i] { OnTypeButton(i); });
         b->show();
-        typeButtons_.push_back(b);
+        panel_.typeButtons.push_back(b);
     }
     for (int i = 0; i < layouts_.size() && i < remote::kMaxLayoutButtons; ++i) {
-        QPushButton* b = controls::MakeButton(layouts_[i] + QStringLiteral(".GFD"), 5200 + i, layoutGroup_);
+        QPushButton* b = controls::MakeButton(layouts_[i] + QStringLiteral(".GFD"), 5200 + i, panel_.layoutGroup);
         QObject::connect(b, &QPushButton::clicked, this, [this, i] { OnLayoutButton(i); });
         b->show();
-        layoutButtons_.push_back(b);
+        panel_.layoutButtons.push_back(b);
     }
     LayoutControls();
 }
@@ -328,7 +336,7 @@ void CVideoControl::OnControlButton(int control)
 
 void CVideoControl::OnListButton(remote::ListButton button, int index)
 {
-    remote::PressListButton(button, index, types_, layouts_, videoCheck_->isChecked(), selectedType_,
+    remote::PressListButton(button, index, types_, layouts_, panel_.videoCheck->isChecked(), selectedType_,
                             [this](int cmdId, const QString& value) { SendControl(cmdId, value); },
                             [this](const QStringList& videos) { ListVideos(videos); });
 }
@@ -344,46 +352,12 @@ void CVideoControl::resizeEvent(QResizeEvent* event)
 void CVideoControl::ListVideos(const QStringList& videos)
 {
     // The same cells the video row is laid out in.
-    const QRect group = videoGroup_->contentsRect();
-    controls::ShowButtonRow(videoButtons_, videos, [&group](int j) {
-        return remote::GridCell(group, j, kPerRow, kColumnDivisor, kVideoRowDivisor);
-    });
+    controls::ShowButtonRow(panel_.videoButtons, videos, [this](int j) { return panel_.videoCell(j); });
 }
 
 void CVideoControl::LayoutControls()
 {
-    static constexpr int kSecondRow[] = {kPlay, kPause, kPrevious, kNext, kPowerOn, kPowerOff};
-    static constexpr int kFirstRow[] = {kTypeLoop, kSingleLoop, kSinglePlay, kTypeRandom, kAllRandom};
-    const remote::PanelGeometry g = remote::PanelLayout(width(), height(), int(std::size(kSecondRow)));
-    typeGroup_->setGeometry(g.type);
-    videoGroup_->setGeometry(g.video);
-    layoutGroup_->setGeometry(g.layout);
-    modeGroup_->setGeometry(g.mode);
-    videoCheck_->setGeometry(g.videoCheck);
-    videoCheck_->raise();
-
-    // The grids lie inside each group's frame, below its title.
-    const QRect typeRect = typeGroup_->contentsRect();
-    for (std::size_t i = 0; i < typeButtons_.size(); ++i)
-        typeButtons_[i]->setGeometry(remote::GridCell(typeRect, int(i), kPerRow, kColumnDivisor, kTypeRowDivisor));
-    const QRect layoutRect = layoutGroup_->contentsRect();
-    for (std::size_t i = 0; i < layoutButtons_.size(); ++i)
-        layoutButtons_[i]->setGeometry(
-            remote::GridCell(layoutRect, int(i), kPerRow, kColumnDivisor, kLayoutRowDivisor));
-    const QRect videoRect = videoGroup_->contentsRect();
-    for (int j = 0; j < remote::kMaxVideoButtons; ++j)
-        videoButtons_[std::size_t(j)]->setGeometry(
-            remote::GridCell(videoRect, j, kPerRow, kColumnDivisor, kVideoRowDivisor));
-
-    for (std::size_t i = 0; i < std::size(kFirstRow); ++i)
-        controls_[kFirstRow[i]]->setGeometry(g.modes[i]);
-    for (std::size_t i = 0; i < std::size(kSecondRow); ++i)
-        controls_[kSecondRow[i]]->setGeometry(g.second[i]);
-    volume_->setGeometry(g.volume);
-    volumeLabel_->setGeometry(g.volumeLabel);
-    time_->setGeometry(g.time);
-    bar_->setGeometry(g.bar);
-    name_->setGeometry(g.name);
+    panel_.place(width(), height());
 }
 
 }  // namespace tollivar

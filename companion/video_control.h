@@ -15,6 +15,7 @@
 //   WM_VIDEO_UPLOAD_REPLY     wParam 0, lParam const QString* (the layout list)
 //   WM_VIDEO_CONTROL_REPLY    wParam 10, lParam const QByteArray* (the reply)
 
+#include "common/controls/remote_panel.h"
 #include "platform/window.h"
 #include "transport/remote_control.h"
 
@@ -27,12 +28,6 @@
 #include <map>
 #include <vector>
 
-class QCheckBox;
-class QGroupBox;
-class QLabel;
-class QProgressBar;
-class QPushButton;
-class QSlider;
 struct PlayerCatalog;
 
 namespace tollivar {
@@ -84,8 +79,8 @@ public:
     QString timeText() const;
     QString nameText() const;
     int progress() const;
-    QSlider* volume() const { return volume_; }
-    QCheckBox* videoCheck() const { return videoCheck_; }
+    QSlider* volume() const { return panel_.volume; }
+    QCheckBox* videoCheck() const { return panel_.videoCheck; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -117,20 +112,8 @@ private:
     std::vector<remote::PlayTypeEntry> types_;
     QStringList layouts_;
 
-    QGroupBox* typeGroup_ = nullptr;
-    QGroupBox* videoGroup_ = nullptr;
-    QGroupBox* layoutGroup_ = nullptr;
-    QGroupBox* modeGroup_ = nullptr;
-    QCheckBox* videoCheck_ = nullptr;
+    controls::RemotePanel panel_;
     std::map<int, QPushButton*> controls_;
-    std::vector<QPushButton*> typeButtons_;
-    std::vector<QPushButton*> layoutButtons_;
-    std::array<QPushButton*, remote::kMaxVideoButtons> videoButtons_{};
-    QSlider* volume_ = nullptr;
-    QLabel* volumeLabel_ = nullptr;
-    QLabel* time_ = nullptr;
-    QProgressBar* bar_ = nullptr;
-    QLabel* name_ = nullptr;
 };
 
 }  // namespace tollivar

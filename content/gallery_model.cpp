@@ -1,14 +1,15 @@
 #include "content/gallery_model.h"
 
+#include "common/file_commit.h"
 #include "common/json_coding.h"
 #include "common/text_coding.h"
 #include "core/devices/update_check.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QPainter>
-#include <QSaveFile>
 
 namespace gallery {
 
@@ -132,6 +133,7 @@ QString Text(Msg m, int language)
     case Msg::ConfirmExit: return t("Do you really want to exit?", "确定要退出吗？");
     case Msg::ColonInName: return t("A name must not contain \":\": ", "名称不能包含\":\"：");
     case Msg::OpenFailed: return t("The picture cannot be opened: ", "无法打开图片：");
+    case Msg::CannotWrite: return t("Cannot write %1", "无法写入 %1");
     case Msg::SelectPicTitle: return t("Select the Pic file", "选择图片文件");
     case Msg::NewFolder: return t("New Folder", "新建文件夹");
     case Msg::DelFolder: return t("Del Folder", "删除文件夹");
@@ -328,7 +330,7 @@ QImage Thumbnail(const QImage& picture)
     return out;
 }
 
-bool RescaleFileInPlace(const QString& path)
+bool RescaleFileInPlace(const QString& path, QString* error)
 {
     QImageReader reader(path);
     reader.setDecideFormatFromContent(true);
@@ -337,16 +339,15 @@ bool RescaleFileInPlace(const QString& path)
         return false;
     const QString ext = QFileInfo(path).suffix().toLower();
     const QImage thumb = Thumbnail(picture);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
     const char* format = ext == QLatin1String("png")   ? "PNG"
                          : ext == QLatin1String("bmp") ? "BMP"
                                                        : "JPG";
     const QImage toSave = std::string_view(format) == "JPG" ? thumb.convertToFormat(QImage::Format_RGB32) : thumb;
-    if (!toSave.save(&file, format))
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    if (!buffer.open(QIODevice::WriteOnly) || !toSave.save(&buffer, format))
         return false;
-    return file.commit();
+    return filecommit::replaceFile(path, bytes, error);
 }
 
 }  // namespace gallery

@@ -73,7 +73,7 @@ bool IsSafeLocalName(const QString& name);
 // Texts of the dialog and its messages (language 4: Chinese).
 enum class Msg {
     Title, ConnectFailed, FolderExists, FolderTooLong, EnterFolder, ConfirmDelete, SelectFile, FileTooLong,
-    BatchFolderTooLong, NoSpace, NoPictures, ConfirmExit, ColonInName, OpenFailed, SelectPicTitle,
+    BatchFolderTooLong, NoSpace, NoPictures, ConfirmExit, ColonInName, OpenFailed, CannotWrite, SelectPicTitle,
     NewFolder, DelFolder, AddPic, Del, BatchAdd, Exit,
 };
 QString Text(Msg m, int language);
@@ -123,7 +123,8 @@ QRect FitRect(int width, int height, const QRect& target);
 // The 100 x 75 thumbnail on opaque white.
 QImage Thumbnail(const QImage& picture);
 // Rescales the file in place (encoder by its extension); false when it
-// cannot be read or written.
-bool RescaleFileInPlace(const QString& path);
+// cannot be read or written. A write failure (the file kept as it was) is
+// described in `error`; an unreadable picture leaves it empty.
+bool RescaleFileInPlace(const QString& path, QString* error = nullptr);
 
 }  // namespace gallery

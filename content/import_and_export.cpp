@@ -1,6 +1,7 @@
 #include "content/import_and_export.h"
 
 #include "common/controls/dialog_keys.h"
+#include "common/file_commit.h"
 #include "content/store_texts.h"
 #include "content/video_store_model.h"
 #include "platform/app_identity.h"
@@ -12,7 +13,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QPushButton>
-#include <QSaveFile>
+#include <QFileInfo>
 
 namespace texts = store::texts;
 using store::ParamKind;
@@ -68,9 +69,9 @@ void CImportAndExport::onTimer(unsigned /*id*/)
 void CImportAndExport::done(int result)
 {
     platform::MessageWindow::killTimer(kIdleTimer);
-    if (backupFile_ || recovery_.stage() == upload::Upload::Stage::kChunks)
+    if (backup_ || recovery_.stage() == upload::Upload::Stage::kChunks)
         SetRange(-1);
-    backupFile_.reset();  // an unfinished backup leaves no file behind
+    backup_.reset();  // an unfinished backup leaves no file behind
     recovery_.Reset();
     QDialog::done(result);
 }
@@ -100,7 +101,7 @@ void CImportAndExport::OnBackup()
     if (path.isEmpty())
         return;
     backupPath_ = path;
-    backupFile_.reset();
+    backup_.reset();
     backupFailed_ = false;
     sendPacket(store::ParamFilePacket(ParamKind::Backup, 0));
 }
@@ -132,7 +133,7 @@ void CImportAndExport::OnParamFileReply(const ReplyAssembler* reply)
 
 void CImportAndExport::FailBackup(const QString& message)
 {
-    backupFile_.reset();  // QSaveFile: the unfinished file is discarded
+    backup_.reset();
     backupPath_.clear();
     backupFailed_ = true;
     SetRange(-1);
@@ -148,27 +149,33 @@ void CImportAndExport::OnBackupReply(uint16_t state, const QByteArray& payload)
     if (!backupPath_.isEmpty()) {
         const QString failed = store::Text(texts::kExportFailed, language_) + backupPath_;
         if (state == 0) {
-            backupFile_ = std::make_unique<QSaveFile>(backupPath_);
-            if (!backupFile_->open(QIODevice::WriteOnly)) {
+            // The archive is kept in memory and written whole at its end,
+            // so a failure (a full disk among others) never leaves a
+            // damaged file nor empties an earlier backup of that name. A
+            // folder we cannot write into is told at once, not after the
+            // whole transfer.
+            if (!QFileInfo(QFileInfo(backupPath_).absolutePath()).isWritable()) {
                 FailBackup(failed);
                 return;
             }
+            backup_.emplace();
             SetRange(100);
             total_ = store::BackupTotalBytes(payload);
             done_ = 0;
             SetPos(0);
         } else if (state == 1 || state == 2) {
-            if (!backupFile_)
+            if (!backup_)
                 return;  // no backup of ours is running
-            if (backupFile_->write(payload) != payload.size() || !backupFile_->flush()) {
+            if (backup_->size() + payload.size() > kMaxBackupBytes) {
                 FailBackup(failed);
                 return;
             }
+            backup_->append(payload);
             done_ += uint64_t(payload.size());
             SetPos(store::Percent(done_, total_));
             if (state == 2) {
-                const bool saved = backupFile_->commit();
-                backupFile_.reset();
+                const bool saved = filecommit::replaceFile(backupPath_, *backup_);
+                backup_.reset();
                 backupPath_.clear();
                 SetRange(-1);
                 Inform(saved ? store::Text(texts::kExportCompleted, language_) : failed);

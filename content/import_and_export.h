@@ -13,10 +13,10 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QFile;
 class QKeyEvent;
-class QSaveFile;
 class ReplyAssembler;
 
 class CImportAndExport : public QDialog, public platform::MessageWindow {
@@ -24,6 +24,8 @@ class CImportAndExport : public QDialog, public platform::MessageWindow {
 public:
     static constexpr unsigned kIdleTimer = 8;
     static constexpr int kIdleTimerMs = 3000;
+    // A parameter archive is a few megabytes; more than this is not one.
+    static constexpr qsizetype kMaxBackupBytes = qsizetype(256) << 20;
 
     CImportAndExport(const QString& titlePrefix, const QString& folder, const QString& defaultName,
                      QWidget* parent = nullptr);
@@ -37,7 +39,7 @@ public:
     void OnBackup();    // 3302
     void OnParamFileReply(const ReplyAssembler* reply);
 
-    bool backupRunning() const { return backupFile_ != nullptr; }
+    bool backupRunning() const { return backup_.has_value(); }
     void onTimer(unsigned id) override;
 
 protected:
@@ -58,7 +60,7 @@ private:
     QString defaultName_;
     QString backupPath_;
     QString recoveryPath_;
-    std::unique_ptr<QSaveFile> backupFile_;
+    std::optional<QByteArray> backup_;  // the archive received so far
     bool backupFailed_ = false;
     upload::Upload recovery_;
     uint64_t total_ = 0;

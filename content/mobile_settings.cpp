@@ -1,6 +1,7 @@
 #include "content/mobile_settings.h"
 
 #include "common/controls/dialog_keys.h"
+#include "common/file_commit.h"
 #include "content/play_mode_texts.h"
 #include "platform/app_identity.h"
 #include "platform/dialogs.h"
@@ -17,7 +18,6 @@
 #include <QKeyEvent>
 #include <QListWidget>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -278,8 +278,7 @@ void CMobileSettings::OnExportWords()
     const QFileInfo info(path);
     if (info.exists() && !info.isDir() && !info.isWritable())
         QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::WriteOwner);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    if (!filecommit::replaceFile(path, bytes)) {
         Inform(texts::kFileError, platform::MsgIcon::Question);
         return;
     }

@@ -226,16 +226,22 @@ void CPictureManager::ShowFolder(int k, bool selectionChanged)
     }
     thumbs_->setUpdatesEnabled(false);
     thumbs_->clear();
+    QString unwritten;  // the first thumbnail a full disk kept from being written
     for (int j = 0; j < n; ++j) {
         QImage thumb(gallery::kThumbWidth, gallery::kThumbHeight, QImage::Format_ARGB32);
         thumb.fill(Qt::white);
         const QString path = QDir(local).filePath(names[j]);
-        if (safeFolder && gallery::IsSafeLocalName(names[j]) && gallery::RescaleFileInPlace(path))
+        QString writeError;
+        if (safeFolder && gallery::IsSafeLocalName(names[j]) && gallery::RescaleFileInPlace(path, &writeError))
             thumb = gallery::Thumbnail(QImage(path));
+        else if (!writeError.isEmpty() && unwritten.isEmpty())
+            unwritten = path;
         thumbs_->addItem(new QListWidgetItem(QIcon(QPixmap::fromImage(thumb)), names[j]));
     }
     thumbs_->setUpdatesEnabled(true);
     bar_->setVisible(false);
+    if (!unwritten.isEmpty())
+        platform::messageBox(T(Msg::CannotWrite).arg(QDir::toNativeSeparators(unwritten)));
 }
 
 void CPictureManager::OnPreview(int i)

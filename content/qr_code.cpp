@@ -1,6 +1,7 @@
 #include "content/qr_code.h"
 
 #include "common/controls/tab_order.h"
+#include "common/file_commit.h"
 #include "core/reply_handlers.h"
 #include "platform/app_identity.h"
 #include "platform/dialogs.h"
@@ -21,7 +22,6 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSaveFile>
 #include <QVBoxLayout>
 
 namespace {
@@ -345,9 +345,11 @@ bool CQRCode::OnApply()
     }
     const QByteArray document = qr::WriteDocument(settings_);
     QDir().mkpath(folder_);
-    QSaveFile file(QDir(folder_).filePath(QLatin1String(qr::kDocumentName)));
-    if (!file.open(QIODevice::WriteOnly) || file.write(document) != document.size() || !file.commit())
+    const QString path = QDir(folder_).filePath(QLatin1String(qr::kDocumentName));
+    if (!filecommit::replaceFile(path, document)) {
+        platform::messageBox(tr2(language_, "Cannot write %1", "无法写入 %1").arg(QDir::toNativeSeparators(path)));
         return false;
+    }
     return Send(0, document);
 }
 

@@ -1,6 +1,7 @@
 #include "content/set_mov_conf.h"
 
 #include "common/controls/dialog_keys.h"
+#include "common/file_commit.h"
 #include "common/controls/folder_edit.h"
 #include "common/text_coding.h"
 #include "common/controls/num_edit.h"
@@ -22,7 +23,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QSlider>
 #include <QTimer>
 #include <QTreeWidget>
@@ -498,9 +498,7 @@ void CSetMovConf::OnExportFileList()
     const QString path = platform::fileDialog(call, this);
     if (path.isEmpty())
         return;
-    QSaveFile out(path);
-    const QByteArray bytes = catalog_->pack();
-    if (!out.open(QIODevice::WriteOnly) || out.write(bytes) != bytes.size() || !out.commit()) {
+    if (!filecommit::replaceFile(path, catalog_->pack())) {
         Inform(T(texts::kCannotWrite) + path);
         return;
     }

@@ -37,46 +37,53 @@ CVideoControl::CVideoControl(const QString& titlePrefix, const QString& folder, 
       language_(int(platform::appLanguage())), folder_(folder)
 {
     setWindowTitle(titlePrefix + tr2(language_, replies::kVideoControl.english, replies::kVideoControl.chinese));
-    typeGroup_ = new QGroupBox(tr2(language_, "Type", "切换类别"), this);
-    videoGroup_ = new QGroupBox(this);
-    layoutGroup_ = new QGroupBox(tr2(language_, "Layout", "切换布局"), this);
-    modeGroup_ = new QGroupBox(tr2(language_, "Mode", "播放模式"), this);
-    videoCheck_ = new QCheckBox(tr2(language_, "Video", "切换视频"), this);
-    videoCheck_->setObjectName(QStringLiteral("4919"));
-    connect(videoCheck_, &QCheckBox::toggled, this, [this](bool on) {
+    panel_.typeGroup = new QGroupBox(tr2(language_, "Type", "切换类别"), this);
+    panel_.videoGroup = new QGroupBox(this);
+    panel_.layoutGroup = new QGroupBox(tr2(language_, "Layout", "切换布局"), this);
+    panel_.modeGroup = new QGroupBox(tr2(language_, "Mode", "播放模式"), this);
+    panel_.videoCheck = new QCheckBox(tr2(language_, "Video", "切换视频"), this);
+    panel_.videoCheck->setObjectName(QStringLiteral("4919"));
+    connect(panel_.videoCheck, &QCheckBox::toggled, this, [this](bool on) {
         if (!on)
-            for (QPushButton* b : videoButtons_)
+            for (QPushButton* b : panel_.videoButtons)
                 b->hide();
     });
     for (int i = 0; i < 5; ++i) {
-        modeButtons_[i] = MakeButton(remote::PlayModeLabel(kModes[i], language_), 4904 + i, modeGroup_);
+        modeButtons_[i] = MakeButton(remote::PlayModeLabel(kModes[i], language_), 4904 + i, panel_.modeGroup);
         connect(modeButtons_[i], &QPushButton::clicked, this, [this, i] { OnModeButton(kModes[i]); });
     }
-    play_ = MakeButton(tr2(language_, "play", "播放"), 4909, modeGroup_);
-    pause_ = MakeButton(tr2(language_, "pause", "暂停"), 4910, modeGroup_);
-    previous_ = MakeButton(remote::PlayModeLabel(remote::PlayMode::Previous, language_), 4913, modeGroup_);
-    next_ = MakeButton(remote::PlayModeLabel(remote::PlayMode::Next, language_), 4914, modeGroup_);
+    play_ = MakeButton(tr2(language_, "play", "播放"), 4909, panel_.modeGroup);
+    pause_ = MakeButton(tr2(language_, "pause", "暂停"), 4910, panel_.modeGroup);
+    previous_ = MakeButton(remote::PlayModeLabel(remote::PlayMode::Previous, language_), 4913, panel_.modeGroup);
+    next_ = MakeButton(remote::PlayModeLabel(remote::PlayMode::Next, language_), 4914, panel_.modeGroup);
     connect(play_, &QPushButton::clicked, this, [this] { OnPlay(true); });
     connect(pause_, &QPushButton::clicked, this, [this] { OnPlay(false); });
     connect(previous_, &QPushButton::clicked, this, [this] { OnModeButton(remote::PlayMode::Previous); });
     connect(next_, &QPushButton::clicked, this, [this] { OnModeButton(remote::PlayMode::Next); });
-    volume_ = new QSlider(Qt::Horizontal, modeGroup_);
-    volume_->setObjectName(QStringLiteral("4911"));
-    volume_->setRange(0, 100);
-    volume_->setTickInterval(1);
-    connect(volume_, &QSlider::valueChanged, this, [this] { volumeChanged_ = true; });
-    volumeLabel_ = new QLabel(tr2(language_, "Volume", "音量"), modeGroup_);
-    time_ = new QLabel(QStringLiteral("00:00/00:00"), modeGroup_);
-    bar_ = new QProgressBar(modeGroup_);
-    bar_->setRange(0, 100);
-    bar_->setValue(0);
-    bar_->setTextVisible(false);
-    name_ = new QLabel(modeGroup_);
-    name_->setAlignment(Qt::AlignCenter);
+    panel_.firstRow.assign(modeButtons_.begin(), modeButtons_.end());
+    panel_.secondRow = {play_, pause_, previous_, next_};
+    // Type buttons u = width / 31, videos u = width / 30, layouts in one row.
+    panel_.typeGrid = {10, 31, 24};
+    panel_.videoGrid = {10, 30, 20};
+    panel_.layoutGrid = {10, 31, 0};
+    panel_.volume = new QSlider(Qt::Horizontal, panel_.modeGroup);
+    panel_.volume->setObjectName(QStringLiteral("4911"));
+    panel_.volume->setRange(0, 100);
+    panel_.volume->setTickInterval(1);
+    connect(panel_.volume, &QSlider::valueChanged, this, [this] { volumeChanged_ = true; });
+    panel_.volumeLabel = new QLabel(tr2(language_, "Volume", "音量"), panel_.modeGroup);
+    panel_.time = new QLabel(QStringLiteral("00:00/00:00"), panel_.modeGroup);
+    panel_.bar = new QProgressBar(panel_.modeGroup);
+    panel_.bar->setRange(0, 100);
+    panel_.bar->setValue(0);
+    panel_.bar->setTextVisible(false);
+    panel_.name = new QLabel(panel_.modeGroup);
+    panel_.name->setAlignment(Qt::AlignCenter);
+    panel_.videoButtons.resize(remote::kMaxVideoButtons);
     for (int j = 0; j < remote::kMaxVideoButtons; ++j) {
-        videoButtons_[j] = MakeButton(QString(), 5100 + j, videoGroup_);
-        videoButtons_[j]->hide();
-        connect(videoButtons_[j], &QPushButton::clicked, this, [this, j] { OnVideoButton(j); });
+        panel_.videoButtons[j] = MakeButton(QString(), 5100 + j, panel_.videoGroup);
+        panel_.videoButtons[j]->hide();
+        connect(panel_.videoButtons[j], &QPushButton::clicked, this, [this, j] { OnVideoButton(j); });
     }
 
     onMessage(platform::WM_VIDEO_LIST_REPLY, [this](platform::WPARAM w, platform::LPARAM l) {
@@ -94,9 +101,9 @@ CVideoControl::CVideoControl(const QString& titlePrefix, const QString& folder, 
     onMessage(platform::WM_TRACKBAR_VALUES_REPLY, [this](platform::WPARAM w, platform::LPARAM l) {
         std::unique_ptr<replies::TrackbarRecord> record(reinterpret_cast<replies::TrackbarRecord*>(l));
         if (w == 1 && record) {
-            volume_->blockSignals(true);
-            volume_->setValue(record->param);
-            volume_->blockSignals(false);
+            panel_.volume->blockSignals(true);
+            panel_.volume->setValue(record->param);
+            panel_.volume->blockSignals(false);
         }
         return platform::LRESULT(0);
     });
@@ -118,12 +125,12 @@ void CVideoControl::UpdateTabOrder()
 {
     // Panels from the top: types, the video check and its videos, layouts,
     // then the mode row, the volume and the second row.
-    std::vector<QWidget*> chain(typeButtons_.begin(), typeButtons_.end());
-    chain.push_back(videoCheck_);
-    chain.insert(chain.end(), videoButtons_.begin(), videoButtons_.end());
-    chain.insert(chain.end(), layoutButtons_.begin(), layoutButtons_.end());
+    std::vector<QWidget*> chain(panel_.typeButtons.begin(), panel_.typeButtons.end());
+    chain.push_back(panel_.videoCheck);
+    chain.insert(chain.end(), panel_.videoButtons.begin(), panel_.videoButtons.end());
+    chain.insert(chain.end(), panel_.layoutButtons.begin(), panel_.layoutButtons.end());
     chain.insert(chain.end(), modeButtons_.begin(), modeButtons_.end());
-    for (QWidget* w : std::initializer_list<QWidget*>{volume_, play_, pause_, previous_, next_})
+    for (QWidget* w : std::initializer_list<QWidget*>{panel_.volume, play_, pause_, previous_, next_})
         chain.push_back(w);
     // The focus moves to the new first control only while it is still where
     // the dialog put it: never away from where the user took it.
@@ -164,7 +171,7 @@ void CVideoControl::onTimer(unsigned id)
     if (id != kTimer)
         return;
     if (volumeChanged_) {
-        Send(remote::kCmdSound, QString::asprintf("%d", volume_->value()));
+        Send(remote::kCmdSound, QString::asprintf("%d", panel_.volume->value()));
         volumeChanged_ = false;
     }
     if (polling_)
@@ -192,16 +199,16 @@ void CVideoControl::OnLayoutList(const QString& text)
     if (!buttonsBuilt_) {
         buttonsBuilt_ = true;
         for (int i = 0; i < int(types_.size()) && i < remote::kMaxTypeButtons; ++i) {
-            QPushButton* b = MakeButton(types_[std::size_t(i)].name, 5000 + i, typeGroup_);
+            QPushButton* b = MakeButton(types_[std::size_t(i)].name, 5000 + i, panel_.typeGroup);
             connect(b, &QPushButton::clicked, this, [this, i] { OnTypeButton(i); });
             b->show();
-            typeButtons_.push_back(b);
+            panel_.typeButtons.push_back(b);
         }
         for (int i = 0; i < layouts_.size() && i < remote::kMaxLayoutButtons; ++i) {
-            QPushButton* b = MakeButton(layouts_[i] + QStringLiteral(".GFD"), 5200 + i, layoutGroup_);
+            QPushButton* b = MakeButton(layouts_[i] + QStringLiteral(".GFD"), 5200 + i, panel_.layoutGroup);
             connect(b, &QPushButton::clicked, this, [this, i] { OnLayoutButton(i); });
             b->show();
-            layoutButtons_.push_back(b);
+            panel_.layoutButtons.push_back(b);
         }
         LayoutControls();
         UpdateTabOrder();
@@ -214,15 +221,15 @@ void CVideoControl::OnProgressReply(const QByteArray& payload)
     const auto view = remote::ReadProgressReply(payload);
     if (!view)
         return;
-    bar_->setValue(view->percent);
-    time_->setText(view->timeText);
+    panel_.bar->setValue(view->percent);
+    panel_.time->setText(view->timeText);
     if (view->hasName)
-        name_->setText(view->nameText);
+        panel_.name->setText(view->nameText);
 }
 
 void CVideoControl::OnListButton(remote::ListButton button, int index)
 {
-    remote::PressListButton(button, index, types_, layouts_, videoCheck_->isChecked(), selectedType_,
+    remote::PressListButton(button, index, types_, layouts_, panel_.videoCheck->isChecked(), selectedType_,
                             [this](int cmdId, const QString& value) { Send(cmdId, value); },
                             [this](const QStringList& videos) { ListVideos(videos); });
 }
@@ -237,15 +244,14 @@ void CVideoControl::OnPlay(bool play)
     Send(remote::kCmdPlay, play ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
-QString CVideoControl::timeText() const { return time_->text(); }
-QString CVideoControl::nameText() const { return name_->text(); }
-int CVideoControl::progress() const { return bar_->value(); }
+QString CVideoControl::timeText() const { return panel_.time->text(); }
+QString CVideoControl::nameText() const { return panel_.name->text(); }
+int CVideoControl::progress() const { return panel_.bar->value(); }
 
 void CVideoControl::ListVideos(const QStringList& videos)
 {
     // The same cells the video row is laid out in.
-    const QRect group = videoGroup_->contentsRect();
-    controls::ShowButtonRow(videoButtons_, videos, [&group](int j) { return remote::GridCell(group, j, 10, 30, 20); });
+    controls::ShowButtonRow(panel_.videoButtons, videos, [this](int j) { return panel_.videoCell(j); });
 }
 
 void CVideoControl::resizeEvent(QResizeEvent* event)
@@ -264,33 +270,5 @@ void CVideoControl::keyPressEvent(QKeyEvent* event)
 
 void CVideoControl::LayoutControls()
 {
-    const remote::PanelGeometry g = remote::PanelLayout(width(), height(), 4);
-    typeGroup_->setGeometry(g.type);
-    videoGroup_->setGeometry(g.video);
-    layoutGroup_->setGeometry(g.layout);
-    modeGroup_->setGeometry(g.mode);
-    videoCheck_->setGeometry(g.videoCheck);
-    videoCheck_->raise();
-
-    // Inside the frame, below the group's title, so no button covers it.
-    const QRect typeRect = typeGroup_->contentsRect();
-    for (std::size_t i = 0; i < typeButtons_.size(); ++i)
-        typeButtons_[i]->setGeometry(remote::GridCell(typeRect, int(i), 10, 31, 24));
-    const QRect layoutRect = layoutGroup_->contentsRect();
-    for (std::size_t i = 0; i < layoutButtons_.size(); ++i)
-        layoutButtons_[i]->setGeometry(remote::LayoutCell(layoutRect, int(i)));
-    const QRect videoRect = videoGroup_->contentsRect();
-    for (int j = 0; j < remote::kMaxVideoButtons; ++j)
-        videoButtons_[std::size_t(j)]->setGeometry(remote::GridCell(videoRect, j, 10, 30, 20));
-
-    for (int i = 0; i < 5; ++i)
-        modeButtons_[std::size_t(i)]->setGeometry(g.modes[std::size_t(i)]);
-    QPushButton* second[4] = {play_, pause_, previous_, next_};
-    for (int i = 0; i < 4; ++i)
-        second[i]->setGeometry(g.second[std::size_t(i)]);
-    volume_->setGeometry(g.volume);
-    volumeLabel_->setGeometry(g.volumeLabel);
-    time_->setGeometry(g.time);
-    bar_->setGeometry(g.bar);
-    name_->setGeometry(g.name);
+    panel_.place(width(), height());
 }

@@ -4,6 +4,7 @@
 // play modes, play, pause, previous, next, the volume and the play position.
 // Every action is one VideoControl.Json sent with CMD_VIDEO_CONTROL.
 
+#include "common/controls/remote_panel.h"
 #include "platform/window.h"
 #include "transport/remote_control.h"
 
@@ -14,12 +15,6 @@
 #include <array>
 #include <vector>
 
-class QCheckBox;
-class QGroupBox;
-class QLabel;
-class QProgressBar;
-class QPushButton;
-class QSlider;
 
 class CVideoControl : public QDialog, public platform::MessageWindow {
     Q_OBJECT
@@ -47,8 +42,8 @@ public:
     QString timeText() const;
     QString nameText() const;
     int progress() const;
-    QCheckBox* videoCheck() const { return videoCheck_; }
-    QSlider* volume() const { return volume_; }
+    QCheckBox* videoCheck() const { return panel_.videoCheck; }
+    QSlider* volume() const { return panel_.volume; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -75,23 +70,11 @@ private:
     bool polling_ = false;
     bool buttonsBuilt_ = false;
 
-    QGroupBox* typeGroup_ = nullptr;
-    QGroupBox* videoGroup_ = nullptr;
-    QGroupBox* layoutGroup_ = nullptr;
-    QGroupBox* modeGroup_ = nullptr;
-    QCheckBox* videoCheck_ = nullptr;
-    std::vector<QPushButton*> typeButtons_;
-    std::array<QPushButton*, remote::kMaxVideoButtons> videoButtons_{};
-    std::vector<QPushButton*> layoutButtons_;
+    controls::RemotePanel panel_;
     std::array<QPushButton*, 5> modeButtons_{};
     QPushButton* play_ = nullptr;
     QPushButton* pause_ = nullptr;
     QPushButton* previous_ = nullptr;
     QPushButton* next_ = nullptr;
-    QSlider* volume_ = nullptr;
-    QLabel* volumeLabel_ = nullptr;
-    QLabel* time_ = nullptr;
-    QProgressBar* bar_ = nullptr;
-    QLabel* name_ = nullptr;
     QWidget* startFocus_ = nullptr;  // where the dialog put the focus
 };

@@ -278,21 +278,25 @@ void CScanForDevices::SendDiscovery(uint32_t destinationHost, bool unicast)
 
 void CScanForDevices::onTimer(unsigned id)
 {
-    if (id != scan::kScanTimerId)
+    if (id != scan::kScanTimerId || !scanning_)
         return;
-    if (automatic_) {
-        ++broadcastCount_;
-        if (broadcastCount_ < scan::kAutoRounds) {
-            Broadcast();
-            scanButton_->setText(Text("Stop(%1)", "停止查找(%1)").arg(scan::kAutoRounds - broadcastCount_));
-        } else {
-            StopScanning();
-        }
-    } else {
+    ++broadcastCount_;
+    const scan::RoundStep step =
+        scan::StepAtTick(automatic_ ? scan::RoundRule::FiveRounds : scan::RoundRule::Endless, broadcastCount_);
+    if (step.stop) {
+        StopScanning();
+        return;
+    }
+    if (step.emptyList) {
+        // Only the list starts afresh: what is known of a player heard in an
+        // earlier round stays for Connect.
         rows_.clear();
         RebuildList();
-        Broadcast();
     }
+    if (step.broadcast)
+        Broadcast();
+    if (step.countdown > 0)
+        scanButton_->setText(Text("Stop(%1)", "停止查找(%1)").arg(step.countdown));
 }
 
 platform::LRESULT CScanForDevices::OnUdpEvent(platform::WPARAM, platform::LPARAM lParam)
@@ -329,7 +333,9 @@ void CScanForDevices::ReopenAfterError()
                 StopScanning();
             return;
         }
-        setTimer(scan::kScanTimerId, scan::kScanTimerMs);
+        // A scan that ended meanwhile stays ended.
+        if (scanning_)
+            setTimer(scan::kScanTimerId, scan::kScanTimerMs);
     });
 }
 

@@ -107,7 +107,7 @@ CLidarSelect::CLidarSelect(CLidarWizard* sheet) : CLidarPage(sheet, "Select Rada
     grid_ = new PropertyGrid(group);
     grid_->setObjectName(QStringLiteral("5005"));
     grid_->setHeaderLabels(T("Property"), T("Value"));
-    grid_->setNameColumnWidth(180);
+    grid_->fitNameColumnToLabels(180, 150);
     grid_->setDescriptionVisible(true);
     grid_->setModifiedMarking(true);
     auto* top = new QHBoxLayout;
@@ -394,7 +394,7 @@ CLidarParam::CLidarParam(CLidarWizard* sheet)
     auto* param = new QGroupBox(T("Param"), this);
     grid_ = new PropertyGrid(param);
     grid_->setHeaderLabels(T("Property"), T("Value"));
-    grid_->setNameColumnWidth(120);
+    grid_->fitNameColumnToLabels(120, 80);
     grid_->setDescriptionVisible(true);
     grid_->setModifiedMarking(true);
     auto* pl = new QVBoxLayout(param);

@@ -118,6 +118,7 @@ public:
     QString dataLabel() const;
     QString prompt() const;
     CLidarPlotView* plot() const { return plot_; }
+    PropertyGrid* grid() const { return grid_; }
     QSlider* slider() const { return slider_; }
     QCheckBox* showPoint() const { return show_; }
     QPushButton* button(int id) const;  // 5009..5013

@@ -4,11 +4,11 @@
 // from the player's catalogue, the layout list text, the progress reply and
 // the button grids. Plain C++ over Qt strings, no widgets.
 
+#include "common/controls/remote_panel.h"
 #include "transport/protocol.h"
 #include "transport/records.h"
 
 #include <QByteArray>
-#include <QRect>
 #include <QString>
 #include <QStringList>
 
@@ -109,27 +109,5 @@ struct ControlReply {
     std::optional<ProgressView> progress;
 };
 std::optional<ControlReply> ReadControlReply(const QByteArray& payload);
-
-// Where the controls of a remote-control window of client size cx x cy go.
-// The four groups, and the "Video" check box on the video group's frame, in
-// window coordinates; the rest inside the mode group: the five mode buttons
-// in the first row with the volume slider and its label on their right, the
-// second row's `secondRowButtons` buttons, then the time text, the progress
-// bar and below it the name text.
-struct PanelGeometry {
-    QRect type, video, layout, mode, videoCheck;
-    std::vector<QRect> modes;   // five
-    std::vector<QRect> second;  // secondRowButtons
-    QRect volume, volumeLabel, time, bar, name;
-};
-PanelGeometry PanelLayout(int cx, int cy, int secondRowButtons);
-
-// Cell `index` of a grid of `perRow` buttons per row inside `group`: with
-// u = width / uDivisor and v = height / vDivisor, column c spans
-// (3c+1)u..(3c+3)u and row r spans (3r+1)v..(3r+3)v from the group's corner.
-QRect GridCell(const QRect& group, int index, int perRow, int uDivisor, int vDivisor);
-// Layout button `index`: the grid's columns (u = width / 31), one row from
-// 1/16 to 9/16 of the group's height.
-QRect LayoutCell(const QRect& group, int index);
 
 }  // namespace remote

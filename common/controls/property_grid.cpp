@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QFont>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -15,10 +16,12 @@
 #include <QPointer>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -521,6 +524,7 @@ PropertyItem* PropertyGrid::add(PropertyItem* parent, PropertyItem* item)
     }
     item->original_ = item->value_;
     item->refresh();
+    refitNameColumn();
     return item;
 }
 
@@ -606,6 +610,7 @@ void PropertyGrid::clear()
     tree_->setCurrentItem(nullptr);
     tree_->clear();
     onCurrentChanged();
+    refitNameColumn();
 }
 
 int PropertyGrid::topLevelCount() const
@@ -781,6 +786,43 @@ void PropertyGrid::setNameColumnWidth(int width)
 int PropertyGrid::nameColumnWidth() const
 {
     return tree_->columnWidth(kNameColumn);
+}
+
+int PropertyGrid::widestLabelWidth() const
+{
+    // A label starts one indentation step in per level, the first for the
+    // branch sign; the delegate's margins and the focus frame take the rest.
+    constexpr int kTextMargins = 12;
+    int widest = 0;
+    const auto visit = [&](auto&& self, QTreeWidgetItem* item, int depth) -> void {
+        const QVariant font = item->data(kNameColumn, Qt::FontRole);
+        const QFontMetrics metrics(font.isValid() ? font.value<QFont>() : tree_->font());
+        const int steps = depth + (tree_->rootIsDecorated() ? 1 : 0);
+        widest = std::max(widest, steps * tree_->indentation() + metrics.horizontalAdvance(item->text(kNameColumn)) +
+                                      kTextMargins);
+        for (int i = 0; i < item->childCount(); ++i)
+            self(self, item->child(i), depth + 1);
+    };
+    for (int i = 0; i < tree_->topLevelItemCount(); ++i)
+        visit(visit, tree_->topLevelItem(i), 0);
+    return widest;
+}
+
+void PropertyGrid::fitNameColumnToLabels(int usualWidth, int valueRoom)
+{
+    fitUsualWidth_ = usualWidth;
+    fitValueRoom_ = valueRoom;
+    refitNameColumn();
+}
+
+void PropertyGrid::refitNameColumn()
+{
+    if (fitUsualWidth_ < 0)
+        return;
+    const int nameWidth = std::max(fitUsualWidth_, widestLabelWidth());
+    setNameColumnWidth(nameWidth);
+    tree_->setMinimumWidth(nameWidth + fitValueRoom_ + tree_->frameWidth() * 2 +
+                           tree_->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
 }
 
 void PropertyGrid::onCurrentChanged()

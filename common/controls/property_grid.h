@@ -225,6 +225,13 @@ public:
     void setHeaderLabels(const QString& name, const QString& value);
     void setNameColumnWidth(int width);
     int nameColumnWidth() const;
+    // Every label whole, in any language: from now on the name column is
+    // `usualWidth` or, when the longest label (its indentation included)
+    // needs more, that much; the tree stays wide enough to keep `valueRoom`
+    // beside it (a vertical scroll bar included). Refitted as rows come and go.
+    void fitNameColumnToLabels(int usualWidth, int valueRoom);
+    // The name column width the longest label needs now.
+    int widestLabelWidth() const;
 
     // Texts of the pickers' dialogs.
     void setFolderPickerCaption(const QString& caption) { folderCaption_ = caption; }
@@ -258,7 +265,11 @@ private:
     QWidget* descriptionPane_;
     QLabel* descriptionTitle_;
     QLabel* descriptionText_;
+    void refitNameColumn();
+
     bool markModified_ = false;
+    int fitUsualWidth_ = -1;  // < 0: the name column keeps the width it is given
+    int fitValueRoom_ = 0;
     int refreshing_ = 0;  // > 0 while the grid itself sets check states
     int notifying_ = 0;   // > 0 while a change handler runs
     QString folderCaption_;

@@ -429,3 +429,49 @@ TEST(PropertyGrid, ClicksAndScreenshot)
 }
 
 }  // namespace
+
+namespace {
+
+// A grid fitted to its labels shows each whole, at any depth, and keeps its
+// usual width for short ones; unfitted, the same long label is cut.
+TEST(PropertyGrid, NameColumnFitsItsLabels)
+{
+    if (testsupport::kUnderThreadChecker)
+        GTEST_SKIP() << "shown: Qt paints on threads the thread checker cannot follow";
+    const QString longEnglish = u"Bottom right abscissa of screen"_s;
+    const struct {
+        const char* what;
+        QString label;
+        bool grouped;
+        bool fitted;
+        bool widened;  // the column grows past its usual 120
+    } rows[] = {
+        {"short, usual width kept", u"Port"_s, false, true, false},
+        {"long at the top level", longEnglish, false, true, true},
+        {"long one level in", longEnglish, true, true, true},
+        {"Chinese", u"屏幕右下角横坐标屏幕右下角纵坐标"_s, true, true, true},
+        {"unfitted: cut", longEnglish, true, false, false},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        PropertyGrid grid;
+        grid.setNameColumnWidth(120);
+        if (r.fitted)
+            grid.fitNameColumnToLabels(120, 100);
+        PropertyItem* group = r.grouped ? grid.addGroup(nullptr, u"Radar1"_s) : nullptr;
+        grid.addText(group, r.label, u"0.90"_s);
+        grid.resize(200, 200);  // narrower than the fitted tree: its minimum holds
+        grid.show();
+        QApplication::processEvents();
+        EXPECT_EQ(testsupport::cutTreeLabels(*grid.tree()).contains(r.label), !r.fitted);
+        EXPECT_EQ(grid.nameColumnWidth() > 120, r.widened);
+        if (r.fitted)
+            EXPECT_GE(grid.tree()->width() - grid.nameColumnWidth(), 100);
+        // Emptied, the grid comes back to its usual width.
+        grid.clear();
+        if (r.fitted)
+            EXPECT_EQ(grid.nameColumnWidth(), 120);
+    }
+}
+
+}  // namespace

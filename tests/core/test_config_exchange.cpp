@@ -11,7 +11,7 @@
 #include "player/config_store.h"
 #include "player/player_sim.h"
 #include "transport/records.h"
-#include "tests/core/full_disk.h"
+#include "tests/support/full_disk.h"
 #include "tests/support/test_support.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "core/devices/query_temperature.h"
 #include "tests/core/device_harness.h"
-#include "tests/core/full_disk.h"
+#include "tests/support/full_disk.h"
 
 #include <QDir>
 #include <QFileInfo>

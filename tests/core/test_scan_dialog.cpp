@@ -588,4 +588,45 @@ TEST_F(ScanOverLoopback, ReceiveErrorsReopenWithoutFlood)
     EXPECT_TRUE(boxes.calls().empty());
 }
 
+// Each tick of the scan timer, by hand: a scan started with the button
+// empties the list and keeps what is known of the players; an automatic one
+// counts down five rounds and stops; a tick after the end does nothing.
+TEST_F(ScanOverLoopback, EachTickFollowsTheRoundRule)
+{
+    const struct {
+        bool automatic;
+        int ticks;
+        const char* button;
+        bool scanning;
+        bool listed;  // our player still has its row
+    } rows[] = {
+        {false, 1, "Stop", true, false}, {false, 3, "Stop", true, false}, {true, 1, "Stop(4)", true, true},
+        {true, 4, "Stop(1)", true, true}, {true, 5, "Scan", false, true}, {true, 7, "Scan", false, true},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(testing::Message() << (r.automatic ? "automatic " : "by hand ") << r.ticks);
+        MessageBoxRecorder boxes;
+        CScanForDevices dialog(QString(), r.automatic);
+        if (r.automatic)
+            dialog.OnInitDialog();
+        else
+            dialog.OnScanButton();
+        SKIP_IF_PORT_TAKEN_MEANWHILE(boxes);
+        ASSERT_TRUE(dialog.IsScanning());
+        Feed(dialog, AnnouncementBytes("127.0.0.78", "0000000000AB"));
+        // Well inside the timer's first second, so its own ticks do not mix in.
+        for (int i = 0; i < r.ticks; ++i)
+            dialog.onTimer(scan::kScanTimerId);
+        EXPECT_EQ(Button(dialog, "2904")->text(), QString::fromLatin1(r.button));
+        EXPECT_EQ(dialog.IsScanning(), r.scanning);
+        EXPECT_EQ(dialog.BroadcastCount(), std::min(r.ticks, scan::kAutoRounds));
+        const auto& list = dialog.Rows();
+        EXPECT_EQ(std::any_of(list.begin(), list.end(), [](const PlayerRow& p) { return p.ip == "127.0.0.78"; }),
+                  r.listed);
+        const auto& known = dialog.Devices();
+        EXPECT_TRUE(std::any_of(known.begin(), known.end(), [](const DeviceRecord& d) { return d.ip == "127.0.0.78"; }));
+        dialog.reject();
+    }
+}
+
 }  // namespace

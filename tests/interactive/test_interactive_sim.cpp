@@ -331,6 +331,30 @@ TEST(LidarWizardSim, ChineseCaptionsAndScreenshots)
     screenshot(w, "lidar_param_zh");
 }
 
+// Every label of both grids shows whole, in both languages.
+TEST(LidarWizardSim, GridLabelsShowWhole)
+{
+    if (testsupport::kUnderThreadChecker)
+        GTEST_SKIP() << "shown and painted: Qt paints on threads the thread checker cannot follow";
+    for (unsigned language : {9u, 4u}) {
+        SCOPED_TRACE(language);
+        Harness h(language);
+        ASSERT_TRUE(h.started);
+        WizardFixture f(h);
+        CLidarWizard& w = *f.wizard;
+        ASSERT_TRUE(waitUntil([&] { return w.selectPage()->lidars().size() == 1; }));
+        QTreeWidget* select = w.selectPage()->grid()->tree();
+        EXPECT_EQ(select->topLevelItemCount(), 12);
+        EXPECT_EQ(testsupport::cutTreeLabels(*select), QStringList());
+        w.PressNext();
+        ASSERT_TRUE(waitUntil([&] { return w.paramPage()->state() == lidar::kStateRunning; }));
+        QTreeWidget* param = w.paramPage()->grid()->tree();
+        ASSERT_EQ(param->topLevelItemCount(), 1);
+        EXPECT_EQ(param->topLevelItem(0)->childCount(), 20);
+        EXPECT_EQ(testsupport::cutTreeLabels(*param), QStringList());
+    }
+}
+
 // ---- games ----
 
 namespace {

@@ -8,6 +8,9 @@
 #include <QDir>
 #include <QThread>
 #include <QWidget>
+#include <QStyle>
+#include <QStyleOptionViewItem>
+#include <QTreeWidget>
 
 #include "platform/app_identity.h"
 #include "platform/datagram.h"
@@ -82,6 +85,34 @@ QString binDir()
 QString sourceDir()
 {
     return QString::fromUtf8(qgetenv("VELUNA_SOURCE_DIR"));
+}
+
+QStringList cutTreeLabels(const QTreeWidget& tree, int column)
+{
+    // The room the style gives the text of each cell, less the margins its
+    // painter keeps on both sides, as the view measures before eliding.
+    const int margin = tree.style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, &tree) + 1;
+    QStringList cut;
+    const auto visit = [&](auto&& self, QTreeWidgetItem* item) -> void {
+        const QModelIndex index = tree.indexFromItem(item, column);
+        QStyleOptionViewItem option;
+        option.initFrom(tree.viewport());
+        option.rect = tree.visualRect(index);
+        option.text = item->text(column);
+        const QVariant font = item->data(column, Qt::FontRole);
+        option.font = font.isValid() ? font.value<QFont>() : tree.font();
+        option.fontMetrics = QFontMetrics(option.font);
+        option.features = QStyleOptionViewItem::HasDisplay;
+        option.displayAlignment = Qt::AlignLeft | Qt::AlignVCenter;
+        const QRect text = tree.style()->subElementRect(QStyle::SE_ItemViewItemText, &option, &tree);
+        if (option.fontMetrics.horizontalAdvance(option.text) > text.width() - 2 * margin)
+            cut << option.text;
+        for (int i = 0; i < item->childCount(); ++i)
+            self(self, item->child(i));
+    };
+    for (int i = 0; i < tree.topLevelItemCount(); ++i)
+        visit(visit, tree.topLevelItem(i));
+    return cut;
 }
 
 QString screenshotPath(const QString& name)

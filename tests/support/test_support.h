@@ -15,6 +15,8 @@ class QWidget;
 #include <vector>
 #include <memory>
 #include <optional>
+
+class QTreeWidget;
 #include <cstdint>
 
 namespace testsupport {
@@ -75,6 +77,10 @@ QString screenshotPath(const QString& name);
 // it saves nothing (Qt converts and encodes large images on its own pooled
 // threads, which the checker cannot follow) and says true.
 bool saveScreenshot(QWidget& widget, const QString& name);
+
+// The texts of `column` the view shows cut (elided), of every row, those
+// scrolled away included; the view must be laid out (shown).
+QStringList cutTreeLabels(const QTreeWidget& tree, int column = 0);
 
 // Reproducible pseudo-random bytes for file contents.
 QByteArray randomBytes(std::size_t size, quint32 seed);
