@@ -866,14 +866,12 @@ void CBatchSendFile::AnnounceMaterial(std::size_t index)
     t.seconds = 0;
     // A large file takes seconds to digest: the page keeps answering
     // meanwhile, the announce (which carries the digest) waits for it, and
-    // the watchdog does not take the time for a silent player.
+    // the watchdog does not take that time for a silent player.
     const uint64_t generation = generation_;
     const std::size_t target = current_;
     materialMd5_.Start(
         m.path,
-        [this, line, target](int percent) {
-            if (target < targets_.size())
-                targets_[target].seconds = 0;
+        [this, line](int percent) {
             Progress(0, 100, uint64_t(percent), true);
             SetStatusLine(line + QStringLiteral(" MD5 %1%").arg(percent));
         },
@@ -928,6 +926,11 @@ void CBatchSendFile::OnWatchdogTick()
     if (idle_ || finishScheduled_ || current_ >= targets_.size())
         return;
     Target& t = targets_[current_];
+    // A digest under way is our own work, not a silent player.
+    if (materialMd5_.Running()) {
+        t.seconds = 0;
+        return;
+    }
     if (++t.seconds < ticksPerTry_)
         return;
     t.seconds = 0;
