@@ -325,6 +325,7 @@ void CBatchSendFile::EndBatchQuietly()
     ++generation_;
     finishScheduled_ = false;
     video_.Reset();
+    materialMd5_.Cancel();
     materialFile_.Reset();
     videos_.clear();
     layouts_.clear();
@@ -581,6 +582,7 @@ void CBatchSendFile::EndPlayer()
     link_->Close();
     assembler_->reset();
     video_.Reset();
+    materialMd5_.Cancel();
     materialFile_.Reset();
     if (idle_ || finishScheduled_)
         return;
@@ -858,15 +860,38 @@ void CBatchSendFile::AnnounceMaterial(std::size_t index)
     materialFile_.Reset();
     materialInFlight_ = index;
     const MaterialEntry& m = material_[index];
-    SetStatusLine(T(texts::kSendingMaterial) + fileNameOf(m.path));
+    const QString line = T(texts::kSendingMaterial) + fileNameOf(m.path);
+    SetStatusLine(line);
     t.lastCommand = proto::CMD_MATERIAL;
     t.seconds = 0;
-    const std::string md5 = digest::Md5OfFile(m.path);
-    if (md5.empty())
-        return;  // unreadable: the watchdog repeats the step
-    materialFile_.Announced(m.path);
-    Request(MaterialAnnounce(sequence_, m.kind, materialNames_[index], QByteArray::fromStdString(md5)),
-            proto::CMD_MATERIAL);
+    // A large file takes seconds to digest: the page keeps answering
+    // meanwhile, the announce (which carries the digest) waits for it, and
+    // the watchdog does not take that time for a silent player.
+    const uint64_t generation = generation_;
+    const std::size_t target = current_;
+    materialMd5_.Start(
+        m.path,
+        [this, line](int percent) {
+            Progress(0, 100, uint64_t(percent), true);
+            SetStatusLine(line + QStringLiteral(" MD5 %1%").arg(percent));
+        },
+        [this, line, generation, target, index](const std::string& md5) {
+            if (idle_ || generation != generation_ || target != current_ || index != materialInFlight_ ||
+                index >= material_.size())
+                return;
+            SetStatusLine(line);
+            if (md5.empty())
+                return;  // unreadable: the watchdog repeats the step
+            materialFile_.Announced(material_[index].path);
+            Request(MaterialAnnounce(sequence_, material_[index].kind, materialNames_[index],
+                                     QByteArray::fromStdString(md5)),
+                    proto::CMD_MATERIAL);
+        });
+}
+
+bool CBatchSendFile::IsHashing() const
+{
+    return materialMd5_.Running();
 }
 
 void CBatchSendFile::SendMaterialChunk(upload::Upload::Chunk&& chunk)
@@ -901,6 +926,11 @@ void CBatchSendFile::OnWatchdogTick()
     if (idle_ || finishScheduled_ || current_ >= targets_.size())
         return;
     Target& t = targets_[current_];
+    // A digest under way is our own work, not a silent player.
+    if (materialMd5_.Running()) {
+        t.seconds = 0;
+        return;
+    }
     if (++t.seconds < ticksPerTry_)
         return;
     t.seconds = 0;

@@ -7,6 +7,7 @@
 // (TCP through the host by link index, UDP straight from the page's own
 // endpoint) and the page's timers run there.
 
+#include "common/digest.h"
 #include "content/batch_model.h"
 #include "platform/window.h"
 #include "transport/records.h"
@@ -79,6 +80,8 @@ public:
     bool IsTicked(int row) const;
 
     bool IsIdle() const { return idle_; }
+    // A material file's MD5 is being worked out (its announce waits).
+    bool IsHashing() const;
     bool IsScanning() const;
     QString StatusLine() const;
     int PageIndex() const { return pageIndex_; }
@@ -183,6 +186,7 @@ private:
     std::size_t layoutInFlight_ = 0;
     std::size_t materialInFlight_ = 0;
     upload::Upload materialFile_;
+    digest::BackgroundMd5 materialMd5_;
     QStringList passedOver_;  // read-failure messages of this batch
 
     // Controls.

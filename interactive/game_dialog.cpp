@@ -423,11 +423,11 @@ void CGame::ContinueUpload()
     if (!upload_.active())
         return;
     QString message;
-    const QByteArray packet = upload_.NextPacket(language_, &message);
-    if (!packet.isEmpty()) {
+    std::unique_ptr<SendRequest> request = upload_.NextRequest(language_, &message);
+    if (request) {
         if (!message.isEmpty())
             Inform(message);  // a file passed over; the chain goes on
-        Send(packet);
+        SendToMainWindow(request.release());
         progress_->SetPos(upload_.sent());
         return;
     }

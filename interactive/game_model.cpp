@@ -254,13 +254,12 @@ void ApkUpload::Stop()
     finished_ = true;
 }
 
-QByteArray ApkUpload::NextPacket(unsigned language, QString* message)
+std::unique_ptr<SendRequest> ApkUpload::NextRequest(unsigned language, QString* message)
 {
     if (!active_)
-        return {};
+        return nullptr;
     switch (step_) {
     case kNameSent:
-        return chunk(language, message);
     case kChunkSent:
         return chunk(language, message);
     default:
@@ -268,25 +267,33 @@ QByteArray ApkUpload::NextPacket(unsigned language, QString* message)
     }
 }
 
-QByteArray ApkUpload::nameOrEnd(unsigned language, QString* message)
+QByteArray ApkUpload::NextPacket(unsigned language, QString* message)
+{
+    const std::unique_ptr<SendRequest> request = NextRequest(language, message);
+    return request ? request->data + request->body : QByteArray();
+}
+
+std::unique_ptr<SendRequest> ApkUpload::nameOrEnd(unsigned language, QString* message)
 {
     if (paths_.isEmpty()) {
         Stop();
-        return {};
+        return nullptr;
     }
     QByteArray name;
     if (!text::NameToDoubleByteText(FileNameOf(paths_.front()), name, kMaxNameBytes)) {
         if (message)
             *message = text::unencodableNameMessage(FileNameOf(paths_.front()), int(language));
         Stop();
-        return {};
+        return nullptr;
     }
     step_ = kNameSent;
     file_.Announced(paths_.front());
-    return GamePacket(GAME_OP_INSTALL, 0, 0, name);
+    auto request = std::make_unique<SendRequest>();
+    request->data = GamePacket(GAME_OP_INSTALL, 0, 0, name);
+    return request;
 }
 
-QByteArray ApkUpload::chunk(unsigned language, QString* message)
+std::unique_ptr<SendRequest> ApkUpload::chunk(unsigned language, QString* message)
 {
     upload::Upload::Chunk data;
     if (file_.Acknowledged(data) != upload::Upload::Step::kChunk) {
@@ -305,7 +312,14 @@ QByteArray ApkUpload::chunk(unsigned language, QString* message)
     }
     step_ = sub;
     sent_ += uint64_t(data.bytes.size());
-    return GamePacket(GAME_OP_INSTALL, sub, arg, data.bytes);
+    // The chunk follows its header on the wire as it came from the file,
+    // shared with the link rather than copied into the packet.
+    proto::PlayerPacketHeader h;
+    h.command = proto::CMD_GAME;
+    h.subCode = sub;
+    h.param = GAME_OP_INSTALL;
+    h.arg = arg;
+    return upload::ChunkRequest(h, std::move(data));
 }
 
 namespace {

@@ -101,10 +101,13 @@ public:
     enum Step { kNameSent = 0, kChunkSent = 1, kFileDone = 2 };
     // Checks the chosen files; false with a message (language 4 Chinese).
     bool Start(const QStringList& paths, unsigned language, QString* message);
-    // The next packet after the player's acknowledgement, by step. Empty and
-    // finished() when the chain is over (the caller asks for the list);
+    // The next request after the player's acknowledgement, by step: a name
+    // packet, or a chunk's header with the chunk as its shared body. Null
+    // and finished() when the chain is over (the caller asks for the list);
     // `message` set when a file cannot be read or was cut short: that file
-    // ends there and the chain goes on with the next one (empty when none).
+    // ends there and the chain goes on with the next one (null when none).
+    std::unique_ptr<SendRequest> NextRequest(unsigned language, QString* message);
+    // The same request as one byte array (header, then payload).
     QByteArray NextPacket(unsigned language, QString* message);
     bool finished() const { return finished_; }
     bool active() const { return active_; }
@@ -114,8 +117,8 @@ public:
     void Stop();
 
 private:
-    QByteArray nameOrEnd(unsigned language, QString* message);
-    QByteArray chunk(unsigned language, QString* message);
+    std::unique_ptr<SendRequest> nameOrEnd(unsigned language, QString* message);
+    std::unique_ptr<SendRequest> chunk(unsigned language, QString* message);
     QStringList paths_;
     upload::Upload file_;
     uint64_t total_ = 0, sent_ = 0;

@@ -80,6 +80,12 @@ std::vector<MaterialEntry> CollectMaterial(const QStringList& paths, const QStri
 LayoutTransfer::LayoutTransfer(CvelunaDoc& doc) : doc_(doc) {}
 LayoutTransfer::~LayoutTransfer() = default;
 
+void LayoutTransfer::showDigestProgress(int percent)
+{
+    if (doc_.setStatusPaneText)
+        doc_.setStatusPaneText(kProgressPane, QStringLiteral("MD5 %1%").arg(percent));
+}
+
 void LayoutTransfer::setProgress(int percent)
 {
     if (doc_.setStatusPaneText)
@@ -353,11 +359,7 @@ void LayoutTransfer::announceNextMaterial()
         materialRunning_ = true;
         const QString path = e.path;
         materialMd5_.Start(
-            path,
-            [this](int percent) {
-                if (doc_.setStatusPaneText)
-                    doc_.setStatusPaneText(kProgressPane, QStringLiteral("MD5 %1%").arg(percent));
-            },
+            path, [this](int percent) { showDigestProgress(percent); },
             [this, path, name](const std::string& md5) { announceMaterial(path, name, md5); });
         return;
     }
@@ -476,16 +478,28 @@ bool LayoutTransfer::SendWatermarkFile(const QString& path)
     QByteArray checked;
     if (!nameBytes(fileName, checked))
         return false;
-    const std::string md5 = digest::Md5OfFile(path);
+    // As with the material: the digest goes on a thread of its own and the
+    // announce, which carries it, waits for it.
+    watermark_.Reset();
+    watermarkMd5_.Start(
+        path, [this](int percent) { showDigestProgress(percent); },
+        [this, path, fileName](const std::string& md5) { announceWatermark(path, fileName, md5); });
+    return true;
+}
+
+void LayoutTransfer::announceWatermark(const QString& path, const QString& fileName, const std::string& md5)
+{
     if (md5.size() != 32) {
+        setProgress(-1);
         platform::messageBox(doc_.text("Cannot open the material file: ", "无法打开素材文件：") +
                              QDir::toNativeSeparators(path));
-        return false;
+        return;
     }
+    setProgress(0);
     watermark_.Announced(path);
     // The watermark's name field is in the system code page.
-    return doc_.SendToCurrentPlayer(doc_.MakeRequest(proto::CMD_PARAM_FILE, 0, 0),
-                                    NameField(text::stringToLocal(fileName)) + QByteArray::fromStdString(md5));
+    doc_.SendToCurrentPlayer(doc_.MakeRequest(proto::CMD_PARAM_FILE, 0, 0),
+                             NameField(text::stringToLocal(fileName)) + QByteArray::fromStdString(md5));
 }
 
 void LayoutTransfer::OnWatermarkReply(const PlayerReply& r)
@@ -526,7 +540,7 @@ void LayoutTransfer::OnWatermarkReply(const PlayerReply& r)
 
 bool LayoutTransfer::OnLinkLost(bool tell)
 {
-    const bool running = doc_.layoutBusy_ || materialRunning_ ||
+    const bool running = doc_.layoutBusy_ || materialRunning_ || watermarkMd5_.Running() ||
                          watermark_.stage() != upload::Upload::Stage::kIdle || !layoutNames_.empty();
     layoutNames_.clear();
     materials_.clear();
@@ -534,6 +548,7 @@ bool LayoutTransfer::OnLinkLost(bool tell)
     material_.Reset();
     materialRunning_ = false;
     materialBatch_ = false;
+    watermarkMd5_.Cancel();
     watermark_.Reset();
     pushDeferred_ = false;
     if (!running)

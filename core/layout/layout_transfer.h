@@ -67,6 +67,8 @@ public:
     bool UploadLayouts(const QStringList& paths);
     // Asks for a PNG and sends it as the watermark.
     void SendWatermark();
+    // Starts the watermark's digest; its announce follows when the digest
+    // is known. False (said) when the name cannot be sent.
     bool SendWatermarkFile(const QString& path);
 
     void OnLayoutReply(const PlayerReply& r);
@@ -89,8 +91,8 @@ public:
     std::function<void()> listChanged;
 
     const std::deque<MaterialEntry>& materials() const { return materials_; }
-    // The MD5 pass of a material file is under way.
-    bool hashing() const { return materialMd5_.Running(); }
+    // The MD5 pass of a material or watermark file is under way.
+    bool hashing() const { return materialMd5_.Running() || watermarkMd5_.Running(); }
     bool materialBatch() const { return materialBatch_; }
 
 private:
@@ -101,6 +103,9 @@ private:
     void announceNextMaterial();
     void announceMaterial(const QString& path, const QByteArray& name, const std::string& md5);
     void sendMaterialChunk(upload::Upload::Chunk&& chunk);
+    void announceWatermark(const QString& path, const QString& fileName, const std::string& md5);
+    // "MD5 n%" in the progress pane while a digest is worked out.
+    void showDigestProgress(int percent);
     void finishMaterial();
     // After an upload of the open layout is answered: uploads again when an
     // edit was held back meanwhile and the layout is no longer the one sent.
@@ -122,6 +127,7 @@ private:
     bool pushDeferred_ = false;  // an edit came while an upload was pending
 
     upload::Upload watermark_;
+    digest::BackgroundMd5 watermarkMd5_;
 
     QStringList names_;
     int currentIndex_ = -1;

@@ -2,6 +2,7 @@
 // packets each player gets, both status columns, the watchdog, unreachable
 // players, the refusals and the page's own discovery.
 
+#include "common/digest.h"
 #include "content/batch_model.h"
 #include "content/batch_send_file.h"
 #include "content/batch_send_file_tab.h"
@@ -11,6 +12,9 @@
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QTabWidget>
+
+#include <algorithm>
+#include <set>
 
 #include <netinet/in.h>
 
@@ -359,3 +363,55 @@ TEST(BatchSend, VideoCutShortIsPassedOverAndTheNextGoesWhole)
     EXPECT_TRUE(b.page->StatusLine().endsWith(u"Cannot read the file: "_s + QDir::toNativeSeparators(cut)))
         << b.page->StatusLine().toStdString();
 }
+
+namespace {
+
+// While a large material file is digested the page keeps painting and shows
+// how far the digest is; the announce waits for the digest and carries it.
+TEST(BatchSend, MaterialDigestLeavesThePageAnswering)
+{
+    Bench b(1);
+    ASSERT_TRUE(b.started);
+    b.write({{"L/w.GFD", -1}}, R"({"msg":"windows config","data":{"image":[{"name":"big.png"}],"video":[]}})");
+    b.writeMaterial("Image/big.png", QByteArray());
+    const QString big = QDir(b.home.path()).filePath(u"Material/Image/big.png"_s);
+    ASSERT_TRUE(QFile::resize(big, qint64(768) << 20));  // sparse: the digest's work, not the disk's
+    sim::PlayerSim& player = *b.players[0];
+    b.setFree(player, 100000);
+    auto announces = [&] {
+        std::vector<QByteArray> out;
+        for (const sim::LogEntry& e : player.log())
+            if (e.incoming && e.header.command == proto::CMD_MATERIAL && e.header.subCode == 0)
+                out.push_back(e.payload);
+        return out;
+    };
+    // A step unanswered for 400 ms would be repeated: the digest, seconds
+    // long, must not count as the player's silence.
+    b.page->SetWatchdogClock(100, 4);
+    b.send();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return b.page->IsHashing(); }, 15000));
+    std::set<QString> lines;
+    bool shot = false;
+    const testsupport::Answering a = testsupport::measureRepaints(
+        [&] { return b.page->IsHashing(); },
+        [&] {
+            if (!shot && b.page->StatusLine().contains(u" MD5 "_s))
+                shot = testsupport::saveScreenshot(*b.page, u"batch_send_material_md5"_s);
+            lines.insert(b.page->StatusLine());
+            if (b.page->IsHashing()) {
+                EXPECT_TRUE(announces().empty());  // no announce before the digest
+            }
+        });
+    EXPECT_FALSE(a.stalled);
+    EXPECT_GT(a.rounds, 1);
+    EXPECT_LT(a.slowestMs, 100) << a.rounds << " repaints";
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const QString& t) {
+        return t.startsWith(u"Sending Material:big.png MD5 "_s);
+    }));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !announces().empty(); }, 15000));
+    EXPECT_EQ(announces().front().mid(256), QByteArray::fromStdString(digest::Md5OfFile(big)));
+    EXPECT_EQ(b.page->Cell(0, CBatchSendFile::kColLayout), u"1/1"_s);  // not timed out
+    b.page->OnStop();
+}
+
+}  // namespace

@@ -1,6 +1,8 @@
 #include "common/json_coding.h"
 #include "interactive/game_model.h"
+#include "tests/support/test_support.h"
 #include "transport/protocol.h"
+#include "transport/records.h"
 
 #include <QDir>
 #include <QFile>
@@ -269,6 +271,38 @@ TEST(GameModel, PackageCutShortIsPassedOverAndTheNextGoes)
     EXPECT_EQ(headerOf(last).payloadLength, 30u);
     EXPECT_TRUE(up.NextPacket(4, &message).isEmpty());
     EXPECT_TRUE(up.finished());
+    EXPECT_TRUE(message.isEmpty());
+}
+
+}  // namespace
+
+namespace {
+
+// A package's chunks go as a 16-byte header with the file's bytes as the
+// shared body; the name packet stays whole.
+TEST(GameModel, InstallChunksTravelAsHeaderAndSharedBody)
+{
+    QTemporaryDir dir;
+    const QByteArray bytes = testsupport::randomBytes(8192000 + 70, 11);
+    const QString path = dir.filePath("pkg.apk");
+    ASSERT_TRUE(testsupport::writeFile(path, bytes));
+    ApkUpload up;
+    QString message;
+    ASSERT_TRUE(up.Start({path}, 9, &message));
+    const struct {
+        uint8_t sub;
+        int dataSize;
+        qsizetype from, length;
+    } rows[] = {{0, 16 + 7, 0, 0}, {1, 16, 0, 8192000}, {2, 16, 8192000, 70}};
+    for (const auto& r : rows) {
+        const std::unique_ptr<SendRequest> request = up.NextRequest(9, &message);
+        ASSERT_TRUE(request) << int(r.sub);
+        EXPECT_EQ(headerOf(request->data).subCode, r.sub);
+        EXPECT_EQ(request->data.size(), r.dataSize) << int(r.sub);
+        EXPECT_EQ(request->length(), uint32_t(r.dataSize + r.length)) << int(r.sub);
+        EXPECT_TRUE(request->body == bytes.mid(r.from, r.length)) << int(r.sub);
+    }
+    EXPECT_FALSE(up.NextRequest(9, &message));
     EXPECT_TRUE(message.isEmpty());
 }
 

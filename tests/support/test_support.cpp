@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QDir>
 #include <QThread>
+#include <QPaintEvent>
 #include <QWidget>
 #include <QStyle>
 #include <QStyleOptionViewItem>
@@ -26,6 +27,32 @@
 #include <unistd.h>
 
 namespace testsupport {
+
+Answering measureRepaints(const std::function<bool()>& busy, const std::function<void()>& eachRound, int maxRounds)
+{
+    struct Painted : QWidget {
+        int paints = 0;
+        void paintEvent(QPaintEvent*) override { ++paints; }
+    } window;
+    window.resize(80, 40);
+    window.show();
+    Answering a;
+    while (busy() && a.rounds < maxRounds) {
+        const int before = window.paints;
+        QElapsedTimer clock;
+        clock.start();
+        window.update();
+        if (!waitUntil([&] { return window.paints > before; }, 2000)) {
+            a.stalled = true;
+            return a;
+        }
+        a.slowestMs = std::max<int64_t>(a.slowestMs, clock.elapsed());
+        ++a.rounds;
+        if (eachRound)
+            eachRound();
+    }
+    return a;
+}
 
 bool waitUntil(const std::function<bool()>& done, int timeoutMs)
 {

@@ -38,6 +38,19 @@ inline constexpr const char* kNoChildProcessesUnderThreadChecker =
 // whether `done` held.
 bool waitUntil(const std::function<bool()>& done, int timeoutMs = 5000);
 
+// How a window answered while something ran on another thread: the
+// slowest repaint after an update(), the repaints asked for, and whether one
+// never came (within 2 s).
+struct Answering {
+    int64_t slowestMs = 0;
+    int rounds = 0;
+    bool stalled = false;
+};
+// Shows a small window and asks it to repaint again and again while `busy`
+// holds (at most `maxRounds` times), calling `eachRound` after each repaint.
+Answering measureRepaints(const std::function<bool()>& busy, const std::function<void()>& eachRound = {},
+                          int maxRounds = 200);
+
 // Answers every message box with `answer` and records what was shown, for
 // the lifetime of the object.
 class MessageBoxRecorder {
