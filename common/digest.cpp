@@ -128,7 +128,7 @@ void BackgroundMd5::Start(const QString& path, Progress progress, Done done)
     // What the thread posts runs on this thread, and only while this pass is
     // the current one: a cancelled pass's last posts are dropped here.
     auto current = [this, generation] { return generation_ == generation && running_; };
-    thread_ = std::thread([=]() {
+    thread_ = std::thread([=, this]() {
         int shown = -1;
         const std::string md5 = Md5OfFile(path, [&](uint64_t doneBytes, uint64_t size) {
             if (shared->cancelled.load() >= generation)
@@ -145,7 +145,7 @@ void BackgroundMd5::Start(const QString& path, Progress progress, Done done)
         });
         if (shared->cancelled.load() >= generation)
             return;
-        platform::postCall(context, [=] {
+        platform::postCall(context, [=, this] {
             if (!current())
                 return;
             running_ = false;

@@ -182,8 +182,9 @@ TEST(BlendingPage, AChannelWithoutADeviceSendsNothingAndTheNextFindsItsOwn)
         p.page.OnGammaReleased(130 + r.channel);
         ASSERT_TRUE(waitUntil([&] { return !p.page.busy(); }));
         ASSERT_EQ(h.sent.size() - before, r.sent) << r.channel;
-        if (r.sent)
+        if (r.sent) {
             EXPECT_EQ(h.sent.back().targets.size(), 1u);
+        }
     }
 }
 

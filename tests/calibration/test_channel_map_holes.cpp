@@ -143,8 +143,9 @@ TEST(ChannelMapCoverage, WarpedGridsLeaveNoPixelInsideThePictureWithoutASource)
         EXPECT_GT(pixels, 1200000);
         EXPECT_EQ(unowned, 0);
         EXPECT_EQ(sourceless, 0);
-        if (row.convexCells)
+        if (row.convexCells) {
             EXPECT_EQ(shared, 0) << "a pixel on a shared edge belongs to one cell";
+        }
     }
 }
 

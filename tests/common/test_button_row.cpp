@@ -32,8 +32,9 @@ TEST(ButtonRow, ShowsTheListAndHidesTheRestWhereTheyWere)
         for (std::size_t j = 0; j < row.size(); ++j) {
             texts << row[j]->text();
             hidden += row[j]->isHidden() ? QLatin1Char('h') : QLatin1Char('-');
-            if (!row[j]->isHidden())
+            if (!row[j]->isHidden()) {
                 EXPECT_EQ(row[j]->geometry(), cell(int(j))) << j;
+            }
         }
         EXPECT_EQ(texts.join(QLatin1Char('|')), QString::fromLatin1(step.texts));
         EXPECT_EQ(hidden, QString::fromLatin1(step.hidden));

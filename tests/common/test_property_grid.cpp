@@ -465,12 +465,14 @@ TEST(PropertyGrid, NameColumnFitsItsLabels)
         QApplication::processEvents();
         EXPECT_EQ(testsupport::cutTreeLabels(*grid.tree()).contains(r.label), !r.fitted);
         EXPECT_EQ(grid.nameColumnWidth() > 120, r.widened);
-        if (r.fitted)
+        if (r.fitted) {
             EXPECT_GE(grid.tree()->width() - grid.nameColumnWidth(), 100);
+        }
         // Emptied, the grid comes back to its usual width.
         grid.clear();
-        if (r.fitted)
+        if (r.fitted) {
             EXPECT_EQ(grid.nameColumnWidth(), 120);
+        }
     }
 }
 

@@ -613,9 +613,11 @@ TEST(CompanionBatchSend, RowAfterATimeOutRestartCountsOnlyFilesWhoseLastChunkWen
         stall->release = true;
         EXPECT_TRUE(timedOut);
         // "1/1" only once the bar is full: the last chunk went out.
-        for (const auto& [text, bar] : seen)
-            if (text == u"1/1"_s)
+        for (const auto& [text, bar] : seen) {
+            if (text == u"1/1"_s) {
                 EXPECT_EQ(bar, 100u);
+            }
+        }
         EXPECT_EQ(f.page->Devices()[0].status, uint32_t(BatchDevice::kDone));
         // The document follows the video's last chunk, never a video cut short.
         bool lastChunkSeen = false;
@@ -624,8 +626,9 @@ TEST(CompanionBatchSend, RowAfterATimeOutRestartCountsOnlyFilesWhoseLastChunkWen
                 continue;
             if (e.header.command == proto::CMD_VIDEO_UPLOAD && e.header.subCode == 2)
                 lastChunkSeen = true;
-            if (e.header.command == proto::CMD_PARAM_FILE)
+            if (e.header.command == proto::CMD_PARAM_FILE) {
                 EXPECT_TRUE(lastChunkSeen) << "the document went before the video's last chunk";
+            }
         }
         const auto uploads = uploadsOf(player);
         ASSERT_FALSE(uploads.empty());
