@@ -122,8 +122,11 @@ TEST(LidarWizardSim, AReplyOfTenThousandLidarsShowsFour)
     QElapsedTimer clock;
     clock.start();
     WizardFixture f(h, config);
-    ASSERT_TRUE(waitUntil([&] { return !f.wizard->selectPage()->lidars().empty(); }, 5000));
-    EXPECT_LT(clock.elapsed(), 1000);
+    // Reading every entry took minutes; four take well under a second, and
+    // the thread checker's build runs the same work several times slower.
+    const int boundMs = testsupport::kUnderThreadChecker ? 5000 : 1000;
+    ASSERT_TRUE(waitUntil([&] { return !f.wizard->selectPage()->lidars().empty(); }, 2 * boundMs));
+    EXPECT_LT(clock.elapsed(), boundMs);
     EXPECT_EQ(f.wizard->selectPage()->lidars().size(), 4u);
     EXPECT_EQ(f.wizard->selectPage()->tree()->topLevelItem(0)->childCount(), 4);
 }
