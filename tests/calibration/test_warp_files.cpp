@@ -15,6 +15,7 @@
 #include "player/player_sim.h"
 #include "tests/support/frame_harness.h"
 #include "tests/support/test_support.h"
+#include "warp_session.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -23,10 +24,9 @@
 
 using namespace calib;
 using testsupport::waitUntil;
+using warptest::kTitle;
 
 namespace {
-
-const QString kTitle = QStringLiteral("veluna V9.1.5");
 
 // One screen of one 1,920 x 1,080 output: every shape is 960 x 540 (the
 // second screen's rectangle keeps the same size when unused).
@@ -63,17 +63,8 @@ struct WizardRun {
 WizardRun runWizard(const std::function<void(CWarpMain&)>& edit)
 {
     WizardRun out;
-    testsupport::TempHome home;
-    testsupport::MessageBoxRecorder boxes(platform::MsgResult::Yes);
-    testsupport::ScopedLanguage language(9);
-    platform::setAppTitle(kTitle);
-    InstallCalibrationFeature();
-
-    sim::SimOptions o;
-    o.address = QStringLiteral("127.0.0.2");
-    o.version = 0x2600;
-    o.channelCode = 4;
-    auto player = testsupport::StartPlayerWithConfigStore(o);
+    warptest::Session session;
+    auto player = testsupport::StartPlayerWithConfigStore(warptest::WarpPlayer(QStringLiteral("127.0.0.2"), 4));
     if (!player)
         return out;
     auto store = sim::configStoreOf(*player);
@@ -114,7 +105,7 @@ WizardRun runWizard(const std::function<void(CWarpMain&)>& edit)
                           10000));
     out.uploaded = store->file(cfgx::kCustomShapesNewFile).value_or(QByteArray());
     out.junction = store->file(cfgx::kJunctionPointFile).value_or(QByteArray());
-    out.boxes = boxes.texts();
+    out.boxes = session.boxes.texts();
 
     core::registerSetupEditor(1, {});
     core::registerSetupEditor(3, {});

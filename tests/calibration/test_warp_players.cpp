@@ -14,6 +14,7 @@
 #include "player/player_sim.h"
 #include "tests/support/frame_harness.h"
 #include "tests/support/test_support.h"
+#include "warp_session.h"
 #include "transport/protocol.h"
 
 #include <QCheckBox>
@@ -25,10 +26,10 @@
 
 using namespace calib;
 using testsupport::waitUntil;
+using warptest::kTitle;
 
 namespace {
 
-const QString kTitle = QStringLiteral("veluna V9.1.5");
 using Codes = std::vector<std::pair<int, int>>;
 
 Codes codesOf(const sim::PlayerSim& p, uint8_t command = 0)
@@ -55,19 +56,12 @@ TEST(WarpPlayersEndToEnd, EachChannelReachesOnlyItsOwnPlayerAndBackAsksEachPlaye
                  {"every channel with its player", {true, true, true}}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        testsupport::TempHome home;
-        testsupport::MessageBoxRecorder boxes(platform::MsgResult::Yes);
-        testsupport::ScopedLanguage language(9);
-        platform::setAppTitle(kTitle);
-        InstallCalibrationFeature();
+        warptest::Session session;
 
         std::vector<std::unique_ptr<sim::PlayerSim>> players;
         std::vector<DeviceRecord> devices;
         for (const char* ip : {"127.0.0.2", "127.0.0.3", "127.0.0.4"}) {
-            sim::SimOptions o;
-            o.address = QString::fromLatin1(ip);
-            o.version = 0x2600;
-            o.channelCode = 11;  // one channel each
+            const sim::SimOptions o = warptest::WarpPlayer(QString::fromLatin1(ip), 11);  // one channel each
             players.push_back(testsupport::StartPlayerWithConfigStore(o));
             ASSERT_TRUE(players.back());
             DeviceRecord d;
@@ -97,7 +91,7 @@ TEST(WarpPlayersEndToEnd, EachChannelReachesOnlyItsOwnPlayerAndBackAsksEachPlaye
         }
         wizard->OnNext();
         auto& page = wizard->geometricPage();
-        ASSERT_EQ(wizard->step(), 2) << boxes.texts().join('|').toStdString();
+        ASSERT_EQ(wizard->step(), 2) << session.boxes.texts().join('|').toStdString();
         ASSERT_TRUE(waitUntil([&] { return !page.busy() && codesOf(*players[0]).size() >= 5; }, 5000));
 
         // Channel 1's map to its player, then channel 3 current; Previous

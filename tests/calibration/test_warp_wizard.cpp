@@ -15,6 +15,7 @@
 #include "player/player_sim.h"
 #include "tests/support/frame_harness.h"
 #include "tests/support/test_support.h"
+#include "warp_session.h"
 #include "transport/protocol.h"
 
 #include <QCheckBox>
@@ -37,10 +38,10 @@ using namespace calib;
 using platform::LPARAM;
 using platform::WPARAM;
 using testsupport::waitUntil;
+using warptest::kTitle;
 
 namespace {
 
-const QString kTitle = QStringLiteral("veluna V9.1.5");
 const QString kPrefix = QStringLiteral("veluna-");
 
 struct Packet {
@@ -407,17 +408,8 @@ TEST(WarpWizardEndToEnd, OpenAdjustAndQuitAgainstThePlayer)
     // checker cannot follow. The unshown wizard tests above run under it.
     if (testsupport::kUnderThreadChecker)
         GTEST_SKIP() << "shows the modal wizard, whose painting the thread checker cannot follow";
-    testsupport::TempHome home;
-    testsupport::MessageBoxRecorder boxes(platform::MsgResult::Yes);
-    testsupport::ScopedLanguage language(9);
-    platform::setAppTitle(kTitle);
-    InstallCalibrationFeature();
-
-    sim::SimOptions o;
-    o.address = QStringLiteral("127.0.0.2");
-    o.version = 0x2600;  // low nibble 0: product 1
-    o.channelCode = 4;
-    auto player = testsupport::StartPlayerWithConfigStore(o);
+    warptest::Session session;
+    auto player = testsupport::StartPlayerWithConfigStore(warptest::WarpPlayer(QStringLiteral("127.0.0.2"), 4));
     ASSERT_TRUE(player);
     auto calib = sim::calibrationPlayerOf(*player);
     ASSERT_TRUE(calib);

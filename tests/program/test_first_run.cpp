@@ -120,20 +120,11 @@ TEST(FirstRun, PlayerAnswersTheGalleryAndSystemSetupOpensItsEditor)
         // Every modal window that shows is noted and closed.
         bool editorSeen = false;
         int folders = -1;
-        QTimer closer;
-        closer.setInterval(50);
-        QObject::connect(&closer, &QTimer::timeout, [&] {
-            for (QWidget* w : QApplication::topLevelWidgets()) {
-                auto* d = qobject_cast<QDialog*>(w);
-                if (!d || !d->isVisible() || d->windowTitle().isEmpty())
-                    continue;
-                editorSeen = editorSeen || row.isEditor(d);
-                if (auto* pm = dynamic_cast<CPictureManager*>(d))
-                    folders = pm->folders()->count();
-                d->reject();
-            }
+        testsupport::ModalCloser closer([&](QDialog& d) {
+            editorSeen = editorSeen || row.isEditor(&d);
+            if (auto* pm = dynamic_cast<CPictureManager*>(&d))
+                folders = pm->folders()->count();
         });
-        closer.start();
 
         // Picture Manager lists the gallery without a failure message.
         frame->UpdateCommandUI();

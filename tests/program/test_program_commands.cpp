@@ -279,18 +279,7 @@ TEST(ProgramCommands, EachDialogCommandOpensItsDialogWithThePrefix)
     const QString prefix = p.doc().titlePrefix();
 
     QStringList seen;
-    QTimer closer;
-    closer.setInterval(50);
-    QObject::connect(&closer, &QTimer::timeout, [&] {
-        for (QWidget* w : QApplication::topLevelWidgets()) {
-            auto* d = qobject_cast<QDialog*>(w);
-            if (!d || !d->isVisible() || d->windowTitle().isEmpty())
-                continue;
-            seen << d->windowTitle();
-            d->reject();
-        }
-    });
-    closer.start();
+    testsupport::ModalCloser closer([&](QDialog& d) { seen << d.windowTitle(); });
     struct Case {
         int id;
         const char* caption;  // after the prefix; empty: any

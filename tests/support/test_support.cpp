@@ -6,6 +6,9 @@
 #include <QFileInfo>
 #include <QFile>
 #include <QDir>
+#include <QApplication>
+#include <QDialog>
+#include <QTimer>
 #include <QThread>
 #include <QPaintEvent>
 #include <QWidget>
@@ -86,6 +89,28 @@ QStringList MessageBoxRecorder::texts() const
     for (const auto& c : calls_)
         out << c.text;
     return out;
+}
+
+ModalCloser::ModalCloser(std::function<void(QDialog&)> seen) : timer_(std::make_unique<QTimer>())
+{
+    timer_->setInterval(50);
+    QObject::connect(timer_.get(), &QTimer::timeout, [seen = std::move(seen)] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            auto* d = qobject_cast<QDialog*>(w);
+            if (!d || !d->isVisible() || d->windowTitle().isEmpty())
+                continue;
+            seen(*d);
+            d->reject();
+        }
+    });
+    timer_->start();
+}
+
+ModalCloser::~ModalCloser() = default;
+
+void ModalCloser::stop()
+{
+    timer_->stop();
 }
 
 TempHome::TempHome()

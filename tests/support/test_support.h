@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 
 class QWidget;
+class QDialog;
+class QTimer;
 
 #include <chrono>
 #include <functional>
@@ -76,6 +78,19 @@ private:
     QTemporaryDir dir_;
     QByteArray previous_;
     bool hadPrevious_ = false;
+};
+
+// While it lives, every 50 ms: each visible top-level dialog with a caption
+// is handed to `seen`, then rejected, so that a command that opens a modal
+// window returns.
+class ModalCloser {
+public:
+    explicit ModalCloser(std::function<void(QDialog&)> seen);
+    ~ModalCloser();
+    void stop();
+
+private:
+    std::unique_ptr<QTimer> timer_;
 };
 
 // Folder of the built programs (player-sim, veluna, ...).
