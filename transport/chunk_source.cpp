@@ -7,8 +7,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <utility>
 
 namespace upload {
 
@@ -24,9 +30,84 @@ struct Mapping {
 
 }  // namespace
 
+// One pending range at a time: a newer one replaces a range not yet begun,
+// since the source only ever needs the chunk after the one just handed out.
+// The range's owner keeps its mapping alive until its pages are in. Only
+// the page tables are touched (MADV_POPULATE_READ), never the bytes: a file
+// cut short meanwhile makes the call fail instead of raising SIGBUS, and a
+// system without the call simply goes without.
+class PageWarmer {
+public:
+    PageWarmer() : thread_([this] { run(); }) { ::pthread_setname_np(thread_.native_handle(), "chunk-warm"); }
+    ~PageWarmer()
+    {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+    }
+    PageWarmer(const PageWarmer&) = delete;
+    PageWarmer& operator=(const PageWarmer&) = delete;
+
+    void Warm(std::shared_ptr<const void> owner, const char* address, std::size_t length)
+    {
+        std::shared_ptr<const void> replaced;
+        {
+            std::lock_guard lock(mutex_);
+            replaced = std::exchange(owner_, std::move(owner));
+            address_ = address;
+            length_ = length;
+        }
+        wake_.notify_one();
+    }
+
+    void Drop()
+    {
+        std::shared_ptr<const void> dropped;
+        std::lock_guard lock(mutex_);
+        dropped = std::move(owner_);
+    }
+
+private:
+    void run()
+    {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return stopping_ || owner_; });
+            if (stopping_)
+                return;
+            std::shared_ptr<const void> owner = std::move(owner_);
+            const char* address = address_;
+            const std::size_t length = length_;
+            lock.unlock();
+#ifdef MADV_POPULATE_READ
+            ::madvise(const_cast<char*>(address), length, MADV_POPULATE_READ);
+#else
+            (void)address;
+            (void)length;
+#endif
+            owner.reset();  // may undo the mapping: outside the lock
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::shared_ptr<const void> owner_;
+    const char* address_ = nullptr;
+    std::size_t length_ = 0;
+    bool stopping_ = false;
+    std::thread thread_;  // last: starts once the rest is built
+};
+
+ChunkSource::ChunkSource(int windowChunks) : windowChunks_(windowChunks < 1 ? 1 : windowChunks) {}
+
 ChunkSource::~ChunkSource()
 {
     Close();
+    warmer_.reset();
 }
 
 bool ChunkSource::Open(const QString& path)
@@ -53,6 +134,8 @@ void ChunkSource::Close()
     if (fd_ >= 0)
         ::close(fd_);
     fd_ = -1;
+    if (warmer_)
+        warmer_->Drop();
     window_.reset();
     windowBase_ = nullptr;
     windowStart_ = windowEnd_ = 0;
@@ -128,10 +211,31 @@ bool ChunkSource::Next(QByteArray& chunk, std::shared_ptr<const void>& owner, bo
     if (last) {
         Close();
     } else {
-        // The next chunk comes from the disk while this one is on the wire.
-        ::posix_fadvise(fd_, off_t(sent_), off_t(kChunk), POSIX_FADV_WILLNEED);
+        WarmNext();
     }
     return true;
+}
+
+void ChunkSource::WarmNext()
+{
+    const uint64_t length = std::min<uint64_t>(kChunk, size_ - sent_);
+    if (length == 0)
+        return;
+    // The window the next chunk is in is mapped now rather than when it is
+    // asked for; the chunk just handed out keeps its own window alive.
+    const bool inWindow = window_ && sent_ >= windowStart_ && sent_ + length <= windowEnd_;
+    if (!inWindow && !MapWindow()) {
+        // Read instead: the next chunk comes from the disk while this one is
+        // on the wire. Not for mapped chunks: on this thread the hint costs
+        // about as much as the rest of an acknowledgement's handling (it walks
+        // the chunk's pages even when they are all cached), and the warmer
+        // brings them in anyway.
+        ::posix_fadvise(fd_, off_t(sent_), off_t(length), POSIX_FADV_WILLNEED);
+        return;
+    }
+    if (!warmer_)
+        warmer_ = std::make_unique<PageWarmer>();
+    warmer_->Warm(window_, windowBase_ + (sent_ - windowStart_), std::size_t(length));
 }
 
 int ChunkSource::Percent() const

@@ -14,6 +14,11 @@
 // opened. Where the system cannot map the file, the chunk is read into an
 // array of its own instead. A file now shorter than the chunk to come is
 // refused before any of that chunk goes out.
+//
+// While one chunk is on the wire, the next one's pages are faulted into the
+// mapping on a thread of the source's own (see PageWarmer): otherwise the
+// link's write takes a page fault every few pages, on the path the player
+// waits on.
 
 #include "transport/records.h"
 #include "transport/upload_chunks.h"
@@ -26,11 +31,13 @@
 
 namespace upload {
 
+class PageWarmer;
+
 class ChunkSource {
 public:
     static constexpr int kWindowChunks = 32;  // 262,144,000 bytes a mapping
 
-    explicit ChunkSource(int windowChunks = kWindowChunks) : windowChunks_(windowChunks < 1 ? 1 : windowChunks) {}
+    explicit ChunkSource(int windowChunks = kWindowChunks);
     ~ChunkSource();
     ChunkSource(const ChunkSource&) = delete;
     ChunkSource& operator=(const ChunkSource&) = delete;
@@ -56,6 +63,7 @@ public:
 private:
     bool ReadChunk(QByteArray& chunk, uint64_t length);
     bool MapWindow();
+    void WarmNext();
 
     int windowChunks_;
     std::shared_ptr<const void> window_;  // the mapping the next chunk is in
@@ -65,6 +73,7 @@ private:
     int fd_ = -1;
     uint64_t size_ = 0;
     uint64_t sent_ = 0;
+    std::unique_ptr<PageWarmer> warmer_;  // started by the first file of more than one chunk
 };
 
 // One file's upload, whatever the path: the announce goes out, the player's
