@@ -1,8 +1,9 @@
 // One batch page sends three videos to eight simulated players on
-// 127.0.0.2-9, one after another, and the same set to one of them alone:
-// the eight-player time should stay within 1.1 x eight single sends. Then
-// again with a ninth address where nothing listens: it must cost less than
-// a second, since an unreachable player is marked and left at once.
+// 127.0.0.2-9, one after another, and the same set to each of them alone,
+// one page a player: the eight-player time should stay within 1.05 x the
+// eight single sends together. Then again with a ninth address where
+// nothing listens: it must cost less than a second, since an unreachable
+// player is marked and left at once.
 //
 // The players acknowledge every upload packet and count its bytes instead of
 // keeping them (eight copies of 300 MB would only measure memory).
@@ -155,10 +156,18 @@ int main(int argc, char** argv)
     const bool ran = bench::alternate(
         args.rounds,
         [&] {
-            auto tab = fresh();
-            const qint64 ms = run(*tab->page(0), {rows.front()});
-            forget();
-            return double(ms);
+            // Each player alone in turn: eight short sends summed are steadier
+            // than one of them taken eight times.
+            qint64 sum = 0;
+            for (const Row& row : rows) {
+                auto tab = fresh();
+                const qint64 ms = run(*tab->page(0), {row});
+                forget();
+                if (ms < 0)
+                    return -1.0;
+                sum += ms;
+            }
+            return double(sum);
         },
         [&] {
             auto tab = fresh();
@@ -175,18 +184,18 @@ int main(int argc, char** argv)
     bench::Ratios ratio;
     ratio.higherIsBetter = false;
     for (std::size_t i = 0; i < eightMs.size(); ++i)
-        ratio.add(eightMs[i], 8.0 * singleMs[i]);
+        ratio.add(eightMs[i], singleMs[i]);
     const qint64 eight = eightBest;
-    const qint64 single = qint64(bench::best(singleMs, false));
+    const qint64 singles = qint64(bench::best(singleMs, false));
 
     uint64_t total = 0;
     for (const auto& c : counters)
         total += c->bytes;
-    const uint64_t expected = uint64_t(megabytes << 20) * kVideos * ((1 + kPlayers) * eightMs.size() + (nine >= 0 ? kPlayers : 0));
+    const uint64_t expected = uint64_t(megabytes << 20) * kVideos * (2 * kPlayers * eightMs.size() + (nine >= 0 ? kPlayers : 0));
     std::printf("videos: %d x %lld MB; players: %d\n", kVideos, static_cast<long long>(megabytes), kPlayers);
-    std::printf("8 players: best %lld ms; 1 player: best %lld ms\n", static_cast<long long>(eight),
-                static_cast<long long>(single));
-    ratio.print(std::string(), "8 players against 8 x one player, goal <= 105 %");
+    std::printf("8 players: best %lld ms; each of them alone, summed: best %lld ms\n", static_cast<long long>(eight),
+                static_cast<long long>(singles));
+    ratio.print(std::string(), "8 players against each of them alone, summed, goal <= 105 %");
     std::printf("8 players + 1 unreachable: %lld ms; extra: %lld ms (goal < 1000)\n", static_cast<long long>(nine),
                 static_cast<long long>(nine - eight));
     std::printf("bytes received by the players: %llu of %llu\n", static_cast<unsigned long long>(total),
