@@ -7,8 +7,11 @@
 #include "transport/records.h"
 #include "transport/upload_chunks.h"
 
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -171,6 +174,65 @@ TEST(ChunkSource, FileThatCannotBeReadOrWasCutShortIsRefused)
         EXPECT_FALSE(owner);
         EXPECT_TRUE(last);
         EXPECT_FALSE(mapped.IsOpen());
+    }
+}
+
+// How many mappings of `path` the process holds (every window is one).
+int mappingsOf(const QString& path)
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    if (!maps.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray name = QFile::encodeName(QFileInfo(path).canonicalFilePath());
+    int count = 0;
+    for (const QByteArray& line : maps.readAll().split('\n'))
+        if (line.endsWith(' ' + name))
+            ++count;
+    return count;
+}
+
+// The window of the next chunk is mapped, and its pages warmed, while the
+// current chunk is on the wire; none of that may outlive the upload. Whatever
+// ends it (the last chunk, a stop halfway, the source going away), once the
+// link lets go of the chunks nothing of the file stays mapped.
+TEST(ChunkSource, NothingStaysMappedOnceTheChunksAreLetGo)
+{
+    enum class End { kLastChunk, kClosedAfterFirst, kGoneAfterFirst };
+    const struct { const char* name; End end; } cases[] = {
+        {"after the last chunk", End::kLastChunk},
+        {"stopped after the first chunk", End::kClosedAfterFirst},
+        {"the source gone after the first chunk", End::kGoneAfterFirst},
+    };
+    QTemporaryDir dir;
+    const QByteArray bytes = randomBytes(std::size_t(2 * kChunk) + 5, 14);
+    const QString path = writeFile(dir, bytes);
+    ASSERT_EQ(mappingsOf(path), 0);
+    for (const int window : {1, 2}) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.name);
+            SCOPED_TRACE(window);
+            auto mapped = std::make_unique<upload::ChunkSource>(window);
+            ASSERT_TRUE(mapped->Open(path));
+            bool failed = true;
+            std::vector<Chunk> held = allChunks(*mapped, &failed, c.end == End::kLastChunk ? 10 : 1);
+            EXPECT_FALSE(failed);
+            if (c.end == End::kClosedAfterFirst) {
+                mapped->Close();  // and kept, closed, as a page keeps its upload
+                // The link may still be writing the chunk: its bytes stay.
+                EXPECT_GE(mappingsOf(path), 1);
+            } else if (c.end == End::kGoneAfterFirst) {
+                mapped.reset();
+            }
+            ASSERT_FALSE(held.empty());
+            EXPECT_TRUE(held.front().bytes == bytes.left(kChunk));
+            held.clear();
+            // A warm still running holds its window until its call returns.
+            QElapsedTimer waited;
+            waited.start();
+            while (mappingsOf(path) != 0 && waited.elapsed() < 5000)
+                QThread::msleep(5);
+            EXPECT_EQ(mappingsOf(path), 0);
+        }
     }
 }
 
