@@ -107,7 +107,6 @@ ChunkSource::ChunkSource(int windowChunks) : windowChunks_(windowChunks < 1 ? 1 
 ChunkSource::~ChunkSource()
 {
     Close();
-    warmer_.reset();
 }
 
 bool ChunkSource::Open(const QString& path)

@@ -15,10 +15,11 @@
 // array of its own instead. A file now shorter than the chunk to come is
 // refused before any of that chunk goes out.
 //
-// While one chunk is on the wire, the next one's pages are faulted into the
-// mapping on a thread of the source's own (see PageWarmer): otherwise the
-// link's write takes a page fault every few pages, on the path the player
-// waits on.
+// While one chunk is on the wire, the next one's pages are read from the disk
+// if need be and faulted into the mapping on a thread of the source's own
+// (see PageWarmer). Neither the disk nor a page fault every few pages then
+// stands between an acknowledgement and the next chunk, and the UI thread,
+// which hands the chunks out, waits for neither.
 
 #include "transport/records.h"
 #include "transport/upload_chunks.h"
