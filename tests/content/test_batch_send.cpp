@@ -328,40 +328,48 @@ TEST(BatchModel, LayoutMaterialRules)
 
 // A video cut short while its chunks travel: no part of a chunk it no longer
 // holds goes out, the batch goes on with the next video and the read failure
-// is still said when the batch is done.
+// is still said, in the interface's language, when the batch is done.
 TEST(BatchSend, VideoCutShortIsPassedOverAndTheNextGoesWhole)
 {
-    Bench b(1);
-    ASSERT_TRUE(b.started);
-    b.write({{"A1/c/a.mp4", 2 * 8192000 + 50}, {"A1/c/b.mp4", 700}}, QByteArray());
-    const QString cut = b.root.filePath(u"A1/c/a.mp4"_s);
-    sim::PlayerSim& player = *b.players[0];
-    const sim::CommandHandler store = player.commandHandler(proto::CMD_VIDEO_UPLOAD);
-    player.registerCommand(proto::CMD_VIDEO_UPLOAD, [store, cut](sim::PlayerSim& p, const sim::Request& r) {
-        if (r.header.subCode == 1 && r.header.param == 1)
-            QFile::resize(cut, 8192000 + 10);
-        return store(p, r);
-    });
-    b.send();
-    ASSERT_TRUE(b.waitDone(60000));
-    std::vector<Pkt> uploads;
-    for (const Pkt& p : packetsOf(player))
-        if (p.command == proto::CMD_VIDEO_UPLOAD)
-            uploads.push_back(p);
-    const std::vector<Pkt> expected = {
-        {20, 0, 0, 0, 8 + 5}, {20, 1, 1, 0, 8192000},  // a.mp4: announce, first chunk, then nothing
-        {20, 0, 0, 0, 8 + 5}, {20, 2, 1, 0, 700},      // b.mp4 whole
+    const struct { unsigned language; const char* shot; const char16_t* said; } rows[] = {
+        {9, "batch_send_read_failure_en", u"Cannot read the file: "},
+        {4, "batch_send_read_failure_zh", u"无法读取文件："},
     };
-    EXPECT_EQ(uploads, expected);
-    {
-        std::lock_guard lock(player.stateMutex());
-        const auto& ups = sim::videoStore(player).uploads;
-        ASSERT_EQ(ups.size(), 2u);
-        EXPECT_FALSE(ups[0].complete);
-        EXPECT_TRUE(ups[1].complete);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.shot);
+        Bench b(1, row.language);
+        ASSERT_TRUE(b.started);
+        b.write({{"A1/c/a.mp4", 2 * 8192000 + 50}, {"A1/c/b.mp4", 700}}, QByteArray());
+        const QString cut = b.root.filePath(u"A1/c/a.mp4"_s);
+        sim::PlayerSim& player = *b.players[0];
+        const sim::CommandHandler store = player.commandHandler(proto::CMD_VIDEO_UPLOAD);
+        player.registerCommand(proto::CMD_VIDEO_UPLOAD, [store, cut](sim::PlayerSim& p, const sim::Request& r) {
+            if (r.header.subCode == 1 && r.header.param == 1)
+                QFile::resize(cut, 8192000 + 10);
+            return store(p, r);
+        });
+        b.send();
+        ASSERT_TRUE(b.waitDone(60000));
+        std::vector<Pkt> uploads;
+        for (const Pkt& p : packetsOf(player))
+            if (p.command == proto::CMD_VIDEO_UPLOAD)
+                uploads.push_back(p);
+        const std::vector<Pkt> expected = {
+            {20, 0, 0, 0, 8 + 5}, {20, 1, 1, 0, 8192000},  // a.mp4: announce, first chunk, then nothing
+            {20, 0, 0, 0, 8 + 5}, {20, 2, 1, 0, 700},      // b.mp4 whole
+        };
+        EXPECT_EQ(uploads, expected);
+        {
+            std::lock_guard lock(player.stateMutex());
+            const auto& ups = sim::videoStore(player).uploads;
+            ASSERT_EQ(ups.size(), 2u);
+            EXPECT_FALSE(ups[0].complete);
+            EXPECT_TRUE(ups[1].complete);
+        }
+        EXPECT_TRUE(b.page->StatusLine().endsWith(QString::fromUtf16(row.said) + QDir::toNativeSeparators(cut)))
+            << b.page->StatusLine().toStdString();
+        testsupport::saveScreenshot(*b.page, QString::fromLatin1(row.shot));
     }
-    EXPECT_TRUE(b.page->StatusLine().endsWith(u"Cannot read the file: "_s + QDir::toNativeSeparators(cut)))
-        << b.page->StatusLine().toStdString();
 }
 
 namespace {
