@@ -36,17 +36,28 @@ struct Mapping {
 // the page tables are touched (MADV_POPULATE_READ), never the bytes: a file
 // cut short meanwhile makes the call fail instead of raising SIGBUS, and a
 // system without the call simply goes without.
+//
+// The thread is not waited for: a page closed during an upload from a slow
+// disk must not hang the UI thread until the chunk being warmed is read. It
+// holds the state it shares with the warmer and ends on its own once told to
+// stop, after the call it may be in.
 class PageWarmer {
 public:
-    PageWarmer() : thread_([this] { run(); }) { ::pthread_setname_np(thread_.native_handle(), "chunk-warm"); }
+    PageWarmer() : state_(std::make_shared<State>())
+    {
+        std::thread thread([state = state_] { run(*state); });
+        ::pthread_setname_np(thread.native_handle(), "chunk-warm");
+        thread.detach();
+    }
     ~PageWarmer()
     {
+        std::shared_ptr<const void> dropped;
         {
-            std::lock_guard lock(mutex_);
-            stopping_ = true;
+            std::lock_guard lock(state_->mutex);
+            state_->stopping = true;
+            dropped = std::move(state_->owner);
         }
-        wake_.notify_one();
-        thread_.join();
+        state_->wake.notify_one();
     }
     PageWarmer(const PageWarmer&) = delete;
     PageWarmer& operator=(const PageWarmer&) = delete;
@@ -55,32 +66,41 @@ public:
     {
         std::shared_ptr<const void> replaced;
         {
-            std::lock_guard lock(mutex_);
-            replaced = std::exchange(owner_, std::move(owner));
-            address_ = address;
-            length_ = length;
+            std::lock_guard lock(state_->mutex);
+            replaced = std::exchange(state_->owner, std::move(owner));
+            state_->address = address;
+            state_->length = length;
         }
-        wake_.notify_one();
+        state_->wake.notify_one();
     }
 
     void Drop()
     {
         std::shared_ptr<const void> dropped;
-        std::lock_guard lock(mutex_);
-        dropped = std::move(owner_);
+        std::lock_guard lock(state_->mutex);
+        dropped = std::move(state_->owner);
     }
 
 private:
-    void run()
+    struct State {
+        std::mutex mutex;
+        std::condition_variable wake;
+        std::shared_ptr<const void> owner;  // set: a range waits
+        const char* address = nullptr;
+        std::size_t length = 0;
+        bool stopping = false;
+    };
+
+    static void run(State& state)
     {
-        std::unique_lock lock(mutex_);
+        std::unique_lock lock(state.mutex);
         for (;;) {
-            wake_.wait(lock, [this] { return stopping_ || owner_; });
-            if (stopping_)
+            state.wake.wait(lock, [&state] { return state.stopping || state.owner; });
+            if (state.stopping)
                 return;
-            std::shared_ptr<const void> owner = std::move(owner_);
-            const char* address = address_;
-            const std::size_t length = length_;
+            std::shared_ptr<const void> owner = std::move(state.owner);
+            const char* address = state.address;
+            const std::size_t length = state.length;
             lock.unlock();
 #ifdef MADV_POPULATE_READ
             ::madvise(const_cast<char*>(address), length, MADV_POPULATE_READ);
@@ -93,13 +113,7 @@ private:
         }
     }
 
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::shared_ptr<const void> owner_;
-    const char* address_ = nullptr;
-    std::size_t length_ = 0;
-    bool stopping_ = false;
-    std::thread thread_;  // last: starts once the rest is built
+    std::shared_ptr<State> state_;
 };
 
 ChunkSource::ChunkSource(int windowChunks) : windowChunks_(windowChunks < 1 ? 1 : windowChunks) {}
