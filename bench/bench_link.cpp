@@ -10,6 +10,7 @@
 //
 // usage: bench_link [megabytes] [rounds]   (default 1024, i.e. 1 GiB, 3 rounds)
 
+#include "bench/bench_sockets.h"
 #include "bench/bench_support.h"
 #include "platform/messages.h"
 #include "platform/window.h"
@@ -284,17 +285,8 @@ qint64 runPlain(const Plan& plan)
     }
 
     std::atomic<uint64_t> readTotal{0};
-    std::thread reader([server, &readTotal, expected = plan.wireBytes] {
-        std::vector<char> buf(proto::kChunkSize);
-        uint64_t got = 0;
-        while (got < expected) {
-            const ssize_t n = ::recv(server, buf.data(), buf.size(), 0);
-            if (n <= 0)
-                break;
-            got += uint64_t(n);
-        }
-        readTotal = got;
-    });
+    std::thread reader(
+        [server, &readTotal, expected = plan.wireBytes] { readTotal = bench::drainBytes(server, expected); });
 
     QElapsedTimer timer;
     timer.start();

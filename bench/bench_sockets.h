@@ -65,6 +65,21 @@ inline bool sendFull(int fd, const uint8_t* p, std::size_t n)
     return true;
 }
 
+// Reads and drops up to `expected` bytes a chunk at a time, as a peer that keeps
+// nothing; returns how many came before the other side closed.
+inline uint64_t drainBytes(int fd, uint64_t expected)
+{
+    std::vector<char> buf(proto::kChunkSize);
+    uint64_t got = 0;
+    while (got < expected) {
+        const ssize_t n = ::recv(fd, buf.data(), buf.size(), 0);
+        if (n <= 0)
+            break;
+        got += uint64_t(n);
+    }
+    return got;
+}
+
 // A connected loopback pair: `client` writes, `server` reads. False (and
 // nothing left open) on failure.
 inline bool connectedPair(int& client, int& server)

@@ -202,17 +202,7 @@ qint64 cachedBufferSend(uint64_t bytes)
         return -1;
     const uint64_t wire = bytes + (bytes / proto::kChunkSize + 1) * proto::kHeaderSize;
     std::atomic<uint64_t> got{0};
-    std::thread reader([server, wire, &got] {
-        std::vector<char> buf(proto::kChunkSize);
-        uint64_t total = 0;
-        while (total < wire) {
-            const ssize_t n = ::recv(server, buf.data(), buf.size(), 0);
-            if (n <= 0)
-                break;
-            total += uint64_t(n);
-        }
-        got = total;
-    });
+    std::thread reader([server, wire, &got] { got = bench::drainBytes(server, wire); });
     const QByteArray block(qsizetype(proto::kChunkSize + proto::kHeaderSize), char(0x5C));
     QElapsedTimer timer;
     timer.start();
