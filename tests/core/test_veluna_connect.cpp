@@ -87,7 +87,11 @@ TEST_P(VelunaConnect, CommandLine)
         }, 8000);
         EXPECT_EQ(player.requestCount(proto::CMD_PLAYER_INFO), 0u);
     }
-    readErr();
+    // The message box may come a moment after the requests the player saw.
+    testsupport::waitUntil([&] {
+        readErr();
+        return stderrText.contains(QString::fromUtf8(c.message));
+    }, 5000);
     EXPECT_TRUE(stderrText.contains(QString::fromUtf8(c.message))) << stderrText.toStdString();
     EXPECT_EQ(veluna->state(), QProcess::Running) << stderrText.toStdString();
     player.stop();
