@@ -58,8 +58,7 @@ struct WizardFixture : LoopbackScan, comptest::HubWithPlayers {
 TEST(CompanionVideoSetWizard, NothingTickedStaysOnTheFirstPage)
 {
     WizardFixture f(platform::kLanguageEnglish);
-    // A scan test running beside this one may hold the answer port: what
-    // the scan said about that is not this test's concern.
+    // What the opening scan said is not this test's concern.
     f.boxes.clear();
     f.wizard->OnNext();
     EXPECT_EQ(f.boxes.texts(), QStringList{u"Please tick the devices!"_s});
