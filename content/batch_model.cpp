@@ -25,6 +25,8 @@ QString StatusText(uint32_t status, uint64_t done, uint64_t count, unsigned lang
         return QStringLiteral("%1/%2").arg(done).arg(count);
     case kDone:
         return Text(texts::kStOk, language);
+    case kNotDelivered:
+        return Text(texts::kStNotDelivered, language);
     default:
         return Text(texts::kStNoChoice, language);
     }

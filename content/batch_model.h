@@ -31,6 +31,9 @@ enum Status : uint32_t {
     kNetFailure = 4,
     kInProgress = 5,
     kDone = 6,
+    // Everything was tried, but a file could not be read and never reached
+    // the player: the row must not read as done.
+    kNotDelivered = 7,
 };
 // The column text of a status; `done`/`count` fill "%d/%d".
 QString StatusText(uint32_t status, uint64_t done, uint64_t count, unsigned language);
@@ -111,6 +114,7 @@ inline constexpr Message kStTimeOut{"Time Out", "超时"};
 inline constexpr Message kStSmallDisk{"Small disk surplus", "磁盘剩余空间不足"};
 inline constexpr Message kStNetFailure{"net failure", "网络连接失败"};
 inline constexpr Message kStOk{"OK", "完成"};
+inline constexpr Message kStNotDelivered{"File not delivered", "文件未送达"};
 // Columns and controls.
 inline constexpr Message kColSn{"SN", "序号"};
 inline constexpr Message kColIp{"IP", "IP"};

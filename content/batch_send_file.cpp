@@ -562,6 +562,8 @@ void CBatchSendFile::StartPlayer()
     Target& t = targets_[current_];
     t.seconds = 0;
     t.tries = 0;
+    t.videoMissed = false;  // a player started again is tried with everything again
+    t.layoutMissed = false;
     *catalogs_ = {};
     videoCursor_ = 0;
     videoInFlight_ = 0;
@@ -772,7 +774,7 @@ void CBatchSendFile::NextVideo()
         ++videoCursor_;
     }
     if (videoCursor_ >= videos_.size()) {
-        t.videoStatus = kDone;
+        t.videoStatus = t.videoMissed ? kNotDelivered : kDone;
         RefreshColumns();
         if (!layouts_.isEmpty())
             StartLayouts();
@@ -805,10 +807,18 @@ void CBatchSendFile::SendVideoChunk(upload::Upload::Chunk&& chunk)
     RequestChunk(h, std::move(chunk), proto::CMD_VIDEO_UPLOAD);
 }
 
+void CBatchSendFile::PassOver(const QString& path)
+{
+    const QString message = upload::ReadFailureMessage(path, int(language_));
+    if (!passedOver_.contains(message))
+        passedOver_ << message;
+    SetStatusLine(message);
+}
+
 void CBatchSendFile::VideoUnreadable()
 {
-    passedOver_ << upload::ReadFailureMessage(videos_[videoInFlight_].path, int(language_));
-    SetStatusLine(passedOver_.back());
+    targets_[current_].videoMissed = true;
+    PassOver(videos_[videoInFlight_].path);
     videoCursor_ = videoInFlight_ + 1;
     NextVideo();
 }
@@ -834,12 +844,28 @@ void CBatchSendFile::SendLayout(std::size_t index)
     QFile file(layouts_[qsizetype(index)]);
     t.lastCommand = proto::CMD_LAYOUT;
     t.seconds = 0;
-    if (!file.open(QIODevice::ReadOnly))
-        return;  // nothing sent: the watchdog repeats the step
-    const QByteArray data = file.read(qint64(upload::kChunk));
+    QByteArray data;
+    if (file.open(QIODevice::ReadOnly))
+        data = file.read(qint64(upload::kChunk));
+    if (file.error() != QFileDevice::NoError) {
+        LayoutUnreadable(index);
+        return;
+    }
     Request(LayoutPacket(sequence_, uint16_t(std::min<std::size_t>(0xFFFF, std::size_t(layouts_.size()) - index)),
                          layoutNames_[index], data),
             proto::CMD_LAYOUT);
+}
+
+// A layout that cannot be read would never be answered: rather than wait
+// for the watchdog to give the player up, it is said and the next one goes.
+void CBatchSendFile::LayoutUnreadable(std::size_t index)
+{
+    targets_[current_].layoutMissed = true;
+    PassOver(layouts_[qsizetype(index)]);
+    if (index + 1 < std::size_t(layouts_.size()))
+        SendLayout(index + 1);
+    else
+        AfterLayouts();
 }
 
 void CBatchSendFile::AfterLayouts()
@@ -849,7 +875,8 @@ void CBatchSendFile::AfterLayouts()
         AnnounceMaterial(0);
         return;
     }
-    targets_[current_].layoutStatus = kDone;
+    Target& t = targets_[current_];
+    t.layoutStatus = t.layoutMissed ? kNotDelivered : kDone;
     RefreshColumns();
     EndPlayer();
 }
@@ -880,8 +907,12 @@ void CBatchSendFile::AnnounceMaterial(std::size_t index)
                 index >= material_.size())
                 return;
             SetStatusLine(line);
-            if (md5.empty())
-                return;  // unreadable: the watchdog repeats the step
+            if (md5.empty()) {
+                // Nothing to announce: said, and the player's next file goes
+                // at once instead of the step running into "Time Out".
+                MaterialUnreadable();
+                return;
+            }
             materialFile_.Announced(material_[index].path);
             Request(MaterialAnnounce(sequence_, material_[index].kind, materialNames_[index],
                                      QByteArray::fromStdString(md5)),
@@ -903,8 +934,8 @@ void CBatchSendFile::SendMaterialChunk(upload::Upload::Chunk&& chunk)
 
 void CBatchSendFile::MaterialUnreadable()
 {
-    passedOver_ << upload::ReadFailureMessage(material_[materialInFlight_].path, int(language_));
-    SetStatusLine(passedOver_.back());
+    targets_[current_].layoutMissed = true;
+    PassOver(material_[materialInFlight_].path);
     NextMaterial();
 }
 
@@ -916,7 +947,8 @@ void CBatchSendFile::NextMaterial()
         return;
     }
     progress_->setVisible(false);
-    targets_[current_].layoutStatus = kDone;
+    Target& t = targets_[current_];
+    t.layoutStatus = t.layoutMissed ? kNotDelivered : kDone;
     RefreshColumns();
     EndPlayer();
 }

@@ -106,6 +106,10 @@ private:
         int restarts = 0;
         uint8_t lastCommand = 0;
         bool secondAct = false;
+        // A file of that column could not be read and did not reach the
+        // player: the column ends "File not delivered", not "OK".
+        bool videoMissed = false;
+        bool layoutMissed = false;
     };
 
     QString T(const batch::Message& m) const { return batch::Text(m, language_); }
@@ -133,6 +137,10 @@ private:
     // the status line, and the batch goes on with the next file.
     void VideoUnreadable();
     void MaterialUnreadable();
+    void LayoutUnreadable(std::size_t index);
+    // Says in the status line that `path` could not be read; the line that
+    // ends the batch names each such file once.
+    void PassOver(const QString& path);
     void StartLayouts();
     void SendLayout(std::size_t index);
     void AfterLayouts();

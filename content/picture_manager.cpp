@@ -436,15 +436,17 @@ void CPictureManager::OnPictureAcknowledged()
         return;
     const QString path = file_.path();
     upload::Upload::Chunk chunk;
-    switch (file_.Acknowledged(chunk)) {
+    const upload::Upload::Step step = file_.Acknowledged(chunk);
+    switch (step) {
     case upload::Upload::Step::kChunk:
         break;
     case upload::Upload::Step::kOpenFailed:
-        StopUpload(T(Msg::OpenFailed) + QDir::toNativeSeparators(path));
-        return;
     case upload::Upload::Step::kReadFailed:
-        // Unreadable or cut short: said, and the chain goes on with the next picture.
-        platform::messageBox(upload::ReadFailureMessage(path, int(language_)));
+        // Said once, and the chain goes on with the next picture: one bad
+        // file must not leave the dialog busy and the rest of a batch unsent.
+        platform::messageBox(step == upload::Upload::Step::kOpenFailed
+                                 ? T(Msg::OpenFailed) + QDir::toNativeSeparators(path)
+                                 : upload::ReadFailureMessage(path, int(language_)));
         DropFirstFile();
         Announce();
         return;
