@@ -3,6 +3,10 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <atomic>
+#include <cerrno>
+#include <unistd.h>
+
 namespace filecommit {
 
 namespace {
@@ -28,7 +32,36 @@ bool writeAll(QFileDevice& file, const char* data, qint64 size)
     return true;
 }
 
+std::atomic<SyncCall> syncCall{nullptr};
+
+// QSaveFile::commit() syncs as well but ignores the answer, so a disk that
+// refuses only there (space promised by delayed allocation, an I/O error)
+// would get the old file replaced by one whose bytes never arrived.
+bool syncToDisk(QFileDevice& file, QString* error)
+{
+    const SyncCall call = syncCall.load();
+    const int fd = file.handle();
+    int rc = 0;
+    // A signal may cut the wait short; a few retries, then it counts as a failure.
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        rc = call ? call(fd) : ::fdatasync(fd);
+        if (rc == 0 || errno != EINTR)
+            break;
+    }
+    // EINVAL: a file system without a sync of its own; there is nothing to wait for.
+    if (rc == 0 || errno == EINVAL)
+        return true;
+    if (error)
+        *error = qt_error_string(errno);
+    return false;
+}
+
 }  // namespace
+
+SyncCall setSyncCall(SyncCall call)
+{
+    return syncCall.exchange(call);
+}
 
 bool replaceFile(const QString& path, const char* data, qint64 size, QString* error)
 {
@@ -37,6 +70,10 @@ bool replaceFile(const QString& path, const char* data, qint64 size, QString* er
         return fail(out, error);
     if (!writeAll(out, data, size) || !out.flush()) {
         fail(out, error);
+        out.cancelWriting();
+        return false;
+    }
+    if (!syncToDisk(out, error)) {
         out.cancelWriting();
         return false;
     }
@@ -56,9 +93,12 @@ bool appendRecord(const QString& path, const QByteArray& record, QString* error)
         if (!file.resize(before))
             return fail(file, error);
     }
-    if (file.seek(before) && writeAll(file, record.constData(), record.size()) && file.flush())
-        return true;
-    fail(file, error);
+    if (file.seek(before) && writeAll(file, record.constData(), record.size()) && file.flush()) {
+        if (syncToDisk(file, error))
+            return true;
+    } else {
+        fail(file, error);
+    }
     // Cut the torn tail away; should the open handle refuse, try by name.
     if (!file.resize(before)) {
         file.close();

@@ -2,8 +2,8 @@
 // Writing files so that a failure never leaves a damaged one behind: a file
 // is replaced only once its new contents are complete on disk, and a record
 // is appended whole or not at all. A full disk often shows only when the
-// buffered bytes are flushed, so every write, the flush and the commit are
-// checked.
+// buffered bytes are flushed, so every write, the flush, the sync to disk and
+// the commit are checked.
 
 #include <QByteArray>
 #include <QString>
@@ -25,5 +25,12 @@ inline bool replaceFile(const QString& path, const QByteArray& bytes, QString* e
 // be written completely, the file is cut back to its length before, so no
 // partial record stays.
 bool appendRecord(const QString& path, const QByteArray& record, QString* error = nullptr);
+
+// The call that forces a written file's bytes onto the disk: fdatasync, or
+// what a test put in its place to make the disk refuse at that step. Returns
+// 0, or -1 with errno set. setSyncCall(nullptr) brings fdatasync back; the
+// call before is returned.
+using SyncCall = int (*)(int fd);
+SyncCall setSyncCall(SyncCall call);
 
 }  // namespace filecommit

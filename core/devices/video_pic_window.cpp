@@ -660,12 +660,19 @@ void CVideoPicWindow::OnSaveExit()
 void CVideoPicWindow::FinishSave()
 {
     saveWaiting_ = false;
+    // The file first: the player's answer to the save makes the document push
+    // this file to it, so a save the disk refused must not reach the player.
+    // The dialog stays open with the edits for another try.
+    if (!filecommit::replaceFile(BlockPath(), block_.pack())) {
+        Message(Text("Cannot write the file: ", "无法写入文件：") + QDir::toNativeSeparators(BlockPath()),
+                platform::MsgIcon::Warning);
+        if (unsent_)
+            SendState(128);
+        return;
+    }
     unsent_ = false;
     const bool sent = SendToPlayer(Header(proto::CMD_VIDEO_PIC_WINDOW, 64, 0, background_->isChecked() ? 1 : 0, 0),
                                    vpw::StatePayload(block_));
-    if (!filecommit::replaceFile(BlockPath(), block_.pack()))
-        Message(Text("Cannot write the file: ", "无法写入文件：") + QDir::toNativeSeparators(BlockPath()),
-                platform::MsgIcon::Warning);
     if (!sent)
         Message("The settings could not be sent to the player.", "设置未能发送到播放器。", platform::MsgIcon::Warning);
     platform::MessageWindow::killTimer(kTimerPending);

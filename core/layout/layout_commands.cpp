@@ -88,6 +88,14 @@ QString askLayoutPath(CvelunaDoc& doc, bool saveAs)
     return platform::fileDialog(call, QApplication::activeWindow());
 }
 
+// Every file the layout commands write fails in the same words: which file,
+// then the system's reason on a line of its own.
+void sayCannotWrite(CvelunaDoc& doc, const QString& path, const QString& reason)
+{
+    platform::messageBox(t(doc, "Cannot write %1", "无法写入 %1").arg(QDir::toNativeSeparators(path)) + u'\n' + reason,
+                         QString(), platform::MsgButtons::Ok, platform::MsgIcon::Warning);
+}
+
 }  // namespace
 
 QByteArray PackWindowClip(const WindowClip& clip)
@@ -226,7 +234,7 @@ bool SaveLayoutFile(CvelunaDoc& doc, bool saveAs)
     }
     QString error;
     if (!doc.imageManage().SaveLayout(path, &error)) {
-        platform::messageBox(error, QString(), platform::MsgButtons::Ok, platform::MsgIcon::Warning);
+        sayCannotWrite(doc, path, error);
         return false;
     }
     if (asked) {
@@ -303,9 +311,7 @@ bool PushGridSettings(CvelunaDoc& doc)
     if (!WriteGridFile(path, doc.viewSettings(), &error)) {
         // The old file stays and nothing is sent: the player keeps what the
         // file on disk says.
-        platform::messageBox(t(doc, "Cannot write %1", "无法写入 %1").arg(QDir::toNativeSeparators(path)) + u'\n' +
-                                 error,
-                             QString(), platform::MsgButtons::Ok, platform::MsgIcon::Warning);
+        sayCannotWrite(doc, path, error);
         return false;
     }
     return doc.configExchange().UploadConfigFile(cfgx::kGridFile);

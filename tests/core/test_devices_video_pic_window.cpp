@@ -1,5 +1,6 @@
 #include "core/devices/video_pic_window.h"
 #include "tests/core/device_harness.h"
+#include "tests/support/full_disk.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -191,6 +192,68 @@ TEST(VideoPicWindow, EditsWhileAReplyIsPendingAreSentWhenItComesAndSaveWaits)
     EXPECT_EQ(sent[2].header.subCode, 64);
     EXPECT_EQ(sent[2].payload.mid(8, 8).toHex(), QByteArray("000000002c012c01"));
     EXPECT_EQ(sent[2].payload.mid(16, 8).toHex(), QByteArray("000000002c012c01"));
+}
+
+// "Save  Exit" onto a full disk: the player's answer to a save would make the
+// document push the stored file, which still holds the old bytes. So nothing
+// goes to the player, nothing is said completed, the dialog stays open with
+// the edits, and the same save goes through once there is space.
+TEST(VideoPicWindow, SaveOnAFullDiskSendsNothingAndKeepsTheEdits)
+{
+    const struct {
+        const char* name;
+        bool replyPending;  // the save waits for the answer to an edit
+        uint16_t count;     // windows in the edits
+    } rows[] = {
+        {"nothing pending", false, 1},
+        {"save waits for a reply", true, 2},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        testsupport::FullDisk disk;
+        if (!disk.mounted())
+            GTEST_SKIP() << disk.reason().toStdString();
+        DeviceHarness h(platform::kLanguageEnglish, false);
+        qputenv("VELUNA_HOME", disk.path().toUtf8());  // the harness puts its own back when it ends
+        h.doc->OnReconnect();
+        ASSERT_TRUE(waitUntil([&] { return h.doc->IsConnected(); }, 5000));
+        waitUntil([] { return false; }, 300);
+        ASSERT_TRUE(h.doc->playerFolder().startsWith(disk.path()));
+        CVideoPicWindow dialog(h.doc->titlePrefix(), h.doc->playerFolder(), twoScreens());
+        const QByteArray earlier(vpw::VideoPicWindowBlock::kSize, 'e');
+        ASSERT_TRUE(testsupport::writeFile(dialog.BlockPath(), earlier));
+        dialog.OnInitDialog();
+        dialog.OnAdd(vpw::kVideo);
+        ASSERT_TRUE(waitUntil([&] { return h.requests(proto::CMD_VIDEO_PIC_WINDOW).size() == 2 && !dialog.ReplyPending(); }));
+        if (row.replyPending) {
+            h.player->setFault(sim::Fault::Delay, 400, proto::CMD_VIDEO_PIC_WINDOW);
+            dialog.OnAdd(vpw::kPicture);
+            ASSERT_TRUE(dialog.ReplyPending());
+        }
+        disk.fill();
+        h.boxes.clear();
+        h.player->clearLog();
+
+        dialog.OnSaveExit();
+        ASSERT_TRUE(waitUntil([&] { return !h.boxes.calls.empty(); }, 4000));
+        waitUntil([] { return false; }, 500);  // room for anything that would follow
+        EXPECT_EQ(h.boxes.texts(),
+                  QStringList{"Cannot write the file: " + QDir::toNativeSeparators(dialog.BlockPath())});
+        for (const auto& sent : h.requests(proto::CMD_VIDEO_PIC_WINDOW))
+            EXPECT_NE(sent.header.subCode, 64);
+        EXPECT_TRUE(h.requests(proto::CMD_CONFIG_FILE).empty());
+        EXPECT_NE(dialog.result(), QDialog::Accepted);
+        EXPECT_EQ(dialog.Block().counts[vpw::kVideo] + dialog.Block().counts[vpw::kPicture], row.count);
+        EXPECT_EQ(testsupport::readFile(dialog.BlockPath()), earlier);
+
+        disk.release();
+        h.player->setFault(sim::Fault::None);
+        h.boxes.clear();
+        dialog.OnSaveExit();
+        ASSERT_TRUE(h.waitRequests(proto::CMD_CONFIG_FILE, 1));
+        EXPECT_EQ(dialog.result(), QDialog::Accepted);
+        EXPECT_EQ(testsupport::readFile(dialog.BlockPath()), dialog.Block().pack());
+    }
 }
 
 TEST(VideoPicWindow, APendingFlagExpiresWhenThePlayerNeverAnswers)

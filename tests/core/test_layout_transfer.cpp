@@ -11,6 +11,7 @@
 #include "player/layout_store.h"
 #include "player/player_sim.h"
 #include "tests/support/frame_harness.h"
+#include "tests/support/full_disk.h"
 #include "tests/support/test_support.h"
 
 #include <QCryptographicHash>
@@ -21,6 +22,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <memory>
 #include <set>
 
@@ -695,6 +697,44 @@ TEST(LayoutCommands, ZoomChangeUploadsGridFileAndFetchedGridFileIsReadBack)
     layout::ViewSettings local;
     EXPECT_TRUE(layout::ReadGridSettings(testsupport::readFile(path), local));
     EXPECT_DOUBLE_EQ(local.zoom[0], 0.6);
+    core::clearCommands();
+}
+
+// A layout saved onto a full disk: the good file stays, the layout stays
+// unsaved, and the message names the file as the other writers do.
+TEST(LayoutCommands, SaveOnAFullDiskNamesTheFileAndKeepsTheGoodOne)
+{
+    core::clearCommands();
+    layout::InstallLayoutCommands();
+    const struct {
+        int command;  // 32770 Save As (asks for the path), 57603 Save (the current path)
+        unsigned language;
+        QString words;
+    } rows[] = {
+        {32770, platform::kLanguageEnglish, "Cannot write %1"},
+        {57603, platform::kLanguageChinese, QString::fromUtf8("无法写入 %1")},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.command);
+        testsupport::FullDisk disk;
+        if (!disk.mounted())
+            GTEST_SKIP() << disk.reason().toStdString();
+        Harness h(0x1520, row.language);
+        const QString path = disk.path() + "/good.GFD";
+        const QByteArray good = layoutText({"logo.png"}).leftJustified(8192, ' ');
+        ASSERT_TRUE(testsupport::writeFile(path, good));
+        disk.fill();
+        h.doc->setCurrentLayoutPath(path);
+        h.doc->setLayoutDirty(true);
+        platform::setFileDialogAnswerer([&](const platform::FileDialogCall&) { return path; });
+        core::findCommand(row.command)->run(*h.doc);
+        platform::setFileDialogAnswerer(nullptr);
+        EXPECT_EQ(h.boxes.texts(),
+                  QStringList{row.words.arg(QDir::toNativeSeparators(path)) + '\n' + qt_error_string(ENOSPC)});
+        EXPECT_EQ(testsupport::readFile(path), good);
+        EXPECT_EQ(QDir(disk.path()).entryList(QDir::Files), QStringList{"good.GFD"});
+        EXPECT_TRUE(h.doc->IsLayoutDirty());
+    }
     core::clearCommands();
 }
 
