@@ -88,15 +88,15 @@ QString askLayoutPath(CvelunaDoc& doc, bool saveAs)
     return platform::fileDialog(call, QApplication::activeWindow());
 }
 
-// Every file the layout commands write fails in the same words: which file,
-// then the system's reason on a line of its own.
+}  // namespace
+
+// Every layout file written fails in the same words: which file, then the
+// system's reason on a line of its own.
 void sayCannotWrite(CvelunaDoc& doc, const QString& path, const QString& reason)
 {
     platform::messageBox(t(doc, "Cannot write %1", "无法写入 %1").arg(QDir::toNativeSeparators(path)) + u'\n' + reason,
                          QString(), platform::MsgButtons::Ok, platform::MsgIcon::Warning);
 }
-
-}  // namespace
 
 QByteArray PackWindowClip(const WindowClip& clip)
 {

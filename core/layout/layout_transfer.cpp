@@ -6,6 +6,7 @@
 #include "common/text_coding.h"
 #include "core/document.h"
 #include "core/layout/image_manage.h"
+#include "core/layout/layout_commands.h"
 #include "platform/dialogs.h"
 #include "platform/home.h"
 #include "platform/messages.h"
@@ -189,7 +190,7 @@ void LayoutTransfer::PushCurrentLayout()
     QString error;
     if (!doc_.imageManage().SaveLayout(path, &error)) {
         doc_.layoutBusy_ = 0;
-        platform::messageBox(error);
+        sayCannotWrite(doc_, path, error);
         return;
     }
     lastPushed_ = doc_.imageManage().LayoutText();

@@ -700,19 +700,21 @@ TEST(LayoutCommands, ZoomChangeUploadsGridFileAndFetchedGridFileIsReadBack)
     core::clearCommands();
 }
 
-// A layout saved onto a full disk: the good file stays, the layout stays
-// unsaved, and the message names the file as the other writers do.
+// A layout saved onto a full disk, by a command or by the push that follows
+// an edit: the good file stays, the layout stays unsaved, and the message
+// names the file as the other writers do.
 TEST(LayoutCommands, SaveOnAFullDiskNamesTheFileAndKeepsTheGoodOne)
 {
     core::clearCommands();
     layout::InstallLayoutCommands();
     const struct {
-        int command;  // 32770 Save As (asks for the path), 57603 Save (the current path)
+        int command;  // 32770 Save As (asks for the path), 57603 Save (the current path), 0 the push after an edit
         unsigned language;
         QString words;
     } rows[] = {
         {32770, platform::kLanguageEnglish, "Cannot write %1"},
         {57603, platform::kLanguageChinese, QString::fromUtf8("无法写入 %1")},
+        {0, platform::kLanguageEnglish, "Cannot write %1"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.command);
@@ -727,7 +729,10 @@ TEST(LayoutCommands, SaveOnAFullDiskNamesTheFileAndKeepsTheGoodOne)
         h.doc->setCurrentLayoutPath(path);
         h.doc->setLayoutDirty(true);
         platform::setFileDialogAnswerer([&](const platform::FileDialogCall&) { return path; });
-        core::findCommand(row.command)->run(*h.doc);
+        if (row.command)
+            core::findCommand(row.command)->run(*h.doc);
+        else
+            h.doc->PushCurrentLayout();
         platform::setFileDialogAnswerer(nullptr);
         EXPECT_EQ(h.boxes.texts(),
                   QStringList{row.words.arg(QDir::toNativeSeparators(path)) + '\n' + qt_error_string(ENOSPC)});
