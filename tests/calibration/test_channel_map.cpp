@@ -254,7 +254,7 @@ TEST(ChannelMap, WarpedTableEqualsThePixelByPixelMap)
                 cor.y[i] = g.at(cs[i], rs[i]).y;
             }
             SpanTable spans;
-            ScanQuad(cor, spans);
+            ScanQuad(cor, spans, CellOuterSides(c, r, 65, 33));
             QuadCache cache;
             bool first = true;
             for (int y = spans.firstRow; y <= spans.lastRow; ++y)
