@@ -22,6 +22,10 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QImage>
+#include <QPainter>
 #include <QLabel>
 #include <QPushButton>
 #include <QApplication>
@@ -326,34 +330,77 @@ TEST(WarpWizard, StepMessagesOutOfRangeAreIgnoredAndChineseTexts)
 
 TEST(WarpParamPage, BandNumbersStayClearOfEachOtherAndOfTheLines)
 {
+    // Two sans fonts of different metrics, loaded from their files, and the
+    // page's own request, whatever this machine resolves "Arial" to: the
+    // numbers are placed from the font the painter has.
+    struct FontRow {
+        const char* name;
+        const char* file;  // empty: the page's "Arial" request as it stands
+        int points;
+        int shownPerCell;  // at least this many numbers in every cell (the usual fonts show all four)
+    };
+    const FontRow fonts[] = {
+        {"DejaVu Sans", "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", 7, 4},
+        {"Liberation Sans", "/usr/share/fonts/truetype/liberation2/LiberationSans-Regular.ttf", 7, 4},
+        // Taller than the cells allow for three lines, as Nimbus Sans is.
+        {"DejaVu Sans", "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", 9, 2},
+        {"Arial", "", 7, 0},
+    };
+    for (const FontRow& f : fonts)
+        if (*f.file && !QFileInfo::exists(QString::fromLatin1(f.file)))
+            GTEST_SKIP() << f.file << " is missing (scripts/install-deps.sh installs it)";
     for (unsigned language : {9u, 4u}) {
         Bench b(language);
         CWarpParamPage& page = b.wizard->paramPage();
-        QFont font(QStringLiteral("Arial"));
-        font.setPointSize(7);
-        const QFontMetrics metrics(font);
-        BlendBands widest;
-        widest.left = widest.right = 960;
-        widest.top = widest.bottom = 540;
-        std::vector<QRect> labels;
-        std::vector<int> columnsX, rowsY;  // every cell line
+        ScreenLayout widest;
         for (int r = 0; r < 9; ++r)
             for (int c = 0; c < 9; ++c) {
-                const QRect cell = page.cellRect(0, r, c);
-                columnsX.insert(columnsX.end(), {cell.left(), cell.right()});
-                rowsY.insert(rowsY.end(), {cell.top(), cell.bottom()});
-                for (const QRect& l : CWarpParamPage::BandLabelRects(cell, c == 0, c == 8, r == 0, r == 8, metrics, widest)) {
-                    EXPECT_TRUE(cell.contains(l)) << r << "," << c;
-                    labels.push_back(l);
-                }
+                widest.band(r, c).left = widest.band(r, c).right = 960;
+                widest.band(r, c).top = widest.band(r, c).bottom = 540;
             }
-        for (std::size_t i = 0; i < labels.size(); ++i) {
-            for (std::size_t j = i + 1; j < labels.size(); ++j)
-                ASSERT_FALSE(labels[i].intersects(labels[j])) << i << " and " << j;
-            for (int x : columnsX)
-                ASSERT_FALSE(labels[i].left() <= x && x <= labels[i].right()) << i << " crosses a column line";
-            for (int y : rowsY)
-                ASSERT_FALSE(labels[i].top() <= y && y <= labels[i].bottom()) << i << " crosses a row line";
+        for (const FontRow& f : fonts) {
+            SCOPED_TRACE(std::string(f.name) + " " + std::to_string(f.points));
+            if (*f.file) {
+                const int id = QFontDatabase::addApplicationFont(QString::fromLatin1(f.file));
+                ASSERT_GE(id, 0);
+                ASSERT_TRUE(QFontDatabase::applicationFontFamilies(id).contains(QString::fromLatin1(f.name)));
+            }
+            QFont font(QString::fromLatin1(f.name));
+            font.setPointSize(f.points);
+            if (*f.file) {
+                ASSERT_EQ(QFontInfo(font).family(), QString::fromLatin1(f.name));
+            }
+            QImage canvas(page.size().expandedTo(QSize(1300, 500)), QImage::Format_RGB32);
+            canvas.fill(Qt::white);
+            QPainter p(&canvas);
+            const auto drawn = DrawBandGrid(p, font, page.gridArea(0), widest, 9, 9);
+            ASSERT_EQ(drawn.size(), 81u);
+            std::vector<QRect> labels;
+            std::vector<int> columnsX, rowsY;  // every cell line
+            int perCell = 4;
+            for (int r = 0; r < 9; ++r)
+                for (int c = 0; c < 9; ++c) {
+                    const QRect cell = page.cellRect(0, r, c);
+                    columnsX.insert(columnsX.end(), {cell.left(), cell.right()});
+                    rowsY.insert(rowsY.end(), {cell.top(), cell.bottom()});
+                    int shown = 0;
+                    for (const QRect& l : drawn[std::size_t(r * 9 + c)])
+                        if (!l.isNull()) {
+                            EXPECT_TRUE(cell.contains(l)) << r << "," << c;
+                            labels.push_back(l);
+                            ++shown;
+                        }
+                    perCell = std::min(perCell, shown);
+                }
+            EXPECT_GE(perCell, f.shownPerCell);
+            for (std::size_t i = 0; i < labels.size(); ++i) {
+                for (std::size_t j = i + 1; j < labels.size(); ++j)
+                    ASSERT_FALSE(labels[i].intersects(labels[j])) << i << " and " << j;
+                for (int x : columnsX)
+                    ASSERT_FALSE(labels[i].left() <= x && x <= labels[i].right()) << i << " crosses a column line";
+                for (int y : rowsY)
+                    ASSERT_FALSE(labels[i].top() <= y && y <= labels[i].bottom()) << i << " crosses a row line";
+            }
         }
         // Two screens of 3 x 3 to look at.
         b.child<QComboBox>("3101")->setCurrentIndex(1);
