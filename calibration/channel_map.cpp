@@ -130,7 +130,7 @@ bool plainQuad(const Quad& q)
 constexpr int64_t kHeldColumn = 4096;
 
 template <class Wide>
-void scanEdges(const Quad& q, SpanTable& spans)
+void scanEdges(const Quad& q, SpanTable& spans, unsigned outerSides)
 {
     static constexpr int kOrder[4][2] = {{0, 1}, {1, 3}, {3, 2}, {2, 0}};
     const int32_t firstRow = spans.firstRow, lastRow = spans.lastRow;
@@ -173,6 +173,37 @@ void scanEdges(const Quad& q, SpanTable& spans)
             }
         }
     }
+    // The pixels exactly on an outer side, both ends included: those the
+    // rule above leaves out (on a right or lower side, a side's lowest row,
+    // a flat side) have no neighbour to take them. An outline point where
+    // two cells meet is then owned by both; each maps it to the reference
+    // corner they share.
+    auto own = [&](int64_t y, Wide x) {
+        const int32_t c = int32_t(std::clamp<Wide>(x, Wide(-kHeldColumn), Wide(kHeldColumn)));
+        low[y] = std::min(low[y], c);
+        high[y] = std::max(high[y], c);
+    };
+    for (std::size_t side = 0; side < 4; ++side) {
+        if (!(outerSides & (1u << side)))
+            continue;
+        const int64_t xs = q.x[std::size_t(kOrder[side][0])], ys = q.y[std::size_t(kOrder[side][0])];
+        const int64_t xe = q.x[std::size_t(kOrder[side][1])], ye = q.y[std::size_t(kOrder[side][1])];
+        if (ys == ye) {
+            if (ys >= firstRow && ys <= lastRow) {
+                own(ys, Wide(xs));
+                own(ys, Wide(xe));
+            }
+            continue;
+        }
+        const int64_t from = std::max<int64_t>(std::min(ys, ye), firstRow);
+        const int64_t to = std::min<int64_t>(std::max(ys, ye), lastRow);
+        const Wide dy = Wide(ye - ys), dx = Wide(xe - xs);
+        for (int64_t y = from; y <= to; ++y) {
+            const Wide num = Wide(y - ys) * dx;
+            if (num % dy == 0)
+                own(y, Wide(xs) + num / dy);
+        }
+    }
     const int32_t firstColumn = spans.firstColumn, lastColumn = spans.lastColumn;
     for (int32_t y = firstRow; y <= lastRow; ++y) {
         low[y] = std::max(low[y], firstColumn);
@@ -186,7 +217,7 @@ void scanEdges(const Quad& q, SpanTable& spans)
 
 }  // namespace
 
-void ScanQuad(const Quad& q, SpanTable& spans)
+void ScanQuad(const Quad& q, SpanTable& spans, unsigned outerSides)
 {
     const auto [minY, maxY] = std::minmax({q.y[0], q.y[1], q.y[2], q.y[3]});
     const auto [minX, maxX] = std::minmax({q.x[0], q.x[1], q.x[2], q.x[3]});
@@ -195,9 +226,9 @@ void ScanQuad(const Quad& q, SpanTable& spans)
     spans.firstColumn = std::max<int32_t>(0, minX);
     spans.lastColumn = std::min<int32_t>(ChannelMap::kOutputColumns - 1, maxX);
     if (plainQuad(q)) [[likely]]
-        scanEdges<int64_t>(q, spans);
+        scanEdges<int64_t>(q, spans, outerSides);
     else
-        scanEdges<__int128>(q, spans);
+        scanEdges<__int128>(q, spans, outerSides);
 }
 
 namespace {
@@ -757,7 +788,9 @@ bool BuildChannelMap(const grid::WarpGrid& reference, const grid::WarpGrid& corr
                 cor.x[i] = cp.x;
                 cor.y[i] = cp.y;
             }
-            ScanQuad(cor, spans);
+            // The grid's outline closes the picture: its right and bottom
+            // pixels have no neighbouring cell to take them.
+            ScanQuad(cor, spans, CellOuterSides(c, r, columns, rows));
             if (spans.firstRow > spans.lastRow)
                 continue;
             for (int32_t y = spans.firstRow; y <= spans.lastRow; ++y) {

@@ -46,13 +46,28 @@ struct SourcePixel {
 // Rounds half away from zero: floor(v + 0.5) above 0, else ceil(v - 0.5).
 double roundHalfAway(double v);
 
+// Sides of a quad, named as in the grid (top P0-P1, right P1-P3, bottom
+// P3-P2, left P2-P0), whatever way the corrected grid turns them.
+enum QuadSide : unsigned { kTopSide = 1, kRightSide = 2, kBottomSide = 4, kLeftSide = 8 };
+
 // Fills the span table for one corrected quad: per row, the pixels from its
 // leftmost edge crossing (inclusive) to its rightmost (exclusive), each edge
 // over its rows from its upper point (inclusive) to its lower (exclusive),
 // crossings exact. Cells that share an edge so meet without a gap, and a
-// pixel on the shared edge belongs to one of them. Spans are clamped to
-// columns 0..1,919 and rows 0..1,079; a row with no pixel has first > last.
-void ScanQuad(const Quad& corrected, SpanTable& spans);
+// pixel on the shared edge belongs to one of them. A side in `outerSides`
+// lies on the outline of the whole grid, where no neighbour takes the
+// pixels the rule leaves out: the quad also owns every pixel exactly on
+// it, both ends included. Spans are clamped to columns 0..1,919 and rows
+// 0..1,079; a row with no pixel has first > last.
+void ScanQuad(const Quad& corrected, SpanTable& spans, unsigned outerSides = 0);
+
+// The sides of cell (column, row) of a grid of columns x rows points that
+// lie on the grid's outline.
+inline unsigned CellOuterSides(int column, int row, int columns, int rows)
+{
+    return (row == 0 ? kTopSide : 0u) | (column + 2 == columns ? kRightSide : 0u) |
+           (row + 2 == rows ? kBottomSide : 0u) | (column == 0 ? kLeftSide : 0u);
+}
 
 // Maps output pixel (x, y) inside the corrected quad back to the reference
 // quad. first = true computes the per-quad terms into cache; false reuses them.

@@ -1,7 +1,8 @@
 // Step 2 of the warp wizard: one output channel's grid at a time, every
 // edit sent to the player as point data, a channel's per-pixel map sent when
-// it is left. One request in flight: while busy, edits are drawn but not
-// sent; the next send carries the whole state.
+// it is left. One request in flight: while busy, an editing key does
+// nothing (the player would not see its change until the next edit), and a
+// drag is drawn but not sent; the next send carries the whole state.
 #include "calibration/player_requests.h"
 #include "calibration/warp_main.h"
 #include "common/controls/dialog_keys.h"
@@ -769,9 +770,8 @@ bool CWarpGeometricPage::OnKey(int key, Qt::KeyboardModifiers m, bool pressed, b
     if (k != 0) {
         if (arrow)
             keyHeld_ = true;
-        if (model_->OnKey(k, true)) {
-            if (!busy_)
-                model_->shapeMode ? SendShapePoints() : SendGridPoints();
+        if (!busy_ && model_->OnKey(k, true)) {
+            model_->shapeMode ? SendShapePoints() : SendGridPoints();
             update();
         }
         return k != kKeyBackspace;

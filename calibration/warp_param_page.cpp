@@ -40,8 +40,8 @@ W* named(W* w, int id)
 }
 
 constexpr int kGridTop = 150;       // grid areas below the controls row
-// Nine cells each way, each holding three lines of its 7-point widths and,
-// on its middle line, two of them side by side with room between.
+// Nine cells each way, each holding its four 7-point widths in the usual
+// sans fonts; a font too large for a cell loses numbers, never overlaps.
 constexpr int kGridWidth = 600;
 constexpr int kGridHeight = 290;
 
@@ -457,11 +457,15 @@ QRect CWarpParamPage::gridArea(int screen) const
     return QRect(10 + screen * (kGridWidth + 20), kGridTop - 40, kGridWidth, kGridHeight);
 }
 
-QRect CWarpParamPage::cellRect(int screen, int row, int column) const
+QRect GridCellRect(const QRect& a, int row, int column)
 {
-    const QRect a = gridArea(screen);
     const int w = a.width() / 9 + 5, h = a.height() / 9 + 5;
     return QRect(a.left() + column * (w - 5), a.top() + row * (h - 5), w, h);
+}
+
+QRect CWarpParamPage::cellRect(int screen, int row, int column) const
+{
+    return GridCellRect(gridArea(screen), row, column);
 }
 
 std::array<QRect, 4> CWarpParamPage::BandLabelRects(const QRect& cell, bool firstColumn, bool lastColumn, bool firstRow,
@@ -470,13 +474,60 @@ std::array<QRect, 4> CWarpParamPage::BandLabelRects(const QRect& cell, bool firs
     // Neighbouring cells overlap by 5 pixels: a side shared with a neighbour
     // keeps its number clear of the neighbour's; the row lines stay clear.
     const QRect in = cell.adjusted(firstColumn ? 2 : 7, firstRow ? 2 : 6, lastColumn ? -2 : -7, lastRow ? -2 : -6);
-    auto sized = [&](uint16_t v) { return metrics.boundingRect(QString::number(v)).size(); };
+    // The advance and the ink, whichever is larger: drawText clips to the
+    // rectangle, so a number never reaches beyond it.
+    auto sized = [&](uint16_t v) {
+        const QString text = QString::number(v);
+        return metrics.size(0, text).expandedTo(metrics.boundingRect(text).size());
+    };
     const QSize l = sized(b.left), t = sized(b.top), r = sized(b.right), bo = sized(b.bottom);
     const int midY = in.center().y();
-    return {QRect(QPoint(in.left(), midY - l.height() / 2), l),
-            QRect(QPoint(in.center().x() - t.width() / 2, in.top()), t),
-            QRect(QPoint(in.right() - r.width() + 1, midY - r.height() / 2), r),
-            QRect(QPoint(in.center().x() - bo.width() / 2, in.bottom() - bo.height() + 1), bo)};
+    const std::array<QRect, 4> wanted = {QRect(QPoint(in.left(), midY - l.height() / 2), l),
+                                         QRect(QPoint(in.center().x() - t.width() / 2, in.top()), t),
+                                         QRect(QPoint(in.right() - r.width() + 1, midY - r.height() / 2), r),
+                                         QRect(QPoint(in.center().x() - bo.width() / 2, in.bottom() - bo.height() + 1), bo)};
+    // Left and right first, then top, bottom last: the rules keep a band's
+    // width equal on both cells it joins, so inside the grid the number left
+    // out is still shown by the neighbour (a cell's bottom is the top of the
+    // cell below).
+    std::array<QRect, 4> placed{};
+    for (const std::size_t side : {0u, 2u, 1u, 3u}) {
+        const QRect& want = wanted[side];
+        bool clear = in.contains(want);
+        for (const QRect& other : placed)
+            clear = clear && !other.intersects(want);
+        if (clear)
+            placed[side] = want;
+    }
+    return placed;
+}
+
+std::vector<std::array<QRect, 4>> DrawBandGrid(QPainter& p, const QFont& font, const QRect& area,
+                                               const ScreenLayout& L, int rows, int columns)
+{
+    p.save();
+    p.setFont(font);
+    // The painter's own metrics: the font the request resolved to on this
+    // machine, at the device's resolution.
+    const QFontMetrics metrics = p.fontMetrics();
+    std::vector<std::array<QRect, 4>> out;
+    for (int r = 0; r < rows; ++r)
+        for (int c = 0; c < columns; ++c) {
+            const QRect cell = GridCellRect(area, r, c);
+            p.setPen(Qt::black);
+            p.setBrush(Qt::NoBrush);
+            p.drawRect(cell);
+            const BlendBands& b = L.band(r, c);
+            const auto at = CWarpParamPage::BandLabelRects(cell, c == 0, c + 1 == columns, r == 0, r + 1 == rows,
+                                                           metrics, b);
+            const uint16_t values[4] = {b.left, b.top, b.right, b.bottom};
+            for (std::size_t i = 0; i < 4; ++i)
+                if (!at[i].isNull())
+                    p.drawText(at[i], Qt::AlignCenter, QString::number(values[i]));
+            out.push_back(at);
+        }
+    p.restore();
+    return out;
 }
 
 void CWarpParamPage::paintEvent(QPaintEvent*)
@@ -485,23 +536,9 @@ void CWarpParamPage::paintEvent(QPaintEvent*)
     const WarpForm f = form();
     QFont font(QStringLiteral("Arial"));
     font.setPointSize(7);
-    p.setFont(font);
-    for (int s = 0; s < (f.screenType == 1 ? 2 : 1); ++s) {
-        const ScreenLayout& L = settings_.screens[std::size_t(s)];
-        for (int r = 0; r < f.rows[std::size_t(s)]; ++r)
-            for (int c = 0; c < f.columns[std::size_t(s)]; ++c) {
-                const QRect cell = cellRect(s, r, c);
-                p.setPen(Qt::black);
-                p.setBrush(Qt::NoBrush);
-                p.drawRect(cell);
-                const BlendBands& b = L.band(r, c);
-                const int columns = f.columns[std::size_t(s)], rows = f.rows[std::size_t(s)];
-                const auto at = BandLabelRects(cell, c == 0, c + 1 == columns, r == 0, r + 1 == rows, p.fontMetrics(), b);
-                const uint16_t values[4] = {b.left, b.top, b.right, b.bottom};
-                for (std::size_t i = 0; i < 4; ++i)
-                    p.drawText(at[i], Qt::AlignCenter, QString::number(values[i]));
-            }
-    }
+    for (int s = 0; s < (f.screenType == 1 ? 2 : 1); ++s)
+        DrawBandGrid(p, font, gridArea(s), settings_.screens[std::size_t(s)], f.rows[std::size_t(s)],
+                     f.columns[std::size_t(s)]);
 }
 
 void CWarpParamPage::mouseDoubleClickEvent(QMouseEvent* e)

@@ -16,6 +16,7 @@
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QPainter;
 class QRadioButton;
 class QSpinBox;
 
@@ -48,9 +49,13 @@ public:
     bool skipGeometry() const;
     // A cell of a screen's grid (9 x 9 cells, neighbours overlapping by 5).
     QRect cellRect(int screen, int row, int column) const;
+    // The area a screen's grid is drawn in.
+    QRect gridArea(int screen) const;
     // Where a cell's four widths are written (left, top, right, bottom) in
-    // the painter's font: clear of each other, of the cell's lines and of
-    // the neighbouring cells' numbers.
+    // text of these metrics: inside the cell's inner area, so clear of its
+    // lines and of the neighbouring cells' numbers, and clear of each other.
+    // A number that does not fit there, or would cover one placed before it,
+    // gets a null rectangle and is not drawn.
     static std::array<QRect, 4> BandLabelRects(const QRect& cell, bool firstColumn, bool lastColumn, bool firstRow,
                                                bool lastRow, const QFontMetrics& metrics, const BlendBands& bands);
 
@@ -61,7 +66,6 @@ protected:
 private:
     void updateChannelChecks();
     void paintSwatch(int colour);
-    QRect gridArea(int screen) const;
     void sendToWizard(int command);
 
     Inputs in_;
@@ -83,6 +87,16 @@ private:
     QCheckBox* vcScreen_ = nullptr;
     QCheckBox* skip_ = nullptr;
 };
+
+// The cell of a grid area (9 x 9 cells, neighbours overlapping by 5).
+QRect GridCellRect(const QRect& area, int row, int column);
+
+// Draws a screen's used cells (rows x columns) in `area` with their band
+// widths in `font`, placed from the metrics the painter has for that font.
+// Returns where each cell's numbers went, four per cell in row-major order
+// (null where one was left out).
+std::vector<std::array<QRect, 4>> DrawBandGrid(QPainter& p, const QFont& font, const QRect& area,
+                                               const ScreenLayout& screen, int rows, int columns);
 
 // Band widths applied by the width dialog: type 0 clear all around, 1 row,
 // 2 column, 3 single (side 0 left, 1 right, 2 top, 3 bottom).

@@ -7,6 +7,15 @@
 
 namespace calibtest {
 
+// Sanitizer builds run every step of an arithmetic test many times slower:
+// a random sample is cut by this divisor there, so that each test stays
+// well inside its time-out on a loaded machine.
+#if defined(VELUNA_SANITIZED_BUILD)
+inline constexpr int kSampleDivisor = 10;
+#else
+inline constexpr int kSampleDivisor = 1;
+#endif
+
 // One 1,920 x 1,080 output (id 0, layout mode 1) on one screen, grids reset.
 inline std::unique_ptr<calib::CGeometricCorrection> oneOutputModel(uint16_t layoutCode = 0)
 {

@@ -1,6 +1,7 @@
 // Warped maps without holes: the cells of a corrected grid meet, so every
-// pixel inside the warped picture gets a source, and (for grids whose cells
-// are convex) a pixel on an edge that two cells share belongs to one of them.
+// pixel inside the warped picture gets a source, the picture's outline too
+// (whichever way the grid is turned), and (for grids whose cells are convex)
+// a pixel on an edge that two cells share belongs to one of them.
 
 #include "calibration/channel_map.h"
 #include "calibration_fixtures.h"
@@ -12,6 +13,7 @@
 #include <cmath>
 #include <functional>
 #include <numbers>
+#include <numeric>
 #include <vector>
 
 using namespace calib;
@@ -54,6 +56,59 @@ std::vector<std::vector<int>> insideRows(const grid::WarpGrid& g, int cols, int 
     return out;
 }
 
+// The pixels exactly on the picture's outline (the grid's outer points
+// joined in order), each once.
+std::vector<std::pair<int, int>> outlinePixels(const grid::WarpGrid& g, int cols, int rows)
+{
+    std::vector<std::pair<int, int>> corners;  // walked top, right, bottom, left
+    for (int c = 0; c + 1 < cols; ++c)
+        corners.emplace_back(c, 0);
+    for (int r = 0; r + 1 < rows; ++r)
+        corners.emplace_back(cols - 1, r);
+    for (int c = cols - 1; c > 0; --c)
+        corners.emplace_back(c, rows - 1);
+    for (int r = rows - 1; r > 0; --r)
+        corners.emplace_back(0, r);
+    std::vector<std::pair<int, int>> out;
+    for (std::size_t i = 0; i < corners.size(); ++i) {
+        const grid::GridPoint& a = g.at(corners[i].first, corners[i].second);
+        const auto [nc, nr] = corners[(i + 1) % corners.size()];
+        const int dx = g.at(nc, nr).x - a.x, dy = g.at(nc, nr).y - a.y;
+        const int n = std::gcd(std::abs(dx), std::abs(dy));  // integer points on the segment, less its end
+        for (int k = 0; k < std::max(n, 1); ++k) {
+            const int x = a.x + (n ? dx / n * k : 0), y = a.y + (n ? dy / n * k : 0);
+            if (x >= 0 && x < 1920 && y >= 0 && y < 1080)
+                out.emplace_back(x, y);
+        }
+    }
+    std::sort(out.begin(), out.end());
+    out.erase(std::unique(out.begin(), out.end()), out.end());
+    return out;
+}
+
+// Pixels within two of the outline where the grid's last column or last row
+// runs: they take source column 1,919 or row 1,079, which the table leaves
+// -1, wherever the warp has turned that side.
+std::vector<uint8_t> nearLastColumnOrRow(const grid::WarpGrid& g, int cols, int rows)
+{
+    std::vector<uint8_t> near(std::size_t(1920) * 1080, 0);
+    auto mark = [&](const grid::GridPoint& a, const grid::GridPoint& b) {
+        const double length = std::hypot(b.x - a.x, b.y - a.y);
+        for (double t = 0; t <= length; t += 0.25) {
+            const double f = length > 0 ? t / length : 0, px = a.x + (b.x - a.x) * f, py = a.y + (b.y - a.y) * f;
+            for (int y = int(std::floor(py - 2)); y <= int(std::ceil(py + 2)); ++y)
+                for (int x = int(std::floor(px - 2)); x <= int(std::ceil(px + 2)); ++x)
+                    if (x >= 0 && x < 1920 && y >= 0 && y < 1080 && std::hypot(x - px, y - py) <= 2.0)
+                        near[std::size_t(y) * 1920 + std::size_t(x)] = 1;
+        }
+    };
+    for (int r = 0; r + 1 < rows; ++r)
+        mark(g.at(cols - 1, r), g.at(cols - 1, r + 1));
+    for (int c = 0; c + 1 < cols; ++c)
+        mark(g.at(c, rows - 1), g.at(c + 1, rows - 1));
+    return near;
+}
+
 }  // namespace
 
 TEST(ChannelMapCoverage, WarpedGridsLeaveNoPixelInsideThePictureWithoutASource)
@@ -71,9 +126,18 @@ TEST(ChannelMapCoverage, WarpedGridsLeaveNoPixelInsideThePictureWithoutASource)
     };
     const struct Row {
         const char* name;
-        bool convexCells;  // every cell convex: each pixel owned exactly once
+        bool convexCells;  // every cell convex: each pixel off the outline owned exactly once
         Warp warp;
     } rows[] = {
+        {"unwarped", true, [](int, int, double&, double&) {}},
+        // Mirrored, the grid's first column lies on the picture's right edge
+        // and its source is column 0: the edge must not stay black.
+        {"mirrored left to right", true, [](int, int, double& x, double&) { x = 1919 - x; }},
+        {"mirrored both ways", true,
+         [](int, int, double& x, double& y) {
+             x = 1919 - x;
+             y = 1079 - y;
+         }},
         {"jittered by up to 14 pixels", false,
          [&](int c, int r, double& x, double& y) {
              if (c > 0 && c < 64)
@@ -124,31 +188,39 @@ TEST(ChannelMapCoverage, WarpedGridsLeaveNoPixelInsideThePictureWithoutASource)
                 for (std::size_t i = 0; i < 4; ++i)
                     q.x[i] = g.at(cs[i], rs[i]).x, q.y[i] = g.at(cs[i], rs[i]).y;
                 SpanTable spans;
-                ScanQuad(q, spans);
+                ScanQuad(q, spans, CellOuterSides(c, r, 65, 33));
                 for (int y = spans.firstRow; y <= spans.lastRow; ++y)
                     for (int x = spans.firstX[std::size_t(y)]; x <= spans.lastX[std::size_t(y)]; ++x)
                         ++owners[std::size_t(y) * 1920 + std::size_t(x)];
             }
         ASSERT_TRUE(m->BuildChannelMap(0));
         const auto inside = insideRows(g, 65, 33);
-        auto isInside = [&](int x, int y) {
-            return y < 1080 && std::binary_search(inside[std::size_t(y)].begin(), inside[std::size_t(y)].end(), x);
-        };
-        long pixels = 0, unowned = 0, shared = 0, sourceless = 0;
+        const auto outline = outlinePixels(g, 65, 33);
+        const auto exempt = nearLastColumnOrRow(g, 65, 33);
+        std::vector<uint8_t> onOutline(std::size_t(1920) * 1080, 0);
+        for (auto [x, y] : outline)
+            onOutline[std::size_t(y) * 1920 + std::size_t(x)] = 1;
+        long pixels = 0, unowned = 0, shared = 0, sourceless = 0, outlineUnowned = 0, outlineSourceless = 0;
         for (int y = 0; y < 1080; ++y)
             for (int x : inside[std::size_t(y)]) {
+                const std::size_t at = std::size_t(y) * 1920 + std::size_t(x);
                 ++pixels;
-                const uint8_t n = owners[std::size_t(y) * 1920 + std::size_t(x)];
-                unowned += n == 0;
-                shared += n > 1;
-                // Pixels within two of the right or bottom outline take
-                // source column 1,919 or row 1,079, which the table leaves -1.
-                if (isInside(x + 2, y) && isInside(x, y + 2) && isInside(x + 2, y + 2))
-                    sourceless += m->channelMap().at(x, y) == -1;
+                unowned += owners[at] == 0;
+                shared += owners[at] > 1 && !onOutline[at];
+                sourceless += !exempt[at] && m->channelMap().at(x, y) == -1;
             }
+        // The outline belongs to the cells along it: none of its pixels
+        // stays black where it has a source.
+        for (auto [x, y] : outline) {
+            const std::size_t at = std::size_t(y) * 1920 + std::size_t(x);
+            outlineUnowned += owners[at] == 0;
+            outlineSourceless += !exempt[at] && m->channelMap().at(x, y) == -1;
+        }
         EXPECT_GT(pixels, 1200000);
         EXPECT_EQ(unowned, 0);
         EXPECT_EQ(sourceless, 0);
+        EXPECT_EQ(outlineUnowned, 0);
+        EXPECT_EQ(outlineSourceless, 0);
         if (row.convexCells) {
             EXPECT_EQ(shared, 0) << "a pixel on a shared edge belongs to one cell";
         }

@@ -22,6 +22,10 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QImage>
+#include <QPainter>
 #include <QLabel>
 #include <QPushButton>
 #include <QApplication>
@@ -32,6 +36,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 using namespace calib;
@@ -325,34 +330,77 @@ TEST(WarpWizard, StepMessagesOutOfRangeAreIgnoredAndChineseTexts)
 
 TEST(WarpParamPage, BandNumbersStayClearOfEachOtherAndOfTheLines)
 {
+    // Two sans fonts of different metrics, loaded from their files, and the
+    // page's own request, whatever this machine resolves "Arial" to: the
+    // numbers are placed from the font the painter has.
+    struct FontRow {
+        const char* name;
+        const char* file;  // empty: the page's "Arial" request as it stands
+        int points;
+        int shownPerCell;  // at least this many numbers in every cell (the usual fonts show all four)
+    };
+    const FontRow fonts[] = {
+        {"DejaVu Sans", "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", 7, 4},
+        {"Liberation Sans", "/usr/share/fonts/truetype/liberation2/LiberationSans-Regular.ttf", 7, 4},
+        // Taller than the cells allow for three lines, as Nimbus Sans is.
+        {"DejaVu Sans", "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", 9, 2},
+        {"Arial", "", 7, 0},
+    };
+    for (const FontRow& f : fonts)
+        if (*f.file && !QFileInfo::exists(QString::fromLatin1(f.file)))
+            GTEST_SKIP() << f.file << " is missing (scripts/install-deps.sh installs it)";
     for (unsigned language : {9u, 4u}) {
         Bench b(language);
         CWarpParamPage& page = b.wizard->paramPage();
-        QFont font(QStringLiteral("Arial"));
-        font.setPointSize(7);
-        const QFontMetrics metrics(font);
-        BlendBands widest;
-        widest.left = widest.right = 960;
-        widest.top = widest.bottom = 540;
-        std::vector<QRect> labels;
-        std::vector<int> columnsX, rowsY;  // every cell line
+        ScreenLayout widest;
         for (int r = 0; r < 9; ++r)
             for (int c = 0; c < 9; ++c) {
-                const QRect cell = page.cellRect(0, r, c);
-                columnsX.insert(columnsX.end(), {cell.left(), cell.right()});
-                rowsY.insert(rowsY.end(), {cell.top(), cell.bottom()});
-                for (const QRect& l : CWarpParamPage::BandLabelRects(cell, c == 0, c == 8, r == 0, r == 8, metrics, widest)) {
-                    EXPECT_TRUE(cell.contains(l)) << r << "," << c;
-                    labels.push_back(l);
-                }
+                widest.band(r, c).left = widest.band(r, c).right = 960;
+                widest.band(r, c).top = widest.band(r, c).bottom = 540;
             }
-        for (std::size_t i = 0; i < labels.size(); ++i) {
-            for (std::size_t j = i + 1; j < labels.size(); ++j)
-                ASSERT_FALSE(labels[i].intersects(labels[j])) << i << " and " << j;
-            for (int x : columnsX)
-                ASSERT_FALSE(labels[i].left() <= x && x <= labels[i].right()) << i << " crosses a column line";
-            for (int y : rowsY)
-                ASSERT_FALSE(labels[i].top() <= y && y <= labels[i].bottom()) << i << " crosses a row line";
+        for (const FontRow& f : fonts) {
+            SCOPED_TRACE(std::string(f.name) + " " + std::to_string(f.points));
+            if (*f.file) {
+                const int id = QFontDatabase::addApplicationFont(QString::fromLatin1(f.file));
+                ASSERT_GE(id, 0);
+                ASSERT_TRUE(QFontDatabase::applicationFontFamilies(id).contains(QString::fromLatin1(f.name)));
+            }
+            QFont font(QString::fromLatin1(f.name));
+            font.setPointSize(f.points);
+            if (*f.file) {
+                ASSERT_EQ(QFontInfo(font).family(), QString::fromLatin1(f.name));
+            }
+            QImage canvas(page.size().expandedTo(QSize(1300, 500)), QImage::Format_RGB32);
+            canvas.fill(Qt::white);
+            QPainter p(&canvas);
+            const auto drawn = DrawBandGrid(p, font, page.gridArea(0), widest, 9, 9);
+            ASSERT_EQ(drawn.size(), 81u);
+            std::vector<QRect> labels;
+            std::vector<int> columnsX, rowsY;  // every cell line
+            int perCell = 4;
+            for (int r = 0; r < 9; ++r)
+                for (int c = 0; c < 9; ++c) {
+                    const QRect cell = page.cellRect(0, r, c);
+                    columnsX.insert(columnsX.end(), {cell.left(), cell.right()});
+                    rowsY.insert(rowsY.end(), {cell.top(), cell.bottom()});
+                    int shown = 0;
+                    for (const QRect& l : drawn[std::size_t(r * 9 + c)])
+                        if (!l.isNull()) {
+                            EXPECT_TRUE(cell.contains(l)) << r << "," << c;
+                            labels.push_back(l);
+                            ++shown;
+                        }
+                    perCell = std::min(perCell, shown);
+                }
+            EXPECT_GE(perCell, f.shownPerCell);
+            for (std::size_t i = 0; i < labels.size(); ++i) {
+                for (std::size_t j = i + 1; j < labels.size(); ++j)
+                    ASSERT_FALSE(labels[i].intersects(labels[j])) << i << " and " << j;
+                for (int x : columnsX)
+                    ASSERT_FALSE(labels[i].left() <= x && x <= labels[i].right()) << i << " crosses a column line";
+                for (int y : rowsY)
+                    ASSERT_FALSE(labels[i].top() <= y && y <= labels[i].bottom()) << i << " crosses a row line";
+            }
         }
         // Two screens of 3 x 3 to look at.
         b.child<QComboBox>("3101")->setCurrentIndex(1);
@@ -401,6 +449,46 @@ TEST(WarpGeometricPage, ListsItsShortcutKeysInBothLanguages)
         EXPECT_TRUE(listed.join(' ').contains(QString::fromLatin1(key))) << key;
 }
 
+namespace {
+
+// A document linked to one simulated warp player, and the wizard opened on
+// it as the frame opens it, run modally while `operate` plays the operator.
+struct WizardOnPlayer {
+    warptest::Session session;
+    std::unique_ptr<sim::PlayerSim> player =
+        testsupport::StartPlayerWithConfigStore(warptest::WarpPlayer(QStringLiteral("127.0.0.2"), 4));
+    std::shared_ptr<sim::CalibrationPlayer> calib = player ? sim::calibrationPlayerOf(*player) : nullptr;
+    std::unique_ptr<testsupport::LinkedDocument> link =
+        player ? std::make_unique<testsupport::LinkedDocument>(kTitle, *player) : nullptr;
+
+    ~WizardOnPlayer()
+    {
+        core::registerSetupEditor(1, {});
+        core::registerSetupEditor(3, {});
+        link.reset();
+        if (player)
+            player->stop();
+    }
+    bool connected() const { return calib && waitUntil([&] { return link->doc->IsConnected(); }, 5000); }
+    // Returns once `operate` has run and the wizard has closed.
+    bool run(const std::function<void(CWarpMain&)>& operate, int timeoutMs)
+    {
+        bool done = false;
+        const QString caption = link->doc->titlePrefix() + "Edge blending wizard";
+        testsupport::WhenWindowOpens driver([&] { return platform::findWindow(caption); },
+                                            [&](platform::MessageWindow& w) {
+                                                operate(*dynamic_cast<CWarpMain*>(&w));
+                                                done = true;
+                                            });
+        platform::postMessage(link->frame->handle(), platform::WM_OPEN_SETUP_EDITOR, 0, 0);
+        const bool closed = waitUntil([&] { return done && platform::findWindow(caption) == nullptr; }, timeoutMs);
+        driver.stop();
+        return closed;
+    }
+};
+
+}  // namespace
+
 TEST(WarpWizardEndToEnd, OpenAdjustAndQuitAgainstThePlayer)
 {
     // The wizard runs modally here, so it is shown: Qt paints shown windows
@@ -408,37 +496,25 @@ TEST(WarpWizardEndToEnd, OpenAdjustAndQuitAgainstThePlayer)
     // checker cannot follow. The unshown wizard tests above run under it.
     if (testsupport::kUnderThreadChecker)
         GTEST_SKIP() << "shows the modal wizard, whose painting the thread checker cannot follow";
-    warptest::Session session;
-    auto player = testsupport::StartPlayerWithConfigStore(warptest::WarpPlayer(QStringLiteral("127.0.0.2"), 4));
-    ASSERT_TRUE(player);
-    auto calib = sim::calibrationPlayerOf(*player);
-    ASSERT_TRUE(calib);
-
-    testsupport::LinkedDocument link(kTitle, *player);
-    auto& doc = link.doc;
-    ASSERT_TRUE(waitUntil([&] { return doc->IsConnected(); }, 5000));
+    WizardOnPlayer w;
+    ASSERT_TRUE(w.connected());
+    auto& doc = w.link->doc;
+    auto& calib = w.calib;
     ASSERT_EQ(doc->product(), 1);
-
-    bool closed = false;
+    auto store = sim::configStoreOf(*w.player);
     // The operator's part, once the wizard is up.
-    auto operate = [&](platform::MessageWindow& w) {
-        auto* wizard = dynamic_cast<CWarpMain*>(&w);
-        wizard->findChild<QComboBox*>("3103")->setCurrentIndex(1);
-        wizard->findChild<QCheckBox*>("3140")->setChecked(true);
-        wizard->findChild<QCheckBox*>("3141")->setChecked(true);
-        wizard->OnNext();
-        waitUntil([&] { return calib->requests().size() >= 6 && !wizard->geometricPage().busy(); }, 5000);
-        wizard->geometricPage().OnNextChannel();
-        waitUntil([&] { return calib->requests().size() >= 9 && !wizard->geometricPage().busy(); }, 10000);
-        wizard->OnQuit();
-        closed = true;
-    };
-    testsupport::WhenWindowOpens driver(
-        [&] { return platform::findWindow(doc->titlePrefix() + "Edge blending wizard"); }, operate);
-    auto store = sim::configStoreOf(*player);
-    platform::postMessage(link.frame->handle(), platform::WM_OPEN_SETUP_EDITOR, 0, 0);
-    ASSERT_TRUE(waitUntil([&] { return closed && platform::findWindow(doc->titlePrefix() + "Edge blending wizard") == nullptr; }, 20000));
-    driver.stop();
+    ASSERT_TRUE(w.run(
+        [&](CWarpMain& wizard) {
+            wizard.findChild<QComboBox*>("3103")->setCurrentIndex(1);
+            wizard.findChild<QCheckBox*>("3140")->setChecked(true);
+            wizard.findChild<QCheckBox*>("3141")->setChecked(true);
+            wizard.OnNext();
+            waitUntil([&] { return calib->requests().size() >= 6 && !wizard.geometricPage().busy(); }, 5000);
+            wizard.geometricPage().OnNextChannel();
+            waitUntil([&] { return calib->requests().size() >= 9 && !wizard.geometricPage().busy(); }, 10000);
+            wizard.OnQuit();
+        },
+        20000));
 
     Codes codes;
     for (const auto& r : calib->requests())
@@ -459,12 +535,77 @@ TEST(WarpWizardEndToEnd, OpenAdjustAndQuitAgainstThePlayer)
     // Grids nobody edited are neither written nor pushed over the player's.
     ASSERT_TRUE(waitUntil([&] { return doc->configExchange().mode() != cfgx::ConfigExchange::Upload; }, 5000));
     EXPECT_FALSE(store->file(cfgx::kJunctionPointFile).has_value());
+}
 
-    core::registerSetupEditor(1, {});
-    core::registerSetupEditor(3, {});
-    doc.reset();
-    link.frame.reset();
-    player->stop();
+TEST(WarpWizardEndToEnd, AnArrowKeyWhileAReplyIsAwaitedDoesNothing)
+{
+    if (testsupport::kUnderThreadChecker)
+        GTEST_SKIP() << "shows the modal wizard, whose painting the thread checker cannot follow";
+    WizardOnPlayer w;
+    ASSERT_TRUE(w.connected());
+    auto& calib = w.calib;
+
+    // The selected point of the current channel's corrected grid.
+    auto selected = [](CWarpGeometricPage& g) {
+        const grid::WarpGrid& grid = g.model().corrected(g.model().currentOutput);
+        for (std::size_t i = 0; i < grid::WarpGrid::kPoints; ++i)
+            if (grid.points()[i].active && grid.points()[i].selected)
+                return std::pair<int, int>(grid.points()[i].x, grid.points()[i].y);
+        return std::pair<int, int>(-1, -1);
+    };
+    auto pointsSent = [&] {
+        std::size_t n = 0;
+        for (const auto& r : calib->requests())
+            n += r.command == 12 && r.subCode == 2;
+        return n;
+    };
+    struct Seen {
+        std::pair<int, int> point;
+        std::size_t sent = 0;
+        bool busy = false;
+    } beforeBusyKey, afterBusyKey, afterReply;
+    ASSERT_TRUE(w.run(
+        [&](CWarpMain& wizard) {
+            CWarpGeometricPage& g = wizard.geometricPage();
+            wizard.findChild<QCheckBox*>("3140")->setChecked(true);
+            wizard.OnNext();
+            waitUntil([&] { return calib->requests().size() >= 6 && !g.busy(); }, 5000);
+            QTest::keyClick(&wizard, Qt::Key_Right);  // nothing selected: the first point is
+            waitUntil([&] { return !g.busy(); }, 5000);
+            const std::size_t answered = pointsSent();
+            w.player->setFault(sim::Fault::Delay, 1500, 12);
+            QTest::keyClick(&wizard, Qt::Key_Right);  // moves it; the reply now takes its time
+            waitUntil([&] { return pointsSent() > answered; }, 5000);
+            beforeBusyKey = {selected(g), pointsSent(), g.busy()};
+            QTest::keyClick(&wizard, Qt::Key_Right);
+            afterBusyKey.point = selected(g);
+            // The player reads on once its late reply is out: a request sent
+            // meanwhile would reach it then.
+            waitUntil([&] { return !g.busy(); }, 10000);
+            waitUntil([&] { return pointsSent() > beforeBusyKey.sent; }, 1000);
+            afterBusyKey.sent = pointsSent();
+            w.player->setFault(sim::Fault::None);
+            QTest::keyClick(&wizard, Qt::Key_Right);  // answered: keys act again
+            waitUntil([&] { return !g.busy(); }, 5000);
+            afterReply = {selected(g), pointsSent(), g.busy()};
+            wizard.OnQuit();
+        },
+        30000));
+
+    ASSERT_TRUE(beforeBusyKey.busy);
+    ASSERT_NE(beforeBusyKey.point.first, -1);
+    EXPECT_EQ(afterBusyKey.point, beforeBusyKey.point) << "a key while busy moved the point";
+    EXPECT_EQ(afterBusyKey.sent, beforeBusyKey.sent);
+    EXPECT_EQ(afterReply.point, std::make_pair(beforeBusyKey.point.first + 1, beforeBusyKey.point.second));
+    EXPECT_EQ(afterReply.sent, beforeBusyKey.sent + 1);
+    // The player holds what the model holds: the last point block carries
+    // the selected point where it now stands (y x 65536 + x from byte 8).
+    const QByteArray last = calib->lastPayload(12, 2);
+    bool found = false;
+    for (int i = 8; i + 4 <= std::min<int>(int(last.size()), 10240); i += 4)
+        found = found || proto::getU32(reinterpret_cast<const uint8_t*>(last.constData()) + i) ==
+                             uint32_t(afterReply.point.second * 65536 + afterReply.point.first);
+    EXPECT_TRUE(found);
 }
 
 TEST(WarpGeometricPage, ArrowStepFollowsTheTicksHeld)
