@@ -1,4 +1,5 @@
 #include "common/controls/text_progress_ctrl.h"
+#include "core/command_table.h"
 #include "core/devices/device_commands.h"
 #include "core/devices/select_program_file.h"
 #include "tests/core/device_harness.h"
@@ -367,6 +368,63 @@ TEST(FirmwareUpgrade, UpdateAgainAfterAnUnansweredPacketSendsTheFile)
         ASSERT_TRUE(waitUntil([&] { return h.boxes.calls.size() >= 3; }, 15000));
         EXPECT_EQ(h.boxes.calls[2].text, QStringLiteral("The update of the program file is completed。"));
         EXPECT_TRUE(h.withStore<bool>([&](sim::DeviceStore& s) { return s.upgrades[0].data == image && s.upgrades[0].complete; }));
+    }
+}
+
+// The link went and the window said so; whichever request links the player
+// again shows it connected again, with the commands that need it.
+TEST(FirmwareUpgrade, StatusBarAndCommandsFollowTheLinkBack)
+{
+    const struct {
+        const char* how;
+        bool firmware;    // the firmware dialog's Update again, else a temperature request
+        bool playerBack;  // else the player is gone and the link cannot come back
+    } rows[] = {
+        {"firmware Update again", true, true},
+        {"temperature request", false, true},
+        {"player gone", false, false},
+    };
+    const QString disconnected = QStringLiteral("Disconnected player");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.how);
+        DeviceHarness h(platform::kLanguageEnglish, false);
+        QString pane;
+        h.doc->setStatusPaneText = [&pane](int id, const QString& text) {
+            if (id == CvelunaDoc::kPlayerInfoPane)
+                pane = text;
+        };
+        auto rebootEnabled = [&] { return core::CommandEnabled(core::kCmdReboot, h.doc->commandState()); };
+        h.doc->OnReconnect();
+        ASSERT_TRUE(waitUntil([&] { return h.doc->IsConnected(); }));
+        const QString shown = pane;
+        ASSERT_FALSE(shown.isEmpty());
+        ASSERT_NE(shown, disconnected);
+        CSelectProgramFile dialog(firmware::kCpu, h.doc->currentPlayer().ip, h.doc->titlePrefix());
+
+        h.player->dropConnections();
+        ASSERT_TRUE(waitUntil([&] { return pane == disconnected; }));
+        EXPECT_FALSE(h.doc->IsConnected());
+        EXPECT_FALSE(rebootEnabled());
+        if (!row.playerBack)
+            h.player->stop();
+        h.boxes.clear();
+        if (row.firmware) {
+            const QString path = h.home.path() + QStringLiteral("/cpu.bin");
+            ASSERT_TRUE(testsupport::writeFile(path, "program"));
+            dialog.PathEdit()->setText(path);
+            dialog.OnUpdate();
+            ASSERT_TRUE(waitUntil([&] { return h.boxes.calls.size() == 2; }));
+            EXPECT_EQ(h.boxes.calls[1].text, QStringLiteral("The update of the program file is completed。"));
+        } else {
+            h.doc->SendToCurrentPlayer(h.doc->MakeRequest(proto::CMD_TEMPERATURE));
+            if (row.playerBack)
+                ASSERT_TRUE(h.waitRequests(proto::CMD_TEMPERATURE, 1));
+            else
+                EXPECT_EQ(h.boxes.texts(), QStringList{QStringLiteral("Failed to connect player！")});
+        }
+        EXPECT_EQ(pane, row.playerBack ? shown : disconnected);
+        EXPECT_EQ(h.doc->IsConnected(), row.playerBack);
+        EXPECT_EQ(rebootEnabled(), row.playerBack);
     }
 }
 
