@@ -219,11 +219,13 @@ void CvelunaDoc::OnLinkEvent(const LinkEvent& event)
             if (s.PeerAddress() == event.peerAddress && s.Port() == event.port)
                 s.Close();
         }
-        // A firmware transfer waits for acknowledgements on this link: it
-        // ends now, with the reason, instead of waiting forever.
-        platform::MessageWindow* upgrade = findDialog(replies::kUpgrade);
-        if (upgrade && upgrade->handles(platform::WM_LINK_CLOSED))
-            platform::sendMessage(upgrade, platform::WM_LINK_CLOSED, event.type, event.error);
+        // A firmware or game transfer waits for acknowledgements on this
+        // link: it ends now, with the reason, instead of waiting forever.
+        for (const replies::Caption& caption : {replies::kUpgrade, replies::kGame}) {
+            platform::MessageWindow* dialog = findDialog(caption);
+            if (dialog && dialog->handles(platform::WM_LINK_CLOSED))
+                platform::sendMessage(dialog, platform::WM_LINK_CLOSED, event.type, event.error);
+        }
     }
 }
 
