@@ -90,6 +90,7 @@ int CvelunaDoc::FindOrConnectSlot(const SendTarget& target)
         // apart from every other player's.
         s.SetLinkIndex(uint16_t(i));
         resetAssembler(i);
+        onLinkedAgain(target);
         return i;
     }
     return -1;
@@ -111,6 +112,16 @@ void CvelunaDoc::SendToPlayers(const SendRequest& request)
         if (request.length() > 0 && !slots_[std::size_t(index)]->Send(request.data, request.body, request.bodyOwner))
             reportLinkFailure();
     }
+}
+
+void CvelunaDoc::onLinkedAgain(const SendTarget& target)
+{
+    if (!relinkShowsPlayer_ || target.ip != target_.ip || target.port != target_.port)
+        return;
+    relinkShowsPlayer_ = false;
+    connected_ = {1, 1, 1};
+    if (setStatusPaneText)
+        setStatusPaneText(kPlayerInfoPane, playerInfoText_);
 }
 
 void CvelunaDoc::reportLinkFailure()
@@ -150,6 +161,8 @@ void CvelunaDoc::OnLinkEvent(const LinkEvent& event)
         // showing a player that is no longer there.
         if (onCurrentLinkLost)
             onCurrentLinkLost(event.type != kLinkShortSend);
+        if (connected_[0])
+            relinkShowsPlayer_ = true;
         connected_ = {0, 0, 0};
         if (setStatusPaneText)
             setStatusPaneText(kPlayerInfoPane, text("Disconnected player", "未连接播放器"));
@@ -206,11 +219,13 @@ void CvelunaDoc::OnLinkEvent(const LinkEvent& event)
             if (s.PeerAddress() == event.peerAddress && s.Port() == event.port)
                 s.Close();
         }
-        // A firmware transfer waits for acknowledgements on this link: it
-        // ends now, with the reason, instead of waiting forever.
-        platform::MessageWindow* upgrade = findDialog(replies::kUpgrade);
-        if (upgrade && upgrade->handles(platform::WM_LINK_CLOSED))
-            platform::sendMessage(upgrade, platform::WM_LINK_CLOSED, event.type, event.error);
+        // A firmware or game transfer waits for acknowledgements on this
+        // link: it ends now, with the reason, instead of waiting forever.
+        for (const replies::Caption& caption : {replies::kUpgrade, replies::kGame}) {
+            platform::MessageWindow* dialog = findDialog(caption);
+            if (dialog && dialog->handles(platform::WM_LINK_CLOSED))
+                platform::sendMessage(dialog, platform::WM_LINK_CLOSED, event.type, event.error);
+        }
     }
 }
 
@@ -272,7 +287,9 @@ bool CvelunaDoc::SendToCurrentPlayer(const PlayerPacketHeader& header, const QBy
 
 void CvelunaDoc::SendHandshake()
 {
+    // Its reply decides, not the handshake before.
     connected_ = {0, 0, 0};
+    relinkShowsPlayer_ = false;
     if (clearFetchSequencer)
         clearFetchSequencer();
     resetAllAssemblers();
@@ -301,7 +318,7 @@ void CvelunaDoc::OnPlayerConnectionSettings()
     CloseAllLinks();
     currentPlayer_ = PlayerRow();
     devices_.clear();
-    connected_ = {0, 0, 0};
+    ClearConnected();
     if (!runScanDialog)
         return;
     std::optional<ScanChoice> choice = runScanDialog();
@@ -329,6 +346,12 @@ void CvelunaDoc::OnReboot()
 bool CvelunaDoc::CanReconnect() const
 {
     return core::CommandEnabled(core::kCmdReconnect, commandState());
+}
+
+void CvelunaDoc::ClearConnected()
+{
+    connected_ = {0, 0, 0};
+    relinkShowsPlayer_ = false;
 }
 
 bool CvelunaDoc::IsConnected() const
@@ -417,6 +440,8 @@ void CvelunaDoc::CloseAllLinks()
     resetAllAssemblers();
     // No reply can clear it any more: editing would stay blocked for good.
     layoutBusy_ = 0;
+    // Closed on purpose: a later link is no return of the player.
+    relinkShowsPlayer_ = false;
 }
 
 bool CvelunaDoc::IsLayoutDirty() const

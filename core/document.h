@@ -94,7 +94,7 @@ public:
     void ResetSequence();
     void CloseAllLinks();
     // The batch dialog works on links of its own: the document forgets it was connected.
-    void ClearConnected() { connected_.fill(0); }
+    void ClearConnected();
     bool IsLayoutDirty() const;
     void SaveLayout();
 
@@ -282,6 +282,9 @@ private:
     void resetAllAssemblers();
     void showMessage(const QString& english, const QString& chinese, int icon);
     void reportLinkFailure();
+    // A slot was linked to `target` anew: when that is the current player,
+    // whose link went after its handshake, it is shown connected again.
+    void onLinkedAgain(const SendTarget& target);
     QString text(const char* english, const char* chinese) const;
     platform::MessageWindow* findDialog(replies::Caption caption, bool withPrefix = true) const;
     void runAutoConnect();
@@ -321,6 +324,11 @@ private:
     uint8_t product_ = 0;
     uint8_t layoutDirty_ = 0;
     std::array<uint8_t, 3> connected_{};
+    // The status-bar text of the last accepted handshake, and whether the
+    // current player's link went while that handshake stood: the next link
+    // to the same player, by whichever request, shows it connected again.
+    QString playerInfoText_;
+    bool relinkShowsPlayer_ = false;
     uint8_t layoutBusy_ = 0;
     uint32_t loadStateOnFetch_ = 0;
 

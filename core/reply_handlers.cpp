@@ -315,6 +315,7 @@ void CvelunaDoc::onHandshakeReply(const PlayerReply& r)
                                         currentPlayer_.fpgaVersion, currentPlayer_.channelCode, product_);
     if (info.titlePrefix != 0)
         SetTitlePrefix(info.titlePrefix > 0);
+    playerInfoText_ = info.text;
     if (setStatusPaneText)
         setStatusPaneText(kPlayerInfoPane, info.text);
     showMessage(QStringLiteral("Connected\t\t"), QStringLiteral("连接正常\t\t\t"), int(MsgIcon::Information));

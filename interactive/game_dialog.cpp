@@ -6,6 +6,7 @@
 #include "platform/app_identity.h"
 #include "platform/dialogs.h"
 #include "platform/messages.h"
+#include "transport/link_loss.h"
 #include "transport/records.h"
 
 #include <QDir>
@@ -19,6 +20,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -90,6 +92,10 @@ CGame::CGame(const QString& folder, const QString& titlePrefix, const game::Outp
     onMessage(platform::WM_GAME_REPLY, [this](platform::WPARAM w, platform::LPARAM l) {
         const auto* payload = reinterpret_cast<const QByteArray*>(l);
         OnGameReply(uint16_t(w), payload ? *payload : QByteArray());
+        return platform::LRESULT(0);
+    });
+    onMessage(platform::WM_LINK_CLOSED, [this](platform::WPARAM w, platform::LPARAM l) {
+        OnLinkClosed(uint16_t(w), int(l));
         return platform::LRESULT(0);
     });
 
@@ -438,6 +444,22 @@ void CGame::ContinueUpload()
     if (!message.isEmpty())
         Inform(message);
     RequestGameList();
+}
+
+void CGame::OnLinkClosed(uint16_t linkEvent, int error)
+{
+    // No answer can come over a link that went: whatever waited for one
+    // gives the dialog back, and an install says why it did not finish.
+    waiting_ = false;
+    refreshPending_ = false;
+    if (!upload_.active())
+        return;
+    upload_.Stop();
+    progress_->setVisible(false);
+    const QString text =
+        T("The game installation failed: ") + LinkLossText(linkEvent, error, language_) + T(".");
+    // Told after the link's event is done: the link thread waits for it.
+    QTimer::singleShot(0, this, [this, text] { Inform(text); });
 }
 
 void CGame::OnSetupGame()

@@ -86,6 +86,8 @@ private:
     void ApplyList(const game::GameList& list);
     void UpdateTrackerLimits();
     void ContinueUpload();
+    // WM_LINK_CLOSED: wParam the link's event type, lParam its error code.
+    void OnLinkClosed(uint16_t linkEvent, int error);
     void Inform(const QString& text);
     QString T(const char* english) const { return game::GameText(english, language_); }
 

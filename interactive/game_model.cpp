@@ -346,6 +346,8 @@ const TextPair kTexts[] = {
     {"game file name is too long", "游戏文件名太长"},
     {"The selected files have no content", "选择的文件没有内容"},
     {"Game name is too long", "游戏名太长"},
+    {"The game installation failed: ", "游戏安装失败："},
+    {".", "。"},
 };
 }  // namespace
 

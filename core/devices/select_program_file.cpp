@@ -5,7 +5,7 @@
 #include "platform/app_identity.h"
 #include "platform/home.h"
 #include "platform/messages.h"
-#include "transport/tcp_client.h"
+#include "transport/link_loss.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -21,7 +21,6 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include <cerrno>
 
 namespace firmware {
 
@@ -66,10 +65,10 @@ std::optional<Packet> FirmwareTransfer::Begin(const QString& path, uint8_t subCo
     QByteArray nameBytes;
     if (!text::NameToDoubleByteText(name, nameBytes, proto::kNameFieldSize))
         return std::nullopt;
-    // A transfer still waiting for its acknowledgement will get it after
-    // this name message went out: that reply is not ours.
-    if (state_ != kIdle && lastSend_.isValid() && lastSend_.elapsed() < staleWindowMs)
-        ++staleReplies_;
+    // A chunk still waiting for its acknowledgement may get it after this
+    // name message went out: that reply is not ours.
+    if ((state_ == kSending || state_ == kLastSent) && lastSend_.isValid() && lastSend_.elapsed() < staleWindowMs)
+        ++staleChunkReplies_;
     file_.Announced(path);
     path_ = path;
     subCode_ = subCode;
@@ -110,17 +109,20 @@ FirmwareTransfer::Step FirmwareTransfer::Chunk(Packet* packet)
     return Step::Sent;
 }
 
-FirmwareTransfer::Step FirmwareTransfer::OnReply(uint8_t code, uint16_t arg, Packet* packet)
+FirmwareTransfer::Step FirmwareTransfer::OnReply(uint8_t code, uint16_t param, uint16_t arg, Packet* packet)
 {
     ++counter_;
     if (code != proto::CMD_PROGRAM_UPGRADE)
         return Step::None;
-    if (staleReplies_ > 0) {
-        --staleReplies_;
+    if (state_ == kNameSent && staleChunkReplies_ > 0 && (param == 1 || param == 2)) {
+        --staleChunkReplies_;
         return Step::None;
     }
     switch (state_) {
     case kNameSent: {
+        // What the earlier transfer still owed can no longer be told from
+        // this transfer's own answers.
+        staleChunkReplies_ = 0;
         if (arg != 0) {
             file_.Reset();
             state_ = kIdle;
@@ -145,24 +147,9 @@ bool FirmwareTransfer::Abort()
     const bool running = state_ != kIdle;
     file_.Reset();
     state_ = kIdle;
-    staleReplies_ = 0;
+    staleChunkReplies_ = 0;
     lastSend_.invalidate();
     return running;
-}
-
-QString LinkLossText(uint16_t linkEvent, int error, unsigned language)
-{
-    auto t = [language](const char* english, const char* chinese) {
-        return platform::pickText(language, english, chinese);
-    };
-    if (linkEvent == kLinkPeerClosed)
-        return t("the player closed the connection", "播放器关闭了连接");
-    if (error == ECONNRESET || error == EPIPE)
-        return t("the player reset the connection", "播放器重置了连接");
-    if (linkEvent == kLinkShortSend && error == ETIMEDOUT)
-        return t("the player stopped taking data", "播放器不再接收数据");
-    const QString lost = t("the connection to the player was lost", "与播放器的连接已断开");
-    return error == 0 ? lost : lost + t(" (error %1)", "（错误 %1）").arg(error);
 }
 
 int FirmwareTransfer::Percent() const
@@ -302,7 +289,7 @@ platform::LRESULT CSelectProgramFile::OnReply(platform::WPARAM, platform::LPARAM
         return 0;
     const bool starting = transfer_.state() == firmware::FirmwareTransfer::kNameSent;
     firmware::Packet packet;
-    switch (transfer_.OnReply(record->code, record->arg, &packet)) {
+    switch (transfer_.OnReply(record->code, record->param, record->arg, &packet)) {
     case Step::Sent:
         if (starting) {
             progress_->SetRange(0, 100);
@@ -341,7 +328,7 @@ platform::LRESULT CSelectProgramFile::OnLinkClosed(platform::WPARAM linkEvent, p
         return 0;
     progress_->hide();
     const QString text = Text("The update of the program file failed: ", "程序文件更新失败：") +
-                         firmware::LinkLossText(uint16_t(linkEvent), int(error), language_) + Text(".", "。");
+                         LinkLossText(uint16_t(linkEvent), int(error), language_) + Text(".", "。");
     // Told after the link's event is done: the link thread waits for it.
     QTimer::singleShot(0, this, [this, text] { Message(text, platform::MsgIcon::Warning); });
     return 0;

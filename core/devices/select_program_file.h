@@ -43,8 +43,9 @@ public:
     // the text after the last separator, in code page 936. Nothing (and the
     // running transfer left alone) when the name cannot be held whole.
     std::optional<Packet> Begin(const QString& path, uint8_t subCode);
-    // One acknowledgement. `packet` is filled when the next chunk goes out.
-    Step OnReply(uint8_t code, uint16_t arg, Packet* packet);
+    // One reply (`param` and `arg` of its header). `packet` is filled when
+    // the next chunk goes out.
+    Step OnReply(uint8_t code, uint16_t param, uint16_t arg, Packet* packet);
     // The link went: no reply of this transfer can come any more, so the
     // next Begin waits for none. True when a transfer was running.
     bool Abort();
@@ -63,16 +64,17 @@ private:
     State state_ = kIdle;
     QString path_;
     upload::Upload file_;
-    // Replies still due to an earlier transfer that a new one replaced.
-    int staleReplies_ = 0;
+    // Chunk acknowledgements that may still come for a transfer a new
+    // Update replaced: the player's answer to a chunk carries its step (1 or
+    // 2), so it is told apart from the answer to the new name. An earlier
+    // name's answer cannot be told from the new one's, and a retry must
+    // never wait for an answer that may not come: the first answer to a
+    // name after a retry is the retry's.
+    int staleChunkReplies_ = 0;
     // Since the last packet went out: an earlier transfer silent for longer
     // than staleWindowMs has lost its reply, and none is waited for.
     QElapsedTimer lastSend_;
 };
-
-// Why a transfer ended when the link to the player went (`linkEvent` and
-// `error` as the link reported them), in the interface's language.
-QString LinkLossText(uint16_t linkEvent, int error, unsigned language);
 
 // Where the server upgrade's script lies: beside the program, in "adb".
 QString ScriptPath();

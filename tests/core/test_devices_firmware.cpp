@@ -1,7 +1,9 @@
 #include "common/controls/text_progress_ctrl.h"
+#include "core/command_table.h"
 #include "core/devices/device_commands.h"
 #include "core/devices/select_program_file.h"
 #include "tests/core/device_harness.h"
+#include "transport/link_loss.h"
 
 #include <QDir>
 
@@ -27,7 +29,7 @@ std::vector<firmware::Packet> runTransfer(const QString& path, std::vector<Step>
     packets.push_back(*first);
     for (int i = 0; i < 10; ++i) {
         firmware::Packet p;
-        const Step s = t.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, &p);
+        const Step s = t.OnReply(proto::CMD_PROGRAM_UPGRADE, packets.back().header.param, 0, &p);
         if (steps)
             steps->push_back(s);
         if (s != Step::Sent)
@@ -84,32 +86,35 @@ TEST(FirmwareTransfer, NamesLatestVersionStaleRepliesAndVanishedFiles)
     EXPECT_EQ(t.state(), FirmwareTransfer::kIdle);
     EXPECT_EQ(t.Begin(home.path() + QStringLiteral("/固件.bin"), 0)->payload, QByteArray("\xB9\xCC\xBC\xFE.bin"));
 
+    // Update again while the name before still waits: the first answer is
+    // the retry's, for the name before may never get one.
     firmware::Packet p;
     ASSERT_TRUE(t.Begin(path, 0));
-    EXPECT_EQ(t.OnReply(proto::CMD_PROGRAM_UPGRADE, 1, &p), Step::None);  // due to the name before
-    EXPECT_EQ(t.OnReply(proto::CMD_PROGRAM_UPGRADE, 1, &p), Step::LatestVersion);
+    EXPECT_EQ(t.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, 1, &p), Step::LatestVersion);
     EXPECT_EQ(t.state(), FirmwareTransfer::kIdle);
 
-    // A new Update while the first waits: the first's acknowledgement does
-    // not advance the second.
+    // A new Update while a chunk of the first waits: that chunk's answer
+    // does not advance the second, the name's answer does.
     FirmwareTransfer u;
     ASSERT_TRUE(u.Begin(path, 0));
+    ASSERT_EQ(u.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, 0, &p), Step::Sent);
     ASSERT_TRUE(u.Begin(path, 0));
-    EXPECT_EQ(u.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, &p), Step::None);
+    EXPECT_EQ(u.OnReply(proto::CMD_PROGRAM_UPGRADE, 2, 0, &p), Step::None);
     EXPECT_EQ(u.state(), FirmwareTransfer::kNameSent);
-    EXPECT_EQ(u.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, &p), Step::Sent);
+    EXPECT_EQ(u.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, 0, &p), Step::Sent);
     EXPECT_EQ(p.header.param, 2);
-    EXPECT_EQ(p.header.sequence, 2);
-    EXPECT_EQ(u.OnReply(17, 0, &p), Step::None);  // another command only counts
-    EXPECT_EQ(u.counter(), 3);
+    EXPECT_EQ(p.header.sequence, 3);
+    EXPECT_EQ(u.OnReply(17, 0, 0, &p), Step::None);  // another command only counts
+    EXPECT_EQ(u.counter(), 4);
 
-    // The earlier transfer's reply was lost long ago: the new one waits for nothing.
+    // The earlier chunk's answer was lost long ago: the new one waits for nothing.
     FirmwareTransfer w;
     w.staleWindowMs = 50;
     ASSERT_TRUE(w.Begin(path, 0));
+    ASSERT_EQ(w.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, 0, &p), Step::Sent);
     testsupport::waitUntil([] { return false; }, 120);
     ASSERT_TRUE(w.Begin(path, 0));
-    EXPECT_EQ(w.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, &p), Step::Sent);
+    EXPECT_EQ(w.OnReply(proto::CMD_PROGRAM_UPGRADE, 2, 0, &p), Step::Sent);
 
     // The link went: the replies still due to the old transfer never come.
     FirmwareTransfer x;
@@ -117,12 +122,12 @@ TEST(FirmwareTransfer, NamesLatestVersionStaleRepliesAndVanishedFiles)
     EXPECT_TRUE(x.Abort());
     EXPECT_FALSE(x.Abort());
     ASSERT_TRUE(x.Begin(path, 0));
-    EXPECT_EQ(x.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, &p), Step::Sent);
+    EXPECT_EQ(x.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, 0, &p), Step::Sent);
 
     FirmwareTransfer v;
     ASSERT_TRUE(v.Begin(path, 0));
     ASSERT_TRUE(QFile::remove(path));
-    EXPECT_EQ(v.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, &p), Step::OpenFailed);
+    EXPECT_EQ(v.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, 0, &p), Step::OpenFailed);
 }
 
 TEST(FirmwareTransfer, WhyTheLinkWentInBothLanguages)
@@ -144,7 +149,7 @@ TEST(FirmwareTransfer, WhyTheLinkWentInBothLanguages)
         {kLinkReceiveException, 0, kLanguageChinese, "与播放器的连接已断开"},
     };
     for (const auto& row : rows)
-        EXPECT_EQ(firmware::LinkLossText(row.event, row.error, row.language), QString::fromUtf8(row.text)) << row.text;
+        EXPECT_EQ(LinkLossText(row.event, row.error, row.language), QString::fromUtf8(row.text)) << row.text;
 }
 
 TEST(FirmwareUpgrade, FpgaImageAgainstThePlayer)
@@ -324,14 +329,102 @@ TEST(FirmwareTransfer, FileCutShortEndsBeforeAHalfChunk)
         FirmwareTransfer t;
         firmware::Packet p;
         ASSERT_TRUE(t.Begin(path, 0));
-        ASSERT_EQ(t.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, &p), Step::Sent);
+        ASSERT_EQ(t.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, 0, &p), Step::Sent);
         EXPECT_EQ(p.payload.size(), 8192000);
         ASSERT_TRUE(QFile::resize(path, row.cutTo));
         firmware::Packet none;
-        EXPECT_EQ(t.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, &none), Step::ReadFailed) << row.cutTo;
+        EXPECT_EQ(t.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, 0, &none), Step::ReadFailed) << row.cutTo;
         EXPECT_TRUE(none.payload.isEmpty());
         EXPECT_EQ(t.state(), FirmwareTransfer::kIdle);
-        EXPECT_EQ(t.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, &none), Step::None);
+        EXPECT_EQ(t.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, 0, &none), Step::None);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Update again while the player still owes the first transfer an answer
+// that never comes: the retry sends the whole file and ends "completed".
+TEST(FirmwareUpgrade, UpdateAgainAfterAnUnansweredPacketSendsTheFile)
+{
+    for (const uint16_t unanswered : {0, 1}) {  // the first transfer's name, or its first chunk
+        SCOPED_TRACE(unanswered);
+        DeviceHarness h;
+        auto silent = std::make_shared<std::atomic<bool>>(true);
+        const sim::CommandHandler upgrade = h.player->commandHandler(proto::CMD_PROGRAM_UPGRADE);
+        h.player->registerCommand(proto::CMD_PROGRAM_UPGRADE, [=](sim::PlayerSim& s, const sim::Request& req) {
+            std::vector<sim::Reply> replies = upgrade(s, req);
+            return req.header.param == unanswered && silent->exchange(false) ? std::vector<sim::Reply>() : replies;
+        });
+        const QString path = h.home.path() + QStringLiteral("/cpu.bin");
+        const QByteArray image = testsupport::randomBytes(10000000, 17);
+        ASSERT_TRUE(testsupport::writeFile(path, image));
+        CSelectProgramFile dialog(firmware::kCpu, h.doc->currentPlayer().ip, h.doc->titlePrefix());
+        dialog.PathEdit()->setText(path);
+        dialog.OnUpdate();
+        ASSERT_TRUE(waitUntil([&] { return !*silent; }));
+        dialog.OnUpdate();
+        ASSERT_TRUE(waitUntil([&] { return h.boxes.calls.size() >= 3; }, 15000));
+        EXPECT_EQ(h.boxes.calls[2].text, QStringLiteral("The update of the program file is completed。"));
+        EXPECT_TRUE(h.withStore<bool>([&](sim::DeviceStore& s) { return s.upgrades[0].data == image && s.upgrades[0].complete; }));
+    }
+}
+
+// The link went and the window said so; whichever request links the player
+// again shows it connected again, with the commands that need it.
+TEST(FirmwareUpgrade, StatusBarAndCommandsFollowTheLinkBack)
+{
+    const struct {
+        const char* how;
+        bool firmware;    // the firmware dialog's Update again, else a temperature request
+        bool playerBack;  // else the player is gone and the link cannot come back
+    } rows[] = {
+        {"firmware Update again", true, true},
+        {"temperature request", false, true},
+        {"player gone", false, false},
+    };
+    const QString disconnected = QStringLiteral("Disconnected player");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.how);
+        DeviceHarness h(platform::kLanguageEnglish, false);
+        QString pane;
+        h.doc->setStatusPaneText = [&pane](int id, const QString& text) {
+            if (id == CvelunaDoc::kPlayerInfoPane)
+                pane = text;
+        };
+        auto rebootEnabled = [&] { return core::CommandEnabled(core::kCmdReboot, h.doc->commandState()); };
+        h.doc->OnReconnect();
+        ASSERT_TRUE(waitUntil([&] { return h.doc->IsConnected(); }));
+        const QString shown = pane;
+        ASSERT_FALSE(shown.isEmpty());
+        ASSERT_NE(shown, disconnected);
+        CSelectProgramFile dialog(firmware::kCpu, h.doc->currentPlayer().ip, h.doc->titlePrefix());
+
+        h.player->dropConnections();
+        ASSERT_TRUE(waitUntil([&] { return pane == disconnected; }));
+        EXPECT_FALSE(h.doc->IsConnected());
+        EXPECT_FALSE(rebootEnabled());
+        if (!row.playerBack)
+            h.player->stop();
+        h.boxes.clear();
+        if (row.firmware) {
+            const QString path = h.home.path() + QStringLiteral("/cpu.bin");
+            ASSERT_TRUE(testsupport::writeFile(path, "program"));
+            dialog.PathEdit()->setText(path);
+            dialog.OnUpdate();
+            ASSERT_TRUE(waitUntil([&] { return h.boxes.calls.size() == 2; }));
+            EXPECT_EQ(h.boxes.calls[1].text, QStringLiteral("The update of the program file is completed。"));
+        } else {
+            h.doc->SendToCurrentPlayer(h.doc->MakeRequest(proto::CMD_TEMPERATURE));
+            if (row.playerBack)
+                ASSERT_TRUE(h.waitRequests(proto::CMD_TEMPERATURE, 1));
+            else
+                EXPECT_EQ(h.boxes.texts(), QStringList{QStringLiteral("Failed to connect player！")});
+        }
+        EXPECT_EQ(pane, row.playerBack ? shown : disconnected);
+        EXPECT_EQ(h.doc->IsConnected(), row.playerBack);
+        EXPECT_EQ(rebootEnabled(), row.playerBack);
     }
 }
 

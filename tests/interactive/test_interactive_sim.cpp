@@ -27,6 +27,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <memory>
+
 #include <gtest/gtest.h>
 
 using contenttest::Harness;
@@ -633,4 +636,60 @@ TEST(GameSim, UnreadableApkStopsTheUploadWithAMessage)
     EXPECT_TRUE(g.progress()->isHidden());
     ASSERT_FALSE(h.boxTexts().isEmpty());
     EXPECT_TRUE(h.boxTexts().back().startsWith("Cannot read the file: "));
+}
+
+// The player goes while a package travels: the dialog says why in its own
+// language, the bar goes, and "install game" sends the package again whole.
+TEST(GameSim, LinkLostDuringAnInstallIsToldAndInstallAgainCompletes)
+{
+    const struct {
+        unsigned language;
+        bool reset;  // else the player closes the connection in order
+        const char* told;
+    } rows[] = {
+        {9, false, "The game installation failed: the player closed the connection."},
+        {4, true, "游戏安装失败：播放器重置了连接。"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.told);
+        Harness h(row.language);
+        ASSERT_TRUE(h.started);
+        GameFixture f(h);
+        CGame& g = *f.dialog;
+        ASSERT_TRUE(waitUntil([&] { return !g.waiting(); }));
+        auto answerChunks = std::make_shared<std::atomic<bool>>(false);
+        const sim::CommandHandler game = h.player->commandHandler(proto::CMD_GAME);
+        h.player->registerCommand(proto::CMD_GAME, [game, answerChunks](sim::PlayerSim& s, const sim::Request& req) {
+            std::vector<sim::Reply> replies = game(s, req);
+            const bool chunk = req.header.param == game::GAME_OP_INSTALL && req.header.subCode != 0;
+            return chunk && !*answerChunks ? std::vector<sim::Reply>() : replies;
+        });
+        const QString path = h.home.path() + "/big.apk";
+        const QByteArray content = testsupport::randomBytes(20000000, 9);
+        ASSERT_TRUE(testsupport::writeFile(path, content));
+        platform::setFileDialogMultiAnswerer([&](const platform::FileDialogCall&) { return QStringList{path}; });
+        g.OnInstallGame();
+        ASSERT_TRUE(waitUntil([&] { return gameRequests(h, 2).size() == 2; }));
+        if (row.reset)
+            h.player->resetConnections();
+        else
+            h.player->dropConnections();
+        ASSERT_TRUE(waitUntil([&] { return h.boxTexts().contains(QString::fromUtf8(row.told)); }));
+        EXPECT_EQ(h.boxTexts().size(), 1);
+        EXPECT_TRUE(g.progress()->isHidden());
+        EXPECT_FALSE(g.waiting());
+
+        *answerChunks = true;
+        h.player->clearLog();
+        g.OnInstallGame();
+        ASSERT_TRUE(waitUntil([&] { return gameRequests(h, 0).size() == 1 && !g.waiting(); }, 20000));
+        platform::setFileDialogMultiAnswerer({});
+        EXPECT_EQ(gameRequests(h, 2).size(), 4u);
+        EXPECT_TRUE(g.progress()->isHidden());
+        std::lock_guard lock(h.player->stateMutex());
+        const sim::InteractiveState& s = sim::interactiveState(*h.player);
+        ASSERT_FALSE(s.installs.empty());
+        EXPECT_TRUE(s.installs.back().complete);
+        EXPECT_TRUE(s.installs.back().data == content);
+    }
 }
