@@ -281,7 +281,9 @@ private:
     void resetAssembler(int index);
     void resetAllAssemblers();
     void showMessage(const QString& english, const QString& chinese, int icon);
-    void reportLinkFailure();
+    // "Failed to connect player！", or with `unreadableFile` the message
+    // that names the file whose bytes could not be read.
+    void reportLinkFailure(const QString& unreadableFile = QString());
     QString text(const char* english, const char* chinese) const;
     platform::MessageWindow* findDialog(replies::Caption caption, bool withPrefix = true) const;
     void runAutoConnect();

@@ -105,6 +105,7 @@ FirmwareTransfer::Step FirmwareTransfer::Chunk(Packet* packet)
     state_ = chunk.last ? kLastSent : kSending;
     p.payload = std::move(chunk.bytes);
     p.owner = std::move(chunk.owner);
+    p.source = chunk.source;
     lastSend_.start();
     *packet = std::move(p);
     return Step::Sent;
@@ -309,7 +310,7 @@ platform::LRESULT CSelectProgramFile::OnReply(platform::WPARAM, platform::LPARAM
             progress_->SetPos(0);
             progress_->show();
         }
-        SendToPlayer(packet.header, packet.payload, std::move(packet.owner));
+        SendToPlayer(packet.header, packet.payload, std::move(packet.owner), packet.source);
         progress_->SetPos(uint64_t(transfer_.Percent()));
         break;
     case Step::LatestVersion:
@@ -340,6 +341,10 @@ platform::LRESULT CSelectProgramFile::OnLinkClosed(platform::WPARAM linkEvent, p
     if (!transfer_.Abort())
         return 0;
     progress_->hide();
+    // The file was cut while it was written: the document names it, and
+    // the player is not blamed a second time here.
+    if (linkEvent == kLinkShortSend && error == EFAULT)
+        return 0;
     const QString text = Text("The update of the program file failed: ", "程序文件更新失败：") +
                          firmware::LinkLossText(uint16_t(linkEvent), int(error), language_) + Text(".", "。");
     // Told after the link's event is done: the link thread waits for it.
