@@ -262,16 +262,20 @@ int ChunkSource::Percent() const
 
 void Upload::Announced(const QString& path)
 {
-    source_.Close();
-    path_ = path;
-    announced_ = filestamp::StampOf(path);
-    stage_ = Stage::kAnnounced;
+    announce(path, filestamp::StampOf(path));
 }
 
 void Upload::Announced(const QString& path, const filestamp::FileStamp& stamp)
 {
-    Announced(path);
+    announce(path, stamp);
+}
+
+void Upload::announce(const QString& path, std::optional<filestamp::FileStamp> stamp)
+{
+    source_.Close();
+    path_ = path;
     announced_ = stamp;
+    stage_ = Stage::kAnnounced;
 }
 
 bool Upload::Open(const QString& path)

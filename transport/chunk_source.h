@@ -143,6 +143,8 @@ public:
     int percent() const { return source_.Percent(); }
 
 private:
+    void announce(const QString& path, std::optional<filestamp::FileStamp> stamp);
+
     ChunkSource source_;
     QString path_;
     std::optional<filestamp::FileStamp> announced_;  // nothing: no file was there to announce
