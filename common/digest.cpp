@@ -2,7 +2,6 @@
 
 #include "platform/window.h"
 
-
 #include <QCryptographicHash>
 #include <QFile>
 
