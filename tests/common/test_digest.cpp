@@ -127,22 +127,3 @@ TEST(BackgroundMd5, CancelAndDestructionDoNotWaitForTheReadUnderWay)
         }
     }
 }
-
-// The stamp a digest hands on is the file as it was read.
-TEST(BackgroundMd5, DigestComesWithTheStampOfTheFileItWasTakenOf)
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("m.png"));
-    ASSERT_TRUE(testsupport::writeFile(path, testsupport::randomBytes(3000, 5)));
-    BackgroundMd5 md5;
-    std::string got;
-    filestamp::FileStamp stamp;
-    md5.Start(path, nullptr, [&](const std::string& m, const filestamp::FileStamp& s) {
-        got = m;
-        stamp = s;
-    });
-    ASSERT_TRUE(testsupport::waitUntil([&] { return !got.empty(); }, 10000));
-    EXPECT_EQ(got, Md5OfFile(path));
-    EXPECT_EQ(filestamp::StampOf(path), stamp);
-    EXPECT_EQ(stamp.size, 3000u);
-}

@@ -15,8 +15,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-
 #include <memory>
 
 namespace {
@@ -359,34 +357,6 @@ TEST(DocumentLink, PlayerThatStopsReadingIsReported)
     ASSERT_TRUE(waitUntil([&] { return h.boxes.calls().size() > refused; }, 3000));
     EXPECT_EQ(h.boxes.calls().back().text, QStringLiteral("Failed to connect player！"));
     player->setReadPause(0);
-}
-
-// A packet cut because its file could not be read while it was written
-// names the file; any other short write blames the link, as before.
-TEST(DocumentLink, ShortWriteOfAnUnreadableFileNamesTheFile)
-{
-    const struct {
-        int error;
-        QString source;
-        QString message;
-    } rows[] = {
-        {EFAULT, QStringLiteral("/data/v.mp4"), QStringLiteral("Cannot read the file: /data/v.mp4")},
-        {EPIPE, QString(), QStringLiteral("Failed to connect player！")},
-        {EPIPE, QStringLiteral("/data/v.mp4"), QStringLiteral("Failed to connect player！")},
-    };
-    for (const auto& r : rows) {
-        SCOPED_TRACE(r.error);
-        Harness h;
-        h.doc->setTarget(QStringLiteral("127.0.0.3"), 5005);
-        LinkEvent e;
-        e.peerAddress = QStringLiteral("127.0.0.3");
-        e.port = 5005;
-        e.type = kLinkShortSend;
-        e.error = uint16_t(r.error);
-        e.source = r.source;
-        h.doc->OnLinkEvent(e);
-        EXPECT_EQ(h.boxes.texts(), QStringList{r.message});
-    }
 }
 
 // A handshake the tool refused leaves no player folder: a later adjust-mode

@@ -5,19 +5,16 @@
 #include "platform/messages.h"
 #include "player/player_sim.h"
 #include "tests/support/test_support.h"
-#include "transport/chunk_source.h"
 #include "transport/records.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -546,43 +543,6 @@ TEST_F(TcpClientTest, PacketsSentFromTwoThreadsAtOnceArriveWhole)
     }
     EXPECT_EQ(counts[0], kPerThread);
     EXPECT_EQ(counts[1], kPerThread);
-}
-
-}  // namespace
-
-namespace {
-
-// A file cut while its mapped chunk is being written: the link has to go
-// (its packet is cut short), the program is not killed by the bytes that are
-// gone (the system reports them, no signal), and the event names the file,
-// not the player; a packet of bytes of its own never names one.
-TEST_F(TcpClientTest, ChunkOfAFileCutWhileWrittenEndsTheLinkNamingTheFile)
-{
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("v.mp4"));
-    ASSERT_TRUE(testsupport::writeFile(path, QByteArray()));
-    ASSERT_TRUE(QFile::resize(path, qint64(upload::kChunk) + 10));
-    upload::Upload file;
-    ASSERT_TRUE(file.Open(path));
-    upload::Upload::Chunk chunk;
-    ASSERT_EQ(file.Next(chunk), upload::Upload::Step::kChunk);
-    ASSERT_TRUE(chunk.owner);  // mapped, not read
-
-    connectPeer();
-    ASSERT_TRUE(link.Send(QByteArray("plain")));
-    ASSERT_TRUE(link.Send(QByteArray(16, 'h'), chunk.bytes, std::move(chunk.owner), chunk.source));
-    chunk = upload::Upload::Chunk();
-    file.Reset();
-    // The peer reads nothing yet: most of the chunk still waits in the mapping.
-    ASSERT_TRUE(waitUntil([&] { return link.QueuedPackets() == 1; }));
-    ASSERT_TRUE(QFile::resize(path, 0));
-    writer = std::jthread([this] { peer->seesEnd(20000); });
-    ASSERT_TRUE(waitUntil([&] { return owner.saw(kLinkReceiverEnded); }, 20000));
-    ASSERT_EQ(owner.controlTypes(), (std::vector<uint16_t>{kLinkShortSend, kLinkReceiverEnded}));
-    EXPECT_EQ(owner.events.front().error, EFAULT);
-    EXPECT_EQ(UnreadableSource(owner.events.front()), path);
-    EXPECT_TRUE(UnreadableSource(owner.events.back()).isEmpty());
-    EXPECT_FALSE(link.IsConnected());
 }
 
 }  // namespace
