@@ -2,13 +2,13 @@
 
 #include "platform/window.h"
 
-#include <atomic>
-
 #include <QCryptographicHash>
 #include <QFile>
 
 #include <array>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 namespace digest {
 
@@ -43,13 +43,20 @@ std::string Md5OfFile(const QString& path)
     return Md5OfFile(path, nullptr);
 }
 
-std::string Md5OfFile(const QString& path, const std::function<bool(uint64_t done, uint64_t size)>& progress)
+std::string Md5OfFile(const QString& path, const std::function<bool(uint64_t done, uint64_t size)>& progress,
+                      filestamp::FileStamp* stamp)
 {
     QFile file(path);
     // Unbuffered, in blocks of 1 MiB: the bytes go from the system straight
     // into the block, a gigabyte of material in a thousand reads.
     if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return std::string();
+    if (stamp) {
+        const std::optional<filestamp::FileStamp> opened = filestamp::StampOf(file.handle());
+        if (!opened)
+            return std::string();
+        *stamp = *opened;
+    }
     QCryptographicHash hash(QCryptographicHash::Md5);
     constexpr qint64 kBlock = 1 << 20;
     const std::unique_ptr<char[]> block(new char[std::size_t(kBlock)]);
@@ -99,8 +106,12 @@ void AppendCrcTrailer(QByteArray& data)
 
 // ------------------------------------------------------------ BackgroundMd5
 
+// What the starting thread and its passes share. A pass posts only under
+// the lock and only while it is not cancelled, so once Cancel has marked it
+// the pass never touches the context again, whether or not it still runs.
 struct BackgroundMd5::Shared {
-    std::atomic<uint64_t> cancelled{0};  // the generation cancelled last
+    std::mutex mutex;
+    uint64_t cancelled = 0;  // the generation cancelled last
 };
 
 BackgroundMd5::BackgroundMd5() : shared_(std::make_shared<Shared>()), context_(std::make_unique<QObject>()) {}
@@ -112,9 +123,10 @@ BackgroundMd5::~BackgroundMd5()
 
 void BackgroundMd5::Cancel()
 {
-    shared_->cancelled = generation_;
-    if (thread_.joinable())
-        thread_.join();
+    {
+        std::lock_guard lock(shared_->mutex);
+        shared_->cancelled = generation_;
+    }
     running_ = false;
 }
 
@@ -128,31 +140,41 @@ void BackgroundMd5::Start(const QString& path, Progress progress, Done done)
     // What the thread posts runs on this thread, and only while this pass is
     // the current one: a cancelled pass's last posts are dropped here.
     auto current = [this, generation] { return generation_ == generation && running_; };
-    thread_ = std::thread([=, this]() {
+    // Posts `call` unless the pass was cancelled; false when it was.
+    auto post = [shared, context, generation](std::function<void()> call) {
+        std::lock_guard lock(shared->mutex);
+        if (shared->cancelled >= generation)
+            return false;
+        platform::postCall(context, std::move(call));
+        return true;
+    };
+    std::thread thread([=, this]() {
         int shown = -1;
-        const std::string md5 = Md5OfFile(path, [&](uint64_t doneBytes, uint64_t size) {
-            if (shared->cancelled.load() >= generation)
-                return false;
-            const int percent = size == 0 ? 100 : int(doneBytes * 100 / size);
-            if (percent != shown && progress) {
+        filestamp::FileStamp stamp;
+        const std::string md5 = Md5OfFile(
+            path,
+            [&](uint64_t doneBytes, uint64_t size) {
+                const int percent = size == 0 ? 100 : int(doneBytes * 100 / size);
+                if (percent == shown || !progress) {
+                    std::lock_guard lock(shared->mutex);
+                    return shared->cancelled < generation;
+                }
                 shown = percent;
-                platform::postCall(context, [=] {
+                return post([=] {
                     if (current())
                         progress(percent);
                 });
-            }
-            return true;
-        });
-        if (shared->cancelled.load() >= generation)
-            return;
-        platform::postCall(context, [=, this] {
+            },
+            &stamp);
+        post([=, this] {
             if (!current())
                 return;
             running_ = false;
             if (done)
-                done(md5);
+                done(md5, stamp);
         });
     });
+    thread.detach();
 }
 
 }  // namespace digest

@@ -160,7 +160,7 @@ void CBatchSend::ShowStatuses()
 // ------------------------------------------------------------ requests
 
 void CBatchSend::Send(uint8_t command, uint8_t subCode, uint16_t param, uint16_t arg, const QByteArray& payload,
-                      std::shared_ptr<const void> bodyOwner)
+                      std::shared_ptr<const void> bodyOwner, const QString& source)
 {
     BatchDevice* device = Current();
     if (!device)
@@ -172,7 +172,7 @@ void CBatchSend::Send(uint8_t command, uint8_t subCode, uint16_t param, uint16_t
     header.arg = arg;
     auto request = std::make_unique<SendRequest>();
     request->AddTarget(device->ip, device->portText.toUShort());
-    if (!(bodyOwner ? request->SetPacketWithBody(header, payload, std::move(bodyOwner))
+    if (!(bodyOwner ? request->SetPacketWithBody(header, payload, std::move(bodyOwner), source)
                     : request->SetPacket(header, payload)))
         return;
     SendToMainWindow(request.release());
@@ -340,7 +340,8 @@ void CBatchSend::SendChunk(upload::Upload::Chunk&& chunk)
     const videoset::BatchFile& file = device->files[device->FileIndex()];
     const bool last = chunk.last;
     progress_->SetPos(uint64_t(chunk.percent));
-    Send(proto::CMD_VIDEO_UPLOAD, last ? 2 : 1, chunk.ordinal, file.act, chunk.bytes, std::move(chunk.owner));
+    Send(proto::CMD_VIDEO_UPLOAD, last ? 2 : 1, chunk.ordinal, file.act, chunk.bytes, std::move(chunk.owner),
+         chunk.source);
     if (last) {
         ++device->filesSent;
         ShowStatuses();

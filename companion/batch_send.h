@@ -100,7 +100,7 @@ private:
     // `bodyOwner` set: the payload is a mapped chunk, shared with the link
     // rather than copied into the packet.
     void Send(uint8_t command, uint8_t subCode, uint16_t param, uint16_t arg, const QByteArray& payload = {},
-              std::shared_ptr<const void> bodyOwner = nullptr);
+              std::shared_ptr<const void> bodyOwner = nullptr, const QString& source = QString());
     void CloseLinks();
     void QueryCatalogue(uint16_t argument);
     void StartFile();

@@ -2,6 +2,7 @@
 
 #include "common/text_coding.h"
 #include "platform/messages.h"
+#include "transport/upload_chunks.h"
 
 #include <QByteArray>
 #include <QTimer>
@@ -122,7 +123,7 @@ void CLinkHub::SendToPlayers(const SendRequest& request)
         }
         // The link queues the packet: a second request before the first has
         // been written waits its turn instead of overwriting it.
-        links_[std::size_t(index)]->Send(request.data, request.body, request.bodyOwner);
+        links_[std::size_t(index)]->Send(request.data, request.body, request.bodyOwner, request.bodySource);
     }
 }
 
@@ -186,8 +187,15 @@ void CLinkHub::OnLinkEvent(const LinkEvent& event)
     const int index = int(event.linkIndex);
     ReplyAssembler& assembler = assemblers_[std::size_t(index)];
     switch (event.type) {
-    case kLinkReceiveException:
     case kLinkShortSend:
+        // A file cut while it was written: the link goes (its packet is
+        // cut), and the file, not the player, is named.
+        if (const QString source = UnreadableSource(event); !source.isEmpty())
+            platform::messageBox(upload::ReadFailureMessage(source, int(language_)), QString(),
+                                 platform::MsgButtons::Ok, MsgIcon::Warning);
+        assembler.reset();
+        break;
+    case kLinkReceiveException:
     case kLinkWaitTimeout:
     case kLinkWaitFailed:
     case kLinkReceiveError:

@@ -528,11 +528,11 @@ bool CBatchSendFile::RequestChunk(const proto::PlayerPacketHeader& header, uploa
                                   uint8_t command)
 {
     const std::unique_ptr<SendRequest> request = upload::ChunkRequest(header, std::move(chunk));
-    return request && Request(request->data, request->body, request->bodyOwner, command);
+    return request && Request(request->data, request->body, request->bodyOwner, command, request->bodySource);
 }
 
 bool CBatchSendFile::Request(const QByteArray& head, const QByteArray& body, std::shared_ptr<const void> owner,
-                             uint8_t command)
+                             uint8_t command, const QString& source)
 {
     if (idle_ || current_ >= targets_.size())
         return false;
@@ -550,7 +550,7 @@ bool CBatchSendFile::Request(const QByteArray& head, const QByteArray& body, std
         EndPlayer();
         return false;
     }
-    if (!(body.isEmpty() && !owner ? link_->Send(head) : link_->Send(head, body, std::move(owner)))) {
+    if (!(body.isEmpty() && !owner ? link_->Send(head) : link_->Send(head, body, std::move(owner), source))) {
         EndPlayer();
         return false;
     }
@@ -641,6 +641,11 @@ void CBatchSendFile::OnTcpEvent(const LinkEvent& event)
     case kLinkReceiveError:
     case kLinkReceiveException:
     case kLinkShortSend:
+        // A file cut while it was written: the file is named, not the player.
+        if (const QString source = UnreadableSource(event); !source.isEmpty()) {
+            passedOver_ << upload::ReadFailureMessage(source, int(language_));
+            SetStatusLine(passedOver_.back());
+        }
         EndPlayer();
         break;
     default:
@@ -902,7 +907,7 @@ void CBatchSendFile::AnnounceMaterial(std::size_t index)
             Progress(0, 100, uint64_t(percent), true);
             SetStatusLine(line + QStringLiteral(" MD5 %1%").arg(percent));
         },
-        [this, line, generation, target, index](const std::string& md5) {
+        [this, line, generation, target, index](const std::string& md5, const filestamp::FileStamp& stamp) {
             if (idle_ || generation != generation_ || target != current_ || index != materialInFlight_ ||
                 index >= material_.size())
                 return;
@@ -913,7 +918,7 @@ void CBatchSendFile::AnnounceMaterial(std::size_t index)
                 MaterialUnreadable();
                 return;
             }
-            materialFile_.Announced(material_[index].path);
+            materialFile_.Announced(material_[index].path, stamp);
             Request(MaterialAnnounce(sequence_, material_[index].kind, materialNames_[index],
                                      QByteArray::fromStdString(md5)),
                     proto::CMD_MATERIAL);

@@ -123,7 +123,8 @@ private:
 
     // Transfer.
     bool Request(const QByteArray& packet, uint8_t command);
-    bool Request(const QByteArray& head, const QByteArray& body, std::shared_ptr<const void> owner, uint8_t command);
+    bool Request(const QByteArray& head, const QByteArray& body, std::shared_ptr<const void> owner, uint8_t command,
+                 const QString& source = QString());
     // A chunk as the body of its packet, shared with the link.
     bool RequestChunk(const proto::PlayerPacketHeader& header, upload::Upload::Chunk&& chunk, uint8_t command);
     void StartPlayer();

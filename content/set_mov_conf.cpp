@@ -507,6 +507,17 @@ void CSetMovConf::OnExportFileList()
 
 // ---------------------------------------------------------------- uploads
 
+uint64_t CSetMovConf::selectFile(const QString& path)
+{
+    const std::optional<filestamp::FileStamp> stamp = filestamp::StampOf(path);
+    if (!stamp) {
+        selected_.erase(path);
+        return 0;
+    }
+    selected_[path] = *stamp;
+    return stamp->size;
+}
+
 void CSetMovConf::OnSendFiles()
 {
     if (busy_ || uploading_)
@@ -521,6 +532,7 @@ void CSetMovConf::OnSendFiles()
     const QStringList paths = platform::fileDialogMulti(call, this);
     if (paths.isEmpty())
         return;
+    selected_.clear();
     uint64_t total = 0;
     for (const QString& path : paths) {
         const QString error =
@@ -529,7 +541,7 @@ void CSetMovConf::OnSendFiles()
             Inform(error);
             return;
         }
-        total += uint64_t(QFileInfo(path).size());
+        total += selectFile(path);
     }
     if ((total >> 20) > (catalog_ ? catalog_->freeMB : 0u)) {
         Inform(T(texts::kNoStorage));
@@ -571,12 +583,14 @@ void CSetMovConf::OnSendFolder()
         return;
     }
     QStringList queue;
+    selected_.clear();
     uint64_t total = 0;
     const QFileInfoList files = QDir(folder).entryInfoList(QStringList{QStringLiteral("*.mp4")},
                                                           QDir::Files, QDir::Name);
     // Name filters match regardless of case, as the player's own listing does.
     for (const QFileInfo& f : files) {
-        if (catalog_ && store::IsOnPlayer(*catalog_, category, f.fileName(), uint64_t(f.size())))
+        const uint64_t size = selectFile(f.absoluteFilePath());
+        if (catalog_ && store::IsOnPlayer(*catalog_, category, f.fileName(), size))
             continue;
         error = store::CheckLocalName(f.fileName(), store::kFileNameLimit, texts::kFileNameTooLong, language_);
         if (!error.isEmpty()) {
@@ -584,7 +598,7 @@ void CSetMovConf::OnSendFolder()
             return;
         }
         queue << f.absoluteFilePath();
-        total += uint64_t(f.size());
+        total += size;
     }
     if ((total >> 20) > (catalog_ ? catalog_->freeMB : 0u)) {
         Refuse(T(texts::kNoStorage));
@@ -625,7 +639,11 @@ bool CSetMovConf::SendBegin()
         FailUpload(queue_.isEmpty() ? QString() : text::unencodableNameMessage(queue_.first(), int(language_)));
         return false;
     }
-    file_.Announced(queue_.first());
+    const auto selected = selected_.find(queue_.first());
+    if (selected != selected_.end())
+        file_.Announced(queue_.first(), selected->second);
+    else
+        file_.Announced(queue_.first());
     if (!Send(begin)) {
         StopUpload();
         return false;

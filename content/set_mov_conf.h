@@ -15,6 +15,7 @@
 #include <QWidget>
 
 #include <array>
+#include <map>
 #include <cstdint>
 #include <memory>
 
@@ -107,6 +108,11 @@ private:
 
     // Upload state.
     QStringList queue_;
+    // Each queued file as the space check and the progress range were made
+    // from it: what its chunks must still come from when its turn comes.
+    std::map<QString, filestamp::FileStamp> selected_;
+    // The file's size now, recorded in selected_.
+    uint64_t selectFile(const QString& path);
     QString targetCategory_;
     upload::Upload file_;
     uint64_t total_ = 0;

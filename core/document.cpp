@@ -8,6 +8,7 @@
 #include "platform/dialogs.h"
 #include "platform/home.h"
 #include "platform/messages.h"
+#include "transport/upload_chunks.h"
 
 #include <QDir>
 
@@ -109,7 +110,8 @@ void CvelunaDoc::SendToPlayers(const SendRequest& request)
         }
         // A packet the link refuses (its queue full, the link gone meanwhile)
         // would be lost without a word: it fails as a connection does.
-        if (request.length() > 0 && !slots_[std::size_t(index)]->Send(request.data, request.body, request.bodyOwner))
+        if (request.length() > 0 && !slots_[std::size_t(index)]->Send(request.data, request.body, request.bodyOwner,
+                                                                         request.bodySource))
             reportLinkFailure();
     }
 }
@@ -124,10 +126,14 @@ void CvelunaDoc::onLinkedAgain(const SendTarget& target)
         setStatusPaneText(kPlayerInfoPane, playerInfoText_);
 }
 
-void CvelunaDoc::reportLinkFailure()
+void CvelunaDoc::reportLinkFailure(const QString& unreadableFile)
 {
     if (stopConfigExchange)
         stopConfigExchange();
+    if (!unreadableFile.isEmpty()) {
+        platform::messageBox(upload::ReadFailureMessage(unreadableFile, int(language_)));
+        return;
+    }
     showMessage(QStringLiteral("Failed to connect player！"), QStringLiteral("连接播放器失败！"),
                 int(platform::MsgIcon::Question));
 }
@@ -181,9 +187,10 @@ void CvelunaDoc::OnLinkEvent(const LinkEvent& event)
             platform::sendMessage(rotate, platform::WM_ROTATE_REPLY, 0, 0);
         resetAssembler(index);
         // A packet that could not be written (the player stopped reading, or
-        // went): what was sent is lost, and the user hears it.
+        // went): what was sent is lost, and the user hears it. When it was
+        // the file that could not be read, the file is named, not the player.
         if (event.type == kLinkShortSend)
-            reportLinkFailure();
+            reportLinkFailure(UnreadableSource(event));
         break;
     case kLinkWaitFailed:
         connected_[0] = 0;

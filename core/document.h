@@ -281,10 +281,12 @@ private:
     void resetAssembler(int index);
     void resetAllAssemblers();
     void showMessage(const QString& english, const QString& chinese, int icon);
-    void reportLinkFailure();
     // A slot was linked to `target` anew: when that is the current player,
     // whose link went after its handshake, it is shown connected again.
     void onLinkedAgain(const SendTarget& target);
+    // "Failed to connect player！", or with `unreadableFile` the message
+    // that names the file whose bytes could not be read.
+    void reportLinkFailure(const QString& unreadableFile = QString());
     QString text(const char* english, const char* chinese) const;
     platform::MessageWindow* findDialog(replies::Caption caption, bool withPrefix = true) const;
     void runAutoConnect();

@@ -456,6 +456,10 @@ void CGame::OnLinkClosed(uint16_t linkEvent, int error)
         return;
     upload_.Stop();
     progress_->setVisible(false);
+    // The package was cut while it was written: the document names it, and
+    // the player is not blamed a second time here.
+    if (LinkLostToUnreadableFile(linkEvent, error))
+        return;
     const QString text =
         T("The game installation failed: ") + LinkLossText(linkEvent, error, language_) + T(".");
     // Told after the link's event is done: the link thread waits for it.

@@ -130,14 +130,14 @@ bool ChunkSource::Open(const QString& path)
     const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    struct stat st {};
     // A regular file only: a pipe or a device has no size to cut chunks from.
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const std::optional<filestamp::FileStamp> opened = filestamp::StampOf(fd);
+    if (!opened) {
         ::close(fd);
         return false;
     }
     fd_ = fd;
-    size_ = uint64_t(std::max<off_t>(0, st.st_size));
+    opened_ = *opened;
     sent_ = 0;
     return true;
 }
@@ -163,7 +163,7 @@ bool ChunkSource::MapWindow()
     const long page = ::sysconf(_SC_PAGESIZE);
     if (page <= 0 || sent_ % uint64_t(page) != 0)
         return false;
-    const uint64_t length = std::min<uint64_t>(uint64_t(windowChunks_) * kChunk, size_ - sent_);
+    const uint64_t length = std::min<uint64_t>(uint64_t(windowChunks_) * kChunk, opened_.size - sent_);
     void* address = ::mmap(nullptr, std::size_t(length), PROT_READ, MAP_SHARED, fd_, off_t(sent_));
     if (address == MAP_FAILED)
         return false;
@@ -200,7 +200,7 @@ bool ChunkSource::Next(QByteArray& chunk, std::shared_ptr<const void>& owner, bo
     last = true;
     if (fd_ < 0)
         return false;
-    const uint64_t length = std::min<uint64_t>(kChunk, size_ - sent_);
+    const uint64_t length = std::min<uint64_t>(kChunk, opened_.size - sent_);
     struct stat st {};
     if (::fstat(fd_, &st) != 0 || uint64_t(std::max<off_t>(0, st.st_size)) < sent_ + length) {
         Close();
@@ -231,7 +231,7 @@ bool ChunkSource::Next(QByteArray& chunk, std::shared_ptr<const void>& owner, bo
 
 void ChunkSource::WarmNext()
 {
-    const uint64_t length = std::min<uint64_t>(kChunk, size_ - sent_);
+    const uint64_t length = std::min<uint64_t>(kChunk, opened_.size - sent_);
     if (length == 0)
         return;
     // The window the next chunk is in is mapped now rather than when it is
@@ -253,17 +253,28 @@ void ChunkSource::WarmNext()
 
 int ChunkSource::Percent() const
 {
-    if (size_ == 0)
+    if (opened_.size == 0)
         return 100;
     // 128-bit: bytes x 100 must not wrap for any file size.
-    const auto percent = static_cast<unsigned __int128>(sent_) * 100u / size_;
+    const auto percent = static_cast<unsigned __int128>(sent_) * 100u / opened_.size;
     return int(std::min<unsigned __int128>(percent, 100));
 }
 
 void Upload::Announced(const QString& path)
 {
+    announce(path, filestamp::StampOf(path));
+}
+
+void Upload::Announced(const QString& path, const filestamp::FileStamp& stamp)
+{
+    announce(path, stamp);
+}
+
+void Upload::announce(const QString& path, std::optional<filestamp::FileStamp> stamp)
+{
     source_.Close();
     path_ = path;
+    announced_ = stamp;
     stage_ = Stage::kAnnounced;
 }
 
@@ -295,6 +306,7 @@ Upload::Step Upload::Next(Chunk& chunk)
         Reset();
         return Step::kReadFailed;
     }
+    chunk.source = path_;
     chunk.ordinal = ChunkOrdinal(source_.Sent());
     chunk.percent = source_.Percent();
     stage_ = chunk.last ? Stage::kLastSent : Stage::kChunks;
@@ -312,6 +324,11 @@ Upload::Step Upload::Acknowledged(Chunk& chunk)
             Reset();
             return Step::kOpenFailed;
         }
+        // Written or cut since it was announced: none of it goes.
+        if (!announced_ || source_.Opened() != *announced_) {
+            Reset();
+            return Step::kReadFailed;
+        }
         return Next(chunk);
     case Stage::kChunks:
         return Next(chunk);
@@ -325,7 +342,7 @@ Upload::Step Upload::Acknowledged(Chunk& chunk)
 std::unique_ptr<SendRequest> ChunkRequest(const proto::PlayerPacketHeader& header, Upload::Chunk&& chunk)
 {
     auto request = std::make_unique<SendRequest>();
-    const bool taken = request->SetPacketWithBody(header, chunk.bytes, std::move(chunk.owner));
+    const bool taken = request->SetPacketWithBody(header, chunk.bytes, std::move(chunk.owner), chunk.source);
     chunk = Upload::Chunk();
     if (!taken)
         return nullptr;

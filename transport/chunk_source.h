@@ -21,6 +21,7 @@
 // stands between an acknowledgement and the next chunk, and the UI thread,
 // which hands the chunks out, waits for neither.
 
+#include "common/file_stamp.h"
 #include "transport/records.h"
 #include "transport/upload_chunks.h"
 
@@ -29,6 +30,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace upload {
 
@@ -47,7 +49,9 @@ public:
     // Chunks handed out stay valid for as long as their owners are held.
     void Close();
     bool IsOpen() const { return fd_ >= 0; }
-    uint64_t Size() const { return size_; }
+    // The file as it was opened (its size is the one the chunks are cut from).
+    const filestamp::FileStamp& Opened() const { return opened_; }
+    uint64_t Size() const { return opened_.size; }
     uint64_t Sent() const { return sent_; }
 
     // The next chunk. `chunk` refers to a mapping, which `owner` keeps;
@@ -72,7 +76,7 @@ private:
     uint64_t windowStart_ = 0;
     uint64_t windowEnd_ = 0;
     int fd_ = -1;
-    uint64_t size_ = 0;
+    filestamp::FileStamp opened_;
     uint64_t sent_ = 0;
     std::unique_ptr<PageWarmer> warmer_;  // started by the first file of more than one chunk
 };
@@ -83,6 +87,12 @@ private:
 // chunk ends the file. The path builds its own announce and headers (their
 // sub-codes, ordinals and arguments are its own); this holds where the file
 // is and hands out the chunks.
+//
+// The file sent is the file announced: what the announce was made from (the
+// file's stamp when it went out, or when its digest was taken) must still be
+// the file when its chunks start. A file written or cut in between is
+// refused as unreadable before any of it goes, instead of going out whole in
+// appearance under a digest or a progress range it no longer matches.
 class Upload {
 public:
     enum class Stage : uint8_t {
@@ -96,7 +106,7 @@ public:
         kChunk,        // `chunk` is the next to send
         kEnd,          // the last chunk was acknowledged: the file is done
         kOpenFailed,   // the file could not be opened: nothing was sent
-        kReadFailed,   // unreadable or shorter than when opened: no part of the chunk was sent
+        kReadFailed,   // unreadable, changed since announced or shorter than when opened: no part of the chunk was sent
     };
     struct Chunk {
         QByteArray bytes;                    // refers to `owner`'s memory when mapped
@@ -104,13 +114,18 @@ public:
         bool last = true;
         uint16_t ordinal = 1;                // ChunkOrdinal of the bytes sent with this one
         int percent = 100;
+        QString source;                      // the file the bytes come from
     };
 
     explicit Upload(int windowChunks = ChunkSource::kWindowChunks) : source_(windowChunks) {}
 
     // The announce of `path` went out (the file is not opened yet: a player
-    // that has it already never makes us read it).
+    // that has it already never makes us read it). The file as it is now is
+    // what the chunks must come from.
     void Announced(const QString& path);
+    // The same for an announce made from `stamp` (the file as its digest
+    // was taken), which the chunks must come from.
+    void Announced(const QString& path, const filestamp::FileStamp& stamp);
     // Starts at the first chunk without an announce (paths whose first
     // chunk goes out unasked). False when the file cannot be opened.
     bool Open(const QString& path);
@@ -128,13 +143,17 @@ public:
     int percent() const { return source_.Percent(); }
 
 private:
+    void announce(const QString& path, std::optional<filestamp::FileStamp> stamp);
+
     ChunkSource source_;
     QString path_;
+    std::optional<filestamp::FileStamp> announced_;  // nothing: no file was there to announce
     Stage stage_ = Stage::kIdle;
 };
 
 // The request for one chunk: the header with its payload length, the chunk
-// as the shared body (never copied). Null when the chunk cannot travel.
+// as the shared body (never copied), named by its file so that a body the
+// link cannot read is reported by that name. Null when the chunk cannot travel.
 std::unique_ptr<SendRequest> ChunkRequest(const proto::PlayerPacketHeader& header, Upload::Chunk&& chunk);
 
 }  // namespace upload

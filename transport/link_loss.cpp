@@ -19,3 +19,8 @@ QString LinkLossText(uint16_t linkEvent, int error, unsigned language)
     const QString lost = t("the connection to the player was lost", "与播放器的连接已断开");
     return error == 0 ? lost : lost + t(" (error %1)", "（错误 %1）").arg(error);
 }
+
+bool LinkLostToUnreadableFile(uint16_t linkEvent, int error)
+{
+    return linkEvent == kLinkShortSend && error == EFAULT;
+}

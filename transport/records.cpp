@@ -26,6 +26,7 @@ bool SendRequest::SetPacket(const proto::PlayerPacketHeader& header, const QByte
 {
     body = QByteArray();
     bodyOwner.reset();
+    bodySource.clear();
     if (std::size_t(payload.size()) > proto::kMaxPayload) {
         data.clear();
         return false;
@@ -35,10 +36,11 @@ bool SendRequest::SetPacket(const proto::PlayerPacketHeader& header, const QByte
 }
 
 bool SendRequest::SetPacketWithBody(const proto::PlayerPacketHeader& header, const QByteArray& payload,
-                                    std::shared_ptr<const void> owner)
+                                    std::shared_ptr<const void> owner, const QString& source)
 {
     body = QByteArray();
     bodyOwner.reset();
+    bodySource.clear();
     if (std::size_t(payload.size()) > proto::kMaxPayload) {
         data.clear();
         return false;
@@ -49,6 +51,7 @@ bool SendRequest::SetPacketWithBody(const proto::PlayerPacketHeader& header, con
     h.pack(reinterpret_cast<uint8_t*>(data.data()));
     body = payload;
     bodyOwner = std::move(owner);
+    bodySource = source;
     return true;
 }
 

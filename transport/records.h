@@ -35,6 +35,7 @@ struct SendRequest {
     // both until the packet is written. Empty for most packets.
     QByteArray body;
     std::shared_ptr<const void> bodyOwner;
+    QString bodySource;  // the file `body` comes from, if any
 
     uint32_t length() const { return uint32_t(data.size() + body.size()); }
     // Ignores (and counts in refusedTargets) an empty IP and a port below
@@ -45,10 +46,11 @@ struct SendRequest {
     // False, leaving the request empty, when the packet would not fit.
     bool SetPacket(const proto::PlayerPacketHeader& header, const QByteArray& payload = QByteArray());
     // The same with the payload as `body` (shared, not copied, with what
-    // keeps its memory, which may be null for an array that owns its bytes):
-    // `data` becomes the 16-byte header alone. Every file chunk goes so.
+    // keeps its memory, which may be null for an array that owns its bytes,
+    // and the file it comes from): `data` becomes the 16-byte header alone.
+    // Every file chunk goes so.
     bool SetPacketWithBody(const proto::PlayerPacketHeader& header, const QByteArray& payload,
-                           std::shared_ptr<const void> owner);
+                           std::shared_ptr<const void> owner, const QString& source = QString());
 };
 
 // Finds the main window by the application title and hands it the request

@@ -1,6 +1,7 @@
 #include "transport/tcp_client.h"
 
 #include "platform/messages.h"
+#include "transport/link_loss.h"
 
 #include <pthread.h>
 #include <arpa/inet.h>
@@ -132,6 +133,7 @@ struct CTCPClient::Impl {
         QByteArray head;
         QByteArray body;
         std::shared_ptr<const void> owner;
+        QString source;        // the file the body comes from, if any
         std::size_t done = 0;  // bytes already written
         std::size_t size() const { return std::size_t(head.size()) + std::size_t(body.size()); }
     };
@@ -356,6 +358,9 @@ struct CTCPClient::Impl {
             if (err != 0) {
                 if (claimFailure(lock, false)) {
                     sendEvent.error = uint16_t(err);
+                    // Only the body can be memory the system cannot read: a
+                    // mapped file cut while it was written.
+                    sendEvent.source = err == EFAULT ? packet.source : QString();
                     lock.unlock();
                     deliverQuietly(sendEvent, kLinkShortSend, 0);
                     stop();
@@ -470,6 +475,7 @@ bool CTCPClient::Connect(const QString& ipv4, uint16_t port)
     // The threads fill these records from copies made here; they never read
     // what the owner may change later.
     for (LinkEvent* event : {&d->receiveEvent, &d->sendEvent}) {
+        event->source.clear();
         event->peerAddress = ipv4;
         event->port = port;
         event->linkIndex = d->linkIndex.load();
@@ -544,7 +550,7 @@ bool CTCPClient::Send(const uint8_t* data, std::size_t length)
     else
         buffer = QByteArray(qsizetype(length), Qt::Uninitialized);
     std::memcpy(buffer.data(), data, length);
-    return d->enqueue({std::move(buffer), QByteArray(), nullptr});
+    return d->enqueue({std::move(buffer), QByteArray(), nullptr, QString()});
 }
 
 bool CTCPClient::Send(const QByteArray& packet)
@@ -552,12 +558,18 @@ bool CTCPClient::Send(const QByteArray& packet)
     return Send(packet, QByteArray(), nullptr);
 }
 
-bool CTCPClient::Send(const QByteArray& head, const QByteArray& body, std::shared_ptr<const void> owner)
+bool CTCPClient::Send(const QByteArray& head, const QByteArray& body, std::shared_ptr<const void> owner,
+                      const QString& source)
 {
     const std::size_t length = std::size_t(head.size()) + std::size_t(body.size());
     if (length == 0 || length > kBufferSize)
         return false;
-    return d->enqueue({head, body, std::move(owner)});
+    return d->enqueue({head, body, std::move(owner), source});
+}
+
+QString UnreadableSource(const LinkEvent& event)
+{
+    return LinkLostToUnreadableFile(event.type, event.error) ? event.source : QString();
 }
 
 bool CTCPClient::IsConnected() const

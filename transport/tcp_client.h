@@ -37,7 +37,15 @@ struct LinkEvent {
     uint16_t error = 0;
     uint32_t length = 0;
     const uint8_t* data = nullptr;
+    // kLinkShortSend with error EFAULT: the file the packet's body was being
+    // read from, which could not be read (it was cut while being written).
+    QString source;
 };
+
+// The file whose bytes could not be read while the link wrote them, when
+// that is why the link went; empty for every other loss. The link had to go
+// (its packet was cut), but it is the file, not the player, that failed.
+QString UnreadableSource(const LinkEvent& event);
 
 class CTCPClient {
 public:
@@ -75,8 +83,10 @@ public:
     // One packet in two parts, written as if they were one array: `body`
     // may refer to memory that `owner` keeps (a mapped file chunk), held
     // until the packet has been written or dropped. The same limits apply
-    // to the two parts together.
-    bool Send(const QByteArray& head, const QByteArray& body, std::shared_ptr<const void> owner);
+    // to the two parts together. `source` names the file the body comes
+    // from, for the event that reports a body that could not be read.
+    bool Send(const QByteArray& head, const QByteArray& body, std::shared_ptr<const void> owner,
+              const QString& source = QString());
 
     // A write during which no byte leaves for this long ends the connection
     // with kLinkShortSend (error ETIMEDOUT): the player keeps the connection

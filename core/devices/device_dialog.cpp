@@ -33,12 +33,12 @@ proto::PlayerPacketHeader CDeviceDialog::Header(uint8_t command, uint8_t subCode
 }
 
 bool CDeviceDialog::SendToPlayer(const proto::PlayerPacketHeader& header, const QByteArray& payload,
-                                 std::shared_ptr<const void> owner)
+                                 std::shared_ptr<const void> owner, const QString& source)
 {
     if (!platform::findWindow(platform::appTitle()))
         return false;
     auto request = std::make_unique<SendRequest>();
-    if (!(owner ? request->SetPacketWithBody(header, payload, std::move(owner)) : request->SetPacket(header, payload)))
+    if (!(owner ? request->SetPacketWithBody(header, payload, std::move(owner), source) : request->SetPacket(header, payload)))
         return false;
     return SendToMainWindow(request.release());
 }

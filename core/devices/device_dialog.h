@@ -27,10 +27,10 @@ public:
                                             uint16_t param = 0, uint16_t arg = 0);
     // Hands one packet for the current player to the main window found by
     // the application title; false when it is missing or the packet too big.
-    // `owner` keeps a payload that is a shared file chunk: sent as the
-    // packet's body, never copied.
+    // `owner` keeps a payload that is a shared file chunk of `source`:
+    // sent as the packet's body, never copied.
     static bool SendToPlayer(const proto::PlayerPacketHeader& header, const QByteArray& payload = QByteArray(),
-                             std::shared_ptr<const void> owner = nullptr);
+                             std::shared_ptr<const void> owner = nullptr, const QString& source = QString());
 
     platform::MsgResult Message(const char* english, const char* chinese, platform::MsgIcon icon,
                                 platform::MsgButtons buttons = platform::MsgButtons::Ok);

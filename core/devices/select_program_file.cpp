@@ -104,6 +104,7 @@ FirmwareTransfer::Step FirmwareTransfer::Chunk(Packet* packet)
     state_ = chunk.last ? kLastSent : kSending;
     p.payload = std::move(chunk.bytes);
     p.owner = std::move(chunk.owner);
+    p.source = chunk.source;
     lastSend_.start();
     *packet = std::move(p);
     return Step::Sent;
@@ -296,7 +297,7 @@ platform::LRESULT CSelectProgramFile::OnReply(platform::WPARAM, platform::LPARAM
             progress_->SetPos(0);
             progress_->show();
         }
-        SendToPlayer(packet.header, packet.payload, std::move(packet.owner));
+        SendToPlayer(packet.header, packet.payload, std::move(packet.owner), packet.source);
         progress_->SetPos(uint64_t(transfer_.Percent()));
         break;
     case Step::LatestVersion:
@@ -327,6 +328,10 @@ platform::LRESULT CSelectProgramFile::OnLinkClosed(platform::WPARAM linkEvent, p
     if (!transfer_.Abort())
         return 0;
     progress_->hide();
+    // The file was cut while it was written: the document names it, and
+    // the player is not blamed a second time here.
+    if (LinkLostToUnreadableFile(uint16_t(linkEvent), int(error)))
+        return 0;
     const QString text = Text("The update of the program file failed: ", "程序文件更新失败：") +
                          LinkLossText(uint16_t(linkEvent), int(error), language_) + Text(".", "。");
     // Told after the link's event is done: the link thread waits for it.

@@ -28,6 +28,7 @@ struct Packet {
     proto::PlayerPacketHeader header;
     QByteArray payload;
     std::shared_ptr<const void> owner;  // keeps a payload that is a shared file chunk
+    QString source;                     // the file such a payload comes from
 };
 
 // The CPU and FPGA transfer: name message, then chunks of at most

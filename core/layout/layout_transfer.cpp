@@ -361,13 +361,16 @@ void LayoutTransfer::announceNextMaterial()
         const QString path = e.path;
         materialMd5_.Start(
             path, [this](int percent) { showDigestProgress(percent); },
-            [this, path, name](const std::string& md5) { announceMaterial(path, name, md5); });
+            [this, path, name](const std::string& md5, const filestamp::FileStamp& stamp) {
+                announceMaterial(path, name, md5, stamp);
+            });
         return;
     }
     finishMaterial();
 }
 
-void LayoutTransfer::announceMaterial(const QString& path, const QByteArray& name, const std::string& md5)
+void LayoutTransfer::announceMaterial(const QString& path, const QByteArray& name, const std::string& md5,
+                                      const filestamp::FileStamp& stamp)
 {
     // The chain was ended or started again while the digest was worked out.
     if (materials_.empty() || materials_.front().path != path)
@@ -380,7 +383,7 @@ void LayoutTransfer::announceMaterial(const QString& path, const QByteArray& nam
         announceNextMaterial();
         return;
     }
-    material_.Announced(path);
+    material_.Announced(path, stamp);
     doc_.SendToCurrentPlayer(doc_.MakeRequest(proto::CMD_MATERIAL, 0, materials_.front().kind),
                              NameField(name) + QByteArray::fromStdString(md5));
 }
@@ -484,11 +487,14 @@ bool LayoutTransfer::SendWatermarkFile(const QString& path)
     watermark_.Reset();
     watermarkMd5_.Start(
         path, [this](int percent) { showDigestProgress(percent); },
-        [this, path, fileName](const std::string& md5) { announceWatermark(path, fileName, md5); });
+        [this, path, fileName](const std::string& md5, const filestamp::FileStamp& stamp) {
+            announceWatermark(path, fileName, md5, stamp);
+        });
     return true;
 }
 
-void LayoutTransfer::announceWatermark(const QString& path, const QString& fileName, const std::string& md5)
+void LayoutTransfer::announceWatermark(const QString& path, const QString& fileName, const std::string& md5,
+                                       const filestamp::FileStamp& stamp)
 {
     if (md5.size() != 32) {
         setProgress(-1);
@@ -497,7 +503,7 @@ void LayoutTransfer::announceWatermark(const QString& path, const QString& fileN
         return;
     }
     setProgress(0);
-    watermark_.Announced(path);
+    watermark_.Announced(path, stamp);
     // The watermark's name field is in the system code page.
     doc_.SendToCurrentPlayer(doc_.MakeRequest(proto::CMD_PARAM_FILE, 0, 0),
                              NameField(text::stringToLocal(fileName)) + QByteArray::fromStdString(md5));

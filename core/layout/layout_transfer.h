@@ -101,9 +101,11 @@ private:
     bool sendChunkPacket(const proto::PlayerPacketHeader& header, upload::Upload::Chunk&& chunk);
     // Works out the next file's MD5 off the UI thread; its announce follows.
     void announceNextMaterial();
-    void announceMaterial(const QString& path, const QByteArray& name, const std::string& md5);
+    void announceMaterial(const QString& path, const QByteArray& name, const std::string& md5,
+                          const filestamp::FileStamp& stamp);
     void sendMaterialChunk(upload::Upload::Chunk&& chunk);
-    void announceWatermark(const QString& path, const QString& fileName, const std::string& md5);
+    void announceWatermark(const QString& path, const QString& fileName, const std::string& md5,
+                           const filestamp::FileStamp& stamp);
     // "MD5 n%" in the progress pane while a digest is worked out.
     void showDigestProgress(int percent);
     void finishMaterial();

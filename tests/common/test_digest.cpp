@@ -2,7 +2,17 @@
 
 #include "tests/support/test_support.h"
 
+#include <QFile>
 #include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -70,4 +80,50 @@ TEST(Crc16Modbus, ValuesAndTrailer)
     QByteArray nine("123456789");
     AppendCrcTrailer(nine);
     EXPECT_EQ(nine.right(2), QByteArray("\x37\x4B"));  // low byte first
+}
+
+// Closing the page or the document mid-digest does not wait on the UI
+// thread for the read the digest is in (a slow or stuck disk, here a pipe no
+// one writes to): the pass ends on its own later and reports nothing.
+TEST(BackgroundMd5, CancelAndDestructionDoNotWaitForTheReadUnderWay)
+{
+    const struct {
+        const char* name;
+        bool destroy;  // else Cancel
+    } rows[] = {{"cancelled", false}, {"destroyed", true}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        QTemporaryDir dir;
+        const QByteArray fifo = QFile::encodeName(dir.filePath(QStringLiteral("stuck.png")));
+        ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
+        auto md5 = std::make_unique<BackgroundMd5>();
+        bool reported = false;
+        md5->Start(QString::fromLocal8Bit(fifo), nullptr, [&](const std::string&, const filestamp::FileStamp&) {
+            reported = true;
+        });
+        // The read ends only when something writes to the pipe: after the
+        // call returned, or (when the call waits for it) after a generous while.
+        std::atomic<bool> returned{false};
+        std::atomic<bool> releasedFirst{false};
+        std::thread release([&] {
+            for (int i = 0; i < 2000 && !returned; ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            releasedFirst = !returned;
+            const int fd = ::open(fifo.constData(), O_WRONLY);
+            if (fd >= 0)
+                ::close(fd);
+        });
+        if (r.destroy)
+            md5.reset();
+        else
+            md5->Cancel();
+        returned = true;
+        release.join();
+        EXPECT_FALSE(releasedFirst);
+        testsupport::waitUntil([] { return false; }, 200);
+        EXPECT_FALSE(reported);
+        if (md5) {
+            EXPECT_FALSE(md5->Running());
+        }
+    }
 }

@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include <memory>
 
 namespace {
@@ -212,6 +214,32 @@ TEST(CompanionHub, LinksAreKeptByIpAndTenthIpIsRefused)
     h.closeAll();
     EXPECT_EQ(h.hub->ConnectedCount(), 0);
     EXPECT_EQ(setParam.countOf(platform::WM_LINK_CLOSED), 9);
+}
+
+// A chunk cut because its file could not be read while it was written: the
+// file is named in the interface's language; any other short write says nothing here.
+TEST(CompanionHub, ShortWriteOfAnUnreadableFileNamesTheFile)
+{
+    const struct {
+        unsigned language;
+        int error;
+        QStringList messages;
+    } rows[] = {
+        {platform::kLanguageEnglish, EFAULT, {u"Cannot read the file: /data/v.mp4"_qs}},
+        {platform::kLanguageChinese, EFAULT, {u"无法读取文件：/data/v.mp4"_qs}},
+        {platform::kLanguageEnglish, EPIPE, {}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.error);
+        Harness h;
+        CLinkHub hub(*h.main, kPrefix, r.language);
+        LinkEvent e;
+        e.type = kLinkShortSend;
+        e.error = uint16_t(r.error);
+        e.source = u"/data/v.mp4"_qs;
+        hub.OnLinkEvent(e);
+        EXPECT_EQ(h.boxes.texts(), r.messages);
+    }
 }
 
 TEST(CompanionHub, EmptyTargetListGoesToCurrentTargetOrFails)

@@ -296,4 +296,32 @@ TEST(VideoUpload, FileCutShortIsSaidAndTheNextFileGoesWhole)
     });
 }
 
+// A file of the selection that changed before its turn came is not sent at
+// its new size under the progress range and space check made from the old:
+// it is said, and nothing of it goes.
+TEST(VideoUpload, FileChangedAfterTheSelectionIsSaidAndNotSent)
+{
+    Harness h;
+    withCategory(h);
+    Upload u(h);
+    const QStringList paths =
+        u.files({{u"first.mp4"_s, testsupport::randomBytes(300, 6)}, {u"grown.mp4"_s, testsupport::randomBytes(300, 7)}});
+    const QString grown = paths[1];
+    const sim::CommandHandler store = h.player->commandHandler(proto::CMD_VIDEO_UPLOAD);
+    h.player->registerCommand(proto::CMD_VIDEO_UPLOAD, [store, grown](sim::PlayerSim& p, const sim::Request& r) {
+        if (r.header.subCode == 2)
+            QFile::resize(grown, 5000);
+        return store(p, r);
+    });
+    ASSERT_TRUE(u.page->SelectPath({u"A"_s}));
+    u.page->OnSendFiles();
+    ASSERT_TRUE(u.finished());
+    EXPECT_EQ(h.boxTexts(), QStringList{u"Cannot read the file: "_s + QDir::toNativeSeparators(grown)});
+    std::vector<std::pair<int, int>> sent;  // sub-code, payload size
+    for (const auto& e : h.requests(proto::CMD_VIDEO_UPLOAD))
+        sent.emplace_back(e.header.subCode, int(e.payload.size()));
+    const std::vector<std::pair<int, int>> expected = {{0, 8 + 9}, {2, 300}, {0, 8 + 9}};
+    EXPECT_EQ(sent, expected);
+}
+
 }  // namespace

@@ -429,3 +429,68 @@ TEST(FirmwareUpgrade, StatusBarAndCommandsFollowTheLinkBack)
 }
 
 }  // namespace
+
+namespace {
+
+// The file sent is the file announced, and a file that fails while it is
+// written is named, not the player: an image cut to nothing between the
+// name message and its first chunk sends no empty last chunk and never says
+// "completed"; one cut while its chunk is on the wire ends the link with the
+// file's message only, and Update again reconnects and completes.
+TEST(FirmwareUpgrade, ImageCutBeforeOrWhileItsChunkTravelsIsNamedAndNeverCompleted)
+{
+    const struct {
+        const char* name;
+        bool whileWritten;  // else between the name message and the first chunk
+    } rows[] = {{"cut after its name", false}, {"cut while written", true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        DeviceHarness h;
+        const QString path = h.home.path() + QStringLiteral("/cpu.bin");
+        ASSERT_TRUE(QFile(path).open(QIODevice::WriteOnly));
+        ASSERT_TRUE(QFile::resize(path, 20000000));
+        const sim::CommandHandler upgrade = h.player->commandHandler(proto::CMD_PROGRAM_UPGRADE);
+        auto cut = std::make_shared<std::atomic<bool>>(row.whileWritten);  // the first name only
+        h.player->registerCommand(proto::CMD_PROGRAM_UPGRADE,
+                                  [upgrade, path, cut](sim::PlayerSim& s, const sim::Request& req) {
+                                      if (req.header.param == 0 && !cut->exchange(true))
+                                          QFile::resize(path, 0);
+                                      return upgrade(s, req);
+                                  });
+        if (row.whileWritten)
+            h.player->setReadPause(200);  // the first chunk stays on its way
+        CSelectProgramFile dialog(firmware::kCpu, h.doc->currentPlayer().ip, h.doc->titlePrefix());
+        dialog.PathEdit()->setText(path);
+        dialog.OnUpdate();
+        if (row.whileWritten) {
+            ASSERT_TRUE(waitUntil([&] { return h.player->bytesReceived() > 100000; }, 15000));
+            ASSERT_TRUE(QFile::resize(path, 0));
+            h.player->setReadPause(0);
+        }
+        ASSERT_TRUE(waitUntil([&] { return h.boxes.calls.size() >= 2; }, 15000));
+        waitUntil([] { return false; }, 400);  // nothing more may follow
+        const QStringList expected{QStringLiteral("Updating MCU may cause equipment damage. Do you want to continue？"),
+                                   "Cannot read the file: " + QDir::toNativeSeparators(path)};
+        EXPECT_EQ(h.boxes.texts(), expected);
+        EXPECT_EQ(dialog.Transfer().state(), FirmwareTransfer::kIdle);
+        EXPECT_FALSE(dialog.Progress()->isVisibleTo(&dialog));
+        const auto sent = h.requests(proto::CMD_PROGRAM_UPGRADE);
+        for (const auto& p : sent)
+            EXPECT_NE(p.header.param, 2);  // no last chunk, empty or not
+        if (!row.whileWritten) {
+            EXPECT_EQ(sent.size(), 1u);
+        }
+
+        // Written again and sent again: a new connection, and it completes.
+        const QByteArray image = testsupport::randomBytes(100000, 17);
+        ASSERT_TRUE(testsupport::writeFile(path, image));
+        h.boxes.clear();
+        dialog.OnUpdate();
+        ASSERT_TRUE(waitUntil([&] { return h.boxes.calls.size() >= 2; }, 15000));
+        EXPECT_EQ(h.boxes.texts().value(1), QStringLiteral("The update of the program file is completed。"));
+        EXPECT_TRUE(h.withStore<bool>(
+            [&](sim::DeviceStore& s) { return s.upgrades[0].data == image && s.upgrades[0].complete; }));
+    }
+}
+
+}  // namespace

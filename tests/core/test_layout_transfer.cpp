@@ -431,6 +431,60 @@ TEST(LayoutTransfer, WatermarkCutShortIsSaidAndSendsNoHalfChunk)
     EXPECT_FALSE(h.store().watermark.md5Matches);
 }
 
+// The file sent is the file announced: a material or watermark file cut
+// while its announce awaits the player's answer goes out not at all (rather
+// than as 8,192,000 + 3,808,000 bytes under the digest of 20,000,000), is
+// said once, and the material chain goes on with its next file.
+TEST(LayoutTransfer, FileCutBetweenItsDigestAndItsChunksIsSaidAndNotSent)
+{
+    const struct {
+        const char* name;
+        QString file;
+        uint8_t command;
+        bool material;
+    } rows[] = {
+        {"material", QStringLiteral("Image/cut.png"), proto::CMD_MATERIAL, true},
+        {"watermark", QStringLiteral("mark.png"), proto::CMD_PARAM_FILE, false},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        Harness h;
+        h.setLayouts({{"L.GFD", layoutText({"cut.png", "next.png"})}}, 0);
+        const QString cut = h.materialFile(r.file, QByteArray());
+        ASSERT_TRUE(QFile::resize(cut, 20000000));
+        const QByteArray next = testsupport::randomBytes(5000, 14);
+        h.materialFile("Image/next.png", next);
+        ASSERT_TRUE(h.connect());
+        // The player answers the announce only after the file was cut.
+        const sim::CommandHandler store = h.player->commandHandler(r.command);
+        h.player->registerCommand(r.command, [store, cut](sim::PlayerSim& p, const sim::Request& q) {
+            if (q.header.subCode == 0 && (q.payload.startsWith("cut.png") || q.payload.startsWith("mark.png")))
+                QFile::resize(cut, 12000000);
+            return store(p, q);
+        });
+        h.player->clearLog();
+        h.boxes.clear();
+        if (r.material)
+            h.doc->PushCurrentLayout();
+        else
+            ASSERT_TRUE(h.doc->layoutTransfer().SendWatermarkFile(cut));
+        ASSERT_TRUE(waitUntil([&] { return !h.boxes.calls().empty() && !h.doc->layoutBusy(); }, 15000));
+        waitUntil([] { return false; }, 300);  // nothing more may follow
+        EXPECT_EQ(h.boxes.texts(), QStringList{"Cannot read the file: " + QDir::toNativeSeparators(cut)});
+        const auto sent = h.requests(r.command);
+        ASSERT_GE(sent.size(), 1u);
+        EXPECT_EQ(sent[0].header.subCode, 0);
+        if (r.material) {
+            // The announce of the cut file, then the next file whole.
+            ASSERT_EQ(sent.size(), 3u);
+            EXPECT_EQ(sent[1].payload.left(8), QByteArray("next.png"));
+            EXPECT_EQ(sent[2].payload, next);
+        } else {
+            EXPECT_EQ(sent.size(), 1u);
+        }
+    }
+}
+
 // While a large material or watermark file is digested the window keeps
 // painting, the status pane shows how far the digest is, and the announce
 // waits for it.

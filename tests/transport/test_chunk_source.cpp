@@ -3,6 +3,9 @@
 // and the announce-chunk-end sequence every upload runs through.
 #include "transport/chunk_source.h"
 
+#include "common/digest.h"
+#include "common/file_stamp.h"
+
 #include "tests/support/test_support.h"
 #include "transport/records.h"
 #include "transport/upload_chunks.h"
@@ -15,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -365,6 +369,70 @@ TEST(Upload, ChunkRequestSharesTheChunk)
     SendRequest whole;
     ASSERT_TRUE(whole.SetPacket(h, bytes));
     EXPECT_TRUE(request->data + request->body == whole.data);
+}
+
+}  // namespace
+
+namespace {
+
+// The file sent is the file announced: an upload whose file was cut, grown
+// or written again between its announce (or its digest) and its first chunk
+// is refused as unreadable before any byte of it goes.
+TEST(Upload, FileChangedSinceItsAnnounceIsRefusedBeforeAnyOfIt)
+{
+    using Step = upload::Upload::Step;
+    enum class Made { kAtAnnounce, kFromDigest };
+    const struct {
+        const char* name;
+        Made made;
+        qsizetype size;
+        std::function<void(const QString&)> change;
+        Step first;
+    } rows[] = {
+        {"unchanged", Made::kAtAnnounce, kChunk + 10, [](const QString&) {}, Step::kChunk},
+        {"unchanged since its digest", Made::kFromDigest, kChunk + 10, [](const QString&) {}, Step::kChunk},
+        {"cut, still over a chunk", Made::kFromDigest, 2 * kChunk + 10,
+         [](const QString& p) { ASSERT_TRUE(QFile::resize(p, kChunk + 7)); }, Step::kReadFailed},
+        {"cut to nothing", Made::kAtAnnounce, 1000, [](const QString& p) { ASSERT_TRUE(QFile::resize(p, 0)); },
+         Step::kReadFailed},
+        {"grown", Made::kAtAnnounce, 1000, [](const QString& p) { ASSERT_TRUE(QFile::resize(p, 5000)); },
+         Step::kReadFailed},
+        {"written again at the same size", Made::kFromDigest, 1000,
+         [](const QString& p) {
+             QFile f(p);
+             ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+             ASSERT_TRUE(f.setFileTime(f.fileTime(QFileDevice::FileModificationTime).addSecs(-60),
+                                       QFileDevice::FileModificationTime));
+         },
+         Step::kReadFailed},
+        {"gone", Made::kAtAnnounce, 1000, [](const QString& p) { ASSERT_TRUE(QFile::remove(p)); },
+         Step::kOpenFailed},
+    };
+    QTemporaryDir dir;
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        const QString path = writeFile(dir, randomBytes(std::size_t(r.size), 31));
+        upload::Upload up(1);
+        if (r.made == Made::kFromDigest) {
+            filestamp::FileStamp stamp;
+            ASSERT_EQ(digest::Md5OfFile(path, nullptr, &stamp).size(), 32u);
+            EXPECT_EQ(stamp, filestamp::StampOf(path));
+            up.Announced(path, stamp);
+        } else {
+            up.Announced(path);
+        }
+        r.change(path);
+        upload::Upload::Chunk chunk;
+        EXPECT_EQ(up.Acknowledged(chunk), r.first);
+        if (r.first == Step::kChunk) {
+            EXPECT_EQ(chunk.bytes.size(), kChunk);
+            EXPECT_EQ(chunk.source, path);
+        } else {
+            EXPECT_TRUE(chunk.bytes.isEmpty());
+            EXPECT_EQ(up.stage(), upload::Upload::Stage::kIdle);
+            EXPECT_EQ(up.Acknowledged(chunk), Step::kNone);
+        }
+    }
 }
 
 }  // namespace
