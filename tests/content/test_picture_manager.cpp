@@ -352,7 +352,7 @@ TEST(PictureManager, ClosedWhileLoadingStaysClosed)
         guard.stop();
         g.server.onRequest = nullptr;
         EXPECT_FALSE(reappeared);
-        EXPECT_EQ(g.server.requestLines().size(), requestsAtClose);
+        EXPECT_EQ(g.server.requestLines().size(), requestsAtClose) << g.server.requestLines().back().toStdString();
         EXPECT_EQ(h.boxTexts(), QStringList{"Do you really want to exit?"});
     }
 }
