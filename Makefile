@@ -29,7 +29,10 @@ test: build
 build-run: configure
 	@cmake --build $(BUILD) -j $(JOBS) --target $(RUN_TARGETS)
 
-run: build-run
+# The display is checked first: without one the build would be for nothing.
+run:
+	@bash scripts/run.sh --check-display
+	@$(MAKE) --no-print-directory build-run
 	@bash scripts/run.sh $(BUILD)/bin
 
 # The link and dispatch code under AddressSanitizer+UBSan and ThreadSanitizer.

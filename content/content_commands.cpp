@@ -20,6 +20,7 @@
 #include "platform/home.h"
 #include "platform/window.h"
 
+#include <QDialog>
 #include <QHBoxLayout>
 #include <QLabel>
 
@@ -31,6 +32,20 @@ QWidget* mainWindowWidget()
 {
     platform::MessageWindow* w = platform::findWindow(platform::appTitle());
     return w ? w->widget() : nullptr;
+}
+
+// Shows `dialog` as the modal window it is about to run as, for a dialog that
+// loads in view before exec() runs it: exec() cannot make a window that is
+// already shown modal (the frame behind would still take clicks and keys),
+// and only a window modal as it is shown gets the keyboard from X11 where no
+// window manager runs.
+void showModal(QDialog& dialog, bool maximized = false)
+{
+    dialog.setWindowModality(Qt::ApplicationModal);
+    if (maximized)
+        dialog.showMaximized();
+    else
+        dialog.show();
 }
 
 // The progress bar that lives in the frame's progress pane (made on first use).
@@ -153,7 +168,7 @@ void OpenVideoControl(CvelunaDoc& doc)
     {
         CVideoControl dialog(doc.titlePrefix(), doc.tempFolder(), mainWindowWidget());
         dialog.OnInitDialog();
-        dialog.showMaximized();
+        showModal(dialog, true);
         dialog.exec();
     }
     doc.onLayoutReply = previous;
@@ -163,7 +178,7 @@ void OpenQrCode(CvelunaDoc& doc)
 {
     platform::ensureFolder(doc.tempFolder());
     CQRCode dialog(doc.titlePrefix(), doc.tempFolder(), doc.outputBlock(), mainWindowWidget());
-    dialog.show();
+    showModal(dialog);
     dialog.OnInitDialog();
     dialog.exec();
 }
@@ -172,7 +187,7 @@ void OpenPictureManager(CvelunaDoc& doc)
 {
     platform::ensureFolder(doc.tempFolder());
     CPictureManager dialog(doc.titlePrefix(), doc.tempFolder(), doc.currentPlayer().ip, mainWindowWidget());
-    dialog.show();
+    showModal(dialog);
     dialog.OnInitDialog();
     // Closed while it was loading: it stays closed.
     if (!dialog.closed())

@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   libjsoncpp-dev
   libgtest-dev libgmock-dev
-  fonts-wqy-microhei
+  fonts-dejavu-core fonts-liberation2 fonts-wqy-microhei
   qt6-translations-l10n
   iproute2
   clang

@@ -16,11 +16,26 @@ version="${PLAYER_VERSION:-0x1500}"
 home="${VELUNA_HOME:-$PWD/build/home}"
 program="${PROGRAM:-veluna}"
 
-# Qt aborts without a display; say what to do instead.
+# Qt aborts without a display, and veluna refuses a screen under 1366 x 768
+# at 96 dpi behind a message box: say what works instead, before anything
+# is built (`make run` calls this first with --check-display).
+headless="Headless, use one of:
+  QT_QPA_PLATFORM=offscreen:configfile=tests/support/screen-1920x1080.json make run   (nothing is shown)
+  xvfb-run -a -s \"-screen 0 1920x1080x24\" make run                                 (apt-get install xvfb)"
 if [ -z "${QT_QPA_PLATFORM:-}" ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-  echo "$program needs a graphical session (no DISPLAY or WAYLAND_DISPLAY here): run it in one, or without one as" \
-       "'QT_QPA_PLATFORM=offscreen make run' (nothing shown) or 'xvfb-run -a make run'" >&2
+  echo "$program needs a graphical session with a screen of at least 1366 x 768 at 96 dpi, and there is none here" \
+       "(no DISPLAY or WAYLAND_DISPLAY). $headless" >&2
   exit 1
+fi
+# Qt's offscreen screen is 800 x 600 unless a screen file says otherwise.
+case "${QT_QPA_PLATFORM:-}" in
+  offscreen*configfile=*) ;;
+  offscreen*)
+    echo "QT_QPA_PLATFORM=offscreen alone gives an 800 x 600 screen, below the 1366 x 768 that $program needs. $headless" >&2
+    exit 1 ;;
+esac
+if [ "$bin" = "--check-display" ]; then
+  exit 0
 fi
 mkdir -p "$home"
 

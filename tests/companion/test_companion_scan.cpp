@@ -338,13 +338,13 @@ TEST_F(ScanCompanionLoopback, WizardPageScansFiveRoundsThenOffersTicks)
         if (texts.isEmpty() || texts.back() != page.ScanButtonText())
             texts << page.ScanButtonText();
     };
-    ASSERT_TRUE(waitUntil([&] { watch(); return !page.IsScanning(); }, 10000));
+    ASSERT_TRUE(waitUntil([&] { watch(); return !page.IsScanning(); }, 30000));
     waitUntil([&] { watch(); return false; }, 1500);  // nothing more is sent
     EXPECT_EQ(texts, (QStringList{"Stop", "Stop(4)", "Stop(3)", "Stop(2)", "Stop(1)", "Scan"}));
     ASSERT_EQ(rounds.size(), 5u);
     for (std::size_t i = 1; i < rounds.size(); ++i) {
         EXPECT_GT(rounds[i] - rounds[i - 1], 700) << i;
-        EXPECT_LT(rounds[i] - rounds[i - 1], 2500) << i;
+        EXPECT_LT(rounds[i] - rounds[i - 1], 5000) << i;  // a late timer on a busy machine, not a lost round
     }
     EXPECT_FALSE(page.IsEndpointOpen());
     EXPECT_TRUE(Button(page, "2005")->isEnabled());

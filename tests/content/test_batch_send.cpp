@@ -254,7 +254,9 @@ TEST(BatchSend, UnreachablePlayerIsMarkedAndLeftAtOnce)
     clock.start();
     b.send();
     ASSERT_TRUE(b.waitUntilCell(1, CBatchSendFile::kColVideo, u"OK"_s));
-    EXPECT_LT(clock.elapsed(), 1500);
+    // Waiting for the unreachable one would take a whole try of the watchdog
+    // (20 ticks of a second); half of it leaves a busy machine its room.
+    EXPECT_LT(clock.elapsed(), 10000);
     EXPECT_EQ(b.page->Cell(0, CBatchSendFile::kColVideo), u"net failure"_s);
     EXPECT_EQ(b.page->Cell(0, CBatchSendFile::kColLayout), u"No choice"_s);
     ASSERT_TRUE(b.waitDone());
@@ -419,7 +421,9 @@ TEST(BatchSend, MaterialDigestLeavesThePageAnswering)
         });
     EXPECT_FALSE(a.stalled);
     EXPECT_GT(a.rounds, 1);
-    EXPECT_LT(a.slowestMs, 100) << a.rounds << " repaints";
+    // A digest on this thread holds the window for seconds; a second allows
+    // for a sanitizer build on a busy machine.
+    EXPECT_LT(a.slowestMs, 1000) << a.rounds << " repaints";
     EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const QString& t) {
         return t.startsWith(u"Sending Material:big.png MD5 "_s);
     }));

