@@ -47,10 +47,10 @@ CLinkHub::CLinkHub(platform::MessageWindow& window, const QString& titlePrefix, 
         // The link reports its own position, so that its chunks are rebuilt
         // apart from every other link's; the opener's tag is kept here.
         links_[std::size_t(i)]->SetLinkIndex(uint16_t(i));
-        assemblers_[std::size_t(i)].setIncompleteLimit(kIncompleteReplyLimit);
+        assemblers_[std::size_t(i)].setIncompleteLimit(kReplyStallLimit, kSlowLinkBytesPerSecond);
     }
-    // Replies are small here; one whose length field lies must not keep the
-    // link deaf. Nothing else may arrive on that link, so a timer asks.
+    // A reply whose length field lies must not keep the link deaf, and
+    // nothing else may arrive on that link to notice: a timer asks.
     expiryTimer_ = std::make_unique<QTimer>();
     expiryTimer_->setInterval(kExpiryCheckMs);
     QObject::connect(expiryTimer_.get(), &QTimer::timeout, [this] { ExpireIncompleteReplies(); });

@@ -27,9 +27,12 @@ namespace tollivar {
 class CLinkHub {
 public:
     static constexpr int kLinkCount = 9;
-    // A reply still incomplete this long after its header is dropped and the
-    // bytes after it are searched again.
-    static constexpr std::chrono::milliseconds kIncompleteReplyLimit{2000};
+    // A reply whose bytes stop this long, or that takes longer than this plus
+    // its announced length at kSlowLinkBytesPerSecond, is dropped and the
+    // bytes after its header are searched again: a length that lies cannot
+    // keep a link deaf, and the catalogue still arrives over a slow link.
+    static constexpr std::chrono::milliseconds kReplyStallLimit{2000};
+    static constexpr uint32_t kSlowLinkBytesPerSecond = 10000;
     static constexpr int kExpiryCheckMs = 250;
 
     // Binds WM_SEND_TO_PLAYER and WM_TCP_EVENT of `window` (the main dialog,

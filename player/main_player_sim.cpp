@@ -28,7 +28,7 @@ void usage()
                  "usage: player-sim [--address A] [--port P] [--mac 12HEX] [--id TEXT12] [--version WORD]\n"
                  "                  [--channel CODE] [--fpga N] [--no-android] [--build TEXT] [--udp]\n"
                  "                  [--config-seed FOLDER] [--gallery] [--verbose]\n"
-                 "                  [--fault silent|notsupported|split[:n]|coalesce[:ms]|delay:<ms>[@code]]\n"
+                 "                  [--fault silent|notsupported|split[:n]|coalesce[:ms]|delay:<ms>|trickle:<bytes/s>[@code]]\n"
                  "numbers take decimal or 0x-prefixed hexadecimal; --gallery also serves the picture\n"
                  "gallery over HTTP on port 23333 of the address, with a few sample pictures\n");
 }
@@ -78,6 +78,8 @@ std::optional<FaultArg> parseFault(QString text)
         f.fault = sim::Fault::Coalesce;
     else if (name == QLatin1String("delay") && hasArg)
         f.fault = sim::Fault::Delay;
+    else if (name == QLatin1String("trickle") && hasArg && f.value > 0)
+        f.fault = sim::Fault::Trickle;
     else
         return std::nullopt;
     return f;

@@ -32,6 +32,7 @@ namespace {
 // large payload does not take minutes; the rest goes out in one write.
 constexpr int kSplitPausedPieces = 64;
 constexpr int kSplitPauseMs = 1;
+constexpr int kTrickleGapMs = 50;
 constexpr int kCoalesceDefaultMs = 500;
 constexpr int kReapIntervalMs = 100;
 
@@ -71,6 +72,7 @@ const char* faultName(Fault f)
     case Fault::Split: return "split";
     case Fault::Coalesce: return "coalesce";
     case Fault::Delay: return "delay";
+    case Fault::Trickle: return "trickle";
     }
     return "?";
 }
@@ -677,6 +679,15 @@ bool PlayerSim::Impl::handleRequest(Connection& conn, const Request& req, QByteA
 bool PlayerSim::Impl::writeReply(Connection& conn, const QByteArray& bytes, const FaultSetting& f)
 {
     std::lock_guard<std::mutex> wl(conn.writeMutex);
+    if (f.fault == Fault::Trickle) {
+        const std::size_t piece = std::max<std::size_t>(1, std::size_t(std::max(f.value, 1)) * kTrickleGapMs / 1000);
+        for (std::size_t off = 0; off < std::size_t(bytes.size()); off += piece) {
+            if ((off > 0 && !sleepFor(kTrickleGapMs)) ||
+                !writeAll(conn.fd, bytes.constData() + off, std::min(piece, std::size_t(bytes.size()) - off)))
+                return false;
+        }
+        return true;
+    }
     if (f.fault != Fault::Split)
         return writeAll(conn.fd, bytes.constData(), std::size_t(bytes.size()));
     const std::size_t piece = std::size_t(f.value > 0 ? f.value : 1);

@@ -88,6 +88,7 @@ enum class Fault {
     Split,         // write each reply in pieces of `value` bytes (default 1), with a short pause between
     Coalesce,      // hold a reply back and write it together with the next one in one write
     Delay,         // wait `value` ms before each reply
+    Trickle,       // write each reply at `value` bytes a second (a slow link), a piece every 50 ms
 };
 
 struct LogEntry {

@@ -103,15 +103,23 @@ void ReplyAssembler::reset()
     state = kIdle;
 }
 
-void ReplyAssembler::setIncompleteLimit(std::chrono::milliseconds limit, std::function<Clock::time_point()> now)
+void ReplyAssembler::setIncompleteLimit(std::chrono::milliseconds stall, uint32_t slowBytesPerSecond,
+                                        std::function<Clock::time_point()> now)
 {
-    limit_ = limit.count() > 0 ? limit : std::chrono::milliseconds(0);
+    limit_ = stall.count() > 0 ? stall : std::chrono::milliseconds(0);
+    slowRate_ = slowBytesPerSecond;
     now_ = now ? std::move(now) : [] { return Clock::now(); };
 }
 
 bool ReplyAssembler::expireIncomplete(const Completion& done)
 {
-    if (!awaitsExpiry() || now_() - headerAt_ < limit_)
+    if (!awaitsExpiry())
+        return false;
+    const Clock::time_point now = now_();
+    // Counted in milliseconds from the length (at most 10 MB), so no overflow.
+    const auto allowance = limit_ + std::chrono::milliseconds(
+        slowRate_ > 0 ? int64_t(uint64_t(header.payloadLength) * 1000u / slowRate_) : 0);
+    if (now - lastBytesAt_ < limit_ && now - headerAt_ < allowance)
         return false;
     ++dropped_;
     // The announced length was a lie: what came after the header may hold
@@ -173,6 +181,8 @@ void ReplyAssembler::feed(const QString& peer, uint16_t peerPort, uint16_t link,
             std::memcpy(buffer_.data() + received, data + i, take);
             received += uint32_t(take);
             i += take;
+            if (limit_.count() > 0)
+                lastBytesAt_ = now_();
             if (received == header.payloadLength && !complete())
                 return;
             continue;
@@ -207,7 +217,7 @@ void ReplyAssembler::feed(const QString& peer, uint16_t peerPort, uint16_t link,
             buffer_.resize(header.payloadLength);
         state = kCollecting;
         if (limit_.count() > 0)
-            headerAt_ = now_();
+            headerAt_ = lastBytesAt_ = now_();
         if (header.payloadLength == 0 && !complete())
             return;
     }

@@ -73,9 +73,12 @@ bool SendToMainWindow(SendRequest* request);
 //
 // A length field larger than what follows would keep the assembler inside
 // one reply for ever, taking every later reply as its payload. With an
-// incomplete-reply limit set, a reply still incomplete that long after its
-// header is dropped and the bytes that came after that header are searched
-// again for headers, so the complete replies among them are handed on.
+// incomplete-reply limit set, such a reply is dropped and the bytes that came
+// after its header are searched again for headers, so the complete replies
+// among them are handed on. Bytes still coming do not prove the length true
+// (the replies behind a lie keep coming too), so a reply is also bounded by
+// its announced length: an honest reply on a slow link finishes, a lie is
+// dropped once even a slow link would have brought that much.
 class ReplyAssembler {
 public:
     enum State : uint8_t {
@@ -94,9 +97,13 @@ public:
     ReplyAssembler();
 
     using Clock = std::chrono::steady_clock;
-    // How long a reply may stay incomplete after its header; zero (the
-    // default) waits as long as it takes. `now` replaces the clock (tests).
-    void setIncompleteLimit(std::chrono::milliseconds limit, std::function<Clock::time_point()> now = {});
+    // A reply being collected is dropped when no byte of it has come for
+    // `stall`, or when, since its header, it has taken longer than `stall`
+    // plus its announced length at `slowBytesPerSecond` (0: no allowance
+    // for the length). A `stall` of zero (the default) waits as long as it
+    // takes. `now` replaces the clock (tests).
+    void setIncompleteLimit(std::chrono::milliseconds stall, uint32_t slowBytesPerSecond,
+                            std::function<Clock::time_point()> now = {});
     // Whether a reply is being collected under a limit (its owner then
     // calls expireIncomplete now and then, as nothing else may arrive).
     bool awaitsExpiry() const { return limit_.count() > 0 && state == kCollecting; }
@@ -130,9 +137,11 @@ private:
     std::vector<uint8_t> pending_;  // first bytes of a header
     uint64_t generation_ = 0;       // bumped by reset()
     uint32_t dropped_ = 0;
-    std::chrono::milliseconds limit_{0};
+    std::chrono::milliseconds limit_{0};  // the stall limit
+    uint32_t slowRate_ = 0;               // bytes a second the length is allowed at
     std::function<Clock::time_point()> now_;
-    Clock::time_point headerAt_{};  // when the reply being collected began
+    Clock::time_point headerAt_{};     // when the reply being collected began
+    Clock::time_point lastBytesAt_{};  // when its last bytes came
     // Where the last bytes came from, for the replies found again on expiry.
     QString lastPeer_;
     uint16_t lastPort_ = 0;

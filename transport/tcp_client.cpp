@@ -27,15 +27,11 @@
 namespace {
 
 constexpr int kConnectTimeoutMs = 1000;
+// Room for a whole file chunk each way. A smaller send buffer (1 MB was
+// tried) makes every large packet pass through it in pieces, the sender
+// sleeping and waking once per piece the peer drains; on one machine that
+// cost the link a quarter of its speed, and the uploads gained nothing.
 constexpr int kSocketBufferBytes = int(CTCPClient::kBufferSize);
-// Far less than a chunk: the writer takes a packet piece by piece and has no
-// need for it to fit. A send buffer that holds a whole 8 MB chunk lets the
-// write run ahead of the player, which is then still draining it when the
-// write ends, and the next chunk waits for that drain plus the
-// acknowledgement; at this size the drain stays short and the writing thread
-// (the UI thread, for a packet that finds the socket idle) is free sooner.
-// Still many times what a LAN link holds in flight.
-constexpr int kSendBufferBytes = 1 << 20;
 
 bool parseIpv4(const QString& text, in_addr* out)
 {
@@ -418,11 +414,9 @@ bool CTCPClient::Connect(const QString& ipv4, uint16_t port)
 
     // No SO_LINGER of zero: closing ends the connection in order (the player
     // sees its end, not a reset), and the system finishes it in the background.
-    // Room for a whole reply (the system may cap this); see kSendBufferBytes
-    // for the other way.
+    // The system may cap these (see kSocketBufferBytes).
     int bufferBytes = kSocketBufferBytes;
-    int sendBytes = kSendBufferBytes;
-    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBytes, sizeof sendBytes);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bufferBytes, sizeof bufferBytes);
     ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
     // Packets are written whole; a small request must not wait for the
     // acknowledgement of the previous one.

@@ -513,6 +513,25 @@ TEST(CompanionHub, ALyingLengthDoesNotDeafenTheLink)
     }
 }
 
+// A catalogue on a slow link takes longer than the stall limit as a whole,
+// yet its bytes keep coming: it reaches its page (only a whole one is passed
+// on), and the link stays.
+TEST(CompanionHub, ASlowCatalogueArrivesWhole)
+{
+    Harness h;
+    auto player = startPlayer(2);
+    // About 3 s for its 207,512 bytes, each pause far below the limit.
+    player->setFault(sim::Fault::Trickle, 70000, proto::CMD_VIDEO_LIST);
+    Page video(kPrefix + kVideoControlCaption.english);
+    QElapsedTimer clock;
+    clock.start();
+    h.send(proto::CMD_VIDEO_LIST, {{player.get(), 6}});
+    ASSERT_TRUE(waitUntil([&] { return video.countOf(platform::WM_TRACKBAR_VALUES_REPLY) == 1; }, 30000));
+    EXPECT_GE(clock.elapsed(), CLinkHub::kReplyStallLimit.count());  // the pauses alone take that long
+    EXPECT_EQ(video.countOf(platform::WM_VIDEO_LIST_REPLY), 1);
+    EXPECT_EQ(h.hub->ConnectedCount(), 1);
+}
+
 TEST(CompanionHub, StoredProtocolDocumentRebootsOnlyWhenAsked)
 {
     for (uint8_t restart : {uint8_t(1), uint8_t(0)}) {

@@ -132,7 +132,7 @@ TEST(PlayerSimProgram, ParsesOptionsAndServes)
 TEST(PlayerSimProgram, RefusesBadOptions)
 {
     for (const char* args : {"--frobnicate", "--port", "--port 70000", "--mac A1B2", "--id 0123456789ABC",
-                             "--fault explode", "--fault delay", "--address 127.0.0"}) {
+                             "--fault explode", "--fault delay", "--fault trickle:0", "--address 127.0.0"}) {
         SCOPED_TRACE(args);
         Program p(words(args));
         const int code = p.finish(false);

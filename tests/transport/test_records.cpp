@@ -167,6 +167,8 @@ TEST(ReplyAssemblerTest, LargestPayloadFitsAndIsNotOverrun)
 
 // A header whose length field is larger than what follows: under a limit the
 // link hears again once the limit has passed, and nothing complete is lost.
+// With an allowance for the length, an honest slow reply finishes while a lie
+// is still dropped though the replies behind it keep coming.
 TEST(ReplyAssemblerTest, IncompleteReplyExpiresAndItsBytesAreSearchedAgain)
 {
     PlayerPacketHeader lie;
@@ -176,31 +178,53 @@ TEST(ReplyAssemblerTest, IncompleteReplyExpiresAndItsBytesAreSearchedAgain)
     const QByteArray liar = lie.toBytes() + QByteArray(10, 'q');
     lie.sequence = 2;
     const QByteArray liar2 = lie.toBytes();
+    const QByteArray big = packet(0x93, 11, QByteArray(207496, 'c'));  // a catalogue's size
+    QByteArray lieStream = liar;  // replies keep coming behind the lie
+    std::vector<uint16_t> streamed;
+    for (uint16_t k = 101; k <= 130; ++k) {
+        lieStream += packet(0x81, k, "r");
+        streamed.push_back(k);
+    }
     struct Step {
         int atMs;
         QByteArray chunk;  // empty: the owner's expiry check at that time
     };
+    // `bytes` in pieces of `piece`, one every `gapMs` up to `untilMs`, then `last`.
+    const auto trickle = [](const QByteArray& bytes, int piece, int gapMs, int untilMs, const Step& last) {
+        std::vector<Step> steps;
+        for (int off = 0; off < bytes.size() && off / piece * gapMs <= untilMs; off += piece)
+            steps.push_back({off / piece * gapMs, bytes.mid(off, piece)});
+        steps.push_back(last);
+        return steps;
+    };
+    constexpr int kAll = 1 << 30;
     struct Row {
         const char* name;
         int limitMs;
+        uint32_t slowRate;  // bytes a second allowed for the announced length
         std::vector<Step> steps;
         std::vector<uint16_t> sequences;
     };
     const std::vector<Row> rows = {
-        {"lie then replies in one chunk", 2000, {{0, liar + kB + kZero + kA}, {2000, {}}}, {8, 9, 7}},
-        {"lie and replies split anyhow", 2000, {{0, liar.left(9)}, {10, liar.mid(9) + kA.left(30)}, {20, kA.mid(30) + kB}, {2009, {}}, {2010, {}}}, {7, 8}},
-        {"not yet at the limit", 2000, {{0, liar + kB}, {1999, {}}}, {}},
-        {"a reply after the limit passes the stale one", 2000, {{0, liar}, {2500, kB}}, {8}},
-        {"a slow true reply is kept", 2000, {{0, kA.left(20)}, {1900, kA.mid(20)}, {3000, {}}}, {7}},
-        {"a lie inside a lie", 2000, {{0, liar + liar2 + kB}, {2000, {}}, {3999, {}}, {4000, {}}}, {8}},
-        {"a reply cut by the expiry ends later", 2000, {{0, liar + kA.left(40)}, {2000, {}}, {2100, kA.mid(40)}}, {7}},
-        {"coalesced after expiry", 2000, {{0, liar + kB.left(5)}, {2000, {}}, {2001, kB.mid(5) + kZero}}, {8, 9}},
-        {"no limit waits for ever", 0, {{0, liar + kB}, {600000, {}}}, {}},
+        {"lie then replies in one chunk", 2000, 0, {{0, liar + kB + kZero + kA}, {2000, {}}}, {8, 9, 7}},
+        {"lie and replies split anyhow", 2000, 0, {{0, liar.left(9)}, {10, liar.mid(9) + kA.left(30)}, {20, kA.mid(30) + kB}, {2019, {}}, {2020, {}}}, {7, 8}},
+        {"not yet at the limit", 2000, 0, {{0, liar + kB}, {1999, {}}}, {}},
+        {"a reply after the limit passes the stale one", 2000, 0, {{0, liar}, {2500, kB}}, {8}},
+        {"a slow true reply is kept", 2000, 0, {{0, kA.left(20)}, {1900, kA.mid(20)}, {3000, {}}}, {7}},
+        {"a lie inside a lie", 2000, 0, {{0, liar + liar2 + kB}, {2000, {}}, {3999, {}}, {4000, {}}}, {8}},
+        {"a reply cut by the expiry ends later", 2000, 0, {{0, liar + kA.left(40)}, {2000, {}}, {2100, kA.mid(40)}}, {7}},
+        {"coalesced after expiry", 2000, 0, {{0, liar + kB.left(5)}, {2000, {}}, {2001, kB.mid(5) + kZero}}, {8, 9}},
+        {"no limit waits for ever", 0, 0, {{0, liar + kB}, {600000, {}}}, {}},
+        {"a catalogue at 20 KB/s arrives", 2000, 10000, trickle(big, 10000, 500, kAll, {60000, kB}), {11, 8}},
+        {"a catalogue at 5 KB/s passes its allowance", 2000, 10000, trickle(big, 5000, 1000, kAll, {60000, kB}), {8}},
+        {"bytes that stop for the limit end the reply", 2000, 10000, {{0, big.left(5000)}, {1000, big.mid(5000, 5000)}, {3000, kB}}, {8}},
+        {"a lie with bytes still coming: kept within its allowance", 2000, 10000, trickle(lieStream, 17, 100, 2400, {2499, {}}), {}},
+        {"a lie with bytes still coming: dropped at its allowance", 2000, 10000, trickle(lieStream, 17, 100, kAll, {3200, {}}), streamed},
     };
     for (const Row& r : rows) {
         ReplyAssembler a;
         ReplyAssembler::Clock::time_point now{};
-        a.setIncompleteLimit(std::chrono::milliseconds(r.limitMs), [&] { return now; });
+        a.setIncompleteLimit(std::chrono::milliseconds(r.limitMs), r.slowRate, [&] { return now; });
         std::vector<uint16_t> sequences;
         const auto done = [&](const ReplyAssembler& reply) { sequences.push_back(reply.header.sequence); };
         for (const Step& step : r.steps) {
