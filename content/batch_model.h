@@ -114,7 +114,7 @@ inline constexpr Message kStTimeOut{"Time Out", "超时"};
 inline constexpr Message kStSmallDisk{"Small disk surplus", "磁盘剩余空间不足"};
 inline constexpr Message kStNetFailure{"net failure", "网络连接失败"};
 inline constexpr Message kStOk{"OK", "完成"};
-inline constexpr Message kStNotDelivered{"File not delivered", "文件未送达"};
+inline constexpr Message kStNotDelivered{"Not delivered", "文件未送达"};
 // Columns and controls.
 inline constexpr Message kColSn{"SN", "序号"};
 inline constexpr Message kColIp{"IP", "IP"};

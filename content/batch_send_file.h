@@ -107,7 +107,7 @@ private:
         uint8_t lastCommand = 0;
         bool secondAct = false;
         // A file of that column could not be read and did not reach the
-        // player: the column ends "File not delivered", not "OK".
+        // player: the column ends "Not delivered", not "OK".
         bool videoMissed = false;
         bool layoutMissed = false;
     };

@@ -486,7 +486,7 @@ TEST(BatchSend, UnreadableLayoutOrMaterialIsSaidAndTheNextFileGoes)
         for (std::size_t i = 0; i < b.players.size(); ++i) {
             SCOPED_TRACE(i);
             EXPECT_EQ(packetsOf(*b.players[i]), r.expected);
-            EXPECT_EQ(b.page->Cell(int(i), CBatchSendFile::kColLayout), u"File not delivered"_s);
+            EXPECT_EQ(b.page->Cell(int(i), CBatchSendFile::kColLayout), u"Not delivered"_s);
         }
     }
 }
@@ -497,7 +497,7 @@ TEST(BatchSend, UnreadableLayoutOrMaterialIsSaidAndTheNextFileGoes)
 TEST(BatchSend, RowIsDoneOnlyWhenEveryFileArrived)
 {
     const struct { unsigned language; const char16_t *missed, *done; } rows[] = {
-        {9, u"File not delivered", u"OK"},
+        {9, u"Not delivered", u"OK"},
         {4, u"文件未送达", u"完成"},
     };
     for (const auto& row : rows) {
