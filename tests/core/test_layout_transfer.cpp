@@ -530,7 +530,8 @@ TEST(LayoutTransfer, DigestsLeaveTheWindowAnswering)
         // for a sanitizer build on a busy machine.
         EXPECT_LT(a.slowestMs, 1000) << a.rounds << " repaints";
         EXPECT_TRUE(std::any_of(panes.begin(), panes.end(), [](const QString& t) { return t.startsWith("MD5 "); }));
-        ASSERT_TRUE(waitUntil([&] { return !h.requests(r.command).empty(); }, 8000));
+        ASSERT_TRUE(waitUntil([&] { return !h.requests(r.command).empty(); }, 30000))
+            << h.boxes.texts().join('|').toStdString();
         const auto announce = h.requests(r.command).front();
         EXPECT_EQ(announce.payload.mid(256), QByteArray::fromStdString(digest::Md5OfFile(big)));
         h.doc->setStatusPaneText = nullptr;

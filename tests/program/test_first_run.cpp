@@ -87,8 +87,13 @@ TEST(FirstRun, PlayerAnswersTheGalleryAndSystemSetupOpensItsEditor)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.editor);
         SimProgram sim(QString::fromLatin1(row.version));
-        ASSERT_TRUE(sim.firstLine.contains("gallery on http port 23333"))
-            << sim.firstLine.constData() << sim.process.readAllStandardError().constData();
+        if (!sim.firstLine.contains("gallery on http port 23333")) {
+            const QByteArray why = sim.process.readAllStandardError();
+            // No test of this run uses that address: a second run of the suite does.
+            if (why.contains("in use"))
+                GTEST_SKIP() << "another program holds " << kAddress.toStdString() << ": " << why.constData();
+            FAIL() << sim.firstLine.constData() << why.constData();
+        }
 
         // The gallery answers with its sample pictures, which open as pictures.
         const auto list = gallery::ParseList(httpGet(QStringLiteral("/image/names?time=1")), kAddress);
@@ -120,11 +125,17 @@ TEST(FirstRun, PlayerAnswersTheGalleryAndSystemSetupOpensItsEditor)
         // Every modal window that shows is noted and closed.
         bool editorSeen = false;
         int folders = -1;
-        testsupport::ModalCloser closer([&](QDialog& d) {
-            editorSeen = editorSeen || row.isEditor(&d);
-            if (auto* pm = dynamic_cast<CPictureManager*>(&d))
-                folders = pm->folders()->count();
-        });
+        testsupport::ModalCloser closer(
+            [&](QDialog& d) {
+                editorSeen = editorSeen || row.isEditor(&d);
+                if (auto* pm = dynamic_cast<CPictureManager*>(&d))
+                    folders = pm->folders()->count();
+            },
+            [](QDialog& d) {
+                // Picture Manager is shown while it fetches its list.
+                auto* pm = dynamic_cast<CPictureManager*>(&d);
+                return !pm || pm->folders()->count() > 0;
+            });
 
         // Picture Manager lists the gallery without a failure message.
         frame->UpdateCommandUI();

@@ -91,14 +91,19 @@ QStringList MessageBoxRecorder::texts() const
     return out;
 }
 
-ModalCloser::ModalCloser(std::function<void(QDialog&)> seen) : timer_(std::make_unique<QTimer>())
+ModalCloser::ModalCloser(std::function<void(QDialog&)> seen, std::function<bool(QDialog&)> ready)
+    : timer_(std::make_unique<QTimer>())
 {
     timer_->setInterval(50);
-    QObject::connect(timer_.get(), &QTimer::timeout, [seen = std::move(seen)] {
+    QObject::connect(timer_.get(), &QTimer::timeout, [seen = std::move(seen), ready = std::move(ready),
+                                                      waited = 0]() mutable {
         for (QWidget* w : QApplication::topLevelWidgets()) {
             auto* d = qobject_cast<QDialog*>(w);
             if (!d || !d->isVisible() || d->windowTitle().isEmpty())
                 continue;
+            if (ready && !ready(*d) && ++waited < 200)
+                continue;
+            waited = 0;
             seen(*d);
             d->reject();
         }

@@ -82,10 +82,12 @@ private:
 
 // While it lives, every 50 ms: each visible top-level dialog with a caption
 // is handed to `seen`, then rejected, so that a command that opens a modal
-// window returns.
+// window returns. With `ready`, a dialog that is still loading (ready says
+// false) is left open for up to 10 s first: on a busy machine the load may
+// take longer than one tick.
 class ModalCloser {
 public:
-    explicit ModalCloser(std::function<void(QDialog&)> seen);
+    explicit ModalCloser(std::function<void(QDialog&)> seen, std::function<bool(QDialog&)> ready = {});
     ~ModalCloser();
     void stop();
 
