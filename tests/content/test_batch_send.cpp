@@ -233,11 +233,13 @@ TEST(BatchSend, WatchdogResendsTheLastVideoAndTheLastLayout)
     Bench b(1);
     ASSERT_TRUE(b.started);
     b.write({{"A1/A/only.mp4", 100}, {"L/a.GFD", 5}, {"L/b.GFD", 6}}, kGfd);
-    b.page->SetWatchdogClock(10, 5);
+    // A try of a second: shorter than the real one, yet longer than any reply
+    // takes on a loaded machine, so that only the dropped replies are resent.
+    b.page->SetWatchdogClock(100, 10);
     b.dropFirstReply(*b.players[0], proto::CMD_VIDEO_UPLOAD, 2);
     b.dropFirstReply(*b.players[0], proto::CMD_LAYOUT, 4, 1);  // the last layout
     b.send();
-    ASSERT_TRUE(b.waitDone(8000));
+    ASSERT_TRUE(b.waitDone(20000));
     EXPECT_EQ(packetsOf(*b.players[0]),
               (std::vector<Pkt>{kCat0, kCat1, kStatus, {20, 0, 0, 0, 16}, {20, 2, 1, 0, 100}, {20, 0, 0, 0, 16},
                                 {20, 2, 1, 0, 100}, {52, 4, 2, 0, 261}, {52, 4, 1, 0, 262}, {52, 4, 1, 0, 262}}));
