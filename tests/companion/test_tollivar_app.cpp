@@ -446,8 +446,9 @@ TEST_F(TollivarProgram, SignalsEndItAsExitDoesWithoutQuestions)
         ASSERT_TRUE(waitUntil([&] { return QFileInfo(temp).isDir() || tollivar->state() == QProcess::NotRunning; },
                               20000));
         ASSERT_EQ(tollivar->state(), QProcess::Running) << tollivar->readAllStandardError().toStdString();
-        // The handlers are in place once the main dialog exists; give it a moment.
-        waitUntil([] { return false; }, 300);
+        // The handlers are in place once the main dialog exists; give it a
+        // moment, ten times what it takes on a quiet machine.
+        waitUntil([] { return false; }, 3000);
         ::kill(pid_t(tollivar->processId()), signalNumber);
         ASSERT_TRUE(tollivar->waitForFinished(10000));
         EXPECT_EQ(tollivar->exitStatus(), QProcess::NormalExit);
