@@ -284,10 +284,11 @@ QByteArray storedDocument(sim::PlayerSim& p)
 TEST(CompanionBatchSend, ThreePlayersReceiveTheirVideosAndTheDocument)
 {
     BatchFixture f;
-    // A watchdog of 3 s rather than the fixture's 150 ms: 8 MB chunks to a
-    // simulated player that copies them take longer than that under the
-    // thread checker, and a restarted file would change the packets.
-    f.page->SetClock(100, 20);
+    // The page's own watchdog of 30 s rather than the fixture's 150 ms: an
+    // 8 MB chunk to a simulated player that copies it takes seconds under
+    // the thread checker on a busy machine, and a restarted file would
+    // change the packets.
+    f.page->SetClock(1000, 20);
     QTemporaryDir videos;
     const QByteArray exact = pattern(qsizetype(upload::kChunk), 3);  // one full chunk and an empty last one
     const QByteArray small = pattern(1000, 5);
@@ -313,7 +314,7 @@ TEST(CompanionBatchSend, ThreePlayersReceiveTheirVideosAndTheDocument)
     ASSERT_EQ(videoset::ListVideos(setups, 9), QString());
     f.page->SetDevices(setups);
     f.page->OnSend();
-    ASSERT_TRUE(waitUntil([&] { return f.page->IsStopped(); }, 30000));
+    ASSERT_TRUE(waitUntil([&] { return f.page->IsStopped(); }, 90000));
     EXPECT_EQ(f.page->StatusLine(), u"Batch Send OK!"_s);
     for (const BatchDevice& d : f.page->Devices())
         EXPECT_EQ(d.status, uint32_t(BatchDevice::kDone)) << d.ip.toStdString();
@@ -415,8 +416,9 @@ TEST(CompanionBatchSend, SilentPlayerIsAskedAgainAndStopEndsIt)
 TEST(CompanionBatchSend, VideoCutShortDuringTheUploadIsPassedOver)
 {
     BatchFixture f;
-    // A clock long enough for 8 MB chunks under the thread checker too.
-    f.page->SetClock(100, 20);
+    // The page's own clock: 8 MB chunks take seconds under the thread
+    // checker on a busy machine, and a restarted file would change the packets.
+    f.page->SetClock(1000, 20);
     QTemporaryDir videos;
     const QString cut = videos.filePath(u"Pop/a.mp4"_s);
     makeFile(cut, pattern(2 * qsizetype(upload::kChunk) + 50, 2));
@@ -435,7 +437,7 @@ TEST(CompanionBatchSend, VideoCutShortDuringTheUploadIsPassedOver)
     ASSERT_EQ(videoset::ListVideos(setups, 9), QString());
     f.page->SetDevices(setups);
     f.page->OnSend();
-    ASSERT_TRUE(waitUntil([&] { return f.page->IsStopped(); }, 60000));
+    ASSERT_TRUE(waitUntil([&] { return f.page->IsStopped(); }, 90000));
     EXPECT_EQ(f.page->Devices()[0].status, uint32_t(BatchDevice::kDone));
 
     std::vector<std::tuple<int, int, qsizetype>> packets;  // sub, param, payload size
@@ -509,31 +511,41 @@ TEST(CompanionBatchSend, WatchdogCountsFromTheLastReplyAndResendsOnlyTheDocument
         int onlyCode;
         bool done;
     } cases[] = {
-        // Each reply comes within the 150 ms window, a file takes longer:
-        // nothing is sent twice.
-        {"slow but steady uploads", sim::Fault::Delay, 100, proto::CMD_VIDEO_UPLOAD, true},
+        // Each reply is 1 s late and comes within the 1.5 s window; a file,
+        // announce and chunk, takes longer. Half a second either side to
+        // spare on a busy machine. Nothing is sent twice.
+        {"slow but steady uploads", sim::Fault::Delay, 1000, proto::CMD_VIDEO_UPLOAD, true},
         // The document is never answered: it is sent again, never a file
         // past the end of the list.
         {"document unanswered", sim::Fault::Silent, 0, proto::CMD_PARAM_FILE, false},
     };
     for (const auto& c : cases) {
         BatchFixture f;
+        f.page->SetClock(50, 20);  // a watchdog of 30 ticks: 1.5 s
         QTemporaryDir videos;
         for (int i = 0; i < 3; ++i)
             makeFile(videos.filePath(u"Pop/v%1.mp4"_s.arg(i)), pattern(100, char(i)));
         sim::PlayerSim& p = f.addPlayer(2);
+        {
+            // A pushed catalogue change, late too, would hold the next reply
+            // back a second delay.
+            std::lock_guard<std::mutex> lk(p.stateMutex());
+            sim::videoStore(p).pushChanges = false;
+        }
         p.setFault(c.fault, c.value, c.onlyCode);
         std::vector<DeviceSetup> setups{BatchFixture::setupFor(p, videos.path())};
         ASSERT_EQ(videoset::ListVideos(setups, 9), QString());
         f.page->SetDevices(setups);
         f.page->OnSend();
         if (c.done) {
-            ASSERT_TRUE(waitUntil([&] { return f.page->IsStopped(); }, 20000)) << c.name;
+            ASSERT_TRUE(waitUntil([&] { return f.page->IsStopped(); }, 60000)) << c.name;
             EXPECT_EQ(f.page->Devices()[0].status, uint32_t(BatchDevice::kDone)) << c.name;
+            EXPECT_EQ(p.requestCount(proto::CMD_PARAM_FILE), 1u) << c.name;
         } else {
-            ASSERT_TRUE(waitUntil([&] { return p.requestCount(proto::CMD_PARAM_FILE) >= 3; }, 20000)) << c.name;
+            ASSERT_TRUE(waitUntil([&] { return p.requestCount(proto::CMD_PARAM_FILE) >= 3; }, 60000)) << c.name;
             f.page->OnStop();
         }
+        for (const auto& e : p.log()) fprintf(stderr, "LOG %s cmd=%d sub=%d len=%u\n", e.incoming ? "in " : "out", e.header.command, e.header.subCode, e.header.payloadLength);
         EXPECT_EQ(announcements(p), 3u) << c.name;
         EXPECT_EQ(uploadsOf(p).size(), 3u) << c.name;
     }
