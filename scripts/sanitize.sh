@@ -4,6 +4,7 @@
 # corpus replays (single-threaded readers, replayed under ASan+UBSan here and
 # in the plain build). Each phase's build and test times are printed.
 set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
 filter="${SANITIZE_TESTS:-}"
 jobs="${JOBS:-$(nproc)}"
 for kind in address thread; do
@@ -15,7 +16,7 @@ for kind in address thread; do
   start=$(date +%s)
   cmake --build "$dir" -j "$jobs"
   built=$(date +%s)
-  export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1"
+  export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$root/tests/support/tsan.supp"
   export ASAN_OPTIONS="detect_leaks=1:halt_on_error=1"
   export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
   (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 600 ${filter:+-R "$filter"})
