@@ -85,7 +85,9 @@ struct DeviceHarness {
                 out.push_back(e);
         return out;
     }
-    bool waitRequests(uint8_t code, std::size_t count, int timeoutMs = 5000) const
+    // The default only ends a frozen run: an 8 MB chunk under the thread
+    // checker on a busy machine takes seconds.
+    bool waitRequests(uint8_t code, std::size_t count, int timeoutMs = 30000) const
     {
         return testsupport::waitUntil([&] { return requests(code).size() >= count; }, timeoutMs);
     }

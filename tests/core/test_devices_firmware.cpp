@@ -231,7 +231,7 @@ TEST(FirmwareUpgrade, LinkLossIsToldAndARetryInTheSameDialogCompletes)
         *answerChunks = true;
         h.player->clearLog();
         dialog.OnUpdate();
-        ASSERT_TRUE(waitUntil([&] { return h.boxes.calls.size() >= 4; }, 15000)) << h.boxes.texts().join('|').toStdString();
+        ASSERT_TRUE(waitUntil([&] { return h.boxes.calls.size() >= 4; }, 60000)) << h.boxes.texts().join('|').toStdString();
         EXPECT_EQ(h.boxes.calls[3].text, QString::fromUtf8(row.completed));
         const auto sent = h.requests(proto::CMD_PROGRAM_UPGRADE);
         ASSERT_EQ(sent.size(), 3u);

@@ -397,7 +397,7 @@ TEST(LayoutTransfer, WatermarkReportsBothResults)
         h.boxes.clear();
         h.doc->SendWatermark();
         platform::setFileDialogAnswerer(nullptr);
-        ASSERT_TRUE(waitUntil([&] { return !h.boxes.calls().empty(); }, 5000));
+        ASSERT_TRUE(waitUntil([&] { return !h.boxes.calls().empty(); }, 30000));
         EXPECT_EQ(h.boxes.texts(), QStringList{fails ? "WaterMark picture saving error,Please resend！"
                                                      : "WaterMark picture saving completed！"});
         const sim::LayoutStoreState store = h.store();
