@@ -68,7 +68,8 @@ WizardRun runWizard(const std::function<void(CWarpMain&)>& edit)
     if (!player)
         return out;
     auto store = sim::configStoreOf(*player);
-    store->setFile(cfgx::kCustomShapesNewFile, servedShapes());
+    const QByteArray served = servedShapes();
+    store->setFile(cfgx::kCustomShapesNewFile, served);
 
     testsupport::LinkedDocument link(kTitle, *player);
     auto& doc = link.doc;
@@ -77,9 +78,11 @@ WizardRun runWizard(const std::function<void(CWarpMain&)>& edit)
     exchange.SetActive(true);
     exchange.StartFetch(cfgx::kWarpFile);
     const QString local = doc->playerFolder() + "/config/CustomShapesPointNew.QVE";
-    EXPECT_TRUE(waitUntil([&] { return testsupport::readFile(local) == servedShapes(); }, 10000))
+    // Guards against a frozen run only: 4.6 MB each way under the address
+    // checker on a busy machine take tens of seconds.
+    EXPECT_TRUE(waitUntil([&] { return testsupport::readFile(local) == served; }, 60000))
         << "the fetch brings the player's shapes byte for byte";
-    EXPECT_TRUE(waitUntil([&] { return exchange.mode() == cfgx::ConfigExchange::Idle || !exchange.active(); }, 10000));
+    EXPECT_TRUE(waitUntil([&] { return exchange.mode() == cfgx::ConfigExchange::Idle || !exchange.active(); }, 60000));
     exchange.CloseWaitBox();
 
     bool closed = false;
@@ -98,11 +101,11 @@ WizardRun runWizard(const std::function<void(CWarpMain&)>& edit)
         [&] { return platform::findWindow(doc->titlePrefix() + "Edge blending wizard"); }, operate);
     const int storedBefore = store->uploadsStored();
     platform::postMessage(link.frame->handle(), platform::WM_OPEN_SETUP_EDITOR, 0, 0);
-    EXPECT_TRUE(waitUntil([&] { return closed && platform::findWindow(doc->titlePrefix() + "Edge blending wizard") == nullptr; }, 20000));
+    EXPECT_TRUE(waitUntil([&] { return closed && platform::findWindow(doc->titlePrefix() + "Edge blending wizard") == nullptr; }, 60000));
     driver.stop();
     // The upload chain ends with the last file there is; Warp.QVE always goes.
     EXPECT_TRUE(waitUntil([&] { return store->uploadsStored() > storedBefore && exchange.mode() != cfgx::ConfigExchange::Upload; },
-                          10000));
+                          60000));
     out.uploaded = store->file(cfgx::kCustomShapesNewFile).value_or(QByteArray());
     out.junction = store->file(cfgx::kJunctionPointFile).value_or(QByteArray());
     out.boxes = session.boxes.texts();
