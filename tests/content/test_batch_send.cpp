@@ -216,7 +216,7 @@ TEST(BatchSend, WatchdogRepeatsTheStepThenGivesUp)
     b.page->SetWatchdogClock(10, 5);
     b.players[0]->setFault(sim::Fault::Silent, 0, proto::CMD_VIDEO_LIST);
     b.send();
-    ASSERT_TRUE(b.waitDone(8000));
+    ASSERT_TRUE(b.waitDone(30000));
     const auto log = b.players[0]->log();
     ASSERT_EQ(log.size(), 4u);  // the first try and three repeats
     for (const auto& e : log)
@@ -239,7 +239,7 @@ TEST(BatchSend, WatchdogResendsTheLastVideoAndTheLastLayout)
     b.dropFirstReply(*b.players[0], proto::CMD_VIDEO_UPLOAD, 2);
     b.dropFirstReply(*b.players[0], proto::CMD_LAYOUT, 4, 1);  // the last layout
     b.send();
-    ASSERT_TRUE(b.waitDone(20000));
+    ASSERT_TRUE(b.waitDone(60000));
     EXPECT_EQ(packetsOf(*b.players[0]),
               (std::vector<Pkt>{kCat0, kCat1, kStatus, {20, 0, 0, 0, 16}, {20, 2, 1, 0, 100}, {20, 0, 0, 0, 16},
                                 {20, 2, 1, 0, 100}, {52, 4, 2, 0, 261}, {52, 4, 1, 0, 262}, {52, 4, 1, 0, 262}}));
