@@ -545,7 +545,6 @@ TEST(CompanionBatchSend, WatchdogCountsFromTheLastReplyAndResendsOnlyTheDocument
             ASSERT_TRUE(waitUntil([&] { return p.requestCount(proto::CMD_PARAM_FILE) >= 3; }, 60000)) << c.name;
             f.page->OnStop();
         }
-        for (const auto& e : p.log()) fprintf(stderr, "LOG %s cmd=%d sub=%d len=%u\n", e.incoming ? "in " : "out", e.header.command, e.header.subCode, e.header.payloadLength);
         EXPECT_EQ(announcements(p), 3u) << c.name;
         EXPECT_EQ(uploadsOf(p).size(), 3u) << c.name;
     }
