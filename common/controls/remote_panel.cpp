@@ -11,7 +11,7 @@
 
 namespace remote {
 
-PanelGeometry PanelLayout(int cx, int cy, int secondRowButtons)
+PanelGeometry PanelLayout(int cx, int cy, int secondRowButtons, int modeTitle)
 {
     PanelGeometry g;
     const int f = cy / 5;
@@ -24,8 +24,11 @@ PanelGeometry PanelLayout(int cx, int cy, int secondRowButtons)
     g.videoCheck = QRect(g.video.x() + 20, g.video.y() - 8, 100, 30);
 
     const int u = g.type.width() / 31;
-    const int h = g.mode.height();
-    const int row1 = h / 8, rowH = std::max(h * 2 / 8, 24), row2 = h * 5 / 8 - h / 16;
+    // The rows share what the mode group's title leaves, so the first one
+    // never covers the title or the frame's top edge.
+    const int top = std::clamp(modeTitle, 0, g.mode.height());
+    const int h = g.mode.height() - top;
+    const int row1 = top + h / 8, rowH = std::max(h * 2 / 8, 24), row2 = top + h * 5 / 8 - h / 16;
     for (int i = 0; i < 5; ++i)
         g.modes.push_back(QRect((3 * i + 1) * u, row1, 2 * u, rowH));
     for (int i = 0; i < secondRowButtons; ++i)
@@ -74,7 +77,8 @@ QRect RemotePanel::videoCell(int j) const
 
 void RemotePanel::place(int width, int height) const
 {
-    const remote::PanelGeometry g = remote::PanelLayout(width, height, int(secondRow.size()));
+    const remote::PanelGeometry g =
+        remote::PanelLayout(width, height, int(secondRow.size()), modeGroup->contentsRect().top());
     typeGroup->setGeometry(g.type);
     videoGroup->setGeometry(g.video);
     layoutGroup->setGeometry(g.layout);

@@ -24,14 +24,15 @@ namespace remote {
 // window coordinates; the rest inside the mode group: the five mode buttons
 // in the first row with the volume slider and its label on their right, the
 // second row's `secondRowButtons` buttons, then the time text, the progress
-// bar and below it the name text.
+// bar and below it the name text. The mode group's rows lie below the
+// first `modeTitle` pixels of it (its title, in a page's font).
 struct PanelGeometry {
     QRect type, video, layout, mode, videoCheck;
     std::vector<QRect> modes;   // five
     std::vector<QRect> second;  // secondRowButtons
     QRect volume, volumeLabel, time, bar, name;
 };
-PanelGeometry PanelLayout(int cx, int cy, int secondRowButtons);
+PanelGeometry PanelLayout(int cx, int cy, int secondRowButtons, int modeTitle = 0);
 
 // Cell `index` of a grid of `perRow` buttons per row inside `group`: with
 // u = width / uDivisor and v = height / vDivisor, column c spans

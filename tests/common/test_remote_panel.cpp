@@ -53,13 +53,18 @@ TEST(RemotePanel, EachListTakesItsOwnGrid)
         p.layoutGrid = r.layout;
         p.place(1280, 720);
 
-        const remote::PanelGeometry g = remote::PanelLayout(1280, 720, r.second);
+        const QRect mode = p.modeGroup->contentsRect();
+        const remote::PanelGeometry g = remote::PanelLayout(1280, 720, r.second, mode.top());
         EXPECT_EQ(p.videoGroup->geometry(), g.video);
         EXPECT_EQ(p.typeButtons[11]->geometry(), r.type.cell(p.typeGroup->contentsRect(), 11));
         EXPECT_EQ(p.videoButtons[11]->geometry(), r.video.cell(p.videoGroup->contentsRect(), 11));
         EXPECT_EQ(p.layoutButtons[2]->geometry(), r.layout.cell(p.layoutGroup->contentsRect(), 2));
         EXPECT_EQ(p.secondRow.back()->geometry(), g.second.back());
         EXPECT_EQ(p.time->geometry(), g.time);  // right of the second row, however long
+        // Both rows of the mode group lie inside its frame, below its title,
+        // whatever the font makes of the title.
+        for (const QPushButton* b : {p.firstRow.front(), p.secondRow.back()})
+            EXPECT_TRUE(mode.contains(b->geometry())) << b->geometry().y() << " in " << mode.y() << ".." << mode.bottom();
     }
     // A layout grid without rows is the single row of layout buttons.
     const QRect group(0, 100, 310, 160);
