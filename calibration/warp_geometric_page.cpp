@@ -878,6 +878,10 @@ void CWarpGeometricPage::MoveShape(int delta)
 
 void CWarpGeometricPage::wheelEvent(QWheelEvent* e)
 {
+    // Like the editing keys: a spacing changed while a reply is awaited
+    // would be shown here and never reach the player.
+    if (busy_)
+        return;
     const bool up = e->angleDelta().y() > 0;
     if (model_->shapeMode) {
         grid::PixelMap& m = model_->shapeCanvas();
@@ -898,8 +902,7 @@ void CWarpGeometricPage::wheelEvent(QWheelEvent* e)
             return;
         model_->ActivateCorrectedPoints();
     }
-    if (!busy_)
-        model_->shapeMode ? SendShapePoints() : SendGridPoints();
+    model_->shapeMode ? SendShapePoints() : SendGridPoints();
     update();
 }
 

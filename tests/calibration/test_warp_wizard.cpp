@@ -33,6 +33,7 @@
 #include <QTimer>
 #include <QDialog>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
@@ -537,7 +538,7 @@ TEST(WarpWizardEndToEnd, OpenAdjustAndQuitAgainstThePlayer)
     EXPECT_FALSE(store->file(cfgx::kJunctionPointFile).has_value());
 }
 
-TEST(WarpWizardEndToEnd, AnArrowKeyWhileAReplyIsAwaitedDoesNothing)
+TEST(WarpWizardEndToEnd, AnArrowKeyOrTheWheelWhileAReplyIsAwaitedDoesNothing)
 {
     if (testsupport::kUnderThreadChecker)
         GTEST_SKIP() << "shows the modal wizard, whose painting the thread checker cannot follow";
@@ -563,7 +564,14 @@ TEST(WarpWizardEndToEnd, AnArrowKeyWhileAReplyIsAwaitedDoesNothing)
         std::pair<int, int> point;
         std::size_t sent = 0;
         bool busy = false;
+        int spacing = 0;
     } beforeBusyKey, afterBusyKey, afterReply;
+    auto spacing = [](CWarpGeometricPage& g) { return int(g.model().corrected(g.model().currentOutput).spacing); };
+    auto wheelDown = [](QWidget& page) {
+        QWheelEvent e(QPointF(10, 10), page.mapToGlobal(QPointF(10, 10)), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(&page, &e);
+    };
     ASSERT_TRUE(w.run(
         [&](CWarpMain& wizard) {
             CWarpGeometricPage& g = wizard.geometricPage();
@@ -576,9 +584,11 @@ TEST(WarpWizardEndToEnd, AnArrowKeyWhileAReplyIsAwaitedDoesNothing)
             w.player->setFault(sim::Fault::Delay, 1500, 12);
             QTest::keyClick(&wizard, Qt::Key_Right);  // moves it; the reply now takes its time
             waitUntil([&] { return pointsSent() > answered; }, 5000);
-            beforeBusyKey = {selected(g), pointsSent(), g.busy()};
+            beforeBusyKey = {selected(g), pointsSent(), g.busy(), spacing(g)};
             QTest::keyClick(&wizard, Qt::Key_Right);
+            wheelDown(g);
             afterBusyKey.point = selected(g);
+            afterBusyKey.spacing = spacing(g);
             // The player reads on once its late reply is out: a request sent
             // meanwhile would reach it then.
             waitUntil([&] { return !g.busy(); }, 10000);
@@ -595,6 +605,8 @@ TEST(WarpWizardEndToEnd, AnArrowKeyWhileAReplyIsAwaitedDoesNothing)
     ASSERT_TRUE(beforeBusyKey.busy);
     ASSERT_NE(beforeBusyKey.point.first, -1);
     EXPECT_EQ(afterBusyKey.point, beforeBusyKey.point) << "a key while busy moved the point";
+    ASSERT_GT(beforeBusyKey.spacing, 1);  // the wheel could have halved it
+    EXPECT_EQ(afterBusyKey.spacing, beforeBusyKey.spacing) << "the wheel while busy changed the spacing";
     EXPECT_EQ(afterBusyKey.sent, beforeBusyKey.sent);
     EXPECT_EQ(afterReply.point, std::make_pair(beforeBusyKey.point.first + 1, beforeBusyKey.point.second));
     EXPECT_EQ(afterReply.sent, beforeBusyKey.sent + 1);
