@@ -589,13 +589,21 @@ TEST(CompanionBatchSend, RowAfterATimeOutRestartCountsOnlyFilesWhoseLastChunkWen
         };
         // Shared with the player's connection thread, which may outlive this scope.
         const auto stall = std::make_shared<Stall>();
+        // Released only once the player's state has been read: the stalled
+        // connection then reads on through the retries queued behind it, and
+        // each retry's announce would add an unfinished upload after the
+        // restart's.
+        struct ReleaseOnExit {
+            std::shared_ptr<Stall> stall;
+            ~ReleaseOnExit() { stall->release = true; }
+        } releaseOnExit{stall};
         const sim::CommandHandler store = player.commandHandler(proto::CMD_VIDEO_UPLOAD);
         const int stallAt = r.stallAt;
         player.registerCommand(proto::CMD_VIDEO_UPLOAD, [stall, store, stallAt](sim::PlayerSim& p, const sim::Request& q) {
             if (q.header.subCode != 0 && stall->count++ == stallAt) {
                 QElapsedTimer stalled;
                 stalled.start();
-                while (!stall->release.load() && stalled.elapsed() < 30000)
+                while (!stall->release.load() && stalled.elapsed() < 120000)
                     QThread::msleep(5);
                 return std::vector<sim::Reply>{};
             }
@@ -628,7 +636,6 @@ TEST(CompanionBatchSend, RowAfterATimeOutRestartCountsOnlyFilesWhoseLastChunkWen
                 return f.page->IsStopped();
             },
             60000));
-        stall->release = true;
         EXPECT_TRUE(timedOut);
         // "1/1" only once the bar is full: the last chunk went out.
         for (const auto& [text, bar] : seen) {
