@@ -577,14 +577,18 @@ TEST(CompanionBatchSend, RowAfterATimeOutRestartCountsOnlyFilesWhoseLastChunkWen
         SCOPED_TRACE(r.name);
         BatchFixture f;
         // A pause long enough for the late acknowledgement to come inside it,
-        // shorter than a watchdog round (30 ticks).
-        f.page->SetClock(20, r.lateAck ? 300 : 20);
+        // shorter than a watchdog round. The page's own one-second tick
+        // until the player stalls: a short watchdog could time out an 8 MB
+        // chunk on a busy machine before the stall, and the stall would then
+        // come in the restart instead.
+        f.page->SetClock(1000, r.lateAck ? 300 : 20);
         QTemporaryDir videos;
         const QByteArray bytes = pattern(r.size, 4);
         makeFile(videos.filePath(u"Pop/a.mp4"_s), bytes);
         sim::PlayerSim& player = f.addPlayer(2);
         struct Stall {
             std::atomic<bool> release{false};
+            std::atomic<bool> entered{false};
             std::atomic<int> count{0};
         };
         // Shared with the player's connection thread, which may outlive this scope.
@@ -601,6 +605,7 @@ TEST(CompanionBatchSend, RowAfterATimeOutRestartCountsOnlyFilesWhoseLastChunkWen
         const int stallAt = r.stallAt;
         player.registerCommand(proto::CMD_VIDEO_UPLOAD, [stall, store, stallAt](sim::PlayerSim& p, const sim::Request& q) {
             if (q.header.subCode != 0 && stall->count++ == stallAt) {
+                stall->entered = true;
                 QElapsedTimer stalled;
                 stalled.start();
                 while (!stall->release.load() && stalled.elapsed() < 120000)
@@ -613,17 +618,19 @@ TEST(CompanionBatchSend, RowAfterATimeOutRestartCountsOnlyFilesWhoseLastChunkWen
         ASSERT_EQ(videoset::ListVideos(setups, 9), QString());
         f.page->SetDevices(setups);
         f.page->OnSend();
-        bool timedOut = false, lateAckSent = false;
+        bool shortened = false, timedOut = false, lateAckSent = false;
         std::vector<std::pair<QString, uint64_t>> seen;  // row text, bar position
         const auto row = [&] { return videoset::StatusText(f.page->Devices()[0], platform::kLanguageEnglish); };
         ASSERT_TRUE(waitUntil(
             [&] {
+                if (!shortened && stall->entered) {
+                    shortened = true;
+                    f.page->setTimer(CBatchSend::kWatchdogTimer, 20);  // 600 ms a round
+                }
                 if (!timedOut && f.page->Devices()[0].status == BatchDevice::kTimeOut) {
                     timedOut = true;
-                    // The restart runs on the page's own watchdog: 8 MB chunks
-                    // under the thread checker on a busy machine take longer
-                    // than the short one, which would time them out again
-                    // and again.
+                    // The restart runs on the page's own watchdog again, for
+                    // the same reason.
                     f.page->setTimer(CBatchSend::kWatchdogTimer, 1000);
                 }
                 if (timedOut && r.lateAck && !lateAckSent) {
