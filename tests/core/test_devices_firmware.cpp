@@ -363,9 +363,11 @@ TEST(FirmwareUpgrade, UpdateAgainAfterAnUnansweredPacketSendsTheFile)
         CSelectProgramFile dialog(firmware::kCpu, h.doc->currentPlayer().ip, h.doc->titlePrefix());
         dialog.PathEdit()->setText(path);
         dialog.OnUpdate();
-        ASSERT_TRUE(waitUntil([&] { return !*silent; }));
+        // The guards only end a frozen run: an 8 MB chunk under the thread
+        // checker on a busy machine takes longer than a few seconds.
+        ASSERT_TRUE(waitUntil([&] { return !*silent; }, 60000));
         dialog.OnUpdate();
-        ASSERT_TRUE(waitUntil([&] { return h.boxes.calls.size() >= 3; }, 15000));
+        ASSERT_TRUE(waitUntil([&] { return h.boxes.calls.size() >= 3; }, 60000));
         EXPECT_EQ(h.boxes.calls[2].text, QStringLiteral("The update of the program file is completed。"));
         EXPECT_TRUE(h.withStore<bool>([&](sim::DeviceStore& s) { return s.upgrades[0].data == image && s.upgrades[0].complete; }));
     }
