@@ -665,7 +665,9 @@ TEST(GameSim, LinkLostDuringAnInstallIsToldAndInstallAgainCompletes)
         ASSERT_TRUE(testsupport::writeFile(path, content));
         platform::setFileDialogMultiAnswerer([&](const platform::FileDialogCall&) { return QStringList{path}; });
         g.OnInstallGame();
-        ASSERT_TRUE(waitUntil([&] { return gameRequests(h, 2).size() == 2; }));
+        // The guards only end a frozen run: the first chunk is 8 MB, slow
+        // under the thread checker on a busy machine.
+        ASSERT_TRUE(waitUntil([&] { return gameRequests(h, 2).size() == 2; }, 60000));
         if (row.reset)
             h.player->resetConnections();
         else
@@ -678,7 +680,7 @@ TEST(GameSim, LinkLostDuringAnInstallIsToldAndInstallAgainCompletes)
         *answerChunks = true;
         h.player->clearLog();
         g.OnInstallGame();
-        ASSERT_TRUE(waitUntil([&] { return gameRequests(h, 0).size() == 1 && !g.waiting(); }, 20000));
+        ASSERT_TRUE(waitUntil([&] { return gameRequests(h, 0).size() == 1 && !g.waiting(); }, 60000));
         platform::setFileDialogMultiAnswerer({});
         EXPECT_EQ(gameRequests(h, 2).size(), 4u);
         EXPECT_TRUE(g.progress()->isHidden());
