@@ -88,7 +88,7 @@ TEST(TestColours, CustomColourAndAdjustEnd)
     EXPECT_FALSE(page.busy());
 
     page.SendAdjustEnd();
-    ASSERT_TRUE(h.player->waitForRequests(proto::CMD_ADJUST_MODE, 1, 2000));
+    ASSERT_TRUE(h.player->waitForRequests(proto::CMD_ADJUST_MODE, 1, 30000));
     const auto end = h.requests(proto::CMD_ADJUST_MODE)[0];
     EXPECT_EQ(end.header.subCode, 1);
     EXPECT_EQ(end.header.sequence, 1);

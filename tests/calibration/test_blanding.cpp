@@ -227,7 +227,7 @@ TEST(BlendingPage, SilentOrRefusingPlayerDoesNotHoldThePage)
     h.state([](sim::BlendPlayerState& s) { s.silentProjectorData = 1; });
     Page p(h);
     p.page.OnGammaReleased(180);
-    ASSERT_TRUE(h.player->waitForRequests(proto::CMD_PROJECTOR_DATA, 1, 2000));
+    ASSERT_TRUE(h.player->waitForRequests(proto::CMD_PROJECTOR_DATA, 1, 30000));
     waitUntil([] { return false; }, 100);
     EXPECT_TRUE(p.page.busy());
     for (int i = 0; i < CBlanding::kBusyTicks; ++i)

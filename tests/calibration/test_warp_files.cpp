@@ -73,7 +73,7 @@ WizardRun runWizard(const std::function<void(CWarpMain&)>& edit)
 
     testsupport::LinkedDocument link(kTitle, *player);
     auto& doc = link.doc;
-    EXPECT_TRUE(waitUntil([&] { return doc->IsConnected(); }, 5000));
+    EXPECT_TRUE(waitUntil([&] { return doc->IsConnected(); }));
     auto& exchange = doc->configExchange();
     exchange.SetActive(true);
     exchange.StartFetch(cfgx::kWarpFile);

@@ -72,7 +72,7 @@ TEST(WarpPlayersEndToEnd, EachChannelReachesOnlyItsOwnPlayerAndBackAsksEachPlaye
         }
         testsupport::LinkedDocument link(kTitle, *players[0]);
         auto& doc = link.doc;
-        ASSERT_TRUE(waitUntil([&] { return doc->IsConnected(); }, 5000));
+        ASSERT_TRUE(waitUntil([&] { return doc->IsConnected(); }));
 
         CWarpMain::Inputs in;
         in.prefix = doc->titlePrefix();
@@ -92,22 +92,22 @@ TEST(WarpPlayersEndToEnd, EachChannelReachesOnlyItsOwnPlayerAndBackAsksEachPlaye
         wizard->OnNext();
         auto& page = wizard->geometricPage();
         ASSERT_EQ(wizard->step(), 2) << session.boxes.texts().join('|').toStdString();
-        ASSERT_TRUE(waitUntil([&] { return !page.busy() && codesOf(*players[0]).size() >= 5; }, 5000));
+        ASSERT_TRUE(waitUntil([&] { return !page.busy() && codesOf(*players[0]).size() >= 5; }));
 
         // Channel 1's map to its player, then channel 3 current; Previous
         // from channel 3 sends channel 3's map to channel 3's player.
         const int lastChannel = 2;
         page.OnNextChannel();
-        ASSERT_TRUE(waitUntil([&] { return !page.busy(); }, 5000));
+        ASSERT_TRUE(waitUntil([&] { return !page.busy(); }));
         if (!c.checked[1]) {
             EXPECT_EQ(page.model().currentOutput, lastChannel);
         } else {
             page.OnNextChannel();
-            ASSERT_TRUE(waitUntil([&] { return !page.busy(); }, 5000));
+            ASSERT_TRUE(waitUntil([&] { return !page.busy(); }));
         }
         ASSERT_EQ(page.model().currentOutput, lastChannel);
         page.OnPreviousChannel();
-        ASSERT_TRUE(waitUntil([&] { return !page.busy(); }, 5000));
+        ASSERT_TRUE(waitUntil([&] { return !page.busy(); }));
 
         // Each channel's map was sent once, on leaving it, to its own player.
         for (int k = 0; k < 3; ++k) {
@@ -123,7 +123,7 @@ TEST(WarpPlayersEndToEnd, EachChannelReachesOnlyItsOwnPlayerAndBackAsksEachPlaye
         auto store = sim::configStoreOf(*players[0]);
         const auto uploadsBefore = testsupport::RequestsOf(*players[0], proto::CMD_CONFIG_FILE).size();
         wizard->OnBack();
-        ASSERT_TRUE(waitUntil([&] { return wizard->step() == 1; }, 5000));
+        ASSERT_TRUE(waitUntil([&] { return wizard->step() == 1; }));
         for (int k = 0; k < 3; ++k) {
             if (!c.checked[std::size_t(k)])
                 continue;
@@ -133,8 +133,8 @@ TEST(WarpPlayersEndToEnd, EachChannelReachesOnlyItsOwnPlayerAndBackAsksEachPlaye
             EXPECT_EQ(count(codes, {13, 1}), 1);
         }
         // One upload chain from the current player: Warp.QVE once.
-        ASSERT_TRUE(waitUntil([&] { return store->file(cfgx::kWarpFile).has_value(); }, 5000));
-        ASSERT_TRUE(waitUntil([&] { return doc->configExchange().mode() != cfgx::ConfigExchange::Upload; }, 5000));
+        ASSERT_TRUE(waitUntil([&] { return store->file(cfgx::kWarpFile).has_value(); }));
+        ASSERT_TRUE(waitUntil([&] { return doc->configExchange().mode() != cfgx::ConfigExchange::Upload; }));
         int warpUploads = 0;
         const auto configRequests = testsupport::RequestsOf(*players[0], proto::CMD_CONFIG_FILE);
         for (std::size_t i = uploadsBefore; i < configRequests.size(); ++i)

@@ -227,7 +227,7 @@ TEST(WarpWizard, StepOneToTwoRunsTheRequestChainAndChannelSwitchSendsTheMap)
     b.wizard->OnNext();
     EXPECT_EQ(b.frame.packets.size(), afterNext);
     b.reply(13, 1);
-    ASSERT_TRUE(waitUntil([&] { return b.wizard->step() == 3; }, 2000));
+    ASSERT_TRUE(waitUntil([&] { return b.wizard->step() == 3; }));
     ASSERT_NE(b.blending, nullptr);
     EXPECT_EQ(b.blending->channels, 2);
     EXPECT_EQ(b.blending->seq, b.wizard->geometricPage().sequence);
@@ -238,7 +238,7 @@ TEST(WarpWizard, StepOneToTwoRunsTheRequestChainAndChannelSwitchSendsTheMap)
     b.blending->seq = 40;
     const std::size_t before = b.frame.packets.size();
     b.wizard->OnBack();
-    ASSERT_TRUE(waitUntil([&] { return b.wizard->step() == 2; }, 2000));
+    ASSERT_TRUE(waitUntil([&] { return b.wizard->step() == 2; }));
     ASSERT_GT(b.frame.packets.size(), before);
     EXPECT_EQ(b.frame.packets[before].h.command, 13);
     EXPECT_EQ(b.frame.packets[before].h.subCode, 0);
@@ -279,7 +279,7 @@ TEST(WarpWizard, QuitFromStepTwoLeavesAdjustmentBeforeClosing)
     const Codes codes = b.frame.codes();
     const Codes tail(codes.end() - 2, codes.end());
     EXPECT_EQ(tail, (Codes{{13, 1}, {12, 1}}));
-    ASSERT_TRUE(waitUntil([&] { return b.wizard->closed(); }, 2000));
+    ASSERT_TRUE(waitUntil([&] { return b.wizard->closed(); }));
 }
 
 TEST(WarpWizard, StepThreeRepliesGoToThePageThatAskedAndQuitLeavesEveryAdjustment)
@@ -530,11 +530,11 @@ TEST(WarpWizardEndToEnd, OpenAdjustAndQuitAgainstThePlayer)
     EXPECT_EQ(Codes(codes.end() - 2, codes.end()), (Codes{{13, 1}, {12, 1}}));
     EXPECT_FALSE(calib->inAdjustment());
     // Leaving adjustment mode uploads the settings the wizard wrote.
-    ASSERT_TRUE(waitUntil([&] { return store->file(cfgx::kWarpFile).has_value(); }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return store->file(cfgx::kWarpFile).has_value(); }));
     EXPECT_EQ(store->file(cfgx::kWarpFile).value(),
               testsupport::readFile(doc->playerFolder() + "/config/Warp.QVE"));
     // Grids nobody edited are neither written nor pushed over the player's.
-    ASSERT_TRUE(waitUntil([&] { return doc->configExchange().mode() != cfgx::ConfigExchange::Upload; }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return doc->configExchange().mode() != cfgx::ConfigExchange::Upload; }));
     EXPECT_FALSE(store->file(cfgx::kJunctionPointFile).has_value());
 }
 

@@ -399,7 +399,7 @@ TEST(CompanionBatchSend, SilentPlayerIsAskedAgainAndStopEndsIt)
     f.page->SetDevices({BatchFixture::setupFor(silent, videos.path())});
     f.page->OnSend();
     // Four tries of 30 ticks, then "Time Out" and a fresh start.
-    ASSERT_TRUE(waitUntil([&] { return silent.requestCount(proto::CMD_VIDEO_LIST) >= 5; }, 20000));
+    ASSERT_TRUE(waitUntil([&] { return silent.requestCount(proto::CMD_VIDEO_LIST) >= 5; }));
     EXPECT_FALSE(f.page->IsStopped());
     f.page->OnStop();
     const std::size_t asked = silent.requestCount(proto::CMD_VIDEO_LIST);

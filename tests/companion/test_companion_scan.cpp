@@ -251,8 +251,7 @@ TEST_F(ScanCompanionLoopback, AutomaticScanRoundsAndPlayersFound)
                 if (texts.isEmpty() || texts.back() != t)
                     texts << t;
                 return !dialog.IsScanning();
-            },
-            8000));
+            }));
         if (lang == platform::kLanguageEnglish) {
             EXPECT_EQ(texts, (QStringList{"Stop", "Stop(4)", "Stop(3)", "Stop(2)", "Stop(1)", "Scan"}));
         }
@@ -284,7 +283,7 @@ TEST_F(ScanCompanionLoopback, ReceiveErrorKeepsButtonCounterAndFlagConsistent)
     dialog.OnInitDialog();
     SKIP_IF_PORT_TAKEN_MEANWHILE(dialog);
     ASSERT_TRUE(dialog.IsScanning());
-    ASSERT_TRUE(waitUntil([&] { return dialog.RoundCounter() >= 1; }, 3000));
+    ASSERT_TRUE(waitUntil([&] { return dialog.RoundCounter() >= 1; }));
     // From here on the endpoint hands the dialog its errors only: players of
     // another run on this machine answer our broadcasts, and an answer
     // between two errors counts them afresh, by design.
@@ -302,7 +301,7 @@ TEST_F(ScanCompanionLoopback, ReceiveErrorKeepsButtonCounterAndFlagConsistent)
     };
     sendError();
     sendError();
-    ASSERT_TRUE(waitUntil([&] { return dialog.hasTimer(scan::kScanTimerId); }, 2000));
+    ASSERT_TRUE(waitUntil([&] { return dialog.hasTimer(scan::kScanTimerId); }));
     EXPECT_TRUE(dialog.IsScanning());
     EXPECT_TRUE(dialog.IsEndpointOpen());
     EXPECT_EQ(dialog.RoundCounter(), 0);

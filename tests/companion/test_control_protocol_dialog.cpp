@@ -189,7 +189,7 @@ TEST(ControlProtocolDialog, OpeningSequenceAndPolling)
     EXPECT_EQ(dialog.Grid(kFolders)->topLevelAt(1)->childAt(0)->valueText(), u"Pop"_s);
 
     // Serial polling every 2 s from the document on.
-    ASSERT_TRUE(testsupport::waitUntil([&] { return !main.withCommand(proto::CMD_USART_DATA).empty(); }, 4000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !main.withCommand(proto::CMD_USART_DATA).empty(); }));
     const auto polls = main.withCommand(proto::CMD_USART_DATA);
     // (Timers may fire up to 5% early.)
     EXPECT_GE(polls[0].atMs - main.documentAtMs, controlprotocol::kPollTimerMs * 95 / 100 - 10);
@@ -362,7 +362,7 @@ TEST(ControlProtocolDialog, LearningFillsTheSelectedItem)
     DialogFixture f;
     f.dialog->Grid(kSerial)->setSelectedItem(f.row(kSerial, 1, 22));
     f.main.serialBytes = QByteArray("\xAB\xCD", 2);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return f.dialog->Record().serial.commands[22] == u"ABCD"_s; }, 4000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return f.dialog->Record().serial.commands[22] == u"ABCD"_s; }));
 }
 
 TEST(ControlProtocolDialog, SaveToDeviceSendsTheDocument)
@@ -475,7 +475,7 @@ TEST(ControlProtocolDialog, LoadSaveAsAndExit)
     EXPECT_FALSE(f.dialog->hasTimer(controlprotocol::kPollTimerId));
     EXPECT_EQ(yes.texts(), QStringList{u"Do you really want to exit?"_s});
     EXPECT_FALSE(f.finished);  // not at once: a poll on its way may still be answered
-    EXPECT_TRUE(testsupport::waitUntil([&] { return f.finished; }, 3000));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return f.finished; }));
     EXPECT_EQ(f.dialog->result(), QDialog::Rejected);
 }
 

@@ -64,7 +64,7 @@ TEST(CompanionSetParam, RolesCatalogueDocumentLearningAndNext)
 {
     SetParamFixture f;
     f.page->Activate(f.ticked());
-    ASSERT_TRUE(waitUntil([&] { return f.page->DocumentArrived(); }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return f.page->DocumentArrived(); }));
     const auto& devices = f.page->Devices();
     ASSERT_EQ(devices.size(), 3u);
     EXPECT_EQ(devices[0].mode, 0);  // "not supported" counts as independent
@@ -90,7 +90,7 @@ TEST(CompanionSetParam, RolesCatalogueDocumentLearningAndNext)
     }
     PropertyItem* send = f.page->TypeGrid()->findByData(1)->findByData(101);
     f.page->TypeGrid()->setSelectedItem(send);
-    ASSERT_TRUE(waitUntil([&] { return f.page->Record().videoTypes[1].sendCmd == u"A50B"_s; }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return f.page->Record().videoTypes[1].sendCmd == u"A50B"_s; }));
     EXPECT_EQ(f.page->TypeGrid()->selectedItem(), nullptr);
 
     // The master's folder fills the empty type slots with its new categories.
@@ -154,7 +154,7 @@ TEST(CompanionSetParam, ScreenshotsInBothLanguages)
         SetParamFixture f(c.language);
         EXPECT_EQ(f.page->windowTitle(), c.caption);
         f.page->Activate(f.ticked());
-        ASSERT_TRUE(waitUntil([&] { return f.page->DocumentArrived(); }, 10000));
+        ASSERT_TRUE(waitUntil([&] { return f.page->DocumentArrived(); }));
         f.page->resize(900, 560);
         f.page->show();
         QApplication::processEvents();

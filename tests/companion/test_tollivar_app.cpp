@@ -204,7 +204,7 @@ TEST(TollivarDialog, ShownWindowFadesOutThenCloses)
     d.reject();              // asks nothing more meanwhile
     EXPECT_EQ(h.boxes.texts().size(), 1);
     EXPECT_TRUE(d.isVisible());
-    EXPECT_TRUE(waitUntil([&] { return finished == 1; }, 5000));
+    EXPECT_TRUE(waitUntil([&] { return finished == 1; }));
     EXPECT_FALSE(d.isVisible());
     EXPECT_FALSE(QFileInfo::exists(d.tempFolder()));
 }
@@ -235,7 +235,7 @@ TEST(TollivarDialog, ScanThenFeatureWithEveryLinkClosedBeforeAndAfter)
         request->SetPacket(header);
         SendToMainWindow(request.release());
         EXPECT_EQ(dialog->hub().ConnectedCount(), 1);
-        EXPECT_TRUE(player->waitForRequests(proto::CMD_REBOOT, std::size_t(opened), 3000));
+        EXPECT_TRUE(player->waitForRequests(proto::CMD_REBOOT, std::size_t(opened), 30000));
     };
     openers.videoControl = openers.osd;
     DialogHarness h(platform::kLanguageEnglish, openers);
@@ -416,7 +416,7 @@ TEST_F(TollivarProgram, SecondStartIsRefusedAndTheFirstIsAskedForward)
     const QString title = u"Hall/A\rB V1.23"_qs;
     env.insert(u"XDG_RUNTIME_DIR"_qs, dir.filePath(u"run"_qs));
     const QString lock = dir.filePath(u"run/"_qs) + InstanceLockName(title);
-    ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(lock) || first->state() == QProcess::NotRunning; }, 20000));
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(lock) || first->state() == QProcess::NotRunning; }));
     ASSERT_EQ(first->state(), QProcess::Running) << first->readAllStandardError().toStdString();
 
     // The running copy listens for a second start's wish to come forward.
@@ -427,8 +427,7 @@ TEST_F(TollivarProgram, SecondStartIsRefusedAndTheFirstIsAskedForward)
             QLocalSocket asker;
             asker.connectToServer(dir.filePath(u"run/"_qs) + raise);
             return asker.waitForConnected(200);
-        },
-        10000));
+        }));
 
     QProcess* second = start();
     ASSERT_TRUE(second->waitForFinished(20000));
@@ -443,8 +442,7 @@ TEST_F(TollivarProgram, SignalsEndItAsExitDoesWithoutQuestions)
     for (int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
         SCOPED_TRACE(signalNumber);
         QProcess* tollivar = start();
-        ASSERT_TRUE(waitUntil([&] { return QFileInfo(temp).isDir() || tollivar->state() == QProcess::NotRunning; },
-                              20000));
+        ASSERT_TRUE(waitUntil([&] { return QFileInfo(temp).isDir() || tollivar->state() == QProcess::NotRunning; }));
         ASSERT_EQ(tollivar->state(), QProcess::Running) << tollivar->readAllStandardError().toStdString();
         // The handlers are in place once the main dialog exists; give it a
         // moment, ten times what it takes on a quiet machine.

@@ -79,7 +79,7 @@ TEST(CompanionVideoSetWizard, ThreePlayersEndToEnd)
     EXPECT_EQ(f.wizard->ActivePage(), 1);
     EXPECT_EQ(f.wizard->ParamPage()->windowTitle(), u"设置参数"_s);
     EXPECT_EQ(f.wizard->BatchPage()->windowTitle(), QString());
-    ASSERT_TRUE(waitUntil([&] { return f.wizard->ParamPage()->DocumentArrived(); }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return f.wizard->ParamPage()->DocumentArrived(); }));
     auto& devices = f.wizard->ParamPage()->Devices();
     ASSERT_EQ(devices.size(), 3u);
     EXPECT_EQ(devices[1].mode, 1);

@@ -85,7 +85,7 @@ TEST(BatchDialog, ClosingDuringABatchStopsEverything)
     b.write({{u"A1/A/x.mp4"_s, 100}}, QByteArray());
     b.players[0]->setFault(sim::Fault::Silent, 0, proto::CMD_VIDEO_LIST);
     b.send();
-    ASSERT_TRUE(b.players[0]->waitForRequests(proto::CMD_VIDEO_LIST, 1, 3000));
+    ASSERT_TRUE(b.players[0]->waitForRequests(proto::CMD_VIDEO_LIST, 1, 30000));
     ASSERT_FALSE(b.page->IsIdle());
     // Enter and Esc on a page close nothing and ask nothing.
     for (int key : {int(Qt::Key_Escape), int(Qt::Key_Return)}) {
@@ -159,6 +159,10 @@ TEST(ScanBatchPage, FindsPlayersSortsByIpTextAndKeepsItsRows)
     ASSERT_FALSE(page.Cards().empty());
     ASSERT_EQ(page.Cards().front().label, u"lo(127.0.0.1)"_s);
     page.OnScan();
+    // Another program may take the port between the check above and the
+    // page's own open; the page then says so, and there is nothing to test.
+    if (!page.IsScanning() && b.boxes.texts().join(u' ').contains(u"occupied"_s))
+        GTEST_SKIP() << "UDP port 6001 was taken by another program";
     ASSERT_TRUE(page.IsScanning());
     EXPECT_FALSE(page.findChild<QPushButton*>(u"4210"_s)->isEnabled());
     // Shown tab 2 while page 0 scans: page 0 keeps receiving.
@@ -169,7 +173,7 @@ TEST(ScanBatchPage, FindsPlayersSortsByIpTextAndKeepsItsRows)
             n += macs.contains(scan::MacWithoutColons(p.Cell(r, CBatchSendFile::kColMac))) ? 1 : 0;
         return n;
     };
-    ASSERT_TRUE(testsupport::waitUntil([&] { return ours(page) == 2; }, 5000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return ours(page) == 2; }));
     EXPECT_EQ(ours(*b.tab->page(2)), 0);
 
     const auto first = requests.receive(1000);
@@ -178,7 +182,7 @@ TEST(ScanBatchPage, FindsPlayersSortsByIpTextAndKeepsItsRows)
     EXPECT_EQ(first->fromPort, 6001);
     std::optional<testsupport::UdpPeer::Datagram> second;
     // The second copy leaves 20 ms later, from the UI thread's event loop.
-    ASSERT_TRUE(testsupport::waitUntil([&] { return (second = alt.receive(0)).has_value(); }, 2000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return (second = alt.receive(0)).has_value(); }));
     EXPECT_EQ(second->bytes, first->bytes);
 
     // One row per MAC: a second answer (from a new address) updates the row.

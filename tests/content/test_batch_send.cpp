@@ -408,7 +408,7 @@ TEST(BatchSend, MaterialDigestLeavesThePageAnswering)
     // long, must not count as the player's silence.
     b.page->SetWatchdogClock(100, 4);
     b.send();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return b.page->IsHashing(); }, 15000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return b.page->IsHashing(); }));
     std::set<QString> lines;
     bool shot = false;
     const testsupport::Answering a = testsupport::measureRepaints(
@@ -429,7 +429,7 @@ TEST(BatchSend, MaterialDigestLeavesThePageAnswering)
     EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const QString& t) {
         return t.startsWith(u"Sending Material:big.png MD5 "_s);
     }));
-    ASSERT_TRUE(testsupport::waitUntil([&] { return !announces().empty(); }, 15000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !announces().empty(); }));
     EXPECT_EQ(announces().front().mid(256), QByteArray::fromStdString(digest::Md5OfFile(big)));
     EXPECT_EQ(b.page->Cell(0, CBatchSendFile::kColLayout), u"1/1"_s);  // not timed out
     b.page->OnStop();

@@ -133,7 +133,7 @@ TEST(ParameterRecovery, ExactChunkThenEmptyLastChunk)
         ASSERT_TRUE(testsupport::writeFile(path, archive));
         Backup b(h, path);
         b.dialog.OnRecovery();
-        ASSERT_TRUE(waitUntil([&] { return !h.boxes.calls().empty(); }, 10000));
+        ASSERT_TRUE(waitUntil([&] { return !h.boxes.calls().empty(); }));
         EXPECT_EQ(h.boxTexts(), QStringList{en(texts::kImportCompleted)});
         std::vector<std::pair<uint16_t, int>> sent;
         for (const auto& e : h.requests(proto::CMD_PARAM_FILE))

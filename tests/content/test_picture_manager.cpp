@@ -161,7 +161,7 @@ TEST(PictureManager, UploadInChunks)
     Dialog d(h);
     d.dialog.OnAddPic();
     platform::setFileDialogMultiAnswerer(nullptr);
-    ASSERT_TRUE(waitUntil([&] { return !d.dialog.busy(); }, 15000));
+    ASSERT_TRUE(waitUntil([&] { return !d.dialog.busy(); }));
     const auto changes = g.changes();
     ASSERT_EQ(changes.size(), 5u);
     struct Row {
@@ -279,7 +279,7 @@ TEST(PictureManager, PictureThatCannotBeOpenedIsSaidAndTheNextGoes)
             d.dialog.OnAddPic();
         platform::setFileDialogAnswerer(nullptr);
         platform::setFileDialogMultiAnswerer(nullptr);
-        ASSERT_TRUE(waitUntil([&] { return !d.dialog.busy(); }, 15000));
+        ASSERT_TRUE(waitUntil([&] { return !d.dialog.busy(); }));
         const QStringList said = h.boxTexts().mid(boxes);
         EXPECT_EQ(said, QStringList{"The picture cannot be opened: " + QDir::toNativeSeparators(bad)});
         const QByteArray folder(r.folder);

@@ -70,7 +70,7 @@ TEST(VideoControl, StartSequenceAndOneProgressQueryPerSecond)
     EXPECT_EQ(order[0], 19);
     EXPECT_EQ(order[1], 52);
 
-    ASSERT_TRUE(waitUntil([&] { return r.commandsOf(10).size() >= 2; }, 4000));
+    ASSERT_TRUE(waitUntil([&] { return r.commandsOf(10).size() >= 2; }));
     EXPECT_TRUE(waitUntil([&] { return r.dialog.timeText().startsWith("01:02:0"); }));
     EXPECT_TRUE(r.dialog.timeText().endsWith("/02:02:02"));
     EXPECT_EQ(r.dialog.progress(), 50);
@@ -121,7 +121,7 @@ TEST(VideoControl, ButtonsSendTheirDocumentsInBothLanguages)
             {4, zh ? QByteArray("\"playMode\" : \"下一首\"") : QByteArray("\"playMode\" : \"next\"")},
             {9, "\"play\" : \"0\""},
         };
-        ASSERT_TRUE(waitUntil([&] { return r.commandsOf(8).size() == 1; }, 3000));
+        ASSERT_TRUE(waitUntil([&] { return r.commandsOf(8).size() == 1; }));
         std::vector<sim::ControlCommand> got;
         for (const auto& c : r.commands())
             if (c.cmdId != 10 && c.cmdId != 8)

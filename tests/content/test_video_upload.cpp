@@ -243,7 +243,7 @@ TEST(VideoUpload, VideoNamedLikeItsCategoryAndOneUploadAtATime)
     u.page->OnSendFolder();
     EXPECT_FALSE(asked);
     u.dialog.tabs()->setCurrentIndex(1);
-    ASSERT_TRUE(waitUntil([&] { return !u.page->uploading(); }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return !u.page->uploading(); }));
     h.store([](sim::VideoStoreState& s) {
         ASSERT_EQ(s.uploads.size(), 1u);
         EXPECT_TRUE(s.uploads[0].complete);

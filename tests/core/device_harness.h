@@ -61,7 +61,7 @@ struct DeviceHarness {
         doc->currentPlayer().mac = player->options().mac;
         if (connect) {
             doc->OnReconnect();
-            EXPECT_TRUE(testsupport::waitUntil([this] { return doc->IsConnected(); }, 5000));
+            EXPECT_TRUE(testsupport::waitUntil([this] { return doc->IsConnected(); }));
             // Let the requests that follow a handshake settle.
             testsupport::waitUntil([] { return false; }, 300);
             boxes.clear();

@@ -118,8 +118,7 @@ protected:
     {
         QProcess* p = sandbox.start();
         const QString lock = sandbox.runtimeFolder() + u'/' + InstanceLockName(title);
-        EXPECT_TRUE(testsupport::waitUntil([&] { return QFileInfo::exists(lock) || p->state() == QProcess::NotRunning; },
-                                           20000));
+        EXPECT_TRUE(testsupport::waitUntil([&] { return QFileInfo::exists(lock) || p->state() == QProcess::NotRunning; }));
         return p;
     }
 };

@@ -606,7 +606,7 @@ TEST_F(ConfigExchangeSim, FetchChainFromASeededPlayer)
     start(seed.path());
     exchange->StartFetch(cfgx::kWarpFile);
     exchange->SetActive(true);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return host->fetchEnded == 1; }, 20000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return host->fetchEnded == 1; }));
     for (auto [file, size] : kBlendFiles)
         EXPECT_EQ(readFile(local(file)), content[file]) << int(file);
     EXPECT_EQ(host->configRequests(), kBlendOrder);
@@ -632,7 +632,7 @@ TEST_F(ConfigExchangeSim, UploadChainStoresEveryExistingFile)
     EXPECT_EQ(host->blend, (std::vector<uint16_t>{0x0C01}));
     EXPECT_TRUE(exchange->active());
     EXPECT_EQ(host->sent.size(), 1u);  // nothing more until acknowledged
-    ASSERT_TRUE(testsupport::waitUntil([&] { return host->waitHidden == 1 && host->statusReplies == 1; }, 20000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return host->waitHidden == 1 && host->statusReplies == 1; }));
     EXPECT_EQ(host->configRequests(true), (std::vector<int>{1, 3, 7}));
     for (auto& [file, bytes] : content) {
         EXPECT_EQ(store->file(file).value_or(QByteArray()), bytes) << int(file);

@@ -162,7 +162,7 @@ TEST(FirmwareUpgrade, FpgaImageAgainstThePlayer)
     EXPECT_EQ(dialog.windowTitle(), h.doc->titlePrefix() + QStringLiteral("Update App"));
     dialog.PathEdit()->setText(path);
     dialog.OnUpdate();
-    ASSERT_TRUE(waitUntil([&] { return h.boxes.calls.size() == 2; }, 15000));
+    ASSERT_TRUE(waitUntil([&] { return h.boxes.calls.size() == 2; }));
     EXPECT_EQ(h.boxes.calls[0].text,
               QStringLiteral("Updating FPGA may cause equipment damage. Do you want to continue？"));
     EXPECT_EQ(h.boxes.calls[1].text, QStringLiteral("The update of the program file is completed。"));
@@ -289,7 +289,7 @@ TEST(FirmwareUpgrade, ServerScriptGetsThePathIntactAsOneArgument)
     CSelectProgramFile dialog(firmware::kServer, QStringLiteral("127.0.0.9"), h.doc->titlePrefix());
     dialog.PathEdit()->setText(nasty);
     dialog.OnUpdate();
-    ASSERT_TRUE(waitUntil([&] { return testsupport::readFile(log).count("CALL") >= 6; }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return testsupport::readFile(log).count("CALL") >= 6; }));
     const QString calls = QString::fromUtf8(testsupport::readFile(log));
     EXPECT_TRUE(calls.contains(QStringLiteral("<push>\n<") + nasty + QStringLiteral(">\n</data/local/tmp/update.su>")))
         << calls.toStdString();
@@ -465,11 +465,11 @@ TEST(FirmwareUpgrade, ImageCutBeforeOrWhileItsChunkTravelsIsNamedAndNeverComplet
         dialog.PathEdit()->setText(path);
         dialog.OnUpdate();
         if (row.whileWritten) {
-            ASSERT_TRUE(waitUntil([&] { return h.player->bytesReceived() > 100000; }, 15000));
+            ASSERT_TRUE(waitUntil([&] { return h.player->bytesReceived() > 100000; }));
             ASSERT_TRUE(QFile::resize(path, 0));
             h.player->setReadPause(0);
         }
-        ASSERT_TRUE(waitUntil([&] { return h.boxes.calls.size() >= 2; }, 15000));
+        ASSERT_TRUE(waitUntil([&] { return h.boxes.calls.size() >= 2; }));
         waitUntil([] { return false; }, 400);  // nothing more may follow
         const QStringList expected{QStringLiteral("Updating MCU may cause equipment damage. Do you want to continue？"),
                                    "Cannot read the file: " + QDir::toNativeSeparators(path)};
@@ -488,7 +488,7 @@ TEST(FirmwareUpgrade, ImageCutBeforeOrWhileItsChunkTravelsIsNamedAndNeverComplet
         ASSERT_TRUE(testsupport::writeFile(path, image));
         h.boxes.clear();
         dialog.OnUpdate();
-        ASSERT_TRUE(waitUntil([&] { return h.boxes.calls.size() >= 2; }, 15000));
+        ASSERT_TRUE(waitUntil([&] { return h.boxes.calls.size() >= 2; }));
         EXPECT_EQ(h.boxes.texts().value(1), QStringLiteral("The update of the program file is completed。"));
         EXPECT_TRUE(h.withStore<bool>(
             [&](sim::DeviceStore& s) { return s.upgrades[0].data == image && s.upgrades[0].complete; }));

@@ -52,7 +52,7 @@ TEST(SerialMonitor, PollsEveryTwoSecondsAndAppendsEachReplyAsALine)
     dialog.OnInitDialog();
     waitUntil([] { return false; }, 1500);
     EXPECT_TRUE(h.requests(proto::CMD_USART_DATA).empty());
-    ASSERT_TRUE(waitUntil([&] { return dialog.MonitorText().count(QLatin1Char('\n')) == 2; }, 6000));
+    ASSERT_TRUE(waitUntil([&] { return dialog.MonitorText().count(QLatin1Char('\n')) == 2; }));
     EXPECT_EQ(dialog.MonitorText(), QStringLiteral("0a ff \n01 02 03 \n"));
     EXPECT_EQ(h.requests(proto::CMD_USART_DATA).size(), 3u);
     dialog.reject();

@@ -51,7 +51,7 @@ TEST(ProtocolFile, WholeFileInOnePacketWithTheComboIndex)
     dialog.DataNames()->setCurrentIndex(0);
     dialog.OnSelectFile(2);
     platform::setFileDialogAnswerer({});
-    ASSERT_TRUE(waitUntil([&] { return h.boxes.calls.size() == 1; }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return h.boxes.calls.size() == 1; }));
     EXPECT_EQ(h.boxes.calls[0].text, QStringLiteral("Data file transmission completed"));
     const auto sent = h.requests(proto::CMD_PROTOCOL_FILE);
     ASSERT_EQ(sent.size(), 1u);

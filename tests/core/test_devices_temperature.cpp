@@ -93,7 +93,7 @@ TEST(TemperatureMonitor, PollingLogsSamplesColoursAndMidnight)
     EXPECT_TRUE(dialog.findChild<QPushButton*>(QStringLiteral("2707"))->isEnabled());
 
     clock = QDateTime(QDate(2026, 12, 8), QTime(0, 0, 1));
-    ASSERT_TRUE(waitUntil([&] { return dialog.History().size() == 2; }, 3000));
+    ASSERT_TRUE(waitUntil([&] { return dialog.History().size() == 2; }));
     dialog.OnStop();
     const QByteArray first = testsupport::readFile(dialog.LogFolder() + QStringLiteral("/2026-12-07.dat"));
     const QByteArray second = testsupport::readFile(dialog.LogFolder() + QStringLiteral("/2026-12-08.dat"));
@@ -129,7 +129,7 @@ TEST(TemperatureMonitor, OneQueryInFlightAndALostReplyExpires)
     EXPECT_EQ(h.requests(proto::CMD_TEMPERATURE).size(), 1u);
     EXPECT_TRUE(dialog.QueryPending());
     h.player->setFault(sim::Fault::None);
-    ASSERT_TRUE(waitUntil([&] { return dialog.History().size() == 1; }, 3000));
+    ASSERT_TRUE(waitUntil([&] { return dialog.History().size() == 1; }));
     EXPECT_EQ(h.requests(proto::CMD_TEMPERATURE).size(), 2u);
     EXPECT_FALSE(dialog.QueryPending());
 }
@@ -142,7 +142,7 @@ TEST(TemperatureMonitor, AFailedLogWriteIsReportedOnceAndPollingGoesOn)
     CQueryTemperature dialog(h.doc->titlePrefix(), h.home.path());
     dialog.OnInitDialog();
     dialog.OnStart();
-    ASSERT_TRUE(waitUntil([&] { return dialog.History().size() == 2; }, 4000));
+    ASSERT_TRUE(waitUntil([&] { return dialog.History().size() == 2; }));
     ASSERT_EQ(h.boxes.calls.size(), 1u);
     EXPECT_TRUE(h.boxes.calls[0].text.startsWith(QStringLiteral("Cannot write the temperature log: ")));
 }
@@ -208,7 +208,7 @@ TEST(TemperatureMonitor, PlaybackDrawsEveryRecordAndAShortLastOne)
         });
         dialog.OnPlayback();
         platform::setFileDialogAnswerer({});
-        ASSERT_TRUE(waitUntil([&] { return !dialog.IsPlayingBack(); }, 3000)) << row.bytes;
+        ASSERT_TRUE(waitUntil([&] { return !dialog.IsPlayingBack(); })) << row.bytes;
         ASSERT_EQ(dialog.History().size(), row.samples) << row.bytes;
         if (row.samples == 3) {
             EXPECT_EQ(dialog.History().at(2).time[0], 2026);  // the two bytes there
@@ -238,7 +238,7 @@ TEST(TemperatureMonitor, Screenshot)
         platform::setFileDialogAnswerer([&](const platform::FileDialogCall&) { return path; });
         dialog.OnPlayback();
         platform::setFileDialogAnswerer({});
-        ASSERT_TRUE(waitUntil([&] { return !dialog.IsPlayingBack(); }, 20000));
+        ASSERT_TRUE(waitUntil([&] { return !dialog.IsPlayingBack(); }));
         dialog.show();
         const QString name = language == platform::kLanguageChinese ? QStringLiteral("temperature_zh")
                                                                     : QStringLiteral("temperature_en");

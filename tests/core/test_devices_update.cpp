@@ -264,7 +264,7 @@ TEST(UpdateCheck, FailedDownloadsAreToldInTheInterfaceLanguage)
         dialog.List(2)->setCurrentItem(dialog.List(2)->topLevelItem(0));
         dialog.OnDownload(2);
         platform::setFileDialogAnswerer({});
-        ASSERT_TRUE(waitUntil([&] { return !h.boxes.calls.empty(); }, 10000));
+        ASSERT_TRUE(waitUntil([&] { return !h.boxes.calls.empty(); }));
         EXPECT_EQ(h.boxes.texts(), QStringList{QString::fromUtf8(row.text) + QLatin1Char('\n') + row.url});
         EXPECT_FALSE(QFile::exists(saveAs));
         EXPECT_FALSE(dialog.IsDownloading());

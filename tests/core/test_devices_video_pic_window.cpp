@@ -186,7 +186,7 @@ TEST(VideoPicWindow, EditsWhileAReplyIsPendingAreSentWhenItComesAndSaveWaits)
     e.dialog.OnAdd(vpw::kPicture);
     e.dialog.OnAdd(vpw::kInput);  // the newest state: all three
     e.dialog.OnSaveExit();
-    ASSERT_TRUE(waitUntil([&] { return e.h.withStore<int>([](sim::DeviceStore& s) { return s.videoPicSaves; }) == 1; }, 4000));
+    ASSERT_TRUE(waitUntil([&] { return e.h.withStore<int>([](sim::DeviceStore& s) { return s.videoPicSaves; }) == 1; }));
     const auto sent = e.h.requests(proto::CMD_VIDEO_PIC_WINDOW);
     ASSERT_EQ(sent.size(), 3u);  // start, the first add, then the save with everything
     EXPECT_EQ(sent[2].header.subCode, 64);
@@ -216,7 +216,7 @@ TEST(VideoPicWindow, SaveOnAFullDiskSendsNothingAndKeepsTheEdits)
         DeviceHarness h(platform::kLanguageEnglish, false);
         qputenv("VELUNA_HOME", disk.path().toUtf8());  // the harness puts its own back when it ends
         h.doc->OnReconnect();
-        ASSERT_TRUE(waitUntil([&] { return h.doc->IsConnected(); }, 5000));
+        ASSERT_TRUE(waitUntil([&] { return h.doc->IsConnected(); }));
         waitUntil([] { return false; }, 300);
         ASSERT_TRUE(h.doc->playerFolder().startsWith(disk.path()));
         CVideoPicWindow dialog(h.doc->titlePrefix(), h.doc->playerFolder(), twoScreens());
@@ -235,7 +235,7 @@ TEST(VideoPicWindow, SaveOnAFullDiskSendsNothingAndKeepsTheEdits)
         h.player->clearLog();
 
         dialog.OnSaveExit();
-        ASSERT_TRUE(waitUntil([&] { return !h.boxes.calls.empty(); }, 4000));
+        ASSERT_TRUE(waitUntil([&] { return !h.boxes.calls.empty(); }));
         waitUntil([] { return false; }, 500);  // room for anything that would follow
         EXPECT_EQ(h.boxes.texts(),
                   QStringList{"Cannot write the file: " + QDir::toNativeSeparators(dialog.BlockPath())});
@@ -263,10 +263,10 @@ TEST(VideoPicWindow, APendingFlagExpiresWhenThePlayerNeverAnswers)
     e.h.player->setFault(sim::Fault::Silent, 0, proto::CMD_VIDEO_PIC_WINDOW);
     e.dialog.OnAdd(vpw::kVideo);
     e.dialog.OnAdd(vpw::kPicture);
-    ASSERT_TRUE(waitUntil([&] { return e.h.requests(proto::CMD_VIDEO_PIC_WINDOW).size() == 3; }, 3000));
+    ASSERT_TRUE(waitUntil([&] { return e.h.requests(proto::CMD_VIDEO_PIC_WINDOW).size() == 3; }));
     e.h.player->setFault(sim::Fault::None);
     e.dialog.OnSaveExit();  // waits for the expiry, then sends
-    ASSERT_TRUE(waitUntil([&] { return e.h.withStore<int>([](sim::DeviceStore& s) { return s.videoPicSaves; }) == 1; }, 3000));
+    ASSERT_TRUE(waitUntil([&] { return e.h.withStore<int>([](sim::DeviceStore& s) { return s.videoPicSaves; }) == 1; }));
     EXPECT_EQ(e.dialog.result(), QDialog::Accepted);
 }
 

@@ -185,7 +185,7 @@ TEST_F(FrameTest, SplitterHoldsTheThreePanesAndKeepsTheRuleOnResize)
         EXPECT_EQ(splitter->widget(i)->objectName(), QLatin1String(names[i]));
     frame->resize(1200, 800);
     frame->show();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return splitter->width() > 0 && frame->isVisible(); }, 3000));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return splitter->width() > 0 && frame->isVisible(); }));
     const int w = splitter->width();
     const QList<int> sizes = splitter->sizes();
     EXPECT_GE(sizes[0], int(w * 0.06));

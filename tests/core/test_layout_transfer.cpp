@@ -185,7 +185,7 @@ TEST(LayoutTransfer, FetchedNamesThatAreNoPlainFileNameAndShortRepliesAreNotUsed
     });
     h.boxes.clear();
     h.doc->layoutTransfer().FetchLayout("B");
-    ASSERT_TRUE(h.player->waitForRequests(proto::CMD_LAYOUT, 3, 3000));
+    ASSERT_TRUE(h.player->waitForRequests(proto::CMD_LAYOUT, 3, 30000));
     waitUntil([] { return false; }, 300);
     EXPECT_TRUE(h.boxes.texts().isEmpty());
     EXPECT_TRUE(h.doc->currentLayoutPath().isEmpty());
@@ -204,7 +204,7 @@ TEST(LayoutTransfer, EditUploadsTheLayoutThenItsMaterialInAcknowledgedChunks)
     h.player->clearLog();
 
     h.doc->PushCurrentLayout();
-    ASSERT_TRUE(waitUntil([&] { return !h.doc->layoutBusy(); }, 20000));
+    ASSERT_TRUE(waitUntil([&] { return !h.doc->layoutBusy(); }));
     const auto uploads = h.requests(proto::CMD_LAYOUT);
     ASSERT_EQ(uploads.size(), 1u);
     EXPECT_EQ(uploads[0].header.subCode, 2);
@@ -240,7 +240,7 @@ TEST(LayoutTransfer, EditUploadsTheLayoutThenItsMaterialInAcknowledgedChunks)
     // The same files again: the player has them, nothing is opened or sent.
     h.player->clearLog();
     h.doc->PushCurrentLayout();
-    ASSERT_TRUE(waitUntil([&] { return !h.doc->layoutBusy(); }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return !h.doc->layoutBusy(); }));
     const auto again = h.requests(proto::CMD_MATERIAL);
     ASSERT_EQ(again.size(), 2u);
     EXPECT_EQ(again[0].header.subCode, 0);
@@ -279,9 +279,9 @@ TEST(LayoutTransfer, LinkClosedAfterTheFirstMaterialChunkEndsTheUploadAndSaysSo)
         h.boxes.clear();
 
         h.doc->PushCurrentLayout();
-        ASSERT_TRUE(waitUntil([&] { return firstChunk.load(); }, 10000));
+        ASSERT_TRUE(waitUntil([&] { return firstChunk.load(); }));
         h.player->dropConnections();
-        ASSERT_TRUE(waitUntil([&] { return !h.doc->layoutBusy(); }, 5000));
+        ASSERT_TRUE(waitUntil([&] { return !h.doc->layoutBusy(); }));
         waitUntil([] { return false; }, 200);
 
         EXPECT_EQ(h.panes[layout::kProgressPane], " ");
@@ -302,7 +302,7 @@ TEST(LayoutTransfer, ProductsWithoutMaterialAndEmptyFilesNeverStall)
         h.materialFile("Image/empty.png", QByteArray());
         ASSERT_TRUE(h.connect());
         h.doc->PushCurrentLayout();
-        ASSERT_TRUE(waitUntil([&] { return !h.doc->layoutBusy(); }, 5000)) << version;
+        ASSERT_TRUE(waitUntil([&] { return !h.doc->layoutBusy(); })) << version;
         const auto material = h.requests(proto::CMD_MATERIAL);
         if (version == 0x1523) {
             EXPECT_TRUE(material.empty());
@@ -340,7 +340,7 @@ TEST(LayoutTransfer, DeleteAsksThenListsAgain)
     h.doc->layoutTransfer().DeleteLayout(QString());
     EXPECT_EQ(h.boxes.texts(), QStringList{"Please select the name of the Layout in the list"});
     h.doc->layoutTransfer().DeleteLayout("B");
-    ASSERT_TRUE(waitUntil([&] { return h.doc->layoutTransfer().names() == QStringList{"A"}; }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return h.doc->layoutTransfer().names() == QStringList{"A"}; }));
     EXPECT_EQ(h.boxes.texts().last(), "Do you really want to delete <B>?");
     const auto sent = h.requests(proto::CMD_LAYOUT);
     ASSERT_GE(sent.size(), 2u);
@@ -363,7 +363,7 @@ TEST(LayoutTransfer, BatchUploadSendsEachLayoutThenTheMaterial)
     h.materialFile("Image/p.png", "pixels");
     ASSERT_TRUE(h.doc->layoutTransfer().UploadLayouts(paths));
     // The batch ends by listing the player's layouts, the new ones among them.
-    ASSERT_TRUE(waitUntil([&] { return h.doc->layoutTransfer().names().size() == 3; }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return h.doc->layoutTransfer().names().size() == 3; }));
     const auto sent = h.requests(proto::CMD_LAYOUT);
     ASSERT_GE(sent.size(), 4u);
     EXPECT_EQ(sent[3].header.subCode, 0);
@@ -423,7 +423,7 @@ TEST(LayoutTransfer, WatermarkCutShortIsSaidAndSendsNoHalfChunk)
     h.player->clearLog();
     h.boxes.clear();
     ASSERT_TRUE(h.doc->layoutTransfer().SendWatermarkFile(path));
-    ASSERT_TRUE(waitUntil([&] { return !h.boxes.calls().empty(); }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return !h.boxes.calls().empty(); }));
     EXPECT_EQ(h.boxes.texts(), QStringList{"Cannot read the file: " + QDir::toNativeSeparators(path)});
     const auto sent = h.requests(proto::CMD_PARAM_FILE);
     ASSERT_EQ(sent.size(), 2u);  // the announce and the one whole chunk
@@ -468,7 +468,7 @@ TEST(LayoutTransfer, FileCutBetweenItsDigestAndItsChunksIsSaidAndNotSent)
             h.doc->PushCurrentLayout();
         else
             ASSERT_TRUE(h.doc->layoutTransfer().SendWatermarkFile(cut));
-        ASSERT_TRUE(waitUntil([&] { return !h.boxes.calls().empty() && !h.doc->layoutBusy(); }, 15000));
+        ASSERT_TRUE(waitUntil([&] { return !h.boxes.calls().empty() && !h.doc->layoutBusy(); }));
         waitUntil([] { return false; }, 300);  // nothing more may follow
         EXPECT_EQ(h.boxes.texts(), QStringList{"Cannot read the file: " + QDir::toNativeSeparators(cut)});
         const auto sent = h.requests(r.command);
@@ -516,7 +516,7 @@ TEST(LayoutTransfer, DigestsLeaveTheWindowAnswering)
                 panes.insert(text);
         };
         r.start(*h.doc, big);
-        ASSERT_TRUE(waitUntil([&] { return h.doc->layoutTransfer().hashing(); }, 8000));
+        ASSERT_TRUE(waitUntil([&] { return h.doc->layoutTransfer().hashing(); }));
         const testsupport::Answering a = testsupport::measureRepaints(
             [&] { return h.doc->layoutTransfer().hashing(); },
             [&] {
@@ -696,7 +696,7 @@ TEST(LayoutClipboard, CutThenPasteRestoresTheWindowAndForeignDataPastesNothing)
         const core::CommandEntry* e = core::findCommand(id);
         ASSERT_TRUE(e && core::IsCommandEnabled(*h.doc, id)) << id;
         e->run(*h.doc);
-        ASSERT_TRUE(waitUntil([&] { return !h.doc->layoutBusy(); }, 5000));
+        ASSERT_TRUE(waitUntil([&] { return !h.doc->layoutBusy(); }));
     };
     run(57635);  // cut
     EXPECT_EQ(m.windowCount(), 1);
@@ -747,7 +747,7 @@ TEST(LayoutCommands, ZoomChangeUploadsGridFileAndFetchedGridFileIsReadBack)
     ASSERT_TRUE(waitUntil([&] {
         const auto f = sim::configStoreOf(*h.player)->file(18);
         return f && *f != stored;
-    }, 5000));
+    }));
     layout::ViewSettings uploaded;
     QByteArray file = *sim::configStoreOf(*h.player)->file(18);
     EXPECT_TRUE(layout::ReadGridSettings(file, uploaded) || layout::ReadGridSettings(file.chopped(2), uploaded));
@@ -927,7 +927,7 @@ void connectWindow(Window& w, std::vector<std::pair<QByteArray, QByteArray>> lay
         w.player->state().currentLayout = current;
     }
     w.doc->OnReconnect();
-    ASSERT_TRUE(waitUntil([&] { return w.tree().topLevelItemCount() > 0 && w.requests(1) >= 1; }, 8000));
+    ASSERT_TRUE(waitUntil([&] { return w.tree().topLevelItemCount() > 0 && w.requests(1) >= 1; }));
     waitUntil([] { return false; }, 300);
 }
 
@@ -940,7 +940,7 @@ TEST(LayoutTree, ListFillsTheTreeAndDoubleClicksFetchOncePerChange)
     const std::size_t before = w.requests(1);
     w.tree().OpenLayout("A");
     w.tree().OpenLayout("A");
-    ASSERT_TRUE(w.player->waitForRequests(proto::CMD_LAYOUT, 3, 3000));
+    ASSERT_TRUE(w.player->waitForRequests(proto::CMD_LAYOUT, 3, 30000));
     waitUntil([] { return false; }, 200);
     EXPECT_EQ(w.requests(1), before + 1);
     w.tree().OpenLayout("B");
@@ -949,11 +949,11 @@ TEST(LayoutTree, ListFillsTheTreeAndDoubleClicksFetchOncePerChange)
     EXPECT_EQ(w.requests(1), before + 3);
     // After the list is refilled the same name fetches again.
     w.key(Qt::Key_F5);
-    ASSERT_TRUE(waitUntil([&] { return w.requests(0) >= 2; }, 3000));
+    ASSERT_TRUE(waitUntil([&] { return w.requests(0) >= 2; }));
     waitUntil([] { return false; }, 300);
     const std::size_t afterRefill = w.requests(1);
     w.tree().OpenLayout("A");
-    EXPECT_TRUE(waitUntil([&] { return w.requests(1) == afterRefill + 1; }, 3000));
+    EXPECT_TRUE(waitUntil([&] { return w.requests(1) == afterRefill + 1; }));
 }
 
 TEST(LayoutTree, KeysEnterEscapeSwallowedDeleteKeepsOneLayout)
@@ -1012,7 +1012,7 @@ TEST(LayoutCommands, ImportRefusesLongNamesAndSendsTheRestAsABatchThenLists)
     answer = {ok1, ok2};
     core::findCommand(32797)->run(*h.doc);
     platform::setFileDialogMultiAnswerer(nullptr);
-    ASSERT_TRUE(waitUntil([&] { return h.doc->layoutTransfer().names().size() == 4; }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return h.doc->layoutTransfer().names().size() == 4; }));
     const auto sent = h.requests(proto::CMD_LAYOUT);
     ASSERT_GE(sent.size(), 3u);
     EXPECT_EQ(std::tuple(sent[0].header.subCode, sent[1].header.subCode, sent[2].header.subCode), std::tuple(4, 4, 0));
@@ -1057,9 +1057,9 @@ TEST(LayoutTransfer, MaterialCutShortDuringTheUploadIsReportedAndTheNextFileStil
     h.player->setFault(sim::Fault::Delay, 250, proto::CMD_MATERIAL);
 
     h.doc->PushCurrentLayout();
-    ASSERT_TRUE(waitUntil([&] { return h.player->requestCount(proto::CMD_MATERIAL) >= 2; }, 10000));
+    ASSERT_TRUE(waitUntil([&] { return h.player->requestCount(proto::CMD_MATERIAL) >= 2; }));
     ASSERT_TRUE(QFile::resize(cut, 2 * kChunk + 100));  // the third chunk can no longer be read whole
-    ASSERT_TRUE(waitUntil([&] { return !h.doc->layoutBusy(); }, 20000));
+    ASSERT_TRUE(waitUntil([&] { return !h.doc->layoutBusy(); }));
 
     ASSERT_EQ(h.boxes.texts().size(), 1);
     EXPECT_EQ(h.boxes.texts()[0], "Cannot read the file: " + QDir::toNativeSeparators(cut));
@@ -1090,7 +1090,7 @@ TEST(LayoutTree, DeleteKeyDeletesTheSelectedLayoutAfterAskingAndStartUpKeepsTheC
     w.boxes.clear();
     w.key(Qt::Key_Delete);
     EXPECT_EQ(w.boxes.texts(), QStringList{"Do you really want to delete <B>?"});
-    ASSERT_TRUE(waitUntil([&] { return w.tree().topLevelItemCount() == 1; }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return w.tree().topLevelItemCount() == 1; }));
     EXPECT_EQ(w.requests(3), 1u);
     QGuiApplication::clipboard()->clear();
     core::clearCommands();

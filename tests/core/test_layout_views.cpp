@@ -141,7 +141,7 @@ struct Views {
         doc->currentPlayer().portText = QString::number(player->tcpPort());
         doc->currentPlayer().mac = o.mac;
         doc->OnReconnect();
-        ASSERT_TRUE(waitUntil([&] { return doc->IsConnected(); }, 5000));
+        ASSERT_TRUE(waitUntil([&] { return doc->IsConnected(); }));
         boxes.clear();
     }
 };
@@ -233,8 +233,7 @@ TEST(LayoutViews, QuickDragsAgainstASlowPlayerEndWithThePlayerHoldingTheScreen)
                 if (!e.incoming && e.header.command == (proto::CMD_LAYOUT | proto::kReplyBit))
                     return true;
             return false;
-        },
-        5000));
+        }));
     waitUntil([] { return false; }, 300);  // the empty list clears the canvas
     loadThreeWindows(v.model());
     v.canvas()->SetZoom(0.5);
@@ -349,7 +348,7 @@ TEST(LayoutViews, FiveF8AndYesSendTheFactoryResetToThePlayer)
     EXPECT_EQ(v.boxes.calls()[0].text, QStringLiteral("Restoring factory settings deletes all data and continues?"));
     EXPECT_EQ(v.boxes.calls()[0].icon, platform::MsgIcon::Question);
     EXPECT_EQ(v.canvas()->f8Count(), 0);
-    ASSERT_TRUE(v.player->waitForRequests(proto::CMD_FACTORY_RESET, 1, 3000));
+    ASSERT_TRUE(v.player->waitForRequests(proto::CMD_FACTORY_RESET, 1, 30000));
     for (const sim::LogEntry& e : v.player->log()) {
         if (e.incoming && e.header.command == proto::CMD_FACTORY_RESET) {
             EXPECT_EQ(e.header.subCode, 0);
@@ -587,7 +586,7 @@ TEST(LayoutViews, ThePlayersStatusSetsTheScreensOfTheModelAndTheCanvases)
     Views v;
     v.connectPlayer();
     ASSERT_TRUE(v.doc->SendToCurrentPlayer(v.doc->MakeRequest(proto::CMD_STATUS)));
-    ASSERT_TRUE(waitUntil([&] { return v.canvas()->canvasWidth() == 1920; }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return v.canvas()->canvasWidth() == 1920; }));
     EXPECT_EQ(v.canvas()->canvasHeight(), 1080);
     EXPECT_EQ(v.model().screen(1).area, (LayoutRect{1920, 0, 3840, 1080}));
     EXPECT_TRUE(v.frame->contentTabView()->IsScreenVisible(1));

@@ -432,7 +432,7 @@ TEST_F(ScanOverLoopback, RequestBytesPortsAndCadence)
     ASSERT_TRUE(dialog.IsScanning());
     EXPECT_EQ(Button(dialog, "2904")->text(), QStringLiteral("Stop"));
     EXPECT_FALSE(dialog.findChild<QComboBox*>(QStringLiteral("2902"))->isEnabled());
-    ASSERT_TRUE(waitUntil([&] { return !first.get().empty() && !second.get().empty(); }, 3000));
+    ASSERT_TRUE(waitUntil([&] { return !first.get().empty() && !second.get().empty(); }));
     const auto a = first.get().front();
     const auto b = second.get().front();
     EXPECT_EQ(a.bytes, scan::BuildDiscoveryRequest(false));
@@ -443,7 +443,7 @@ TEST_F(ScanOverLoopback, RequestBytesPortsAndCadence)
     EXPECT_LT(b.atMs - a.atMs, 500);
 
     // Not automatic: one more broadcast every second until stopped.
-    ASSERT_TRUE(waitUntil([&] { return first.get().size() >= 2; }, 3000));
+    ASSERT_TRUE(waitUntil([&] { return first.get().size() >= 2; }));
     dialog.OnScanButton();
     EXPECT_FALSE(dialog.IsScanning());
     EXPECT_EQ(Button(dialog, "2904")->text(), QStringLiteral("Scan"));
@@ -455,7 +455,7 @@ TEST_F(ScanOverLoopback, RequestBytesPortsAndCadence)
     Feed(dialog, AnnouncementBytes("127.0.0.77", "0000000000AA"));
     SelectRowWithIp(dialog, QStringLiteral("127.0.0.77"));
     dialog.OnListLeftClick();
-    ASSERT_TRUE(waitUntil([&] { return !player.get().empty() && !playerAlt.get().empty(); }, 3000));
+    ASSERT_TRUE(waitUntil([&] { return !player.get().empty() && !playerAlt.get().empty(); }));
     EXPECT_EQ(player.get().front().bytes, scan::BuildDiscoveryRequest(true));
     EXPECT_EQ(playerAlt.get().front().bytes, scan::BuildDiscoveryRequest(true));
     EXPECT_TRUE(boxes.calls().empty());
@@ -498,8 +498,7 @@ TEST_F(ScanOverLoopback, AutomaticScanFindsSimulatedPlayers)
             if (texts.isEmpty() || texts.back() != t)
                 texts << t;
             return !dialog.IsScanning();
-        },
-        8000));
+        }));
     EXPECT_EQ(texts, (QStringList{"Stop", "Stop(4)", "Stop(3)", "Stop(2)", "Stop(1)", "Scan"}));
     EXPECT_EQ(requests.get().size(), 5u);
     EXPECT_TRUE(Button(dialog, "1")->isEnabled());

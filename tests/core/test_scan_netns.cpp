@@ -88,8 +88,7 @@ TEST(ScanNetworkNamespace, FindsPlayerBySubnetBroadcast)
         [&] {
             out += player.readAllStandardOutput();
             return out.contains("listening");
-        },
-        5000))
+        }))
         << "player-sim did not start: " << out.toStdString() << player.readAllStandardError().toStdString();
 
     testsupport::MessageBoxRecorder boxes;

@@ -70,8 +70,7 @@ TEST_P(VelunaConnect, CommandLine)
                 return sawRequests(player, {proto::CMD_PLAYER_INFO, proto::CMD_CONFIG_FILE, proto::CMD_STATUS,
                                             proto::CMD_LAYOUT}) ||
                        veluna->state() == QProcess::NotRunning;
-            },
-            15000))
+            }))
             << stderrText.toStdString();
         const QString folder = run.homeFolder() + QStringLiteral("/127.0.0.1-A1B2C3D4E5F6-") + port;
         EXPECT_TRUE(QDir(folder).exists()) << folder.toStdString();

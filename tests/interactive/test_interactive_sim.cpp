@@ -193,7 +193,7 @@ TEST(LidarWizardSim, ParameterPageStartsLiveExchangeAndNextCompletesOnReply)
     EXPECT_EQ(xy["x"].asDouble(), 0.1);
 
     // Polls every 100 ms bring the points.
-    ASSERT_TRUE(waitUntil([&] { return w.paramPage()->points().size() == 3; }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return w.paramPage()->points().size() == 3; }));
     EXPECT_GE(udp->requestCount(lidar::LIDAR_UDP_POLL), 1u);
     EXPECT_EQ(w.paramPage()->dataLabel(), "Radar Data:3");
     // "Show Point" off and on again, also while polling runs.
@@ -469,7 +469,7 @@ TEST(GameSim, InstallChainAndUninstall)
     platform::setFileDialogMultiAnswerer([&](const platform::FileDialogCall&) { return QStringList{path}; });
     g.OnInstallGame();
     EXPECT_FALSE(g.progress()->isHidden());
-    ASSERT_TRUE(waitUntil([&] { return gameRequests(h, 0).size() == 2 && !g.waiting(); }, 20000));
+    ASSERT_TRUE(waitUntil([&] { return gameRequests(h, 0).size() == 2 && !g.waiting(); }));
     platform::setFileDialogMultiAnswerer({});
     const std::vector<sim::LogEntry> install = gameRequests(h, 2);
     ASSERT_EQ(install.size(), 4u);

@@ -211,14 +211,14 @@ TEST(WindowTimers, RepeatRestartAndKillById)
     w.setTimer(4, 10);
     w.setTimer(1, 1000);
     EXPECT_TRUE(w.hasTimer(4) && w.hasTimer(1));
-    ASSERT_TRUE(waitUntil([&] { return !w.hasTimer(4); }, 3000));
+    ASSERT_TRUE(waitUntil([&] { return !w.hasTimer(4); }));
     pumpFor(40);
     EXPECT_EQ(count(4), 3);
     EXPECT_EQ(count(1), 0);
 
     // Setting an id again restarts it with the new period; kill stops it.
     w.setTimer(1, 10);
-    ASSERT_TRUE(waitUntil([&] { return count(1) >= 2; }, 3000));
+    ASSERT_TRUE(waitUntil([&] { return count(1) >= 2; }));
     w.killTimer(1);
     w.killTimer(1);   // twice is harmless
     w.killTimer(77);  // never set

@@ -280,7 +280,7 @@ TEST(PlayerSim, FaultKnobs)
     // Silent: the request is read and logged, nothing comes back.
     r.sim.setFault(sim::Fault::Silent);
     client->write(request(proto::CMD_STATUS, 1));
-    EXPECT_TRUE(r.sim.waitForRequests(proto::CMD_STATUS, 1, 2000));
+    EXPECT_TRUE(r.sim.waitForRequests(proto::CMD_STATUS, 1, 30000));
     EXPECT_FALSE(client->readPacket(150));
 
     // Not supported, for one command only.
@@ -311,7 +311,7 @@ TEST(PlayerSim, FaultKnobs)
     // Coalesce: the first reply is held until the second, both come in one write.
     r.sim.setFault(sim::Fault::Coalesce, 3000);
     client->write(request(proto::CMD_TEMPERATURE, 6));
-    ASSERT_TRUE(r.sim.waitForRequests(proto::CMD_TEMPERATURE, 3, 2000));
+    ASSERT_TRUE(r.sim.waitForRequests(proto::CMD_TEMPERATURE, 3, 30000));
     EXPECT_EQ(client->readSome(100), QByteArray());
     client->write(request(proto::CMD_STATUS, 7));
     const auto chunk = client->readSome(2000).value_or(QByteArray());
@@ -370,7 +370,7 @@ TEST(PlayerSim, DropConnectionsAndStopEndEverything)
     // Stop while a reply waits out a long delay and a client is connected.
     r.sim.setFault(sim::Fault::Delay, 10000);
     second->write(request(proto::CMD_STATUS, 3));
-    ASSERT_TRUE(r.sim.waitForRequests(proto::CMD_STATUS, 3, 2000));
+    ASSERT_TRUE(r.sim.waitForRequests(proto::CMD_STATUS, 3, 30000));
     const auto start = Clock::now();
     r.sim.stop();
     EXPECT_LT(msSince(start), 5000);  // well before the held reply's 10 s

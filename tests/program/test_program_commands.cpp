@@ -44,7 +44,10 @@ struct Program {
         relay = std::make_unique<CDocumentRelay>(frame.get(), QStringList());
         frame->SetDocument(relay.get());
         sim::SimOptions o;
-        o.address = QStringLiteral("127.0.0.3");
+        // An address of its own: the Picture Manager asks the player's
+        // gallery port, which the gallery tests of the same run listen on
+        // at the shared players' address.
+        o.address = QStringLiteral("127.0.0.33");
         o.version = version;
         player = std::make_unique<sim::PlayerSim>(o);
         sim::installStandardCommands(*player);

@@ -300,7 +300,7 @@ TEST(RotateEndToEnd, OpenClickDragCloseAndPush)
     testsupport::LinkedDocument link(kTitle, *player);
     auto& doc = link.doc;
     const QStringList& waits = link.waits;
-    ASSERT_TRUE(waitUntil([&] { return doc->IsConnected(); }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return doc->IsConnected(); }));
     ASSERT_EQ(doc->product(), core::kProductRotation);
 
     // The operator's part, once the editor is up.
@@ -322,7 +322,7 @@ TEST(RotateEndToEnd, OpenClickDragCloseAndPush)
                                         operate);
     auto store = sim::configStoreOf(*player);
     platform::postMessage(link.frame->handle(), platform::WM_OPEN_SETUP_EDITOR, 0, 0);
-    ASSERT_TRUE(waitUntil([&] { return driver.acted() && store->uploadsStored() >= 1; }, 15000));
+    ASSERT_TRUE(waitUntil([&] { return driver.acted() && store->uploadsStored() >= 1; }));
     driver.stop();
 
     const std::vector<QByteArray> docs = rotationState->documents();
@@ -343,7 +343,7 @@ TEST(RotateEndToEnd, OpenClickDragCloseAndPush)
     EXPECT_EQ(store->file(17).value_or(QByteArray()), local);
     EXPECT_EQ(store->lastUploadArg(17), 2);
     EXPECT_TRUE(waits.contains(QStringLiteral("Save Param Wait...")));
-    ASSERT_TRUE(waitUntil([&] { return waits.contains(QStringLiteral("(hidden)")); }, 3000));
+    ASSERT_TRUE(waitUntil([&] { return waits.contains(QStringLiteral("(hidden)")); }));
 
     core::registerSetupEditor(core::kProductRotation, {});
     doc.reset();

@@ -37,8 +37,11 @@ inline constexpr const char* kNoChildProcessesUnderThreadChecker =
 
 
 // Runs the Qt event loop until `done` holds or `timeoutMs` passes; returns
-// whether `done` held.
-bool waitUntil(const std::function<bool()>& done, int timeoutMs = 5000);
+// whether `done` held. The default only ends a frozen run: under a sanitizer,
+// with another build's tests on every core, a reply that takes milliseconds
+// on a quiet machine can take seconds. A test that means to wait a set time
+// passes its own.
+bool waitUntil(const std::function<bool()>& done, int timeoutMs = 30000);
 
 // How a window answered while something ran on another thread: the
 // slowest repaint after an update(), the repaints asked for, and whether one
@@ -121,6 +124,7 @@ bool writeFile(const QString& path, const QByteArray& bytes);
 
 // One end of a loopback TCP connection: plain blocking calls with time-outs,
 // for the other side of a conversation with a link or a simulated player.
+// As with waitUntil, the default time-outs only end a frozen run.
 class TcpPeer {
 public:
     explicit TcpPeer(int fd = -1) : fd_(fd) {}
@@ -136,12 +140,12 @@ public:
     std::optional<QByteArray> readSome(int timeoutMs) const;
     // Reads until `count` bytes arrived, the peer went or time ran out;
     // bytes beyond `count` stay unread.
-    QByteArray read(std::size_t count, int timeoutMs = 2000) const;
+    QByteArray read(std::size_t count, int timeoutMs = 30000) const;
     // True when the peer's end has gone (FIN or reset); data before it is dropped.
-    bool seesEnd(int timeoutMs = 2000) const;
+    bool seesEnd(int timeoutMs = 30000) const;
     // How the peer's end came, reading (and dropping) data before it.
     enum class End { None, Orderly, Reset };
-    End waitForEnd(int timeoutMs = 2000) const;
+    End waitForEnd(int timeoutMs = 30000) const;
     void close();
     void reset();  // closes with a reset instead of an orderly end
 
@@ -158,7 +162,7 @@ public:
     TcpListener& operator=(const TcpListener&) = delete;
     uint16_t port() const { return port_; }
     // The next connection, or null after the time-out.
-    std::unique_ptr<TcpPeer> accept(int timeoutMs = 2000) const;
+    std::unique_ptr<TcpPeer> accept(int timeoutMs = 30000) const;
 
 private:
     int fd_ = -1;

@@ -396,7 +396,7 @@ TEST_F(TcpClientTest, DestroyedFromInsideItsOwnHandler)
     ASSERT_TRUE(peer->send("bye"));
     ASSERT_TRUE(waitUntil([&] { return own == nullptr; }));
     // Its threads finish on their own.
-    EXPECT_TRUE(waitUntil([&] { return threadCount() == before; }, 3000));
+    EXPECT_TRUE(waitUntil([&] { return threadCount() == before; }));
     EXPECT_TRUE(peer->seesEnd());
 }
 
