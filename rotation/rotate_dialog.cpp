@@ -688,10 +688,12 @@ bool CRotate::event(QEvent* event)
 
 bool CRotate::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() != QEvent::KeyPress)
+    // The addressee is looked at before the event: calls that link threads
+    // post to the application pass through this filter too, and their events
+    // are handed over inside Qt in a way the thread checker cannot follow.
+    if (!watched->isWidgetType() || event->type() != QEvent::KeyPress)
         return false;
-    auto* widget = qobject_cast<QWidget*>(watched);
-    if (!widget || widget->window() != this)
+    if (static_cast<QWidget*>(watched)->window() != this)
         return false;
     return handleKey(static_cast<QKeyEvent*>(event)->key());
 }
