@@ -175,7 +175,10 @@ struct PlayerSim::Impl {
     {
         {
             std::lock_guard<std::mutex> lk(logMutex);
-            log.push_back(LogEntry{incoming, h, payload});
+            // The log keeps bytes of its own. Shared with a handler's state,
+            // a payload would be freed by whichever thread lets go last, by a
+            // count inside Qt that the thread checker cannot see.
+            log.push_back(LogEntry{incoming, h, QByteArray(payload.constData(), payload.size())});
             if (incoming)
                 ++counts[h.command];
         }
