@@ -175,10 +175,7 @@ struct PlayerSim::Impl {
     {
         {
             std::lock_guard<std::mutex> lk(logMutex);
-            // The log keeps bytes of its own. Shared with a handler's state,
-            // a payload would be freed by whichever thread lets go last, by a
-            // count inside Qt that the thread checker cannot see.
-            log.push_back(LogEntry{incoming, h, QByteArray(payload.constData(), payload.size())});
+            log.push_back(LogEntry{incoming, h, payload});
             if (incoming)
                 ++counts[h.command];
         }
