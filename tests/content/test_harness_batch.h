@@ -136,9 +136,9 @@ struct Bench {
     }
 
     void send() { page->OnSend(); }
-    bool waitUntilCell(int row, int column, const QString& text, int ms = 15000)
+    bool waitUntilCell(int row, int column, const QString& text)
     {
-        return testsupport::waitUntil([&] { return page->Cell(row, column) == text; }, ms);
+        return testsupport::waitUntil([&] { return page->Cell(row, column) == text; });
     }
     // The default only ends a frozen run: three players of an 8 MB video
     // under the thread checker on a busy machine take tens of seconds.
