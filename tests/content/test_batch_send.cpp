@@ -213,7 +213,10 @@ TEST(BatchSend, WatchdogRepeatsTheStepThenGivesUp)
     Bench b(2);
     ASSERT_TRUE(b.started);
     b.write({{"A1/A/x.mp4", 100}}, kGfd);
-    b.page->SetWatchdogClock(10, 5);
+    // Two seconds a try: the silent player uses up four, while the second
+    // player's replies, slow under a sanitizer on a busy machine, still come
+    // well inside one. A twentieth of that made the second player time out.
+    b.page->SetWatchdogClock(200, 10);
     b.players[0]->setFault(sim::Fault::Silent, 0, proto::CMD_VIDEO_LIST);
     b.send();
     ASSERT_TRUE(b.waitDone(30000));
@@ -233,9 +236,10 @@ TEST(BatchSend, WatchdogResendsTheLastVideoAndTheLastLayout)
     Bench b(1);
     ASSERT_TRUE(b.started);
     b.write({{"A1/A/only.mp4", 100}, {"L/a.GFD", 5}, {"L/b.GFD", 6}}, kGfd);
-    // A try of a second: shorter than the real one, yet longer than any reply
-    // takes on a loaded machine, so that only the dropped replies are resent.
-    b.page->SetWatchdogClock(100, 10);
+    // A try of two seconds: shorter than the real one, yet longer than any
+    // reply takes on a loaded machine, so that only the dropped replies are
+    // resent.
+    b.page->SetWatchdogClock(200, 10);
     b.dropFirstReply(*b.players[0], proto::CMD_VIDEO_UPLOAD, 2);
     b.dropFirstReply(*b.players[0], proto::CMD_LAYOUT, 4, 1);  // the last layout
     b.send();
