@@ -135,6 +135,13 @@ void BackgroundMd5::Start(const QString& path, Progress progress, Done done)
     Cancel();
     const uint64_t generation = ++generation_;
     running_ = true;
+    // The callbacks, and the strings they hold, stay on this thread; the pass
+    // posts only numbers and the digest. A string shared with the pass would
+    // be freed by whichever thread let go last, through a count inside Qt
+    // that the thread checker cannot see.
+    progress_ = std::move(progress);
+    done_ = std::move(done);
+    const bool wantProgress = bool(progress_);
     std::shared_ptr<Shared> shared = shared_;
     QObject* context = context_.get();
     // What the thread posts runs on this thread, and only while this pass is
@@ -148,20 +155,24 @@ void BackgroundMd5::Start(const QString& path, Progress progress, Done done)
         platform::postCall(context, std::move(call));
         return true;
     };
-    std::thread thread([=, this]() {
+    // The pass reads a copy of the path of its own, for the same reason.
+    std::thread thread([file = QString(path.constData(), path.size()), shared, generation, wantProgress, current,
+                        post, this]() {
         int shown = -1;
         filestamp::FileStamp stamp;
         const std::string md5 = Md5OfFile(
-            path,
+            file,
             [&](uint64_t doneBytes, uint64_t size) {
                 const int percent = size == 0 ? 100 : int(doneBytes * 100 / size);
-                if (percent == shown || !progress) {
+                if (percent == shown || !wantProgress) {
                     std::lock_guard lock(shared->mutex);
                     return shared->cancelled < generation;
                 }
                 shown = percent;
-                return post([=] {
-                    if (current())
+                return post([=, this] {
+                    // A copy: the callback may start the next pass.
+                    const Progress progress = progress_;
+                    if (current() && progress)
                         progress(percent);
                 });
             },
@@ -170,6 +181,9 @@ void BackgroundMd5::Start(const QString& path, Progress progress, Done done)
             if (!current())
                 return;
             running_ = false;
+            const Done done = std::move(done_);
+            done_ = nullptr;
+            progress_ = nullptr;
             if (done)
                 done(md5, stamp);
         });

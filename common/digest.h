@@ -51,6 +51,8 @@ private:
     struct Shared;
     std::shared_ptr<Shared> shared_;
     std::unique_ptr<QObject> context_;  // the starting thread's end of the posts
+    Progress progress_;  // the current pass's, kept on the starting thread
+    Done done_;
     uint64_t generation_ = 0;
     bool running_ = false;
 };
