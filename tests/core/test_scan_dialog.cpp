@@ -76,8 +76,8 @@ public:
     bool ok() const { return peer_.bound(); }
     const std::vector<UdpPeer::Datagram>& get()
     {
-        while (auto d = peer_.receive(0))
-            if (d->fromPort == scan::kLocalPort && d->from == QLatin1String("127.0.0.1"))
+        while (auto d = peer_.receiveFrom(scan::kLocalPort, 0))
+            if (d->from == QLatin1String("127.0.0.1"))
                 got_.push_back(*d);
         return got_;
     }

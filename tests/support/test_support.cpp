@@ -423,6 +423,16 @@ std::optional<UdpPeer::Datagram> UdpPeer::receive(int timeoutMs) const
     return d;
 }
 
+std::optional<UdpPeer::Datagram> UdpPeer::receiveFrom(uint16_t fromPort, int timeoutMs) const
+{
+    QElapsedTimer t;
+    t.start();
+    while (auto d = receive(int(std::max<qint64>(0, timeoutMs - t.elapsed()))))
+        if (d->fromPort == fromPort)
+            return d;
+    return std::nullopt;
+}
+
 uint16_t freeUdpPort()
 {
     return UdpPeer(INADDR_ANY, 0).port();

@@ -213,6 +213,9 @@ public:
     bool sendTo(uint16_t port, const QByteArray& bytes, uint32_t hostAddress = 0x7F000001u) const;
     // The next datagram, waiting at most `timeoutMs`.
     std::optional<Datagram> receive(int timeoutMs = 200) const;
+    // The next datagram sent from `fromPort`, passing over the others: the
+    // discovery ports are shared, so other programs' scans reach them too.
+    std::optional<Datagram> receiveFrom(uint16_t fromPort, int timeoutMs = 200) const;
 
 private:
     int fd_ = -1;
