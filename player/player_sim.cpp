@@ -262,6 +262,10 @@ bool PlayerSim::start(QString* error)
         return fail(QStringLiteral("socket: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
     const int one = 1;
     ::setsockopt(d->listenFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    // Set before listen: accepted connections take it over, window scale included.
+    if (options_.receiveBufferBytes > 0)
+        ::setsockopt(d->listenFd, SOL_SOCKET, SO_RCVBUF, &options_.receiveBufferBytes,
+                     sizeof options_.receiveBufferBytes);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
     sa.sin_addr = addr;

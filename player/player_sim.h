@@ -51,6 +51,10 @@ struct SimOptions {
     QString configSeedFolder;   // seed the configuration-file store from here
     bool verbose = false;       // print every packet on stderr
     bool dumpPayload = false;   // with verbose: also the first payload bytes in hex
+    // The receive buffer of every connection (0: the system's own, which
+    // grows to many megabytes). A small one, with a paused reader, keeps the
+    // tool's large packet being written instead of resting whole in buffers.
+    int receiveBufferBytes = 0;
 };
 
 struct VideoStoreState;  // player/video_store.h

@@ -32,6 +32,7 @@ constexpr int kConnectTimeoutMs = 1000;
 // sleeping and waking once per piece the peer drains; on one machine that
 // cost the link a quarter of its speed, and the uploads gained nothing.
 constexpr int kSocketBufferBytes = int(CTCPClient::kBufferSize);
+std::atomic<int> socketBufferBytes{kSocketBufferBytes};
 
 bool parseIpv4(const QString& text, in_addr* out)
 {
@@ -376,6 +377,11 @@ CTCPClient::CTCPClient() : d(std::make_shared<Impl>())
     d->receiveEvent.data = d->receiveBuffer.get();
 }
 
+void CTCPClient::SetSocketBufferBytes(int bytes)
+{
+    socketBufferBytes.store(bytes > 0 ? bytes : kSocketBufferBytes);
+}
+
 CTCPClient::~CTCPClient()
 {
     Close();
@@ -415,7 +421,7 @@ bool CTCPClient::Connect(const QString& ipv4, uint16_t port)
     // No SO_LINGER of zero: closing ends the connection in order (the player
     // sees its end, not a reset), and the system finishes it in the background.
     // The system may cap these (see kSocketBufferBytes).
-    int bufferBytes = kSocketBufferBytes;
+    int bufferBytes = socketBufferBytes.load();
     ::setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &bufferBytes, sizeof bufferBytes);
     ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
     // Packets are written whole; a small request must not wait for the

@@ -97,6 +97,12 @@ public:
     static constexpr std::size_t kBufferSize = 10485760;
     static constexpr std::size_t kMaxQueuedBytes = 16 * kBufferSize;
 
+    // The socket buffers every link asks the system for, each way, from its
+    // next Connect on (0 or less: kBufferSize). Only tests lower it: a small
+    // buffer keeps a large packet being written for as long as its peer
+    // holds back, which a buffer that takes the whole packet at once never does.
+    static void SetSocketBufferBytes(int bytes);
+
     bool IsConnected() const;
     bool IsRunning() const;
     QString PeerAddress() const;

@@ -305,9 +305,11 @@ void TcpPeer::reset()
     close();
 }
 
-TcpListener::TcpListener()
+TcpListener::TcpListener(int receiveBufferBytes)
 {
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (receiveBufferBytes > 0)
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBufferBytes, sizeof receiveBufferBytes);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

@@ -156,7 +156,8 @@ private:
 // A TCP socket listening on a free loopback port.
 class TcpListener {
 public:
-    TcpListener();
+    // receiveBufferBytes > 0: the accepted connections' receive buffer.
+    explicit TcpListener(int receiveBufferBytes = 0);
     ~TcpListener();
     TcpListener(const TcpListener&) = delete;
     TcpListener& operator=(const TcpListener&) = delete;

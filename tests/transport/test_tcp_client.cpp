@@ -4,7 +4,9 @@
 
 #include "platform/messages.h"
 #include "player/player_sim.h"
+#include "tests/support/small_link_buffers.h"
 #include "tests/support/test_support.h"
+#include "transport/chunk_source.h"
 #include "transport/records.h"
 
 #include <QCryptographicHash>
@@ -545,6 +547,75 @@ TEST_F(TcpClientTest, PacketsSentFromTwoThreadsAtOnceArriveWhole)
     }
     EXPECT_EQ(counts[0], kPerThread);
     EXPECT_EQ(counts[1], kPerThread);
+}
+
+}  // namespace
+
+namespace {
+
+// A file cut while its mapped chunk is being written: the bytes past the cut
+// cannot be read, the link goes with the send-error event, and the event
+// names the file rather than the player. Small buffers on both ends keep the
+// chunk being written until the cut, whatever buffers the machine gives; the
+// row without a cut shows the same chunk arriving whole through them.
+TEST(TcpClientFileChunk, FileCutWhileItsChunkIsWrittenEndsTheLinkNamingTheFile)
+{
+    const struct {
+        const char* name;
+        bool cut;
+    } rows[] = {{"cut while written", true}, {"left alone", false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        testsupport::SmallLinkBuffers small;
+        TcpListener server(testsupport::kSmallSocketBuffer);
+        Owner owner;
+        CTCPClient link;
+        link.setOwner(owner.window.handle());
+        testsupport::TempHome home;
+        const QString path = home.path() + QStringLiteral("/chunk.bin");
+        const QByteArray bytes = randomBytes(int(upload::kChunk), 31);
+        ASSERT_TRUE(testsupport::writeFile(path, bytes));
+        upload::ChunkSource source;
+        ASSERT_TRUE(source.Open(path));
+        QByteArray chunk;
+        std::shared_ptr<const void> mapping;
+        bool last = false;
+        ASSERT_TRUE(source.Next(chunk, mapping, last));
+        ASSERT_TRUE(mapping) << "the chunk must come from the mapping, which a cut makes unreadable";
+
+        ASSERT_TRUE(link.Connect(kLoopback, server.port()));
+        const auto peer = server.accept();
+        ASSERT_TRUE(peer);
+        ASSERT_TRUE(link.Send(QByteArray(16, 'h'), chunk, std::move(mapping), path));
+        chunk = QByteArray();
+        // The peer has read nothing yet: the buffers hold a sliver of the chunk.
+        const QByteArray first = peer->read(65536, 10000);
+        ASSERT_EQ(first.size(), 65536);
+        ASSERT_EQ(link.QueuedPackets(), 1u);
+        if (row.cut) {
+            ASSERT_TRUE(QFile::resize(path, 0));
+        }
+        // Read while the events are delivered: the link waits for its
+        // owner to take the send error before it lets the connection go.
+        QByteArray got = first;
+        ASSERT_TRUE(waitUntil([&] {
+            const std::optional<QByteArray> part = peer->readSome(20);
+            if (!part)
+                return true;
+            got += *part;
+            return got.size() == bytes.size() + 16;
+        }));
+        if (row.cut) {
+            ASSERT_TRUE(waitUntil([&] { return owner.saw(kLinkReceiverEnded); }));
+            ASSERT_EQ(owner.controlTypes(), (std::vector<uint16_t>{kLinkShortSend, kLinkReceiverEnded}));
+            EXPECT_EQ(owner.events.front().error, EFAULT);
+            EXPECT_EQ(UnreadableSource(owner.events.front()), path);
+            EXPECT_LT(got.size(), bytes.size() + 16);
+        } else {
+            EXPECT_TRUE(got == QByteArray(16, 'h') + bytes);
+            EXPECT_TRUE(owner.controlTypes().empty());
+        }
+    }
 }
 
 }  // namespace
