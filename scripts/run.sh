@@ -59,9 +59,33 @@ sleep 0.5
 
 set -- $first
 if [ "$program" = "Tollivar" ]; then
+  temp="$home/Tollivar/Temp"
+else
+  temp="$home/Temp"
+fi
+# The program deletes its Temp folder as it closes. Ctrl+C under xvfb-run
+# also reaches the virtual display, which may end before the program has
+# closed; the program then dies with its display and leaves Temp behind.
+# Only a Temp this run's program made is removed: one that was there before
+# may belong to a program still running on the same home.
+temp_before=0
+[ -e "$temp" ] && temp_before=1
+interrupted=0
+trap 'interrupted=1' INT
+status=0
+if [ "$program" = "Tollivar" ]; then
   echo "Tollivar scans for the simulated players on loopback (port $port)"
-  VELUNA_HOME="$home" VELUNA_SCAN_LOOPBACK=1 "$bin/Tollivar"
+  VELUNA_HOME="$home" VELUNA_SCAN_LOOPBACK=1 "$bin/Tollivar" || status=$?
 else
   echo "veluna connects to the simulated player at $1:$port (version $version, gallery on http port 23333)"
-  VELUNA_HOME="$home" VELUNA_SCAN_LOOPBACK=1 "$bin/veluna" "-$1" "-$port" "-$2"
+  VELUNA_HOME="$home" VELUNA_SCAN_LOOPBACK=1 "$bin/veluna" "-$1" "-$port" "-$2" || status=$?
 fi
+if [ "$status" -ne 0 ] && [ "$temp_before" -eq 0 ] && [ -e "$temp" ]; then
+  rm -rf "$temp"
+  echo "$program did not close in order (exit status $status; under xvfb-run its display may have ended first): removed the Temp folder it left, $temp" >&2
+fi
+# Interrupted: the program's end was asked for, whichever way it came.
+if [ "$interrupted" -eq 1 ]; then
+  exit 0
+fi
+exit "$status"
