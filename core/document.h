@@ -236,6 +236,11 @@ public:
     void setActiveScreen(uint16_t screen) { activeScreen_ = screen; }
     uint16_t activeScreen() const { return activeScreen_; }
     void SetModified() { layoutDirty_ = 1; }
+    // The open layout holds edits the player has not confirmed: made while
+    // no player was connected, or sent and never answered. A layout from
+    // the player asks before it replaces them.
+    bool layoutUnsent() const { return layoutUnsent_ != 0; }
+    void MarkLayoutUnsent() { layoutUnsent_ = 1; }
     // Output channels of the connected player (channel-layout code 1..9 or
     // 11..91; 0 for other codes).
     uint8_t playerChannels() const;
@@ -325,6 +330,7 @@ private:
     uint16_t sequence_ = 0;
     uint8_t product_ = 0;
     uint8_t layoutDirty_ = 0;
+    uint8_t layoutUnsent_ = 0;
     std::array<uint8_t, 3> connected_{};
     // The status-bar text of the last accepted handshake, and whether the
     // current player's link went while that handshake stood: the next link

@@ -173,6 +173,8 @@ bool LayoutTransfer::sendChunkPacket(const proto::PlayerPacketHeader& header, up
 
 void LayoutTransfer::PushCurrentLayout()
 {
+    // Until the player answers an upload of it, it does not have the edit.
+    doc_.layoutUnsent_ = 1;
     // One upload at a time: edits made while one is on its way are merged
     // and go as soon as it is answered (pushIfChanged).
     if (doc_.layoutBusy_) {
@@ -258,6 +260,8 @@ void LayoutTransfer::OnLayoutReply(const PlayerReply& r)
         if (listChanged)
             listChanged();
         if (names_.isEmpty()) {
+            if (keepUnsentEdits())
+                return;
             doc_.imageManage().ClearWindows();
             if (doc_.layoutViewsChanged)
                 doc_.layoutViewsChanged();
@@ -281,22 +285,24 @@ void LayoutTransfer::OnLayoutReply(const PlayerReply& r)
         const QString name = text::DoubleByteFieldToCString(r.payload, kNameFieldSize);
         const QByteArray file(reinterpret_cast<const char*>(r.payload) + kNameFieldSize,
                               qsizetype(r.size - kNameFieldSize));
-        LayoutReadReport report;
-        if (IsPlainFileName(name))
-            report = doc_.imageManage().LoadLayout(file);
-        if (report.loaded) {
-            doc_.currentLayoutPath_ = doc_.tempFolder() + QLatin1Char('/') + name;
-            doc_.layoutDirty_ = 0;
-            if (doc_.setStatusPaneText)
-                doc_.setStatusPaneText(kLayoutPathPane, doc_.currentLayoutPath_);
-        } else {
-            doc_.showMessage(QStringLiteral("Layout file is not standard. Please check it！"),
-                             QStringLiteral("布局文件不规范，请检查！"), int(platform::MsgIcon::Warning));
-            doc_.imageManage().ClearWindows();
+        if (!keepUnsentEdits()) {
+            LayoutReadReport report;
+            if (IsPlainFileName(name))
+                report = doc_.imageManage().LoadLayout(file);
+            if (report.loaded) {
+                doc_.currentLayoutPath_ = doc_.tempFolder() + QLatin1Char('/') + name;
+                doc_.layoutDirty_ = 0;
+                if (doc_.setStatusPaneText)
+                    doc_.setStatusPaneText(kLayoutPathPane, doc_.currentLayoutPath_);
+            } else {
+                doc_.showMessage(QStringLiteral("Layout file is not standard. Please check it！"),
+                                 QStringLiteral("布局文件不规范，请检查！"), int(platform::MsgIcon::Warning));
+                doc_.imageManage().ClearWindows();
+            }
+            if (doc_.layoutViewsChanged)
+                doc_.layoutViewsChanged();
+            setProgress(-1);
         }
-        if (doc_.layoutViewsChanged)
-            doc_.layoutViewsChanged();
-        setProgress(-1);
         if (doc_.loadStateOnFetch_) {
             doc_.loadStateOnFetch_ = 0;
             doc_.SendToCurrentPlayer(doc_.MakeRequest(proto::CMD_LOAD_STATE, 0, 1));
@@ -304,6 +310,9 @@ void LayoutTransfer::OnLayoutReply(const PlayerReply& r)
         return;
     }
     case 2: {
+        // The player holds the layout as it was sent; an edit made since
+        // (held back while this one was on its way) it still lacks.
+        doc_.layoutUnsent_ = doc_.imageManage().LayoutText() != lastPushed_ ? 1 : 0;
         materialBatch_ = true;
         materials_.clear();
         if (doc_.product() >= 1 && doc_.product() <= 3) {
@@ -411,6 +420,24 @@ void LayoutTransfer::pushIfChanged()
     pushDeferred_ = false;
     if (deferred && doc_.IsConnected() && doc_.imageManage().LayoutText() != lastPushed_)
         PushCurrentLayout();
+}
+
+bool LayoutTransfer::keepUnsentEdits()
+{
+    if (!doc_.layoutUnsent_)
+        return false;
+    // As before closing with unsaved changes: one Yes/No question.
+    const QString question = doc_.text(
+        "The player did not get the changes to the layout. Do you want to send them to the player? "
+        "(No: the player's layout replaces them)",
+        "播放器没有收到布局的修改，是否要发送到播放器？（否：用播放器的布局替换）");
+    if (platform::messageBox(question, QString(), platform::MsgButtons::YesNo, platform::MsgIcon::Question) !=
+        platform::MsgResult::Yes) {
+        doc_.layoutUnsent_ = 0;
+        return false;
+    }
+    PushCurrentLayout();
+    return true;
 }
 
 void LayoutTransfer::sendMaterialChunk(upload::Upload::Chunk&& chunk)

@@ -112,6 +112,10 @@ private:
     // After an upload of the open layout is answered: uploads again when an
     // edit was held back meanwhile and the layout is no longer the one sent.
     void pushIfChanged();
+    // A layout from the player is about to replace the open one while it
+    // holds edits the player never confirmed: the operator chooses. True
+    // when the edits stay, and then they go to the player at once.
+    bool keepUnsentEdits();
     void stopWithProgressOff();
     void setProgress(int percent);
     bool nameBytes(const QString& name, QByteArray& out);

@@ -347,9 +347,13 @@ void CContentView::AfterEdit(bool requireConnection)
 {
     if (!document_)
         return;
-    if (requireConnection && !document_->IsConnected())
-        return;
     document_->SetModified();
+    if (requireConnection && !document_->IsConnected()) {
+        // Kept on the canvas with no player to take it: marked, so that the
+        // player's layout at the next connection does not replace it unasked.
+        document_->MarkLayoutUnsent();
+        return;
+    }
     document_->PushCurrentLayout();
 }
 

@@ -8,6 +8,7 @@
 #include "core/views/layout_views.h"
 #include "core/layout/layout_transfer.h"
 #include "common/controls/num_edit.h"
+#include "common/json_coding.h"
 #include "platform/app_identity.h"
 #include "platform/home.h"
 #include "player/player_sim.h"
@@ -74,7 +75,9 @@ void makePicture(const QString& folder, const QString& name, QColor color)
 }
 
 struct Views {
-    explicit Views(unsigned language = platform::kLanguageEnglish, int pictures = 3)
+    explicit Views(unsigned language = platform::kLanguageEnglish, int pictures = 3,
+                   platform::MsgResult answer = platform::MsgResult::Yes)
+        : boxes(answer)
     {
         platform::setAppTitle(kTitle);
         platform::setAppLanguage(language);
@@ -129,12 +132,16 @@ struct Views {
     std::unique_ptr<sim::PlayerSim> player;
     int pushes = 0;
 
-    void connectPlayer()
+    void connectPlayer(std::vector<std::pair<QByteArray, QByteArray>> layouts = {})
     {
         sim::SimOptions o;
         o.address = QStringLiteral("127.0.0.3");
         player = std::make_unique<sim::PlayerSim>(o);
         sim::installStandardCommands(*player);
+        {
+            std::lock_guard lk(player->stateMutex());
+            player->state().layouts = std::move(layouts);
+        }
         ASSERT_TRUE(player->start());
         doc->setTarget(o.address, player->tcpPort());
         doc->currentPlayer().ip = o.address;
@@ -600,6 +607,147 @@ TEST(LayoutViews, ThePlayersStatusSetsTheScreensOfTheModelAndTheCanvases)
     ASSERT_EQ(v.model().windowCount(), 1);
     EXPECT_EQ(v.model().window(0).viewIndex, 1);
     EXPECT_EQ(v.model().window(0).rect, (LayoutRect{1920, 0, 2880, 540}));
+}
+
+}  // namespace
+
+namespace {
+
+QByteArray oneWindowLayout(int x, int y)
+{
+    return QStringLiteral(R"({"msg":"windows config","data":{"image":[)"
+                          R"({"x":%1,"y":%2,"endx":%3,"endy":%4,"name":"pic00.png","FrameColor":10517747}]}})")
+        .arg(x)
+        .arg(y)
+        .arg(x + 559)
+        .arg(y + 419)
+        .toUtf8();
+}
+
+// The left edge of the window of the player's current layout, read from
+// the bytes it holds; -1 when it holds no layout or no window.
+int playersWindowX(sim::PlayerSim& player)
+{
+    std::lock_guard lk(player.stateMutex());
+    const sim::PlayerState& st = player.state();
+    if (st.layouts.empty())
+        return -1;
+    const int current = std::clamp(st.currentLayout, 0, int(st.layouts.size()) - 1);
+    Json::Value root;
+    if (!jsonio::parseDocument(st.layouts[std::size_t(current)].second, root))
+        return -2;
+    const Json::Value& image = root["data"]["image"];
+    return image.isArray() && image.size() > 0 ? image[0]["x"].asInt() : -1;
+}
+
+// A window dragged on the canvas while the link to the player is down: the
+// connection that follows brings the player's layout, which must not
+// replace the drag unasked. Yes keeps it and sends it, No takes the
+// player's layout; without such an edit nothing is asked.
+TEST(LayoutViews, AnEditMadeWhileNoPlayerIsConnectedIsKeptOrGivenUpAsAnswered)
+{
+    using platform::MsgResult;
+    enum class Back { Connection, ChooseThePlayerAgain };
+    const unsigned en = platform::kLanguageEnglish, zh = platform::kLanguageChinese;
+    const struct Row {
+        const char* name;
+        unsigned language;
+        bool drag;           // the window is dragged 100 pixels right, from 200 to 300
+        bool playerEmptied;  // meanwhile the player lost its layouts; otherwise its window went to 1000
+        Back back;
+        MsgResult answer;
+        bool asked;
+        int playerX;  // the player's window at the end, -1: no layout
+        int canvasX;  // the canvas's window at the end, -1: none
+    } rows[] = {
+        {"kept", en, true, false, Back::Connection, MsgResult::Yes, true, 300, 300},
+        {"given up", zh, true, false, Back::Connection, MsgResult::No, true, 1000, 1000},
+        {"kept, player chosen again", zh, true, false, Back::ChooseThePlayerAgain, MsgResult::Yes, true, 300, 300},
+        {"given up, player chosen again", en, true, false, Back::ChooseThePlayerAgain, MsgResult::No, true, 1000, 1000},
+        {"kept, player emptied", en, true, true, Back::Connection, MsgResult::Yes, true, 300, 300},
+        {"given up, player emptied", en, true, true, Back::Connection, MsgResult::No, true, -1, -1},
+        {"nothing edited", en, false, false, Back::Connection, MsgResult::Yes, false, 1000, 1000},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        Views v(row.language, 3, row.answer);
+        v.doc->pushLayout = [&v] { v.doc->layoutTransfer().PushCurrentLayout(); };
+        v.connectPlayer({{"L.GFD", oneWindowLayout(200, 600)}});
+        ASSERT_TRUE(waitUntil([&] { return v.model().windowCount() == 1 && !v.doc->layoutBusy(); }));
+        ASSERT_EQ(v.model().window(0).rect.left, 200);
+
+        // The link goes; the player's layout changes meanwhile.
+        v.player->dropConnections();
+        ASSERT_TRUE(waitUntil([&] { return !v.doc->IsConnected(); }));
+        {
+            std::lock_guard lk(v.player->stateMutex());
+            if (row.playerEmptied)
+                v.player->state().layouts.clear();
+            else
+                v.player->state().layouts = {{"L.GFD", oneWindowLayout(1000, 100)}};
+        }
+        v.player->clearLog();
+        v.canvas()->SetZoom(0.5);
+        if (row.drag) {
+            QTest::mouseClick(v.canvasPort(), Qt::LeftButton, {}, v.at(300, 700));
+            const QPoint from = v.at(480, 800);
+            QTest::mousePress(v.canvasPort(), Qt::LeftButton, {}, from);
+            moveTo(v.canvasPort(), from + QPoint(25, 0), Qt::LeftButton);
+            QTest::mouseRelease(v.canvasPort(), Qt::LeftButton, {}, from + QPoint(50, 0));
+            ASSERT_EQ(v.model().window(0).rect.left, 300);
+            EXPECT_TRUE(v.doc->IsLayoutDirty());  // closing would offer to save it
+        }
+        EXPECT_TRUE(v.player->log().empty());  // without a player nothing went
+        v.boxes.clear();
+
+        if (row.back == Back::Connection) {
+            v.doc->OnReconnect();
+        } else {
+            const PlayerRow chosen = v.doc->currentPlayer();
+            v.doc->runScanDialog = [chosen] { return std::optional<ScanChoice>(ScanChoice{chosen, {}, {}}); };
+            v.doc->OnPlayerConnectionSettings();
+        }
+        auto canvasX = [&] { return v.model().windowCount() > 0 ? v.model().window(0).rect.left : -1; };
+        const bool settled = waitUntil(
+            [&] {
+                return v.doc->IsConnected() && !v.doc->layoutBusy() && canvasX() == row.canvasX &&
+                       playersWindowX(*v.player) == row.playerX;
+            },
+            10000);
+        waitUntil([] { return false; }, 300);  // nothing further comes
+        EXPECT_TRUE(settled);
+        EXPECT_EQ(canvasX(), row.canvasX);
+        EXPECT_EQ(playersWindowX(*v.player), row.playerX);
+
+        QStringList questions;
+        for (const platform::MessageBoxCall& c : v.boxes.calls())
+            if (c.buttons == platform::MsgButtons::YesNo && c.icon == platform::MsgIcon::Question)
+                questions << c.text;
+        const QString question =
+            row.language == zh
+                ? QStringLiteral("播放器没有收到布局的修改，是否要发送到播放器？（否：用播放器的布局替换）")
+                : QStringLiteral("The player did not get the changes to the layout. Do you want to send them to "
+                                 "the player? (No: the player's layout replaces them)");
+        EXPECT_EQ(questions, row.asked ? QStringList{question} : QStringList{});
+        std::size_t uploads = 0;
+        for (const sim::LogEntry& e : v.player->log())
+            uploads += e.incoming && e.header.command == proto::CMD_LAYOUT && e.header.subCode == 2;
+        EXPECT_EQ(uploads, row.answer == MsgResult::Yes && row.asked ? 1u : 0u);
+        // Answered either way, and a kept edit confirmed by the player: the
+        // next list of the player's layouts ("Update") asks nothing more.
+        v.boxes.clear();
+        v.doc->layoutTransfer().RequestLayoutList();
+        auto askedAgain = [&] {
+            for (const platform::MessageBoxCall& c : v.boxes.calls())
+                if (c.buttons == platform::MsgButtons::YesNo)
+                    return true;
+            return false;
+        };
+        // The progress pane goes blank once the list, or the fetch after it, is taken in.
+        EXPECT_TRUE(waitUntil([&] { return askedAgain() || v.frame->PaneText(layout::kProgressPane) == " "; }));
+        EXPECT_FALSE(askedAgain());
+        EXPECT_EQ(canvasX(), row.canvasX);
+    }
 }
 
 }  // namespace
