@@ -47,8 +47,9 @@ CLinkHub::CLinkHub(platform::MessageWindow& window, const QString& titlePrefix, 
         // The link reports its own position, so that its chunks are rebuilt
         // apart from every other link's; the opener's tag is kept here.
         links_[std::size_t(i)]->SetLinkIndex(uint16_t(i));
-        assemblers_[std::size_t(i)].setIncompleteLimit(kReplyStallLimit, kSlowLinkBytesPerSecond);
+        assemblers_[std::size_t(i)].setExpiryNotice([this, i](const ReplyAssembler&) { NotifyReplyTooSlow(i); });
     }
+    SetReplyLimit(kReplyStallLimit, kSlowLinkBytesPerSecond);
     // A reply whose length field lies must not keep the link deaf, and
     // nothing else may arrive on that link to notice: a timer asks.
     expiryTimer_ = std::make_unique<QTimer>();
@@ -73,6 +74,12 @@ CLinkHub::~CLinkHub()
     // Links first: their threads must not deliver into a half-destroyed hub.
     for (auto& link : links_)
         link->Close();
+}
+
+void CLinkHub::SetReplyLimit(std::chrono::milliseconds stall, uint32_t slowBytesPerSecond)
+{
+    for (ReplyAssembler& assembler : assemblers_)
+        assembler.setIncompleteLimit(stall, slowBytesPerSecond);
 }
 
 void CLinkHub::SetCurrentTarget(const QString& ip, uint16_t port)
@@ -240,6 +247,15 @@ void CLinkHub::ExpireIncompleteReplies()
     }
     if (!waiting)
         expiryTimer_->stop();
+}
+
+void CLinkHub::NotifyReplyTooSlow(int index)
+{
+    // Posted, not sent: the page answers with a message box, whose event
+    // loop must not run while the assembler is still dropping the reply.
+    // The tag is read now, as the link may be opened again for another page.
+    if (MessageWindow* page = Find(kVideoControlCaption, true))
+        platform::postMessage(page->handle(), platform::WM_REPLY_TOO_SLOW, tags_[std::size_t(index)], 0);
 }
 
 // -------------------------------------------------------------- dispatching

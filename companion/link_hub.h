@@ -34,6 +34,9 @@ public:
     static constexpr std::chrono::milliseconds kReplyStallLimit{2000};
     static constexpr uint32_t kSlowLinkBytesPerSecond = 10000;
     static constexpr int kExpiryCheckMs = 250;
+    // A reply dropped so is told to the video control window
+    // (WM_REPLY_TOO_SLOW, wParam the link's tag): its page names the player,
+    // which otherwise would just stay empty while its request is repeated.
 
     // Binds WM_SEND_TO_PLAYER and WM_TCP_EVENT of `window` (the main dialog,
     // whose caption is the application title); the links report to it.
@@ -46,6 +49,9 @@ public:
     // The target of every request with an empty target list.
     void SetCurrentTarget(const QString& ip, uint16_t port);
     const SendTarget& CurrentTarget() const { return target_; }
+    // Replaces the numbers of the slow-reply rule on every link (tests
+    // shorten the allowance so that a slow reply is dropped soon).
+    void SetReplyLimit(std::chrono::milliseconds stall, uint32_t slowBytesPerSecond);
 
     // A request of length 0 closes every link; otherwise the packet goes to
     // each target (or the current target) over its link.
@@ -68,6 +74,7 @@ private:
     void OnProtocolFileReply(const ReplyAssembler& reply);
     void OnCatalogueReply(const ReplyAssembler& reply, uint16_t tag);
     void ExpireIncompleteReplies();
+    void NotifyReplyTooSlow(int index);
     void NotifyLinkClosed();
     void SendReboot();
     void ShowMessage(const char* english, const char* chinese, platform::MsgIcon icon) const;

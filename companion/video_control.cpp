@@ -4,6 +4,7 @@
 #include "common/controls/dialog_keys.h"
 #include "companion/hub_records.h"
 #include "platform/app_identity.h"
+#include "platform/dialogs.h"
 #include "platform/home.h"
 #include "platform/messages.h"
 #include "transport/records.h"
@@ -135,6 +136,10 @@ CVideoControl::CVideoControl(const QString& folder, uint16_t pageIndex, const QS
             OnCatalogue(*catalog);
         return 0;
     });
+    onMessage(platform::WM_REPLY_TOO_SLOW, [this](WPARAM, LPARAM) -> platform::LRESULT {
+        OnReplyTooSlow();
+        return 0;
+    });
     onMessage(platform::WM_TRACKBAR_VALUES_REPLY, [this](WPARAM w, LPARAM l) -> platform::LRESULT {
         std::unique_ptr<ReplyStatusRecord> record(reinterpret_cast<ReplyStatusRecord*>(l));
         // The catalogue reply's parameter at 8 is the player's volume; it
@@ -259,8 +264,23 @@ void CVideoControl::onTimer(unsigned id)
 
 // ---------------------------------------------------------------- receiving
 
+void CVideoControl::OnReplyTooSlow()
+{
+    ++slowReplies_;
+    // The request is repeated every eleven ticks and each repeat may be
+    // dropped again: the operator hears of it once, not on every repeat.
+    if (slowReported_)
+        return;
+    slowReported_ = true;
+    platform::messageBox(platform::pickText(language_, "The reply of player %1 came too slowly and was dropped.",
+                                            "播放器 %1 的回复太慢，已丢弃。")
+                             .arg(ip_),
+                         QString(), platform::MsgButtons::Ok, platform::MsgIcon::Warning, this);
+}
+
 void CVideoControl::OnCatalogue(const PlayerCatalog& catalog)
 {
+    slowReported_ = false;
     types_ = remote::TypesFromCatalog(catalog);
     EnterStep(kWantLayouts);
     SendLayoutRequest();
@@ -268,6 +288,7 @@ void CVideoControl::OnCatalogue(const PlayerCatalog& catalog)
 
 void CVideoControl::OnLayoutList(const QString& text)
 {
+    slowReported_ = false;
     layouts_ = remote::SplitLayoutList(text);
     RebuildButtons();
     EnterStep(kWantCapabilities);
@@ -276,6 +297,8 @@ void CVideoControl::OnLayoutList(const QString& text)
 
 void CVideoControl::OnControlReply(const QByteArray& payload)
 {
+    // Any reply of the player came in time, even one not understood.
+    slowReported_ = false;
     const auto reply = remote::ReadControlReply(payload);
     if (!reply)
         return;

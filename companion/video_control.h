@@ -14,6 +14,8 @@
 //   WM_TRACKBAR_VALUES_REPLY  wParam 1, lParam ReplyStatusRecord* (owned here)
 //   WM_VIDEO_UPLOAD_REPLY     wParam 0, lParam const QString* (the layout list)
 //   WM_VIDEO_CONTROL_REPLY    wParam 10, lParam const QByteArray* (the reply)
+//   WM_REPLY_TOO_SLOW         wParam 0, lParam 0: a reply of this page's
+//                             player was dropped while it still arrived
 
 #include "common/controls/remote_panel.h"
 #include "platform/window.h"
@@ -81,6 +83,8 @@ public:
     int progress() const;
     QSlider* volume() const { return panel_.volume; }
     QCheckBox* videoCheck() const { return panel_.videoCheck; }
+    // Replies of this page's player dropped as too slow since opening.
+    int slowReplies() const { return slowReplies_; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -96,6 +100,7 @@ private:
     void OnListButton(remote::ListButton button, int index);
     void ListVideos(const QStringList& videos);
     void OnControlReply(const QByteArray& payload);
+    void OnReplyTooSlow();
     void RebuildButtons();
     void LayoutControls();
 
@@ -108,6 +113,9 @@ private:
     Step step_ = kWantCatalogue;
     uint16_t ticks_ = 0;
     bool volumeChanged_ = false;
+    int slowReplies_ = 0;
+    // Said once while the player keeps failing; a reply in time clears it.
+    bool slowReported_ = false;
     int selectedType_ = kNoType;
     std::vector<remote::PlayTypeEntry> types_;
     QStringList layouts_;

@@ -49,6 +49,7 @@ CVideoControlTab::CVideoControlTab(const QString& titlePrefix, const QString& te
         {platform::WM_TRACKBAR_VALUES_REPLY, 1},
         {platform::WM_VIDEO_UPLOAD_REPLY, 0},
         {platform::WM_VIDEO_CONTROL_REPLY, remote::kCmdProgress},
+        {platform::WM_REPLY_TOO_SLOW, 0},
     };
     for (const auto& route : routes)
         onMessage(route.message, [this, route](WPARAM w, LPARAM l) -> platform::LRESULT {

@@ -9,6 +9,7 @@
 //   WM_TRACKBAR_VALUES_REPLY  -> page, wParam 1 (ReplyStatusRecord*, owned)
 //   WM_VIDEO_UPLOAD_REPLY     -> page, wParam 0 (const QString*)
 //   WM_VIDEO_CONTROL_REPLY    -> page, wParam 10 (const QByteArray*)
+//   WM_REPLY_TOO_SLOW         -> page, wParam 0 (posted by the hub)
 // A reply for an index beyond the open pages is dropped (its record freed).
 
 #include "companion/tollivar_dlg.h"

@@ -122,6 +122,8 @@ bool ReplyAssembler::expireIncomplete(const Completion& done)
     if (now - lastBytesAt_ < limit_ && now - headerAt_ < allowance)
         return false;
     ++dropped_;
+    if (expiryNotice_)
+        expiryNotice_(*this);
     // The announced length was a lie: what came after the header may hold
     // whole replies. Search it again from its first byte.
     std::vector<uint8_t> after(buffer_.begin(), buffer_.begin() + received);

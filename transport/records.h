@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 struct SendTarget {
@@ -104,6 +105,13 @@ public:
     // takes. `now` replaces the clock (tests).
     void setIncompleteLimit(std::chrono::milliseconds stall, uint32_t slowBytesPerSecond,
                             std::function<Clock::time_point()> now = {});
+    // Runs each time the limit drops a reply that was still arriving, before
+    // the bytes after its header are searched again; `header` and
+    // `received` describe the dropped reply during the call. The owner
+    // learns so which link lost a reply; the notice must neither feed nor
+    // reset this assembler. Kept when the limit is set again.
+    using ExpiryNotice = std::function<void(const ReplyAssembler&)>;
+    void setExpiryNotice(ExpiryNotice notice) { expiryNotice_ = std::move(notice); }
     // Whether a reply is being collected under a limit (its owner then
     // calls expireIncomplete now and then, as nothing else may arrive).
     bool awaitsExpiry() const { return limit_.count() > 0 && state == kCollecting; }
@@ -140,6 +148,7 @@ private:
     std::chrono::milliseconds limit_{0};  // the stall limit
     uint32_t slowRate_ = 0;               // bytes a second the length is allowed at
     std::function<Clock::time_point()> now_;
+    ExpiryNotice expiryNotice_;
     Clock::time_point headerAt_{};     // when the reply being collected began
     Clock::time_point lastBytesAt_{};  // when its last bytes came
     // Where the last bytes came from, for the replies found again on expiry.

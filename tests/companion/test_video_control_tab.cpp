@@ -14,6 +14,7 @@
 #include "player/player_sim.h"
 #include "player/remote_commands.h"
 #include "player/video_store.h"
+#include "tests/companion/hub_players.h"
 #include "tests/support/test_support.h"
 #include "transport/protocol.h"
 
@@ -317,6 +318,73 @@ TEST(VideoControlTab, UnansweredStepIsAskedAgainEveryElevenTicks)
         t.players[0]->setFault(sim::Fault::None, 0, r.silentCode);
         EXPECT_TRUE(waitUntil([&] { return t.page(0).step() == CVideoControl::kPolling; })) << r.name;
     }
+}
+
+// A player whose catalogue trickles in too slowly is named once, however
+// often its request is repeated and its reply dropped again; a player that
+// answers in time fills its page and is not named.
+TEST(VideoControlTab, APlayerTooSlowIsNamedOnceWhileItsRepliesKeepBeingDropped)
+{
+    constexpr int kDrops = 3;  // the first drop and two more on repeats
+    const struct { int page; bool slow; } rows[] = {{0, true}, {1, false}, {2, true}};
+    for (unsigned language : {platform::kLanguageEnglish, platform::kLanguageChinese}) {
+        SCOPED_TRACE(language);
+        comptest::HubWithPlayers h(language, [](sim::PlayerSim& p, int) {
+            sim::VideoStoreState& store = sim::videoStore(p);
+            sim::addVideo(store.acts[0], "Ads", "a.mp4", 10);
+            store.pushChanges = false;
+        });
+        // The rule as it stands with the length allowed at 1 MB/s: a
+        // catalogue at 5 KB/s is dropped after about 2.2 s, not 22.7 s.
+        h.hub->SetReplyLimit(tollivar::CLinkHub::kReplyStallLimit, 100 * tollivar::CLinkHub::kSlowLinkBytesPerSecond);
+        for (const auto& r : rows)
+            if (r.slow)
+                h.players[std::size_t(r.page)]->setFault(sim::Fault::Trickle, 5000, proto::CMD_VIDEO_LIST);
+        tollivar::CVideoControlTab tab(u"Tollivar-"_s, h.temp.path() + u"/"_s, h.ticked(), language, kTickMs);
+        tab.OnInitDialog();
+        int seen[3] = {};
+        ASSERT_TRUE(waitUntil([&] {
+            bool done = tab.Page(1)->step() == CVideoControl::kPolling;
+            for (const auto& r : rows) {
+                if (!r.slow)
+                    continue;
+                // The rest of a dropped reply would trickle on for half a
+                // minute: the player cuts its link, and the next repeat of
+                // the request is answered (and dropped) at once.
+                const int drops = tab.Page(r.page)->slowReplies();
+                if (drops > seen[r.page] && drops < kDrops)
+                    h.players[std::size_t(r.page)]->dropConnections();
+                seen[r.page] = drops;
+                done = done && drops >= kDrops;
+            }
+            return done;
+        }, 60000));
+        const QString text = language == platform::kLanguageChinese
+                                 ? u"播放器 %1 的回复太慢，已丢弃。"_s
+                                 : u"The reply of player %1 came too slowly and was dropped."_s;
+        EXPECT_EQ(h.boxes.texts().size(), 2) << h.boxes.texts().join(u'|').toStdString();
+        for (const auto& r : rows) {
+            const CVideoControl& p = *tab.Page(r.page);
+            EXPECT_EQ(h.boxes.texts().count(text.arg(p.ip())), r.slow ? 1 : 0) << r.page;
+            EXPECT_EQ(p.types().empty(), r.slow) << r.page;
+            EXPECT_GE(h.players[std::size_t(r.page)]->requestCount(proto::CMD_VIDEO_LIST), r.slow ? kDrops : 1) << r.page;
+        }
+    }
+}
+
+TEST(VideoControlPage, TooSlowIsSaidAgainOnlyAfterAReplyInTime)
+{
+    testsupport::TempHome home;
+    testsupport::MessageBoxRecorder boxes;
+    CVideoControl page(home.path(), 0, u"127.0.0.2"_s, 5000, platform::kLanguageEnglish, kTickMs);
+    const QString layouts = u"a.GFD?"_s;
+    for (int i = 0; i < 2; ++i)
+        platform::sendMessage(&page, platform::WM_REPLY_TOO_SLOW, 0, 0);
+    EXPECT_EQ(boxes.texts().size(), 1);
+    platform::sendMessage(&page, platform::WM_VIDEO_UPLOAD_REPLY, 0, platform::LPARAM(&layouts));
+    platform::sendMessage(&page, platform::WM_REPLY_TOO_SLOW, 0, 0);
+    EXPECT_EQ(boxes.texts().size(), 2);
+    EXPECT_EQ(page.slowReplies(), 3);
 }
 
 TEST(VideoControlPage, CapabilityReplyTable)

@@ -227,6 +227,9 @@ TEST(ReplyAssemblerTest, IncompleteReplyExpiresAndItsBytesAreSearchedAgain)
         a.setIncompleteLimit(std::chrono::milliseconds(r.limitMs), r.slowRate, [&] { return now; });
         std::vector<uint16_t> sequences;
         const auto done = [&](const ReplyAssembler& reply) { sequences.push_back(reply.header.sequence); };
+        // Every reply the limit drops is told to the owner, whichever call finds it expired.
+        uint32_t notices = 0;
+        a.setExpiryNotice([&](const ReplyAssembler& dropped) { notices += dropped.state == ReplyAssembler::kCollecting; });
         for (const Step& step : r.steps) {
             now = ReplyAssembler::Clock::time_point{} + std::chrono::milliseconds(step.atMs);
             if (step.chunk.isEmpty())
@@ -236,6 +239,7 @@ TEST(ReplyAssemblerTest, IncompleteReplyExpiresAndItsBytesAreSearchedAgain)
                        std::size_t(step.chunk.size()), done);
         }
         EXPECT_EQ(sequences, r.sequences) << r.name;
+        EXPECT_EQ(notices, a.droppedReplies()) << r.name;
     }
 }
 
