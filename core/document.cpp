@@ -103,6 +103,8 @@ void CvelunaDoc::SendToPlayers(const SendRequest& request)
     if (targets.empty())
         targets.push_back(target_);
     for (const SendTarget& t : targets) {
+        if (request.freshLink)
+            closeLinksTo(t);
         const int index = FindOrConnectSlot(t);
         if (index < 0) {
             reportLinkFailure();
@@ -114,6 +116,21 @@ void CvelunaDoc::SendToPlayers(const SendRequest& request)
                                                                          request.bodySource))
             reportLinkFailure();
     }
+}
+
+void CvelunaDoc::closeLinksTo(const SendTarget& target)
+{
+    for (int i = 0; i < kSlotCount; ++i) {
+        CTCPClient& s = *slots_[std::size_t(i)];
+        if (s.IsConnected() && s.PeerAddress() == target.ip && s.Port() == target.port) {
+            s.Close();
+            resetAssembler(i);
+        }
+    }
+    // As when the link is lost: the reply that would clear the
+    // upload-pending flag cannot come over the new one.
+    if (target.ip == target_.ip && target.port == target_.port)
+        layoutBusy_ = 0;
 }
 
 void CvelunaDoc::onLinkedAgain(const SendTarget& target)

@@ -286,6 +286,8 @@ private:
     void resetAssembler(int index);
     void resetAllAssemblers();
     void showMessage(const QString& english, const QString& chinese, int icon);
+    // Ends every link to `target` (a request asked for a fresh one).
+    void closeLinksTo(const SendTarget& target);
     // A slot was linked to `target` anew: when that is the current player,
     // whose link went after its handshake, it is shown connected again.
     void onLinkedAgain(const SendTarget& target);

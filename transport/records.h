@@ -37,6 +37,10 @@ struct SendRequest {
     QByteArray body;
     std::shared_ptr<const void> bodyOwner;
     QString bodySource;  // the file `body` comes from, if any
+    // veluna's document ends the link it holds to each target and opens a
+    // new one before the packet goes (a request without a packet only
+    // renews the link): nothing the old connection still owes is read.
+    bool freshLink = false;
 
     uint32_t length() const { return uint32_t(data.size() + body.size()); }
     // Ignores (and counts in refusedTargets) an empty IP and a port below

@@ -33,13 +33,14 @@ proto::PlayerPacketHeader CDeviceDialog::Header(uint8_t command, uint8_t subCode
 }
 
 bool CDeviceDialog::SendToPlayer(const proto::PlayerPacketHeader& header, const QByteArray& payload,
-                                 std::shared_ptr<const void> owner, const QString& source)
+                                 std::shared_ptr<const void> owner, const QString& source, bool freshLink)
 {
     if (!platform::findWindow(platform::appTitle()))
         return false;
     auto request = std::make_unique<SendRequest>();
     if (!(owner ? request->SetPacketWithBody(header, payload, std::move(owner), source) : request->SetPacket(header, payload)))
         return false;
+    request->freshLink = freshLink;
     return SendToMainWindow(request.release());
 }
 

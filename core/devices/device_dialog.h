@@ -28,9 +28,11 @@ public:
     // Hands one packet for the current player to the main window found by
     // the application title; false when it is missing or the packet too big.
     // `owner` keeps a payload that is a shared file chunk of `source`:
-    // sent as the packet's body, never copied.
+    // sent as the packet's body, never copied. `freshLink`: on a new
+    // connection (SendRequest::freshLink).
     static bool SendToPlayer(const proto::PlayerPacketHeader& header, const QByteArray& payload = QByteArray(),
-                             std::shared_ptr<const void> owner = nullptr, const QString& source = QString());
+                             std::shared_ptr<const void> owner = nullptr, const QString& source = QString(),
+                             bool freshLink = false);
 
     platform::MsgResult Message(const char* english, const char* chinese, platform::MsgIcon icon,
                                 platform::MsgButtons buttons = platform::MsgButtons::Ok);

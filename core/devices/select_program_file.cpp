@@ -6,6 +6,7 @@
 #include "platform/home.h"
 #include "platform/messages.h"
 #include "transport/link_loss.h"
+#include "transport/records.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -65,10 +66,6 @@ std::optional<Packet> FirmwareTransfer::Begin(const QString& path, uint8_t subCo
     QByteArray nameBytes;
     if (!text::NameToDoubleByteText(name, nameBytes, proto::kNameFieldSize))
         return std::nullopt;
-    // A chunk still waiting for its acknowledgement may get it after this
-    // name message went out: that reply is not ours.
-    if ((state_ == kSending || state_ == kLastSent) && lastSend_.isValid() && lastSend_.elapsed() < staleWindowMs)
-        ++staleChunkReplies_;
     file_.Announced(path);
     path_ = path;
     subCode_ = subCode;
@@ -78,7 +75,8 @@ std::optional<Packet> FirmwareTransfer::Begin(const QString& path, uint8_t subCo
     p.header.subCode = subCode;
     p.header.sequence = counter_;
     p.payload = nameBytes;
-    lastSend_.start();
+    p.freshLink = awaiting_;
+    awaiting_ = true;
     return p;
 }
 
@@ -105,25 +103,19 @@ FirmwareTransfer::Step FirmwareTransfer::Chunk(Packet* packet)
     p.payload = std::move(chunk.bytes);
     p.owner = std::move(chunk.owner);
     p.source = chunk.source;
-    lastSend_.start();
+    awaiting_ = true;
     *packet = std::move(p);
     return Step::Sent;
 }
 
-FirmwareTransfer::Step FirmwareTransfer::OnReply(uint8_t code, uint16_t param, uint16_t arg, Packet* packet)
+FirmwareTransfer::Step FirmwareTransfer::OnReply(uint8_t code, uint16_t arg, Packet* packet)
 {
     ++counter_;
     if (code != proto::CMD_PROGRAM_UPGRADE)
         return Step::None;
-    if (state_ == kNameSent && staleChunkReplies_ > 0 && (param == 1 || param == 2)) {
-        --staleChunkReplies_;
-        return Step::None;
-    }
+    awaiting_ = false;
     switch (state_) {
     case kNameSent: {
-        // What the earlier transfer still owed can no longer be told from
-        // this transfer's own answers.
-        staleChunkReplies_ = 0;
         if (arg != 0) {
             file_.Reset();
             state_ = kIdle;
@@ -148,8 +140,7 @@ bool FirmwareTransfer::Abort()
     const bool running = state_ != kIdle;
     file_.Reset();
     state_ = kIdle;
-    staleChunkReplies_ = 0;
-    lastSend_.invalidate();
+    awaiting_ = false;
     return running;
 }
 
@@ -279,7 +270,21 @@ void CSelectProgramFile::OnUpdate()
         Message(text::unencodableNameMessage(QFileInfo(path).fileName(), int(language_)), MsgIcon::Warning);
         return;
     }
-    SendToPlayer(packet->header, packet->payload);
+    SendToPlayer(packet->header, packet->payload, nullptr, QString(), packet->freshLink);
+}
+
+void CSelectProgramFile::done(int result)
+{
+    // Closed while the player still owes the transfer an answer: the link is
+    // renewed, so that the answer never reaches the next upgrade dialog,
+    // whose transfer could not tell it from an answer of its own.
+    if (transfer_.AwaitsAnswer()) {
+        transfer_.Abort();
+        auto request = std::make_unique<SendRequest>();
+        request->freshLink = true;
+        SendToMainWindow(request.release());
+    }
+    CDeviceDialog::done(result);
 }
 
 platform::LRESULT CSelectProgramFile::OnReply(platform::WPARAM, platform::LPARAM lParam)
@@ -290,7 +295,7 @@ platform::LRESULT CSelectProgramFile::OnReply(platform::WPARAM, platform::LPARAM
         return 0;
     const bool starting = transfer_.state() == firmware::FirmwareTransfer::kNameSent;
     firmware::Packet packet;
-    switch (transfer_.OnReply(record->code, record->param, record->arg, &packet)) {
+    switch (transfer_.OnReply(record->code, record->arg, &packet)) {
     case Step::Sent:
         if (starting) {
             progress_->SetRange(0, 100);

@@ -7,7 +7,6 @@
 #include "core/devices/device_dialog.h"
 #include "transport/chunk_source.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QString>
 
@@ -29,6 +28,10 @@ struct Packet {
     QByteArray payload;
     std::shared_ptr<const void> owner;  // keeps a payload that is a shared file chunk
     QString source;                     // the file such a payload comes from
+    // The transfer before still waits for an answer, which may come later
+    // or never and which nothing in it tells apart from this transfer's: the
+    // packet goes on a new connection, which no answer of that one follows.
+    bool freshLink = false;
 };
 
 // The CPU and FPGA transfer: name message, then chunks of at most
@@ -37,19 +40,20 @@ class FirmwareTransfer {
 public:
     enum State { kNameSent = 0, kSending = 1, kLastSent = 2, kIdle = 3 };
     enum class Step { None, Sent, LatestVersion, Completed, OpenFailed, ReadFailed };
-    static constexpr int kStaleWindowMs = 30000;
-    int staleWindowMs = kStaleWindowMs;
 
     // The name message for `path` with `subCode` (0 CPU, 1 FPGA); the name is
     // the text after the last separator, in code page 936. Nothing (and the
     // running transfer left alone) when the name cannot be held whole.
     std::optional<Packet> Begin(const QString& path, uint8_t subCode);
-    // One reply (`param` and `arg` of its header). `packet` is filled when
-    // the next chunk goes out.
-    Step OnReply(uint8_t code, uint16_t param, uint16_t arg, Packet* packet);
-    // The link went: no reply of this transfer can come any more, so the
-    // next Begin waits for none. True when a transfer was running.
+    // One reply (`arg` of its header; what a player puts in `param` is
+    // not relied on, for not every player echoes the step there). `packet`
+    // is filled when the next chunk goes out.
+    Step OnReply(uint8_t code, uint16_t arg, Packet* packet);
+    // The link went, or is about to: no reply of this transfer can come any
+    // more. True when a transfer was running.
     bool Abort();
+    // A packet of this transfer went and its answer has not come.
+    bool AwaitsAnswer() const { return awaiting_; }
 
     State state() const { return state_; }
     uint16_t counter() const { return counter_; }
@@ -65,16 +69,10 @@ private:
     State state_ = kIdle;
     QString path_;
     upload::Upload file_;
-    // Chunk acknowledgements that may still come for a transfer a new
-    // Update replaced: the player's answer to a chunk carries its step (1 or
-    // 2), so it is told apart from the answer to the new name. An earlier
-    // name's answer cannot be told from the new one's, and a retry must
-    // never wait for an answer that may not come: the first answer to a
-    // name after a retry is the retry's.
-    int staleChunkReplies_ = 0;
-    // Since the last packet went out: an earlier transfer silent for longer
-    // than staleWindowMs has lost its reply, and none is waited for.
-    QElapsedTimer lastSend_;
+    // Answers come in the order of the packets, one each, and carry nothing
+    // that says which packet they answer: only the connection tells an
+    // answer of this transfer from one a replaced transfer still owes.
+    bool awaiting_ = false;
 };
 
 // Where the server upgrade's script lies: beside the program, in "adb".
@@ -95,6 +93,7 @@ public:
     void OnBrowse();
     void OnUpdate();  // IDOK "Update"
     void accept() override { OnUpdate(); }
+    void done(int result) override;
 
     QLineEdit* PathEdit() const { return path_; }
     const firmware::FirmwareTransfer& Transfer() const { return transfer_; }

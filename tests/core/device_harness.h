@@ -30,7 +30,10 @@ inline constexpr const char* kQtWorkerThreadsUnderThreadChecker =
 inline const QString kTitle = QStringLiteral("veluna V9.1.5");
 
 struct DeviceHarness {
-    explicit DeviceHarness(unsigned language = platform::kLanguageEnglish, bool connect = true)
+    // `playerReceiveBufferBytes`: the simulated player's receive buffer
+    // (sim::SimOptions::receiveBufferBytes; 0 the system's own).
+    explicit DeviceHarness(unsigned language = platform::kLanguageEnglish, bool connect = true,
+                           int playerReceiveBufferBytes = 0)
     {
         platform::setAppTitle(kTitle);
         platform::setAppLanguage(language);
@@ -49,6 +52,7 @@ struct DeviceHarness {
         doc = std::make_unique<CvelunaDoc>(frame.get(), QStringList());
         sim::SimOptions o;
         o.address = QStringLiteral("127.0.0.3");
+        o.receiveBufferBytes = playerReceiveBufferBytes;
         player = std::make_unique<sim::PlayerSim>(o);
         sim::installStandardCommands(*player);
         sim::installConfigStore(*player);

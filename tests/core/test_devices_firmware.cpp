@@ -3,11 +3,15 @@
 #include "core/devices/device_commands.h"
 #include "core/devices/select_program_file.h"
 #include "tests/core/device_harness.h"
+#include "tests/support/small_link_buffers.h"
 #include "transport/link_loss.h"
 
 #include <QDir>
 
 #include <atomic>
+#include <optional>
+#include <chrono>
+#include <thread>
 #include <cerrno>
 #include <QFile>
 #include <QLineEdit>
@@ -29,7 +33,7 @@ std::vector<firmware::Packet> runTransfer(const QString& path, std::vector<Step>
     packets.push_back(*first);
     for (int i = 0; i < 10; ++i) {
         firmware::Packet p;
-        const Step s = t.OnReply(proto::CMD_PROGRAM_UPGRADE, packets.back().header.param, 0, &p);
+        const Step s = t.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, &p);
         if (steps)
             steps->push_back(s);
         if (s != Step::Sent)
@@ -74,7 +78,7 @@ TEST(FirmwareTransfer, PacketSequencesBySize)
     }
 }
 
-TEST(FirmwareTransfer, NamesLatestVersionStaleRepliesAndVanishedFiles)
+TEST(FirmwareTransfer, NamesLinkLossAndVanishedFiles)
 {
     testsupport::TempHome home;
     const QString path = home.path() + QStringLiteral("/cpu.bin");
@@ -86,48 +90,63 @@ TEST(FirmwareTransfer, NamesLatestVersionStaleRepliesAndVanishedFiles)
     EXPECT_EQ(t.state(), FirmwareTransfer::kIdle);
     EXPECT_EQ(t.Begin(home.path() + QStringLiteral("/固件.bin"), 0)->payload, QByteArray("\xB9\xCC\xBC\xFE.bin"));
 
-    // Update again while the name before still waits: the first answer is
-    // the retry's, for the name before may never get one.
+    // The link went: the replies still due to the transfer never come.
     firmware::Packet p;
-    ASSERT_TRUE(t.Begin(path, 0));
-    EXPECT_EQ(t.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, 1, &p), Step::LatestVersion);
-    EXPECT_EQ(t.state(), FirmwareTransfer::kIdle);
-
-    // A new Update while a chunk of the first waits: that chunk's answer
-    // does not advance the second, the name's answer does.
-    FirmwareTransfer u;
-    ASSERT_TRUE(u.Begin(path, 0));
-    ASSERT_EQ(u.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, 0, &p), Step::Sent);
-    ASSERT_TRUE(u.Begin(path, 0));
-    EXPECT_EQ(u.OnReply(proto::CMD_PROGRAM_UPGRADE, 2, 0, &p), Step::None);
-    EXPECT_EQ(u.state(), FirmwareTransfer::kNameSent);
-    EXPECT_EQ(u.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, 0, &p), Step::Sent);
-    EXPECT_EQ(p.header.param, 2);
-    EXPECT_EQ(p.header.sequence, 3);
-    EXPECT_EQ(u.OnReply(17, 0, 0, &p), Step::None);  // another command only counts
-    EXPECT_EQ(u.counter(), 4);
-
-    // The earlier chunk's answer was lost long ago: the new one waits for nothing.
-    FirmwareTransfer w;
-    w.staleWindowMs = 50;
-    ASSERT_TRUE(w.Begin(path, 0));
-    ASSERT_EQ(w.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, 0, &p), Step::Sent);
-    testsupport::waitUntil([] { return false; }, 120);
-    ASSERT_TRUE(w.Begin(path, 0));
-    EXPECT_EQ(w.OnReply(proto::CMD_PROGRAM_UPGRADE, 2, 0, &p), Step::Sent);
-
-    // The link went: the replies still due to the old transfer never come.
     FirmwareTransfer x;
     ASSERT_TRUE(x.Begin(path, 0));
     EXPECT_TRUE(x.Abort());
     EXPECT_FALSE(x.Abort());
+    EXPECT_FALSE(x.AwaitsAnswer());
     ASSERT_TRUE(x.Begin(path, 0));
-    EXPECT_EQ(x.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, 0, &p), Step::Sent);
+    EXPECT_EQ(x.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, &p), Step::Sent);
+    EXPECT_EQ(x.OnReply(17, 0, &p), Step::None);  // another command only counts
+    EXPECT_EQ(x.counter(), 2);
 
     FirmwareTransfer v;
     ASSERT_TRUE(v.Begin(path, 0));
     ASSERT_TRUE(QFile::remove(path));
-    EXPECT_EQ(v.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, 0, &p), Step::OpenFailed);
+    EXPECT_EQ(v.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, &p), Step::OpenFailed);
+}
+
+// Update again goes on a new connection exactly when the transfer before
+// still waits for an answer: one that came late could not be told from the
+// retry's own. A player that said "latest version" or took the last chunk
+// owes nothing, and the retry stays on the link.
+TEST(FirmwareTransfer, ARetryAsksForANewConnectionWhileAnAnswerIsOwed)
+{
+    testsupport::TempHome home;
+    const QString path = home.path() + QStringLiteral("/cpu.bin");
+    ASSERT_TRUE(testsupport::writeFile(path, testsupport::randomBytes(8192000 + 5, 5)));
+    const struct {
+        const char* name;
+        std::vector<uint16_t> answers;  // `arg` of each answer before the retry
+        bool linkWent;
+        bool freshLink;
+    } rows[] = {
+        {"name unanswered", {}, false, true},
+        {"chunk unanswered", {0}, false, true},
+        {"last chunk unanswered", {0, 0}, false, true},
+        {"completed", {0, 0, 0}, false, false},
+        {"latest version", {1}, false, false},
+        {"link went with the name unanswered", {}, true, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        FirmwareTransfer t;
+        ASSERT_TRUE(t.Begin(path, 0));
+        firmware::Packet p;
+        for (const uint16_t arg : row.answers)
+            t.OnReply(proto::CMD_PROGRAM_UPGRADE, arg, &p);
+        if (row.linkWent)
+            t.Abort();
+        EXPECT_EQ(t.AwaitsAnswer(), row.freshLink);
+        const auto retry = t.Begin(path, 0);
+        ASSERT_TRUE(retry);
+        EXPECT_EQ(retry->freshLink, row.freshLink);
+        EXPECT_EQ(retry->header.param, 0);
+        EXPECT_EQ(retry->header.sequence, row.answers.size());  // the counter goes on
+        EXPECT_TRUE(t.AwaitsAnswer());
+    }
 }
 
 TEST(FirmwareTransfer, WhyTheLinkWentInBothLanguages)
@@ -329,14 +348,14 @@ TEST(FirmwareTransfer, FileCutShortEndsBeforeAHalfChunk)
         FirmwareTransfer t;
         firmware::Packet p;
         ASSERT_TRUE(t.Begin(path, 0));
-        ASSERT_EQ(t.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, 0, &p), Step::Sent);
+        ASSERT_EQ(t.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, &p), Step::Sent);
         EXPECT_EQ(p.payload.size(), 8192000);
         ASSERT_TRUE(QFile::resize(path, row.cutTo));
         firmware::Packet none;
-        EXPECT_EQ(t.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, 0, &none), Step::ReadFailed) << row.cutTo;
+        EXPECT_EQ(t.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, &none), Step::ReadFailed) << row.cutTo;
         EXPECT_TRUE(none.payload.isEmpty());
         EXPECT_EQ(t.state(), FirmwareTransfer::kIdle);
-        EXPECT_EQ(t.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, 0, &none), Step::None);
+        EXPECT_EQ(t.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, &none), Step::None);
     }
 }
 
@@ -438,7 +457,10 @@ namespace {
 // written is named, not the player: an image cut to nothing between the
 // name message and its first chunk sends no empty last chunk and never says
 // "completed"; one cut while its chunk is on the wire ends the link with the
-// file's message only, and Update again reconnects and completes.
+// file's message only, and Update again reconnects and completes. Small
+// buffers on both ends keep that chunk being written until the cut: with the
+// machine's own, all of it can rest in them first, and only the next chunk's
+// read would find the file cut.
 TEST(FirmwareUpgrade, ImageCutBeforeOrWhileItsChunkTravelsIsNamedAndNeverCompleted)
 {
     const struct {
@@ -447,7 +469,10 @@ TEST(FirmwareUpgrade, ImageCutBeforeOrWhileItsChunkTravelsIsNamedAndNeverComplet
     } rows[] = {{"cut after its name", false}, {"cut while written", true}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        DeviceHarness h;
+        std::optional<testsupport::SmallLinkBuffers> small;
+        if (row.whileWritten)
+            small.emplace();
+        DeviceHarness h(platform::kLanguageEnglish, true, row.whileWritten ? testsupport::kSmallSocketBuffer : 0);
         const QString path = h.home.path() + QStringLiteral("/cpu.bin");
         ASSERT_TRUE(QFile(path).open(QIODevice::WriteOnly));
         ASSERT_TRUE(QFile::resize(path, 20000000));
@@ -461,11 +486,12 @@ TEST(FirmwareUpgrade, ImageCutBeforeOrWhileItsChunkTravelsIsNamedAndNeverComplet
                                   });
         if (row.whileWritten)
             h.player->setReadPause(200);  // the first chunk stays on its way
+        const uint64_t before = h.player->bytesReceived();
         CSelectProgramFile dialog(firmware::kCpu, h.doc->currentPlayer().ip, h.doc->titlePrefix());
         dialog.PathEdit()->setText(path);
         dialog.OnUpdate();
         if (row.whileWritten) {
-            ASSERT_TRUE(waitUntil([&] { return h.player->bytesReceived() > 100000; }));
+            ASSERT_TRUE(waitUntil([&] { return h.player->bytesReceived() > before + 100000; }));
             ASSERT_TRUE(QFile::resize(path, 0));
             h.player->setReadPause(0);
         }
@@ -479,17 +505,118 @@ TEST(FirmwareUpgrade, ImageCutBeforeOrWhileItsChunkTravelsIsNamedAndNeverComplet
         const auto sent = h.requests(proto::CMD_PROGRAM_UPGRADE);
         for (const auto& p : sent)
             EXPECT_NE(p.header.param, 2);  // no last chunk, empty or not
-        if (!row.whileWritten) {
-            EXPECT_EQ(sent.size(), 1u);
-        }
+        // Cut while written, the chunk never arrives whole and the link goes
+        // with it; the player is not blamed (the message above is all).
+        EXPECT_EQ(sent.size(), 1u);
+        EXPECT_EQ(h.doc->IsConnected(), !row.whileWritten);
 
-        // Written again and sent again: a new connection, and it completes.
+        // Written again and sent again: it completes (over a new connection
+        // where the link went).
         const QByteArray image = testsupport::randomBytes(100000, 17);
         ASSERT_TRUE(testsupport::writeFile(path, image));
         h.boxes.clear();
         dialog.OnUpdate();
         ASSERT_TRUE(waitUntil([&] { return h.boxes.calls.size() >= 2; }));
         EXPECT_EQ(h.boxes.texts().value(1), QStringLiteral("The update of the program file is completed。"));
+        EXPECT_TRUE(h.withStore<bool>(
+            [&](sim::DeviceStore& s) { return s.upgrades[0].data == image && s.upgrades[0].complete; }));
+        EXPECT_TRUE(h.doc->IsConnected());
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// One answer of the simulated player kept back until the test lets it go
+// (or a minute passes): the connection's thread waits, as a busy player does.
+struct HeldAnswer {
+    std::atomic<bool> used{false};
+    std::atomic<bool> held{false};
+    std::atomic<bool> open{false};
+    void hold()
+    {
+        held = true;
+        for (int i = 0; i < 6000 && !open; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+};
+
+// Lets every held answer go before the player stops (it joins the thread
+// that holds one).
+struct OpenOnExit {
+    std::vector<std::shared_ptr<HeldAnswer>> answers;
+    ~OpenOnExit()
+    {
+        for (const auto& a : answers)
+            a->open = true;
+    }
+};
+
+// Update again (or a new dialog) while the player still owes the first
+// attempt an answer, which then comes just after the retry's name: it is
+// never taken for an answer of the retry, whether the player echoes the step
+// in its answer or answers every packet with 0 there. "completed" comes only
+// once the player answered the retry's last chunk, and the player holds the
+// whole image.
+TEST(FirmwareUpgrade, ARetryNeverTakesAnAnswerOfTheAttemptBefore)
+{
+    const struct {
+        const char* name;
+        bool echoesStep;
+        uint16_t late;   // the first attempt's packet answered late: 0 its name, 1 its first chunk
+        bool newDialog;  // the first dialog is closed and the retry is another's
+    } rows[] = {
+        {"echoing player, chunk answer late", true, 1, false},
+        {"echoing player, name answer late", true, 0, false},
+        {"echoing player, new dialog while a chunk answer is late", true, 1, true},
+        {"player answering 0, chunk answer late", false, 1, false},
+        {"player answering 0, name answer late", false, 0, false},
+        {"player answering 0, new dialog while a chunk answer is late", false, 1, true},
+    };
+    const QString completed = QStringLiteral("The update of the program file is completed。");
+    const QString confirm = QStringLiteral("Updating MCU may cause equipment damage. Do you want to continue？");
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        DeviceHarness h;
+        auto first = std::make_shared<HeldAnswer>();
+        auto last = std::make_shared<HeldAnswer>();  // the retry's last chunk: the first attempt sends none
+        OpenOnExit openOnExit{{first, last}};
+        const sim::CommandHandler upgrade = h.player->commandHandler(proto::CMD_PROGRAM_UPGRADE);
+        h.player->registerCommand(proto::CMD_PROGRAM_UPGRADE, [=, echoes = row.echoesStep, late = row.late](
+                                                                  sim::PlayerSim& s, const sim::Request& req) {
+            std::vector<sim::Reply> replies = upgrade(s, req);
+            if (!echoes)
+                for (sim::Reply& r : replies)
+                    r.header.param = 0;
+            if (req.header.param == late && !first->used.exchange(true))
+                first->hold();
+            else if (req.header.param == 2 && !last->used.exchange(true))
+                last->hold();
+            return replies;
+        });
+        const QString path = h.home.path() + QStringLiteral("/cpu.bin");
+        const QByteArray image = testsupport::randomBytes(10000000, 19);
+        ASSERT_TRUE(testsupport::writeFile(path, image));
+        auto dialog = std::make_unique<CSelectProgramFile>(firmware::kCpu, h.doc->currentPlayer().ip,
+                                                           h.doc->titlePrefix());
+        dialog->PathEdit()->setText(path);
+        dialog->OnUpdate();
+        ASSERT_TRUE(waitUntil([&] { return first->held.load(); }, 60000));
+        if (row.newDialog) {
+            dialog->reject();
+            dialog = std::make_unique<CSelectProgramFile>(firmware::kCpu, h.doc->currentPlayer().ip,
+                                                          h.doc->titlePrefix());
+            dialog->PathEdit()->setText(path);
+        }
+        dialog->OnUpdate();
+        first->open = true;  // the retry's name is on its way
+        ASSERT_TRUE(waitUntil([&] { return last->held.load(); }, 60000)) << h.boxes.texts().join('|').toStdString();
+        // Every other answer has gone out; the last chunk's is still held.
+        EXPECT_FALSE(waitUntil([&] { return h.boxes.texts().contains(completed); }, 1000));
+        last->open = true;
+        ASSERT_TRUE(waitUntil([&] { return h.boxes.texts().contains(completed); }, 60000));
+        EXPECT_EQ(h.boxes.texts(), QStringList({confirm, confirm, completed}));
         EXPECT_TRUE(h.withStore<bool>(
             [&](sim::DeviceStore& s) { return s.upgrades[0].data == image && s.upgrades[0].complete; }));
     }
