@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPointer>
 #include <QRegularExpression>
 
 #include <cstdio>
@@ -67,6 +68,36 @@ MsgResult negativeAnswer(MsgButtons buttons)
     return MsgResult::Cancel;
 }
 
+// Lives across a modal box or file dialog and, when it closes, gives the
+// keyboard back to the window the operator was in. A window manager does
+// that for the box's owner; without one the X server hands the focus to the
+// root window (and the offscreen platform to nobody), Qt is left with no
+// active window and no key reaches any control of the dialog underneath.
+// Doing it here, for every box, makes both cases the same.
+class KeyboardReturn {
+public:
+    explicit KeyboardReturn(QWidget* parent)
+        : wasActive_(QApplication::activeWindow()), owner_(parent ? parent->window() : nullptr)
+    {
+    }
+    KeyboardReturn(const KeyboardReturn&) = delete;
+    KeyboardReturn& operator=(const KeyboardReturn&) = delete;
+    ~KeyboardReturn()
+    {
+        // A modal window still open is the only one that may take keys; else
+        // the window that had them, else the box's owner.
+        QWidget* target = QApplication::activeModalWidget();
+        if (!target)
+            target = wasActive_ && wasActive_->isVisible() ? wasActive_.data() : owner_.data();
+        if (target && target->isVisible() && QApplication::activeWindow() != target)
+            target->activateWindow();  // its focus widget takes the keyboard again
+    }
+
+private:
+    QPointer<QWidget> wasActive_;
+    QPointer<QWidget> owner_;
+};
+
 }  // namespace
 
 void setDefaultCaption(const QString& caption)
@@ -117,6 +148,7 @@ MsgResult messageBox(const QString& text, const QString& caption, MsgButtons but
         return fitAnswer(autoAnswer, buttons);
     }
 
+    const KeyboardReturn keyboardReturn(parent);  // outlives the box
     QMessageBox box(parent);
     box.setWindowTitle(call.caption);
     box.setText(text);
@@ -170,6 +202,7 @@ QString fileDialog(const FileDialogCall& call, QWidget* parent)
         std::fflush(stderr);
         return QString();
     }
+    const KeyboardReturn keyboardReturn(parent);
     const QString filter = qtFilterFromMfc(call.filter);
     QString start = call.folder;
     if (!call.fileName.isEmpty())
@@ -207,6 +240,7 @@ QStringList fileDialogMulti(const FileDialogCall& call, QWidget* parent)
         std::fflush(stderr);
         return QStringList();
     }
+    const KeyboardReturn keyboardReturn(parent);
     return QFileDialog::getOpenFileNames(parent, call.caption, call.folder, qtFilterFromMfc(call.filter));
 }
 

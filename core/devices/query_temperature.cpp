@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFont>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +14,7 @@
 #include <QPainterPath>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStyle>
 
 namespace temperature {
 
@@ -73,20 +75,49 @@ void TemperatureHistory::add(const TemperatureSample& sample)
     samples_.push_back(sample);
 }
 
-void DrawTemperatureChart(QPainter& painter, const TemperatureHistory& history)
+namespace {
+
+const QRect kChartFrame(QPoint(60, 130), QPoint(759, 329));
+constexpr int kLabelAlign = Qt::AlignHCenter | Qt::AlignVCenter;
+
+// The box label k ("0", "10" ... "100") is centred in.
+QRect LabelBox(int k)
+{
+    const int left = k == 0 ? 43 : (k == 10 ? 27 : 35);
+    return QRect(QPoint(left, 320 - 20 * k), QPoint(59, 339 - 20 * k));
+}
+
+}  // namespace
+
+QFont ChartLabelFont()
+{
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSize(12);
+    return font;
+}
+
+QRect ChartExtent(const QFontMetrics& labels)
+{
+    // The frame's pen covers one pixel right of and below its rectangle.
+    QRect extent = kChartFrame.adjusted(0, 0, 1, 1);
+    for (int k = 0; k <= 10; ++k)
+        extent |= labels.boundingRect(LabelBox(k), kLabelAlign, QString::number(10 * k));
+    return extent;
+}
+
+void DrawTemperatureChart(QPainter& painter, const TemperatureHistory& history, std::vector<QRect>* labelRects)
 {
     painter.save();
     const QColor grey(96, 96, 96);
     painter.setPen(QPen(grey, 1));
     painter.setBrush(Qt::NoBrush);
-    painter.drawRect(QRect(QPoint(60, 130), QPoint(759, 329)));
-    QFont font(QStringLiteral("Arial"));
-    font.setPointSize(12);
-    painter.setFont(font);
+    painter.drawRect(kChartFrame);
+    painter.setFont(ChartLabelFont());
     for (int k = 0; k <= 10; ++k) {
-        const int left = k == 0 ? 43 : (k == 10 ? 27 : 35);
-        const QRect box(QPoint(left, 320 - 20 * k), QPoint(59, 339 - 20 * k));
-        painter.drawText(box, Qt::AlignHCenter | Qt::AlignVCenter, QString::number(10 * k));
+        QRect drawn;
+        painter.drawText(LabelBox(k), kLabelAlign, QString::number(10 * k), &drawn);
+        if (labelRects)
+            labelRects->push_back(drawn);
     }
     const std::array<std::pair<QColor, uint8_t TemperatureSample::*>, 3> lines = {{
         {QColor(255, 0, 0), &TemperatureSample::cpu},
@@ -114,21 +145,26 @@ void DrawTemperatureChart(QPainter& painter, const TemperatureHistory& history)
 
 namespace {
 
-// The chart area; it draws in the dialog's coordinates.
+// The chart area over the "Graphs" group; `origin` is where the chart's
+// (0,0) lies in the dialog.
 class ChartArea : public QWidget {
 public:
-    ChartArea(const temperature::TemperatureHistory& history, QWidget* parent) : QWidget(parent), history_(history) {}
+    ChartArea(const temperature::TemperatureHistory& history, QPoint origin, QWidget* parent)
+        : QWidget(parent), history_(history), origin_(origin)
+    {
+    }
 
 protected:
     void paintEvent(QPaintEvent*) override
     {
         QPainter painter(this);
-        painter.translate(-pos());
+        painter.translate(origin_ - pos());
         temperature::DrawTemperatureChart(painter, history_);
     }
 
 private:
     const temperature::TemperatureHistory& history_;
+    const QPoint origin_;
 };
 
 }  // namespace
@@ -137,7 +173,6 @@ CQueryTemperature::CQueryTemperature(const QString& titlePrefix, const QString& 
     : CDeviceDialog(titlePrefix, replies::kTemperature, parent),
       logFolder_(QDir(playerFolder).filePath(QStringLiteral("TemperatureData")))
 {
-    setFixedSize(800, 400);
     auto* values = new QGroupBox(Text("Temperature Value", "温度值"), this);
     values->setGeometry(10, 8, 470, 100);
     auto valueField = [&](int id, const QString& label, int x) {
@@ -173,14 +208,29 @@ CQueryTemperature::CQueryTemperature(const QString& titlePrefix, const QString& 
     playbackButton_->setObjectName(ControlName(2708));
     playbackButton_->setGeometry(202, 60, 88, 28);
 
+    // The chart keeps its own coordinates; how far it moves, and how large
+    // the group round it is, depends on the size of the group's title and
+    // border in this style and font and on what the label font measures, so
+    // that no label crosses the title or the border.
     auto* graphs = new QGroupBox(Text("Graphs", "曲线图"), this);
-    graphs->setGeometry(10, 110, 780, 240);
-    chart_ = new ChartArea(history_, this);
-    chart_->setGeometry(12, 116, 776, 232);
+    graphs->move(10, 110);
+    const QMargins frame = graphs->contentsMargins();
+    const int gap = style()->pixelMetric(QStyle::PM_LayoutVerticalSpacing, nullptr, graphs);
+    const QRect extent = temperature::ChartExtent(QFontMetrics(temperature::ChartLabelFont(), graphs))
+                             .marginsAdded(QMargins(gap, gap, gap, gap));
+    const QPoint inside = graphs->pos() + QPoint(frame.left(), frame.top());
+    chartOrigin_ = QPoint(std::max(0, inside.x() - extent.left()), std::max(0, inside.y() - extent.top()));
+    const QRect placed = extent.translated(chartOrigin_);
+    graphs->resize(std::max(780, placed.right() + 1 + frame.right() - graphs->x()),
+                   placed.bottom() + 1 + frame.bottom() - graphs->y());
+    chart_ = new ChartArea(history_, chartOrigin_, this);
+    chart_->setGeometry(graphs->contentsRect().translated(graphs->pos()));
 
     auto* cancel = new QPushButton(Text("Cancel", "关闭"), this);
     cancel->setObjectName(ControlName(2));
-    cancel->setGeometry(690, 360, 100, 30);
+    const int right = graphs->geometry().right() + 1;
+    cancel->setGeometry(right - 100, graphs->geometry().bottom() + 11, 100, 30);
+    setFixedSize(right + 10, cancel->geometry().bottom() + 11);
     for (QPushButton* b : {start_, stop_, playbackButton_, cancel})
         b->setAutoDefault(false);
 

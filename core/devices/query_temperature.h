@@ -9,6 +9,8 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QPoint>
+#include <QRect>
 #include <QString>
 
 #include <array>
@@ -16,7 +18,10 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <vector>
 
+class QFont;
+class QFontMetrics;
 class QLineEdit;
 class QPainter;
 class QPushButton;
@@ -55,9 +60,15 @@ private:
     std::deque<TemperatureSample> samples_;
 };
 
-// The chart in the dialog's coordinates: frame (60,130)-(760,330), labels 0
-// to 100, one line per temperature.
-void DrawTemperatureChart(QPainter& painter, const TemperatureHistory& history);
+// The chart in its own coordinates: frame (60,130)-(760,330), labels 0 to
+// 100 (Arial 12 points), one line per temperature. With `labelRects`, the
+// rectangle each label was drawn in, "0" first.
+void DrawTemperatureChart(QPainter& painter, const TemperatureHistory& history,
+                          std::vector<QRect>* labelRects = nullptr);
+QFont ChartLabelFont();
+// What the frame and the labels cover when the labels measure as `labels`
+// says: the chart's extent, whatever font the label font resolves to.
+QRect ChartExtent(const QFontMetrics& labels);
 
 }  // namespace temperature
 
@@ -83,6 +94,8 @@ public:
     QString LogFolder() const { return logFolder_; }
     bool QueryPending() const { return pending_; }
     bool IsPlayingBack() const { return playback_ != nullptr; }
+    // The chart's (0,0) in the dialog's coordinates.
+    QPoint ChartOrigin() const { return chartOrigin_; }
 
     // Local time of the samples; tests replace it.
     std::function<QDateTime()> now = [] { return QDateTime::currentDateTime(); };
@@ -105,6 +118,7 @@ private:
     QPushButton* stop_ = nullptr;
     QPushButton* playbackButton_ = nullptr;
     QWidget* chart_ = nullptr;
+    QPoint chartOrigin_;  // where the chart's (0,0) lies in the dialog
     bool pending_ = false;
     QElapsedTimer pendingSince_;
     bool writeFailureShown_ = false;

@@ -2,12 +2,15 @@
 #include "tests/core/device_harness.h"
 #include "tests/support/full_disk.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QGroupBox>
 #include <QImage>
 #include <QLineEdit>
 #include <QPainter>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSpinBox>
 
 namespace {
@@ -67,6 +70,47 @@ TEST(TemperatureMonitor, ChartPixels)
     EXPECT_EQ(image.pixelColor(61, 110), QColor(0, 0, 255));  // FPGA out 110 at y 110
     EXPECT_EQ(image.pixelColor(400, 130), QColor(96, 96, 96));  // top of the frame
     EXPECT_EQ(image.pixelColor(400, 200), QColor(Qt::white));   // no fill
+}
+
+// Every scale label, where the chart's own drawing puts it in the dialog,
+// lies inside the "Graphs" group below its title and border, whatever the
+// size of the dialog's font (the group's title) in either language.
+TEST(TemperatureMonitor, ChartLabelsLieInsideTheGraphsGroup)
+{
+    const QFont before = QApplication::font();
+    const auto restore = qScopeGuard([&] { QApplication::setFont(before); });
+    for (unsigned language : {platform::kLanguageEnglish, platform::kLanguageChinese}) {
+        for (int points : {6, 9, 14, 24}) {
+            SCOPED_TRACE(QStringLiteral("language %1, %2 points").arg(language).arg(points).toStdString());
+            QFont font = before;
+            font.setPointSize(points);
+            QApplication::setFont(font);
+            DeviceHarness h(language, false);
+            CQueryTemperature dialog(h.doc->titlePrefix(), h.home.path());
+            const QString title = language == platform::kLanguageChinese ? QStringLiteral("曲线图") : "Graphs";
+            QGroupBox* graphs = nullptr;
+            for (QGroupBox* g : dialog.findChildren<QGroupBox*>())
+                if (g->title() == title)
+                    graphs = g;
+            ASSERT_NE(graphs, nullptr);
+            const QRect inside = graphs->contentsRect().translated(graphs->pos());
+            QImage image(dialog.size(), QImage::Format_RGB32);
+            QPainter painter(&image);
+            painter.translate(dialog.ChartOrigin());
+            std::vector<QRect> labels;
+            temperature::DrawTemperatureChart(painter, TemperatureHistory(), &labels);
+            painter.end();
+            ASSERT_EQ(labels.size(), 11u);
+            for (std::size_t k = 0; k < labels.size(); ++k) {
+                const QRect drawn = labels[k].translated(dialog.ChartOrigin());
+                EXPECT_TRUE(inside.contains(drawn)) << "label " << 10 * k << " at " << drawn.x() << "," << drawn.y()
+                                                    << " " << drawn.width() << "x" << drawn.height() << ", group "
+                                                    << inside.x() << "," << inside.y() << " " << inside.width()
+                                                    << "x" << inside.height();
+            }
+            EXPECT_TRUE(QRect(QPoint(), dialog.size()).contains(graphs->geometry()));
+        }
+    }
 }
 
 TEST(TemperatureMonitor, PollingLogsSamplesColoursAndMidnight)

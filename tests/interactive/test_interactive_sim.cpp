@@ -10,10 +10,13 @@
 #include "tests/content/content_harness.h"
 #include "transport/protocol.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
+#include <QTimer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTreeWidget>
@@ -160,6 +163,43 @@ TEST(LidarWizardSim, UnsupportedPlayerLeavesOnlyCancel)
     ASSERT_TRUE(waitUntil([&] { return h.boxTexts().contains("The current device does not support Radar!"); }));
     EXPECT_EQ(f.wizard->wizardButtons(), 0u);
     EXPECT_EQ(lidarOps(h), (std::vector<uint16_t>{9}));
+}
+
+// The real box, as the operator answers it: afterwards the wizard has the
+// keyboard again, on the model combo box, and Tab walks what is left enabled.
+TEST(LidarWizardSim, UnsupportedPlayerMessageGivesTheKeyboardBackToTheCombo)
+{
+    if (testsupport::kUnderThreadChecker)
+        GTEST_SKIP() << "shown and painted: Qt paints on threads the thread checker cannot follow";
+    Harness h;
+    ASSERT_TRUE(h.started);
+    {
+        std::lock_guard lock(h.player->stateMutex());
+        sim::interactiveState(*h.player).lidarModels = "{}";
+    }
+    platform::setMessageBoxAnswerer({});
+    QString answered;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            answered = box->text();
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    answer.start(20);
+    CLidarWizard w;
+    w.SetInputs(h.doc->tempFolder(), h.player->options().address, QStringLiteral("127.0.0.1"));
+    w.show();
+    ASSERT_TRUE(waitUntil([&] { return !answered.isEmpty(); }));
+    EXPECT_EQ(answered, "The current device does not support Radar!");
+    ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == &w; }, 5000));
+    QStringList walk;
+    for (int i = 0; i < 5; ++i) {
+        QWidget* f = QApplication::focusWidget();
+        walk << (f ? f->objectName() : QStringLiteral("-"));
+        QTest::keyClick(f ? f : &w, Qt::Key_Tab);
+    }
+    EXPECT_EQ(walk.join(' '), "5001 5004 propertyTree 2 5001");
 }
 
 TEST(LidarWizardSim, ParameterPageStartsLiveExchangeAndNextCompletesOnReply)

@@ -7,10 +7,20 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QScopeGuard>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
+#include <QTimer>
+#include <QVBoxLayout>
 
 #include <cstdio>
 #include <thread>
@@ -107,6 +117,69 @@ TEST(MessageBoxHook, WorkerThreadGetsTheCautiousAnswerAndNoBox)
     QString path = u"unchanged"_s;
     std::thread([&] { path = fileDialog({FileDialogKind::Open, u"Open"_s, {}, {}, {}, {}}); }).join();
     EXPECT_TRUE(path.isEmpty());
+}
+
+// A real box or file dialog over a dialog, answered as the operator would:
+// when it closes, the dialog is the active window again and the control that
+// had the keyboard has it again. The offscreen platform, like X without a
+// window manager, activates nothing by itself when a box closes.
+TEST(MessageBoxHook, ARealBoxGivesTheKeyboardBackToTheWindowBelow)
+{
+    if (testsupport::kUnderThreadChecker)
+        GTEST_SKIP() << "shown and painted: Qt paints on threads the thread checker cannot follow";
+    EnvVar noAutoAnswer("VELUNA_AUTO_ANSWER", QByteArray());
+    // Qt's own file dialog keeps its history in the user's settings: here in
+    // a folder of the test's own.
+    QTemporaryDir qtSettings;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, qtSettings.path());
+    const auto restorePath = qScopeGuard([] {
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope,
+                           QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+    });
+    const struct {
+        const char* name;
+        bool parented;  // the box names the control as its parent
+        std::function<void(QWidget*)> open;
+    } rows[] = {
+        {"message box", true,
+         [](QWidget* p) { messageBox(u"Radar?"_s, u"c"_s, MsgButtons::YesNo, MsgIcon::Question, p); }},
+        {"message box without parent", false,
+         [](QWidget* p) { messageBox(u"Radar?"_s, u"c"_s, MsgButtons::Ok, MsgIcon::None, p); }},
+        {"open file", true,
+         [](QWidget* p) { fileDialog({FileDialogKind::Open, u"Open"_s, QDir::tempPath(), {}, {}, {}}, p); }},
+        {"save file", true,
+         [](QWidget* p) { fileDialog({FileDialogKind::Save, u"Save"_s, QDir::tempPath(), u"a.txt"_s, {}, {}}, p); }},
+        {"open files", true,
+         [](QWidget* p) { fileDialogMulti({FileDialogKind::Open, u"Open"_s, QDir::tempPath(), {}, {}, {}}, p); }},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        QDialog dialog;
+        auto* layout = new QVBoxLayout(&dialog);
+        layout->addWidget(new QLineEdit(&dialog));
+        auto* second = new QLineEdit(&dialog);
+        layout->addWidget(second);
+        dialog.show();
+        dialog.activateWindow();
+        ASSERT_TRUE(testsupport::waitUntil([&] { return QApplication::activeWindow() == &dialog; }));
+        second->setFocus();
+        QWidget* shown = nullptr;
+        QTimer answer;
+        QObject::connect(&answer, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!box || box == &dialog)
+                return;
+            shown = box;
+            auto* message = qobject_cast<QMessageBox*>(box);
+            message ? message->buttons().constFirst()->click() : box->reject();
+        });
+        answer.start(20);
+        r.open(r.parented ? second : nullptr);
+        answer.stop();
+        EXPECT_NE(shown, nullptr);
+        EXPECT_TRUE(testsupport::waitUntil([&] { return QApplication::activeWindow() == &dialog; }, 5000));
+        EXPECT_EQ(QApplication::focusWidget(), second);
+    }
 }
 
 TEST(FileDialogHook, AnswererAutoAnswerAndFilters)
