@@ -323,7 +323,7 @@ uint16_t CBatchSendFile::EndpointPort() const
 void CBatchSendFile::EndBatchQuietly()
 {
     ++generation_;
-    finishScheduled_ = false;
+    stepScheduled_ = false;
     video_.Reset();
     materialMd5_.Cancel();
     materialFile_.Reset();
@@ -463,7 +463,7 @@ void CBatchSendFile::OnSend()
     }
 
     ++generation_;
-    finishScheduled_ = false;
+    stepScheduled_ = false;
     targets_ = std::move(targets);
     videos_ = std::move(c.videos);
     layouts_ = c.layouts;
@@ -575,10 +575,7 @@ void CBatchSendFile::StartPlayer()
     Request(CatalogQuery(sequence_, 0), proto::CMD_VIDEO_LIST);
 }
 
-// The page's own close ends the player as the link's end would: the link
-// reports nothing once its owner has closed it, so the next step is taken
-// here, after the current event has been handled.
-void CBatchSendFile::EndPlayer()
+void CBatchSendFile::DropLink()
 {
     sequence_ = 0;
     link_->Close();
@@ -586,16 +583,61 @@ void CBatchSendFile::EndPlayer()
     video_.Reset();
     materialMd5_.Cancel();
     materialFile_.Reset();
-    if (idle_ || finishScheduled_)
-        return;
-    finishScheduled_ = true;
+}
+
+// The link reports nothing once its owner has closed it, and it cannot be
+// connected again from inside one of its own events: the next step is taken
+// once the current event has been handled. Replies and the watchdog wait
+// for it; a stop or a new batch meanwhile drops it.
+void CBatchSendFile::AfterThisEvent(std::function<void()> step)
+{
+    stepScheduled_ = true;
     const uint64_t generation = generation_;
     QPointer<CBatchSendFile> self(this);
-    QTimer::singleShot(0, this, [self, generation] {
+    QTimer::singleShot(0, this, [self, generation, step = std::move(step)] {
         if (!self || self->generation_ != generation)
             return;
-        self->finishScheduled_ = false;
-        self->PlayerFinished();
+        self->stepScheduled_ = false;
+        step();
+    });
+}
+
+// The page's own close ends the player as the link's end would.
+void CBatchSendFile::EndPlayer()
+{
+    DropLink();
+    if (idle_ || stepScheduled_)
+        return;
+    AfterThisEvent([this] { PlayerFinished(); });
+}
+
+// The file the link was writing from was cut under it: the link had to go,
+// but the file failed, not the player. It is passed over as any file found
+// unreadable is, and the player goes on with its next file on a new link
+// (made on demand by that file's first request) instead of being started
+// again from its catalogues, which would announce the cut file afresh.
+void CBatchSendFile::CutOnTheLink(const QString& source)
+{
+    const uint8_t command = targets_[current_].lastCommand;
+    const bool video = command == proto::CMD_VIDEO_UPLOAD && videoInFlight_ < videos_.size() &&
+                       videos_[videoInFlight_].path == source;
+    const bool material = command == proto::CMD_MATERIAL && materialInFlight_ < material_.size() &&
+                          material_[materialInFlight_].path == source;
+    DropLink();
+    if (stepScheduled_) {
+        PassOver(source);  // the player is ending already
+        return;
+    }
+    AfterThisEvent([this, video, material, source] {
+        if (video) {
+            VideoUnreadable();
+        } else if (material) {
+            MaterialUnreadable();
+        } else {
+            // Not the file in flight: said all the same, and the player ends.
+            PassOver(source);
+            EndPlayer();
+        }
     });
 }
 
@@ -642,9 +684,9 @@ void CBatchSendFile::OnTcpEvent(const LinkEvent& event)
     case kLinkReceiveException:
     case kLinkShortSend:
         // A file cut while it was written: the file is named, not the player.
-        if (const QString source = UnreadableSource(event); !source.isEmpty()) {
-            passedOver_ << upload::ReadFailureMessage(source, int(language_));
-            SetStatusLine(passedOver_.back());
+        if (const QString source = UnreadableSource(event); !source.isEmpty() && current_ < targets_.size()) {
+            CutOnTheLink(source);
+            break;
         }
         EndPlayer();
         break;
@@ -655,7 +697,7 @@ void CBatchSendFile::OnTcpEvent(const LinkEvent& event)
 
 void CBatchSendFile::OnReply(const ReplyAssembler& reply)
 {
-    if (idle_ || current_ >= targets_.size() || finishScheduled_)
+    if (idle_ || current_ >= targets_.size() || stepScheduled_)
         return;
     Target& t = targets_[current_];
     const uint8_t code = proto::decodeReplyCode(reply.header.command);
@@ -960,7 +1002,7 @@ void CBatchSendFile::NextMaterial()
 
 void CBatchSendFile::OnWatchdogTick()
 {
-    if (idle_ || finishScheduled_ || current_ >= targets_.size())
+    if (idle_ || stepScheduled_ || current_ >= targets_.size())
         return;
     Target& t = targets_[current_];
     // A digest under way is our own work, not a silent player.

@@ -18,6 +18,7 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -128,7 +129,11 @@ private:
     // A chunk as the body of its packet, shared with the link.
     bool RequestChunk(const proto::PlayerPacketHeader& header, upload::Upload::Chunk&& chunk, uint8_t command);
     void StartPlayer();
+    // Closes the link and forgets what was in flight on it.
+    void DropLink();
+    void AfterThisEvent(std::function<void()> step);
     void EndPlayer();
+    void CutOnTheLink(const QString& source);
     void PlayerFinished();
     void OnReply(const ReplyAssembler& reply);
     void NextVideo();
@@ -177,7 +182,7 @@ private:
     // Batch.
     bool idle_ = true;
     uint64_t generation_ = 0;  // bumped by every start and stop; stale continuations check it
-    bool finishScheduled_ = false;
+    bool stepScheduled_ = false;  // a step waits for the current link event to end
     uint16_t sequence_ = 0;
     std::vector<Target> targets_;
     std::size_t current_ = 0;

@@ -32,7 +32,9 @@ struct FileSpec {
 };
 
 struct Bench {
-    explicit Bench(int count, unsigned language = 9, const QString& unreachableFirst = QString())
+    // receiveBufferBytes > 0: the players' receive buffer (see SimOptions).
+    explicit Bench(int count, unsigned language = 9, const QString& unreachableFirst = QString(),
+                   int receiveBufferBytes = 0)
         : language_(language)
     {
         platform::setAppLanguage(language);
@@ -40,6 +42,7 @@ struct Bench {
         for (int i = 0; i < count; ++i) {
             sim::SimOptions options;
             options.address = QStringLiteral("127.0.0.%1").arg(2 + i);
+            options.receiveBufferBytes = receiveBufferBytes;
             auto p = std::make_unique<sim::PlayerSim>(options);
             sim::installStandardCommands(*p);
             QString error;
