@@ -382,6 +382,7 @@ LRESULT CBatchSend::OnUploadReply(WPARAM, LPARAM lParam)
         return 0;
     Accepted();
     const bool first = upload_.stage() == upload::Upload::Stage::kAnnounced;
+    const bool lastTaken = upload_.stage() == upload::Upload::Stage::kLastSent;
     upload::Upload::Chunk chunk;
     switch (upload_.Acknowledged(chunk)) {
     case upload::Upload::Step::kChunk:
@@ -394,6 +395,10 @@ LRESULT CBatchSend::OnUploadReply(WPARAM, LPARAM lParam)
         return 0;
     case upload::Upload::Step::kOpenFailed:
     case upload::Upload::Step::kReadFailed:
+        // Written while its last chunk travelled: counted as sent when that
+        // chunk went, it is passed over instead.
+        if (lastTaken && device->filesSent > 0)
+            --device->filesSent;
         FileUnreadable();
         return 0;
     case upload::Upload::Step::kEnd:

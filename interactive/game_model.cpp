@@ -275,6 +275,13 @@ QByteArray ApkUpload::NextPacket(unsigned language, QString* message)
 
 std::unique_ptr<SendRequest> ApkUpload::nameOrEnd(unsigned language, QString* message)
 {
+    if (file_.stage() == upload::Upload::Stage::kLastSent) {
+        // The package before this name was written while its last chunk
+        // travelled: the player holds something else than was chosen.
+        upload::Upload::Chunk none;
+        if (file_.Acknowledged(none) == upload::Upload::Step::kReadFailed && message)
+            *message = upload::ReadFailureMessage(file_.path(), int(language));
+    }
     if (paths_.isEmpty()) {
         Stop();
         return nullptr;
@@ -297,7 +304,7 @@ std::unique_ptr<SendRequest> ApkUpload::chunk(unsigned language, QString* messag
 {
     upload::Upload::Chunk data;
     if (file_.Acknowledged(data) != upload::Upload::Step::kChunk) {
-        // Unreadable, gone or cut short: no part of the chunk goes out.
+        // Unreadable, gone or changed: no part of the chunk goes out.
         if (message)
             *message = upload::ReadFailureMessage(paths_.front(), int(language));
         paths_.removeFirst();

@@ -104,8 +104,9 @@ public:
     // The next request after the player's acknowledgement, by step: a name
     // packet, or a chunk's header with the chunk as its shared body. Null
     // and finished() when the chain is over (the caller asks for the list);
-    // `message` set when a file cannot be read or was cut short: that file
-    // ends there and the chain goes on with the next one (null when none).
+    // `message` set when a file cannot be read or changed while it was
+    // sent: that file ends there and the chain goes on with the next one
+    // (null when none).
     std::unique_ptr<SendRequest> NextRequest(unsigned language, QString* message);
     // The same request as one byte array (header, then payload).
     QByteArray NextPacket(unsigned language, QString* message);
