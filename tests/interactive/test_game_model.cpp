@@ -324,6 +324,8 @@ TEST(GameModel, PackageChangedSinceItWasChosenIsPassedOver)
         const char* passedOver;                              // the file named in the message, or none
     } rows[] = {
         {"unchanged", When::kNever, {{2, 1000}, {0, 5}, {2, 300}}, nullptr},
+        {"a grown after the choice", When::kBeforeItsName, {{0, 5}, {2, 300}}, "a.apk"},
+        {"b grown while a travels", When::kWhileTheFirstTravels, {{2, 1000}, {0, 5}}, "b.apk"},
         {"a written again while its last chunk travels", When::kWhileItsLastChunkTravels, {{2, 1000}, {0, 5}, {2, 300}},
          "a.apk"},
     };
