@@ -324,7 +324,9 @@ void CBatchSend::StartFile()
         return;
     }
     status_->setText(Text("Sending video:", "正在发送视频：") + file.SentName());
-    upload_.Announced(file.path);
+    // The file as it was listed: the catalogue and free-space checks were
+    // made from that size, and a file changed since is passed over.
+    upload_.Announced(file.path, file.stamp);
     device->lastCommand = proto::CMD_VIDEO_UPLOAD;
     device->seconds = 0;
     Send(proto::CMD_VIDEO_UPLOAD, 0, 0, file.act, payload);

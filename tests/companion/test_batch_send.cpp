@@ -686,6 +686,8 @@ TEST(CompanionBatchSend, VideoChangedSinceItsListingIsPassedOver)
         When when;
         std::vector<std::tuple<int, int, qsizetype>> packets;  // sub, param, payload size
     } rows[] = {
+        {"grown after the listing beyond the free space", When::kAfterTheListing,
+         {{0, 0, 8 + 5}, {0, 0, 8 + 5}, {2, 1, 700}}},
         {"written again while its last chunk travels, its time kept", When::kWhileItsLastChunkTravels,
          {{0, 0, 8 + 5}, {2, 1, 500000}, {0, 0, 8 + 5}, {2, 1, 700}}},
     };
