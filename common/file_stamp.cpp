@@ -13,8 +13,11 @@ std::optional<FileStamp> fromStat(const struct stat& st)
     if (!S_ISREG(st.st_mode) || st.st_size < 0)
         return std::nullopt;
     FileStamp stamp;
+    stamp.device = uint64_t(st.st_dev);
+    stamp.inode = uint64_t(st.st_ino);
     stamp.size = uint64_t(st.st_size);
     stamp.modifiedNs = int64_t(st.st_mtim.tv_sec) * 1000000000 + int64_t(st.st_mtim.tv_nsec);
+    stamp.changedNs = int64_t(st.st_ctim.tv_sec) * 1000000000 + int64_t(st.st_ctim.tv_nsec);
     return stamp;
 }
 

@@ -324,7 +324,9 @@ void CBatchSend::StartFile()
         return;
     }
     status_->setText(Text("Sending video:", "正在发送视频：") + file.SentName());
-    upload_.Announced(file.path);
+    // The file as it was listed: the catalogue and free-space checks were
+    // made from that size, and a file changed since is passed over.
+    upload_.Announced(file.path, file.stamp);
     device->lastCommand = proto::CMD_VIDEO_UPLOAD;
     device->seconds = 0;
     Send(proto::CMD_VIDEO_UPLOAD, 0, 0, file.act, payload);
@@ -382,6 +384,7 @@ LRESULT CBatchSend::OnUploadReply(WPARAM, LPARAM lParam)
         return 0;
     Accepted();
     const bool first = upload_.stage() == upload::Upload::Stage::kAnnounced;
+    const bool lastTaken = upload_.stage() == upload::Upload::Stage::kLastSent;
     upload::Upload::Chunk chunk;
     switch (upload_.Acknowledged(chunk)) {
     case upload::Upload::Step::kChunk:
@@ -394,6 +397,10 @@ LRESULT CBatchSend::OnUploadReply(WPARAM, LPARAM lParam)
         return 0;
     case upload::Upload::Step::kOpenFailed:
     case upload::Upload::Step::kReadFailed:
+        // Written while its last chunk travelled: counted as sent when that
+        // chunk went, it is passed over instead.
+        if (lastTaken && device->filesSent > 0)
+            --device->filesSent;
         FileUnreadable();
         return 0;
     case upload::Upload::Step::kEnd:

@@ -152,7 +152,8 @@ std::vector<BatchFile> BatchFilesOf(const DeviceSetup& device)
                 f.category = category.name;
                 f.path = QDir(QDir(act.folder).filePath(category.name)).filePath(file);
                 f.act = uint16_t(a);
-                f.size = uint64_t(QFileInfo(f.path).size());
+                f.stamp = filestamp::StampOf(f.path);
+                f.size = f.stamp ? f.stamp->size : 0;
                 files.push_back(std::move(f));
             }
         }

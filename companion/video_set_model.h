@@ -4,6 +4,7 @@
 // categories, an alias and its filter), the checks made before the videos
 // leave, and the list of files each player is sent.
 
+#include "common/file_stamp.h"
 #include "transport/records.h"
 
 #include <QString>
@@ -11,6 +12,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace videoset {
@@ -74,7 +76,9 @@ struct BatchFile {
     QString category;
     QString path;
     uint16_t act = 0;
-    uint64_t size = 0;
+    uint64_t size = 0;  // the stamp's: what the catalogue and free-space checks see
+    // The file as it was listed, which its chunks must still come from.
+    std::optional<filestamp::FileStamp> stamp;
     // The name the player is given: the file name, alias removed when filtered.
     QString SentName() const;
 };

@@ -435,6 +435,8 @@ void CPictureManager::OnPictureAcknowledged()
     if (queue_.empty() && file_.stage() != upload::Upload::Stage::kLastSent)
         return;
     const QString path = file_.path();
+    // After its last chunk the picture has left the queue already.
+    const bool lastTaken = file_.stage() == upload::Upload::Stage::kLastSent;
     upload::Upload::Chunk chunk;
     const upload::Upload::Step step = file_.Acknowledged(chunk);
     switch (step) {
@@ -447,7 +449,8 @@ void CPictureManager::OnPictureAcknowledged()
         platform::messageBox(step == upload::Upload::Step::kOpenFailed
                                  ? T(Msg::OpenFailed) + QDir::toNativeSeparators(path)
                                  : upload::ReadFailureMessage(path, int(language_)));
-        DropFirstFile();
+        if (!lastTaken)
+            DropFirstFile();
         Announce();
         return;
     case upload::Upload::Step::kEnd:

@@ -708,6 +708,9 @@ void CSetMovConf::OnUploadReply(LPARAM lParam)
         return;
     }
     const bool first = file_.stage() == upload::Upload::Stage::kAnnounced;
+    // After its last chunk the file has left the queue already.
+    const bool lastTaken = file_.stage() == upload::Upload::Stage::kLastSent;
+    const QString path = file_.path();
     upload::Upload::Chunk chunk;
     switch (file_.Acknowledged(chunk)) {
     case upload::Upload::Step::kChunk:
@@ -715,10 +718,11 @@ void CSetMovConf::OnUploadReply(LPARAM lParam)
         return;
     case upload::Upload::Step::kOpenFailed:
     case upload::Upload::Step::kReadFailed:
-        // Unreadable or cut short: said, and the folder goes on with the
-        // next file instead of sending this one cut short.
-        Inform(upload::ReadFailureMessage(queue_.first(), int(language_)));
-        queue_.removeFirst();
+        // Unreadable or changed: said, and the folder goes on with the
+        // next file instead of sending this one cut short or mixed.
+        Inform(upload::ReadFailureMessage(path, int(language_)));
+        if (!lastTaken)
+            queue_.removeFirst();
         NextFileOrDone();
         return;
     case upload::Upload::Step::kEnd:

@@ -217,6 +217,7 @@ bool ApkUpload::Start(const QStringList& paths, unsigned language, QString* mess
 {
     Stop();
     uint64_t total = 0;
+    std::vector<std::optional<filestamp::FileStamp>> stamps;
     for (const QString& p : paths) {
         const QString name = FileNameOf(p);
         QByteArray bytes;
@@ -230,7 +231,10 @@ bool ApkUpload::Start(const QStringList& paths, unsigned language, QString* mess
                 *message = name + GameText("game file name is too long", language);
             return false;
         }
-        total += uint64_t(std::max<qint64>(0, QFileInfo(p).size()));
+        stamps.push_back(filestamp::StampOf(p));
+        // What is no regular file counts as it shows, and is refused as
+        // unreadable when its turn comes.
+        total += stamps.back() ? stamps.back()->size : uint64_t(std::max<qint64>(0, QFileInfo(p).size()));
     }
     if (total == 0) {
         if (message)
@@ -238,6 +242,7 @@ bool ApkUpload::Start(const QStringList& paths, unsigned language, QString* mess
         return false;
     }
     paths_ = paths;
+    stamps_ = std::move(stamps);
     total_ = total;
     sent_ = 0;
     step_ = kFileDone;  // the first acknowledgement-free step sends a name
@@ -250,6 +255,7 @@ void ApkUpload::Stop()
 {
     file_.Reset();
     paths_.clear();
+    stamps_.clear();
     active_ = false;
     finished_ = true;
 }
@@ -273,8 +279,21 @@ QByteArray ApkUpload::NextPacket(unsigned language, QString* message)
     return request ? request->data + request->body : QByteArray();
 }
 
+void ApkUpload::dropFirst()
+{
+    paths_.removeFirst();
+    stamps_.erase(stamps_.begin());
+}
+
 std::unique_ptr<SendRequest> ApkUpload::nameOrEnd(unsigned language, QString* message)
 {
+    if (file_.stage() == upload::Upload::Stage::kLastSent) {
+        // The package before this name was written while its last chunk
+        // travelled: the player holds something else than was chosen.
+        upload::Upload::Chunk none;
+        if (file_.Acknowledged(none) == upload::Upload::Step::kReadFailed && message)
+            *message = upload::ReadFailureMessage(file_.path(), int(language));
+    }
     if (paths_.isEmpty()) {
         Stop();
         return nullptr;
@@ -287,7 +306,7 @@ std::unique_ptr<SendRequest> ApkUpload::nameOrEnd(unsigned language, QString* me
         return nullptr;
     }
     step_ = kNameSent;
-    file_.Announced(paths_.front());
+    file_.Announced(paths_.front(), stamps_.front());
     auto request = std::make_unique<SendRequest>();
     request->data = GamePacket(GAME_OP_INSTALL, 0, 0, name);
     return request;
@@ -297,10 +316,11 @@ std::unique_ptr<SendRequest> ApkUpload::chunk(unsigned language, QString* messag
 {
     upload::Upload::Chunk data;
     if (file_.Acknowledged(data) != upload::Upload::Step::kChunk) {
-        // Unreadable, gone or cut short: no part of the chunk goes out.
+        // Unreadable, gone or changed since it was chosen: no part of the
+        // chunk goes out.
         if (message)
             *message = upload::ReadFailureMessage(paths_.front(), int(language));
-        paths_.removeFirst();
+        dropFirst();
         return nameOrEnd(language, message);
     }
     uint8_t sub = 1;
@@ -308,7 +328,7 @@ std::unique_ptr<SendRequest> ApkUpload::chunk(unsigned language, QString* messag
     if (data.last) {
         sub = 2;
         arg = uint16_t(paths_.size() - 1);
-        paths_.removeFirst();
+        dropFirst();
     }
     step_ = sub;
     sent_ += uint64_t(data.bytes.size());

@@ -16,6 +16,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace game {
@@ -100,12 +101,16 @@ class ApkUpload {
 public:
     enum Step { kNameSent = 0, kChunkSent = 1, kFileDone = 2 };
     // Checks the chosen files; false with a message (language 4 Chinese).
+    // Each file is looked at once: its size counts in the total and its
+    // stamp is what its chunks must still come from, so that a package that
+    // changes before its turn is passed over rather than overrunning the bar.
     bool Start(const QStringList& paths, unsigned language, QString* message);
     // The next request after the player's acknowledgement, by step: a name
     // packet, or a chunk's header with the chunk as its shared body. Null
     // and finished() when the chain is over (the caller asks for the list);
-    // `message` set when a file cannot be read or was cut short: that file
-    // ends there and the chain goes on with the next one (null when none).
+    // `message` set when a file cannot be read or changed since it was
+    // chosen: that file ends there and the chain goes on with the next one
+    // (null when none).
     std::unique_ptr<SendRequest> NextRequest(unsigned language, QString* message);
     // The same request as one byte array (header, then payload).
     QByteArray NextPacket(unsigned language, QString* message);
@@ -119,7 +124,9 @@ public:
 private:
     std::unique_ptr<SendRequest> nameOrEnd(unsigned language, QString* message);
     std::unique_ptr<SendRequest> chunk(unsigned language, QString* message);
+    void dropFirst();
     QStringList paths_;
+    std::vector<std::optional<filestamp::FileStamp>> stamps_;  // one per path, as the total counted it
     upload::Upload file_;
     uint64_t total_ = 0, sent_ = 0;
     int step_ = kNameSent;

@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <pthread.h>
@@ -139,6 +138,7 @@ bool ChunkSource::Open(const QString& path)
     fd_ = fd;
     opened_ = *opened;
     sent_ = 0;
+    lastOut_ = false;
     return true;
 }
 
@@ -147,11 +147,22 @@ void ChunkSource::Close()
     if (fd_ >= 0)
         ::close(fd_);
     fd_ = -1;
+    lastOut_ = false;
+    ReleaseWindow();
+}
+
+void ChunkSource::ReleaseWindow()
+{
     if (warmer_)
         warmer_->Drop();
     window_.reset();
     windowBase_ = nullptr;
     windowStart_ = windowEnd_ = 0;
+}
+
+bool ChunkSource::Unchanged() const
+{
+    return fd_ >= 0 && filestamp::StampOf(fd_) == opened_;
 }
 
 bool ChunkSource::MapWindow()
@@ -200,12 +211,13 @@ bool ChunkSource::Next(QByteArray& chunk, std::shared_ptr<const void>& owner, bo
     last = true;
     if (fd_ < 0)
         return false;
-    const uint64_t length = std::min<uint64_t>(kChunk, opened_.size - sent_);
-    struct stat st {};
-    if (::fstat(fd_, &st) != 0 || uint64_t(std::max<off_t>(0, st.st_size)) < sent_ + length) {
+    // Written since it was opened, even at the same size with its time put
+    // back: the chunks already out and this one would not be one file.
+    if (lastOut_ || !Unchanged()) {
         Close();
         return false;
     }
+    const uint64_t length = std::min<uint64_t>(kChunk, opened_.size - sent_);
     if (length > 0) {
         const bool inWindow = window_ && sent_ >= windowStart_ && sent_ + length <= windowEnd_;
         if (inWindow || MapWindow()) {
@@ -222,7 +234,10 @@ bool ChunkSource::Next(QByteArray& chunk, std::shared_ptr<const void>& owner, bo
     sent_ += length;
     last = length < kChunk;
     if (last) {
-        Close();
+        // Nothing more is mapped or read; the file stays open so that it can
+        // be looked at once more when this chunk has been taken.
+        lastOut_ = true;
+        ReleaseWindow();
     } else {
         WarmNext();
     }
@@ -265,7 +280,7 @@ void Upload::Announced(const QString& path)
     announce(path, filestamp::StampOf(path));
 }
 
-void Upload::Announced(const QString& path, const filestamp::FileStamp& stamp)
+void Upload::Announced(const QString& path, const std::optional<filestamp::FileStamp>& stamp)
 {
     announce(path, stamp);
 }
@@ -332,9 +347,13 @@ Upload::Step Upload::Acknowledged(Chunk& chunk)
         return Next(chunk);
     case Stage::kChunks:
         return Next(chunk);
-    case Stage::kLastSent:
+    case Stage::kLastSent: {
+        // A write while the last chunk was on the wire may have gone out
+        // with it: the player took a file that is not the one announced.
+        const bool unchanged = source_.Unchanged();
         Reset();
-        return Step::kEnd;
+        return unchanged ? Step::kEnd : Step::kReadFailed;
+    }
     }
     return Step::kNone;
 }

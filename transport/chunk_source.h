@@ -12,8 +12,10 @@
 // Chunks are at most 8,192,000 bytes, the last one shorter (a file of whole
 // chunks ends with an empty one), cut from the size the file had when it was
 // opened. Where the system cannot map the file, the chunk is read into an
-// array of its own instead. A file now shorter than the chunk to come is
-// refused before any of that chunk goes out.
+// array of its own instead. Before every chunk the open file's whole stamp is
+// looked at again: a file written, cut, grown or touched since it was opened
+// is refused before any of that chunk goes out, also when its size and its
+// modification time were kept.
 //
 // While one chunk is on the wire, the next one's pages are read from the disk
 // if need be and faulted into the mapping on a thread of the source's own
@@ -48,7 +50,12 @@ public:
     bool Open(const QString& path);  // false when it cannot be opened
     // Chunks handed out stay valid for as long as their owners are held.
     void Close();
+    // Open until Close, also after the last chunk: the file can still be
+    // looked at while that chunk is on the wire.
     bool IsOpen() const { return fd_ >= 0; }
+    // The open file is still as it was opened: no byte of it written, no
+    // change of its size or status since (false when closed).
+    bool Unchanged() const;
     // The file as it was opened (its size is the one the chunks are cut from).
     const filestamp::FileStamp& Opened() const { return opened_; }
     uint64_t Size() const { return opened_.size; }
@@ -58,9 +65,9 @@ public:
     // whoever uses the bytes holds `owner` until done (the array must not be
     // changed: a change would copy it). Read instead of mapped, `chunk` owns
     // its bytes and `owner` is empty. False, with the file closed, `chunk`
-    // empty and `last` true, when the file is now shorter than the chunk to come or
-    // cannot be read: it has changed since it was opened, and a chunk cut
-    // short would not be the one its header announces.
+    // empty and `last` true, when the file has changed since it was opened
+    // or cannot be read (a chunk cut short or mixed would not be the one its
+    // header announces), and after the last chunk.
     bool Next(QByteArray& chunk, std::shared_ptr<const void>& owner, bool& last);
     // Done x 100 / size (100 for an empty file).
     int Percent() const;
@@ -69,6 +76,7 @@ private:
     bool ReadChunk(QByteArray& chunk, uint64_t length);
     bool MapWindow();
     void WarmNext();
+    void ReleaseWindow();
 
     int windowChunks_;
     std::shared_ptr<const void> window_;  // the mapping the next chunk is in
@@ -78,6 +86,7 @@ private:
     int fd_ = -1;
     filestamp::FileStamp opened_;
     uint64_t sent_ = 0;
+    bool lastOut_ = false;  // the last chunk was handed out
     std::unique_ptr<PageWarmer> warmer_;  // started by the first file of more than one chunk
 };
 
@@ -90,9 +99,11 @@ private:
 //
 // The file sent is the file announced: what the announce was made from (the
 // file's stamp when it went out, or when its digest was taken) must still be
-// the file when its chunks start. A file written or cut in between is
-// refused as unreadable before any of it goes, instead of going out whole in
-// appearance under a digest or a progress range it no longer matches.
+// the file when its chunks start, before each further chunk, and when the
+// last one is acknowledged. A file written, cut or replaced in between is
+// refused as unreadable, instead of going out whole in appearance under a
+// digest or a progress range it no longer matches; before any of it goes
+// when that is still to come.
 class Upload {
 public:
     enum class Stage : uint8_t {
@@ -106,7 +117,11 @@ public:
         kChunk,        // `chunk` is the next to send
         kEnd,          // the last chunk was acknowledged: the file is done
         kOpenFailed,   // the file could not be opened: nothing was sent
-        kReadFailed,   // unreadable, changed since announced or shorter than when opened: no part of the chunk was sent
+        // Unreadable, or changed since it was announced or opened: no part of
+        // the chunk was sent. At the last chunk's acknowledgement: the file
+        // changed while that chunk was on the wire, so what went may not be
+        // the file announced.
+        kReadFailed,
     };
     struct Chunk {
         QByteArray bytes;                    // refers to `owner`'s memory when mapped
@@ -124,8 +139,9 @@ public:
     // what the chunks must come from.
     void Announced(const QString& path);
     // The same for an announce made from `stamp` (the file as its digest
-    // was taken), which the chunks must come from.
-    void Announced(const QString& path, const filestamp::FileStamp& stamp);
+    // was taken, or as its size was counted), which the chunks must come
+    // from; nothing when there was no file to stamp.
+    void Announced(const QString& path, const std::optional<filestamp::FileStamp>& stamp);
     // Starts at the first chunk without an announce (paths whose first
     // chunk goes out unasked). False when the file cannot be opened.
     bool Open(const QString& path);

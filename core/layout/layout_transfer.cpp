@@ -464,6 +464,9 @@ void LayoutTransfer::OnMaterialReply(const PlayerReply& r)
         announceNextMaterial();
         return;
     }
+    // After its last chunk the file has left the list already.
+    const bool lastTaken = material_.stage() == Stage::kLastSent;
+    const QString path = material_.path();
     upload::Upload::Chunk chunk;
     switch (material_.Acknowledged(chunk)) {
     case upload::Upload::Step::kChunk:
@@ -476,10 +479,12 @@ void LayoutTransfer::OnMaterialReply(const PlayerReply& r)
         announceNextMaterial();
         return;
     case upload::Upload::Step::kReadFailed:
-        // Unreadable, or shorter than when it was opened: no part of the
-        // chunk went out, and the chain goes on with the next file.
-        platform::messageBox(upload::ReadFailureMessage(materials_.front().path, int(doc_.language())));
-        materials_.pop_front();
+        // Unreadable, or changed since it was announced: no part of the
+        // chunk went out (or, after the last one, what went was not the
+        // file), and the chain goes on with the next file.
+        platform::messageBox(upload::ReadFailureMessage(path, int(doc_.language())));
+        if (!lastTaken)
+            materials_.pop_front();
         announceNextMaterial();
         return;
     case upload::Upload::Step::kEnd:

@@ -670,3 +670,77 @@ TEST(CompanionBatchSend, RowAfterATimeOutRestartCountsOnlyFilesWhoseLastChunkWen
 }
 
 }  // namespace
+
+namespace {
+
+// What the catalogue and free-space checks saw of a video is what is sent:
+// one grown after the listing (so that it no longer fits the player's disk)
+// or written again while its last chunk travels is passed over with the
+// read-failure message, counted as not sent, and the batch goes on with the
+// next video.
+TEST(CompanionBatchSend, VideoChangedSinceItsListingIsPassedOver)
+{
+    enum class When { kAfterTheListing, kWhileItsLastChunkTravels };
+    const struct {
+        const char* name;
+        When when;
+        std::vector<std::tuple<int, int, qsizetype>> packets;  // sub, param, payload size
+    } rows[] = {
+        {"grown after the listing beyond the free space", When::kAfterTheListing,
+         {{0, 0, 8 + 5}, {0, 0, 8 + 5}, {2, 1, 700}}},
+        {"written again while its last chunk travels, its time kept", When::kWhileItsLastChunkTravels,
+         {{0, 0, 8 + 5}, {2, 1, 500000}, {0, 0, 8 + 5}, {2, 1, 700}}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        BatchFixture f;
+        f.page->SetClock(1000, 20);
+        QTemporaryDir videos;
+        const QString changed = videos.filePath(u"Pop/a.mp4"_s);
+        makeFile(changed, pattern(500000, 2));
+        const QByteArray next = pattern(700, 6);
+        makeFile(videos.filePath(u"Pop/b.mp4"_s), next);
+        sim::PlayerSim& player = f.addPlayer(2, 1);  // 1 MB free: a as listed fits, a grown does not
+        const auto once = std::make_shared<std::atomic<bool>>(false);
+        const When when = r.when;
+        const sim::CommandHandler list = player.commandHandler(proto::CMD_VIDEO_LIST);
+        player.registerCommand(proto::CMD_VIDEO_LIST, [list, changed, once, when](sim::PlayerSim& p,
+                                                                                   const sim::Request& q) {
+            if (when == When::kAfterTheListing && !once->exchange(true))
+                QFile::resize(changed, 3000000);
+            return list(p, q);
+        });
+        const sim::CommandHandler store = player.commandHandler(proto::CMD_VIDEO_UPLOAD);
+        player.registerCommand(proto::CMD_VIDEO_UPLOAD, [store, changed, once, when](sim::PlayerSim& p,
+                                                                                     const sim::Request& q) {
+            if (when == When::kWhileItsLastChunkTravels && q.header.subCode == 2 && !once->exchange(true))
+                testsupport::rewriteKeepingTheTime(changed, 1000);
+            return store(p, q);
+        });
+        std::vector<DeviceSetup> setups{BatchFixture::setupFor(player, videos.path())};
+        ASSERT_EQ(videoset::ListVideos(setups, 9), QString());
+        f.page->SetDevices(setups);
+        f.page->OnSend();
+        ASSERT_TRUE(waitUntil([&] { return f.page->IsStopped(); }, 60000));
+        const BatchDevice& device = f.page->Devices()[0];
+        EXPECT_EQ(device.status, uint32_t(BatchDevice::kDone));
+        EXPECT_EQ(device.filesSent, 1u);
+        EXPECT_EQ(device.filesPassedOver, 1u);
+        EXPECT_EQ(f.page->StatusLine(),
+                  u"Batch Send OK! Cannot read the file: "_s + QDir::toNativeSeparators(changed));
+
+        std::vector<std::tuple<int, int, qsizetype>> packets;
+        for (const auto& e : player.log())
+            if (e.incoming && e.header.command == proto::CMD_VIDEO_UPLOAD)
+                packets.emplace_back(e.header.subCode, e.header.param, qsizetype(e.header.payloadLength));
+        EXPECT_EQ(packets, r.packets);
+        const auto uploads = uploadsOf(player);
+        ASSERT_FALSE(uploads.empty());
+        EXPECT_EQ(uploads.back().name, "b.mp4");
+        EXPECT_TRUE(uploads.back().complete);
+        EXPECT_TRUE(uploads.back().data == next);
+        EXPECT_EQ(storedDocument(player), f.document);
+    }
+}
+
+}  // namespace

@@ -21,6 +21,8 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
 #include <tuple>
 
 #include <gtest/gtest.h>
@@ -419,6 +421,46 @@ TEST(PictureManager, BatchAddPicStartsInTheHomeFolder)
     dialog.OnBatchAddPic();
     platform::setFileDialogAnswerer(nullptr);
     EXPECT_EQ(offered, (QStringList{platform::homeFolder(), chosen.path()}));
+}
+
+}  // namespace
+
+namespace {
+
+// A picture written while its last chunk travels (its size and time kept)
+// is said by its own name, and the next picture of the choice still goes.
+TEST(PictureManager, PictureWrittenWhileItsLastChunkTravelsIsSaidAndTheNextGoes)
+{
+    if (testsupport::kUnderThreadChecker)
+        GTEST_SKIP() << "downloads run on Qt's network threads, which the thread checker cannot follow";
+    Harness h;
+    Gallery g(h);
+    START_GALLERY(g);
+    QTemporaryDir dir;
+    const QString a = dir.path() + "/a.png", b = dir.path() + "/b.png";
+    ASSERT_TRUE(testsupport::writeFile(a, png(4, 4)));
+    ASSERT_TRUE(testsupport::writeFile(b, png(5, 5)));
+    const auto once = std::make_shared<std::atomic<bool>>(false);
+    const sim::CommandHandler inner = h.player->commandHandler(proto::CMD_GALLERY);
+    h.player->registerCommand(proto::CMD_GALLERY, [inner, a, once](sim::PlayerSim& p, const sim::Request& req) {
+        if (req.header.param == gallery::kPicture && req.header.arg == gallery::kLastChunk && !once->exchange(true))
+            testsupport::rewriteKeepingTheTime(a, 20);
+        return inner(p, req);
+    });
+    platform::setFileDialogAnswerer([&](const platform::FileDialogCall&) { return dir.path(); });
+    platform::setFileDialogMultiAnswerer([&](const platform::FileDialogCall&) { return QStringList{a, b}; });
+    Dialog d(h);
+    const qsizetype boxes = h.boxTexts().size();
+    d.dialog.OnAddPic();
+    platform::setFileDialogAnswerer(nullptr);
+    platform::setFileDialogMultiAnswerer(nullptr);
+    ASSERT_TRUE(waitUntil([&] { return !d.dialog.busy(); }));
+    EXPECT_EQ(h.boxTexts().mid(boxes), QStringList{"Cannot read the file: " + QDir::toNativeSeparators(a)});
+    std::vector<std::tuple<uint16_t, uint16_t, QByteArray>> sent;
+    for (const sim::GalleryChange& c : g.changes())
+        sent.emplace_back(c.operation, c.argument, c.payload);
+    const decltype(sent) expected = {{2, 0, "A:a.png"}, {2, 2, png(4, 4)}, {2, 0, "A:b.png"}, {2, 2, png(5, 5)}};
+    EXPECT_EQ(sent, expected);
 }
 
 }  // namespace

@@ -6,6 +6,9 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 
+#include <atomic>
+#include <memory>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -322,6 +325,44 @@ TEST(VideoUpload, FileChangedAfterTheSelectionIsSaidAndNotSent)
         sent.emplace_back(e.header.subCode, int(e.payload.size()));
     const std::vector<std::pair<int, int>> expected = {{0, 8 + 9}, {2, 300}, {0, 8 + 9}};
     EXPECT_EQ(sent, expected);
+}
+
+}  // namespace
+
+namespace {
+
+// A file written while its last chunk travels (its size and time kept) did
+// not reach the player as it was: said by its own name, and the next file
+// of the selection still goes whole.
+TEST(VideoUpload, FileWrittenWhileItsLastChunkTravelsIsSaidAndTheNextGoes)
+{
+    Harness h;
+    withCategory(h);
+    Upload u(h);
+    const QByteArray next = testsupport::randomBytes(300, 9);
+    const QStringList paths =
+        u.files({{u"first.mp4"_s, testsupport::randomBytes(300, 8)}, {u"next.mp4"_s, next}});
+    const QString first = paths[0];
+    const auto once = std::make_shared<std::atomic<bool>>(false);
+    const sim::CommandHandler store = h.player->commandHandler(proto::CMD_VIDEO_UPLOAD);
+    h.player->registerCommand(proto::CMD_VIDEO_UPLOAD, [store, first, once](sim::PlayerSim& p, const sim::Request& r) {
+        if (r.header.subCode == 2 && !once->exchange(true))
+            testsupport::rewriteKeepingTheTime(first);
+        return store(p, r);
+    });
+    ASSERT_TRUE(u.page->SelectPath({u"A"_s}));
+    u.page->OnSendFiles();
+    ASSERT_TRUE(u.finished());
+    EXPECT_EQ(h.boxTexts(), QStringList{u"Cannot read the file: "_s + QDir::toNativeSeparators(first)});
+    std::vector<std::pair<int, int>> sent;  // sub-code, payload size
+    for (const auto& e : h.requests(proto::CMD_VIDEO_UPLOAD))
+        sent.emplace_back(e.header.subCode, int(e.payload.size()));
+    const std::vector<std::pair<int, int>> expected = {{0, 8 + 9}, {2, 300}, {0, 8 + 8}, {2, 300}};
+    EXPECT_EQ(sent, expected);
+    h.store([&](sim::VideoStoreState& s) {
+        ASSERT_EQ(s.uploads.size(), 2u);
+        EXPECT_EQ(s.uploads[1].data, next);
+    });
 }
 
 }  // namespace

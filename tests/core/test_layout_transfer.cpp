@@ -485,6 +485,58 @@ TEST(LayoutTransfer, FileCutBetweenItsDigestAndItsChunksIsSaidAndNotSent)
     }
 }
 
+// A material or watermark file written while its last chunk travels (its
+// size and time kept) did not reach the player as digested: said by its own
+// name instead of a success, and the next material still goes whole.
+TEST(LayoutTransfer, FileWrittenWhileItsLastChunkTravelsIsSaidAndTheNextGoes)
+{
+    const struct {
+        const char* name;
+        QString file;
+        uint8_t command;
+        bool material;
+    } rows[] = {
+        {"material", QStringLiteral("Image/cut.png"), proto::CMD_MATERIAL, true},
+        {"watermark", QStringLiteral("mark.png"), proto::CMD_PARAM_FILE, false},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        Harness h;
+        h.setLayouts({{"L.GFD", layoutText({"cut.png", "next.png"})}}, 0);
+        const QString cut = h.materialFile(r.file, testsupport::randomBytes(5000, 15));
+        const QByteArray next = testsupport::randomBytes(6000, 16);
+        h.materialFile("Image/next.png", next);
+        ASSERT_TRUE(h.connect());
+        const auto once = std::make_shared<std::atomic<bool>>(false);
+        const sim::CommandHandler store = h.player->commandHandler(r.command);
+        h.player->registerCommand(r.command, [store, cut, once](sim::PlayerSim& p, const sim::Request& q) {
+            if (q.header.subCode == 2 && !once->exchange(true))
+                testsupport::rewriteKeepingTheTime(cut, 100);
+            return store(p, q);
+        });
+        h.player->clearLog();
+        h.boxes.clear();
+        if (r.material)
+            h.doc->PushCurrentLayout();
+        else
+            ASSERT_TRUE(h.doc->layoutTransfer().SendWatermarkFile(cut));
+        ASSERT_TRUE(waitUntil([&] { return !h.boxes.calls().empty() && !h.doc->layoutBusy(); }));
+        waitUntil([] { return false; }, 300);  // nothing more may follow
+        EXPECT_EQ(h.boxes.texts(), QStringList{"Cannot read the file: " + QDir::toNativeSeparators(cut)});
+        std::vector<std::pair<int, qsizetype>> sent;  // sub-code, payload size
+        for (const auto& e : h.requests(r.command))
+            sent.emplace_back(e.header.subCode, e.payload.size());
+        std::vector<std::pair<int, qsizetype>> expected = {{0, 256 + 32}, {2, 5000}};
+        if (r.material)
+            expected.insert(expected.end(), {{0, 256 + 32}, {2, 6000}});
+        EXPECT_EQ(sent, expected);
+        if (r.material) {
+            ASSERT_EQ(h.requests(r.command).size(), 4u);
+            EXPECT_EQ(h.requests(r.command)[3].payload, next);
+        }
+    }
+}
+
 // While a large material or watermark file is digested the window keeps
 // painting, the status pane shows how far the digest is, and the announce
 // waits for it.
@@ -1053,20 +1105,25 @@ TEST(LayoutTransfer, MaterialCutShortDuringTheUploadIsReportedAndTheNextFileStil
     ASSERT_TRUE(h.connect());
     h.player->clearLog();
     h.boxes.clear();
-    // Slow answers, so that the file is cut while its first chunks travel.
-    h.player->setFault(sim::Fault::Delay, 250, proto::CMD_MATERIAL);
+    // Cut while its first chunk travels: the second chunk would still fit,
+    // but the file is no longer the one digested.
+    const auto once = std::make_shared<std::atomic<bool>>(false);
+    const sim::CommandHandler material = h.player->commandHandler(proto::CMD_MATERIAL);
+    h.player->registerCommand(proto::CMD_MATERIAL, [material, cut, once](sim::PlayerSim& p, const sim::Request& q) {
+        if (q.header.subCode == 1 && !once->exchange(true))
+            QFile::resize(cut, 2 * kChunk + 100);
+        return material(p, q);
+    });
 
     h.doc->PushCurrentLayout();
-    ASSERT_TRUE(waitUntil([&] { return h.player->requestCount(proto::CMD_MATERIAL) >= 2; }));
-    ASSERT_TRUE(QFile::resize(cut, 2 * kChunk + 100));  // the third chunk can no longer be read whole
     ASSERT_TRUE(waitUntil([&] { return !h.doc->layoutBusy(); }));
 
     ASSERT_EQ(h.boxes.texts().size(), 1);
     EXPECT_EQ(h.boxes.texts()[0], "Cannot read the file: " + QDir::toNativeSeparators(cut));
     const sim::LayoutStoreState store = h.store();
     ASSERT_EQ(store.materials.size(), 2u);
-    EXPECT_FALSE(store.materials[0].complete);  // two whole chunks, no last one
-    EXPECT_EQ(store.materials[0].size, uint64_t(2 * kChunk));
+    EXPECT_FALSE(store.materials[0].complete);  // the first chunk, nothing after the cut
+    EXPECT_EQ(store.materials[0].size, uint64_t(kChunk));
     EXPECT_EQ(store.materials[1].name, "next.png");
     EXPECT_TRUE(store.materials[1].complete && store.materials[1].md5Matches);
     EXPECT_EQ(store.materials[1].data, next);

@@ -307,3 +307,75 @@ TEST(GameModel, InstallChunksTravelAsHeaderAndSharedBody)
 }
 
 }  // namespace
+
+namespace {
+
+// Each package is looked at once, when it is chosen: the bar's total counts
+// that size, and a package that is no longer that file when its turn comes,
+// or that is written while its last chunk travels, is passed over with the
+// read-failure message instead of sending more than the total promised.
+TEST(GameModel, PackageChangedSinceItWasChosenIsPassedOver)
+{
+    enum class When { kNever, kBeforeItsName, kWhileTheFirstTravels, kWhileItsLastChunkTravels };
+    const struct {
+        const char* name;
+        When when;
+        std::vector<std::pair<uint8_t, uint32_t>> packets;  // sub-code, payload length after a's name
+        const char* passedOver;                              // the file named in the message, or none
+    } rows[] = {
+        {"unchanged", When::kNever, {{2, 1000}, {0, 5}, {2, 300}}, nullptr},
+        {"a grown after the choice", When::kBeforeItsName, {{0, 5}, {2, 300}}, "a.apk"},
+        {"b grown while a travels", When::kWhileTheFirstTravels, {{2, 1000}, {0, 5}}, "b.apk"},
+        {"a written again while its last chunk travels", When::kWhileItsLastChunkTravels, {{2, 1000}, {0, 5}, {2, 300}},
+         "a.apk"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        QTemporaryDir dir;
+        const QString a = dir.filePath("a.apk"), b = dir.filePath("b.apk");
+        ASSERT_TRUE(testsupport::writeFile(a, testsupport::randomBytes(1000, 1)));
+        ASSERT_TRUE(testsupport::writeFile(b, testsupport::randomBytes(300, 2)));
+        ApkUpload up;
+        QString message;
+        ASSERT_TRUE(up.Start({a, b}, 9, &message));
+        EXPECT_EQ(up.total(), 1300u);
+        if (r.when == When::kBeforeItsName) {
+            ASSERT_TRUE(QFile::resize(a, 5000));
+        }
+        ASSERT_TRUE(headerOf(up.NextPacket(9, &message)).payloadLength == 5);  // a's name
+        std::vector<std::pair<uint8_t, uint32_t>> got;
+        QStringList told;
+        for (int i = 0; i < 6; ++i) {
+            const QByteArray packet = up.NextPacket(9, &message);
+            if (!message.isEmpty())
+                told << message;
+            message.clear();
+            if (packet.isEmpty())
+                break;
+            const proto::PlayerPacketHeader h = headerOf(packet);
+            got.emplace_back(h.subCode, h.payloadLength);
+            if (got.size() == 1 && r.when == When::kWhileTheFirstTravels) {
+                ASSERT_TRUE(QFile::resize(b, 4000));
+            }
+            if (got.size() == 1 && r.when == When::kWhileItsLastChunkTravels) {
+                // Same size, its modification time put back: only the
+                // status-change time tells.
+                ASSERT_TRUE(testsupport::rewriteKeepingTheTime(a));
+            }
+        }
+        EXPECT_TRUE(up.finished());
+        EXPECT_EQ(got, r.packets);
+        EXPECT_LE(up.sent(), up.total());
+        if (r.passedOver) {
+            EXPECT_EQ(told.size(), 1);
+            if (told.isEmpty())
+                continue;
+            EXPECT_TRUE(told.front().startsWith("Cannot read the file: ")) << told.front().toStdString();
+            EXPECT_TRUE(told.front().endsWith(QString::fromLatin1(r.passedOver))) << told.front().toStdString();
+        } else {
+            EXPECT_TRUE(told.isEmpty());
+        }
+    }
+}
+
+}  // namespace

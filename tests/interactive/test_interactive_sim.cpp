@@ -731,3 +731,47 @@ TEST(GameSim, LinkLostDuringAnInstallIsToldAndInstallAgainCompletes)
         EXPECT_TRUE(s.installs.back().data == content);
     }
 }
+
+// The bar's total is the size of each package as it was chosen. A package
+// that grows before its turn (here while the one before it travels) is
+// passed over with the read-failure message: nothing of it goes beyond its
+// name, and the bytes sent never pass the total.
+TEST(GameSim, PackageGrownBeforeItsTurnIsPassedOverWithinTheTotal)
+{
+    Harness h;
+    ASSERT_TRUE(h.started);
+    GameFixture f(h);
+    CGame& g = *f.dialog;
+    ASSERT_TRUE(waitUntil([&] { return !g.waiting(); }));
+    const QString a = h.home.path() + "/a.apk", b = h.home.path() + "/b.apk";
+    const QByteArray first = testsupport::randomBytes(5000, 3);
+    ASSERT_TRUE(testsupport::writeFile(a, first));
+    ASSERT_TRUE(testsupport::writeFile(b, testsupport::randomBytes(3000, 4)));
+    const sim::CommandHandler game = h.player->commandHandler(proto::CMD_GAME);
+    h.player->registerCommand(proto::CMD_GAME, [game, b](sim::PlayerSim& s, const sim::Request& req) {
+        // a's only chunk: b grows before the dialog reaches it.
+        if (req.header.param == game::GAME_OP_INSTALL && req.header.subCode == 2 && req.header.arg == 1)
+            QFile::resize(b, 9000);
+        return game(s, req);
+    });
+    platform::setFileDialogMultiAnswerer([&](const platform::FileDialogCall&) { return QStringList{a, b}; });
+    g.OnInstallGame();
+    platform::setFileDialogMultiAnswerer({});
+    EXPECT_EQ(g.progress()->upper(), 8000u);
+    ASSERT_TRUE(waitUntil([&] { return gameRequests(h, 0).size() == 2 && !g.waiting(); }));
+    // The bar keeps the last position it was given: the bytes sent.
+    EXPECT_EQ(g.progress()->GetPos(), 5000u);
+    const std::vector<sim::LogEntry> install = gameRequests(h, 2);
+    ASSERT_EQ(install.size(), 3u);  // a's name and chunk, b's name
+    EXPECT_EQ(install[2].payload, "b.apk");
+    EXPECT_TRUE(g.progress()->isHidden());
+    ASSERT_EQ(h.boxTexts().size(), 1);
+    EXPECT_EQ(h.boxTexts().back(), "Cannot read the file: " + QDir::toNativeSeparators(b));
+    std::lock_guard lock(h.player->stateMutex());
+    const sim::InteractiveState& s = sim::interactiveState(*h.player);
+    ASSERT_FALSE(s.installs.empty());
+    EXPECT_TRUE(s.installs[0].complete);
+    EXPECT_TRUE(s.installs[0].data == first);
+    for (std::size_t i = 1; i < s.installs.size(); ++i)
+        EXPECT_FALSE(s.installs[i].complete) << i;
+}

@@ -25,8 +25,10 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace testsupport {
@@ -204,6 +206,66 @@ bool writeFile(const QString& path, const QByteArray& bytes)
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+namespace {
+
+bool laterThan(const struct timespec& a, const struct timespec& b)
+{
+    return a.tv_sec > b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec > b.tv_nsec);
+}
+
+bool setModified(const QByteArray& name, const struct timespec& modified)
+{
+    const struct timespec times[2] = {{0, UTIME_OMIT}, modified};
+    return ::utimensat(AT_FDCWD, name.constData(), times, 0) == 0;
+}
+
+}  // namespace
+
+void untilALaterChangeTime(const QString& path)
+{
+    struct stat before {};
+    if (::stat(QFile::encodeName(path).constData(), &before) != 0)
+        return;
+    const QString probe = path + QStringLiteral(".tick");
+    QElapsedTimer waited;
+    waited.start();
+    struct stat now {};
+    do {
+        if (!writeFile(probe, "t") || ::stat(QFile::encodeName(probe).constData(), &now) != 0)
+            break;
+    } while (!laterThan(now.st_ctim, before.st_ctim) && waited.elapsed() < 5000);
+    QFile::remove(probe);
+}
+
+bool rewriteKeepingTheTime(const QString& path, qint64 at)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat before {};
+    if (::stat(name.constData(), &before) != 0 || at >= before.st_size)
+        return false;
+    untilALaterChangeTime(path);
+    {
+        QFile f(path);
+        const QByteArray bytes(qsizetype(std::min<qint64>(64, before.st_size - at)), 'w');
+        if (!f.open(QIODevice::ReadWrite) || !f.seek(at) || f.write(bytes) != bytes.size())
+            return false;
+    }
+    return setModified(name, before.st_mtim);
+}
+
+bool replaceKeepingTheTime(const QString& path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat before {};
+    if (::stat(name.constData(), &before) != 0)
+        return false;
+    untilALaterChangeTime(path);
+    const QString other = path + QStringLiteral(".new");
+    const QByteArray otherName = QFile::encodeName(other);
+    return writeFile(other, randomBytes(std::size_t(before.st_size), 77)) && setModified(otherName, before.st_mtim) &&
+           ::rename(otherName.constData(), name.constData()) == 0;
 }
 
 TcpPeer::TcpPeer(const QString& address, uint16_t port)

@@ -121,6 +121,17 @@ QByteArray randomBytes(std::size_t size, quint32 seed);
 QByteArray readFile(const QString& path);
 // Writes `bytes` to `path`, making its folder first.
 bool writeFile(const QString& path, const QByteArray& bytes);
+// Waits (bounded) until a file changed now gets a later status-change time
+// than `path` has: where file times count in coarse ticks, a change in the
+// same tick as the last would carry the same one.
+void untilALaterChangeTime(const QString& path);
+// New bytes over `path` from `at`, in place, its size kept and its
+// modification time put back to the nanosecond, as cp -p over an existing
+// file does: only the status-change time tells. False when a step failed.
+bool rewriteKeepingTheTime(const QString& path, qint64 at = 0);
+// Another file of the same size and modification time renamed over `path`,
+// as rsync -t does. False when a step failed.
+bool replaceKeepingTheTime(const QString& path);
 
 // One end of a loopback TCP connection: plain blocking calls with time-outs,
 // for the other side of a conversation with a link or a simulated player.

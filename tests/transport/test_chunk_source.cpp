@@ -91,7 +91,8 @@ TEST(ChunkSource, ChunksInOrderTheLastShortOrEmpty)
             bool failed = true;
             const std::vector<Chunk> got = allChunks(mapped, &failed);
             EXPECT_FALSE(failed);
-            EXPECT_FALSE(mapped.IsOpen());  // closed after the last chunk
+            // Still open after the last chunk, to be looked at once more.
+            EXPECT_TRUE(mapped.Unchanged());
 
             ASSERT_EQ(got.size(), c.chunks.size());
             qsizetype offset = 0;
@@ -116,6 +117,7 @@ TEST(ChunkSource, ChunksInOrderTheLastShortOrEmpty)
             EXPECT_FALSE(mapped.Next(none, noOwner, afterLast));
             EXPECT_TRUE(none.isEmpty());
             EXPECT_TRUE(afterLast);
+            EXPECT_FALSE(mapped.IsOpen());
         }
     }
 }
@@ -240,28 +242,6 @@ TEST(ChunkSource, NothingStaysMappedOnceTheChunksAreLetGo)
     }
 }
 
-// A file that grows after it was opened is sent at the size it had: the
-// chunks stay those of the listing the batch checked.
-TEST(ChunkSource, FileThatGrowsIsSentAtItsSizeWhenOpened)
-{
-    QTemporaryDir dir;
-    const QByteArray bytes = randomBytes(1000, 13);
-    const QString path = writeFile(dir, bytes);
-    upload::ChunkSource mapped;
-    ASSERT_TRUE(mapped.Open(path));
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::Append));
-    f.write(QByteArray(5000, 'x'));
-    f.close();
-    bool failed = true;
-    const std::vector<Chunk> got = allChunks(mapped, &failed);
-    EXPECT_FALSE(failed);
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_TRUE(got[0].last);
-    EXPECT_TRUE(got[0].bytes == bytes);
-    EXPECT_EQ(got[0].percent, 100);
-}
-
 // A request whose payload travels as a shared body puts the same bytes on
 // the wire as one built whole; a payload too large is refused as it is there.
 TEST(ChunkSource, RequestWithBodyMatchesThePacketBuiltWhole)
@@ -375,29 +355,55 @@ TEST(Upload, ChunkRequestSharesTheChunk)
 
 namespace {
 
-// The file sent is the file announced: an upload whose file was cut, grown
-// or written again between its announce (or its digest) and its first chunk
-// is refused as unreadable before any byte of it goes.
+// New bytes over the first ones, the size unchanged.
+void rewriteInPlace(const QString& path)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    ASSERT_EQ(f.write(QByteArray(64, 'w')), 64);
+}
+
+void rewriteKeepingTheTime(const QString& path)
+{
+    ASSERT_TRUE(testsupport::rewriteKeepingTheTime(path));
+}
+
+void replaceKeepingTheTime(const QString& path)
+{
+    ASSERT_TRUE(testsupport::replaceKeepingTheTime(path));
+}
+
+// The file sent is the file announced: an upload whose file was cut, grown,
+// written again or replaced between its announce (or its digest) and its
+// first chunk, between two chunks, or while its last chunk travelled is
+// refused as unreadable, before any further byte of it goes.
 TEST(Upload, FileChangedSinceItsAnnounceIsRefusedBeforeAnyOfIt)
 {
     using Step = upload::Upload::Step;
     enum class Made { kAtAnnounce, kFromDigest };
+    enum class When {
+        kBeforeFirst,  // between the announce and its acknowledgement
+        kAfterFirst,   // between the first chunk and its acknowledgement
+        kAfterLast,    // while the last chunk awaits its acknowledgement
+    };
     const struct {
         const char* name;
         Made made;
+        When when;
         qsizetype size;
         std::function<void(const QString&)> change;
-        Step first;
+        Step next;  // what the acknowledgement after the change brings
     } rows[] = {
-        {"unchanged", Made::kAtAnnounce, kChunk + 10, [](const QString&) {}, Step::kChunk},
-        {"unchanged since its digest", Made::kFromDigest, kChunk + 10, [](const QString&) {}, Step::kChunk},
-        {"cut, still over a chunk", Made::kFromDigest, 2 * kChunk + 10,
+        {"unchanged", Made::kAtAnnounce, When::kBeforeFirst, kChunk + 10, [](const QString&) {}, Step::kChunk},
+        {"unchanged since its digest", Made::kFromDigest, When::kBeforeFirst, kChunk + 10, [](const QString&) {},
+         Step::kChunk},
+        {"cut, still over a chunk", Made::kFromDigest, When::kBeforeFirst, 2 * kChunk + 10,
          [](const QString& p) { ASSERT_TRUE(QFile::resize(p, kChunk + 7)); }, Step::kReadFailed},
-        {"cut to nothing", Made::kAtAnnounce, 1000, [](const QString& p) { ASSERT_TRUE(QFile::resize(p, 0)); },
-         Step::kReadFailed},
-        {"grown", Made::kAtAnnounce, 1000, [](const QString& p) { ASSERT_TRUE(QFile::resize(p, 5000)); },
-         Step::kReadFailed},
-        {"written again at the same size", Made::kFromDigest, 1000,
+        {"cut to nothing", Made::kAtAnnounce, When::kBeforeFirst, 1000,
+         [](const QString& p) { ASSERT_TRUE(QFile::resize(p, 0)); }, Step::kReadFailed},
+        {"grown", Made::kAtAnnounce, When::kBeforeFirst, 1000,
+         [](const QString& p) { ASSERT_TRUE(QFile::resize(p, 5000)); }, Step::kReadFailed},
+        {"written again at the same size", Made::kFromDigest, When::kBeforeFirst, 1000,
          [](const QString& p) {
              QFile f(p);
              ASSERT_TRUE(f.open(QIODevice::ReadWrite));
@@ -405,13 +411,28 @@ TEST(Upload, FileChangedSinceItsAnnounceIsRefusedBeforeAnyOfIt)
                                        QFileDevice::FileModificationTime));
          },
          Step::kReadFailed},
-        {"gone", Made::kAtAnnounce, 1000, [](const QString& p) { ASSERT_TRUE(QFile::remove(p)); },
+        {"gone", Made::kAtAnnounce, When::kBeforeFirst, 1000, [](const QString& p) { ASSERT_TRUE(QFile::remove(p)); },
          Step::kOpenFailed},
+        {"replaced with its modification time kept", Made::kFromDigest, When::kBeforeFirst, 1000,
+         replaceKeepingTheTime, Step::kReadFailed},
+        {"written again in place with its time put back", Made::kAtAnnounce, When::kBeforeFirst, 1000,
+         rewriteKeepingTheTime, Step::kReadFailed},
+        {"written again at the same size between two chunks", Made::kAtAnnounce, When::kAfterFirst, kChunk + 10,
+         rewriteInPlace, Step::kReadFailed},
+        {"written again between two chunks, its time put back", Made::kFromDigest, When::kAfterFirst, kChunk + 10,
+         rewriteKeepingTheTime, Step::kReadFailed},
+        {"grown between two chunks", Made::kAtAnnounce, When::kAfterFirst, kChunk + 10,
+         [](const QString& p) { ASSERT_TRUE(QFile::resize(p, 3 * kChunk)); }, Step::kReadFailed},
+        {"unchanged while the last chunk travels", Made::kAtAnnounce, When::kAfterLast, 1000,
+         [](const QString&) {}, Step::kEnd},
+        {"written again while the last chunk travels, its time put back", Made::kAtAnnounce, When::kAfterLast, 1000,
+         rewriteKeepingTheTime, Step::kReadFailed},
     };
     QTemporaryDir dir;
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
-        const QString path = writeFile(dir, randomBytes(std::size_t(r.size), 31));
+        const QByteArray bytes = randomBytes(std::size_t(r.size), 31);
+        const QString path = writeFile(dir, bytes);
         upload::Upload up(1);
         if (r.made == Made::kFromDigest) {
             filestamp::FileStamp stamp;
@@ -421,11 +442,18 @@ TEST(Upload, FileChangedSinceItsAnnounceIsRefusedBeforeAnyOfIt)
         } else {
             up.Announced(path);
         }
-        r.change(path);
         upload::Upload::Chunk chunk;
-        EXPECT_EQ(up.Acknowledged(chunk), r.first);
-        if (r.first == Step::kChunk) {
-            EXPECT_EQ(chunk.bytes.size(), kChunk);
+        if (r.when != When::kBeforeFirst) {
+            ASSERT_EQ(up.Acknowledged(chunk), Step::kChunk);
+            ASSERT_EQ(chunk.last, r.when == When::kAfterLast);
+            chunk = upload::Upload::Chunk();  // the link has written it
+        }
+        // A change in the same tick of file times as the stamp would not show.
+        testsupport::untilALaterChangeTime(path);
+        r.change(path);
+        EXPECT_EQ(up.Acknowledged(chunk), r.next);
+        if (r.next == Step::kChunk) {
+            EXPECT_TRUE(chunk.bytes == bytes.left(kChunk));
             EXPECT_EQ(chunk.source, path);
         } else {
             EXPECT_TRUE(chunk.bytes.isEmpty());
