@@ -109,6 +109,9 @@ bool CvelunaApp::InitInstance(const DocumentFactory& makeDocument)
         frame_->setGeometry(screen->availableGeometry());
     frame_->showMaximized();
     frame_->setWindowTitle(platform::appTitle());
+    // A window manager gives a new window the keyboard; a bare X server
+    // leaves it with the root window, where no menu key or shortcut lands.
+    frame_->activateWindow();
     return true;
 }
 

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QMainWindow>
 #include <QMessageBox>
 #include <QPointer>
 #include <QRegularExpression>
@@ -89,11 +90,23 @@ public:
         QWidget* target = QApplication::activeModalWidget();
         if (!target)
             target = wasActive_ && wasActive_->isVisible() ? wasActive_.data() : owner_.data();
+        // A box with no owner over no active window (the frame's own boxes
+        // without a window manager): the program's main window.
+        if (!target || !target->isVisible())
+            target = mainWindow();
         if (target && target->isVisible() && QApplication::activeWindow() != target)
             target->activateWindow();  // its focus widget takes the keyboard again
     }
 
 private:
+    static QWidget* mainWindow()
+    {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible() && qobject_cast<QMainWindow*>(w))
+                return w;
+        return nullptr;
+    }
+
     QPointer<QWidget> wasActive_;
     QPointer<QWidget> owner_;
 };

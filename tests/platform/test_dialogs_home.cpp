@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QMessageBox>
 #include <QScopeGuard>
 #include <QSettings>
@@ -140,6 +141,7 @@ TEST(MessageBoxHook, ARealBoxGivesTheKeyboardBackToTheWindowBelow)
         const char* name;
         bool parented;  // the box names the control as its parent
         std::function<void(QWidget*)> open;
+        bool mainWindow = false;  // below is a main window never activated, else an active dialog
     } rows[] = {
         {"message box", true,
          [](QWidget* p) { messageBox(u"Radar?"_s, u"c"_s, MsgButtons::YesNo, MsgIcon::Question, p); }},
@@ -151,23 +153,35 @@ TEST(MessageBoxHook, ARealBoxGivesTheKeyboardBackToTheWindowBelow)
          [](QWidget* p) { fileDialog({FileDialogKind::Save, u"Save"_s, QDir::tempPath(), u"a.txt"_s, {}, {}}, p); }},
         {"open files", true,
          [](QWidget* p) { fileDialogMulti({FileDialogKind::Open, u"Open"_s, QDir::tempPath(), {}, {}, {}}, p); }},
+        // The frame's own boxes: no owner, and nothing had the keyboard before.
+        {"main window's box, nothing active before", false,
+         [](QWidget* p) { messageBox(u"Connected"_s, u"c"_s, MsgButtons::Ok, MsgIcon::None, p); }, true},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
-        QDialog dialog;
-        auto* layout = new QVBoxLayout(&dialog);
-        layout->addWidget(new QLineEdit(&dialog));
-        auto* second = new QLineEdit(&dialog);
+        QDialog dialogBelow;
+        QMainWindow frameBelow;
+        QWidget* below = &dialogBelow;
+        if (r.mainWindow) {
+            below = new QWidget;
+            frameBelow.setCentralWidget(below);
+        }
+        auto* layout = new QVBoxLayout(below);
+        layout->addWidget(new QLineEdit(below));
+        auto* second = new QLineEdit(below);
         layout->addWidget(second);
+        QWidget& dialog = *below->window();
         dialog.show();
-        dialog.activateWindow();
-        ASSERT_TRUE(testsupport::waitUntil([&] { return QApplication::activeWindow() == &dialog; }));
+        if (!r.mainWindow) {
+            dialog.activateWindow();
+            ASSERT_TRUE(testsupport::waitUntil([&] { return QApplication::activeWindow() == &dialog; }));
+        }
         second->setFocus();
         QWidget* shown = nullptr;
         QTimer answer;
         QObject::connect(&answer, &QTimer::timeout, [&] {
             auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-            if (!box || box == &dialog)
+            if (!box || box == &dialogBelow)
                 return;
             shown = box;
             auto* message = qobject_cast<QMessageBox*>(box);
