@@ -1,6 +1,7 @@
 // The layout commands of the main window (see layout_commands.h).
 #include "core/layout/layout_commands.h"
 
+#include "common/file_commit.h"
 #include "common/text_coding.h"
 #include "core/command_registry.h"
 #include "core/config_exchange.h"
@@ -90,12 +91,10 @@ QString askLayoutPath(CvelunaDoc& doc, bool saveAs)
 
 }  // namespace
 
-// Every layout file written fails in the same words: which file, then the
-// system's reason on a line of its own.
 void sayCannotWrite(CvelunaDoc& doc, const QString& path, const QString& reason)
 {
-    platform::messageBox(t(doc, "Cannot write %1", "无法写入 %1").arg(QDir::toNativeSeparators(path)) + u'\n' + reason,
-                         QString(), platform::MsgButtons::Ok, platform::MsgIcon::Warning);
+    platform::messageBox(filecommit::cannotWriteMessage(doc.language(), path, reason), QString(),
+                         platform::MsgButtons::Ok, platform::MsgIcon::Warning);
 }
 
 QByteArray PackWindowClip(const WindowClip& clip)
