@@ -20,6 +20,8 @@
 #include <QFileInfo>
 #include <QMimeData>
 
+#include <algorithm>
+
 namespace layout {
 
 namespace {
@@ -165,8 +167,15 @@ bool PasteClip(CImageManage& model, const WindowClip& clip)
     model.ClearSelection();
     PictureWindow w;
     const LayoutRect area = model.screen(clip.screen).area;
-    const int width = std::clamp(clip.rect.width(), 1, kModelWidth);
-    const int height = std::clamp(clip.rect.height(), 1, kModelHeight);
+    // A block from the clipboard may hold any corners: the size is taken in
+    // 64 bits, so that no pair of them can overflow, and held to the model
+    // space (a reversed side gives one pixel, which drawing widens to the
+    // smallest window, as it does for such a window read from a file).
+    const auto side = [](int32_t from, int32_t to, int64_t most) {
+        return int32_t(std::clamp<int64_t>(int64_t(to) - from, 1, most));
+    };
+    const int32_t width = side(clip.rect.left, clip.rect.right, kModelWidth);
+    const int32_t height = side(clip.rect.top, clip.rect.bottom, kModelHeight);
     w.rect = {area.left, area.top, area.left + width, area.top + height};
     w.name = clip.name;
     w.viewIndex = clip.screen;
