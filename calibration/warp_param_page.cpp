@@ -2,6 +2,7 @@
 // colours, checked by the ordered rules and stored as Warp.QVE.
 #include "calibration/warp_main.h"
 #include "common/controls/dialog_keys.h"
+#include "common/file_commit.h"
 
 #include "platform/app_identity.h"
 #include "platform/dialogs.h"
@@ -412,8 +413,9 @@ bool CWarpParamPage::ValidateAndSave()
         platform::messageBox(check.message, QString(), platform::MsgButtons::Ok, platform::MsgIcon::Question, this);
         return false;
     }
-    if (!SaveWarpSettings(in_.playerFolder, check.settings)) {
-        platform::messageBox(language_ == 4 ? QStringLiteral("无法写入 Warp.QVE。") : QStringLiteral("Warp.QVE could not be written."),
+    QString error;
+    if (!SaveWarpSettings(in_.playerFolder, check.settings, &error)) {
+        platform::messageBox(filecommit::cannotWriteMessage(language_, WarpSettingsPath(in_.playerFolder), error),
                              QString(), platform::MsgButtons::Ok, platform::MsgIcon::Warning, this);
         return false;
     }

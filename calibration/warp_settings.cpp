@@ -145,11 +145,11 @@ WarpSettings LoadWarpSettings(const QString& playerFolder, WarpLoad* outcome)
     return settings;
 }
 
-bool SaveWarpSettings(const QString& playerFolder, const WarpSettings& settings)
+bool SaveWarpSettings(const QString& playerFolder, const WarpSettings& settings, QString* error)
 {
     const QByteArray bytes = settings.toBytes();
     return cfgx::WriteFileAtomically(WarpSettingsPath(playerFolder), reinterpret_cast<const uint8_t*>(bytes.constData()),
-                                     std::size_t(bytes.size()));
+                                     std::size_t(bytes.size()), error);
 }
 
 int WarpForm::cellCount() const

@@ -89,8 +89,8 @@ enum class WarpLoad { Loaded, Missing, Refused };
 // the right length but impossible counts; defaults, and the caller shows
 // refusedFileMessage("Warp.QVE", language).
 WarpSettings LoadWarpSettings(const QString& playerFolder, WarpLoad* outcome = nullptr);
-// Writes the whole block (temporary file, then rename).
-bool SaveWarpSettings(const QString& playerFolder, const WarpSettings& settings);
+// Writes the whole block (temporary file, then rename); false with `error`.
+bool SaveWarpSettings(const QString& playerFolder, const WarpSettings& settings, QString* error = nullptr);
 QString WarpSettingsPath(const QString& playerFolder);
 
 // One player of the discovery list as the form offers it.

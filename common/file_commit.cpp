@@ -1,5 +1,8 @@
 #include "common/file_commit.h"
 
+#include "platform/home.h"
+
+#include <QDir>
 #include <QFile>
 #include <QSaveFile>
 
@@ -105,6 +108,15 @@ bool appendRecord(const QString& path, const QByteArray& record, QString* error)
         QFile::resize(path, before);
     }
     return false;
+}
+
+QString cannotWriteMessage(unsigned language, const QString& path, const QString& reason)
+{
+    QString text = platform::pickText(language, "Cannot write %1", "无法写入 %1").arg(QDir::toNativeSeparators(path));
+    // A writer that has no reason to give still names the file.
+    if (!reason.isEmpty())
+        text += u'\n' + reason;
+    return text;
 }
 
 }  // namespace filecommit

@@ -33,4 +33,9 @@ bool appendRecord(const QString& path, const QByteArray& record, QString* error 
 using SyncCall = int (*)(int fd);
 SyncCall setSyncCall(SyncCall call);
 
+// What the user is told when a file could not be written, whichever writer
+// it was: "Cannot write <file>" in the language given (4 Chinese), then the
+// reason the write above reported on a line of its own.
+QString cannotWriteMessage(unsigned language, const QString& path, const QString& reason);
+
 }  // namespace filecommit

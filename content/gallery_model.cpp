@@ -133,7 +133,6 @@ QString Text(Msg m, int language)
     case Msg::ConfirmExit: return t("Do you really want to exit?", "确定要退出吗？");
     case Msg::ColonInName: return t("A name must not contain \":\": ", "名称不能包含\":\"：");
     case Msg::OpenFailed: return t("The picture cannot be opened: ", "无法打开图片：");
-    case Msg::CannotWrite: return t("Cannot write %1", "无法写入 %1");
     case Msg::SelectPicTitle: return t("Select the Pic file", "选择图片文件");
     case Msg::NewFolder: return t("New Folder", "新建文件夹");
     case Msg::DelFolder: return t("Del Folder", "删除文件夹");

@@ -73,7 +73,7 @@ bool IsSafeLocalName(const QString& name);
 // Texts of the dialog and its messages (language 4: Chinese).
 enum class Msg {
     Title, ConnectFailed, FolderExists, FolderTooLong, EnterFolder, ConfirmDelete, SelectFile, FileTooLong,
-    BatchFolderTooLong, NoSpace, NoPictures, ConfirmExit, ColonInName, OpenFailed, CannotWrite, SelectPicTitle,
+    BatchFolderTooLong, NoSpace, NoPictures, ConfirmExit, ColonInName, OpenFailed, SelectPicTitle,
     NewFolder, DelFolder, AddPic, Del, BatchAdd, Exit,
 };
 QString Text(Msg m, int language);

@@ -174,11 +174,14 @@ void CImportAndExport::OnBackupReply(uint16_t state, const QByteArray& payload)
             done_ += uint64_t(payload.size());
             SetPos(store::Percent(done_, total_));
             if (state == 2) {
-                const bool saved = filecommit::replaceFile(backupPath_, *backup_);
+                QString error;
+                const bool saved = filecommit::replaceFile(backupPath_, *backup_, &error);
+                const QString path = backupPath_;
                 backup_.reset();
                 backupPath_.clear();
                 SetRange(-1);
-                Inform(saved ? store::Text(texts::kExportCompleted, language_) : failed);
+                Inform(saved ? store::Text(texts::kExportCompleted, language_)
+                             : filecommit::cannotWriteMessage(language_, path, error));
                 return;
             }
         }

@@ -4,6 +4,7 @@
 #include "common/controls/folder_edit.h"
 #include "common/controls/tab_order.h"
 #include "common/controls/text_progress_ctrl.h"
+#include "common/file_commit.h"
 #include "core/devices/update_check.h"
 #include "platform/app_identity.h"
 #include "platform/dialogs.h"
@@ -226,7 +227,7 @@ void CPictureManager::ShowFolder(int k, bool selectionChanged)
     }
     thumbs_->setUpdatesEnabled(false);
     thumbs_->clear();
-    QString unwritten;  // the first thumbnail a full disk kept from being written
+    QString unwritten, unwrittenWhy;  // the first thumbnail a full disk kept from being written
     for (int j = 0; j < n; ++j) {
         QImage thumb(gallery::kThumbWidth, gallery::kThumbHeight, QImage::Format_ARGB32);
         thumb.fill(Qt::white);
@@ -234,14 +235,16 @@ void CPictureManager::ShowFolder(int k, bool selectionChanged)
         QString writeError;
         if (safeFolder && gallery::IsSafeLocalName(names[j]) && gallery::RescaleFileInPlace(path, &writeError))
             thumb = gallery::Thumbnail(QImage(path));
-        else if (!writeError.isEmpty() && unwritten.isEmpty())
+        else if (!writeError.isEmpty() && unwritten.isEmpty()) {
             unwritten = path;
+            unwrittenWhy = writeError;
+        }
         thumbs_->addItem(new QListWidgetItem(QIcon(QPixmap::fromImage(thumb)), names[j]));
     }
     thumbs_->setUpdatesEnabled(true);
     bar_->setVisible(false);
     if (!unwritten.isEmpty())
-        platform::messageBox(T(Msg::CannotWrite).arg(QDir::toNativeSeparators(unwritten)));
+        platform::messageBox(filecommit::cannotWriteMessage(unsigned(language_), unwritten, unwrittenWhy));
 }
 
 void CPictureManager::OnPreview(int i)

@@ -346,8 +346,9 @@ bool CQRCode::OnApply()
     const QByteArray document = qr::WriteDocument(settings_);
     QDir().mkpath(folder_);
     const QString path = QDir(folder_).filePath(QLatin1String(qr::kDocumentName));
-    if (!filecommit::replaceFile(path, document)) {
-        platform::messageBox(tr2(language_, "Cannot write %1", "无法写入 %1").arg(QDir::toNativeSeparators(path)));
+    QString error;
+    if (!filecommit::replaceFile(path, document, &error)) {
+        platform::messageBox(filecommit::cannotWriteMessage(unsigned(language_), path, error));
         return false;
     }
     return Send(0, document);

@@ -498,8 +498,9 @@ void CSetMovConf::OnExportFileList()
     const QString path = platform::fileDialog(call, this);
     if (path.isEmpty())
         return;
-    if (!filecommit::replaceFile(path, catalog_->pack())) {
-        Inform(T(texts::kCannotWrite) + path);
+    QString error;
+    if (!filecommit::replaceFile(path, catalog_->pack(), &error)) {
+        Inform(filecommit::cannotWriteMessage(language_, path, error));
         return;
     }
     Inform(T(texts::kExportDone));

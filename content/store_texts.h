@@ -56,7 +56,6 @@ inline constexpr Message kExportTitle{"Save the File List parameter", "保存文
 inline constexpr Message kExportFilter{"File list parameter(*.DAT)|*.DAT||", "文件列表参数(*.DAT)|*.DAT||"};
 inline constexpr Message kExportDone{"File list parameter export completed!", "文件列表参数导出完成!"};
 inline constexpr Message kNothingToExport{"No file list has been received yet", "尚未收到文件列表"};
-inline constexpr Message kCannotWrite{"Cannot write the file ", "无法写入文件"};
 
 // Uploads.
 inline constexpr Message kSelectVideoTitle{"Select the Video file", "选择视频文件"};

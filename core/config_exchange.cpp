@@ -72,12 +72,12 @@ QString configFilePath(const QString& playerFolder, uint8_t file)
     return QDir(playerFolder).filePath(QStringLiteral("config/") + name);
 }
 
-bool WriteFileAtomically(const QString& path, const uint8_t* data, std::size_t size)
+bool WriteFileAtomically(const QString& path, const uint8_t* data, std::size_t size, QString* error)
 {
-    const QFileInfo info(path);
-    if (!platform::ensureFolder(info.absolutePath()))
-        return false;
-    return filecommit::replaceFile(path, reinterpret_cast<const char*>(data), qint64(size));
+    // A folder that cannot be made shows as the file that cannot be
+    // opened, with the system's reason for it.
+    platform::ensureFolder(QFileInfo(path).absolutePath());
+    return filecommit::replaceFile(path, reinterpret_cast<const char*>(data), qint64(size), error);
 }
 
 // ---------------------------------------------------------------------------
@@ -337,14 +337,15 @@ bool ConfigExchange::writeConfigFile(uint8_t file, const uint8_t* data, std::siz
     const QString path = configFilePath(host_.playerFolder(), file);
     if (path.isEmpty())
         return false;
-    if (WriteFileAtomically(path, data, size))
+    QString error;
+    if (WriteFileAtomically(path, data, size, &error))
         return true;
     // The old file stays. Said once per fetch: on a full disk every file of
     // the chain would fail in turn.
     if (writeFailureShown_)
         return false;
     writeFailureShown_ = true;
-    platform::messageBox(text("Cannot write %1", "无法写入 %1").arg(QDir::toNativeSeparators(path)), QString(),
+    platform::messageBox(filecommit::cannotWriteMessage(host_.language(), path, error), QString(),
                          platform::MsgButtons::Ok, platform::MsgIcon::Warning);
     return false;
 }

@@ -176,7 +176,8 @@ bool ConvertLegacyJunctionPoint(const QString& path);
 bool ConvertLegacyCustomShapes(const QString& path);
 
 // Writes `size` bytes to `path` through a temporary file and a rename,
-// creating missing folders. False (and the old file untouched) on failure.
-bool WriteFileAtomically(const QString& path, const uint8_t* data, std::size_t size);
+// creating missing folders. False (the old file untouched, `error` saying
+// why) on failure.
+bool WriteFileAtomically(const QString& path, const uint8_t* data, std::size_t size, QString* error = nullptr);
 
 }  // namespace cfgx

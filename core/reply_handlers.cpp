@@ -470,9 +470,10 @@ void CvelunaDoc::onQrCodeReply(const PlayerReply& r)
     if (path.isEmpty())
         return;
     const QByteArray picture = r.bytes();
-    if (!filecommit::replaceFile(path, picture)) {
-        platform::messageBox(text("Cannot write the file: ", "无法写入文件：") + QDir::toNativeSeparators(path),
-                             QString(), platform::MsgButtons::Ok, MsgIcon::Warning);
+    QString error;
+    if (!filecommit::replaceFile(path, picture, &error)) {
+        platform::messageBox(filecommit::cannotWriteMessage(language_, path, error), QString(), platform::MsgButtons::Ok,
+                             MsgIcon::Warning);
         return;
     }
     platform::messageBox(text("QR Code picture saving completed！", "二维码图片保存完成！"));

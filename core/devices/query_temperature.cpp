@@ -61,11 +61,11 @@ QString LogFileName(const TemperatureSample& s)
     return QString::asprintf("%04d-%02d-%02d.dat", s.time[0], s.time[1], s.time[3]);
 }
 
-bool AppendSample(const QString& folder, const TemperatureSample& sample)
+bool AppendSample(const QString& folder, const TemperatureSample& sample, QString* error)
 {
-    if (!platform::ensureFolder(folder))
-        return false;
-    return filecommit::appendRecord(QDir(folder).filePath(LogFileName(sample)), sample.pack());
+    // A folder that cannot be made shows as the file that cannot be opened.
+    platform::ensureFolder(folder);
+    return filecommit::appendRecord(QDir(folder).filePath(LogFileName(sample)), sample.pack(), error);
 }
 
 void TemperatureHistory::add(const TemperatureSample& sample)
@@ -326,12 +326,13 @@ platform::LRESULT CQueryTemperature::OnReply(platform::WPARAM, platform::LPARAM 
     ShowValue(fpgaIn_, record->t2, true);
     ShowValue(fpgaOut_, record->t3, true);
     const temperature::TemperatureSample sample = temperature::MakeSample(now(), record->t1, record->t2, record->t3);
-    if (!temperature::AppendSample(logFolder_, sample) && !writeFailureShown_) {
+    QString error;
+    if (!temperature::AppendSample(logFolder_, sample, &error) && !writeFailureShown_) {
         // Once: a full disk must not bury the operator in boxes, and the
         // readings go on.
         writeFailureShown_ = true;
-        Message(Text("Cannot write the temperature log: ", "无法写入温度记录文件：") +
-                    QDir::toNativeSeparators(QDir(logFolder_).filePath(temperature::LogFileName(sample))),
+        Message(filecommit::cannotWriteMessage(Language(), QDir(logFolder_).filePath(temperature::LogFileName(sample)),
+                                               error),
                 platform::MsgIcon::Warning);
     }
     history_.add(sample);

@@ -44,8 +44,9 @@ TemperatureSample MakeSample(const QDateTime& local, uint8_t cpu, uint8_t fpgaIn
 // "%04d-%02d-%02d.dat" of the sample's local date.
 QString LogFileName(const TemperatureSample& sample);
 // Appends one sample to the day's file in `folder`, made when missing. On a
-// short write the file is cut back, so no half sample stays in it.
-bool AppendSample(const QString& folder, const TemperatureSample& sample);
+// short write the file is cut back, so no half sample stays in it; `error`
+// says why.
+bool AppendSample(const QString& folder, const TemperatureSample& sample, QString* error = nullptr);
 
 // The last 700 samples in arrival order.
 class TemperatureHistory {

@@ -663,9 +663,9 @@ void CVideoPicWindow::FinishSave()
     // The file first: the player's answer to the save makes the document push
     // this file to it, so a save the disk refused must not reach the player.
     // The dialog stays open with the edits for another try.
-    if (!filecommit::replaceFile(BlockPath(), block_.pack())) {
-        Message(Text("Cannot write the file: ", "无法写入文件：") + QDir::toNativeSeparators(BlockPath()),
-                platform::MsgIcon::Warning);
+    QString error;
+    if (!filecommit::replaceFile(BlockPath(), block_.pack(), &error)) {
+        Message(filecommit::cannotWriteMessage(Language(), BlockPath(), error), platform::MsgIcon::Warning);
         if (unsent_)
             SendState(128);
         return;

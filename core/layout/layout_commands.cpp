@@ -1,6 +1,7 @@
 // The layout commands of the main window (see layout_commands.h).
 #include "core/layout/layout_commands.h"
 
+#include "common/file_commit.h"
 #include "common/text_coding.h"
 #include "core/command_registry.h"
 #include "core/config_exchange.h"
@@ -18,6 +19,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMimeData>
+
+#include <algorithm>
 
 namespace layout {
 
@@ -90,12 +93,10 @@ QString askLayoutPath(CvelunaDoc& doc, bool saveAs)
 
 }  // namespace
 
-// Every layout file written fails in the same words: which file, then the
-// system's reason on a line of its own.
 void sayCannotWrite(CvelunaDoc& doc, const QString& path, const QString& reason)
 {
-    platform::messageBox(t(doc, "Cannot write %1", "无法写入 %1").arg(QDir::toNativeSeparators(path)) + u'\n' + reason,
-                         QString(), platform::MsgButtons::Ok, platform::MsgIcon::Warning);
+    platform::messageBox(filecommit::cannotWriteMessage(doc.language(), path, reason), QString(),
+                         platform::MsgButtons::Ok, platform::MsgIcon::Warning);
 }
 
 QByteArray PackWindowClip(const WindowClip& clip)
@@ -166,8 +167,15 @@ bool PasteClip(CImageManage& model, const WindowClip& clip)
     model.ClearSelection();
     PictureWindow w;
     const LayoutRect area = model.screen(clip.screen).area;
-    const int width = std::clamp(clip.rect.width(), 1, kModelWidth);
-    const int height = std::clamp(clip.rect.height(), 1, kModelHeight);
+    // A block from the clipboard may hold any corners: the size is taken in
+    // 64 bits, so that no pair of them can overflow, and held to the model
+    // space (a reversed side gives one pixel, which drawing widens to the
+    // smallest window, as it does for such a window read from a file).
+    const auto side = [](int32_t from, int32_t to, int64_t most) {
+        return int32_t(std::clamp<int64_t>(int64_t(to) - from, 1, most));
+    };
+    const int32_t width = side(clip.rect.left, clip.rect.right, kModelWidth);
+    const int32_t height = side(clip.rect.top, clip.rect.bottom, kModelHeight);
     w.rect = {area.left, area.top, area.left + width, area.top + height};
     w.name = clip.name;
     w.viewIndex = clip.screen;

@@ -2,6 +2,7 @@
 // it was, and the caller hears why.
 #include "common/file_commit.h"
 
+#include "tests/support/full_disk.h"
 #include "tests/support/test_support.h"
 
 #include <QDir>
@@ -27,11 +28,7 @@ int interruptedOnce(int fd)
     return ::fdatasync(fd);
 }
 
-struct SyncCallInPlace {
-    explicit SyncCallInPlace(filecommit::SyncCall call) : before(filecommit::setSyncCall(call)) {}
-    ~SyncCallInPlace() { filecommit::setSyncCall(before); }
-    filecommit::SyncCall before;
-};
+using testsupport::SyncCallInPlace;
 
 TEST(FileCommit, ASyncThatFailsKeepsTheOldFile)
 {
@@ -43,7 +40,7 @@ TEST(FileCommit, ASyncThatFailsKeepsTheOldFile)
         bool written;
         int error;  // errno the caller hears about; 0 when written
     } rows[] = {
-        {"I/O error", +[](int) { return errno = EIO, -1; }, false, EIO},
+        {"I/O error", testsupport::RefusedSync, false, EIO},
         {"no space", +[](int) { return errno = ENOSPC, -1; }, false, ENOSPC},
         {"interrupted once", interruptedOnce, true, 0},
         {"interrupted every time", +[](int) { return errno = EINTR, -1; }, false, EINTR},

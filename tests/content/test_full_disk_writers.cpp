@@ -9,7 +9,6 @@
 #include "content/qr_model.h"
 #include "content/set_mov_conf.h"
 #include "content/set_mov_conf_tab.h"
-#include "content/store_texts.h"
 #include "tests/content/content_harness.h"
 #include "tests/support/full_disk.h"
 
@@ -31,11 +30,6 @@ using namespace Qt::StringLiterals;
 using contenttest::Harness;
 using testsupport::waitUntil;
 
-QString en(store::Message m)
-{
-    return QString::fromUtf8(m.english);
-}
-
 std::array<uint8_t, 108> oneScreen()
 {
     std::array<uint8_t, 108> b{};
@@ -46,6 +40,12 @@ std::array<uint8_t, 108> oneScreen()
     for (int k = 0; k < 4; ++k)
         proto::putU16(b.data() + 36 + 2 * k, output[k]);
     return b;
+}
+
+// What the user reads when a full disk refuses `path`: the file, then why.
+QString cannotWrite(const QString& path)
+{
+    return u"Cannot write "_s + QDir::toNativeSeparators(path) + u'\n' + qt_error_string(ENOSPC);
 }
 
 // Saves through the file dialog's answer `path`.
@@ -96,7 +96,7 @@ TEST(FullDisk, ContentWritersKeepTheEarlierFile)
              EXPECT_TRUE(waitUntil([&] { return tab.page(0)->catalog() != nullptr; }));
              answerWith(path);
              tab.page(0)->OnExportFileList();
-             return en(store::texts::kCannotWrite) + path;
+             return cannotWrite(path);
          }},
         {"parameter backup", "backup.zip",
          [](Harness& h, const QString& path) {
@@ -108,7 +108,7 @@ TEST(FullDisk, ContentWritersKeepTheEarlierFile)
              answerWith(path);
              d.OnBackup();
              EXPECT_TRUE(waitUntil([&] { return !h.boxes.calls().empty(); }));
-             return en(store::texts::kExportFailed) + path;
+             return cannotWrite(path);
          }},
         {"QR code document", qr::kDocumentName,
          [](Harness& h, const QString& path) {
@@ -117,7 +117,21 @@ TEST(FullDisk, ContentWritersKeepTheEarlierFile)
              EXPECT_TRUE(waitUntil([&] { return h.requests(proto::CMD_QRCODE).size() == 1; }));
              EXPECT_FALSE(d.OnApply());
              EXPECT_EQ(h.requests(proto::CMD_QRCODE).size(), 1u);  // nothing sent after the failure
-             return u"Cannot write "_s + path;
+             return cannotWrite(path);
+         }},
+        {"QR code picture", "saved.JPG",
+         [](Harness& h, const QString& path) {
+             {
+                 std::lock_guard lock(h.player->stateMutex());
+                 sim::remoteState(*h.player).qrPicture = QByteArray("\xFF\xD8\xFF\xE0 picture \xFF\xD9", 15);
+             }
+             CQRCode d(h.doc->titlePrefix(), h.doc->tempFolder(), oneScreen());
+             d.OnInitDialog();
+             EXPECT_TRUE(waitUntil([&] { return h.requests(proto::CMD_QRCODE).size() == 1; }));
+             answerWith(path);
+             d.OnGetPicture();  // the document saves what the player sends
+             EXPECT_TRUE(waitUntil([&] { return !h.boxes.calls().empty(); }));
+             return cannotWrite(path);
          }},
         {"gallery thumbnail", "picture.png",
          [](Harness&, const QString& path) {

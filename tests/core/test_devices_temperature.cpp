@@ -188,7 +188,12 @@ TEST(TemperatureMonitor, AFailedLogWriteIsReportedOnceAndPollingGoesOn)
     dialog.OnStart();
     ASSERT_TRUE(waitUntil([&] { return dialog.History().size() == 2; }));
     ASSERT_EQ(h.boxes.calls.size(), 1u);
-    EXPECT_TRUE(h.boxes.calls[0].text.startsWith(QStringLiteral("Cannot write the temperature log: ")));
+    // The day's file (its name is the date), then why it cannot be opened.
+    const QStringList lines = h.boxes.calls[0].text.split(u'\n');
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("Cannot write ") +
+                                    QDir::toNativeSeparators(h.home.path() + QStringLiteral("/TemperatureData/"))));
+    EXPECT_EQ(lines[1], qt_error_string(ENOTDIR));
 }
 
 TEST(TemperatureMonitor, LogHoldsOnlyWholeRecordsOnAFullDisk)

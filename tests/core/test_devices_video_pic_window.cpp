@@ -238,7 +238,8 @@ TEST(VideoPicWindow, SaveOnAFullDiskSendsNothingAndKeepsTheEdits)
         ASSERT_TRUE(waitUntil([&] { return !h.boxes.calls.empty(); }));
         waitUntil([] { return false; }, 500);  // room for anything that would follow
         EXPECT_EQ(h.boxes.texts(),
-                  QStringList{"Cannot write the file: " + QDir::toNativeSeparators(dialog.BlockPath())});
+                  QStringList{"Cannot write " + QDir::toNativeSeparators(dialog.BlockPath()) + '\n' +
+                              qt_error_string(ENOSPC)});
         for (const auto& sent : h.requests(proto::CMD_VIDEO_PIC_WINDOW))
             EXPECT_NE(sent.header.subCode, 64);
         EXPECT_TRUE(h.requests(proto::CMD_CONFIG_FILE).empty());

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace {
 
 using layout::LayoutRect;
@@ -168,6 +170,58 @@ TEST(LayoutModel, PastedWindowTakesItsSlotsFrameColourAsADroppedOneDoes)
         ASSERT_TRUE(layout::ClipOfSelection(m, clip));
         ASSERT_TRUE(layout::PasteClip(m, clip));
         EXPECT_EQ(m.window(m.windowCount() - 1).frameColor, dropped);
+    }
+}
+
+// A block from the clipboard carries four raw i32 corners, whatever program
+// put it there: every pair gives a window at the screen's top-left corner,
+// one pixel at least and no larger than the model space.
+TEST(LayoutModel, PastedBlockWithExtremeCornersGivesAWindowInsideTheModel)
+{
+    constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
+    constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
+    const struct {
+        const char* why;
+        LayoutRect corners;
+        int32_t width, height;
+    } rows[] = {
+        {"left at the minimum", {kMin, 0, 100, 100}, layout::kModelWidth, 100},
+        {"top at the minimum", {0, kMin, 100, 100}, 100, layout::kModelHeight},
+        {"right and bottom at the maximum", {-1, -1, kMax, kMax}, layout::kModelWidth, layout::kModelHeight},
+        {"the widest pair", {kMin, kMin, kMax, kMax}, layout::kModelWidth, layout::kModelHeight},
+        {"reversed across the whole range", {kMax, kMax, kMin, kMin}, 1, 1},
+        {"reversed from the minimum", {kMin, kMin, kMin + 1, kMin}, 1, 1},
+        {"right and bottom at the minimum", {0, 0, kMin, kMin}, 1, 1},
+        {"reversed within the screen", {300, 200, 100, 50}, 1, 1},
+        {"an ordinary window", {10, 20, 110, 220}, 100, 200},
+    };
+    const LayoutRect area{1920, 1080, 3840, 2160};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.why);
+        CImageManage m(QStringLiteral("/nonexistent/material"));
+        m.SetScreenArea(1, area);
+        layout::WindowClip clip;
+        clip.rect = row.corners;
+        clip.name = QStringLiteral("p00.png");
+        clip.screen = 1;
+        clip.kind = layout::kPictureChannel;
+        // Through the block, as a paste receives it.
+        layout::WindowClip unpacked;
+        ASSERT_TRUE(layout::UnpackWindowClip(layout::PackWindowClip(clip), unpacked));
+        ASSERT_TRUE(layout::PasteClip(m, unpacked));
+        ASSERT_EQ(m.windowCount(), 1);
+        const LayoutRect pasted = m.window(0).rect;
+        EXPECT_EQ(pasted.left, area.left);
+        EXPECT_EQ(pasted.top, area.top);
+        EXPECT_EQ(pasted.right, area.left + row.width);
+        EXPECT_EQ(pasted.bottom, area.top + row.height);
+        // Drawing and saving take the pasted window as any other.
+        QImage canvas(64, 64, QImage::Format_RGB32);
+        QPainter p(&canvas);
+        m.DrawWindows(p, 1);
+        p.end();
+        EXPECT_FALSE(m.window(0).rect.isEmpty());
+        EXPECT_FALSE(m.LayoutText().empty());
     }
 }
 

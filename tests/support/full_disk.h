@@ -3,6 +3,11 @@
 // byte, so that writes fail with ENOSPC as on a full disk. Needs the right to
 // mount (root in the test machines); `mounted()` is false otherwise and the
 // test skips with the reason.
+//
+// SyncCallInPlace puts another call in the place of the sync that ends every
+// write (an I/O error, say), on any machine, for as long as it lives.
+
+#include "common/file_commit.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -63,5 +68,23 @@ private:
     bool mounted_ = false;
     QString reason_;
 };
+
+// While it lives, every file written is synced through `call` instead of
+// the disk's own sync; RefusedSync below makes it fail with EIO.
+struct SyncCallInPlace {
+    explicit SyncCallInPlace(filecommit::SyncCall call) : before(filecommit::setSyncCall(call)) {}
+    ~SyncCallInPlace() { filecommit::setSyncCall(before); }
+    SyncCallInPlace(const SyncCallInPlace&) = delete;
+    SyncCallInPlace& operator=(const SyncCallInPlace&) = delete;
+    filecommit::SyncCall before;
+};
+
+// The disk reports an I/O error at the last step of every write: the bytes
+// went out, but the file system cannot vouch for them.
+inline int RefusedSync(int)
+{
+    errno = EIO;
+    return -1;
+}
 
 }  // namespace testsupport
