@@ -125,10 +125,15 @@ FirmwareTransfer::Step FirmwareTransfer::OnReply(uint8_t code, uint16_t arg, Pac
     }
     case kSending:
         return Chunk(packet);
-    case kLastSent:
+    case kLastSent: {
+        // The last chunk went from the mapping: an image written while it
+        // travelled may have reached the player mixed, which is no update.
+        upload::Upload::Chunk none;
+        const bool whole = file_.Acknowledged(none) == upload::Upload::Step::kEnd;
         file_.Reset();
         state_ = kIdle;
-        return Step::Completed;
+        return whole ? Step::Completed : Step::ReadFailed;
+    }
     case kIdle:
         return Step::None;
     }

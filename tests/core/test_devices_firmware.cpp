@@ -149,6 +149,31 @@ TEST(FirmwareTransfer, ARetryAsksForANewConnectionWhileAnAnswerIsOwed)
     }
 }
 
+// "completed" only for the image that was sent: one written while its last
+// chunk travelled (its size and modification time kept) is unreadable.
+TEST(FirmwareTransfer, ImageWrittenWhileItsLastChunkTravelsIsNotCompleted)
+{
+    testsupport::TempHome home;
+    const QString path = home.path() + QStringLiteral("/cpu.bin");
+    for (const bool written : {false, true}) {
+        SCOPED_TRACE(written ? "written" : "left alone");
+        ASSERT_TRUE(testsupport::writeFile(path, testsupport::randomBytes(8192000 + 5, 6)));
+        FirmwareTransfer t;
+        ASSERT_TRUE(t.Begin(path, 0));
+        firmware::Packet p;
+        ASSERT_EQ(t.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, &p), FirmwareTransfer::Step::Sent);
+        ASSERT_EQ(t.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, &p), FirmwareTransfer::Step::Sent);
+        ASSERT_EQ(p.header.param, 2);  // the last chunk
+        if (written) {
+            testsupport::untilALaterChangeTime(path);
+            ASSERT_TRUE(testsupport::rewriteKeepingTheTime(path, 8192000));
+        }
+        EXPECT_EQ(t.OnReply(proto::CMD_PROGRAM_UPGRADE, 0, &p),
+                  written ? FirmwareTransfer::Step::ReadFailed : FirmwareTransfer::Step::Completed);
+        EXPECT_FALSE(t.AwaitsAnswer());
+    }
+}
+
 TEST(FirmwareTransfer, WhyTheLinkWentInBothLanguages)
 {
     using platform::kLanguageChinese;
