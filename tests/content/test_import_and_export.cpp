@@ -9,6 +9,7 @@
 
 #include "common/controls/text_progress_ctrl.h"
 #include "common/text_coding.h"
+#include "transport/upload_chunks.h"
 
 #include <QFile>
 #include <QLabel>
@@ -145,6 +146,32 @@ TEST(ParameterRecovery, ExactChunkThenEmptyLastChunk)
         });
         EXPECT_EQ(b.calls[0].caption, u"Open zip file"_s);
         EXPECT_EQ(b.ranges, (std::vector<int>{-1, 100, -1}));
+    }
+}
+
+// "completed" only for the archive that was sent: one written while its
+// last chunk travelled (size and modification time kept) is unreadable.
+TEST(ParameterRecovery, ArchiveWrittenWhileItsLastChunkTravelsIsNotCompleted)
+{
+    for (const bool written : {false, true}) {
+        SCOPED_TRACE(written ? "written" : "left alone");
+        Harness h;
+        const QString path = h.home.path() + u"/restore.zip"_s;
+        ASSERT_TRUE(testsupport::writeFile(path, testsupport::randomBytes(kChunk + 100, 9)));
+        const sim::CommandHandler standard = h.player->commandHandler(proto::CMD_PARAM_FILE);
+        h.player->registerCommand(proto::CMD_PARAM_FILE, [standard, path, written](sim::PlayerSim& s,
+                                                                                   const sim::Request& req) {
+            if (written && req.header.arg == 2) {
+                testsupport::untilALaterChangeTime(path);
+                testsupport::rewriteKeepingTheTime(path, kChunk);
+            }
+            return standard(s, req);
+        });
+        Backup b(h, path);
+        b.dialog.OnRecovery();
+        ASSERT_TRUE(waitUntil([&] { return !h.boxes.calls().empty(); }));
+        EXPECT_EQ(h.boxTexts(), QStringList{written ? upload::ReadFailureMessage(path, 9)
+                                                    : en(texts::kImportCompleted)});
     }
 }
 
