@@ -189,12 +189,8 @@ TEST(ScanCompanionDialog, SingleChoiceAndClipboard)
 // Port 6001 is one per machine: a second run of the suite may take it between
 // the fixture's check and the scan's own open, and the scan then does not
 // start. Only then is the test skipped.
-#define SKIP_IF_PORT_TAKEN_MEANWHILE(scanner)                                                   \
-    do {                                                                                        \
-        if (!(scanner).IsScanning() && !(scanner).IsEndpointOpen() &&                           \
-            !testsupport::waitUdpPortFree(scan::kLocalPort, 0))                                 \
-            GTEST_SKIP() << "UDP port 6001 was taken by another program";                       \
-    } while (false)
+#define SKIP_IF_PORT_TAKEN_MEANWHILE(scanner) \
+    SKIP_IF_UDP_PORT_TAKEN_MEANWHILE(scan::kLocalPort, (scanner).IsScanning() || (scanner).IsEndpointOpen())
 
 class ScanCompanionLoopback : public ::testing::Test {
 protected:
