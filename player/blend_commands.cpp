@@ -40,9 +40,9 @@ std::vector<Reply> BlendPlayer::handle(const Request& request)
     case proto::CMD_PROJECTOR_DATA:
         state_.projectorDataSubCodes.push_back(request.header.subCode);
         if (request.header.subCode == 0x20)
-            state_.testPatterns.push_back(request.payload);
+            state_.testPatterns.push_back(ownBytes(request.payload));
         else if (request.header.subCode >= 0x40)
-            state_.rampFiles[request.header.subCode] = request.payload;
+            state_.rampFiles[request.header.subCode] = ownBytes(request.payload);
         if (state_.silentProjectorData > 0) {
             --state_.silentProjectorData;
             return {};
@@ -54,10 +54,11 @@ std::vector<Reply> BlendPlayer::handle(const Request& request)
             r.header.command = uint8_t(request.header.command | proto::kNotSupportedBit);
             return {r};
         }
-        state_.timingSets.push_back({output, request.header.param, request.payload});
+        state_.timingSets.push_back({output, request.header.param, ownBytes(request.payload)});
         QByteArray record(2, '\0');
         proto::putU16(reinterpret_cast<uint8_t*>(record.data()), request.header.param);
-        state_.timings[output] = record + request.payload;
+        appendOwn(record, request.payload);
+        state_.timings[output] = std::move(record);
         return {r};
     }
     case proto::CMD_OUTPUT_MODE:
@@ -65,7 +66,7 @@ std::vector<Reply> BlendPlayer::handle(const Request& request)
             r.header.command = uint8_t(request.header.command | proto::kNotSupportedBit);
             return {r};
         }
-        r.payload = state_.timings[request.header.subCode];
+        r.payload = ownBytes(state_.timings[request.header.subCode]);
         return {r};
     default:
         return {};

@@ -41,7 +41,7 @@ QByteArray CalibrationPlayer::lastPayload(uint8_t command, uint8_t subCode) cons
 {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = payloads_.find(command * 256 + subCode);
-    return it == payloads_.end() ? QByteArray() : it->second;
+    return it == payloads_.end() ? QByteArray() : ownBytes(it->second);
 }
 
 void CalibrationPlayer::setSilent(uint8_t command, bool silent)
@@ -55,7 +55,7 @@ std::vector<Reply> CalibrationPlayer::handle(const Request& request)
     const proto::PlayerPacketHeader& h = request.header;
     std::lock_guard<std::mutex> lock(mutex_);
     requests_.push_back({h.command, h.subCode, h.param, h.arg, h.sequence, int(request.payload.size())});
-    payloads_[h.command * 256 + h.subCode] = request.payload;
+    payloads_[h.command * 256 + h.subCode] = ownBytes(request.payload);
     if (h.command == proto::CMD_ADJUST_MODE && h.subCode == 0) {
         inAdjustment_ = true;
         ++enters_;

@@ -59,11 +59,11 @@ void installCompanionCommands(PlayerSim& sim)
             // A store (the setup dialog marks it with 1 at offset 10, the
             // batch page sends the document with 0): kept whole, confirmed
             // with 1 at offset 10 and the restart flag echoed in the sub-code.
-            state->protocolDocument = req.payload;
+            state->protocolDocument = ownBytes(req.payload);
             state->storeSubCodes.push_back(req.header.subCode);
             r.header.arg = 1;
         } else {
-            r.payload = state->protocolDocument;
+            r.payload = ownBytes(state->protocolDocument);
         }
         return std::vector<Reply>{r};
     });

@@ -45,7 +45,7 @@ void installCompanionRemote(PlayerSim& sim)
         CapabilityState& state = capabilityState(s);
         ++state.queries;
         for (Reply& r : replies)
-            r.payload = state.reply;
+            r.payload = ownBytes(state.reply);
         return replies;
     });
 }

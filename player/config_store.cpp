@@ -66,7 +66,7 @@ std::vector<Reply> ConfigStore::handle(const Request& request)
         }
         auto it = files_.find(number);
         if (it != files_.end()) {
-            QByteArray payload = it->second;
+            QByteArray payload = ownBytes(it->second);
             digest::AppendCrcTrailer(payload);
             if (corrupt_[number])
                 payload[payload.size() - 1] = char(payload.at(payload.size() - 1) ^ 0x5A);
@@ -78,7 +78,7 @@ std::vector<Reply> ConfigStore::handle(const Request& request)
     lastArg_[number] = request.header.arg;
     const QByteArray& p = request.payload;
     if (p.size() >= 2 && digest::CheckCrcTrailer(reinterpret_cast<const uint8_t*>(p.constData()), std::size_t(p.size()))) {
-        files_[number] = p.left(p.size() - 2);
+        files_[number] = ownBytes(p.left(p.size() - 2));
         ++stored_;
         reply.header.param = kStored;
     } else {
@@ -91,7 +91,7 @@ std::vector<Reply> ConfigStore::handle(const Request& request)
 void ConfigStore::setFile(uint8_t file, const QByteArray& bytes)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    files_[file] = bytes;
+    files_[file] = ownBytes(bytes);
 }
 
 void ConfigStore::removeFile(uint8_t file)
@@ -106,7 +106,7 @@ std::optional<QByteArray> ConfigStore::file(uint8_t file) const
     auto it = files_.find(file);
     if (it == files_.end())
         return std::nullopt;
-    return it->second;
+    return ownBytes(it->second);
 }
 
 void ConfigStore::setCorruptTrailer(uint8_t file, bool corrupt)

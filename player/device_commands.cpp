@@ -72,9 +72,9 @@ std::shared_ptr<DeviceStore> installDeviceCommands(PlayerSim& sim)
             r.header.arg = 1;
             if (req.payload.isEmpty()) {
                 r.header.param = 3;
-                r.payload = store->powerTimer;
+                r.payload = ownBytes(store->powerTimer);
             } else if (req.payload.size() == kPowerTimerSize) {
-                store->powerTimer = req.payload;
+                store->powerTimer = ownBytes(req.payload);
             } else {
                 return one(notSupported(req));
             }
@@ -108,7 +108,7 @@ std::shared_ptr<DeviceStore> installDeviceCommands(PlayerSim& sim)
         std::lock_guard<std::mutex> lk(s.stateMutex());
         Reply r = replyTo(req);
         if (!store->usartQueue.empty()) {
-            r.payload = store->usartQueue.front().left(kUsartMax);
+            r.payload = ownBytes(store->usartQueue.front().left(kUsartMax));
             store->usartQueue.pop_front();
         }
         return one(r);
@@ -118,7 +118,7 @@ std::shared_ptr<DeviceStore> installDeviceCommands(PlayerSim& sim)
         std::lock_guard<std::mutex> lk(s.stateMutex());
         if (req.header.subCode > 2 || req.payload.isEmpty())
             return one(notSupported(req));
-        store->protocolFiles[req.header.subCode] = req.payload;
+        store->protocolFiles[req.header.subCode] = ownBytes(req.payload);
         store->protocolIndex[req.header.subCode] = req.header.param;
         return one(replyTo(req));
     });
@@ -136,7 +136,7 @@ std::shared_ptr<DeviceStore> installDeviceCommands(PlayerSim& sim)
         switch (req.header.param) {
         case 0:
             u = DeviceStore::Upgrade();
-            u.name = req.payload;
+            u.name = ownBytes(req.payload);
             u.lastSequence = req.header.sequence;
             r.header.arg = (!store->installedNames[req.header.subCode].isEmpty() &&
                             store->installedNames[req.header.subCode] == req.payload)
@@ -147,11 +147,11 @@ std::shared_ptr<DeviceStore> installDeviceCommands(PlayerSim& sim)
         case 2:
             if (u.name.isEmpty() || u.complete)
                 return one(notSupported(req));
-            u.data += req.payload;
+            appendOwn(u.data, req.payload);
             ++u.chunks;
             u.complete = req.header.param == 2;
             if (u.complete)
-                store->installedNames[req.header.subCode] = u.name;
+                store->installedNames[req.header.subCode] = ownBytes(u.name);
             return one(r);
         default:
             return one(notSupported(req));
@@ -164,7 +164,7 @@ std::shared_ptr<DeviceStore> installDeviceCommands(PlayerSim& sim)
         std::lock_guard<std::mutex> lk(s.stateMutex());
         if ((req.header.subCode != 128 && req.header.subCode != 64) || req.payload.size() != 28)
             return one(notSupported(req));
-        store->videoPicWindow = req.payload;
+        store->videoPicWindow = ownBytes(req.payload);
         store->videoPicBackground = req.header.param;
         if (req.header.subCode == 64)
             ++store->videoPicSaves;

@@ -73,7 +73,10 @@ bool GalleryHttpServer::start(QString* error)
 std::vector<QByteArray> GalleryHttpServer::requestLines() const
 {
     std::lock_guard lock(mutex_);
-    return lines_;
+    std::vector<QByteArray> copy;
+    for (const QByteArray& line : lines_)
+        copy.push_back(ownBytes(line));
+    return copy;
 }
 
 void GalleryHttpServer::onConnection()
@@ -127,7 +130,7 @@ void GalleryHttpServer::serve(QTcpSocket* socket)
                                        text::CStringToDoubleByteText(rest.section(QLatin1Char('/'), 1));
                 const auto it = s.pictureData.find(key);
                 if (it != s.pictureData.end()) {
-                    body = it->second;
+                    body = ownBytes(it->second);
                     found = true;
                 }
             }

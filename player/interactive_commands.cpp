@@ -43,7 +43,7 @@ std::vector<Reply> lidar(PlayerSim& sim, const Request& req)
         std::lock_guard lock(sim.stateMutex());
         InteractiveState& s = interactiveState(sim);
         const uint16_t op = req.header.param;
-        s.lidarRequests.emplace_back(op, req.payload);
+        s.lidarRequests.emplace_back(op, ownBytes(req.payload));
         if (op == 9 && !s.udp) {
             s.udp = std::make_shared<LidarUdpService>();
             toStart = s.udp;
@@ -52,9 +52,9 @@ std::vector<Reply> lidar(PlayerSim& sim, const Request& req)
         if (s.lidarSilent || std::find(s.silentOps.begin(), s.silentOps.end(), op) != s.silentOps.end())
             return {};
         if (op == 9)
-            payload = s.lidarModels;
+            payload = ownBytes(s.lidarModels);
         else if (op == 10)
-            payload = s.lidarConfig;
+            payload = ownBytes(s.lidarConfig);
         else if (op > 5 && op != 11)
             return {};
     }
@@ -68,7 +68,7 @@ std::vector<Reply> lidar(PlayerSim& sim, const Request& req)
 QByteArray gameListDocument(const InteractiveState& s)
 {
     if (!s.listOverride.isEmpty())
-        return s.listOverride;
+        return ownBytes(s.listOverride);
     Json::Value v(Json::objectValue);
     v["currentGameName"] = s.currentGame.toStdString();
     v["gameInScreen"] = Json::UInt(s.gameScreen);
@@ -98,7 +98,7 @@ std::vector<Reply> gameCommand(PlayerSim& sim, const Request& req)
     case 0:
         return {answer(req, gameListDocument(s))};
     case 1: {
-        s.settings.push_back(req.payload);
+        s.settings.push_back(ownBytes(req.payload));
         s.settingsArgs.push_back(req.header.arg);
         Json::Value v;
         Json::CharReaderBuilder b;
@@ -118,26 +118,26 @@ std::vector<Reply> gameCommand(PlayerSim& sim, const Request& req)
                 s.width = v["width"].asUInt();
                 s.height = v["height"].asUInt();
             } else {
-                s.currentGame.clear();
+                s.currentGame = QByteArray();
             }
         }
         return {answer(req)};
     }
     case 2:
         if (req.header.subCode == 0) {
-            s.installs.push_back({req.payload, {}, false});
+            s.installs.push_back({ownBytes(req.payload), {}, false});
         } else if (!s.installs.empty()) {
-            s.installs.back().data += req.payload;
+            appendOwn(s.installs.back().data, req.payload);
             if (req.header.subCode == 2) {
                 s.installs.back().complete = true;
                 const QByteArray& name = s.installs.back().name;
                 if (std::none_of(s.games.begin(), s.games.end(), [&](const auto& g) { return g.first == name; }))
-                    s.games.emplace_back(name, false);
+                    s.games.emplace_back(ownBytes(name), false);
             }
         }
         return {answer(req)};
     case 3:
-        s.uninstalled.push_back(req.payload);
+        s.uninstalled.push_back(ownBytes(req.payload));
         s.games.erase(std::remove_if(s.games.begin(), s.games.end(),
                                      [&](const auto& g) { return g.first == req.payload; }),
                       s.games.end());
@@ -216,7 +216,10 @@ void LidarUdpService::setPoints(std::vector<std::pair<float, float>> points)
 std::vector<QByteArray> LidarUdpService::requests() const
 {
     std::lock_guard lock(mutex_);
-    return requests_;
+    std::vector<QByteArray> copy;
+    for (const QByteArray& r : requests_)
+        copy.push_back(ownBytes(r));
+    return copy;
 }
 
 std::size_t LidarUdpService::requestCount(uint32_t command) const

@@ -35,8 +35,8 @@ uint16_t take(StoredMaterial& file, const Request& req, bool keepData, bool hash
     if (req.header.subCode == 0) {
         file = StoredMaterial();
         file.kind = req.header.param;
-        file.name = fieldName(req.payload);
-        file.announcedMd5 = req.payload.mid(kNameField, kMd5Text);
+        file.name = ownBytes(fieldName(req.payload));
+        file.announcedMd5 = ownBytes(req.payload.mid(kNameField, kMd5Text));
         file.hash = std::make_shared<QCryptographicHash>(QCryptographicHash::Md5);
         return 0;
     }
@@ -46,7 +46,7 @@ uint16_t take(StoredMaterial& file, const Request& req, bool keepData, bool hash
         file.hash->addData(req.payload);
     file.size += uint64_t(req.payload.size());
     if (keepData)
-        file.data += req.payload;
+        appendOwn(file.data, req.payload);
     file.chunkSizes.push_back(uint32_t(req.payload.size()));
     file.chunkSubCodes.push_back(req.header.subCode);
     if (req.header.subCode == 2) {
@@ -72,7 +72,7 @@ std::vector<Reply> material(PlayerSim& sim, const Request& req)
         const QByteArray md5 = req.payload.mid(kNameField, kMd5Text);
         for (const StoredMaterial& m : st.materials) {
             if (m.complete && m.md5Matches && m.name == name && m.announcedMd5 == md5) {
-                st.skipped.push_back(name);
+                st.skipped.push_back(ownBytes(name));
                 return {answer(req, 1)};
             }
         }

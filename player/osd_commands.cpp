@@ -47,12 +47,12 @@ void installOsdCommands(PlayerSim& sim)
         r.header.param = req.header.param;
         std::lock_guard<std::mutex> lk(s.stateMutex());
         if (!req.payload.isEmpty()) {
-            state->document = req.payload;
+            state->document = ownBytes(req.payload);
             ++state->stores;
             r.header.arg = 1;
         } else {
             ++state->fetches;
-            r.payload = state->document;
+            r.payload = ownBytes(state->document);
         }
         return std::vector<Reply>{r};
     });

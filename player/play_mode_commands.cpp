@@ -31,7 +31,7 @@ Reply reply(const Request& req, uint16_t param, uint16_t arg, const QByteArray& 
     r.header.command = req.header.command;
     r.header.param = param;
     r.header.arg = arg;
-    r.payload = payload;
+    r.payload = ownBytes(payload);  // often the state's
     return r;
 }
 
@@ -55,13 +55,13 @@ std::vector<Reply> picturePlay(PlayerSim& sim, const Request& req)
     case 2:
         return {reply(req, op, 0, s.imageTypes)};
     case 3:
-        s.pictureModes = req.payload;
+        s.pictureModes = ownBytes(req.payload);
         ++s.pictureUploads;
         return {reply(req, op, 0)};
     case kVideoKind:
         if (req.header.arg != kVideoUploadOp)
             return notSupported(req);
-        s.videoModes = req.payload;
+        s.videoModes = ownBytes(req.payload);
         ++s.videoUploads;
         return {reply(req, kVideoKind, kVideoUploadOp)};
     default:
@@ -77,7 +77,7 @@ std::vector<Reply> mobileSettings(PlayerSim& sim, const Request& req)
     case 0:
         return {reply(req, 0, 0, s.mobileSettings)};
     case 1:
-        s.mobileSettings = req.payload;
+        s.mobileSettings = ownBytes(req.payload);
         ++s.mobileUploads;
         return {reply(req, 1, 0)};
     default:

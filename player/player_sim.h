@@ -20,6 +20,18 @@
 
 namespace sim {
 
+// Bytes that cross threads go over as copies of their own. A byte array
+// shared between threads is freed by whichever lets go last, and Qt's own
+// functions (a copy assignment, an append, clear) let go where the thread
+// checker cannot see the count that orders it. So the simulator copies a
+// request's bytes into its state and its log, copies the state's bytes into
+// a reply, hands the tests copies, and changes the state's bytes only by
+// moving new ones in or with appendOwn, so that a share a test took of them
+// is let go of in code the checker sees.
+QByteArray ownBytes(const QByteArray& bytes);
+// Appends a copy of `bytes` (`to += bytes` shares them when `to` is empty).
+void appendOwn(QByteArray& to, const QByteArray& bytes);
+
 struct Request {
     proto::PlayerPacketHeader header;
     QByteArray payload;
@@ -128,7 +140,7 @@ public:
     // one or `value` ms (default 500) without another request.
     void setFault(Fault fault, int value = 0, int onlyCode = -1);
 
-    // What went in and out, in order. Thread-safe copies.
+    // What went in and out, in order. Thread-safe copies, bytes and all.
     std::vector<LogEntry> log() const;
     std::size_t requestCount(uint8_t code) const;
     void clearLog();

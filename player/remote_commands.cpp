@@ -37,7 +37,7 @@ std::vector<Reply> videoControl(PlayerSim& sim, const Request& req)
 {
     std::lock_guard lock(sim.stateMutex());
     RemoteState& s = remoteState(sim);
-    s.commands.push_back({req.header.param, req.payload});
+    s.commands.push_back({req.header.param, ownBytes(req.payload)});
     Reply r = echo(req);
     if (req.header.param == 10) {
         s.position = s.duration > 0 ? (s.position + 1) % (s.duration + 1) : 0;
@@ -55,10 +55,10 @@ std::vector<Reply> qrCode(PlayerSim& sim, const Request& req)
     Reply r = echo(req);
     if (req.header.param == 0) {
         if (!req.payload.isEmpty())
-            s.qrDocument = req.payload;
-        r.payload = s.qrDocument;
+            s.qrDocument = ownBytes(req.payload);
+        r.payload = ownBytes(s.qrDocument);
     } else if (req.header.param == 1) {
-        r.payload = s.qrPicture;
+        r.payload = ownBytes(s.qrPicture);
     }
     return {r};
 }
@@ -67,26 +67,26 @@ std::vector<Reply> galleryChange(PlayerSim& sim, const Request& req)
 {
     std::lock_guard lock(sim.stateMutex());
     RemoteState& s = remoteState(sim);
-    s.galleryChanges.push_back({req.header.param, req.header.arg, req.payload});
+    s.galleryChanges.push_back({req.header.param, req.header.arg, ownBytes(req.payload)});
     const QList<QByteArray> parts = req.payload.split(':');
     switch (req.header.param) {
     case 0:
-        s.gallery[req.payload];
+        s.gallery[ownBytes(req.payload)];
         break;
     case 1:
         s.gallery.erase(req.payload);
         break;
     case 2:
         if (req.header.arg == 0) {
-            s.uploadName = req.payload;
-            s.uploadData.clear();
+            s.uploadName = ownBytes(req.payload);
+            s.uploadData = QByteArray();
         } else {
-            s.uploadData += req.payload;
+            appendOwn(s.uploadData, req.payload);
             if (req.header.arg == 2) {
                 const qsizetype colon = s.uploadName.indexOf(':');
                 if (colon > 0) {
                     s.gallery[s.uploadName.left(colon)].push_back(s.uploadName.mid(colon + 1));
-                    s.pictureData[s.uploadName] = s.uploadData;
+                    s.pictureData[ownBytes(s.uploadName)] = ownBytes(s.uploadData);
                 }
             }
         }

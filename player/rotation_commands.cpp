@@ -30,7 +30,10 @@ void RotationPlayer::setReplyDelay(int ms)
 std::vector<QByteArray> RotationPlayer::documents() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    return documents_;
+    std::vector<QByteArray> copy;
+    for (const QByteArray& d : documents_)
+        copy.push_back(ownBytes(d));
+    return copy;
 }
 
 std::size_t RotationPlayer::documentCount() const
@@ -44,7 +47,7 @@ std::vector<Reply> RotationPlayer::handle(PlayerSim& sim, const Request& request
     int delay = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        documents_.push_back(request.payload);
+        documents_.push_back(ownBytes(request.payload));
         delay = delayMs_;
     }
     if (delay < 0)

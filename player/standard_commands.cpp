@@ -98,14 +98,14 @@ std::vector<Reply> networkParameters(PlayerSim& sim, const Request& req)
     std::lock_guard<std::mutex> lk(sim.stateMutex());
     PlayerState& st = sim.state();
     if (req.payload.isEmpty()) {
-        r.payload = st.networkParameters.size() == kNetworkRecordSize ? st.networkParameters
+        r.payload = st.networkParameters.size() == kNetworkRecordSize ? ownBytes(st.networkParameters)
                                                                       : defaultNetworkRecord(sim);
         return one(r);
     }
     if (req.payload.size() != kNetworkRecordSize)
         return one(notSupported(req));  // a record of another size is not a setting
     // Kept, not applied: the simulator stays on its address and port.
-    st.networkParameters = req.payload;
+    st.networkParameters = ownBytes(req.payload);
     return one(r);
 }
 
@@ -123,7 +123,7 @@ std::vector<Reply> status(PlayerSim& sim, const Request& req)
 {
     Reply r = replyTo(req);
     std::lock_guard<std::mutex> lk(sim.stateMutex());
-    r.payload = sim.state().statusBlock;
+    r.payload = ownBytes(sim.state().statusBlock);
     return one(r);
 }
 
@@ -131,7 +131,7 @@ std::vector<Reply> productInfo(PlayerSim& sim, const Request& req)
 {
     Reply r = replyTo(req);
     std::lock_guard<std::mutex> lk(sim.stateMutex());
-    r.payload = sim.state().productInfo;
+    r.payload = ownBytes(sim.state().productInfo);
     return one(r);
 }
 
@@ -185,7 +185,7 @@ std::vector<Reply> layout(PlayerSim& sim, const Request& req)
     case 1: {  // fetch: name field then the file; an unknown name gets nothing
         const auto it = find(req.payload);
         if (it != st.layouts.end())
-            r.payload = nameField(it->first) + it->second;
+            r.payload = ownBytes(nameField(it->first) + it->second);
         return one(r);
     }
     case 2:    // upload of the current layout
@@ -196,10 +196,10 @@ std::vector<Reply> layout(PlayerSim& sim, const Request& req)
         const QByteArray file = req.payload.mid(kNameFieldSize);
         auto it = find(name);
         if (it == st.layouts.end()) {
-            st.layouts.emplace_back(name, file);
+            st.layouts.emplace_back(ownBytes(name), ownBytes(file));
             it = st.layouts.end() - 1;
         } else {
-            it->second = file;
+            it->second = ownBytes(file);
         }
         if (req.header.subCode == 2)
             st.currentLayout = int(it - st.layouts.begin());

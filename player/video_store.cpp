@@ -164,7 +164,7 @@ std::vector<Reply> playVideo(PlayerSim& sim, const Request& req)
     std::lock_guard lock(sim.stateMutex());
     VideoStoreState& s = videoStore(sim);
     if (!s.locked)
-        s.played.push_back(req.payload);
+        s.played.push_back(ownBytes(req.payload));
     return storeReply(s, req, false);
 }
 
@@ -243,11 +243,11 @@ std::vector<Reply> upload(PlayerSim& sim, const Request& req)
         u.act = req.header.arg;
         const QByteArray field = req.payload.left(kCategoryBytes);
         u.category = fieldText(reinterpret_cast<const uint8_t*>(field.constData()), std::size_t(field.size()));
-        u.name = req.payload.mid(kCategoryBytes);
+        u.name = ownBytes(req.payload.mid(kCategoryBytes));
         s.uploads.push_back(std::move(u));
     } else if (!s.uploads.empty() && !s.uploads.back().complete) {
         VideoUpload& u = s.uploads.back();
-        u.data += req.payload;
+        appendOwn(u.data, req.payload);
         if (req.header.subCode == 2) {
             u.complete = true;
             PlayerCatalog& c = catalogOf(s, u.act);
@@ -287,17 +287,17 @@ std::vector<Reply> paramFile(PlayerSim& sim, const Request& req)
             proto::putU64(reinterpret_cast<uint8_t*>(r.payload.data()), (uint64_t(s.archive.size()) + 1023) / 1024);
         } else {
             const std::size_t chunk = std::max<std::size_t>(1, s.archiveChunk);
-            r.payload = s.archive.mid(qsizetype(s.archiveSent), qsizetype(chunk));
+            r.payload = ownBytes(s.archive.mid(qsizetype(s.archiveSent), qsizetype(chunk)));
             s.archiveSent += std::size_t(r.payload.size());
             r.header.arg = s.archiveSent >= std::size_t(s.archive.size()) ? 2 : 1;
         }
         return {r};
     case 3:
         if (req.header.arg == 0) {
-            s.recovered.clear();
+            s.recovered = QByteArray();
             s.recoveryComplete = false;
         } else {
-            s.recovered += req.payload;
+            appendOwn(s.recovered, req.payload);
             s.recoveryComplete = req.header.arg == 2;
         }
         r.header.arg = req.header.arg;

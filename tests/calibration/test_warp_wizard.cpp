@@ -37,6 +37,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 
@@ -376,31 +377,84 @@ TEST(WarpParamPage, BandNumbersStayClearOfEachOtherAndOfTheLines)
             QPainter p(&canvas);
             const auto drawn = DrawBandGrid(p, font, page.gridArea(0), widest, 9, 9);
             ASSERT_EQ(drawn.size(), 81u);
-            std::vector<QRect> labels;
+            // What is drawn, not where the page says it draws: the same grid
+            // without numbers, so that every pixel that differs is a number's
+            // ink; and where Qt lays each number out in its rectangle.
+            QImage lines(canvas.size(), QImage::Format_RGB32);
+            lines.fill(Qt::white);
+            QPainter linePainter(&lines);
+            linePainter.setPen(Qt::black);
+            p.setFont(font);
+            const QString texts[4] = {QStringLiteral("960"), QStringLiteral("540"), QStringLiteral("960"),
+                                      QStringLiteral("540")};  // left, top, right, bottom
+            struct Label {
+                QRect placed;  // the number's clip
+                QRectF laidOut;  // the whole number, as Qt places it there
+                QRectF inner;    // its cell, without the lines and the parts it shares
+                int ink = 0;
+            };
+            std::vector<Label> labels;
             std::vector<int> columnsX, rowsY;  // every cell line
             int perCell = 4;
             for (int r = 0; r < 9; ++r)
                 for (int c = 0; c < 9; ++c) {
                     const QRect cell = page.cellRect(0, r, c);
+                    linePainter.drawRect(cell);
                     columnsX.insert(columnsX.end(), {cell.left(), cell.right()});
                     rowsY.insert(rowsY.end(), {cell.top(), cell.bottom()});
+                    // Neighbours overlap by 5 pixels: a shared side's inner 5
+                    // are the neighbour's.
+                    const QRectF inner(cell.adjusted(c == 0 ? 1 : 6, r == 0 ? 1 : 6, c == 8 ? -1 : -6, r == 8 ? -1 : -6));
                     int shown = 0;
-                    for (const QRect& l : drawn[std::size_t(r * 9 + c)])
-                        if (!l.isNull()) {
-                            EXPECT_TRUE(cell.contains(l)) << r << "," << c;
-                            labels.push_back(l);
-                            ++shown;
-                        }
+                    for (std::size_t side = 0; side < 4; ++side) {
+                        const QRect& l = drawn[std::size_t(r * 9 + c)][side];
+                        if (l.isNull())
+                            continue;
+                        labels.push_back({l, p.boundingRect(QRectF(l), Qt::AlignCenter, texts[side]), inner});
+                        ++shown;
+                    }
                     perCell = std::min(perCell, shown);
                 }
+            linePainter.end();
+            p.end();
             EXPECT_GE(perCell, f.shownPerCell);
+            int stray = 0;
+            QPoint firstStray;
+            for (int y = 0; y < canvas.height(); ++y) {
+                const auto* got = reinterpret_cast<const QRgb*>(canvas.constScanLine(y));
+                const auto* bare = reinterpret_cast<const QRgb*>(lines.constScanLine(y));
+                for (int x = 0; x < canvas.width(); ++x) {
+                    if (got[x] == bare[x])
+                        continue;
+                    const auto owner = std::find_if(labels.begin(), labels.end(),
+                                                    [&](const Label& l) { return l.placed.contains(x, y); });
+                    if (owner == labels.end()) {
+                        if (stray++ == 0)
+                            firstStray = QPoint(x, y);
+                        continue;
+                    }
+                    ++owner->ink;
+                }
+            }
+            EXPECT_EQ(stray, 0) << "ink outside every number's place, first at " << firstStray.x() << ","
+                                << firstStray.y();
+            // Half a pixel of slack for a number placed at a fraction of one.
+            const auto within = [](const QRectF& outer, const QRectF& r) {
+                return outer.adjusted(-0.5, -0.5, 0.5, 0.5).contains(r);
+            };
             for (std::size_t i = 0; i < labels.size(); ++i) {
+                const Label& l = labels[i];
+                const QRectF shrunk = l.laidOut.adjusted(0.5, 0.5, -0.5, -0.5);
+                EXPECT_GT(l.ink, 0) << i << " is not drawn";
+                ASSERT_TRUE(within(QRectF(l.placed), l.laidOut)) << i << " is cut";
+                ASSERT_TRUE(within(l.inner, l.laidOut)) << i << " leaves its cell";
                 for (std::size_t j = i + 1; j < labels.size(); ++j)
-                    ASSERT_FALSE(labels[i].intersects(labels[j])) << i << " and " << j;
+                    ASSERT_FALSE(shrunk.intersects(labels[j].laidOut)) << i << " and " << j;
+                // A line at x covers the pixel from x to x + 1.
                 for (int x : columnsX)
-                    ASSERT_FALSE(labels[i].left() <= x && x <= labels[i].right()) << i << " crosses a column line";
+                    ASSERT_FALSE(shrunk.left() < x + 1 && x < shrunk.right()) << i << " crosses a column line";
                 for (int y : rowsY)
-                    ASSERT_FALSE(labels[i].top() <= y && y <= labels[i].bottom()) << i << " crosses a row line";
+                    ASSERT_FALSE(shrunk.top() < y + 1 && y < shrunk.bottom()) << i << " crosses a row line";
             }
         }
         // Two screens of 3 x 3 to look at.

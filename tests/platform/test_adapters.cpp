@@ -11,6 +11,10 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -137,6 +141,40 @@ TEST(PortOwner, ThisProcessIsNamedForASocketItHolds)
     EXPECT_EQ(owner->pid, QCoreApplication::applicationPid());
     EXPECT_EQ(owner->name, QStringLiteral("test_platform"));
     EXPECT_FALSE(findUdpPortOwner(port).has_value());
+}
+
+// What lets a test skip for a port taken meanwhile: a socket of this process
+// does not count (its own bind failing is a fault), one of another does.
+TEST(PortOwner, TakenMeanwhileMeansHeldByAnotherProcess)
+{
+    if (testsupport::kUnderThreadChecker)
+        GTEST_SKIP() << testsupport::kNoChildProcessesUnderThreadChecker;
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof a;
+    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length), 0);
+    const uint16_t port = ntohs(a.sin_port);
+    EXPECT_FALSE(testsupport::udpPortHeldByAnotherProcess(port));
+    int release[2];
+    ASSERT_EQ(::pipe(release), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Holds its copy of the socket until the pipe closes.
+        ::close(release[1]);
+        char c;
+        [[maybe_unused]] const ssize_t n = ::read(release[0], &c, 1);
+        ::_exit(0);
+    }
+    ::close(fd);
+    ::close(release[0]);
+    EXPECT_TRUE(testsupport::udpPortHeldByAnotherProcess(port));
+    ::close(release[1]);
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+    EXPECT_FALSE(testsupport::udpPortHeldByAnotherProcess(port));
 }
 
 }  // namespace

@@ -1,4 +1,7 @@
+#include "player/companion_commands.h"
+#include "player/osd_commands.h"
 #include "player/player_sim.h"
+#include "player/remote_commands.h"
 #include "tests/support/test_support.h"
 #include "transport/announcement.h"
 
@@ -8,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <set>
 #include <thread>
@@ -241,6 +245,41 @@ TEST(PlayerSim, LayoutListFetchUploadDelete)
         r.sim.state().layoutLocked = true;
     }
     EXPECT_EQ(ask(0).header.arg, 1);
+}
+
+// A document a request leaves in the state is the state's own: stored from
+// one connection, replaced from another and then by the test, it is served
+// back as it was set last. Shared with the request that brought it, it would
+// be freed by whichever thread let go last, which the thread checker reports.
+TEST(PlayerSim, StoredDocumentsOutliveTheirRequests)
+{
+    const struct {
+        const char* name;
+        uint8_t code;
+        uint16_t param;
+        std::function<QByteArray&(sim::PlayerSim&)> stored;
+    } rows[] = {
+        {"text banner", proto::CMD_PARAM_FILE, 4,
+         [](sim::PlayerSim& s) -> QByteArray& { return sim::osdState(s)->document; }},
+        {"control protocol", proto::CMD_PARAM_FILE, 1,
+         [](sim::PlayerSim& s) -> QByteArray& { return sim::companionState(s)->protocolDocument; }},
+        {"QR code", proto::CMD_QRCODE, 0, [](sim::PlayerSim& s) -> QByteArray& { return sim::remoteState(s).qrDocument; }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Running r;
+        auto first = r.connect();
+        auto second = r.connect();
+        first->ask(request(row.code, 1, "from the first", 0, row.param));
+        second->ask(request(row.code, 2, "from the second", 0, row.param));
+        {
+            std::lock_guard<std::mutex> lk(r.sim.stateMutex());
+            EXPECT_EQ(row.stored(r.sim), QByteArray("from the second"));
+            const QByteArray mine("set by the test");
+            row.stored(r.sim) = mine;
+        }
+        EXPECT_EQ(first->ask(request(row.code, 3, {}, 0, row.param)).payload, QByteArray("set by the test"));
+    }
 }
 
 TEST(PlayerSim, RegisteredHandlersReplaceAndExtend)

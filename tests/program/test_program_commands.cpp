@@ -489,15 +489,27 @@ QWidget* FirstInTabOrder(QWidget& window)
 TEST(ProgramCommands, EachDialogOpensWithTheKeyboardOnItsFirstControl)
 {
     DEVTEST_SKIP_UNDER_THREAD_CHECKER();
-    const int ids[] = {32801, 32806, 32803, 32781, 32787, 32807, 32812, 32808, 32802, 32784, 32778, 32793, 57664};
+    // Every command that opens a dialog; "Video Play Control" is in the
+    // Chinese menus only.
+    const struct {
+        int id;
+        bool chineseOnly;
+    } commands[] = {{32801, false}, {32806, false}, {32803, false}, {32781, false}, {32787, false},
+                    {32807, false}, {32812, true},  {32808, false}, {32802, false}, {32784, false},
+                    {32778, false}, {32793, false}, {57664, false}};
     for (unsigned language : {platform::kLanguageEnglish, platform::kLanguageChinese}) {
         Program p(language);
         p.choosePlayer();
         p.frame->Command(core::kCmdReconnect)->trigger();
         ASSERT_TRUE(waitUntil([&] { return p.doc().IsConnected(); }));
         waitUntil([] { return false; }, 300);
-        for (int id : ids) {
+        for (const auto& c : commands) {
+            const int id = c.id;
             SCOPED_TRACE(id);
+            if (c.chineseOnly && language != platform::kLanguageChinese) {
+                EXPECT_FALSE(p.frame->Command(id));
+                continue;
+            }
             struct Seen {
                 QString caption;
                 bool modal = false, active = false;
@@ -532,8 +544,7 @@ TEST(ProgramCommands, EachDialogOpensWithTheKeyboardOnItsFirstControl)
             watcher.start();
             p.frame->UpdateCommandUI();
             QAction* command = p.frame->Command(id);
-            if (!command)
-                continue;  // not in this language's menus
+            ASSERT_TRUE(command) << "missing from the menus";
             ASSERT_TRUE(command->isEnabled());
             command->trigger();
             watcher.stop();

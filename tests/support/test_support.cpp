@@ -18,8 +18,10 @@
 
 #include "platform/app_identity.h"
 #include "platform/datagram.h"
+#include "platform/port_owner.h"
 
 #include <algorithm>
+#include <set>
 #include <cerrno>
 #include <cstring>
 #include <arpa/inet.h>
@@ -495,6 +497,31 @@ std::optional<UdpPeer::Datagram> UdpPeer::receiveFrom(uint16_t fromPort, int tim
         if (d->fromPort == fromPort)
             return d;
     return std::nullopt;
+}
+
+bool udpPortHeldByAnotherProcess(uint16_t port)
+{
+    std::set<quint64> onPort;
+    for (const char* table : {"/proc/net/udp", "/proc/net/udp6"}) {
+        QFile file(QString::fromLatin1(table));
+        if (file.open(QIODevice::ReadOnly))
+            for (quint64 inode : platform::udpInodesForPort(file.readAll(), port))
+                onPort.insert(inode);
+    }
+    // This process's own sockets, from the links of its descriptors.
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString& fd : fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        char target[64];
+        const ssize_t n = ::readlink(QFile::encodeName(fds.filePath(fd)).constData(), target, sizeof target);
+        const QByteArray link(target, n > 0 ? qsizetype(n) : 0);
+        if (!link.startsWith("socket:[") || !link.endsWith(']'))
+            continue;
+        bool ok = false;
+        const quint64 inode = link.mid(8, link.size() - 9).toULongLong(&ok);
+        if (ok)
+            onPort.erase(inode);
+    }
+    return !onPort.empty();
 }
 
 uint16_t freeUdpPort()

@@ -234,12 +234,28 @@ private:
     bool bound_ = false;
 };
 
+// Whether a process other than this one holds local UDP `port` now: a socket
+// on the port that is none of this process's own. A port that only this
+// process holds (its own socket still open, say) does not count.
+bool udpPortHeldByAnotherProcess(uint16_t port);
+
 // A UDP port that was free on every address a moment ago.
 uint16_t freeUdpPort();
 // Waits up to `timeoutMs` for UDP `port` to be free on every address.
 bool waitUdpPortFree(uint16_t port, int timeoutMs = 3000);
 
 }  // namespace testsupport
+
+// Skips the test when the program under test did not get UDP `port`
+// (`opened` false) and another process holds it at this moment: another
+// program, such as a second run of the suite, took it between the test's own
+// check and the program's bind. What the program says about it is not asked:
+// a fault that makes its own bind fail fails the test.
+#define SKIP_IF_UDP_PORT_TAKEN_MEANWHILE(port, opened)                                        \
+    do {                                                                                    \
+        if (!(opened) && testsupport::udpPortHeldByAnotherProcess(port))                    \
+            GTEST_SKIP() << "UDP port " << (port) << " was taken by another program";      \
+    } while (false)
 
 // Readable QStrings in test failure messages.
 inline void PrintTo(const QString& text, std::ostream* out)

@@ -275,22 +275,46 @@ TEST_F(TcpClientTest, WriteToResetPlayerGivesShortSendAndNoSignal)
 
 // A player that keeps the connection but reads no more: the write ends after
 // the stall limit with the send-error event, and later sends are refused.
+// The link's own limit, not the default: it ends before the default could
+// have run out once. And its own, not every link's: a second link, stalled
+// the same way with a limit far above the default, keeps waiting.
 TEST_F(TcpClientTest, PeerThatStopsReadingEndsTheLinkAfterTheStallLimit)
 {
+    // Small buffers: a single chunk fills them, so each write stalls at once.
+    testsupport::SmallLinkBuffers small;
+    Owner patientOwner;
+    CTCPClient patient;
+    patient.setOwner(patientOwner.window.handle());
+    patient.SetSendStallLimit(10 * CTCPClient::kDefaultSendStallMs);
+    TcpListener patientServer(testsupport::kSmallSocketBuffer);
+    ASSERT_TRUE(patient.Connect(kLoopback, patientServer.port()));
+    const std::unique_ptr<TcpPeer> patientPeer = patientServer.accept();
+    ASSERT_TRUE(patientPeer);
     connectPeer();
     link.SetSendStallLimit(300);
+    // Both limits are set before either write starts.
+    ASSERT_TRUE(patient.Send(randomBytes(CTCPClient::kBufferSize, 100)));
+    // Its first bytes arrived: its write is under way, and stalls from here on.
+    ASSERT_TRUE(waitUntil([&] {
+        const std::optional<QByteArray> got = patientPeer->readSome(0);
+        return got && !got->isEmpty();
+    }));
+    const QByteArray chunk = randomBytes(CTCPClient::kBufferSize, 1);
     QElapsedTimer t;
     t.start();
-    for (int i = 0; i < 8 && link.IsRunning(); ++i)
-        link.Send(randomBytes(CTCPClient::kBufferSize, quint32(i)));
-    // Filling a whole chunk's send buffer first takes a while under a
-    // sanitizer on a busy machine: the bound only catches a link that never ends.
-    ASSERT_TRUE(waitUntil([&] { return owner.saw(kLinkReceiverEnded); }, 40000));
-    EXPECT_LT(t.elapsed(), 40000);
+    ASSERT_TRUE(link.Send(chunk));
+    ASSERT_TRUE(waitUntil([&] { return owner.saw(kLinkReceiverEnded); }, 4 * CTCPClient::kDefaultSendStallMs));
+    // A bound the default limit cannot meet, however quick the machine; the
+    // short one leaves it many times over, however slow.
+    EXPECT_LT(t.elapsed(), CTCPClient::kDefaultSendStallMs);
     ASSERT_EQ(owner.controlTypes(), (std::vector<uint16_t>{kLinkShortSend, kLinkReceiverEnded}));
     EXPECT_EQ(owner.events.front().error, ETIMEDOUT);
     EXPECT_FALSE(link.IsConnected());
     EXPECT_FALSE(link.Send(QByteArray("late")));
+    // The other link, given as long again and more, is still waiting.
+    EXPECT_FALSE(waitUntil([&] { return !patientOwner.controlTypes().empty(); }, int(2 * t.elapsed()) + 1000));
+    EXPECT_TRUE(patient.IsConnected());
+    patient.Close();
 }
 
 // A peer that reads slowly is not a stalled one: every byte arrives.
