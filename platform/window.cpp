@@ -49,6 +49,7 @@ struct MessageWindow::TimerHost : QObject {
     explicit TimerHost(MessageWindow* owner) : owner(owner) {}
     MessageWindow* owner;
     std::map<unsigned, int> byId;  // window timer id -> Qt timer id
+    std::map<unsigned, int> periods;  // window timer id -> its period
 
     void timerEvent(QTimerEvent* event) override
     {
@@ -117,9 +118,12 @@ void MessageWindow::setTimer(unsigned id, int milliseconds)
     killTimer(id);
     // Like SetTimer, periods below 10 ms are raised to 10 ms: a zero period
     // would otherwise fire on every pass of the event loop.
-    int qtId = timers_->startTimer(std::max(kMinimumTimerMs, milliseconds));
-    if (qtId != 0)
+    const int period = std::max(kMinimumTimerMs, milliseconds);
+    int qtId = timers_->startTimer(period);
+    if (qtId != 0) {
         timers_->byId[id] = qtId;
+        timers_->periods[id] = period;
+    }
 }
 
 void MessageWindow::killTimer(unsigned id)
@@ -129,11 +133,18 @@ void MessageWindow::killTimer(unsigned id)
         return;
     timers_->killTimer(it->second);
     timers_->byId.erase(it);
+    timers_->periods.erase(id);
 }
 
 bool MessageWindow::hasTimer(unsigned id) const
 {
     return timers_->byId.count(id) != 0;
+}
+
+int MessageWindow::timerPeriod(unsigned id) const
+{
+    const auto it = timers_->periods.find(id);
+    return it == timers_->periods.end() ? 0 : it->second;
 }
 
 void MessageWindow::onTimer(unsigned id)

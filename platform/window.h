@@ -60,6 +60,9 @@ public:
     void setTimer(unsigned id, int milliseconds);
     void killTimer(unsigned id);
     bool hasTimer(unsigned id) const;
+    // The period the timer runs at (after the raise to kMinimumTimerMs);
+    // 0 when `id` is not set.
+    int timerPeriod(unsigned id) const;
     virtual void onTimer(unsigned id);
     // Called by onTimer's default; lets owners that are not subclasses react.
     void setTimerHandler(std::function<void(unsigned)> handler);

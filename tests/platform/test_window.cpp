@@ -211,6 +211,11 @@ TEST(WindowTimers, RepeatRestartAndKillById)
     w.setTimer(4, 10);
     w.setTimer(1, 1000);
     EXPECT_TRUE(w.hasTimer(4) && w.hasTimer(1));
+    EXPECT_EQ(w.timerPeriod(1), 1000);
+    w.setTimer(2, 0);  // raised, as SetTimer does
+    EXPECT_EQ(w.timerPeriod(2), MessageWindow::kMinimumTimerMs);
+    w.killTimer(2);
+    EXPECT_EQ(w.timerPeriod(2), 0);
     ASSERT_TRUE(waitUntil([&] { return !w.hasTimer(4); }));
     pumpFor(40);
     EXPECT_EQ(count(4), 3);
