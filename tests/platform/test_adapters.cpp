@@ -177,4 +177,38 @@ TEST(PortOwner, TakenMeanwhileMeansHeldByAnotherProcess)
     EXPECT_FALSE(testsupport::udpPortHeldByAnotherProcess(port));
 }
 
+// What lets two runs of the suite take turns on a port of which the machine
+// has one: a lock another process holds is waited for, a bounded time, and
+// is free once that process ends, without its having let go.
+TEST(MachineLock, TakenInTurnWithAnotherProcessAndFreedWhenItEnds)
+{
+    if (testsupport::kUnderThreadChecker)
+        GTEST_SKIP() << testsupport::kNoChildProcessesUnderThreadChecker;
+    const QString name = QStringLiteral("turn-test-%1").arg(::getpid());
+    int go[2], done[2];
+    ASSERT_EQ(::pipe(go), 0);
+    ASSERT_EQ(::pipe(done), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(go[1]);
+        testsupport::MachineLock mine(name, 0);
+        char c = mine.held() ? 'y' : 'n';
+        [[maybe_unused]] ssize_t n = ::write(done[1], &c, 1);
+        n = ::read(go[0], &c, 1);
+        ::_exit(0);  // no destructor lets go of it
+    }
+    ::close(go[0]);
+    ::close(done[1]);
+    char c = 0;
+    ASSERT_EQ(::read(done[0], &c, 1), 1);
+    ASSERT_EQ(c, 'y');
+    EXPECT_FALSE(testsupport::MachineLock(name, 200).held());
+    ::close(go[1]);
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+    EXPECT_TRUE(testsupport::MachineLock(name, 200).held());
+    ::close(done[0]);
+    QFile::remove(QStringLiteral("/tmp/veluna-tests-%1.lock").arg(name));
+}
+
 }  // namespace

@@ -7,7 +7,10 @@
 #include <QNetworkProxyFactory>
 #include <gtest/gtest.h>
 
+#include "tests/support/test_support.h"
+
 #include <cstdio>
+#include <memory>
 
 int main(int argc, char** argv)
 {
@@ -32,5 +35,16 @@ int main(int argc, char** argv)
     // thread checker reports as a race in whichever test binds a socket first.
     QNetworkProxyFactory::setUseSystemConfiguration(false);
     ::testing::InitGoogleTest(&argc, argv);
+    // Set by CTest on the tests that use a port of which the machine has one:
+    // they wait for their turn with every other run of the suite. A lock not
+    // got in time is said, and the test's own check of the port decides.
+    std::unique_ptr<testsupport::MachineLock> turn;
+    const QString lockName = qEnvironmentVariable("VELUNA_TEST_MACHINE_LOCK");
+    if (!lockName.isEmpty()) {
+        turn = std::make_unique<testsupport::MachineLock>(lockName, 90000);
+        if (!turn->held())
+            fprintf(stderr, "Another run of the tests kept the lock %s for 90 s: going on without it\n",
+                    qPrintable(lockName));
+    }
     return RUN_ALL_TESTS();
 }

@@ -30,6 +30,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -522,6 +523,28 @@ bool udpPortHeldByAnotherProcess(uint16_t port)
             onPort.erase(inode);
     }
     return !onPort.empty();
+}
+
+MachineLock::MachineLock(const QString& name, int timeoutMs)
+{
+    const QByteArray path = QFile::encodeName(QStringLiteral("/tmp/veluna-tests-") + name + QStringLiteral(".lock"));
+    fd_ = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd_ < 0)  // made by another user: a lock needs no writing
+        fd_ = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd_ < 0)
+        return;
+    // flock, not fcntl: the lock belongs to this open file, so it also
+    // excludes a second lock taken in this same process.
+    QElapsedTimer t;
+    t.start();
+    while (!(held_ = ::flock(fd_, LOCK_EX | LOCK_NB) == 0) && t.elapsed() < timeoutMs)
+        QThread::msleep(20);
+}
+
+MachineLock::~MachineLock()
+{
+    if (fd_ >= 0)
+        ::close(fd_);
 }
 
 uint16_t freeUdpPort()

@@ -239,6 +239,23 @@ private:
 // process holds (its own socket still open, say) does not count.
 bool udpPortHeldByAnotherProcess(uint16_t port);
 
+// A lock on a file of the machine's /tmp, for what is one per machine (a
+// fixed port) and so must be taken in turn with other runs of the suite.
+// Waits up to `timeoutMs`; `held()` says whether it got the lock. Released
+// when destroyed, or when the process ends however it ends.
+class MachineLock {
+public:
+    explicit MachineLock(const QString& name, int timeoutMs);
+    ~MachineLock();
+    MachineLock(const MachineLock&) = delete;
+    MachineLock& operator=(const MachineLock&) = delete;
+    bool held() const { return held_; }
+
+private:
+    int fd_ = -1;
+    bool held_ = false;
+};
+
 // A UDP port that was free on every address a moment ago.
 uint16_t freeUdpPort();
 // Waits up to `timeoutMs` for UDP `port` to be free on every address.
