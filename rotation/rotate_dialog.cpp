@@ -1,5 +1,7 @@
 #include "rotation/rotate_dialog.h"
 
+#include "common/file_commit.h"
+
 #include "platform/app_identity.h"
 #include "platform/dialogs.h"
 #include "platform/home.h"
@@ -349,10 +351,16 @@ void CRotate::LoadRotateConfig(bool read)
     update();
 }
 
-void CRotate::SaveRotateConfig()
+bool CRotate::SaveRotateConfig()
 {
-    if (!setup_.configFolder.isEmpty())
-        rotation::SaveRotateConfigFile(setup_.configFolder, model_);
+    if (setup_.configFolder.isEmpty())
+        return true;
+    QString why;
+    if (rotation::SaveRotateConfigFile(setup_.configFolder, model_, &why))
+        return true;
+    platform::messageBox(filecommit::cannotWriteMessage(language_, rotation::RotateConfigPath(setup_.configFolder), why),
+                         QString(), platform::MsgButtons::Ok, platform::MsgIcon::Warning, this);
+    return false;
 }
 
 void CRotate::LoadMonitorList()

@@ -58,7 +58,9 @@ public:
 
     // Persistence (config/Rotate.QVE and Monitor/monitors.json).
     void LoadRotateConfig(bool read);
-    void SaveRotateConfig();
+    // False, said to the operator with the reason, when the file could not
+    // be written: the one on disk is then not what the editor shows.
+    bool SaveRotateConfig();
     void LoadMonitorList();
 
     // Handlers (named as the message map names them).

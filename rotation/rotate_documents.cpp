@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -377,12 +378,15 @@ QString RotateConfigPath(const QString& playerFolder)
     return QDir(playerFolder).filePath(QStringLiteral("config/Rotate.QVE"));
 }
 
-bool SaveRotateConfigFile(const QString& playerFolder, const RotateModel& model)
+bool SaveRotateConfigFile(const QString& playerFolder, const RotateModel& model, QString* error)
 {
     const QString path = RotateConfigPath(playerFolder);
-    if (!platform::ensureFolder(QFileInfo(path).absolutePath()))
+    if (!platform::ensureFolder(QFileInfo(path).absolutePath())) {
+        if (error)
+            *error = QString::fromLocal8Bit(std::strerror(errno));
         return false;
-    return jsonio::writeFile(path, BuildRotateConfig(model));
+    }
+    return jsonio::writeFile(path, BuildRotateConfig(model), true, error);
 }
 
 // ================================================================ monitors.json

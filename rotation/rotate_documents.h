@@ -38,8 +38,9 @@ QByteArray WriteRotateConfig(const RotateModel& model);
 bool ParseRotateConfig(const QByteArray& text, RotateModel& model);
 // playerFolder/config/Rotate.QVE
 QString RotateConfigPath(const QString& playerFolder);
-// Writes the file (folders made first); false when it could not be written.
-bool SaveRotateConfigFile(const QString& playerFolder, const RotateModel& model);
+// Writes the file (folders made first); false, with the reason in `error`,
+// when it could not be written.
+bool SaveRotateConfigFile(const QString& playerFolder, const RotateModel& model, QString* error = nullptr);
 
 // ------------------------------------------------------------ monitors.json
 

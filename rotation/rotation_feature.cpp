@@ -31,7 +31,9 @@ void OpenRotateEditor(CvelunaDoc& doc)
     {
         CRotate editor(std::move(setup), QApplication::activeWindow());
         editor.exec();
-        editor.SaveRotateConfig();
+        // The player would be sent the file as it was before the editor.
+        if (!editor.SaveRotateConfig())
+            return;
     }
     doc.configExchange().PushConfigFile(cfgx::kRotateFile);
 }

@@ -20,13 +20,18 @@
 #include "rotation/rotation_feature.h"
 #include "tests/rotation/rotation_fixtures.h"
 #include "tests/support/frame_harness.h"
+#include "tests/support/full_disk.h"
 #include "tests/support/test_support.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+
+#include <cerrno>
+#include <cstring>
 
 #include <gtest/gtest.h>
 
@@ -229,6 +234,41 @@ TEST(RotateEditor, ConfigSurvivesClosingAndReopeningWithNewModelsMerged)
     EXPECT_EQ(again.model().walls[0].outputs[3].Display, 1);
     EXPECT_GE(FindMonitor(again.monitorList(), QStringLiteral("新厂"), QStringLiteral("M1")), 0);
     EXPECT_TRUE(again.findChild<QRadioButton*>("4718")->isChecked());
+}
+
+// A Rotate.QVE the disk refuses: the operator reads which file and why, the
+// file already there stays as it was, and the caller is told (so that it
+// does not send the player that older file as if it were the new one).
+TEST(RotateEditor, ARefusedSaveSaysWhichFileAndWhyAndKeepsTheOldOne)
+{
+    const struct {
+        unsigned language;
+        const char* cannot;
+    } rows[] = {{9, "Cannot write "}, {4, "无法写入 "}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.language);
+        testsupport::TempHome home;
+        testsupport::MessageBoxRecorder boxes;
+        testsupport::ScopedLanguage language(r.language);
+        Frame frame;
+        seedMonitors();
+        RotateEditorSetup s;
+        s.configFolder = home.path() + "/p";
+        s.tempFolder = home.path() + "/Temp";
+        s.prefix = kPrefix;
+        const QString path = RotateConfigPath(s.configFolder);
+        CRotate e(s);
+        ASSERT_TRUE(e.SaveRotateConfig());
+        const QByteArray before = testsupport::readFile(path) + "; saved before";
+        ASSERT_TRUE(testsupport::writeFile(path, before));
+        {
+            testsupport::SyncCallInPlace refused(testsupport::RefusedSync);
+            EXPECT_FALSE(e.SaveRotateConfig());
+        }
+        EXPECT_EQ(boxes.texts(), QStringList{QString::fromUtf8(r.cannot) + QDir::toNativeSeparators(path) + u'\n' +
+                                             QString::fromLocal8Bit(std::strerror(EIO))});
+        EXPECT_EQ(testsupport::readFile(path), before);
+    }
 }
 
 TEST(MonitorEditor, NewSaveDeleteAndTheirMessages)
