@@ -235,9 +235,8 @@ void CImportAndExport::OnRecoveryReply(uint16_t state)
     } else if (state == 2) {
         // The last chunk went from the mapping: a file written while it
         // travelled may have reached the player mixed, which is no import.
-        upload::Upload::Chunk none;
         const bool whole = recovery_.stage() != upload::Upload::Stage::kLastSent ||
-                           recovery_.Acknowledged(none) == upload::Upload::Step::kEnd;
+                           recovery_.Acknowledged() == upload::Upload::Step::kEnd;
         recovery_.Reset();
         SetRange(-1);
         Inform(whole ? store::Text(texts::kImportCompleted, language_)

@@ -290,8 +290,7 @@ std::unique_ptr<SendRequest> ApkUpload::nameOrEnd(unsigned language, QString* me
     if (file_.stage() == upload::Upload::Stage::kLastSent) {
         // The package before this name was written while its last chunk
         // travelled: the player holds something else than was chosen.
-        upload::Upload::Chunk none;
-        if (file_.Acknowledged(none) == upload::Upload::Step::kReadFailed && message)
+        if (file_.Acknowledged() == upload::Upload::Step::kReadFailed && message)
             *message = upload::ReadFailureMessage(file_.path(), int(language));
     }
     if (paths_.isEmpty()) {

@@ -48,13 +48,16 @@ WindowHandle nextHandle()
 struct MessageWindow::TimerHost : QObject {
     explicit TimerHost(MessageWindow* owner) : owner(owner) {}
     MessageWindow* owner;
-    std::map<unsigned, int> byId;  // window timer id -> Qt timer id
-    std::map<unsigned, int> periods;  // window timer id -> its period
+    struct Timer {
+        int qtId;
+        int period;
+    };
+    std::map<unsigned, Timer> byId;  // by window timer id
 
     void timerEvent(QTimerEvent* event) override
     {
-        for (const auto& [id, qtId] : byId) {
-            if (qtId == event->timerId()) {
+        for (const auto& [id, timer] : byId) {
+            if (timer.qtId == event->timerId()) {
                 owner->onTimer(id);
                 return;
             }
@@ -120,10 +123,8 @@ void MessageWindow::setTimer(unsigned id, int milliseconds)
     // would otherwise fire on every pass of the event loop.
     const int period = std::max(kMinimumTimerMs, milliseconds);
     int qtId = timers_->startTimer(period);
-    if (qtId != 0) {
-        timers_->byId[id] = qtId;
-        timers_->periods[id] = period;
-    }
+    if (qtId != 0)
+        timers_->byId[id] = {qtId, period};
 }
 
 void MessageWindow::killTimer(unsigned id)
@@ -131,9 +132,8 @@ void MessageWindow::killTimer(unsigned id)
     auto it = timers_->byId.find(id);
     if (it == timers_->byId.end())
         return;
-    timers_->killTimer(it->second);
+    timers_->killTimer(it->second.qtId);
     timers_->byId.erase(it);
-    timers_->periods.erase(id);
 }
 
 bool MessageWindow::hasTimer(unsigned id) const
@@ -143,8 +143,8 @@ bool MessageWindow::hasTimer(unsigned id) const
 
 int MessageWindow::timerPeriod(unsigned id) const
 {
-    const auto it = timers_->periods.find(id);
-    return it == timers_->periods.end() ? 0 : it->second;
+    const auto it = timers_->byId.find(id);
+    return it == timers_->byId.end() ? 0 : it->second.period;
 }
 
 void MessageWindow::onTimer(unsigned id)

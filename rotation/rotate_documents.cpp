@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -381,11 +380,9 @@ QString RotateConfigPath(const QString& playerFolder)
 bool SaveRotateConfigFile(const QString& playerFolder, const RotateModel& model, QString* error)
 {
     const QString path = RotateConfigPath(playerFolder);
-    if (!platform::ensureFolder(QFileInfo(path).absolutePath())) {
-        if (error)
-            *error = QString::fromLocal8Bit(std::strerror(errno));
-        return false;
-    }
+    // A folder that cannot be made shows as the file that cannot be written,
+    // with the write's own reason.
+    platform::ensureFolder(QFileInfo(path).absolutePath());
     return jsonio::writeFile(path, BuildRotateConfig(model), true, error);
 }
 

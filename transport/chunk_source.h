@@ -148,6 +148,13 @@ public:
     // What the acknowledgement of the packet last sent brings. After kEnd,
     // kOpenFailed and kReadFailed the upload is idle and the file closed.
     Step Acknowledged(Chunk& chunk);
+    // The same where no chunk can follow: the last chunk's acknowledgement,
+    // kEnd when the file is still the one announced, else kReadFailed.
+    Step Acknowledged()
+    {
+        Chunk none;
+        return Acknowledged(none);
+    }
     // The next chunk at once (after Open, or to send without waiting).
     Step Next(Chunk& chunk);
     void Reset();

@@ -128,8 +128,7 @@ FirmwareTransfer::Step FirmwareTransfer::OnReply(uint8_t code, uint16_t arg, Pac
     case kLastSent: {
         // The last chunk went from the mapping: an image written while it
         // travelled may have reached the player mixed, which is no update.
-        upload::Upload::Chunk none;
-        const bool whole = file_.Acknowledged(none) == upload::Upload::Step::kEnd;
+        const bool whole = file_.Acknowledged() == upload::Upload::Step::kEnd;
         file_.Reset();
         state_ = kIdle;
         return whole ? Step::Completed : Step::ReadFailed;
