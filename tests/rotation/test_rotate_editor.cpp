@@ -318,30 +318,56 @@ TEST(MonitorEditor, NewSaveDeleteAndTheirMessages)
 
 // ---------------------------------------------------------------- end to end
 
+// A rotation player linked to a document whose frame opens the editor.
+struct RotationSession {
+    RotationSession()
+    {
+        seedMonitors();
+        platform::setAppTitle(kTitle);
+        InstallRotationFeature();
+        sim::SimOptions o;
+        o.address = QStringLiteral("127.0.0.2");
+        o.version = 0x1521;  // low nibble 1: a rotation player
+        o.channelCode = 41;
+        player = testsupport::StartPlayerWithConfigStore(o);
+        if (!player)
+            return;
+        rotationState = sim::rotationPlayerOf(*player);
+        store = sim::configStoreOf(*player);
+        link = std::make_unique<testsupport::LinkedDocument>(kTitle, *player);
+    }
+    ~RotationSession()
+    {
+        core::registerSetupEditor(core::kProductRotation, {});
+        link.reset();
+        if (player)
+            player->stop();
+    }
+    bool connected() const
+    {
+        return player && rotationState && waitUntil([&] { return link->doc->IsConnected(); }) &&
+               link->doc->product() == core::kProductRotation;
+    }
+    QString editorCaption() const { return link->doc->titlePrefix() + "Rotate Set"; }
+
+    std::unique_ptr<sim::PlayerSim> player;
+    std::shared_ptr<sim::RotationPlayer> rotationState;
+    std::shared_ptr<sim::ConfigStore> store;
+    std::unique_ptr<testsupport::LinkedDocument> link;
+};
+
 TEST(RotateEndToEnd, OpenClickDragCloseAndPush)
 {
     testsupport::TempHome home;
     testsupport::MessageBoxRecorder boxes(platform::MsgResult::Ok);
     testsupport::ScopedLanguage language(9);
-    seedMonitors();
-    platform::setAppTitle(kTitle);
-    InstallRotationFeature();
-
-    sim::SimOptions o;
-    o.address = QStringLiteral("127.0.0.2");
-    o.version = 0x1521;  // low nibble 1: a rotation player
-    o.channelCode = 41;
-    auto player = testsupport::StartPlayerWithConfigStore(o);
-    ASSERT_TRUE(player);
-    auto rotationState = sim::rotationPlayerOf(*player);
-    ASSERT_TRUE(rotationState);
+    RotationSession session;
+    ASSERT_TRUE(session.connected());
+    auto& rotationState = session.rotationState;
     rotationState->setReplyDelay(50);
-
-    testsupport::LinkedDocument link(kTitle, *player);
+    auto& link = *session.link;
     auto& doc = link.doc;
     const QStringList& waits = link.waits;
-    ASSERT_TRUE(waitUntil([&] { return doc->IsConnected(); }));
-    ASSERT_EQ(doc->product(), core::kProductRotation);
 
     // The operator's part, once the editor is up.
     auto operate = [&](platform::MessageWindow& w) {
@@ -358,9 +384,8 @@ TEST(RotateEndToEnd, OpenClickDragCloseAndPush)
         waitUntil([&] { return rotationState->documentCount() >= 3 && !e->model().pending(); }, 3000);
         e->findChild<QPushButton*>("2")->click();
     };
-    testsupport::WhenWindowOpens driver([&] { return platform::findWindowNoCase(doc->titlePrefix() + "Rotate Set"); },
-                                        operate);
-    auto store = sim::configStoreOf(*player);
+    testsupport::WhenWindowOpens driver([&] { return platform::findWindowNoCase(session.editorCaption()); }, operate);
+    auto& store = session.store;
     platform::postMessage(link.frame->handle(), platform::WM_OPEN_SETUP_EDITOR, 0, 0);
     ASSERT_TRUE(waitUntil([&] { return driver.acted() && store->uploadsStored() >= 1; }));
     driver.stop();
@@ -384,11 +409,34 @@ TEST(RotateEndToEnd, OpenClickDragCloseAndPush)
     EXPECT_EQ(store->lastUploadArg(17), 2);
     EXPECT_TRUE(waits.contains(QStringLiteral("Save Param Wait...")));
     ASSERT_TRUE(waitUntil([&] { return waits.contains(QStringLiteral("(hidden)")); }));
+}
 
-    core::registerSetupEditor(core::kProductRotation, {});
-    doc.reset();
-    link.frame.reset();
-    player->stop();
+// The editor closed while the disk refuses Rotate.QVE: the player is not sent
+// the file that was there before as if it were the one just edited.
+TEST(RotateEndToEnd, ARefusedSaveOnClosingSendsThePlayerNothing)
+{
+    testsupport::TempHome home;
+    testsupport::MessageBoxRecorder boxes(platform::MsgResult::Ok);
+    testsupport::ScopedLanguage language(9);
+    RotationSession session;
+    ASSERT_TRUE(session.connected());
+    const QString path = session.link->doc->playerFolder() + "/config/Rotate.QVE";
+    ASSERT_TRUE(testsupport::writeFile(path, "{}"));
+
+    testsupport::SyncCallInPlace refused(testsupport::RefusedSync);
+    testsupport::WhenWindowOpens driver([&] { return platform::findWindowNoCase(session.editorCaption()); },
+                                        [](platform::MessageWindow& w) {
+                                            w.widget()->findChild<QPushButton*>("2")->click();
+                                        });
+    platform::postMessage(session.link->frame->handle(), platform::WM_OPEN_SETUP_EDITOR, 0, 0);
+    ASSERT_TRUE(waitUntil([&] { return driver.acted() && !boxes.calls().empty(); }));
+    driver.stop();
+    waitUntil([] { return false; }, 500);  // time for a push to leave, were one made
+    EXPECT_TRUE(boxes.texts().last().startsWith("Cannot write " + QDir::toNativeSeparators(path) + u'\n'))
+        << boxes.texts().join(u'|').toStdString();
+    EXPECT_FALSE(session.link->waits.contains(QStringLiteral("Save Param Wait...")));
+    EXPECT_EQ(session.store->uploadsStored(), 0);
+    EXPECT_EQ(testsupport::readFile(path), "{}");
 }
 
 TEST(MonitorEditor, ChineseScreenshotAndEmptyDatabase)
