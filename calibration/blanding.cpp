@@ -533,8 +533,13 @@ void CBlanding::OnSave()
     if (platform::messageBox(question, QString(), platform::MsgButtons::YesNo, platform::MsgIcon::Question, this) !=
         platform::MsgResult::Yes)
         return;
-    if (!playerFolder_.isEmpty())
-        graph_.Save();
+    // Saved and sent, or neither: the operator saves again once the disk
+    // takes the file.
+    filecommit::WriteFailure failure;
+    if (!playerFolder_.isEmpty() && !graph_.Save(&failure)) {
+        TellWriteFailure(failure);
+        return;
+    }
     StartSend();
 }
 
@@ -544,18 +549,29 @@ bool CBlanding::SaveFiles()
         return false;
     const QByteArray graph = graph_.data().toBytes(), gamma = gamma_.toBytes();
     bool saved = true;
+    filecommit::WriteFailure failure;
     if (graph != graphAsRead_) {
-        saved = graph_.Save();
+        saved = graph_.Save(&failure);
         if (saved)
             graphAsRead_ = graph;
     }
     if (gamma != gammaAsRead_) {
-        const bool gammaSaved = gamma_.Save(playerFolder_);
+        const bool gammaSaved = gamma_.Save(playerFolder_, saved ? &failure : nullptr);
         if (gammaSaved)
             gammaAsRead_ = gamma;
         saved = gammaSaved && saved;
     }
+    if (!saved)
+        TellWriteFailure(failure);  // the first file refused: a full disk refuses both
     return saved;
+}
+
+// The edits stay in the model; the file on disk, which the next run reads
+// and the next upload sends, is still the one before them.
+void CBlanding::TellWriteFailure(const filecommit::WriteFailure& failure)
+{
+    platform::messageBox(filecommit::cannotWriteMessage(language_, failure.path, failure.reason), QString(),
+                         platform::MsgButtons::Ok, platform::MsgIcon::Warning, this);
 }
 
 // ---------------------------------------------------------------- keys and mouse
@@ -954,9 +970,14 @@ bool CBlanding::WriteAndSendBlendFile(const QByteArray& bytes, int entry, int ki
         return false;
     const int fileIndex = players.empty() ? std::min<int>(arrangement_.channels[std::size_t(entry)].channel, 8) : 0;
     const int n = kind == calib::kRampVertical ? fileIndex + 9 : fileIndex;
-    if (playerFolder_.isEmpty() || !calib::WriteRampFile(playerFolder_, fileIndex, kind, bytes)) {
+    if (playerFolder_.isEmpty()) {
         platform::messageBox(text("Does the data file exist?", "数据文件不存在吧？"), QString(),
                              platform::MsgButtons::Ok, platform::MsgIcon::Warning, this);
+        return false;
+    }
+    filecommit::WriteFailure failure;
+    if (!calib::WriteRampFile(playerFolder_, fileIndex, kind, bytes, &failure)) {
+        TellWriteFailure(failure);
         return false;
     }
     proto::PlayerPacketHeader h;

@@ -121,6 +121,8 @@ protected:
     void keyReleaseEvent(QKeyEvent* event) override;
 
 private:
+    void TellWriteFailure(const filecommit::WriteFailure& failure);
+
     QByteArray graphAsRead_, gammaAsRead_;
     struct EntryFlags {
         bool left = false, right = false, top = false, bottom = false;  // synchronised bands

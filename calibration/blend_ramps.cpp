@@ -36,11 +36,9 @@ bool GammaTable::Load(const QString& playerFolder)
     return fromBytes(f.readAll());
 }
 
-bool GammaTable::Save(const QString& playerFolder) const
+bool GammaTable::Save(const QString& playerFolder, filecommit::WriteFailure* failure) const
 {
-    const QByteArray bytes = toBytes();
-    return cfgx::WriteFileAtomically(cfgx::configFilePath(playerFolder, cfgx::kGammaFile),
-                                     reinterpret_cast<const uint8_t*>(bytes.constData()), std::size_t(bytes.size()));
+    return cfgx::WriteFileAtomically(cfgx::configFilePath(playerFolder, cfgx::kGammaFile), toBytes(), failure);
 }
 
 namespace {
@@ -192,11 +190,11 @@ QString RampFileName(int fileIndex, int kind)
     return QString::asprintf(pattern, fileIndex);
 }
 
-bool WriteRampFile(const QString& playerFolder, int fileIndex, int kind, const QByteArray& bytes)
+bool WriteRampFile(const QString& playerFolder, int fileIndex, int kind, const QByteArray& bytes,
+                   filecommit::WriteFailure* failure)
 {
     const QString path = QDir(playerFolder).filePath(QStringLiteral("ProjectorData/") + RampFileName(fileIndex, kind));
-    return cfgx::WriteFileAtomically(path, reinterpret_cast<const uint8_t*>(bytes.constData()),
-                                     std::size_t(bytes.size()));
+    return cfgx::WriteFileAtomically(path, bytes, failure);
 }
 
 }  // namespace calib

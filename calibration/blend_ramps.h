@@ -33,7 +33,7 @@ struct GammaTable {
     // every value is held within 100..300.
     bool fromBytes(const QByteArray& bytes);
     bool Load(const QString& playerFolder);  // config/Gamma.QVE; false keeps the table
-    bool Save(const QString& playerFolder) const;
+    bool Save(const QString& playerFolder, filecommit::WriteFailure* failure = nullptr) const;
 
     std::array<uint16_t, 144> values{};
 };
@@ -64,6 +64,7 @@ QByteArray PackRamps(const RampBuffers& ramps);
 QString RampFileName(int fileIndex, int kind);
 // Writes the file into playerFolder/ProjectorData; false when it could not be
 // written whole.
-bool WriteRampFile(const QString& playerFolder, int fileIndex, int kind, const QByteArray& bytes);
+bool WriteRampFile(const QString& playerFolder, int fileIndex, int kind, const QByteArray& bytes,
+                   filecommit::WriteFailure* failure = nullptr);
 
 }  // namespace calib

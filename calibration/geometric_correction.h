@@ -9,6 +9,7 @@
 // comes as the model's own key codes (GeoKey); the page maps Qt keys to them.
 
 #include "calibration/channel_map.h"
+#include "common/file_commit.h"
 #include "core/output_config.h"
 
 #include <QByteArray>
@@ -146,9 +147,9 @@ public:
 
     // --- files (config folder under baseFolder) ---
     FileLoad LoadJunctionPoints();
-    bool SaveJunctionPoints() const;
+    bool SaveJunctionPoints(filecommit::WriteFailure* failure = nullptr) const;
     FileLoad LoadCustomShapes();
-    bool SaveCustomShapes() const;
+    bool SaveCustomShapes(filecommit::WriteFailure* failure = nullptr) const;
     // The same rules over bytes already read (also what the fuzz targets use).
     FileLoad ApplyJunctionBytes(const QByteArray& bytes);
     FileLoad ApplyShapeBytes(const QByteArray& bytes);

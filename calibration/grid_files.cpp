@@ -110,11 +110,9 @@ FileLoad CGeometricCorrection::LoadJunctionPoints()
     return ApplyJunctionBytes(bytes);
 }
 
-bool CGeometricCorrection::SaveJunctionPoints() const
+bool CGeometricCorrection::SaveJunctionPoints(filecommit::WriteFailure* failure) const
 {
-    const QByteArray bytes = JunctionBytes();
-    return cfgx::WriteFileAtomically(configPath(baseFolder, cfgx::kJunctionPointFile), bytesOf(bytes),
-                                     std::size_t(bytes.size()));
+    return cfgx::WriteFileAtomically(configPath(baseFolder, cfgx::kJunctionPointFile), JunctionBytes(), failure);
 }
 
 FileLoad CGeometricCorrection::ApplyShapeBytes(const QByteArray& bytes)
@@ -232,10 +230,9 @@ FileLoad CGeometricCorrection::LoadCustomShapes()
     return ApplyShapeBytes(bytes);
 }
 
-bool CGeometricCorrection::SaveCustomShapes() const
+bool CGeometricCorrection::SaveCustomShapes(filecommit::WriteFailure* failure) const
 {
-    const QByteArray bytes = ShapeBytes();
-    return cfgx::WriteFileAtomically(configPath(baseFolder, shapeFile()), bytesOf(bytes), std::size_t(bytes.size()));
+    return cfgx::WriteFileAtomically(configPath(baseFolder, shapeFile()), ShapeBytes(), failure);
 }
 
 }  // namespace calib

@@ -757,11 +757,10 @@ void CProjectorGraph::Draw(QPainter& painter) const
 
 // ---------------------------------------------------------------- file
 
-bool CProjectorGraph::Save() const
+bool CProjectorGraph::Save(filecommit::WriteFailure* failure) const
 {
-    const QByteArray bytes = data_->toBytes();
-    return cfgx::WriteFileAtomically(cfgx::configFilePath(baseFolder, cfgx::kProjectorGraphFile),
-                                     reinterpret_cast<const uint8_t*>(bytes.constData()), std::size_t(bytes.size()));
+    return cfgx::WriteFileAtomically(cfgx::configFilePath(baseFolder, cfgx::kProjectorGraphFile), data_->toBytes(),
+                                     failure);
 }
 
 namespace {

@@ -10,6 +10,8 @@
 // the samples hold the numbers the file and the player see; a view that shows
 // the canvas elsewhere translates its painter.
 
+#include "common/file_commit.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -120,7 +122,7 @@ public:
     void SetDefaultPoints();
     void ApplyBandDefaults();
     void MarkBandPoints();
-    bool Save() const;
+    bool Save(filecommit::WriteFailure* failure = nullptr) const;
     bool Load(FileLoad* outcome = nullptr);
     // The checks and the copy of Load over bytes already read.
     FileLoad ApplyFileBytes(const QByteArray& bytes);

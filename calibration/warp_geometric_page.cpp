@@ -570,13 +570,21 @@ bool CWarpGeometricPage::SaveJunctionPoints()
     // the upload that follows never replaces the player's copy with defaults
     // or with a file this program could not read.
     bool saved = true;
+    filecommit::WriteFailure failure;
     if (model_->ShapesEdited())
-        saved = model_->SaveCustomShapes();
+        saved = model_->SaveCustomShapes(&failure);
     if (model_->JunctionEdited())
-        saved = model_->SaveJunctionPoints() && saved;
-    if (saved)
+        saved = model_->SaveJunctionPoints(saved ? &failure : nullptr) && saved;
+    if (saved) {
         model_->MarkFilesUnedited();
-    return saved;
+        return true;
+    }
+    // The edits stay on the page, still marked, and are written at the next
+    // save; the file on disk is still the one before them. The first file
+    // refused is named: a full disk refuses both.
+    platform::messageBox(filecommit::cannotWriteMessage(language_, failure.path, failure.reason), QString(),
+                         platform::MsgButtons::Ok, platform::MsgIcon::Warning, this);
+    return false;
 }
 
 void CWarpGeometricPage::notifyWizard(uint8_t step)

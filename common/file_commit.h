@@ -33,6 +33,12 @@ bool appendRecord(const QString& path, const QByteArray& record, QString* error 
 using SyncCall = int (*)(int fd);
 SyncCall setSyncCall(SyncCall call);
 
+// A write that failed: which file, and the reason its writer reported.
+struct WriteFailure {
+    QString path;
+    QString reason;
+};
+
 // What the user is told when a file could not be written, whichever writer
 // it was: "Cannot write <file>" in the language given (4 Chinese), then the
 // reason the write above reported on a line of its own.

@@ -80,6 +80,16 @@ bool WriteFileAtomically(const QString& path, const uint8_t* data, std::size_t s
     return filecommit::replaceFile(path, reinterpret_cast<const char*>(data), qint64(size), error);
 }
 
+bool WriteFileAtomically(const QString& path, const QByteArray& bytes, filecommit::WriteFailure* failure)
+{
+    QString reason;
+    if (WriteFileAtomically(path, reinterpret_cast<const uint8_t*>(bytes.constData()), std::size_t(bytes.size()), &reason))
+        return true;
+    if (failure)
+        *failure = {path, reason};
+    return false;
+}
+
 // ---------------------------------------------------------------------------
 // Conversions of the older file forms
 

@@ -7,6 +7,7 @@
 // The document owns one ConfigExchange and hands it a host: the narrow set of
 // document services the exchange needs. Everything runs on the UI thread.
 
+#include "common/file_commit.h"
 #include "transport/protocol.h"
 
 #include <QByteArray>
@@ -179,5 +180,7 @@ bool ConvertLegacyCustomShapes(const QString& path);
 // creating missing folders. False (the old file untouched, `error` saying
 // why) on failure.
 bool WriteFileAtomically(const QString& path, const uint8_t* data, std::size_t size, QString* error = nullptr);
+// The same for `bytes`; a failure names the file and the reason in `failure`.
+bool WriteFileAtomically(const QString& path, const QByteArray& bytes, filecommit::WriteFailure* failure);
 
 }  // namespace cfgx

@@ -1,11 +1,13 @@
 #include "calibration/blanding.h"
 #include "tests/calibration/blend_harness.h"
 #include "tests/calibration/blend_pages.h"
+#include "tests/support/full_disk.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFile>
 #include <QCoreApplication>
+#include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QSlider>
@@ -399,6 +401,61 @@ TEST(BlendingPage, GammaFileIsReadOnlyWhenWholeAndSavedByTheSaveStep)
     ASSERT_TRUE(p.page.SaveFiles());
     EXPECT_EQ(testsupport::readFile(h.home.path() + u"/player/config/ProjectorGraph.QVE"_s).size(),
               qsizetype(calib::BlendGraphData::kSize));
+}
+
+// A file of the page the disk refuses: the file and the reason are said, the
+// file is not replaced, nothing goes to the player, and the next save (or
+// send) writes it.
+TEST(BlendingPage, ARefusedWriteSaysWhichFileAndWhyAndSendsNothing)
+{
+    const struct {
+        const char* file;  // below the player folder
+        std::function<void(CBlanding&)> edit;
+        std::function<bool(CBlanding&)> save;
+        int boxesBefore;  // the Save button asks first
+    } rows[] = {
+        {"config/Gamma.QVE",
+         [](CBlanding& p) { p.gamma().at(2, calib::GammaTable::kRight, calib::GammaTable::kAll) = 111; },
+         [](CBlanding& p) { return p.SaveFiles(); }, 0},
+        {"config/ProjectorGraph.QVE", [](CBlanding& p) { p.graph().data().channels[0].luminance = 0.5; },
+         [](CBlanding& p) { return p.SaveFiles(); }, 0},
+        {"config/ProjectorGraph.QVE", [](CBlanding&) {},
+         [](CBlanding& p) {
+             p.OnSave();
+             return p.busy();
+         },
+         1},
+        {"ProjectorData/Projector0H.dat",
+         [](CBlanding& p) {
+             p.OnChannelChange(0);
+             p.OnEdge(calib::kBlendRight);
+         },
+         [](CBlanding& p) {
+             p.OnPreview();
+             return p.busy();
+         },
+         0},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.file);
+        Harness h(9, platform::MsgResult::Yes);
+        Page p(h);
+        const QString path = h.home.path() + u"/player/"_s + QString::fromLatin1(r.file);
+        r.edit(p.page);
+        {
+            testsupport::SyncCallInPlace refused(testsupport::RefusedSync);
+            EXPECT_FALSE(r.save(p.page));
+        }
+        const QStringList texts = h.boxes.texts();
+        ASSERT_EQ(texts.size(), r.boxesBefore + 1) << texts.join(u'|').toStdString();
+        EXPECT_EQ(texts.last(), u"Cannot write "_s + QDir::toNativeSeparators(path) + u'\n' + qt_error_string(EIO));
+        EXPECT_FALSE(QFileInfo::exists(path));
+        waitUntil([] { return false; }, 100);
+        EXPECT_TRUE(subCodes(h).empty());
+        EXPECT_TRUE(r.save(p.page));
+        EXPECT_TRUE(QFileInfo::exists(path));
+        ASSERT_TRUE(waitUntil([&] { return !p.page.busy(); }));
+    }
 }
 
 TEST(BlendingPage, SaveAsksFirstAndPreviewSends)

@@ -14,6 +14,7 @@
 #include "player/config_store.h"
 #include "player/player_sim.h"
 #include "tests/support/frame_harness.h"
+#include "tests/support/full_disk.h"
 #include "tests/support/test_support.h"
 #include "warp_session.h"
 #include "transport/protocol.h"
@@ -262,6 +263,30 @@ TEST(WarpWizard, QuitQuestionsThenTheForcedOne)
     b.wizard->OnQuit();
     EXPECT_EQ(b.boxes.texts().last(), "Do you really want to quit the edge blending wizard?");
     EXPECT_FALSE(b.wizard->closed());
+}
+
+// An edited grid the disk refuses: the file and the reason are said, and the
+// edit stays marked, so the next save writes it.
+TEST(WarpWizard, ARefusedGridSaveSaysWhichFileAndWhy)
+{
+    Bench b;
+    b.twoChannels();
+    b.wizard->OnNext();
+    std::size_t seen = 0;
+    b.answerChain(seen);
+    CWarpGeometricPage& g = b.wizard->geometricPage();
+    g.model().corrected(0).at(0, 0).x += 3;
+    const QString path = b.home.path() + "/127.0.0.2-A1B2C3D4E5F6-5005/config/JunctionPoint.QVE";
+    b.boxes.clear();
+    {
+        testsupport::SyncCallInPlace refused(testsupport::RefusedSync);
+        EXPECT_FALSE(g.SaveJunctionPoints());
+    }
+    EXPECT_EQ(b.boxes.texts(), QStringList{"Cannot write " + QDir::toNativeSeparators(path) + u'\n' +
+                                           qt_error_string(EIO)});
+    EXPECT_FALSE(QFileInfo::exists(path));
+    EXPECT_TRUE(g.SaveJunctionPoints());
+    EXPECT_TRUE(QFileInfo::exists(path));
 }
 
 TEST(WarpWizard, QuitFromStepTwoLeavesAdjustmentBeforeClosing)
