@@ -3,6 +3,7 @@
 #include "common/controls/text_progress_ctrl.h"
 #include "common/json_coding.h"
 #include "common/text_coding.h"
+#include "interactive/lidar_model.h"
 #include "platform/app_identity.h"
 #include "platform/dialogs.h"
 #include "platform/messages.h"
@@ -347,14 +348,15 @@ bool CGame::SendGameSettings(const QString& name, int startGame, uint16_t arg)
 {
     const Json::Value doc =
         game::GameJson(name, uint32_t(currentScreen_), rects_[std::size_t(currentScreen_)].rect(), startGame);
-    QDir().mkpath(folder_);
-    const QString path = QDir(folder_).filePath(QStringLiteral("Game.Json"));
-    if (!jsonio::writeFile(path, doc, false))
+    filecommit::WriteFailure failure;
+    const QByteArray bytes = lidar::WriteDocument(folder_, QStringLiteral("Game.Json"), doc, &failure);
+    if (bytes.isEmpty()) {
+        // Nothing reaches the player: the operator is told, not left waiting.
+        platform::messageBox(filecommit::cannotWriteMessage(language_, failure.path, failure.reason), QString(),
+                             platform::MsgButtons::Ok, platform::MsgIcon::Warning, this);
         return false;
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return false;
-    if (!Send(game::GamePacket(game::GAME_OP_SETTINGS, 0, arg, f.readAll())))
+    }
+    if (!Send(game::GamePacket(game::GAME_OP_SETTINGS, 0, arg, bytes)))
         return false;
     waiting_ = true;
     return true;

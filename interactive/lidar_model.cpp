@@ -97,16 +97,23 @@ Json::Value CheckPageLidarXYJson()
     return root;
 }
 
-QByteArray WriteDocument(const QString& folder, const QString& name, const Json::Value& doc)
+QByteArray WriteDocument(const QString& folder, const QString& name, const Json::Value& doc,
+                         filecommit::WriteFailure* failure)
 {
     QDir().mkpath(folder);
     const QString path = QDir(folder).filePath(name);
-    if (!jsonio::writeFile(path, doc, false))
-        return {};
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return f.readAll();
+    QString reason;
+    QByteArray bytes;
+    if (jsonio::writeFile(path, doc, false, &reason)) {
+        QFile f(path);
+        if (f.open(QIODevice::ReadOnly))
+            bytes = f.readAll();
+        else
+            reason = f.errorString();
+    }
+    if (bytes.isEmpty() && failure)
+        *failure = {path, reason};
+    return bytes;
 }
 
 namespace {

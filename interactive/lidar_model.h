@@ -4,6 +4,8 @@
 // datagrams with the plot's picking and zoom arithmetic. Plain C++, no
 // widgets: the wizard pages are thin over this.
 
+#include "common/file_commit.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -81,8 +83,10 @@ Json::Value LidarXYJson(const std::vector<LidarSettings>& lidars, std::size_t in
 // LidarXY.Json of the check page (0.1, 0.1, 0.05, state 2).
 Json::Value CheckPageLidarXYJson();
 // Writes `doc` to `folder`/`name` (whole file or nothing) and returns the
-// bytes written; empty when the file could not be written or read back.
-QByteArray WriteDocument(const QString& folder, const QString& name, const Json::Value& doc);
+// bytes written; empty when the file could not be written or read back, and
+// then `failure` (when given) names the file and the reason.
+QByteArray WriteDocument(const QString& folder, const QString& name, const Json::Value& doc,
+                         filecommit::WriteFailure* failure = nullptr);
 
 // The player's models reply; false (list cleared) when unusable.
 bool ParseSupportedModels(const QByteArray& payload, std::vector<LidarModelInfo>& models);

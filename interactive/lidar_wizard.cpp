@@ -84,9 +84,14 @@ bool CLidarPage::SendLidar(uint16_t operation, const QByteArray& payload)
 
 bool CLidarPage::SendDocument(uint16_t operation, const QString& name, const Json::Value& doc)
 {
-    const QByteArray bytes = WriteDocument(sheet_->folder(), name, doc);
-    if (bytes.isEmpty())
+    filecommit::WriteFailure failure;
+    const QByteArray bytes = WriteDocument(sheet_->folder(), name, doc, &failure);
+    if (bytes.isEmpty()) {
+        // Nothing reaches the player: the operator is told, not left waiting.
+        platform::messageBox(filecommit::cannotWriteMessage(language_, failure.path, failure.reason), QString(),
+                             platform::MsgButtons::Ok, platform::MsgIcon::Warning, this);
         return false;
+    }
     return SendLidar(operation, bytes);
 }
 

@@ -131,7 +131,14 @@ CRotate::CRotate(RotateEditorSetup setup, QWidget* parent)
     model_.ChannelCode = setup_.channelCode;
     model_.UpdateChannelCount();
     model_.transmit = [this](uint16_t channel, bool click) {
-        return rotation::SendRotateDocument(setup_.tempFolder, rotation::BuildRotateJson(model_, channel, click));
+        filecommit::WriteFailure failure;
+        if (rotation::SendRotateDocument(setup_.tempFolder, rotation::BuildRotateJson(model_, channel, click), &failure))
+            return true;
+        // Nothing reaches the player: the operator is told, not left waiting.
+        if (!failure.path.isEmpty())
+            platform::messageBox(filecommit::cannotWriteMessage(language_, failure.path, failure.reason), QString(),
+                                 platform::MsgButtons::Ok, platform::MsgIcon::Warning, this);
+        return false;
     };
     LoadMonitorList();
     backgroundBox_->clear();

@@ -206,16 +206,19 @@ Json::Value BuildRotateJson(RotateModel& model, uint16_t channel, bool click)
     return root;
 }
 
-bool SendRotateDocument(const QString& tempFolder, const Json::Value& document)
+bool SendRotateDocument(const QString& tempFolder, const Json::Value& document, filecommit::WriteFailure* failure)
 {
-    if (!platform::ensureFolder(tempFolder))
-        return false;
+    // A folder that cannot be made shows as the file that cannot be written,
+    // with the system's reason.
+    platform::ensureFolder(tempFolder);
     const QString path = QDir(tempFolder).filePath(QStringLiteral("Rotate.Json"));
-    if (!jsonio::writeFile(path, document))
-        return false;
+    QString reason;
     QFile in(path);
-    if (!in.open(QIODevice::ReadOnly))
+    if (!jsonio::writeFile(path, document, true, &reason) || !in.open(QIODevice::ReadOnly)) {
+        if (failure)
+            *failure = {path, reason.isEmpty() ? in.errorString() : reason};
         return false;
+    }
     const QByteArray payload = in.readAll();
     proto::PlayerPacketHeader h;
     h.command = proto::CMD_ROTATE_CONFIG;

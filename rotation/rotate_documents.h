@@ -6,6 +6,7 @@
 // Names travel as UTF-8 both ways (a name a player's document carried as
 // code-page bytes is read as such).
 
+#include "common/file_commit.h"
 #include "rotation/rotate_model.h"
 
 #include <QByteArray>
@@ -24,8 +25,10 @@ namespace rotation {
 Json::Value BuildRotateJson(RotateModel& model, uint16_t channel, bool click);
 // Writes `document` as tempFolder/Rotate.Json, reads the file back and hands
 // it to the main window as CMD_ROTATE_CONFIG for the current player. False
-// (nothing sent) when the file cannot be written or read, or no main window.
-bool SendRotateDocument(const QString& tempFolder, const Json::Value& document);
+// (nothing sent) when the file cannot be written or read, or no main window;
+// for the file, `failure` (when given) names it and the reason.
+bool SendRotateDocument(const QString& tempFolder, const Json::Value& document,
+                        filecommit::WriteFailure* failure = nullptr);
 
 // ------------------------------------------------------------ Rotate.QVE
 

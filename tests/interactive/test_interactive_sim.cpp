@@ -8,6 +8,7 @@
 #include "interactive/lidar_wizard.h"
 #include "player/interactive_commands.h"
 #include "tests/content/content_harness.h"
+#include "tests/support/full_disk.h"
 #include "transport/protocol.h"
 
 #include <QAbstractButton>
@@ -30,6 +31,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <functional>
 #include <memory>
 
 #include <gtest/gtest.h>
@@ -774,4 +777,63 @@ TEST(GameSim, PackageGrownBeforeItsTurnIsPassedOverWithinTheTotal)
     EXPECT_TRUE(s.installs[0].data == first);
     for (std::size_t i = 1; i < s.installs.size(); ++i)
         EXPECT_FALSE(s.installs[i].complete) << i;
+}
+
+// The document a press writes before it sends, refused by the disk: the
+// operator reads which file and why, nothing goes to the player, and the
+// dialog does not stay waiting for an answer that cannot come.
+TEST(InteractiveDocuments, ADocumentTheDiskRefusesIsSaidAndNothingIsSent)
+{
+    const struct {
+        const char* file;
+        uint8_t command;
+        uint16_t operation;
+        // Opens the dialog, waits for it to settle, and returns the press.
+        std::function<std::function<void()>(Harness&, std::shared_ptr<void>&)> open;
+    } rows[] = {
+        {"Game.Json", proto::CMD_GAME, 1,
+         [](Harness& h, std::shared_ptr<void>& keep) -> std::function<void()> {
+             auto f = std::make_shared<GameFixture>(h);
+             keep = f;
+             CGame* g = f->dialog.get();
+             EXPECT_TRUE(waitUntil([g] { return g->listControl()->topLevelItemCount() == 3 && !g->waiting(); }));
+             return [g] {
+                 g->OnCloseGame();
+                 EXPECT_FALSE(g->waiting());
+             };
+         }},
+        {"LidarXY.Json", proto::CMD_LIDAR, 11,
+         [](Harness& h, std::shared_ptr<void>& keep) -> std::function<void()> {
+             auto f = std::make_shared<WizardFixture>(h);
+             keep = f;
+             CLidarWizard* w = f->wizard.get();
+             EXPECT_TRUE(waitUntil([w] { return w->selectPage()->lidars().size() == 1; }));
+             return [w] { w->PressNext(); };
+         }},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.file);
+        Harness h;
+        ASSERT_TRUE(h.started);
+        std::shared_ptr<void> dialog;
+        const std::function<void()> press = r.open(h, dialog);
+        ASSERT_TRUE(press);
+        const auto sent = [&] {
+            std::size_t n = 0;
+            for (const sim::LogEntry& e : h.requests(r.command))
+                n += e.header.param == r.operation ? 1 : 0;
+            return n;
+        };
+        const std::size_t before = sent();
+        h.boxes.clear();
+        {
+            testsupport::SyncCallInPlace refused(testsupport::RefusedSync);
+            press();
+        }
+        const QString path = QDir(h.doc->tempFolder()).filePath(QString::fromLatin1(r.file));
+        EXPECT_EQ(h.boxTexts(), QStringList{"Cannot write " + QDir::toNativeSeparators(path) + u'\n' +
+                                            qt_error_string(EIO)});
+        waitUntil([] { return false; }, 200);
+        EXPECT_EQ(sent(), before);
+    }
 }

@@ -141,6 +141,27 @@ TEST(RotateEditor, SlotsAddOutputsClickKeysAndTheDocumentsSent)
     EXPECT_FALSE(doc["ClickFlag"].asBool());
 }
 
+// Rotate.Json, written before every click or move goes out, refused by the
+// disk: the file and the reason are said, nothing is sent, and the next
+// click goes out once the disk takes the file.
+TEST(RotateEditor, ARefusedDocumentIsSaidAndTheNextClickStillGoes)
+{
+    EditorBench b;
+    CRotate& e = *b.editor;
+    QTest::mouseDClick(&e, Qt::LeftButton, {}, b.cell(0, 0));
+    b.click(4704);
+    b.boxes.clear();
+    {
+        testsupport::SyncCallInPlace refused(testsupport::RefusedSync);
+        QTest::mouseClick(&e, Qt::LeftButton, {}, b.canvas(20, 20));
+    }
+    EXPECT_EQ(b.boxes.texts(), QStringList{"Cannot write " + QDir::toNativeSeparators(b.home.path() + "/Temp/Rotate.Json") +
+                                           u'\n' + QString::fromLocal8Bit(std::strerror(EIO))});
+    EXPECT_TRUE(b.frame.packets.empty());
+    QTest::mouseClick(&e, Qt::LeftButton, {}, b.canvas(20, 20));
+    EXPECT_EQ(b.frame.packets.size(), 1u);
+}
+
 TEST(RotateEditor, RotatedWallScreenshotsInBothLanguages)
 {
     for (unsigned language : {9u, 4u}) {
