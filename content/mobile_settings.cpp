@@ -278,8 +278,11 @@ void CMobileSettings::OnExportWords()
     const QFileInfo info(path);
     if (info.exists() && !info.isDir() && !info.isWritable())
         QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::WriteOwner);
-    if (!filecommit::replaceFile(path, bytes)) {
-        Inform(texts::kFileError, platform::MsgIcon::Question);
+    QString why;
+    if (!filecommit::replaceFile(path, bytes, &why)) {
+        // As every writer says it: the file, and the system's reason.
+        platform::messageBox(filecommit::cannotWriteMessage(language_, path, why), QString(), platform::MsgButtons::Ok,
+                             platform::MsgIcon::Warning, this);
         return;
     }
     Inform(texts::kPhrasesSaved, platform::MsgIcon::Question);

@@ -86,7 +86,7 @@ TEST(FullDisk, ContentWritersKeepTheEarlierFile)
              EXPECT_TRUE(waitUntil([&] { return d.words()->count() == 2; }));
              answerWith(path);
              d.OnExportWords();
-             return QString::fromUtf8(playmode::texts::kFileError.english);
+             return cannotWrite(path);
          }},
         {"file list", "list.DAT",
          [](Harness& h, const QString& path) {
