@@ -11,6 +11,7 @@ class QWidget;
 class QDialog;
 class QTimer;
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <ostream>
@@ -55,6 +56,16 @@ struct Answering {
 // holds (at most `maxRounds` times), calling `eachRound` after each repaint.
 Answering measureRepaints(const std::function<bool()>& busy, const std::function<void()>& eachRound = {},
                           int maxRounds = 200);
+// The longest repaint a window that keeps answering may take during work of
+// `workMs` done on another thread. Work done on the window's own thread holds
+// it for about the whole of it; a loaded machine or a sanitizer build delays
+// a repaint too, but by far less than half of work that lasts seconds, so
+// half of it, and never less than a second, tells the two apart on any
+// machine.
+inline int64_t longestPauseWhileAnswering(int64_t workMs)
+{
+    return std::max<int64_t>(1000, workMs / 2);
+}
 
 // Answers every message box with `answer` and records what was shown, for
 // the lifetime of the object.
