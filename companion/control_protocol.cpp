@@ -556,7 +556,14 @@ void CControlProtocol::OnOK()
     // An edit still open in a grid belongs to what is saved.
     CommitEditors();
     QDir().mkpath(tempFolder_);
-    WriteProtocolJson(QDir(tempFolder_).filePath(QString::fromLatin1(kControlProtocolFileName)), record_);
+    QString error;
+    if (!WriteProtocolJson(QDir(tempFolder_).filePath(QString::fromLatin1(kControlProtocolFileName)), record_,
+                           &error)) {
+        // The document an earlier OK left there must not go in its place.
+        platform::messageBox(Text("Save failed!", "保存失败！") + QStringLiteral("\n") + error, QString(),
+                             platform::MsgButtons::Ok, platform::MsgIcon::Warning, this);
+        return;
+    }
     const bool restart =
         platform::messageBox(Text("After setting the parameters, restart the device?", "参数设置完成后，是否重启设备？"),
                              QString(), platform::MsgButtons::YesNo, platform::MsgIcon::Question,

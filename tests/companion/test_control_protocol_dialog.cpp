@@ -7,6 +7,7 @@
 #include "platform/app_identity.h"
 #include "platform/messages.h"
 #include "platform/window.h"
+#include "tests/support/full_disk.h"
 #include "tests/support/test_support.h"
 #include "transport/protocol.h"
 
@@ -395,13 +396,30 @@ TEST(ControlProtocolDialog, SaveToDeviceSendsTheDocument)
         EXPECT_EQ(sent.videoTypes[0].sendCmd, u"0F"_s);
         EXPECT_FALSE(f.finished);  // stays open
     }
-    // No main window: the question is asked, nothing is sent.
-    DialogFixture f;
     testsupport::MessageBoxRecorder boxes(platform::MsgResult::Yes);
-    const std::size_t before = f.main.sent.size();
-    f.main.window.reset();
+    {
+        // No main window: the question is asked, nothing is sent.
+        DialogFixture f;
+        const std::size_t before = f.main.sent.size();
+        f.main.window.reset();
+        f.dialog->OnOK();
+        EXPECT_EQ(f.main.sent.size(), before);
+    }
+    // The disk refuses the document: said with the reason, and the one an
+    // earlier OK left is not sent in its place.
+    DialogFixture f;
+    f.main.sent.clear();
     f.dialog->OnOK();
-    EXPECT_EQ(f.main.sent.size(), before);
+    ASSERT_EQ(f.main.withCommand(proto::CMD_PARAM_FILE).size(), 1u);
+    boxes.clear();
+    f.main.sent.clear();
+    f.dialog->Grid(kSerial)->applyUserValue(f.row(kSerial, 1, 5), u"ef"_s);
+    {
+        testsupport::SyncCallInPlace refused(testsupport::RefusedSync);
+        f.dialog->OnOK();
+    }
+    EXPECT_EQ(boxes.texts(), QStringList{u"Save failed!\n"_s + qt_error_string(EIO)});
+    EXPECT_TRUE(f.main.withCommand(proto::CMD_PARAM_FILE).empty());
 }
 
 TEST(ControlProtocolDialog, LoadSaveAsAndExit)
