@@ -105,8 +105,7 @@ TEST(ScanNetworkNamespace, FindsPlayerBySubnetBroadcast)
     EXPECT_EQ(card->broadcast, expected | 0xFFu);  // x.y.z.255
     dialog.findChild<QComboBox*>(QStringLiteral("2902"))->setCurrentIndex(int(card - cards.begin()));
     dialog.OnInitDialog();  // what showing the dialog does first: the scan starts
-    if (!dialog.IsScanning() && !boxes.calls().empty() && boxes.calls()[0].text.contains(QStringLiteral("6001")))
-        GTEST_SKIP() << "UDP port 6001 was taken meanwhile: " << boxes.calls()[0].text.toStdString();
+    SKIP_IF_UDP_PORT_TAKEN_MEANWHILE(scan::kLocalPort, dialog.IsScanning());
     ASSERT_TRUE(dialog.IsScanning()) << boxes.texts().join(QStringLiteral(" | ")).toStdString();
     // The whole scan, however long the machine takes for it (bounded).
     ASSERT_TRUE(testsupport::waitUntil([&] { return !dialog.IsScanning(); }, 30000));
