@@ -570,8 +570,7 @@ bool CBlanding::SaveFiles()
 // and the next upload sends, is still the one before them.
 void CBlanding::TellWriteFailure(const filecommit::WriteFailure& failure)
 {
-    platform::messageBox(filecommit::cannotWriteMessage(language_, failure.path, failure.reason), QString(),
-                         platform::MsgButtons::Ok, platform::MsgIcon::Warning, this);
+    filecommit::showCannotWrite(language_, failure, this);
 }
 
 // ---------------------------------------------------------------- keys and mouse

@@ -582,8 +582,7 @@ bool CWarpGeometricPage::SaveJunctionPoints()
     // The edits stay on the page, still marked, and are written at the next
     // save; the file on disk is still the one before them. The first file
     // refused is named: a full disk refuses both.
-    platform::messageBox(filecommit::cannotWriteMessage(language_, failure.path, failure.reason), QString(),
-                         platform::MsgButtons::Ok, platform::MsgIcon::Warning, this);
+    filecommit::showCannotWrite(language_, failure, this);
     return false;
 }
 

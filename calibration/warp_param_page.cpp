@@ -415,8 +415,7 @@ bool CWarpParamPage::ValidateAndSave()
     }
     QString error;
     if (!SaveWarpSettings(in_.playerFolder, check.settings, &error)) {
-        platform::messageBox(filecommit::cannotWriteMessage(language_, WarpSettingsPath(in_.playerFolder), error),
-                             QString(), platform::MsgButtons::Ok, platform::MsgIcon::Warning, this);
+        filecommit::showCannotWrite(language_, WarpSettingsPath(in_.playerFolder), error, this);
         return false;
     }
     settings_ = check.settings;

@@ -1,5 +1,6 @@
 #include "common/file_commit.h"
 
+#include "platform/dialogs.h"
 #include "platform/home.h"
 
 #include <QDir>
@@ -117,6 +118,12 @@ QString cannotWriteMessage(unsigned language, const QString& path, const QString
     if (!reason.isEmpty())
         text += u'\n' + reason;
     return text;
+}
+
+void showCannotWrite(unsigned language, const QString& path, const QString& reason, QWidget* parent)
+{
+    platform::messageBox(cannotWriteMessage(language, path, reason), QString(), platform::MsgButtons::Ok,
+                         platform::MsgIcon::Warning, parent);
 }
 
 }  // namespace filecommit

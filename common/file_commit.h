@@ -8,6 +8,8 @@
 #include <QByteArray>
 #include <QString>
 
+class QWidget;
+
 namespace filecommit {
 
 // Replaces `path` with `size` bytes through a temporary file beside it and a
@@ -43,5 +45,12 @@ struct WriteFailure {
 // it was: "Cannot write <file>" in the language given (4 Chinese), then the
 // reason the write above reported on a line of its own.
 QString cannotWriteMessage(unsigned language, const QString& path, const QString& reason);
+// That message in a warning box over `parent` (the main window when null):
+// every writer tells a refused write the same way.
+void showCannotWrite(unsigned language, const QString& path, const QString& reason, QWidget* parent = nullptr);
+inline void showCannotWrite(unsigned language, const WriteFailure& failure, QWidget* parent = nullptr)
+{
+    showCannotWrite(language, failure.path, failure.reason, parent);
+}
 
 }  // namespace filecommit

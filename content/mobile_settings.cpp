@@ -281,8 +281,7 @@ void CMobileSettings::OnExportWords()
     QString why;
     if (!filecommit::replaceFile(path, bytes, &why)) {
         // As every writer says it: the file, and the system's reason.
-        platform::messageBox(filecommit::cannotWriteMessage(language_, path, why), QString(), platform::MsgButtons::Ok,
-                             platform::MsgIcon::Warning, this);
+        filecommit::showCannotWrite(language_, path, why, this);
         return;
     }
     Inform(texts::kPhrasesSaved, platform::MsgIcon::Question);

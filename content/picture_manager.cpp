@@ -244,7 +244,7 @@ void CPictureManager::ShowFolder(int k, bool selectionChanged)
     thumbs_->setUpdatesEnabled(true);
     bar_->setVisible(false);
     if (!unwritten.isEmpty())
-        platform::messageBox(filecommit::cannotWriteMessage(unsigned(language_), unwritten, unwrittenWhy));
+        filecommit::showCannotWrite(unsigned(language_), unwritten, unwrittenWhy, this);
 }
 
 void CPictureManager::OnPreview(int i)

@@ -348,7 +348,7 @@ bool CQRCode::OnApply()
     const QString path = QDir(folder_).filePath(QLatin1String(qr::kDocumentName));
     QString error;
     if (!filecommit::replaceFile(path, document, &error)) {
-        platform::messageBox(filecommit::cannotWriteMessage(unsigned(language_), path, error));
+        filecommit::showCannotWrite(unsigned(language_), path, error, this);
         return false;
     }
     return Send(0, document);

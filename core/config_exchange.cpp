@@ -355,8 +355,7 @@ bool ConfigExchange::writeConfigFile(uint8_t file, const uint8_t* data, std::siz
     if (writeFailureShown_)
         return false;
     writeFailureShown_ = true;
-    platform::messageBox(filecommit::cannotWriteMessage(host_.language(), path, error), QString(),
-                         platform::MsgButtons::Ok, platform::MsgIcon::Warning);
+    filecommit::showCannotWrite(host_.language(), path, error);
     return false;
 }
 

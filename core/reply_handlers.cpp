@@ -472,8 +472,7 @@ void CvelunaDoc::onQrCodeReply(const PlayerReply& r)
     const QByteArray picture = r.bytes();
     QString error;
     if (!filecommit::replaceFile(path, picture, &error)) {
-        platform::messageBox(filecommit::cannotWriteMessage(language_, path, error), QString(), platform::MsgButtons::Ok,
-                             MsgIcon::Warning);
+        filecommit::showCannotWrite(language_, path, error);
         return;
     }
     platform::messageBox(text("QR Code picture saving completed！", "二维码图片保存完成！"));

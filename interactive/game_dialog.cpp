@@ -352,8 +352,7 @@ bool CGame::SendGameSettings(const QString& name, int startGame, uint16_t arg)
     const QByteArray bytes = lidar::WriteDocument(folder_, QStringLiteral("Game.Json"), doc, &failure);
     if (bytes.isEmpty()) {
         // Nothing reaches the player: the operator is told, not left waiting.
-        platform::messageBox(filecommit::cannotWriteMessage(language_, failure.path, failure.reason), QString(),
-                             platform::MsgButtons::Ok, platform::MsgIcon::Warning, this);
+        filecommit::showCannotWrite(language_, failure, this);
         return false;
     }
     if (!Send(game::GamePacket(game::GAME_OP_SETTINGS, 0, arg, bytes)))

@@ -88,8 +88,7 @@ bool CLidarPage::SendDocument(uint16_t operation, const QString& name, const Jso
     const QByteArray bytes = WriteDocument(sheet_->folder(), name, doc, &failure);
     if (bytes.isEmpty()) {
         // Nothing reaches the player: the operator is told, not left waiting.
-        platform::messageBox(filecommit::cannotWriteMessage(language_, failure.path, failure.reason), QString(),
-                             platform::MsgButtons::Ok, platform::MsgIcon::Warning, this);
+        filecommit::showCannotWrite(language_, failure, this);
         return false;
     }
     return SendLidar(operation, bytes);

@@ -136,8 +136,7 @@ CRotate::CRotate(RotateEditorSetup setup, QWidget* parent)
             return true;
         // Nothing reaches the player: the operator is told, not left waiting.
         if (!failure.path.isEmpty())
-            platform::messageBox(filecommit::cannotWriteMessage(language_, failure.path, failure.reason), QString(),
-                                 platform::MsgButtons::Ok, platform::MsgIcon::Warning, this);
+            filecommit::showCannotWrite(language_, failure, this);
         return false;
     };
     LoadMonitorList();
@@ -365,8 +364,7 @@ bool CRotate::SaveRotateConfig()
     QString why;
     if (rotation::SaveRotateConfigFile(setup_.configFolder, model_, &why))
         return true;
-    platform::messageBox(filecommit::cannotWriteMessage(language_, rotation::RotateConfigPath(setup_.configFolder), why),
-                         QString(), platform::MsgButtons::Ok, platform::MsgIcon::Warning, this);
+    filecommit::showCannotWrite(language_, rotation::RotateConfigPath(setup_.configFolder), why, this);
     return false;
 }
 

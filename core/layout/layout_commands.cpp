@@ -93,12 +93,6 @@ QString askLayoutPath(CvelunaDoc& doc, bool saveAs)
 
 }  // namespace
 
-void sayCannotWrite(CvelunaDoc& doc, const QString& path, const QString& reason)
-{
-    platform::messageBox(filecommit::cannotWriteMessage(doc.language(), path, reason), QString(),
-                         platform::MsgButtons::Ok, platform::MsgIcon::Warning);
-}
-
 QByteArray PackWindowClip(const WindowClip& clip)
 {
     QByteArray block(kClipBlockSize, '\0');
@@ -242,7 +236,7 @@ bool SaveLayoutFile(CvelunaDoc& doc, bool saveAs)
     }
     QString error;
     if (!doc.imageManage().SaveLayout(path, &error)) {
-        sayCannotWrite(doc, path, error);
+        filecommit::showCannotWrite(doc.language(), path, error);
         return false;
     }
     if (asked) {
@@ -319,7 +313,7 @@ bool PushGridSettings(CvelunaDoc& doc)
     if (!WriteGridFile(path, doc.viewSettings(), &error)) {
         // The old file stays and nothing is sent: the player keeps what the
         // file on disk says.
-        sayCannotWrite(doc, path, error);
+        filecommit::showCannotWrite(doc.language(), path, error);
         return false;
     }
     return doc.configExchange().UploadConfigFile(cfgx::kGridFile);

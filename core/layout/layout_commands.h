@@ -59,10 +59,6 @@ bool PasteWindow(CvelunaDoc& doc);
 // lock honoured; then the player is asked, after confirmation.
 void DeleteSelectedLayout(CvelunaDoc& doc);
 
-// "Cannot write <file>" with the system's reason below, in the document's
-// language: how every layout file that cannot be written is reported.
-void sayCannotWrite(CvelunaDoc& doc, const QString& path, const QString& reason);
-
 // Writes Grid.QVE of the player folder and sends it as configuration file 18.
 bool PushGridSettings(CvelunaDoc& doc);
 // Takes zoom, grids and lock from a fetched Grid.QVE (nothing changes when

@@ -2,6 +2,7 @@
 #include "core/layout/layout_transfer.h"
 
 #include "common/digest.h"
+#include "common/file_commit.h"
 #include "common/json_coding.h"
 #include "common/text_coding.h"
 #include "core/document.h"
@@ -192,7 +193,7 @@ void LayoutTransfer::PushCurrentLayout()
     QString error;
     if (!doc_.imageManage().SaveLayout(path, &error)) {
         doc_.layoutBusy_ = 0;
-        sayCannotWrite(doc_, path, error);
+        filecommit::showCannotWrite(doc_.language(), path, error);
         return;
     }
     lastPushed_ = doc_.imageManage().LayoutText();
