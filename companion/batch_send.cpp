@@ -355,9 +355,11 @@ void CBatchSend::FileUnreadable()
     BatchDevice* device = Current();
     if (!device || device->FileIndex() >= device->files.size())
         return;
-    // Gone, unreadable or cut short: passed over with a word in the status
-    // line rather than sent cut short.
-    passedOver_ << upload::ReadFailureMessage(device->files[device->FileIndex()].path, int(language_));
+    // Gone, unreadable, cut short or changed: passed over with a word in the
+    // status line rather than sent cut short or mixed.
+    const QString& path = device->files[device->FileIndex()].path;
+    passedOver_ << (upload_.RefusedAsChanged() ? upload::ChangedFileMessage(path, int(language_))
+                                               : upload::ReadFailureMessage(path, int(language_)));
     status_->setText(passedOver_.back());
     ++device->filesPassedOver;
     ShowStatuses();

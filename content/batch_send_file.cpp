@@ -753,7 +753,7 @@ void CBatchSendFile::OnReply(const ReplyAssembler& reply)
             return;
         case upload::Upload::Step::kOpenFailed:
         case upload::Upload::Step::kReadFailed:
-            VideoUnreadable();
+            VideoUnreadable(video_.RefusedAsChanged());
             return;
         case upload::Upload::Step::kEnd:
         case upload::Upload::Step::kNone:
@@ -788,7 +788,7 @@ void CBatchSendFile::OnReply(const ReplyAssembler& reply)
             return;
         case upload::Upload::Step::kOpenFailed:
         case upload::Upload::Step::kReadFailed:
-            MaterialUnreadable();
+            MaterialUnreadable(materialFile_.RefusedAsChanged());
             return;
         case upload::Upload::Step::kEnd:
         case upload::Upload::Step::kNone:
@@ -854,18 +854,19 @@ void CBatchSendFile::SendVideoChunk(upload::Upload::Chunk&& chunk)
     RequestChunk(h, std::move(chunk), proto::CMD_VIDEO_UPLOAD);
 }
 
-void CBatchSendFile::PassOver(const QString& path)
+void CBatchSendFile::PassOver(const QString& path, bool changed)
 {
-    const QString message = upload::ReadFailureMessage(path, int(language_));
+    const QString message = changed ? upload::ChangedFileMessage(path, int(language_))
+                                    : upload::ReadFailureMessage(path, int(language_));
     if (!passedOver_.contains(message))
         passedOver_ << message;
     SetStatusLine(message);
 }
 
-void CBatchSendFile::VideoUnreadable()
+void CBatchSendFile::VideoUnreadable(bool changed)
 {
     targets_[current_].videoMissed = true;
-    PassOver(videos_[videoInFlight_].path);
+    PassOver(videos_[videoInFlight_].path, changed);
     videoCursor_ = videoInFlight_ + 1;
     NextVideo();
 }
@@ -979,10 +980,10 @@ void CBatchSendFile::SendMaterialChunk(upload::Upload::Chunk&& chunk)
     RequestChunk(h, std::move(chunk), proto::CMD_MATERIAL);
 }
 
-void CBatchSendFile::MaterialUnreadable()
+void CBatchSendFile::MaterialUnreadable(bool changed)
 {
     targets_[current_].layoutMissed = true;
-    PassOver(material_[materialInFlight_].path);
+    PassOver(material_[materialInFlight_].path, changed);
     NextMaterial();
 }
 

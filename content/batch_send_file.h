@@ -139,14 +139,16 @@ private:
     void NextVideo();
     void SendVideo(std::size_t index, bool again);
     void SendVideoChunk(upload::Upload::Chunk&& chunk);
-    // The video or material file in flight cannot be read whole: said in
-    // the status line, and the batch goes on with the next file.
-    void VideoUnreadable();
-    void MaterialUnreadable();
+    // The video or material file in flight cannot be read whole, or
+    // `changed` since it was announced: said in the status line, and the
+    // batch goes on with the next file.
+    void VideoUnreadable(bool changed = false);
+    void MaterialUnreadable(bool changed = false);
     void LayoutUnreadable(std::size_t index);
-    // Says in the status line that `path` could not be read; the line that
-    // ends the batch names each such file once.
-    void PassOver(const QString& path);
+    // Says in the status line that `path` could not be read (or changed
+    // while it was being sent); the line that ends the batch names each
+    // such file once.
+    void PassOver(const QString& path, bool changed = false);
     void StartLayouts();
     void SendLayout(std::size_t index);
     void AfterLayouts();

@@ -213,7 +213,7 @@ void CImportAndExport::SendRecoveryChunk()
         // Unreadable or cut short: nothing of the chunk goes out.
         if (!first)
             SetRange(-1);
-        Inform(upload::ReadFailureMessage(recoveryPath_, int(language_)));
+        Inform(recovery_.FailureMessage(int(language_)));
         return;
     case upload::Upload::Step::kEnd:
     case upload::Upload::Step::kNone:
@@ -240,7 +240,7 @@ void CImportAndExport::OnRecoveryReply(uint16_t state)
         recovery_.Reset();
         SetRange(-1);
         Inform(whole ? store::Text(texts::kImportCompleted, language_)
-                     : upload::ReadFailureMessage(recoveryPath_, int(language_)));
+                     : recovery_.FailureMessage(int(language_)));
     }
 }
 

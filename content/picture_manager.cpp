@@ -451,7 +451,7 @@ void CPictureManager::OnPictureAcknowledged()
         // file must not leave the dialog busy and the rest of a batch unsent.
         platform::messageBox(step == upload::Upload::Step::kOpenFailed
                                  ? T(Msg::OpenFailed) + QDir::toNativeSeparators(path)
-                                 : upload::ReadFailureMessage(path, int(language_)));
+                                 : file_.FailureMessage(int(language_)));
         if (!lastTaken)
             DropFirstFile();
         Announce();

@@ -711,7 +711,6 @@ void CSetMovConf::OnUploadReply(LPARAM lParam)
     const bool first = file_.stage() == upload::Upload::Stage::kAnnounced;
     // After its last chunk the file has left the queue already.
     const bool lastTaken = file_.stage() == upload::Upload::Stage::kLastSent;
-    const QString path = file_.path();
     upload::Upload::Chunk chunk;
     switch (file_.Acknowledged(chunk)) {
     case upload::Upload::Step::kChunk:
@@ -721,7 +720,7 @@ void CSetMovConf::OnUploadReply(LPARAM lParam)
     case upload::Upload::Step::kReadFailed:
         // Unreadable or changed: said, and the folder goes on with the
         // next file instead of sending this one cut short or mixed.
-        Inform(upload::ReadFailureMessage(path, int(language_)));
+        Inform(file_.FailureMessage(int(language_)));
         if (!lastTaken)
             queue_.removeFirst();
         NextFileOrDone();

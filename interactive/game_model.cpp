@@ -291,7 +291,7 @@ std::unique_ptr<SendRequest> ApkUpload::nameOrEnd(unsigned language, QString* me
         // The package before this name was written while its last chunk
         // travelled: the player holds something else than was chosen.
         if (file_.Acknowledged() == upload::Upload::Step::kReadFailed && message)
-            *message = upload::ReadFailureMessage(file_.path(), int(language));
+            *message = file_.FailureMessage(int(language));
     }
     if (paths_.isEmpty()) {
         Stop();
@@ -318,7 +318,7 @@ std::unique_ptr<SendRequest> ApkUpload::chunk(unsigned language, QString* messag
         // Unreadable, gone or changed since it was chosen: no part of the
         // chunk goes out.
         if (message)
-            *message = upload::ReadFailureMessage(paths_.front(), int(language));
+            *message = file_.FailureMessage(int(language));
         dropFirst();
         return nameOrEnd(language, message);
     }

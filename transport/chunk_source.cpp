@@ -139,6 +139,7 @@ bool ChunkSource::Open(const QString& path)
     opened_ = *opened;
     sent_ = 0;
     lastOut_ = false;
+    refusedAsChanged_ = false;
     return true;
 }
 
@@ -209,11 +210,13 @@ bool ChunkSource::Next(QByteArray& chunk, std::shared_ptr<const void>& owner, bo
     chunk = QByteArray();
     owner.reset();
     last = true;
+    refusedAsChanged_ = false;
     if (fd_ < 0)
         return false;
     // Written since it was opened, even at the same size with its time put
     // back: the chunks already out and this one would not be one file.
     if (lastOut_ || !Unchanged()) {
+        refusedAsChanged_ = !lastOut_;
         Close();
         return false;
     }
@@ -291,12 +294,14 @@ void Upload::announce(const QString& path, std::optional<filestamp::FileStamp> s
     path_ = path;
     announced_ = stamp;
     stage_ = Stage::kAnnounced;
+    refusedAsChanged_ = false;
 }
 
 bool Upload::Open(const QString& path)
 {
     Reset();
     path_ = path;
+    refusedAsChanged_ = false;
     if (!source_.Open(path))
         return false;
     stage_ = Stage::kChunks;
@@ -317,6 +322,7 @@ Upload::Step Upload::Next(Chunk& chunk)
         return Step::kReadFailed;
     }
     if (!source_.Next(chunk.bytes, chunk.owner, chunk.last)) {
+        refusedAsChanged_ = source_.RefusedAsChanged();
         chunk = Chunk();
         Reset();
         return Step::kReadFailed;
@@ -341,6 +347,7 @@ Upload::Step Upload::Acknowledged(Chunk& chunk)
         }
         // Written or cut since it was announced: none of it goes.
         if (!announced_ || source_.Opened() != *announced_) {
+            refusedAsChanged_ = announced_.has_value();
             Reset();
             return Step::kReadFailed;
         }
@@ -351,11 +358,17 @@ Upload::Step Upload::Acknowledged(Chunk& chunk)
         // A write while the last chunk was on the wire may have gone out
         // with it: the player took a file that is not the one announced.
         const bool unchanged = source_.Unchanged();
+        refusedAsChanged_ = !unchanged;
         Reset();
         return unchanged ? Step::kEnd : Step::kReadFailed;
     }
     }
     return Step::kNone;
+}
+
+QString Upload::FailureMessage(int language) const
+{
+    return refusedAsChanged_ ? ChangedFileMessage(path_, language) : ReadFailureMessage(path_, language);
 }
 
 std::unique_ptr<SendRequest> ChunkRequest(const proto::PlayerPacketHeader& header, Upload::Chunk&& chunk)

@@ -69,6 +69,9 @@ public:
     // or cannot be read (a chunk cut short or mixed would not be the one its
     // header announces), and after the last chunk.
     bool Next(QByteArray& chunk, std::shared_ptr<const void>& owner, bool& last);
+    // Whether the last refusal of Next was for a change of the file rather
+    // than a failed read; cleared by Open.
+    bool RefusedAsChanged() const { return refusedAsChanged_; }
     // Done x 100 / size (100 for an empty file).
     int Percent() const;
 
@@ -87,6 +90,7 @@ private:
     filestamp::FileStamp opened_;
     uint64_t sent_ = 0;
     bool lastOut_ = false;  // the last chunk was handed out
+    bool refusedAsChanged_ = false;
     std::unique_ptr<PageWarmer> warmer_;  // started by the first file of more than one chunk
 };
 
@@ -103,7 +107,7 @@ private:
 // last one is acknowledged. A file written, cut or replaced in between is
 // refused as unreadable, instead of going out whole in appearance under a
 // digest or a progress range it no longer matches; before any of it goes
-// when that is still to come.
+// when that is still to come. The user is told which of the two it was.
 class Upload {
 public:
     enum class Stage : uint8_t {
@@ -158,6 +162,13 @@ public:
     // The next chunk at once (after Open, or to send without waiting).
     Step Next(Chunk& chunk);
     void Reset();
+    // After kReadFailed: whether the file was refused because it changed
+    // (written, cut, replaced, its status changed) since it was announced
+    // or opened, rather than because it could not be read.
+    bool RefusedAsChanged() const { return refusedAsChanged_; }
+    // What the user is told of the last kReadFailed: that the file changed
+    // while it was being sent, or that it cannot be read, naming it.
+    QString FailureMessage(int language) const;
 
     Stage stage() const { return stage_; }
     const QString& path() const { return path_; }
@@ -172,6 +183,7 @@ private:
     QString path_;
     std::optional<filestamp::FileStamp> announced_;  // nothing: no file was there to announce
     Stage stage_ = Stage::kIdle;
+    bool refusedAsChanged_ = false;
 };
 
 // The request for one chunk: the header with its payload length, the chunk

@@ -83,4 +83,10 @@ QString ReadFailureMessage(const QString& path, int language)
            QDir::toNativeSeparators(path);
 }
 
+QString ChangedFileMessage(const QString& path, int language)
+{
+    return (language == 4 ? QStringLiteral("文件在发送过程中被改动：") : QStringLiteral("The file changed while it was being sent: ")) +
+           QDir::toNativeSeparators(path);
+}
+
 }  // namespace upload

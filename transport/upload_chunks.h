@@ -1,6 +1,6 @@
 #pragma once
 // The pieces every file upload to a player is made of, shared by both
-// programs: the chunk ordinal, the read-failure message, the video begin payload and
+// programs: the chunk ordinal, the read-failure and changed-file messages, the video begin payload and
 // the match of a local video against the player's catalogue.
 
 #include "transport/protocol.h"
@@ -41,5 +41,8 @@ bool IsOnPlayer(const PlayerCatalog& catalog, const QString& category, const QSt
 // The message of an upload that ends because its file cannot be read or is
 // now shorter than when it was opened (`language` 4: Chinese).
 QString ReadFailureMessage(const QString& path, int language);
+// The message of an upload refused because its file changed after it was
+// announced or opened: what went, or would go, is no longer one file.
+QString ChangedFileMessage(const QString& path, int language);
 
 }  // namespace upload

@@ -324,7 +324,7 @@ platform::LRESULT CSelectProgramFile::OnReply(platform::WPARAM, platform::LPARAM
         break;
     case Step::ReadFailed:
         progress_->hide();
-        Message(upload::ReadFailureMessage(transfer_.path(), int(language_)), platform::MsgIcon::Warning);
+        Message(transfer_.FailureMessage(int(language_)), platform::MsgIcon::Warning);
         break;
     case Step::None:
         break;

@@ -60,6 +60,9 @@ public:
     // Percent of the file sent (truncated); 100 for an empty file.
     int Percent() const;
     QString path() const { return path_; }
+    // After ReadFailed: the file could not be read, or changed while it was
+    // being sent, naming it.
+    QString FailureMessage(int language) const { return file_.FailureMessage(language); }
 
 private:
     Step Chunk(Packet* packet);

@@ -467,7 +467,6 @@ void LayoutTransfer::OnMaterialReply(const PlayerReply& r)
     }
     // After its last chunk the file has left the list already.
     const bool lastTaken = material_.stage() == Stage::kLastSent;
-    const QString path = material_.path();
     upload::Upload::Chunk chunk;
     switch (material_.Acknowledged(chunk)) {
     case upload::Upload::Step::kChunk:
@@ -483,7 +482,7 @@ void LayoutTransfer::OnMaterialReply(const PlayerReply& r)
         // Unreadable, or changed since it was announced: no part of the
         // chunk went out (or, after the last one, what went was not the
         // file), and the chain goes on with the next file.
-        platform::messageBox(upload::ReadFailureMessage(path, int(doc_.language())));
+        platform::messageBox(material_.FailureMessage(int(doc_.language())));
         if (!lastTaken)
             materials_.pop_front();
         announceNextMaterial();
@@ -567,7 +566,7 @@ void LayoutTransfer::OnWatermarkReply(const PlayerReply& r)
     case upload::Upload::Step::kReadFailed:
         // Never silent: the user learns the watermark did not go.
         setProgress(-1);
-        platform::messageBox(upload::ReadFailureMessage(path, int(doc_.language())));
+        platform::messageBox(watermark_.FailureMessage(int(doc_.language())));
         return;
     case upload::Upload::Step::kChunk: {
         const bool last = chunk.last;

@@ -727,7 +727,7 @@ TEST(CompanionBatchSend, VideoChangedSinceItsListingIsPassedOver)
         EXPECT_EQ(device.filesSent, 1u);
         EXPECT_EQ(device.filesPassedOver, 1u);
         EXPECT_EQ(f.page->StatusLine(),
-                  u"Batch Send OK! Cannot read the file: "_s + QDir::toNativeSeparators(changed));
+                  u"Batch Send OK! The file changed while it was being sent: "_s + QDir::toNativeSeparators(changed));
 
         std::vector<std::tuple<int, int, qsizetype>> packets;
         for (const auto& e : player.log())

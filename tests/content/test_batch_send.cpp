@@ -355,8 +355,8 @@ TEST(BatchModel, LayoutMaterialRules)
 TEST(BatchSend, VideoCutShortIsPassedOverAndTheNextGoesWhole)
 {
     const struct { unsigned language; const char* shot; const char16_t* said; } rows[] = {
-        {9, "batch_send_read_failure_en", u"Cannot read the file: "},
-        {4, "batch_send_read_failure_zh", u"无法读取文件："},
+        {9, "batch_send_read_failure_en", u"The file changed while it was being sent: "},
+        {4, "batch_send_read_failure_zh", u"文件在发送过程中被改动："},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.shot);

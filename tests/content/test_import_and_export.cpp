@@ -170,7 +170,7 @@ TEST(ParameterRecovery, ArchiveWrittenWhileItsLastChunkTravelsIsNotCompleted)
         Backup b(h, path);
         b.dialog.OnRecovery();
         ASSERT_TRUE(waitUntil([&] { return !h.boxes.calls().empty(); }));
-        EXPECT_EQ(h.boxTexts(), QStringList{written ? upload::ReadFailureMessage(path, 9)
+        EXPECT_EQ(h.boxTexts(), QStringList{written ? "The file changed while it was being sent: " + QDir::toNativeSeparators(path)
                                                     : en(texts::kImportCompleted)});
     }
 }

@@ -455,7 +455,7 @@ TEST(PictureManager, PictureWrittenWhileItsLastChunkTravelsIsSaidAndTheNextGoes)
     platform::setFileDialogAnswerer(nullptr);
     platform::setFileDialogMultiAnswerer(nullptr);
     ASSERT_TRUE(waitUntil([&] { return !d.dialog.busy(); }));
-    EXPECT_EQ(h.boxTexts().mid(boxes), QStringList{"Cannot read the file: " + QDir::toNativeSeparators(a)});
+    EXPECT_EQ(h.boxTexts().mid(boxes), QStringList{"The file changed while it was being sent: " + QDir::toNativeSeparators(a)});
     std::vector<std::tuple<uint16_t, uint16_t, QByteArray>> sent;
     for (const sim::GalleryChange& c : g.changes())
         sent.emplace_back(c.operation, c.argument, c.payload);

@@ -286,7 +286,7 @@ TEST(VideoUpload, FileCutShortIsSaidAndTheNextFileGoesWhole)
     ASSERT_TRUE(u.page->SelectPath({u"A"_s}));
     u.page->OnSendFiles();
     ASSERT_TRUE(u.finished());
-    EXPECT_EQ(h.boxTexts(), QStringList{u"Cannot read the file: "_s + QDir::toNativeSeparators(cut)});
+    EXPECT_EQ(h.boxTexts(), QStringList{u"The file changed while it was being sent: "_s + QDir::toNativeSeparators(cut)});
     std::vector<std::pair<int, int>> sent;  // sub-code, payload size
     for (const auto& e : h.requests(proto::CMD_VIDEO_UPLOAD))
         sent.emplace_back(e.header.subCode, int(e.payload.size()));
@@ -319,7 +319,7 @@ TEST(VideoUpload, FileChangedAfterTheSelectionIsSaidAndNotSent)
     ASSERT_TRUE(u.page->SelectPath({u"A"_s}));
     u.page->OnSendFiles();
     ASSERT_TRUE(u.finished());
-    EXPECT_EQ(h.boxTexts(), QStringList{u"Cannot read the file: "_s + QDir::toNativeSeparators(grown)});
+    EXPECT_EQ(h.boxTexts(), QStringList{u"The file changed while it was being sent: "_s + QDir::toNativeSeparators(grown)});
     std::vector<std::pair<int, int>> sent;  // sub-code, payload size
     for (const auto& e : h.requests(proto::CMD_VIDEO_UPLOAD))
         sent.emplace_back(e.header.subCode, int(e.payload.size()));
@@ -353,7 +353,7 @@ TEST(VideoUpload, FileWrittenWhileItsLastChunkTravelsIsSaidAndTheNextGoes)
     ASSERT_TRUE(u.page->SelectPath({u"A"_s}));
     u.page->OnSendFiles();
     ASSERT_TRUE(u.finished());
-    EXPECT_EQ(h.boxTexts(), QStringList{u"Cannot read the file: "_s + QDir::toNativeSeparators(first)});
+    EXPECT_EQ(h.boxTexts(), QStringList{u"The file changed while it was being sent: "_s + QDir::toNativeSeparators(first)});
     std::vector<std::pair<int, int>> sent;  // sub-code, payload size
     for (const auto& e : h.requests(proto::CMD_VIDEO_UPLOAD))
         sent.emplace_back(e.header.subCode, int(e.payload.size()));

@@ -425,7 +425,7 @@ TEST(LayoutTransfer, WatermarkCutShortIsSaidAndSendsNoHalfChunk)
     h.boxes.clear();
     ASSERT_TRUE(h.doc->layoutTransfer().SendWatermarkFile(path));
     ASSERT_TRUE(waitUntil([&] { return !h.boxes.calls().empty(); }));
-    EXPECT_EQ(h.boxes.texts(), QStringList{"Cannot read the file: " + QDir::toNativeSeparators(path)});
+    EXPECT_EQ(h.boxes.texts(), QStringList{"The file changed while it was being sent: " + QDir::toNativeSeparators(path)});
     const auto sent = h.requests(proto::CMD_PARAM_FILE);
     ASSERT_EQ(sent.size(), 2u);  // the announce and the one whole chunk
     EXPECT_EQ(sent[1].header.payloadLength, uint32_t(kChunk));
@@ -471,7 +471,7 @@ TEST(LayoutTransfer, FileCutBetweenItsDigestAndItsChunksIsSaidAndNotSent)
             ASSERT_TRUE(h.doc->layoutTransfer().SendWatermarkFile(cut));
         ASSERT_TRUE(waitUntil([&] { return !h.boxes.calls().empty() && !h.doc->layoutBusy(); }));
         waitUntil([] { return false; }, 300);  // nothing more may follow
-        EXPECT_EQ(h.boxes.texts(), QStringList{"Cannot read the file: " + QDir::toNativeSeparators(cut)});
+        EXPECT_EQ(h.boxes.texts(), QStringList{"The file changed while it was being sent: " + QDir::toNativeSeparators(cut)});
         const auto sent = h.requests(r.command);
         ASSERT_GE(sent.size(), 1u);
         EXPECT_EQ(sent[0].header.subCode, 0);
@@ -523,7 +523,7 @@ TEST(LayoutTransfer, FileWrittenWhileItsLastChunkTravelsIsSaidAndTheNextGoes)
             ASSERT_TRUE(h.doc->layoutTransfer().SendWatermarkFile(cut));
         ASSERT_TRUE(waitUntil([&] { return !h.boxes.calls().empty() && !h.doc->layoutBusy(); }));
         waitUntil([] { return false; }, 300);  // nothing more may follow
-        EXPECT_EQ(h.boxes.texts(), QStringList{"Cannot read the file: " + QDir::toNativeSeparators(cut)});
+        EXPECT_EQ(h.boxes.texts(), QStringList{"The file changed while it was being sent: " + QDir::toNativeSeparators(cut)});
         std::vector<std::pair<int, qsizetype>> sent;  // sub-code, payload size
         for (const auto& e : h.requests(r.command))
             sent.emplace_back(e.header.subCode, e.payload.size());
@@ -1120,7 +1120,7 @@ TEST(LayoutTransfer, MaterialCutShortDuringTheUploadIsReportedAndTheNextFileStil
     ASSERT_TRUE(waitUntil([&] { return !h.doc->layoutBusy(); }));
 
     ASSERT_EQ(h.boxes.texts().size(), 1);
-    EXPECT_EQ(h.boxes.texts()[0], "Cannot read the file: " + QDir::toNativeSeparators(cut));
+    EXPECT_EQ(h.boxes.texts()[0], "The file changed while it was being sent: " + QDir::toNativeSeparators(cut));
     const sim::LayoutStoreState store = h.store();
     ASSERT_EQ(store.materials.size(), 2u);
     EXPECT_FALSE(store.materials[0].complete);  // the first chunk, nothing after the cut

@@ -262,7 +262,7 @@ TEST(GameModel, PackageCutShortIsPassedOverAndTheNextGoes)
     ASSERT_EQ(headerOf(up.NextPacket(4, &message)).payloadLength, 8192000u);
     ASSERT_TRUE(QFile::resize(cut, 8192000 + 10));
     const QByteArray name = up.NextPacket(4, &message);
-    EXPECT_EQ(message, QStringLiteral("无法读取文件：") + QDir::toNativeSeparators(cut));
+    EXPECT_EQ(message, QStringLiteral("文件在发送过程中被改动：") + QDir::toNativeSeparators(cut));
     ASSERT_EQ(headerOf(name).subCode, 0);  // the next package's name, no half chunk
     EXPECT_TRUE(name.endsWith("next.apk"));
     message.clear();
@@ -370,7 +370,7 @@ TEST(GameModel, PackageChangedSinceItWasChosenIsPassedOver)
             EXPECT_EQ(told.size(), 1);
             if (told.isEmpty())
                 continue;
-            EXPECT_TRUE(told.front().startsWith("Cannot read the file: ")) << told.front().toStdString();
+            EXPECT_TRUE(told.front().startsWith("The file changed while it was being sent: ")) << told.front().toStdString();
             EXPECT_TRUE(told.front().endsWith(QString::fromLatin1(r.passedOver))) << told.front().toStdString();
         } else {
             EXPECT_TRUE(told.isEmpty());

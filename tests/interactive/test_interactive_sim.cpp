@@ -769,7 +769,7 @@ TEST(GameSim, PackageGrownBeforeItsTurnIsPassedOverWithinTheTotal)
     EXPECT_EQ(install[2].payload, "b.apk");
     EXPECT_TRUE(g.progress()->isHidden());
     ASSERT_EQ(h.boxTexts().size(), 1);
-    EXPECT_EQ(h.boxTexts().back(), "Cannot read the file: " + QDir::toNativeSeparators(b));
+    EXPECT_EQ(h.boxTexts().back(), "The file changed while it was being sent: " + QDir::toNativeSeparators(b));
     std::lock_guard lock(h.player->stateMutex());
     const sim::InteractiveState& s = sim::interactiveState(*h.player);
     ASSERT_FALSE(s.installs.empty());

@@ -10,6 +10,7 @@
 #include "transport/records.h"
 #include "transport/upload_chunks.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -25,6 +26,7 @@
 namespace {
 
 using testsupport::randomBytes;
+using namespace Qt::StringLiterals;
 
 constexpr qsizetype kChunk = qsizetype(upload::kChunk);
 
@@ -376,7 +378,9 @@ void replaceKeepingTheTime(const QString& path)
 // The file sent is the file announced: an upload whose file was cut, grown,
 // written again or replaced between its announce (or its digest) and its
 // first chunk, between two chunks, or while its last chunk travelled is
-// refused as unreadable, before any further byte of it goes.
+// refused before any further byte of it goes, and the user is told it
+// changed while it was being sent; a file gone before it could be opened
+// cannot be read.
 TEST(Upload, FileChangedSinceItsAnnounceIsRefusedBeforeAnyOfIt)
 {
     using Step = upload::Upload::Step;
@@ -459,6 +463,11 @@ TEST(Upload, FileChangedSinceItsAnnounceIsRefusedBeforeAnyOfIt)
             EXPECT_TRUE(chunk.bytes.isEmpty());
             EXPECT_EQ(up.stage(), upload::Upload::Stage::kIdle);
             EXPECT_EQ(up.Acknowledged(chunk), Step::kNone);
+            const bool changed = r.next == Step::kReadFailed;
+            const QString file = QDir::toNativeSeparators(path);
+            EXPECT_EQ(up.FailureMessage(9),
+                      (changed ? u"The file changed while it was being sent: "_s : u"Cannot read the file: "_s) + file);
+            EXPECT_EQ(up.FailureMessage(4), (changed ? u"文件在发送过程中被改动："_s : u"无法读取文件："_s) + file);
         }
     }
 }
