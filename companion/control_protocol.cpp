@@ -478,6 +478,7 @@ LRESULT CControlProtocol::OnProtocolReply(WPARAM wParam, LPARAM lParam)
     slowNotice_.AnsweredAll();
     if (!ReadProtocolJson(*document, record_))
         return 0;
+    playerDocumentRead_ = true;
     BuildGrids();
     setTimer(controlprotocol::kPollTimerId, controlprotocol::kPollTimerMs);
     return 0;
@@ -563,6 +564,16 @@ void CControlProtocol::OnOK()
         return;
     // An edit still open in a grid belongs to what is saved.
     CommitEditors();
+    // Without the player's own document the grids hold the defaults (or a
+    // loaded file): they replace the player's settings only if the operator
+    // says so. Asked before anything is written, so No leaves nothing.
+    if (!playerDocumentRead_ &&
+        platform::messageBox(Text("The player's own settings could not be read. Save To Device would replace them "
+                                  "with what this window shows. Continue?",
+                                  "未能读取播放器自身的设置。保存到设备将用本窗口显示的内容替换它们。是否继续？"),
+                             QString(), platform::MsgButtons::YesNo, platform::MsgIcon::Warning,
+                             this) != platform::MsgResult::Yes)
+        return;
     QDir().mkpath(tempFolder_);
     QString error;
     if (!WriteProtocolJson(QDir(tempFolder_).filePath(QString::fromLatin1(kControlProtocolFileName)), record_,

@@ -15,6 +15,10 @@
 //   WM_CONTROL_PROTOCOL_REPLY  wParam 1, lParam const QByteArray* (the document, valid during the call)
 //   WM_USART_DATA_REPLY        lParam a heap tollivar::UsartDataRecord (freed here)
 //   WM_REPLY_TOO_SLOW          lParam const QString* (the player), a reply dropped as too slow
+//
+// Until the player's own document has been read (its reply was dropped, or
+// an older player does not answer) the grids hold the defaults: Save To
+// Device then asks before they replace the player's settings.
 
 #include "companion/control_protocol_record.h"
 #include "companion/hub_records.h"
@@ -116,6 +120,7 @@ private:
     QPushButton* saveAsButton_ = nullptr;
     bool initialised_ = false;
     bool closing_ = false;
+    bool playerDocumentRead_ = false;
     tollivar::SlowReplyNotice slowNotice_;
 };
 

@@ -368,6 +368,20 @@ bool CSetParam::OnNext()
     if (!videoset::MasterAndSlavesMatch(devices_))
         return warn(Text("The comparison master and slave device types or file names do not match!",
                          "主从设备的类别或文件名比对不一致！"));
+    // Batch Send gives this document to every player in place of its own
+    // settings: without the reference player's, those are the defaults.
+    if (!documentArrived_) {
+        const int reference = Reference();
+        const QString player = reference >= 0 ? devices_[std::size_t(reference)].ip : QString();
+        if (platform::messageBox(Text("The settings of player %1 could not be read. Batch Send would replace the "
+                                      "settings of every player with the defaults and the types shown here. Continue?",
+                                      "未能读取播放器 %1 的设置。批量发送将用默认设置和此处的类别替换每台播放器的设置。"
+                                      "是否继续？")
+                                     .arg(player),
+                                 QString(), platform::MsgButtons::YesNo, platform::MsgIcon::Warning,
+                                 this) != platform::MsgResult::Yes)
+            return false;
+    }
     const bool anyCode = std::any_of(record_.videoTypes.begin(), record_.videoTypes.end(), [](const SwitchCommand& t) {
         return !t.name.isEmpty() && !t.sendCmd.isEmpty();
     });

@@ -14,6 +14,11 @@
 // WM_USART_DATA_REPLY, WM_LINK_CLOSED (WM_PARAM_FILE_REPLY is ignored), and
 // WM_REPLY_TOO_SLOW (lParam const QString*, the player whose reply was
 // dropped), which names that player once.
+//
+// The document Next writes is the reference player's own with the types
+// edited here; Batch Send gives it to every player. Until the reference
+// player's document has been read, Next asks before the defaults go in its
+// place.
 
 #include "companion/control_protocol_record.h"
 #include "companion/slow_reply_notice.h"
