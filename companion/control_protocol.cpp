@@ -225,6 +225,11 @@ CControlProtocol::CControlProtocol(const QString& captionPrefix, const QString& 
     onMessage(platform::WM_VIDEO_LIST_REPLY, [this](WPARAM w, LPARAM l) { return OnVideoListReply(w, l); });
     onMessage(platform::WM_CONTROL_PROTOCOL_REPLY, [this](WPARAM w, LPARAM l) { return OnProtocolReply(w, l); });
     onMessage(platform::WM_USART_DATA_REPLY, [this](WPARAM w, LPARAM l) { return OnUsartData(w, l); });
+    onMessage(platform::WM_REPLY_TOO_SLOW, [this](WPARAM, LPARAM l) {
+        if (const auto* player = reinterpret_cast<const QString*>(l); player && !closing_)
+            slowNotice_.Dropped(*player, language_, this);
+        return LRESULT(0);
+    });
 }
 
 CControlProtocol::~CControlProtocol()
@@ -458,6 +463,7 @@ LRESULT CControlProtocol::OnVideoListReply(WPARAM wParam, LPARAM lParam)
     std::unique_ptr<PlayerCatalog> catalog(reinterpret_cast<PlayerCatalog*>(lParam));
     if (wParam != 0 || !catalog)
         return 0;
+    slowNotice_.AnsweredAll();
     *catalog_ = *catalog;
     // Now the protocol document itself (kind 1).
     SendRequestPacket(proto::CMD_PARAM_FILE, 0, 1, 0);
@@ -469,8 +475,10 @@ LRESULT CControlProtocol::OnProtocolReply(WPARAM wParam, LPARAM lParam)
     const auto* document = reinterpret_cast<const QByteArray*>(lParam);
     if (wParam != 1 || !document || closing_)
         return 0;
+    slowNotice_.AnsweredAll();
     if (!ReadProtocolJson(*document, record_))
         return 0;
+    playerDocumentRead_ = true;
     BuildGrids();
     setTimer(controlprotocol::kPollTimerId, controlprotocol::kPollTimerMs);
     return 0;
@@ -481,6 +489,7 @@ LRESULT CControlProtocol::OnUsartData(WPARAM, LPARAM lParam)
     std::unique_ptr<tollivar::UsartDataRecord> received(reinterpret_cast<tollivar::UsartDataRecord*>(lParam));
     if (!received || received->count == 0)
         return 0;
+    slowNotice_.AnsweredAll();
     const QString command = controlprotocol::LearnedCommand(*received);
 
     // The "Send Cmd" row selected in a folder or a layout group, else a row
@@ -555,6 +564,16 @@ void CControlProtocol::OnOK()
         return;
     // An edit still open in a grid belongs to what is saved.
     CommitEditors();
+    // Without the player's own document the grids hold the defaults (or a
+    // loaded file): they replace the player's settings only if the operator
+    // says so. Asked before anything is written, so No leaves nothing.
+    if (!playerDocumentRead_ &&
+        platform::messageBox(Text("The player's own settings could not be read. Save To Device would replace them "
+                                  "with what this window shows. Continue?",
+                                  "未能读取播放器自身的设置。保存到设备将用本窗口显示的内容替换它们。是否继续？"),
+                             QString(), platform::MsgButtons::YesNo, platform::MsgIcon::Warning,
+                             this) != platform::MsgResult::Yes)
+        return;
     QDir().mkpath(tempFolder_);
     QString error;
     if (!WriteProtocolJson(QDir(tempFolder_).filePath(QString::fromLatin1(kControlProtocolFileName)), record_,

@@ -14,9 +14,15 @@
 //   WM_VIDEO_LIST_REPLY        wParam 0, lParam a heap PlayerCatalog (freed here)
 //   WM_CONTROL_PROTOCOL_REPLY  wParam 1, lParam const QByteArray* (the document, valid during the call)
 //   WM_USART_DATA_REPLY        lParam a heap tollivar::UsartDataRecord (freed here)
+//   WM_REPLY_TOO_SLOW          lParam const QString* (the player), a reply dropped as too slow
+//
+// Until the player's own document has been read (its reply was dropped, or
+// an older player does not answer) the grids hold the defaults: Save To
+// Device then asks before they replace the player's settings.
 
 #include "companion/control_protocol_record.h"
 #include "companion/hub_records.h"
+#include "companion/slow_reply_notice.h"
 #include "platform/window.h"
 #include "transport/records.h"
 
@@ -114,6 +120,8 @@ private:
     QPushButton* saveAsButton_ = nullptr;
     bool initialised_ = false;
     bool closing_ = false;
+    bool playerDocumentRead_ = false;
+    tollivar::SlowReplyNotice slowNotice_;
 };
 
 // Opens the dialog modally over `parent` (the main dialog's button 1004).

@@ -251,11 +251,25 @@ void CLinkHub::ExpireIncompleteReplies()
 
 void CLinkHub::NotifyReplyTooSlow(int index)
 {
+    // The window that waits for the player's reply; as for the catalogue,
+    // the video control page first.
+    MessageWindow* page = Find(kVideoControlCaption, true);
+    if (!page)
+        page = Find(kSetupUartCaption);
+    if (!page)
+        page = Find(kSetParamCaption);
+    if (!page)
+        return;
     // Posted, not sent: the page answers with a message box, whose event
     // loop must not run while the assembler is still dropping the reply.
-    // The tag is read now, as the link may be opened again for another page.
-    if (MessageWindow* page = Find(kVideoControlCaption, true))
-        platform::postMessage(page->handle(), platform::WM_REPLY_TOO_SLOW, tags_[std::size_t(index)], 0);
+    // The tag and the player are read now, as the link may be opened again
+    // for another page or player by then.
+    const platform::WindowHandle handle = page->handle();
+    const WPARAM tag = tags_[std::size_t(index)];
+    const QString player = links_[std::size_t(index)]->PeerAddress();
+    platform::postCall(expiryTimer_.get(), [handle, tag, player] {
+        platform::sendMessage(platform::windowFromHandle(handle), platform::WM_REPLY_TOO_SLOW, tag, LPARAM(&player));
+    });
 }
 
 // -------------------------------------------------------------- dispatching

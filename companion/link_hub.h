@@ -34,9 +34,11 @@ public:
     static constexpr std::chrono::milliseconds kReplyStallLimit{2000};
     static constexpr uint32_t kSlowLinkBytesPerSecond = 10000;
     static constexpr int kExpiryCheckMs = 250;
-    // A reply dropped so is told to the video control window
-    // (WM_REPLY_TOO_SLOW, wParam the link's tag): its page names the player,
-    // which otherwise would just stay empty while its request is repeated.
+    // A reply dropped so is told to the window waiting for it, the video
+    // control window, else "Setup UART", else "Set Param" (WM_REPLY_TOO_SLOW,
+    // wParam the link's tag, lParam the player's IP): the page names the
+    // player, which otherwise would just stay empty (or go on with the
+    // defaults) while its request is repeated.
 
     // Binds WM_SEND_TO_PLAYER and WM_TCP_EVENT of `window` (the main dialog,
     // whose caption is the application title); the links report to it.

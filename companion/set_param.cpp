@@ -79,6 +79,11 @@ CSetParam::CSetParam(const QString& tempFolder, QWidget* parent)
         return LRESULT(0);
     });
     onMessage(platform::WM_PARAM_FILE_REPLY, [](WPARAM, LPARAM) { return LRESULT(0); });
+    onMessage(platform::WM_REPLY_TOO_SLOW, [this](WPARAM, LPARAM l) {
+        if (const auto* player = reinterpret_cast<const QString*>(l))
+            slowNotice_.Dropped(*player, language_, this);
+        return LRESULT(0);
+    });
 }
 
 CSetParam::~CSetParam()
@@ -94,6 +99,12 @@ QString CSetParam::Text(const char* english, const char* chinese) const
 int CSetParam::Reference() const
 {
     return videoset::ReferenceIndex(devices_);
+}
+
+void CSetParam::Answered(int device)
+{
+    if (device >= 0 && device < int(devices_.size()))
+        slowNotice_.Answered(devices_[std::size_t(device)].ip);
 }
 
 void CSetParam::Send(int device, uint8_t command, uint16_t param, uint16_t arg)
@@ -178,6 +189,7 @@ LRESULT CSetParam::OnCascade(LPARAM lParam)
     std::unique_ptr<tollivar::CascadeListRecord> record(reinterpret_cast<tollivar::CascadeListRecord*>(lParam));
     if (!record || record->mode > 2 || documentArrived_)
         return 0;
+    Answered(int(step_));
     if (step_ < devices_.size())
         devices_[step_].mode = record->mode;
     ++step_;
@@ -193,6 +205,7 @@ LRESULT CSetParam::OnVideoList(LPARAM lParam)
     std::unique_ptr<PlayerCatalog> catalog(reinterpret_cast<PlayerCatalog*>(lParam));
     if (!catalog || documentArrived_)
         return 0;
+    Answered(Reference());
     catalog_ = *catalog;
     Send(Reference(), proto::CMD_PARAM_FILE, 1, 0);
     state_ = 1;
@@ -202,7 +215,10 @@ LRESULT CSetParam::OnVideoList(LPARAM lParam)
 LRESULT CSetParam::OnProtocol(LPARAM lParam)
 {
     const auto* text = reinterpret_cast<const QByteArray*>(lParam);
-    if (!text || documentArrived_ || !ReadProtocolJson(*text, record_))
+    if (!text || documentArrived_)
+        return 0;
+    Answered(Reference());
+    if (!ReadProtocolJson(*text, record_))
         return 0;
     documentArrived_ = true;
     state_ = 2;
@@ -220,6 +236,7 @@ LRESULT CSetParam::OnUsartData(LPARAM lParam)
     std::unique_ptr<tollivar::UsartDataRecord> received(reinterpret_cast<tollivar::UsartDataRecord*>(lParam));
     if (!received || received->count == 0)
         return 0;
+    Answered(Reference());
     PropertyItem* item = typeGrid_->selectedItem();
     if (!item || item->isGroup() || item->dataNumber() != kSendCmd || !item->parentItem())
         return 0;
@@ -351,6 +368,20 @@ bool CSetParam::OnNext()
     if (!videoset::MasterAndSlavesMatch(devices_))
         return warn(Text("The comparison master and slave device types or file names do not match!",
                          "主从设备的类别或文件名比对不一致！"));
+    // Batch Send gives this document to every player in place of its own
+    // settings: without the reference player's, those are the defaults.
+    if (!documentArrived_) {
+        const int reference = Reference();
+        const QString player = reference >= 0 ? devices_[std::size_t(reference)].ip : QString();
+        if (platform::messageBox(Text("The settings of player %1 could not be read. Batch Send would replace the "
+                                      "settings of every player with the defaults and the types shown here. Continue?",
+                                      "未能读取播放器 %1 的设置。批量发送将用默认设置和此处的类别替换每台播放器的设置。"
+                                      "是否继续？")
+                                     .arg(player),
+                                 QString(), platform::MsgButtons::YesNo, platform::MsgIcon::Warning,
+                                 this) != platform::MsgResult::Yes)
+            return false;
+    }
     const bool anyCode = std::any_of(record_.videoTypes.begin(), record_.videoTypes.end(), [](const SwitchCommand& t) {
         return !t.name.isEmpty() && !t.sendCmd.isEmpty();
     });

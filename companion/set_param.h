@@ -11,9 +11,17 @@
 //
 // Replies come from the main window's dispatcher, which finds this page by
 // its caption: WM_CASCADE_REPLY, WM_VIDEO_LIST_REPLY, WM_CONTROL_PROTOCOL_REPLY,
-// WM_USART_DATA_REPLY, WM_LINK_CLOSED (WM_PARAM_FILE_REPLY is ignored).
+// WM_USART_DATA_REPLY, WM_LINK_CLOSED (WM_PARAM_FILE_REPLY is ignored), and
+// WM_REPLY_TOO_SLOW (lParam const QString*, the player whose reply was
+// dropped), which names that player once.
+//
+// The document Next writes is the reference player's own with the types
+// edited here; Batch Send gives it to every player. Until the reference
+// player's document has been read, Next asks before the defaults go in its
+// place.
 
 #include "companion/control_protocol_record.h"
+#include "companion/slow_reply_notice.h"
 #include "companion/tollivar_dlg.h"
 #include "companion/video_set_model.h"
 #include "platform/window.h"
@@ -56,6 +64,8 @@ public:
     std::vector<videoset::DeviceSetup>& Devices() { return devices_; }
     const ControlProtocolRecord& Record() const { return record_; }
     bool DocumentArrived() const { return documentArrived_; }
+    // Replies of the player at `ip` dropped as too slow.
+    int SlowReplies(const QString& ip) const { return slowNotice_.Drops(ip); }
     PropertyGrid* DeviceGrid() const { return deviceGrid_; }
     PropertyGrid* TypeGrid() const { return typeGrid_; }
 
@@ -67,6 +77,8 @@ private:
     void CloseLinks();
     void QueryStep();
     int Reference() const;
+    // The player at `device` answered in time.
+    void Answered(int device);
     void BuildDeviceGrid();
     void BuildTypeGrid();
     void OnDeviceChanged(PropertyItem* item, const QVariant& oldValue, const QVariant& newValue);
@@ -82,6 +94,7 @@ private:
     std::size_t step_ = 0;
     int state_ = 0;  // 0 idle, 1 request sent, 2 reply received
     bool documentArrived_ = false;
+    tollivar::SlowReplyNotice slowNotice_;
     PlayerCatalog catalog_;
     ControlProtocolRecord record_;
     PropertyGrid* deviceGrid_ = nullptr;

@@ -266,21 +266,14 @@ void CVideoControl::onTimer(unsigned id)
 
 void CVideoControl::OnReplyTooSlow()
 {
-    ++slowReplies_;
     // The request is repeated every eleven ticks and each repeat may be
-    // dropped again: the operator hears of it once, not on every repeat.
-    if (slowReported_)
-        return;
-    slowReported_ = true;
-    platform::messageBox(platform::pickText(language_, "The reply of player %1 came too slowly and was dropped.",
-                                            "播放器 %1 的回复太慢，已丢弃。")
-                             .arg(ip_),
-                         QString(), platform::MsgButtons::Ok, platform::MsgIcon::Warning, this);
+    // dropped again: the notice keeps to once while the player keeps failing.
+    slowNotice_.Dropped(ip_, language_, this);
 }
 
 void CVideoControl::OnCatalogue(const PlayerCatalog& catalog)
 {
-    slowReported_ = false;
+    slowNotice_.Answered(ip_);
     types_ = remote::TypesFromCatalog(catalog);
     EnterStep(kWantLayouts);
     SendLayoutRequest();
@@ -288,7 +281,7 @@ void CVideoControl::OnCatalogue(const PlayerCatalog& catalog)
 
 void CVideoControl::OnLayoutList(const QString& text)
 {
-    slowReported_ = false;
+    slowNotice_.Answered(ip_);
     layouts_ = remote::SplitLayoutList(text);
     RebuildButtons();
     EnterStep(kWantCapabilities);
@@ -298,7 +291,7 @@ void CVideoControl::OnLayoutList(const QString& text)
 void CVideoControl::OnControlReply(const QByteArray& payload)
 {
     // Any reply of the player came in time, even one not understood.
-    slowReported_ = false;
+    slowNotice_.Answered(ip_);
     const auto reply = remote::ReadControlReply(payload);
     if (!reply)
         return;

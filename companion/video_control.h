@@ -14,10 +14,11 @@
 //   WM_TRACKBAR_VALUES_REPLY  wParam 1, lParam ReplyStatusRecord* (owned here)
 //   WM_VIDEO_UPLOAD_REPLY     wParam 0, lParam const QString* (the layout list)
 //   WM_VIDEO_CONTROL_REPLY    wParam 10, lParam const QByteArray* (the reply)
-//   WM_REPLY_TOO_SLOW         wParam 0, lParam 0: a reply of this page's
-//                             player was dropped while it still arrived
+//   WM_REPLY_TOO_SLOW         wParam 0: a reply of this page's player was
+//                             dropped while it still arrived
 
 #include "common/controls/remote_panel.h"
+#include "companion/slow_reply_notice.h"
 #include "platform/window.h"
 #include "transport/remote_control.h"
 
@@ -84,7 +85,7 @@ public:
     QSlider* volume() const { return panel_.volume; }
     QCheckBox* videoCheck() const { return panel_.videoCheck; }
     // Replies of this page's player dropped as too slow since opening.
-    int slowReplies() const { return slowReplies_; }
+    int slowReplies() const { return slowNotice_.Drops(ip_); }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -113,9 +114,7 @@ private:
     Step step_ = kWantCatalogue;
     uint16_t ticks_ = 0;
     bool volumeChanged_ = false;
-    int slowReplies_ = 0;
-    // Said once while the player keeps failing; a reply in time clears it.
-    bool slowReported_ = false;
+    SlowReplyNotice slowNotice_;
     int selectedType_ = kNoType;
     std::vector<remote::PlayTypeEntry> types_;
     QStringList layouts_;

@@ -40,8 +40,10 @@ inline constexpr unsigned WM_VIDEO_CONTROL_REPLY = WM_USER + 346;
 inline constexpr unsigned WM_OSD_REPLY = WM_USER + 347;
 inline constexpr unsigned WM_CONTROL_PROTOCOL_REPLY = WM_USER + 348;
 inline constexpr unsigned WM_VIDEO_PLAY_REPLY = WM_USER + 349;
-// Tollivar's hub to the video control window: the reply of the link tagged
-// wParam was dropped while it still arrived (too slow); lParam 0.
+// Tollivar's hub to the window waiting for a reply (video control, Setup
+// UART, Set Param): the reply of the link tagged wParam was dropped while it
+// still arrived (too slow); lParam a const QString* holding the player's IP,
+// valid during the call.
 inline constexpr unsigned WM_REPLY_TOO_SLOW = WM_USER + 350;
 inline constexpr unsigned WM_LINK_CLOSED = WM_USER + 407;
 

@@ -1,12 +1,16 @@
 // "Setup UART" against a stand-in for Tollivar's main window: the request
 // sequence, edits and command normalising, learning from the serial port,
-// Save To Device, Load, Save As, Exit, and screenshots in both languages.
+// Save To Device, Load, Save As, Exit, and screenshots in both languages;
+// through the link hub, a player whose document is never read.
 #include "common/controls/property_grid.h"
 #include "common/text_coding.h"
 #include "companion/control_protocol.h"
+#include "companion/link_hub.h"
 #include "platform/app_identity.h"
 #include "platform/messages.h"
 #include "platform/window.h"
+#include "player/player_sim.h"
+#include "tests/companion/hub_players.h"
 #include "tests/support/full_disk.h"
 #include "tests/support/test_support.h"
 #include "transport/protocol.h"
@@ -420,6 +424,58 @@ TEST(ControlProtocolDialog, SaveToDeviceSendsTheDocument)
     }
     EXPECT_EQ(boxes.texts(), QStringList{u"Save failed!\n"_s + qt_error_string(EIO)});
     EXPECT_TRUE(f.main.withCommand(proto::CMD_PARAM_FILE).empty());
+}
+
+// A player whose catalogue trickles in too slowly (its document is then never
+// asked for), or that answers nothing, leaves the defaults in the grids: the
+// slow one is named once, and Save To Device asks before the defaults replace
+// the player's settings; No sends nothing, Yes sends them.
+TEST(ControlProtocolDialog, WithoutThePlayersDocumentSaveToDeviceAsksFirst)
+{
+    const struct { sim::Fault fault; int code; unsigned language; } rows[] = {
+        {sim::Fault::Trickle, proto::CMD_VIDEO_LIST, 9}, {sim::Fault::Trickle, proto::CMD_VIDEO_LIST, 4},
+        {sim::Fault::Silent, -1, 4},
+    };
+    for (const auto& r : rows) {
+        const bool slow = r.fault == sim::Fault::Trickle;
+        comptest::HubWithPlayers h(r.language, [](sim::PlayerSim&, int) {});
+        sim::PlayerSim& player = *h.players[0];
+        h.dropSlowRepliesSoon();
+        player.setFault(r.fault, 5000, r.code);
+        h.hub->SetCurrentTarget(player.options().address, player.tcpPort());
+        CControlProtocol dialog(u"Tollivar-"_s, h.temp.path() + u"/"_s);
+        dialog.OnInitDialog();
+        if (slow) {
+            ASSERT_TRUE(testsupport::waitUntil([&] { return !h.boxes.texts().isEmpty(); }, 60000));
+            player.dropConnections();  // the rest of the reply would trickle on for half a minute
+            ASSERT_TRUE(testsupport::waitUntil([&] { return h.hub->ConnectedCount() == 0; }));
+        }
+        EXPECT_EQ(h.boxes.texts(), slow ? QStringList{comptest::tooSlowNotice(r.language, player.options().address)}
+                                        : QStringList{});
+        const QString question = r.language == 4 ? u"未能读取播放器自身的设置。保存到设备将用本窗口显示的内容替换它们。是否继续？"_s
+                                                 : u"The player's own settings could not be read. Save To Device "
+                                                   u"would replace them with what this window shows. Continue?"_s;
+        {
+            testsupport::MessageBoxRecorder no(platform::MsgResult::No);
+            dialog.OnOK();
+            EXPECT_EQ(no.texts(), QStringList{question});
+        }
+        testsupport::MessageBoxRecorder yes(platform::MsgResult::Yes);
+        dialog.OnOK();
+        EXPECT_EQ(yes.texts().value(0), question);
+        // No document was asked for, and one link's requests arrive in order:
+        // the first of command 3 is the store answered Yes (restart flag 1).
+        auto stores = [&] {
+            std::vector<sim::LogEntry> log = player.log();
+            std::erase_if(log, [](const sim::LogEntry& e) {
+                return !e.incoming || e.header.command != proto::CMD_PARAM_FILE;
+            });
+            return log;
+        };
+        ASSERT_TRUE(testsupport::waitUntil([&] { return !stores().empty(); }));
+        EXPECT_EQ(stores()[0].header.subCode, 1);
+        EXPECT_EQ(stores()[0].payload, ControlProtocolJson(dialog.Record()));
+    }
 }
 
 TEST(ControlProtocolDialog, LoadSaveAsAndExit)

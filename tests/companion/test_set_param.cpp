@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -138,6 +139,52 @@ TEST(CompanionSetParam, RolesCatalogueDocumentLearningAndNext)
     ASSERT_EQ(f.page->Devices().size(), 2u);
     EXPECT_EQ(f.page->Devices()[0].acts[0].folder, master.path());
     f.page->Leave();
+}
+
+// The reference player's document never read: the master's catalogue
+// trickles in too slowly (asked again on every tick and dropped each time,
+// the master named once), or the first player answers nothing (its role
+// never learnt, it stays the reference). Next asks before the defaults are
+// written for Batch Send; No stays and writes nothing.
+TEST(CompanionSetParam, WithoutTheReferenceDocumentNextAsksFirst)
+{
+    const struct { std::size_t player; sim::Fault fault; int code; unsigned language; } rows[] = {
+        {1, sim::Fault::Trickle, proto::CMD_VIDEO_LIST, 9}, {1, sim::Fault::Trickle, proto::CMD_VIDEO_LIST, 4},
+        {0, sim::Fault::Silent, -1, 9},
+    };
+    for (const auto& r : rows) {
+        const bool slow = r.fault == sim::Fault::Trickle;
+        SetParamFixture f(r.language);
+        sim::PlayerSim& player = *f.players[r.player];
+        const QString ip = player.options().address;
+        f.dropSlowRepliesSoon();
+        player.setFault(r.fault, 5000, r.code);
+        f.page->Activate(f.ticked());
+        bool cut = false;
+        ASSERT_TRUE(waitUntil([&] {
+            // After the first drop the link is cut, so that a repeat is
+            // answered (and dropped) at once, not after the rest trickled.
+            if (f.page->SlowReplies(ip) == 1 && !std::exchange(cut, true))
+                player.dropConnections();
+            return slow ? f.page->SlowReplies(ip) >= 2 : player.requestCount(proto::CMD_CASCADE_QUERY) > 0;
+        }, 60000));
+        EXPECT_EQ(f.boxes.texts(), slow ? QStringList{comptest::tooSlowNotice(r.language, ip)} : QStringList{});
+        const QString question =
+            (r.language == 4 ? u"未能读取播放器 %1 的设置。批量发送将用默认设置和此处的类别替换每台播放器的设置。是否继续？"_s
+                             : u"The settings of player %1 could not be read. Batch Send would replace the settings "
+                               u"of every player with the defaults and the types shown here. Continue?"_s).arg(ip);
+        const QString document = f.temp.filePath(u"VideoTypeProtocol.Json"_s);
+        {
+            testsupport::MessageBoxRecorder no(platform::MsgResult::No);
+            EXPECT_FALSE(f.page->OnNext());
+            EXPECT_EQ(no.texts(), QStringList{question});
+        }
+        EXPECT_FALSE(QFile::exists(document));
+        testsupport::MessageBoxRecorder yes(platform::MsgResult::Yes);
+        EXPECT_TRUE(f.page->OnNext());
+        EXPECT_EQ(yes.texts().value(0), question);
+        EXPECT_EQ(testsupport::readFile(document), ControlProtocolJson(ControlProtocolRecord()));
+    }
 }
 
 TEST(CompanionSetParam, ScreenshotsInBothLanguages)

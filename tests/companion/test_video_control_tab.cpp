@@ -5,6 +5,7 @@
 #include "common/text_coding.h"
 #include "companion/hub_records.h"
 #include "companion/link_hub.h"
+#include "companion/slow_reply_notice.h"
 #include "companion/tollivar_dlg.h"
 #include "companion/video_control.h"
 #include "companion/video_control_tab.h"
@@ -334,9 +335,7 @@ TEST(VideoControlTab, APlayerTooSlowIsNamedOnceWhileItsRepliesKeepBeingDropped)
             sim::addVideo(store.acts[0], "Ads", "a.mp4", 10);
             store.pushChanges = false;
         });
-        // The rule as it stands with the length allowed at 1 MB/s: a
-        // catalogue at 5 KB/s is dropped after about 2.2 s, not 22.7 s.
-        h.hub->SetReplyLimit(tollivar::CLinkHub::kReplyStallLimit, 100 * tollivar::CLinkHub::kSlowLinkBytesPerSecond);
+        h.dropSlowRepliesSoon();
         for (const auto& r : rows)
             if (r.slow)
                 h.players[std::size_t(r.page)]->setFault(sim::Fault::Trickle, 5000, proto::CMD_VIDEO_LIST);
@@ -359,13 +358,10 @@ TEST(VideoControlTab, APlayerTooSlowIsNamedOnceWhileItsRepliesKeepBeingDropped)
             }
             return done;
         }, 60000));
-        const QString text = language == platform::kLanguageChinese
-                                 ? u"播放器 %1 的回复太慢，已丢弃。"_s
-                                 : u"The reply of player %1 came too slowly and was dropped."_s;
         EXPECT_EQ(h.boxes.texts().size(), 2) << h.boxes.texts().join(u'|').toStdString();
         for (const auto& r : rows) {
             const CVideoControl& p = *tab.Page(r.page);
-            EXPECT_EQ(h.boxes.texts().count(text.arg(p.ip())), r.slow ? 1 : 0) << r.page;
+            EXPECT_EQ(h.boxes.texts().count(comptest::tooSlowNotice(language, p.ip())), r.slow ? 1 : 0) << r.page;
             EXPECT_EQ(p.types().empty(), r.slow) << r.page;
             EXPECT_GE(h.players[std::size_t(r.page)]->requestCount(proto::CMD_VIDEO_LIST), r.slow ? kDrops : 1) << r.page;
         }
@@ -385,6 +381,22 @@ TEST(VideoControlPage, TooSlowIsSaidAgainOnlyAfterAReplyInTime)
     platform::sendMessage(&page, platform::WM_REPLY_TOO_SLOW, 0, 0);
     EXPECT_EQ(boxes.texts().size(), 2);
     EXPECT_EQ(page.slowReplies(), 3);
+}
+
+// The rule the pages share: each player is named once, and again only after
+// it has answered in time.
+TEST(SlowReplyNotice, OncePerPlayerUntilItAnswersInTime)
+{
+    testsupport::MessageBoxRecorder boxes;
+    tollivar::SlowReplyNotice notice;
+    const struct { QString ip; bool answered; qsizetype boxes; } steps[] = {
+        {u"127.0.0.2"_s, false, 1}, {u"127.0.0.2"_s, false, 1}, {u"127.0.0.3"_s, false, 2},
+        {u"127.0.0.3"_s, true, 2},  {u"127.0.0.2"_s, false, 2}, {u"127.0.0.3"_s, false, 3},
+    };
+    for (const auto& s : steps) {
+        s.answered ? notice.Answered(s.ip) : notice.Dropped(s.ip, platform::kLanguageEnglish, nullptr);
+        EXPECT_EQ(boxes.texts().size(), s.boxes) << s.ip.toStdString();
+    }
 }
 
 TEST(VideoControlPage, CapabilityReplyTable)
