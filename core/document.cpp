@@ -161,6 +161,11 @@ bool CvelunaDoc::IsFromCurrentPlayer(const PlayerReply& r) const
     return !r.peerIp.isEmpty() && r.peerIp == target_.ip && r.port == target_.port;
 }
 
+PlayerIdentity CvelunaDoc::currentPlayerIdentity() const
+{
+    return {target_.ip, target_.port, currentPlayer_.mac};
+}
+
 void CvelunaDoc::resetAssembler(int index)
 {
     if (index >= 0 && index < kSlotCount)

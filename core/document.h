@@ -43,6 +43,17 @@ struct PlayerReply {
     QByteArray bytes() const { return QByteArray(reinterpret_cast<const char*>(payload), qsizetype(size)); }
 };
 
+// One player as the layout canvas tells players apart: address, port and
+// MAC (several players may share an address, and a replaced box may take
+// an address over).
+struct PlayerIdentity {
+    QString ip;
+    uint16_t port = 0;
+    QString mac;
+    bool known() const { return !ip.isEmpty(); }
+    bool operator==(const PlayerIdentity&) const = default;
+};
+
 // What the player-scan dialog hands back after OK.
 struct ScanChoice {
     PlayerRow player;
@@ -237,10 +248,17 @@ public:
     uint16_t activeScreen() const { return activeScreen_; }
     void SetModified() { layoutDirty_ = 1; }
     // The open layout holds edits the player has not confirmed: made while
-    // no player was connected, or sent and never answered. A layout from
-    // the player asks before it replaces them.
+    // no player was connected, or sent and never answered. They are for
+    // layoutPlayer() (for whichever player connects first when it is not
+    // known): a layout from that player asks before it replaces them, one
+    // from another player replaces them and says so.
     bool layoutUnsent() const { return layoutUnsent_ != 0; }
     void MarkLayoutUnsent() { layoutUnsent_ = 1; }
+    // The player whose layout the canvas holds: the one it was last fetched
+    // from or uploaded to (that upload answered). Not known on a fresh canvas.
+    const PlayerIdentity& layoutPlayer() const { return layoutPlayer_; }
+    // The current player as layoutPlayer() names players.
+    PlayerIdentity currentPlayerIdentity() const;
     // Output channels of the connected player (channel-layout code 1..9 or
     // 11..91; 0 for other codes).
     uint8_t playerChannels() const;
@@ -333,6 +351,9 @@ private:
     uint8_t product_ = 0;
     uint8_t layoutDirty_ = 0;
     uint8_t layoutUnsent_ = 0;
+    // Kept apart from currentPlayer_, which choosing a player clears before
+    // the scan: whose edits the mark holds must outlive that.
+    PlayerIdentity layoutPlayer_;
     std::array<uint8_t, 3> connected_{};
     // The status-bar text of the last accepted handshake, and whether the
     // current player's link went while that handshake stood: the next link

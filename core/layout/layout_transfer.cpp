@@ -176,6 +176,11 @@ void LayoutTransfer::PushCurrentLayout()
 {
     // Until the player answers an upload of it, it does not have the edit.
     doc_.layoutUnsent_ = 1;
+    // Linked to another player before its layout has come: the canvas still
+    // holds the earlier player's, which must not go over this one's. The
+    // fetch that follows settles the edit (keepUnsentEdits).
+    if (!holdsCurrentPlayersLayout())
+        return;
     // One upload at a time: edits made while one is on its way are merged
     // and go as soon as it is answered (pushIfChanged).
     if (doc_.layoutBusy_) {
@@ -263,6 +268,7 @@ void LayoutTransfer::OnLayoutReply(const PlayerReply& r)
         if (names_.isEmpty()) {
             if (keepUnsentEdits())
                 return;
+            doc_.layoutPlayer_ = doc_.currentPlayerIdentity();
             doc_.imageManage().ClearWindows();
             if (doc_.layoutViewsChanged)
                 doc_.layoutViewsChanged();
@@ -287,6 +293,7 @@ void LayoutTransfer::OnLayoutReply(const PlayerReply& r)
         const QByteArray file(reinterpret_cast<const char*>(r.payload) + kNameFieldSize,
                               qsizetype(r.size - kNameFieldSize));
         if (!keepUnsentEdits()) {
+            doc_.layoutPlayer_ = doc_.currentPlayerIdentity();
             LayoutReadReport report;
             if (IsPlainFileName(name))
                 report = doc_.imageManage().LoadLayout(file);
@@ -314,6 +321,7 @@ void LayoutTransfer::OnLayoutReply(const PlayerReply& r)
         // The player holds the layout as it was sent; an edit made since
         // (held back while this one was on its way) it still lacks.
         doc_.layoutUnsent_ = doc_.imageManage().LayoutText() != lastPushed_ ? 1 : 0;
+        doc_.layoutPlayer_ = doc_.currentPlayerIdentity();
         materialBatch_ = true;
         materials_.clear();
         if (doc_.product() >= 1 && doc_.product() <= 3) {
@@ -423,15 +431,35 @@ void LayoutTransfer::pushIfChanged()
         PushCurrentLayout();
 }
 
+bool LayoutTransfer::holdsCurrentPlayersLayout() const
+{
+    // A canvas that never held a player's layout is for whichever player comes.
+    const PlayerIdentity& holder = doc_.layoutPlayer_;
+    return !holder.known() || holder == doc_.currentPlayerIdentity();
+}
+
 bool LayoutTransfer::keepUnsentEdits()
 {
     if (!doc_.layoutUnsent_)
         return false;
+    const QString here = doc_.currentPlayerIdentity().ip;
+    if (!holdsCurrentPlayersLayout()) {
+        // Sending them here would put one player's layout over another's:
+        // they are given up, and the operator learns it.
+        doc_.layoutUnsent_ = 0;
+        platform::messageBox(doc_.text("The changes to the layout made for the player %1 never reached it. They are "
+                                       "given up: the layout of the player %2 replaces them.",
+                                       "为播放器 %1 所做的布局修改没有发送到该播放器，已放弃：用播放器 %2 的布局替换。")
+                                 .arg(doc_.layoutPlayer_.ip, here),
+                             QString(), platform::MsgButtons::Ok, platform::MsgIcon::Warning);
+        return false;
+    }
     // As before closing with unsaved changes: one Yes/No question.
-    const QString question = doc_.text(
-        "The player did not get the changes to the layout. Do you want to send them to the player? "
-        "(No: the player's layout replaces them)",
-        "播放器没有收到布局的修改，是否要发送到播放器？（否：用播放器的布局替换）");
+    const QString question =
+        doc_.text("The player %1 did not get the changes to the layout. Do you want to send them to the player? "
+                  "(No: the player's layout replaces them)",
+                  "播放器 %1 没有收到布局的修改，是否要发送到播放器？（否：用播放器的布局替换）")
+            .arg(here);
     if (platform::messageBox(question, QString(), platform::MsgButtons::YesNo, platform::MsgIcon::Question) !=
         platform::MsgResult::Yes) {
         doc_.layoutUnsent_ = 0;

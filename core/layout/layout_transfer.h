@@ -113,9 +113,12 @@ private:
     // edit was held back meanwhile and the layout is no longer the one sent.
     void pushIfChanged();
     // A layout from the player is about to replace the open one while it
-    // holds edits the player never confirmed: the operator chooses. True
-    // when the edits stay, and then they go to the player at once.
+    // holds edits the player never confirmed: when they were made for this
+    // player the operator chooses, and true means they stay and go to the
+    // player at once; edits made for another player are given up, said.
     bool keepUnsentEdits();
+    // The canvas holds the current player's layout, or no player's yet.
+    bool holdsCurrentPlayersLayout() const;
     void stopWithProgressOff();
     void setProgress(int percent);
     bool nameBytes(const QString& name, QByteArray& out);

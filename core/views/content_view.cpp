@@ -350,7 +350,8 @@ void CContentView::AfterEdit(bool requireConnection)
     document_->SetModified();
     if (requireConnection && !document_->IsConnected()) {
         // Kept on the canvas with no player to take it: marked, so that the
-        // player's layout at the next connection does not replace it unasked.
+        // layout of the player it was made for does not replace it unasked
+        // when that player is back.
         document_->MarkLayoutUnsent();
         return;
     }

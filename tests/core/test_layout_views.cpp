@@ -12,6 +12,7 @@
 #include "platform/app_identity.h"
 #include "platform/home.h"
 #include "player/player_sim.h"
+#include "tests/support/frame_harness.h"
 #include "tests/support/test_support.h"
 
 #include <QApplication>
@@ -643,11 +644,13 @@ int playersWindowX(sim::PlayerSim& player)
 // A window dragged on the canvas while the link to the player is down: the
 // connection that follows brings the player's layout, which must not
 // replace the drag unasked. Yes keeps it and sends it, No takes the
-// player's layout; without such an edit nothing is asked.
+// player's layout; without such an edit nothing is asked. Another player
+// chosen instead never gets the edit: its layout is shown, and the
+// operator is told that the edit made for the first one is given up.
 TEST(LayoutViews, AnEditMadeWhileNoPlayerIsConnectedIsKeptOrGivenUpAsAnswered)
 {
     using platform::MsgResult;
-    enum class Back { Connection, ChooseThePlayerAgain };
+    enum class Back { Connection, ChooseThePlayerAgain, ChooseAnotherPlayer };
     const unsigned en = platform::kLanguageEnglish, zh = platform::kLanguageChinese;
     const struct Row {
         const char* name;
@@ -667,10 +670,13 @@ TEST(LayoutViews, AnEditMadeWhileNoPlayerIsConnectedIsKeptOrGivenUpAsAnswered)
         {"kept, player emptied", en, true, true, Back::Connection, MsgResult::Yes, true, 300, 300},
         {"given up, player emptied", en, true, true, Back::Connection, MsgResult::No, true, -1, -1},
         {"nothing edited", en, false, false, Back::Connection, MsgResult::Yes, false, 1000, 1000},
+        {"another player chosen", zh, true, true, Back::ChooseAnotherPlayer, MsgResult::Yes, false, -1, 1000},
+        {"another player chosen, in English", en, true, true, Back::ChooseAnotherPlayer, MsgResult::Yes, false, -1, 1000},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         Views v(row.language, 3, row.answer);
+        std::unique_ptr<sim::PlayerSim> other;  // with a window at 1000 of its own
         v.doc->pushLayout = [&v] { v.doc->layoutTransfer().PushCurrentLayout(); };
         v.connectPlayer({{"L.GFD", oneWindowLayout(200, 600)}});
         ASSERT_TRUE(waitUntil([&] { return v.model().windowCount() == 1 && !v.doc->layoutBusy(); }));
@@ -703,15 +709,32 @@ TEST(LayoutViews, AnEditMadeWhileNoPlayerIsConnectedIsKeptOrGivenUpAsAnswered)
         if (row.back == Back::Connection) {
             v.doc->OnReconnect();
         } else {
-            const PlayerRow chosen = v.doc->currentPlayer();
+            PlayerRow chosen = v.doc->currentPlayer();
+            if (row.back == Back::ChooseAnotherPlayer) {
+                sim::SimOptions o;
+                o.address = QStringLiteral("127.0.0.4");
+                o.mac = QStringLiteral("B1B2C3D4E5F6");
+                ASSERT_TRUE(other = testsupport::StartPlayerWithConfigStore(o));
+                std::lock_guard lk(other->stateMutex());
+                other->state().layouts = {{"L.GFD", oneWindowLayout(1000, 100)}};
+                other->setFault(sim::Fault::Silent, 0, proto::CMD_LAYOUT);
+                chosen = {o.address, o.mac, QString::number(other->tcpPort()), {}, {}};
+            }
             v.doc->runScanDialog = [chosen] { return std::optional<ScanChoice>(ScanChoice{chosen, {}, {}}); };
             v.doc->OnPlayerConnectionSettings();
+            if (other) {
+                // Linked, its layout not in yet: an edit now must not go either.
+                ASSERT_TRUE(waitUntil([&] { return other->requestCount(proto::CMD_LAYOUT) > 0; }));
+                v.doc->PushCurrentLayout();
+                other->setFault(sim::Fault::None, 0, proto::CMD_LAYOUT);
+                v.doc->layoutTransfer().RequestLayoutList();
+            }
         }
         auto canvasX = [&] { return v.model().windowCount() > 0 ? v.model().window(0).rect.left : -1; };
         const bool settled = waitUntil(
             [&] {
                 return v.doc->IsConnected() && !v.doc->layoutBusy() && canvasX() == row.canvasX &&
-                       playersWindowX(*v.player) == row.playerX;
+                       playersWindowX(*v.player) == row.playerX && (!other || playersWindowX(*other) == 1000);
             },
             10000);
         waitUntil([] { return false; }, 300);  // nothing further comes
@@ -724,15 +747,21 @@ TEST(LayoutViews, AnEditMadeWhileNoPlayerIsConnectedIsKeptOrGivenUpAsAnswered)
             if (c.buttons == platform::MsgButtons::YesNo && c.icon == platform::MsgIcon::Question)
                 questions << c.text;
         const QString question =
-            row.language == zh
-                ? QStringLiteral("播放器没有收到布局的修改，是否要发送到播放器？（否：用播放器的布局替换）")
-                : QStringLiteral("The player did not get the changes to the layout. Do you want to send them to "
-                                 "the player? (No: the player's layout replaces them)");
+            (row.language == zh
+                 ? QStringLiteral("播放器 %1 没有收到布局的修改，是否要发送到播放器？（否：用播放器的布局替换）")
+                 : QStringLiteral("The player %1 did not get the changes to the layout. Do you want to send them to "
+                                  "the player? (No: the player's layout replaces them)"))
+                .arg(v.player->options().address);
         EXPECT_EQ(questions, row.asked ? QStringList{question} : QStringList{});
         std::size_t uploads = 0;
-        for (const sim::LogEntry& e : v.player->log())
-            uploads += e.incoming && e.header.command == proto::CMD_LAYOUT && e.header.subCode == 2;
+        for (const sim::PlayerSim* p : {v.player.get(), other.get()})
+            for (const sim::LogEntry& e : p ? p->log() : std::vector<sim::LogEntry>())
+                uploads += e.incoming && e.header.command == proto::CMD_LAYOUT && e.header.subCode == 2;
         EXPECT_EQ(uploads, row.answer == MsgResult::Yes && row.asked ? 1u : 0u);
+        if (other) {  // told, in the operator's language, naming the player the edit was for
+            const char* notice = row.language == zh ? "为播放器 127.0.0.3 所" : "made for the player 127.0.0.3 ";
+            EXPECT_EQ(v.boxes.texts().filter(QString::fromUtf8(notice)).size(), 1);
+        }
         // Answered either way, and a kept edit confirmed by the player: the
         // next list of the player's layouts ("Update") asks nothing more.
         v.boxes.clear();
