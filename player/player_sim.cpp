@@ -118,9 +118,19 @@ struct PlayerSim::Impl {
     FaultSetting globalFault;
     std::map<int, FaultSetting> codeFaults;
 
+    // A request takes its place in the log when it arrives, so that it stays
+    // ahead of its replies and of whatever its handler sends, but it is shown
+    // (in log(), the counts and their waits) only once the handler returned:
+    // a test that sees a request counted and then reads the state must find
+    // the request's change there, not the state from before it.
+    struct Logged {
+        LogEntry entry;
+        bool acted;  // false while the request's handler runs
+    };
     mutable std::mutex logMutex;
     mutable std::condition_variable logCv;
-    std::vector<LogEntry> log;
+    std::vector<Logged> log;
+    uint64_t firstSerial = 0;  // serial of log[0]; clearLog() moves it past every entry
     std::array<std::size_t, 256> counts{};
     std::size_t discoveryAnswers = 0;
 
@@ -171,17 +181,48 @@ struct PlayerSim::Impl {
         print(line);
     }
 
-    void record(bool incoming, const proto::PlayerPacketHeader& h, const QByteArray& payload)
+    // A packet the player wrote.
+    void recordReply(const proto::PlayerPacketHeader& h, const QByteArray& payload)
     {
-        LogEntry entry{incoming, h, ownBytes(payload)};
+        Logged entry{LogEntry{false, h, ownBytes(payload)}, true};
         {
             std::lock_guard<std::mutex> lk(logMutex);
             log.push_back(std::move(entry));
-            if (incoming)
-                ++counts[h.command];
         }
         logCv.notify_all();
-        printPacket(incoming, h, payload);
+        printPacket(false, h, payload);
+    }
+
+    // A request as it arrives: its place in the log, hidden until
+    // requestActedOn(serial). Printed now, so that a handler that never
+    // returns still shows what it was handling.
+    uint64_t recordRequest(const proto::PlayerPacketHeader& h, const QByteArray& payload)
+    {
+        Logged entry{LogEntry{true, h, ownBytes(payload)}, false};
+        uint64_t serial;
+        {
+            std::lock_guard<std::mutex> lk(logMutex);
+            serial = firstSerial + log.size();
+            log.push_back(std::move(entry));
+        }
+        printPacket(true, h, payload);
+        return serial;
+    }
+
+    // The request's handler has returned (or the player chose to ignore it):
+    // it now counts. A request whose entry clearLog() removed meanwhile stays
+    // uncounted, as it would have been cleared had it counted at once.
+    void requestActedOn(uint64_t serial)
+    {
+        {
+            std::lock_guard<std::mutex> lk(logMutex);
+            if (serial < firstSerial || serial - firstSerial >= log.size())
+                return;
+            Logged& e = log[std::size_t(serial - firstSerial)];
+            e.acted = true;
+            ++counts[e.entry.header.command];
+        }
+        logCv.notify_all();
     }
 
     FaultSetting faultFor(uint8_t code)
@@ -380,8 +421,9 @@ std::vector<LogEntry> PlayerSim::log() const
     std::lock_guard<std::mutex> lk(d->logMutex);
     std::vector<LogEntry> copy;
     copy.reserve(d->log.size());
-    for (const LogEntry& e : d->log)
-        copy.push_back(LogEntry{e.incoming, e.header, ownBytes(e.payload)});
+    for (const Impl::Logged& e : d->log)
+        if (e.acted)
+            copy.push_back(LogEntry{e.entry.incoming, e.entry.header, ownBytes(e.entry.payload)});
     return copy;
 }
 
@@ -394,6 +436,7 @@ std::size_t PlayerSim::requestCount(uint8_t code) const
 void PlayerSim::clearLog()
 {
     std::lock_guard<std::mutex> lk(d->logMutex);
+    d->firstSerial += d->log.size();
     d->log.clear();
     d->counts.fill(0);
 }
@@ -467,7 +510,7 @@ int PlayerSim::sendToAll(const Reply& packet)
         // The fd stays open while we hold writeMutex: the connection thread
         // takes it before closing.
         if (fd >= 0 && writeAll(fd, bytes.constData(), std::size_t(bytes.size()))) {
-            d->record(false, h, packet.payload);
+            d->recordReply(h, packet.payload);
             ++written;
         }
     }
@@ -619,11 +662,13 @@ void PlayerSim::Impl::connectionLoop(std::shared_ptr<Connection> conn)
 
 bool PlayerSim::Impl::handleRequest(Connection& conn, const Request& req, QByteArray& held, int& holdMs)
 {
-    record(true, req.header, req.payload);
+    const uint64_t serial = recordRequest(req.header, req.payload);
     const uint8_t code = req.header.command;
     const FaultSetting f = faultFor(code);
-    if (f.fault == Fault::Silent)
+    if (f.fault == Fault::Silent) {
+        requestActedOn(serial);
         return true;
+    }
 
     std::vector<Reply> replies;
     bool notSupported = f.fault == Fault::NotSupported || code < 1 || code > 63;
@@ -646,6 +691,9 @@ bool PlayerSim::Impl::handleRequest(Connection& conn, const Request& req, QByteA
         r.header.subCode = req.header.subCode;
         replies = {r};
     }
+    // Before the first reply is logged or written: a tool that has its answer
+    // finds the request counted, and the log keeps a request before its replies.
+    requestActedOn(serial);
 
     for (Reply& r : replies) {
         proto::PlayerPacketHeader h = r.header;
@@ -656,7 +704,7 @@ bool PlayerSim::Impl::handleRequest(Connection& conn, const Request& req, QByteA
         const QByteArray bytes = proto::buildPacket(h, r.payload);
         if (f.fault == Fault::Delay && !sleepFor(f.value))
             return false;
-        record(false, h, r.payload);
+        recordReply(h, r.payload);
         if (f.fault == Fault::Coalesce) {
             if (held.isEmpty()) {
                 held = bytes;

@@ -141,10 +141,16 @@ public:
     void setFault(Fault fault, int value = 0, int onlyCode = -1);
 
     // What went in and out, in order. Thread-safe copies, bytes and all.
+    // A request is in the log, in the counts and in their waits only once the
+    // player has acted on it (its handler returned, so the state holds its
+    // change), in the place where it arrived: ahead of its replies and of
+    // what its handler sent. A test that sees it may read the state at once.
     std::vector<LogEntry> log() const;
     std::size_t requestCount(uint8_t code) const;
     void clearLog();
-    // Waits (without an event loop) until `count` requests of `code` arrived.
+    // Waits (without an event loop) until the player has acted on `count`
+    // requests of `code`. So a handler must not wait for something a test does
+    // only after seeing the handler's own request: the test never sees it.
     bool waitForRequests(uint8_t code, std::size_t count, int timeoutMs) const;
 
     // Closes the open connections from the player's side (the tool sees the

@@ -9,6 +9,7 @@
 #include "player/config_store.h"
 #include "player/device_commands.h"
 #include "player/player_sim.h"
+#include "tests/support/frame_harness.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -66,8 +67,7 @@ struct DeviceHarness {
         if (connect) {
             doc->OnReconnect();
             EXPECT_TRUE(testsupport::waitUntil([this] { return doc->IsConnected(); }));
-            // Let the requests that follow a handshake settle.
-            testsupport::waitUntil([] { return false; }, 300);
+            EXPECT_TRUE(testsupport::waitUntil([this] { return testsupport::HandshakeRequestsDone(*doc, *player); }));
             boxes.clear();
             player->clearLog();
         }

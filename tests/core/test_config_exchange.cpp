@@ -535,6 +535,15 @@ public:
         return socket_.write(packet) == packet.size();
     }
     uint16_t sequence() const override { return sequence_; }
+    // A request of `code` past the exchange and its record, numbered so that
+    // its answer leaves the next number as it is.
+    void sendAside(uint8_t code)
+    {
+        proto::PlayerPacketHeader header;
+        header.command = code;
+        header.sequence = uint16_t(sequence_ - 1);
+        socket_.write(proto::buildPacket(header, {}));
+    }
 
     bool connected = false;
     int statusReplies = 0;
@@ -581,8 +590,15 @@ protected:
     }
     QString local(uint8_t file) const { return cfgx::configFilePath(folder.path(), file); }
     std::size_t fetches() const { return player->requestCount(proto::CMD_CONFIG_FILE); }
-    // Lets any reply in flight arrive.
-    static void settle() { testsupport::waitUntil([] { return false; }, 50); }
+    // Lets every request sent so far reach the player: it acts on one
+    // connection's requests in order, so once it has acted on one sent after
+    // them, they are all counted.
+    void settle()
+    {
+        const std::size_t before = player->requestCount(proto::CMD_TEMPERATURE);
+        host->sendAside(proto::CMD_TEMPERATURE);
+        ASSERT_TRUE(testsupport::waitUntil([&] { return player->requestCount(proto::CMD_TEMPERATURE) > before; }));
+    }
 
     QTemporaryDir folder;  // the tool's per-player folder
     QTemporaryDir seed;    // the player's files

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QImage>
@@ -167,9 +168,13 @@ TEST(TemperatureMonitor, OneQueryInFlightAndALostReplyExpires)
     CQueryTemperature dialog(h.doc->titlePrefix(), h.home.path());
     dialog.pendingExpiryMs = 2500;
     dialog.OnInitDialog();
+    QElapsedTimer started;
+    started.start();
     dialog.OnStart();
-    // Ticks at 1 s and 2 s find the query pending; the one at 3 s finds it expired.
-    waitUntil([] { return false; }, 2300);
+    // The start's own query reached the player; the ticks at 1 s and 2 s find
+    // it pending, the one at 3 s finds it expired.
+    ASSERT_TRUE(h.waitRequests(proto::CMD_TEMPERATURE, 1));
+    waitUntil([] { return false; }, std::max(0, 2300 - int(started.elapsed())));
     EXPECT_EQ(h.requests(proto::CMD_TEMPERATURE).size(), 1u);
     EXPECT_TRUE(dialog.QueryPending());
     h.player->setFault(sim::Fault::None);

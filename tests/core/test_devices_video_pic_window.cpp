@@ -217,7 +217,7 @@ TEST(VideoPicWindow, SaveOnAFullDiskSendsNothingAndKeepsTheEdits)
         qputenv("VELUNA_HOME", disk.path().toUtf8());  // the harness puts its own back when it ends
         h.doc->OnReconnect();
         ASSERT_TRUE(waitUntil([&] { return h.doc->IsConnected(); }));
-        waitUntil([] { return false; }, 300);
+        ASSERT_TRUE(waitUntil([&] { return testsupport::HandshakeRequestsDone(*h.doc, *h.player); }));
         ASSERT_TRUE(h.doc->playerFolder().startsWith(disk.path()));
         CVideoPicWindow dialog(h.doc->titlePrefix(), h.doc->playerFolder(), twoScreens());
         const QByteArray earlier(vpw::VideoPicWindowBlock::kSize, 'e');

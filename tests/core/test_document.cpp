@@ -219,6 +219,10 @@ TEST(DocumentLink, CommandLineConnectsOnTheCountdown)
     EXPECT_EQ(h.doc->currentPlayer().mac, QStringLiteral("A1B2C3D4E5F6"));
     EXPECT_TRUE(h.doc->CanReconnect());
     h.doc->TickAutoConnect();  // once only
+    // A handshake that tick sent would reach the player ahead of a request
+    // sent after it.
+    h.doc->SendToCurrentPlayer(h.doc->MakeRequest(proto::CMD_TEMPERATURE));
+    ASSERT_TRUE(waitUntil([&] { return player->requestCount(proto::CMD_TEMPERATURE) == 1; }));
     EXPECT_EQ(player->requestCount(proto::CMD_PLAYER_INFO), 1u);
 }
 

@@ -140,7 +140,7 @@ struct SetupHarness : DeviceHarness {
             });
         doc->OnReconnect();
         EXPECT_TRUE(waitUntil([this] { return doc->IsConnected(); }));
-        waitUntil([] { return false; }, 300);  // the handshake's own requests settle
+        EXPECT_TRUE(waitUntil([this] { return testsupport::HandshakeRequestsDone(*doc, *player); }));
         player->clearLog();
         boxes.clear();
     }

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -309,6 +310,85 @@ TEST(PlayerSim, RegisteredHandlersReplaceAndExtend)
     r.sim.clearLog();
     EXPECT_TRUE(r.sim.log().empty());
     EXPECT_EQ(r.sim.requestCount(proto::CMD_GAME), 0u);
+}
+
+// A request the tool sees counted, waited for or logged has been acted on:
+// its handler has returned and the state holds its change, however slowly the
+// handler writes it. While the handler runs the request is nowhere to be
+// seen; its place in the log is still where it arrived, ahead of what the
+// handler pushed and of its reply.
+TEST(PlayerSim, ARequestIsSeenOnlyOnceThePlayerHasActedOnIt)
+{
+    Running r;
+    const sim::CommandHandler reboot = r.sim.commandHandler(proto::CMD_REBOOT);
+    r.sim.registerCommand(proto::CMD_REBOOT, [reboot](sim::PlayerSim& s, const sim::Request& q) {
+        s.sendToAll({header(proto::CMD_VIDEO_LIST_CHANGED), {}});
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        return reboot(s, q);
+    });
+    const auto incoming = [&r](uint8_t code) {
+        std::size_t n = 0;
+        for (const sim::LogEntry& e : r.sim.log())
+            n += e.incoming && e.header.command == code;
+        return n;
+    };
+    const struct {
+        const char* reader;
+        std::function<bool(std::size_t)> sees;
+    } rows[] = {
+        {"requestCount",
+         [&](std::size_t n) {
+             return testsupport::waitUntil([&] { return r.sim.requestCount(proto::CMD_REBOOT) >= n; });
+         }},
+        {"waitForRequests", [&](std::size_t n) { return r.sim.waitForRequests(proto::CMD_REBOOT, n, 30000); }},
+        {"log",
+         [&](std::size_t n) { return testsupport::waitUntil([&] { return incoming(proto::CMD_REBOOT) >= n; }); }},
+    };
+    auto client = r.connect();
+    std::size_t sent = 0;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.reader);
+        client->write(request(proto::CMD_REBOOT, uint16_t(++sent)));
+        ASSERT_TRUE(row.sees(sent));
+        std::lock_guard<std::mutex> lk(r.sim.stateMutex());
+        EXPECT_EQ(r.sim.state().reboots, int(sent));
+    }
+    ASSERT_TRUE(r.sim.waitForRequests(proto::CMD_REBOOT, sent, 30000));
+    for (std::size_t i = 0; i < 2 * sent; ++i)  // each request's push and reply
+        ASSERT_TRUE(client->readPacket());
+    std::vector<std::pair<bool, int>> order;
+    for (const sim::LogEntry& e : r.sim.log())
+        order.emplace_back(e.incoming, e.header.command & 0x3F);
+    const std::pair<bool, int> in{true, proto::CMD_REBOOT}, pushed{false, proto::CMD_VIDEO_LIST_CHANGED},
+        reply{false, proto::CMD_REBOOT};
+    EXPECT_EQ(order, (std::vector<std::pair<bool, int>>{in, pushed, reply, in, pushed, reply, in, pushed, reply}));
+
+    // Unseen while its handler runs; a log cleared meanwhile never counts it.
+    auto entered = std::make_shared<std::atomic<bool>>(false);
+    auto go = std::make_shared<std::atomic<bool>>(false);
+    const sim::CommandHandler status = r.sim.commandHandler(proto::CMD_STATUS);
+    r.sim.registerCommand(proto::CMD_STATUS, [status, entered, go](sim::PlayerSim& s, const sim::Request& q) {
+        *entered = true;
+        for (int i = 0; i < 30000 && !*go; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return status(s, q);
+    });
+    struct GoOnExit {
+        std::shared_ptr<std::atomic<bool>> go;
+        ~GoOnExit() { *go = true; }
+    } goOnExit{go};
+    client->write(request(proto::CMD_STATUS, 20));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return entered->load(); }));
+    EXPECT_EQ(r.sim.requestCount(proto::CMD_STATUS), 0u);
+    EXPECT_EQ(incoming(proto::CMD_STATUS), 0u);
+    r.sim.clearLog();
+    *go = true;
+    const auto answer = client->readPacket();
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(answer->payload.size(), 108);
+    EXPECT_EQ(client->ask(request(proto::CMD_TEMPERATURE, 21)).header.sequence, 21);
+    EXPECT_EQ(r.sim.requestCount(proto::CMD_STATUS), 0u);
+    EXPECT_EQ(r.sim.requestCount(proto::CMD_TEMPERATURE), 1u);
 }
 
 TEST(PlayerSim, FaultKnobs)

@@ -120,7 +120,10 @@ TEST(FirstRun, PlayerAnswersTheGalleryAndSystemSetupOpensItsEditor)
         frame->UpdateCommandUI();
         frame->Command(core::kCmdReconnect)->trigger();
         ASSERT_TRUE(waitUntil([&] { return doc.IsConnected(); }));
-        waitUntil([] { return false; }, 300);
+        // The handshake (0) sets off the display-grid file (1), the status (2)
+        // and the layout list (3); each answer leaves its number + 1, so 4 is
+        // the layout list's answer taken: the last of them.
+        ASSERT_TRUE(waitUntil([&] { return doc.sequence() >= 4; }));
 
         // Every modal window that shows is noted and closed.
         bool editorSeen = false;

@@ -214,7 +214,7 @@ TEST(ProgramCommands, ConnectFetchEditPushRebootReconnect)
     // Connect.
     p.frame->Command(core::kCmdReconnect)->trigger();
     ASSERT_TRUE(waitUntil([&] { return p.doc().IsConnected(); }));
-    waitUntil([] { return false; }, 300);
+    ASSERT_TRUE(waitUntil([&] { return testsupport::HandshakeRequestsDone(p.doc(), *p.player); }));
 
     // Fetch: System Setup asks the files, the wait box says "Loading...",
     // five ticks of the frame's timer later the editor opens.
@@ -279,7 +279,7 @@ TEST(ProgramCommands, EachDialogCommandOpensItsDialogWithThePrefix)
     p.choosePlayer();
     p.frame->Command(core::kCmdReconnect)->trigger();
     ASSERT_TRUE(waitUntil([&] { return p.doc().IsConnected(); }));
-    waitUntil([] { return false; }, 300);
+    ASSERT_TRUE(waitUntil([&] { return testsupport::HandshakeRequestsDone(p.doc(), *p.player); }));
     const QString prefix = p.doc().titlePrefix();
 
     QStringList seen;
@@ -403,7 +403,7 @@ TEST(ProgramCommands, SmallDialogsIgnoreEnterAndEsc)
         p.choosePlayer();
         p.frame->Command(core::kCmdReconnect)->trigger();
         ASSERT_TRUE(waitUntil([&] { return p.doc().IsConnected(); }));
-        waitUntil([] { return false; }, 300);
+        ASSERT_TRUE(waitUntil([&] { return testsupport::HandshakeRequestsDone(p.doc(), *p.player); }));
         const QString suffix = language == platform::kLanguageChinese ? QStringLiteral("_zh") : QStringLiteral("_en");
         for (const auto& c : cases) {
             SCOPED_TRACE(c.name);
@@ -502,7 +502,7 @@ TEST(ProgramCommands, EachDialogOpensWithTheKeyboardOnItsFirstControl)
         p.choosePlayer();
         p.frame->Command(core::kCmdReconnect)->trigger();
         ASSERT_TRUE(waitUntil([&] { return p.doc().IsConnected(); }));
-        waitUntil([] { return false; }, 300);
+        ASSERT_TRUE(waitUntil([&] { return testsupport::HandshakeRequestsDone(p.doc(), *p.player); }));
         for (const auto& c : commands) {
             const int id = c.id;
             SCOPED_TRACE(id);

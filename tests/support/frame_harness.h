@@ -91,6 +91,19 @@ inline std::vector<sim::LogEntry> RequestsOf(const sim::PlayerSim& player, uint8
     return out;
 }
 
+// Whether the requests an accepted handshake sets off (the display-grid
+// file, the status, the layout list) have run their course on `player`, a
+// player without layouts: the layout list, the last of them, was answered
+// and `doc` took the answer, since each answer leaves its number + 1 as the
+// number of the next request. Before that, one of them can still reach the
+// player after a test has cleared its log, or while the test's own exchange
+// runs.
+inline bool HandshakeRequestsDone(const CvelunaDoc& doc, const sim::PlayerSim& player)
+{
+    const std::vector<sim::LogEntry> lists = RequestsOf(player, proto::CMD_LAYOUT);
+    return doc.IsConnected() && !lists.empty() && doc.sequence() > lists.back().header.sequence;
+}
+
 // A simulated player with the standard commands and the configuration
 // store, listening; null (and a test failure saying why) when it cannot.
 inline std::unique_ptr<sim::PlayerSim> StartPlayerWithConfigStore(const sim::SimOptions& o)
