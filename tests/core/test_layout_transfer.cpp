@@ -45,6 +45,25 @@ QByteArray layoutText(const QStringList& pictures, const QStringList& videos = {
     return R"({"msg":"windows config","data":{"image":[)" + images + R"(],"video":[)" + vids + "]}}";
 }
 
+// The last layout request `player` took (of `subCode`, when one is named)
+// has been answered and `doc` took the answer: each answer leaves its number
+// + 1 as the number of the next request.
+bool LastLayoutAnswerTaken(const CvelunaDoc& doc, const sim::PlayerSim& player, int subCode = -1)
+{
+    const std::vector<sim::LogEntry> sent = testsupport::RequestsOf(player, proto::CMD_LAYOUT);
+    return !sent.empty() && (subCode < 0 || sent.back().header.subCode == subCode) &&
+           doc.sequence() > sent.back().header.sequence;
+}
+
+// Whether the list of `player` names a current layout, which the document
+// fetches as soon as the list is in.
+bool ListFetchesOne(sim::PlayerSim& player)
+{
+    std::lock_guard lk(player.stateMutex());
+    const sim::PlayerState& s = player.state();
+    return !s.layoutLocked && s.currentLayout >= 0 && std::size_t(s.currentLayout) < s.layouts.size();
+}
+
 struct Harness {
     explicit Harness(uint16_t version = 0x1520, unsigned language = platform::kLanguageEnglish)
     {
@@ -72,13 +91,14 @@ struct Harness {
         player->state().currentLayout = current;
         player->state().layoutLocked = locked;
     }
-    // Connects and waits until the handshake's chain has listed the layouts.
+    // Connects and waits until the handshake's chain has listed the layouts
+    // and the document has taken the answer, and that of the fetch of the
+    // current layout that follows it when there is one.
     bool connect()
     {
         doc->OnReconnect();
-        const bool listed = waitUntil([&] { return player->requestCount(proto::CMD_LAYOUT) >= 1; }, 8000);
-        waitUntil([] { return false; }, 400);  // the fetch that follows the list
-        return listed;
+        const int last = ListFetchesOne(*player) ? 1 : 0;
+        return waitUntil([&] { return LastLayoutAnswerTaken(*doc, *player, last); });
     }
     std::vector<sim::LogEntry> requests(uint8_t code) const { return testsupport::RequestsOf(*player, code); }
     sim::LayoutStoreState store() const
@@ -163,6 +183,7 @@ TEST(LayoutTransfer, LockedListShowsItsMessageAndFetchesNothing)
     h.setLayouts({{"A", layoutText({})}}, 0, true);
     ASSERT_TRUE(h.connect());
     EXPECT_TRUE(h.boxes.texts().contains("The layout is locked, please unlock it first!"));
+    waitUntil([] { return false; }, 400);  // no fetch may follow
     EXPECT_EQ(h.requests(proto::CMD_LAYOUT).size(), 1u);
     EXPECT_FALSE(h.doc->layoutBusy());
 }
@@ -187,7 +208,7 @@ TEST(LayoutTransfer, FetchedNamesThatAreNoPlainFileNameAndShortRepliesAreNotUsed
     h.boxes.clear();
     h.doc->layoutTransfer().FetchLayout("B");
     ASSERT_TRUE(h.player->waitForRequests(proto::CMD_LAYOUT, 3, 30000));
-    waitUntil([] { return false; }, 300);
+    ASSERT_TRUE(waitUntil([&] { return LastLayoutAnswerTaken(*h.doc, *h.player, 1); }));
     EXPECT_TRUE(h.boxes.texts().isEmpty());
     EXPECT_TRUE(h.doc->currentLayoutPath().isEmpty());
 }
@@ -980,8 +1001,9 @@ void connectWindow(Window& w, std::vector<std::pair<QByteArray, QByteArray>> lay
         w.player->state().currentLayout = current;
     }
     w.doc->OnReconnect();
-    ASSERT_TRUE(waitUntil([&] { return w.tree().topLevelItemCount() > 0 && w.requests(1) >= 1; }));
-    waitUntil([] { return false; }, 300);
+    ASSERT_TRUE(waitUntil([&] {
+        return w.tree().topLevelItemCount() > 0 && LastLayoutAnswerTaken(*w.doc, *w.player, 1);
+    }));
 }
 
 TEST(LayoutTree, ListFillsTheTreeAndDoubleClicksFetchOncePerChange)
@@ -1002,8 +1024,11 @@ TEST(LayoutTree, ListFillsTheTreeAndDoubleClicksFetchOncePerChange)
     EXPECT_EQ(w.requests(1), before + 3);
     // After the list is refilled the same name fetches again.
     w.key(Qt::Key_F5);
-    ASSERT_TRUE(waitUntil([&] { return w.requests(0) >= 2; }));
-    waitUntil([] { return false; }, 300);
+    // The list again, then the fetch of its current layout, both taken.
+    const std::size_t fetchesBefore = w.requests(1);
+    ASSERT_TRUE(waitUntil([&] {
+        return w.requests(0) >= 2 && w.requests(1) > fetchesBefore && LastLayoutAnswerTaken(*w.doc, *w.player, 1);
+    }));
     const std::size_t afterRefill = w.requests(1);
     w.tree().OpenLayout("A");
     EXPECT_TRUE(waitUntil([&] { return w.requests(1) == afterRefill + 1; }));

@@ -234,15 +234,9 @@ TEST(LayoutViews, QuickDragsAgainstASlowPlayerEndWithThePlayerHoldingTheScreen)
     Views v;
     v.doc->pushLayout = [&v] { v.doc->layoutTransfer().PushCurrentLayout(); };
     v.connectPlayer();
-    // The connection lists the player's (empty) layouts; then the canvas is filled.
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            for (const sim::LogEntry& e : v.player->log())
-                if (!e.incoming && e.header.command == (proto::CMD_LAYOUT | proto::kReplyBit))
-                    return true;
-            return false;
-        }));
-    waitUntil([] { return false; }, 300);  // the empty list clears the canvas
+    // The connection lists the player's (empty) layouts, which clears the
+    // canvas once the document has the answer; then the canvas is filled.
+    ASSERT_TRUE(waitUntil([&] { return testsupport::HandshakeRequestsDone(*v.doc, *v.player); }));
     loadThreeWindows(v.model());
     v.canvas()->SetZoom(0.5);
     QTest::mouseClick(v.canvasPort(), Qt::LeftButton, {}, v.at(300, 700));
