@@ -7,10 +7,27 @@
 #include <QNetworkProxyFactory>
 #include <gtest/gtest.h>
 
+#include "platform/app_identity.h"
 #include "tests/support/test_support.h"
 
 #include <cstdio>
 #include <memory>
+
+namespace {
+
+// Each test starts in the language the program starts in, as it does when
+// CTest runs it alone: one that set another and did not put it back must not
+// decide the texts of the tests after it in the same run.
+class LanguageAtStart : public ::testing::EmptyTestEventListener {
+public:
+    LanguageAtStart() : language_(platform::appLanguage()) {}
+    void OnTestStart(const ::testing::TestInfo&) override { platform::setAppLanguage(language_); }
+
+private:
+    unsigned language_;
+};
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -35,6 +52,7 @@ int main(int argc, char** argv)
     // thread checker reports as a race in whichever test binds a socket first.
     QNetworkProxyFactory::setUseSystemConfiguration(false);
     ::testing::InitGoogleTest(&argc, argv);
+    ::testing::UnitTest::GetInstance()->listeners().Append(new LanguageAtStart);
     // Set by CTest on the tests that use a port of which the machine has one:
     // they wait for their turn with every other run of the suite. A lock not
     // got in time is said, and the test's own check of the port decides.
