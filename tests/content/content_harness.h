@@ -8,8 +8,7 @@
 #include "player/config_store.h"
 #include "player/player_sim.h"
 #include "player/video_store.h"
-#include "transport/protocol.h"
-#include "transport/records.h"
+#include "tests/content/send_behind.h"
 #include "tests/support/frame_harness.h"
 #include "tests/support/test_support.h"
 
@@ -67,29 +66,9 @@ struct Harness {
 
     QStringList boxTexts() const { return boxes.texts(); }
 
-    // Sends a request of `code` and `param` with no payload, as a dialog
-    // sends it, and returns once the player has it. Requests reach the player
-    // in the order they were sent, so by then all that was sent before it has
-    // arrived: a check that an action sent nothing holds however slowly the
-    // packets travel. The caller picks a request whose reply changes nothing
-    // it looks at.
-    bool sendBehind(uint8_t code, uint16_t param = 0) const
-    {
-        auto markers = [&] {
-            std::size_t n = 0;
-            for (const sim::LogEntry& e : requests(code))
-                n += e.header.param == param && e.payload.isEmpty();
-            return n;
-        };
-        const std::size_t before = markers();
-        proto::PlayerPacketHeader header;
-        header.command = code;
-        header.param = param;
-        auto request = std::make_unique<SendRequest>();
-        if (!request->SetPacket(header) || !SendToMainWindow(request.release()))
-            return false;
-        return testsupport::waitUntil([&] { return markers() > before; });
-    }
+    // A request behind what was sent, for checks that nothing was (see
+    // SendBehind).
+    bool sendBehind(uint8_t code, uint16_t param = 0) const { return SendBehind(*player, code, param); }
 
     testsupport::TempHome home;
     testsupport::MessageBoxRecorder boxes;

@@ -195,7 +195,7 @@ TEST(LidarWizardSim, UnsupportedPlayerMessageGivesTheKeyboardBackToTheCombo)
     w.show();
     ASSERT_TRUE(waitUntil([&] { return !answered.isEmpty(); }));
     EXPECT_EQ(answered, "The current device does not support Radar!");
-    ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == &w; }, 5000));
+    ASSERT_TRUE(waitUntil([&] { return QApplication::activeWindow() == &w; }));
     QStringList walk;
     for (int i = 0; i < 5; ++i) {
         QWidget* f = QApplication::focusWidget();
