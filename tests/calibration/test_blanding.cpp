@@ -495,6 +495,7 @@ TEST(BlendingPage, WithoutAPlayerFolderNothingIsWritten)
     }
     QDir::setCurrent(cwd);
     EXPECT_EQ(QDir(work.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+    ASSERT_TRUE(h.sendBehind(proto::CMD_CASCADE_QUERY));  // a query no window here takes
     EXPECT_TRUE(h.requests(proto::CMD_PROJECTOR_DATA).empty());
 }
 
