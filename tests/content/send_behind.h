@@ -16,7 +16,8 @@ namespace contenttest {
 
 // Sends a request of `code` and `param` with no payload through the main
 // window, as a dialog sends it, and returns once `player` has it. The caller
-// picks a request whose reply changes nothing it looks at. Unnamed, it goes
+// picks a request whose reply changes nothing it looks at, and of which no
+// other is on its way (one sent earlier would end the wait). Unnamed, it goes
 // to veluna's current player, over the link the dialogs' requests take;
 // `named`, it names `player`, as Tollivar's pages do (its hub keeps one link
 // per address).
