@@ -450,7 +450,7 @@ TEST(BlendingPage, ARefusedWriteSaysWhichFileAndWhyAndSendsNothing)
         ASSERT_EQ(texts.size(), r.boxesBefore + 1) << texts.join(u'|').toStdString();
         EXPECT_EQ(texts.last(), u"Cannot write "_s + QDir::toNativeSeparators(path) + u'\n' + qt_error_string(EIO));
         EXPECT_FALSE(QFileInfo::exists(path));
-        waitUntil([] { return false; }, 100);
+        ASSERT_TRUE(h.sendBehind(proto::CMD_CASCADE_QUERY));  // a query no window here takes
         EXPECT_TRUE(subCodes(h).empty());
         EXPECT_TRUE(r.save(p.page));
         EXPECT_TRUE(QFileInfo::exists(path));
@@ -495,6 +495,7 @@ TEST(BlendingPage, WithoutAPlayerFolderNothingIsWritten)
     }
     QDir::setCurrent(cwd);
     EXPECT_EQ(QDir(work.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+    ASSERT_TRUE(h.sendBehind(proto::CMD_CASCADE_QUERY));  // a query no window here takes
     EXPECT_TRUE(h.requests(proto::CMD_PROJECTOR_DATA).empty());
 }
 

@@ -135,7 +135,7 @@ TEST(CascadingDialog, RefusalsSendNothing)
         d.dialog.address(r.control)->SetAddress(r.address);
         d.dialog.OnOk();
         EXPECT_EQ(h.boxes.texts(), QStringList{QString::fromUtf8(r.message)});
-        waitUntil([] { return false; }, 100);
+        ASSERT_TRUE(h.sendBehind(proto::CMD_CASCADE_QUERY));
         EXPECT_TRUE(h.requests(proto::CMD_CASCADE_SET).empty());
     }
 }
@@ -163,7 +163,7 @@ TEST(CascadingDialog, AnswerNoSendsNothing)
     EXPECT_EQ(d2.dialog.windowTitle(), refused.doc->titlePrefix() + u"级联设置"_s);
     d2.dialog.OnOk();
     EXPECT_EQ(refused.boxes.texts(), QStringList{u"设备参数改变有可能导致播放器连接失败，是否继续？"_s});
-    waitUntil([] { return false; }, 100);
+    ASSERT_TRUE(refused.sendBehind(proto::CMD_CASCADE_QUERY));
     EXPECT_TRUE(refused.requests(proto::CMD_CASCADE_SET).empty());
     blendtest::saveScreenshot(d2.dialog, u"cascading_zh"_s);
 }

@@ -149,7 +149,8 @@ TEST(OutputResolutionDialog, KindThreeKeepsVgaDisabled)
     CSetOutResoltion dialog(h.doc->titlePrefix(), 3);
     EXPECT_EQ(dialog.windowTitle(), h.doc->titlePrefix() + u"输出分辨率设置"_s);
     ASSERT_TRUE(waitUntil([&] { return h.requests(proto::CMD_OUTPUT_MODE).size() == 2; }));
-    waitUntil([] { return false; }, 100);
+    // Until the VGA reply has been taken: it selects the player's entry.
+    ASSERT_TRUE(waitUntil([&] { return combo(dialog, "1521")->currentIndex() == 2; }));
     for (const char* id : {"1520", "1521", "1522"})
         EXPECT_FALSE(dialog.findChild<QWidget*>(QString::fromLatin1(id))->isEnabled()) << id;
     blendtest::saveScreenshot(dialog, u"output_resolution_zh"_s);

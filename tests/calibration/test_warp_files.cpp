@@ -91,9 +91,10 @@ WizardRun runWizard(const std::function<void(CWarpMain&)>& edit)
         wizard->findChild<QCheckBox*>("3140")->setChecked(true);
         wizard->OnNext();
         auto& page = wizard->geometricPage();
-        waitUntil([&] { return wizard->step() == 2 && !page.busy(); }, 5000);
+        // Step 2 sends the whole pixel map: as slow as the fetch above.
+        waitUntil([&] { return wizard->step() == 2 && !page.busy(); }, 60000);
         edit(*wizard);
-        waitUntil([&] { return !page.busy(); }, 5000);
+        waitUntil([&] { return !page.busy(); });
         wizard->OnQuit();
         closed = true;
     };
@@ -136,7 +137,7 @@ TEST(WarpFilesEndToEnd, ServedShapesSurviveARunWithoutEditsAndAnEditChangesOnlyT
         const WizardRun r = runWizard([&](CWarpMain& wizard) {
             auto& page = wizard.geometricPage();
             page.EnterShapes(1);
-            waitUntil([&] { return !page.busy(); }, 5000);
+            waitUntil([&] { return !page.busy(); });
             // The canvas shows the player's shape, not a fresh one.
             EXPECT_EQ(page.model().shapeCanvas().columnsInUse, 960);
             EXPECT_EQ(page.model().shapeCanvas().at(959, 0).x, 952);
@@ -147,7 +148,7 @@ TEST(WarpFilesEndToEnd, ServedShapesSurviveARunWithoutEditsAndAnEditChangesOnlyT
                 model.OnButtonUp(0, corner);
                 page.OnKey(Qt::Key_Right, Qt::NoModifier, true, false);
                 page.OnKey(Qt::Key_Right, Qt::NoModifier, false, false);
-                waitUntil([&] { return !page.busy(); }, 5000);
+                waitUntil([&] { return !page.busy(); });
             }
             page.StopShapes();
         });

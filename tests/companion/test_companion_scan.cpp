@@ -307,7 +307,7 @@ TEST_F(ScanCompanionLoopback, ReceiveErrorKeepsButtonCounterAndFlagConsistent)
     // Errors that keep coming: the scan ends as "Stop" would end it.
     for (int round = 0; round <= scan::kMaxEndpointReopens && dialog.IsScanning(); ++round) {
         sendError();
-        waitUntil([&] { return dialog.hasTimer(scan::kScanTimerId) || !dialog.IsScanning(); }, 2000);
+        waitUntil([&] { return dialog.hasTimer(scan::kScanTimerId) || !dialog.IsScanning(); });
     }
     EXPECT_FALSE(dialog.IsScanning());
     EXPECT_FALSE(dialog.hasTimer(scan::kScanTimerId));

@@ -189,6 +189,15 @@ bool pushTo(sim::PlayerSim& player, const sim::Reply& reply)
     return player.sendToAll(reply) >= 1;
 }
 
+// Pushes `reply`, which only `marker` takes (as `message`), behind what was
+// pushed before, and waits until the page has it: the hub reads a connection
+// in order, so by then it has dealt with all that came before.
+bool pushBehind(sim::PlayerSim& player, const Page& marker, const sim::Reply& reply, unsigned message)
+{
+    const int before = marker.countOf(message);
+    return pushTo(player, reply) && waitUntil([&] { return marker.countOf(message) > before; });
+}
+
 TEST(CompanionHub, LinksAreKeptByIpAndTenthIpIsRefused)
 {
     Harness h;
@@ -263,7 +272,11 @@ TEST(CompanionHub, EmptyTargetListGoesToCurrentTargetOrFails)
     request->SetPacket(header);
     SendToMainWindow(request.release());
     EXPECT_EQ(h.boxes.texts(), QStringList{u"Failed to connect player！"_qs});
-    EXPECT_FALSE(player->waitForRequests(proto::CMD_REBOOT, 2, 300));
+    // A request to the current player behind it: had the refused one gone
+    // there, it would have arrived first.
+    h.send(proto::CMD_REBOOT);
+    ASSERT_TRUE(player->waitForRequests(proto::CMD_REBOOT, 2, 30000));
+    EXPECT_EQ(player->requestCount(proto::CMD_REBOOT), 2u);
 }
 
 // Every reply code as the player pushes it: closes every link, is ignored,
@@ -281,6 +294,7 @@ TEST(CompanionHub, DispatchTableOfCodes)
     auto player = startPlayer(2);
     Page batch(kBatchSendCaption.english);
     Page video(kPrefix + kVideoControlCaption.english);
+    Page marker(kOsdCaption.english);
     for (int code = 1; code < 64; ++code) {
         const Outcome expected = std::count(closing.begin(), closing.end(), code) ? CloseAll
             : std::count(routed.begin(), routed.end(), code)                      ? Routed
@@ -296,7 +310,7 @@ TEST(CompanionHub, DispatchTableOfCodes)
             EXPECT_TRUE(waitUntil([&] { return h.hub->ConnectedCount() == 0; }));
             EXPECT_EQ(batch.countOf(platform::WM_LINK_CLOSED), 1);
         } else {
-            testsupport::waitUntil([] { return false; }, 60);
+            ASSERT_TRUE(pushBehind(*player, marker, push(3, 0, 4, 0, "{}"), platform::WM_OSD_REPLY));
             EXPECT_EQ(h.hub->ConnectedCount(), 1);
             EXPECT_TRUE(batch.got.empty());
         }
@@ -356,7 +370,8 @@ TEST(CompanionHub, RoutedRepliesAndTheirLengthRules)
         h.link(*player, 6);
         ASSERT_TRUE(pushTo(*player, c.reply));
         if (c.message == 0) {
-            waitUntil([] { return false; }, 100);
+            Page marker(batch);  // the batch page: no case that reaches nobody is about it
+            ASSERT_TRUE(pushBehind(*player, marker, push(54), platform::WM_PARAM_FILE_REPLY));
             EXPECT_TRUE(page.got.empty());
             continue;
         }
@@ -448,7 +463,11 @@ TEST(CompanionHub, SplitAndCoalescedRepliesAreEachDeliveredOnce)
         h.send(proto::CMD_CASCADE_QUERY, {{player.get(), 0}});
         h.send(proto::CMD_USART_DATA, {{player.get(), 0}});
         ASSERT_TRUE(waitUntil([&] { return setParam.got.size() >= 2; }));
-        waitUntil([] { return false; }, 100);
+        // A third request and its reply behind them, held and cut as they
+        // are: a reply handed on twice would have come before it.
+        Page video(kPrefix + kVideoControlCaption.english);
+        h.send(proto::CMD_VIDEO_CONTROL, {{player.get(), 0}});
+        ASSERT_TRUE(waitUntil([&] { return video.countOf(platform::WM_VIDEO_CONTROL_REPLY) == 1; }));
         ASSERT_EQ(setParam.got.size(), 2u);
         EXPECT_EQ(setParam.got[0].id, platform::WM_CASCADE_REPLY);
         EXPECT_EQ(setParam.got[0].mode, 1);
@@ -542,7 +561,14 @@ TEST(CompanionHub, StoredProtocolDocumentRebootsOnlyWhenAsked)
         h.send(proto::CMD_PARAM_FILE, {}, restart, 1, 1, document);
         ASSERT_TRUE(waitUntil([&] { return !h.boxes.texts().isEmpty(); }));
         EXPECT_EQ(h.boxes.texts(), QStringList{u"Changes have been saved!"_qs});
-        EXPECT_EQ(player->waitForRequests(proto::CMD_REBOOT, 1, restart ? 30000 : 300), restart == 1);
+        if (restart) {
+            EXPECT_TRUE(player->waitForRequests(proto::CMD_REBOOT, 1, 30000));
+        } else {
+            // A query behind the answer: a reboot sent on it would have arrived first.
+            h.send(proto::CMD_CASCADE_QUERY);
+            ASSERT_TRUE(player->waitForRequests(proto::CMD_CASCADE_QUERY, 1, 30000));
+            EXPECT_EQ(player->requestCount(proto::CMD_REBOOT), 0u);
+        }
         std::lock_guard<std::mutex> lk(player->stateMutex());
         EXPECT_EQ(sim::companionState(*player)->protocolDocument, document);
         EXPECT_EQ(sim::companionState(*player)->storeSubCodes, std::vector<uint8_t>{restart});

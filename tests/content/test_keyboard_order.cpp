@@ -6,6 +6,7 @@
 #include "content/qr_code.h"
 #include "content/video_control.h"
 #include "tests/content/content_harness.h"
+#include "tests/content/qr_fixture.h"
 
 #include "player/remote_commands.h"
 #include "transport/records.h"
@@ -39,7 +40,9 @@ std::unique_ptr<QDialog> openQrCode(Harness& h)
     d->show();
     d->OnInitDialog();
     EXPECT_TRUE(waitUntil([&] { return h.requests(proto::CMD_QRCODE).size() == 1; }));
-    QTest::qWait(200);  // the reply fills the fields
+    // The reply fills the fields (and puts the focus on the map).
+    const QByteArray document = contenttest::QrStored(h);
+    EXPECT_TRUE(waitUntil([&] { return contenttest::QrShows(*d, document); }));
     return d;
 }
 

@@ -119,7 +119,11 @@ TEST(MobileSettings, KeysSwallowedAndCancelAsks)
         ASSERT_TRUE(QTest::qWaitForWindowExposed(d.get()));
         for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape})
             QTest::keyClick(d.get(), key);
-        QTest::qWait(50);
+        // A read behind the keys, until its reply has added the modules once
+        // more: an upload a key made, and its answer, came before.
+        const int modules = d->modules()->topLevelItemCount();
+        ASSERT_TRUE(h.sendBehind(62, 0));
+        ASSERT_TRUE(waitUntil([&] { return d->modules()->topLevelItemCount() > modules; }));
         EXPECT_TRUE(d->isVisible());
         EXPECT_TRUE(h.boxTexts().isEmpty());
         EXPECT_EQ(stored(h).mobileUploads, 0);

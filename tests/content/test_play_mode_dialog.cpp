@@ -349,6 +349,7 @@ TEST(PlayModeEditor, EnterSavesEscClosesWithoutAQuestion)
     EXPECT_FALSE(d->isVisible());
     EXPECT_EQ(d->result(), QDialog::Rejected);
     EXPECT_TRUE(h.boxTexts().isEmpty());
+    ASSERT_TRUE(h.sendBehind(proto::CMD_QRCODE));  // a read no window here takes
     EXPECT_EQ(stored(h).videoUploads, 1);
 }
 
@@ -477,7 +478,7 @@ TEST(PlayModeEditor, ADocumentLargerThanOnePacketIsRefusedNotCut)
     const std::size_t uploads = h.requests(63).size();
     d->OnSave();
     EXPECT_EQ(h.boxTexts(), QStringList{u"The document is too large to send to the player in one packet!"_s});
-    QTest::qWait(50);
+    ASSERT_TRUE(h.sendBehind(proto::CMD_QRCODE));  // a read no window here takes
     EXPECT_EQ(h.requests(63).size(), uploads);
     EXPECT_EQ(stored(h).pictureUploads, 0);
 }

@@ -1,5 +1,6 @@
 #include "content/qr_code.h"
 #include "tests/content/content_harness.h"
+#include "tests/content/qr_fixture.h"
 
 #include "platform/dialogs.h"
 #include "player/remote_commands.h"
@@ -36,15 +37,14 @@ struct Open {
     {
         dialog.show();
         dialog.OnInitDialog();
+        // Until the reply has filled the controls from the player's document
+        // (no reply is handled before the events are).
+        const QByteArray document = stored();
+        EXPECT_FALSE(contenttest::QrShows(dialog, document)) << "the controls show it before any reply";
         EXPECT_TRUE(waitUntil([&] { return h.requests(proto::CMD_QRCODE).size() == 1; }));
-        // The reply has filled the edits from the player's document.
-        QTest::qWait(200);
+        EXPECT_TRUE(waitUntil([&] { return contenttest::QrShows(dialog, document); }));
     }
-    QByteArray stored()
-    {
-        std::lock_guard lock(h.player->stateMutex());
-        return sim::remoteState(*h.player).qrDocument;
-    }
+    QByteArray stored() { return contenttest::QrStored(h); }
     std::size_t sent() const { return h.requests(proto::CMD_QRCODE).size(); }
     Harness& h;
     CQRCode dialog;
@@ -88,6 +88,7 @@ TEST(QrCodeDialog, ApplyTable)
     };
     for (const auto& row : rows) {
         const std::size_t before = o.sent();
+        const std::size_t documents = contenttest::QrDocumentsSent(h);
         const int boxes = h.boxTexts().size();
         o.dialog.edit(4505)->setText(row.on);
         o.dialog.edit(4507)->setText(row.size1);
@@ -96,8 +97,8 @@ TEST(QrCodeDialog, ApplyTable)
         if (*row.message) {
             ASSERT_EQ(h.boxTexts().size(), boxes + 1) << row.on;
             EXPECT_EQ(h.boxTexts().back(), row.message);
-            QTest::qWait(50);
-            EXPECT_EQ(o.sent(), before) << row.on;
+            ASSERT_TRUE(h.sendBehind(proto::CMD_QRCODE)) << row.on;  // a read
+            EXPECT_EQ(contenttest::QrDocumentsSent(h), documents) << row.on;
         } else {
             EXPECT_TRUE(waitUntil([&] { return o.sent() == before + 1; })) << row.on;
             EXPECT_EQ(h.boxTexts().size(), boxes) << row.on;
@@ -113,6 +114,21 @@ TEST(QrCodeDialog, RKeySendsTheDefaults)
     if (testsupport::kUnderThreadChecker)
         GTEST_SKIP() << "shown and painted: Qt paints on threads the thread checker cannot follow";
     Harness h;
+    {
+        // The player holds other values than the defaults, so that only the
+        // document R sends can bring them.
+        qr::QrSettings other;
+        other.showTime = 120;
+        other.circleTime = 20;
+        for (auto& l : other.locations) {
+            l.qrShow = 0;
+            l.textShow = 0;
+            l.textSize = 90;
+            l.rect = {0, 0, 200, 200};
+        }
+        std::lock_guard lock(h.player->stateMutex());
+        sim::remoteState(*h.player).qrDocument = qr::WriteDocument(other);
+    }
     Open o(h);
     o.dialog.edit(4505)->setText("77");
     o.dialog.check(4512)->setChecked(false);

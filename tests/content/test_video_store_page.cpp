@@ -172,6 +172,7 @@ TEST(VideoStorePage, RenameRefusalsAndTheEightByteCut)
     edit->setText(u"y.mov"_s);
     o.page->OnRename();
     EXPECT_EQ(h.boxTexts(), QStringList{en(texts::kFolderExists)});
+    ASSERT_TRUE(h.sendBehind(proto::CMD_QRCODE));  // a read no window here takes
     EXPECT_TRUE(h.requests(proto::CMD_VIDEO_RENAME).empty());
     EXPECT_FALSE(o.page->busy());
 
@@ -222,6 +223,7 @@ TEST(VideoStorePage, PlayNewFolderAndVolume)
         EXPECT_EQ(h.boxTexts(), QStringList{en(r.message)});
         EXPECT_FALSE(o.page->busy());
     }
+    ASSERT_TRUE(h.sendBehind(proto::CMD_QRCODE));  // a read no window here takes
     EXPECT_TRUE(h.requests(proto::CMD_VIDEO_NEW_FOLDER).empty());
     edit->setText(u"  New"_s);
     ASSERT_TRUE(refreshed(h, o.page, [&] { o.page->OnNewFolder(); }));
@@ -236,6 +238,7 @@ TEST(VideoStorePage, PlayNewFolderAndVolume)
     ASSERT_TRUE(o.page->busy());
     o.page->SetSlider(1, 70);
     o.page->OnVolumeTick();
+    ASSERT_TRUE(h.sendBehind(proto::CMD_QRCODE));  // a read no window here takes
     EXPECT_TRUE(h.requests(proto::CMD_TRACKBAR_VALUES).empty());
     ASSERT_TRUE(refreshed(h, o.page, [&] { o.page->OnRefresh(); }));
     o.page->OnVolumeTick();
@@ -380,6 +383,7 @@ TEST(VideoStorePage, KeysOfThePage)
         EXPECT_EQ(h.boxTexts(), r.box.isEmpty() ? QStringList() : QStringList{r.box});
         EXPECT_FALSE(closed);  // Enter and Esc do not close the window
     }
+    ASSERT_TRUE(h.sendBehind(proto::CMD_QRCODE));  // a read no window here takes
     EXPECT_TRUE(h.requests(proto::CMD_VIDEO_DELETE).empty());
 }
 

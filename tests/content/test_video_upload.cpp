@@ -147,6 +147,7 @@ TEST(VideoUpload, RefusalsBeforeAnythingIsSent)
         EXPECT_FALSE(u.page->busy());
         EXPECT_FALSE(u.page->uploading());
     }
+    ASSERT_TRUE(h.sendBehind(proto::CMD_QRCODE));  // a read no window here takes
     EXPECT_TRUE(h.requests(proto::CMD_VIDEO_UPLOAD).empty());
 }
 
@@ -204,6 +205,7 @@ TEST(VideoUpload, LockMidUploadStopsAndTheNextUploadStartsClean)
     ASSERT_TRUE(waitUntil([&] { return h.boxTexts().contains(en(texts::kLocked)); }));
     EXPECT_FALSE(u.page->uploading());
     EXPECT_FALSE(u.page->busy());
+    ASSERT_TRUE(h.sendBehind(proto::CMD_QRCODE));  // a read no window here takes
     EXPECT_EQ(h.requests(proto::CMD_VIDEO_UPLOAD).size(), 3u);
 
     // A stray upload reply now is not acted on.
