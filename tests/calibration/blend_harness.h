@@ -8,7 +8,7 @@
 #include "platform/messages.h"
 #include "player/blend_commands.h"
 #include "player/player_sim.h"
-#include "tests/content/send_behind.h"
+#include "tests/support/send_behind.h"
 #include "tests/support/frame_harness.h"
 #include "tests/support/test_support.h"
 
@@ -58,8 +58,8 @@ struct Harness {
         return testsupport::RequestsOf(*player, code);
     }
     // A request behind what was sent, for checks that nothing was (see
-    // contenttest::SendBehind).
-    bool sendBehind(uint8_t code, uint16_t param = 0) const { return contenttest::SendBehind(*player, code, param); }
+    // testsupport::SendBehind).
+    bool sendBehind(uint8_t code, uint16_t param = 0) const { return testsupport::SendBehind(*player, code, param); }
 
     testsupport::TempHome home;
     testsupport::MessageBoxRecorder boxes;

@@ -10,7 +10,7 @@
 #include "player/video_store.h"
 #include "platform/app_identity.h"
 #include "platform/messages.h"
-#include "tests/content/send_behind.h"
+#include "tests/support/send_behind.h"
 #include "tests/support/test_support.h"
 #include "transport/protocol.h"
 #include "transport/upload_chunks.h"
@@ -405,12 +405,12 @@ TEST(CompanionBatchSend, SilentPlayerIsAskedAgainAndStopEndsIt)
     f.page->OnStop();
     // What was asked before Stop, counted once the player has all of it (a
     // query behind it, which the silent player leaves unanswered).
-    ASSERT_TRUE(contenttest::SendBehind(silent, proto::CMD_PRODUCT_INFO, 0, true));
+    ASSERT_TRUE(testsupport::SendBehind(silent, proto::CMD_PRODUCT_INFO, 0, true));
     const std::size_t asked = silent.requestCount(proto::CMD_VIDEO_LIST);
     silent.setFault(sim::Fault::None);
     // Two tries' worth of ticks, then what a try in them would have sent.
     testsupport::waitUntil([] { return false; }, 300);
-    ASSERT_TRUE(contenttest::SendBehind(silent, proto::CMD_PRODUCT_INFO, 0, true));
+    ASSERT_TRUE(testsupport::SendBehind(silent, proto::CMD_PRODUCT_INFO, 0, true));
     EXPECT_EQ(silent.requestCount(proto::CMD_VIDEO_LIST), asked);
     EXPECT_TRUE(f.page->IsStopped());
     EXPECT_TRUE(uploadsOf(silent).empty());

@@ -8,7 +8,7 @@
 #include "player/config_store.h"
 #include "player/player_sim.h"
 #include "player/video_store.h"
-#include "tests/content/send_behind.h"
+#include "tests/support/send_behind.h"
 #include "tests/support/frame_harness.h"
 #include "tests/support/test_support.h"
 
@@ -68,7 +68,7 @@ struct Harness {
 
     // A request behind what was sent, for checks that nothing was (see
     // SendBehind).
-    bool sendBehind(uint8_t code, uint16_t param = 0) const { return SendBehind(*player, code, param); }
+    bool sendBehind(uint8_t code, uint16_t param = 0) const { return testsupport::SendBehind(*player, code, param); }
 
     testsupport::TempHome home;
     testsupport::MessageBoxRecorder boxes;

@@ -18,7 +18,7 @@
 #include "rotation/rotate_documents.h"
 #include "rotation/rotate_output_device_edit.h"
 #include "rotation/rotation_feature.h"
-#include "tests/content/send_behind.h"
+#include "tests/support/send_behind.h"
 #include "tests/rotation/rotation_fixtures.h"
 #include "tests/support/frame_harness.h"
 #include "tests/support/full_disk.h"
@@ -454,7 +454,7 @@ TEST(RotateEndToEnd, ARefusedSaveOnClosingSendsThePlayerNothing)
     ASSERT_TRUE(waitUntil([&] { return driver.acted() && !boxes.calls().empty(); }));
     driver.stop();
     // A push, were one made, went before this read no window here takes.
-    ASSERT_TRUE(contenttest::SendBehind(*session.player, proto::CMD_QRCODE));
+    ASSERT_TRUE(testsupport::SendBehind(*session.player, proto::CMD_QRCODE));
     EXPECT_TRUE(boxes.texts().last().startsWith("Cannot write " + QDir::toNativeSeparators(path) + u'\n'))
         << boxes.texts().join(u'|').toStdString();
     EXPECT_FALSE(session.link->waits.contains(QStringLiteral("Save Param Wait...")));

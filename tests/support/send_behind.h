@@ -12,7 +12,7 @@
 
 #include <memory>
 
-namespace contenttest {
+namespace testsupport {
 
 // Sends a request of `code` and `param` with no payload through the main
 // window, as a dialog sends it, and returns once `player` has it. The caller
@@ -25,7 +25,7 @@ inline bool SendBehind(const sim::PlayerSim& player, uint8_t code, uint16_t para
 {
     auto markers = [&] {
         std::size_t n = 0;
-        for (const sim::LogEntry& e : testsupport::RequestsOf(player, code))
+        for (const sim::LogEntry& e : RequestsOf(player, code))
             n += e.header.param == param && e.payload.isEmpty();
         return n;
     };
@@ -38,7 +38,7 @@ inline bool SendBehind(const sim::PlayerSim& player, uint8_t code, uint16_t para
         request->AddTarget(player.options().address, player.tcpPort());
     if (!request->SetPacket(header) || !SendToMainWindow(request.release()))
         return false;
-    return testsupport::waitUntil([&] { return markers() > before; });
+    return waitUntil([&] { return markers() > before; });
 }
 
-}  // namespace contenttest
+}  // namespace testsupport
