@@ -565,12 +565,17 @@ TEST(ControlProtocolDialog, OpenerRunsTheDialogUntilExit)
     StandInMain main;
     testsupport::MessageBoxRecorder yes(platform::MsgResult::Yes);
     QWidget owner;
-    // Once open, the operator presses Exit.
-    QTimer::singleShot(50, &main.context, [] {
+    // Once open, however long that takes, the operator presses Exit once.
+    QTimer exit;
+    exit.setInterval(20);
+    QObject::connect(&exit, &QTimer::timeout, [&exit] {
         if (auto* dialog = dynamic_cast<QWidget*>(StandInMain::dialog()))
-            if (auto* button = dialog->findChild<QPushButton*>(u"2"_s))
+            if (auto* button = dialog->findChild<QPushButton*>(u"2"_s)) {
+                exit.stop();
                 button->click();
+            }
     });
+    exit.start();
     OpenControlProtocol(&owner, u"Tollivar-"_s, temp.path() + u"/"_s);
     EXPECT_EQ(StandInMain::dialog(), nullptr);
     ASSERT_FALSE(main.sent.empty());

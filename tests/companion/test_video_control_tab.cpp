@@ -42,6 +42,10 @@ using tollivar::CVideoControl;
 using testsupport::waitUntil;
 
 constexpr int kTickMs = 20;
+// For tests that count what each step asked: an unanswered step is asked
+// again after eleven ticks, and a player's answer, slow under a sanitizer on
+// a busy machine, comes well inside eleven ticks of this.
+constexpr int kPatientTickMs = 250;
 
 // What one simulated player holds and answers.
 struct PlayerSetup {
@@ -139,7 +143,7 @@ QByteArray playModeDocument(const QString& label)
 
 TEST(VideoControlTab, EachPageRunsItsStartUpAgainstItsOwnPlayer)
 {
-    TwoPlayers t;
+    TwoPlayers t(platform::kLanguageEnglish, true, kPatientTickMs);
     EXPECT_EQ(t.tab->windowTitle(), u"Tollivar-Video Control"_s);
     ASSERT_EQ(t.tab->PageCount(), 2);
     EXPECT_EQ(t.tab->Tabs()->tabText(1), u"127.0.0.3"_s);
@@ -198,7 +202,7 @@ TEST(VideoControlTab, VolumeAndProgressOfOneTickBothArrive)
         {"in one write", sim::Fault::Coalesce, 0},
     };
     for (const auto& r : rows) {
-        TwoPlayers t;
+        TwoPlayers t(platform::kLanguageEnglish, true, kPatientTickMs);
         t.players[1]->setFault(r.fault, r.value, proto::CMD_VIDEO_CONTROL);
         t.tab->OnInitDialog();
         ASSERT_TRUE(waitUntil([&] { return t.bothPolling() && !t.page(1).nameText().isEmpty(); })) << r.name;
