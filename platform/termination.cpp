@@ -48,6 +48,13 @@ Watcher& watcher()
 bool installTerminationHandler(std::function<void()> onTerminate)
 {
     Watcher& w = watcher();
+    // A window given after the last one closed on a signal starts afresh: its
+    // own first signal closes it, where the old mark would kill the process.
+    // A signal not yet handled stays in the pipe and closes the new window.
+    if (onTerminate && w.ran) {
+        w.ran = false;
+        signalled = 0;
+    }
     w.callback = std::move(onTerminate);
     if (w.notifier)
         return true;

@@ -14,8 +14,9 @@ namespace platform {
 // Installs the handlers for SIGTERM, SIGINT and SIGHUP; `onTerminate` runs once, on
 // the UI thread, at the first of them. A second signal while the program is
 // still closing ends it at once, as the signal would have without us. A later
-// call replaces the callback. False when the pipe or a handler cannot be set
-// up (the signals then keep their default action).
+// call replaces the callback; one given after the earlier callback ran runs at
+// its own first signal. False when the pipe or a handler cannot be set up (the
+// signals then keep their default action).
 bool installTerminationHandler(std::function<void()> onTerminate);
 
 }  // namespace platform
